@@ -1,0 +1,22 @@
+# velmo_add_module(NAME SOURCES...): an in-process component module.
+# Built as build/lib/NAME.so without a "lib" prefix, with hidden visibility so
+# only the four Dll* entry points are exported, and with RUNPATH $ORIGIN so it
+# finds libvelmo_platform.so beside it.
+function(velmo_add_module name)
+  add_library(${name} MODULE ${ARGN})
+  set_target_properties(${name} PROPERTIES
+    PREFIX ""
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    INSTALL_RPATH "$ORIGIN"
+    BUILD_RPATH "$ORIGIN")
+  target_link_libraries(${name} PRIVATE velmo_platform)
+  target_link_options(${name} PRIVATE -Wl,--no-undefined)
+endfunction()
+
+# velmo_add_program(NAME SOURCES...): a program in build/bin.
+function(velmo_add_program name)
+  add_executable(${name} ${ARGN})
+  set_target_properties(${name} PROPERTIES INSTALL_RPATH "$ORIGIN/../lib" BUILD_RPATH "$ORIGIN/../lib")
+  target_link_libraries(${name} PRIVATE velmo_platform)
+endfunction()

@@ -1,0 +1,38 @@
+// Text conversion between the encodings the system meets.
+//
+// Inside the service text is UTF-16; at the OS, the bus and syslog it is
+// UTF-8; the GSM device's 8-bit "ANSI code page" is Windows-1252. Conversions
+// never fail: malformed UTF-8 or an unpaired surrogate becomes U+FFFD, and a
+// character that Windows-1252 lacks becomes "?" (one per code point).
+#pragma once
+
+#include "platform/Types.h"
+
+#include <string>
+#include <string_view>
+
+constexpr UINT CP_ACP = 0;      // the ANSI code page: Windows-1252 here
+constexpr UINT CP_1252 = 1252;
+constexpr UINT CP_UTF8 = 65001;
+
+// The Win32 calls, with their buffer rules: a zero output size asks for the
+// size needed; cch -1 means the input is zero-terminated and the terminator
+// is converted too. Return the number of units written (or needed), 0 on
+// failure (unknown code page, buffer too small).
+VELMO_PLATFORM_API int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int cbSrc, LPWSTR dst, int cchDst);
+VELMO_PLATFORM_API int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int cchSrc, LPSTR dst, int cbDst,
+                                           LPCSTR defaultChar, BOOL* usedDefaultChar);
+
+namespace velmo {
+VELMO_PLATFORM_API std::string Utf16ToUtf8(std::u16string_view text);
+VELMO_PLATFORM_API std::u16string Utf8ToUtf16(std::string_view text);
+VELMO_PLATFORM_API std::string Utf16ToAnsi(std::u16string_view text);
+VELMO_PLATFORM_API std::u16string AnsiToUtf16(std::string_view text);
+// Length of a zero-terminated UTF-16 text; 0 for null.
+VELMO_PLATFORM_API std::size_t WideLength(const char16_t* text);
+// ASCII and Latin-1 letters folded to upper case, as registry and member
+// names compare.
+VELMO_PLATFORM_API char16_t FoldCase(char16_t c);
+VELMO_PLATFORM_API std::u16string FoldCase(std::u16string_view text);
+VELMO_PLATFORM_API bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
+} // namespace velmo
