@@ -30,7 +30,7 @@ VELMO_PLATFORM_API void CoTaskMemFree(void* p);
 namespace velmo {
 
 // Owns one BSTR (possibly null) and frees it.
-class Bstr {
+class VELMO_PLATFORM_API Bstr {
 public:
     Bstr() = default;
     explicit Bstr(std::u16string_view text) : s_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}

@@ -95,7 +95,7 @@ VELMO_PLATFORM_API HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, 
 namespace velmo {
 
 // Owns one VARIANT and clears it.
-class Variant : public VARIANT {
+class VELMO_PLATFORM_API Variant : public VARIANT {
 public:
     Variant() { VariantInit(this); }
     Variant(const Variant& o) : Variant() { VariantCopy(this, &o); }
