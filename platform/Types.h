@@ -47,8 +47,10 @@ using DATE = double;
 constexpr VARIANT_BOOL VARIANT_TRUE = -1;
 constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+// Function-like macros, as on Windows, so that the type library's
+// enumerator FAILED (MESSAGE_STATUS) can share the name.
+#define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
+#define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
 
 constexpr HRESULT MakeHResult(std::uint32_t v) { return static_cast<HRESULT>(v); }
 

@@ -1,0 +1,60 @@
+// The device contract between the service (or the test tool) and a device
+// component.
+//
+// The device implements IVelmoDevice and IPersistXMLParam; the host
+// implements IVelmo_Q and hands it to Run. Slot order and argument types are
+// the binary contract: do not reorder. Strings passed in stay the caller's;
+// strings returned through out-parameters are new and the receiver frees
+// them.
+#pragma once
+
+#include "platform/Bstr.h"
+#include "platform/Sync.h"
+#include "platform/Unknown.h"
+
+inline constexpr IID IID_IVelmoDevice = velmo::MakeGuid("{D3450BA1-365F-4688-8ECE-64BF188CA36C}");
+inline constexpr IID IID_IPersistXMLParam = velmo::MakeGuid("{1A3660EB-8835-4A86-BDF8-039272CCC1DD}");
+inline constexpr IID IID_IVelmo_Q = velmo::MakeGuid("{985D14E8-E15F-43BE-BB98-121C8542AAFB}");
+
+// Why WaitForMsg returned.
+constexpr LONG WAKE_NONE = 0;
+constexpr LONG WAKE_MESSAGE = 1;
+constexpr LONG WAKE_EVENT = 2;
+
+// The outcome a device reports for one message.
+constexpr LONG SEND_FAILED = 0;
+constexpr LONG SEND_RETRY = 1;
+constexpr LONG SEND_OK = 2;
+
+struct IVelmo_Q : IUnknown {
+    // Blocks until stop (E_FAIL, WAKE_NONE), a queued message (WAKE_MESSAGE
+    // with id, to and body) or hEvent (WAKE_EVENT), taken in that order.
+    virtual HRESULT WaitForMsg(HANDLE hEvent, LONG* reason, GUID* msgId, BSTR* to, BSTR* body) = 0;
+    virtual HRESULT ReportMsgResult(GUID msgId, LONG reserved, LONG result, BSTR statusText) = 0;
+    virtual HRESULT ReportIncomingMsg(LONG reserved, BSTR from, BSTR body) = 0;
+
+protected:
+    ~IVelmo_Q() = default;
+};
+
+struct IVelmoDevice : IUnknown {
+    virtual HRESULT Open(BSTR name) = 0;
+    virtual HRESULT Close() = 0;
+    virtual HRESULT Run(IVelmo_Q* queue) = 0;
+
+protected:
+    ~IVelmoDevice() = default;
+};
+
+struct IPersistXMLParam : IPersist {
+    // xml: the device's whole entry element of config.xml.
+    virtual HRESULT Load(BSTR xml) = 0;
+    virtual HRESULT Reserved(void* unused) = 0;
+
+protected:
+    ~IPersistXMLParam() = default;
+};
+
+VELMO_INTERFACE_ID(IVelmo_Q, IID_IVelmo_Q);
+VELMO_INTERFACE_ID(IVelmoDevice, IID_IVelmoDevice);
+VELMO_INTERFACE_ID(IPersistXMLParam, IID_IPersistXMLParam);

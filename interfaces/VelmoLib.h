@@ -1,0 +1,89 @@
+// The type library VelmoLib: the automation classes NewSMS and
+// MessageCenter, their dual interfaces IVelmo and IMessageCenter, and the
+// enumerations clients see.
+//
+// The member tables below are the one description of both interfaces: the
+// objects' IDispatch, the automation bus and the introspection XML are all
+// driven by them. DISPIDs, IIDs and names are part of the contract with
+// clients and scripts: do not change them.
+#pragma once
+
+#include "platform/Dispatch.h"
+#include "platform/TypeLib.h"
+
+inline constexpr GUID LIBID_VelmoLib = velmo::MakeGuid("{3589C97E-0D5E-4B9A-B1C4-FCB5E239A144}");
+inline constexpr IID IID_IVelmo = velmo::MakeGuid("{0FB302C0-8866-4693-B0D5-F668AE9F90A9}");
+inline constexpr IID IID_IMessageCenter = velmo::MakeGuid("{14D1BEC2-612A-41EC-AA1A-FB6FAA78274B}");
+inline constexpr CLSID CLSID_NewSMS = velmo::MakeGuid("{C7F74FB8-7146-4AE5-9D83-37751212E0A1}");
+inline constexpr CLSID CLSID_MessageCenter = velmo::MakeGuid("{B0463299-53D5-4317-9EA1-93E0F15CD05C}");
+inline constexpr GUID APPID_Velmo = velmo::MakeGuid("{B14EB58C-00EE-4C08-AE67-DCD6045DDB44}");
+
+// The texts as the registry entries write them.
+inline constexpr const char16_t* kAppIdText = u"{B14EB58C-00EE-4c08-AE67-DCD6045DDB44}";
+inline constexpr const char16_t* kNewSmsClsidText = u"{C7F74FB8-7146-4ae5-9D83-37751212E0A1}";
+inline constexpr const char16_t* kMessageCenterClsidText = u"{B0463299-53D5-4317-9EA1-93E0F15CD05C}";
+inline constexpr const char16_t* kVelmoLibText = u"{3589C97E-0D5E-4b9a-B1C4-FCB5E239A144}";
+
+inline constexpr const char16_t* kNewSmsProgId = u"Velmo.NewSMS";
+inline constexpr const char16_t* kNewSmsProgIdVersioned = u"Velmo.NewSMS.1";
+inline constexpr const char16_t* kNewSmsDescription = u"NewSMS Class";
+inline constexpr const char16_t* kMessageCenterProgId = u"Velmo.MessageCenter";
+inline constexpr const char16_t* kMessageCenterProgIdVersioned = u"Velmo.MessageCenter.1";
+inline constexpr const char16_t* kMessageCenterDescription = u"MessageCenter Class";
+inline constexpr const char16_t* kVelmoLibHelp = u"Velmo 1.0 Type Library";
+
+enum MESSAGE_STATUS : LONG { NOT_FOUND = 0, QUEUED = 1, SENT = 2, FAILED = 3, RECEIVED = 4 };
+enum velmoEventHandlerStatus : LONG { velmoBreak = 0, velmoContinue = 1 };
+
+namespace velmo::velmolib {
+
+inline constexpr DispArg kSendArgs[] = {
+    {u"To", VT_VARIANT, ArgDir::In, true},
+    {u"Body", VT_VARIANT, ArgDir::In, true},
+    {u"pMsgId", VT_VARIANT, ArgDir::Retval, false},
+};
+inline constexpr DispArg kNewSmsRetval[] = {{u"pNewSMS", VT_DISPATCH, ArgDir::Retval, false}};
+
+inline constexpr DispMember kIVelmoMembers[] = {
+    {u"To", 1, DISPATCH_PROPERTYGET, VT_BSTR, {}},
+    {u"To", 1, DISPATCH_PROPERTYPUT, VT_BSTR, {}},
+    {u"From", 2, DISPATCH_PROPERTYGET, VT_BSTR, {}},
+    {u"Body", 3, DISPATCH_PROPERTYGET, VT_BSTR, {}},
+    {u"Body", 3, DISPATCH_PROPERTYPUT, VT_BSTR, {}},
+    {u"Date", 4, DISPATCH_PROPERTYGET, VT_VARIANT, {}},
+    {u"Send", 5, DISPATCH_METHOD, VT_VARIANT, kSendArgs},
+    {u"Forward", 6, DISPATCH_METHOD, VT_DISPATCH, kNewSmsRetval},
+    {u"Reply", 7, DISPATCH_METHOD, VT_DISPATCH, kNewSmsRetval},
+};
+
+inline constexpr DispArg kMsgIdArg[] = {{u"MsgId", VT_BSTR, ArgDir::In, false}};
+inline constexpr DispArg kQueryArgs[] = {
+    {u"MsgId", VT_BSTR, ArgDir::In, false},
+    {u"vtStatusText", VT_VARIANT, ArgDir::Out, true},
+    {u"vtDate", VT_VARIANT, ArgDir::Out, true},
+    {u"pStatus", VT_I4, ArgDir::Retval, false},
+};
+inline constexpr DispArg kNewMessageArgs[] = {{u"ppNewSMS", VT_DISPATCH, ArgDir::Retval, false}};
+inline constexpr DispArg kGetMessageArgs[] = {
+    {u"MsgId", VT_BSTR, ArgDir::In, false},
+    {u"ppSMS", VT_DISPATCH, ArgDir::Retval, false},
+};
+
+inline constexpr DispMember kIMessageCenterMembers[] = {
+    {u"AddMessageMonitor", 1, DISPATCH_METHOD, VT_VOID, kMsgIdArg},
+    {u"QueryMessageStatus", 2, DISPATCH_METHOD, VT_I4, kQueryArgs},
+    {u"NewMessage", 3, DISPATCH_METHOD, VT_DISPATCH, kNewMessageArgs},
+    {u"GetMessage", 4, DISPATCH_METHOD, VT_DISPATCH, kGetMessageArgs},
+};
+
+inline constexpr DispInterface kIVelmo{u"IVelmo", u"org.norvane.Velmo.IVelmo", IID_IVelmo, u"IVelmo Interface",
+                                       kIVelmoMembers};
+inline constexpr DispInterface kIMessageCenter{u"IMessageCenter", u"org.norvane.Velmo.IMessageCenter",
+                                               IID_IMessageCenter, u"IMessageCenter Interface",
+                                               kIMessageCenterMembers};
+inline constexpr const DispInterface* kInterfaces[] = {&kIVelmo, &kIMessageCenter};
+
+inline constexpr TypeLibDescription kVelmoLib{LIBID_VelmoLib, 1, 0, u"VelmoLib", kVelmoLibHelp, kInterfaces,
+                                              "org.norvane.Velmo.xml"};
+
+} // namespace velmo::velmolib
