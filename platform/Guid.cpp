@@ -1,6 +1,6 @@
 #include "platform/Guid.h"
 
-#include "platform/Registry.h"
+#include "platform/Activation.h"
 #include "platform/Text.h"
 
 #include <cstdio>
@@ -104,12 +104,7 @@ HRESULT CLSIDFromString(LPCOLESTR text, CLSID* clsid)
         return S_OK;
     }
     // A ProgID stands for the class it names.
-    auto id = velmo::ReadRegistryString(velmo::Hive::ClassesRoot, std::u16string(t) + u"\\CLSID", u"");
-    auto g = id ? velmo::ParseGuid(std::u16string_view(*id)) : std::nullopt;
-    if (!g)
-        return CO_E_CLASSSTRING;
-    *clsid = *g;
-    return S_OK;
+    return CLSIDFromProgID(text, clsid);
 }
 
 HRESULT CoCreateGuid(GUID* guid)
