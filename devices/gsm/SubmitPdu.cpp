@@ -2,7 +2,6 @@
 
 #include "devices/gsm/GsmAlphabet.h"
 
-#include <cstdio>
 
 namespace velmo::gsm {
 
@@ -10,11 +9,12 @@ namespace {
 
 constexpr std::size_t kMaxSeptets = 160;
 
+// "%02X" of one octet.
 void AppendOctet(std::string& out, unsigned v)
 {
-    char buf[3];
-    std::snprintf(buf, sizeof buf, "%02X", v & 0xFF);
-    out += buf;
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    out += kDigits[(v >> 4) & 0xF];
+    out += kDigits[v & 0xF];
 }
 
 } // namespace
@@ -40,7 +40,9 @@ std::vector<std::uint8_t> PackSeptets(const std::string& codes)
 
 std::string EncodeSubmitPdu(std::string number, std::string text, std::uint16_t noSmsc)
 {
-    std::string pdu = noSmsc == 0 ? "001100" : "1100";
+    std::string pdu;
+    pdu.reserve(32 + 2 * number.size() + 2 * kMaxSeptets);
+    pdu = noSmsc == 0 ? "001100" : "1100";
     bool international = !number.empty() && number.front() == '+';
     if (international)
         number.erase(0, 1);
