@@ -1,6 +1,7 @@
 #include "platform/EventLog.h"
 
 #include "platform/Text.h"
+#include "platform/WriteAll.h"
 
 #include <atomic>
 #include <mutex>
@@ -37,17 +38,6 @@ EventSource* AsSource(HANDLE h)
 {
     auto* s = static_cast<EventSource*>(h);
     return s && s->magic == EventSource::kMagic ? s : nullptr;
-}
-
-void WriteAll(int fd, const std::string& s)
-{
-    std::size_t done = 0;
-    while (done < s.size()) {
-        ssize_t n = write(fd, s.data() + done, s.size() - done);
-        if (n <= 0)
-            return;
-        done += static_cast<std::size_t>(n);
-    }
 }
 
 } // namespace
@@ -99,7 +89,7 @@ BOOL ReportEventW(HANDLE source, WORD type, WORD, DWORD, void*, WORD numStrings,
         syslog(priority, "%s", text.c_str());
     }
     if (g_mirror)
-        WriteAll(2, s->name + ": " + word + ": " + text + "\n");
+        velmo::detail::WriteAll(2, s->name + ": " + word + ": " + text + "\n");
     return TRUE;
 }
 

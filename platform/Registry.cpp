@@ -2,6 +2,7 @@
 
 #include "platform/SysRoot.h"
 #include "platform/Text.h"
+#include "platform/WriteAll.h"
 
 #include <cerrno>
 #include <cstring>
@@ -112,21 +113,6 @@ LONG LoadFile(const std::string& path, RegistryTree& tree, std::optional<FileSta
     return ERROR_SUCCESS;
 }
 
-LONG WriteAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return ERROR_CANTWRITE;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return ERROR_SUCCESS;
-}
-
 LONG SaveFile(const std::string& path, const RegistryTree& tree)
 {
     std::string tmp = path + ".XXXXXX";
@@ -137,7 +123,7 @@ LONG SaveFile(const std::string& path, const RegistryTree& tree)
         return ERROR_CANTWRITE;
     Fd fd(raw);
     fchmod(fd.get(), 0644);
-    LONG rc = WriteAll(fd.get(), tree.Serialize());
+    LONG rc = detail::WriteAll(fd.get(), tree.Serialize()) ? ERROR_SUCCESS : ERROR_CANTWRITE;
     if (rc == ERROR_SUCCESS && fsync(fd.get()) != 0)
         rc = ERROR_CANTWRITE;
     if (rc == ERROR_SUCCESS && rename(name.data(), path.c_str()) != 0)
@@ -262,8 +248,7 @@ LONG QueryValue(HKEY key, const std::u16string& name, bool ansi, DWORD* type, BY
         return ERROR_INVALID_HANDLE;
     LONG rc = ERROR_FILE_NOT_FOUND;
     LONG read = ReadRegistry([&](const RegistryTree& tree) {
-        auto& t = const_cast<RegistryTree&>(tree);
-        const RegKey* k = t.Find(hive, path);
+        const RegKey* k = tree.Find(hive, path);
         if (!k) {
             rc = ERROR_KEY_DELETED;
             return;
@@ -295,7 +280,7 @@ LONG OpenKey(HKEY key, const std::u16string& sub, PHKEY result)
     std::u16string full = sub.empty() ? path : (path.empty() ? sub : path + u"\\" + sub);
     bool exists = false;
     LONG read = ReadRegistry([&](const RegistryTree& tree) {
-        exists = const_cast<RegistryTree&>(tree).Find(hive, full) != nullptr;
+        exists = tree.Find(hive, full) != nullptr;
     });
     if (read != ERROR_SUCCESS)
         return read;
@@ -355,7 +340,7 @@ std::optional<std::u16string> ReadRegistryString(Hive hive, std::u16string_view 
 {
     std::optional<std::u16string> out;
     ReadRegistry([&](const RegistryTree& tree) {
-        if (const RegKey* k = const_cast<RegistryTree&>(tree).Find(hive, path))
+        if (const RegKey* k = tree.Find(hive, path))
             out = k->String(name);
     });
     return out;
@@ -390,7 +375,7 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, con
     std::u16string full = velmo::Join(path, subKey);
     bool created = false;
     LONG rc = velmo::ReadRegistry([&](const velmo::RegistryTree& tree) {
-        created = const_cast<velmo::RegistryTree&>(tree).Find(hive, full) == nullptr;
+        created = tree.Find(hive, full) == nullptr;
     });
     if (rc == ERROR_SUCCESS && created) {
         rc = velmo::ModifyRegistry([&](velmo::RegistryTree& tree) {

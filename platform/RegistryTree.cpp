@@ -282,6 +282,11 @@ RegKey* RegistryTree::Find(Hive h, std::u16string_view path)
     return key;
 }
 
+const RegKey* RegistryTree::Find(Hive h, std::u16string_view path) const
+{
+    return const_cast<RegistryTree*>(this)->Find(h, path);
+}
+
 RegKey& RegistryTree::Create(Hive h, std::u16string_view path)
 {
     RegKey* key = &Root(h);

@@ -79,6 +79,7 @@ public:
 
     // Path components separated by backslashes; empty components are skipped.
     RegKey* Find(Hive h, std::u16string_view path);
+    const RegKey* Find(Hive h, std::u16string_view path) const;
     RegKey& Create(Hive h, std::u16string_view path);
     // Removes the key with everything under it; false when it did not exist.
     bool RemoveTree(Hive h, std::u16string_view path);

@@ -3,6 +3,7 @@
 #include "platform/Registry.h"
 #include "platform/SysRoot.h"
 #include "platform/Text.h"
+#include "platform/WriteAll.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -43,7 +44,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& text)
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
-    bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
+    bool ok = detail::WriteAll(fd, text) && fsync(fd) == 0;
     close(fd);
     if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
         unlink(tmp.c_str());

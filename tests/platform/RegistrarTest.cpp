@@ -45,7 +45,7 @@ bool Exists(Hive h, const char16_t* path)
 {
     bool found = false;
     velmo::ReadRegistry([&](const velmo::RegistryTree& t) {
-        found = const_cast<velmo::RegistryTree&>(t).Find(h, path) != nullptr;
+        found = t.Find(h, path) != nullptr;
     });
     return found;
 }

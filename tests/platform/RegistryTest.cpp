@@ -181,7 +181,7 @@ TEST(Registry, TwoProcessesLoseNoUpdate)
     }
     EXPECT_EQ(unreadable, 0);
     velmo::ReadRegistry([&](const RegistryTree& tree) {
-        auto& t = const_cast<RegistryTree&>(tree);
+        const auto& t = tree;
         for (int p = 0; p < 2; ++p) {
             auto* k = t.Find(Hive::LocalMachine, u"Software\\Stress\\P" + velmo::Utf8ToUtf16(std::to_string(p)));
             ASSERT_NE(k, nullptr);
