@@ -1,5 +1,7 @@
 #include "platform/Registry.h"
 
+#include "platform/File.h"
+
 #include "platform/SysRoot.h"
 #include "platform/Text.h"
 #include "platform/WriteAll.h"
@@ -115,27 +117,8 @@ LONG LoadFile(const std::string& path, RegistryTree& tree, std::optional<FileSta
 
 LONG SaveFile(const std::string& path, const RegistryTree& tree)
 {
-    std::string tmp = path + ".XXXXXX";
-    std::vector<char> name(tmp.begin(), tmp.end());
-    name.push_back('\0');
-    int raw = mkostemp(name.data(), O_CLOEXEC);
-    if (raw < 0)
-        return ERROR_CANTWRITE;
-    Fd fd(raw);
-    fchmod(fd.get(), 0644);
-    LONG rc = detail::WriteAll(fd.get(), tree.Serialize()) ? ERROR_SUCCESS : ERROR_CANTWRITE;
-    if (rc == ERROR_SUCCESS && fsync(fd.get()) != 0)
-        rc = ERROR_CANTWRITE;
-    if (rc == ERROR_SUCCESS && rename(name.data(), path.c_str()) != 0)
-        rc = ERROR_CANTWRITE;
-    if (rc != ERROR_SUCCESS) {
-        unlink(name.data());
-        return rc;
-    }
-    Fd dir(open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0)
-        fsync(dir.get());  // the rename is durable once the folder is synced
-    return ERROR_SUCCESS;
+    std::string text = tree.Serialize();
+    return WriteFileDurably(path, text.data(), text.size()) ? ERROR_SUCCESS : ERROR_CANTWRITE;
 }
 
 // Opens the lock file; creates the folder when asked to (writes only).

@@ -1,5 +1,7 @@
 #include "platform/Sync.h"
 
+#include "platform/KernelObject.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -17,54 +19,11 @@
 
 namespace {
 
+using velmo::detail::FromHandle;
+using velmo::detail::Object;
+
 thread_local DWORD t_lastError = 0;
 std::atomic<int> g_abandoned{0};
-
-// The kernel object behind a handle. Reference counted: the handle holds
-// one reference, a running thread another.
-class Object {
-public:
-    explicit Object(unsigned flags) : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC | flags)) {}
-    Object(const Object&) = delete;
-    Object& operator=(const Object&) = delete;
-    virtual ~Object()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    int fd() const { return fd_; }
-    bool ok() const { return fd_ >= 0; }
-    // Takes the signal if the object is signalled; true when taken.
-    virtual bool TryAcquire() = 0;
-
-    void Ref() { ++refs_; }
-    void Unref()
-    {
-        if (--refs_ == 0)
-            delete this;
-    }
-
-protected:
-    void Signal(std::uint64_t n = 1)
-    {
-        while (write(fd_, &n, sizeof n) < 0 && errno == EINTR) {
-        }
-    }
-    bool Drain()
-    {
-        std::uint64_t v;
-        return read(fd_, &v, sizeof v) == static_cast<ssize_t>(sizeof v);
-    }
-    bool Readable() const
-    {
-        pollfd p{fd_, POLLIN, 0};
-        return poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
-    }
-
-private:
-    int fd_;
-    std::atomic<int> refs_{1};
-};
 
 class Event final : public Object {
 public:
@@ -190,17 +149,10 @@ private:
     DWORD id_ = 0;
 };
 
-Object* FromHandle(HANDLE h)
-{
-    if (!h || h == INVALID_HANDLE_VALUE)
-        return nullptr;
-    return static_cast<Object*>(h);
-}
-
 template <class T>
 T* As(HANDLE h)
 {
-    return dynamic_cast<T*>(FromHandle(h));
+    return dynamic_cast<T*>(velmo::detail::FromHandle(h));
 }
 
 } // namespace
@@ -350,7 +302,7 @@ BOOL TerminateThread(HANDLE thread, DWORD exitCode)
 
 BOOL CloseHandle(HANDLE handle)
 {
-    Object* o = FromHandle(handle);
+    Object* o = velmo::detail::FromHandle(handle);
     if (!o) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

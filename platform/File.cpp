@@ -1,0 +1,417 @@
+#include "platform/File.h"
+
+#include "platform/KernelObject.h"
+#include "platform/Text.h"
+#include "platform/WriteAll.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using velmo::detail::Object;
+
+class FileObject final : public Object {
+public:
+    explicit FileObject(int fd) : Object(fd, Adopt{}) {}
+    bool TryAcquire() override { return true; }
+};
+
+class FindObject final : public Object {
+public:
+    FindObject(DIR* dir, std::string pattern) : Object(-1, Adopt{}), dir_(dir), pattern_(std::move(pattern)) {}
+    ~FindObject() override { closedir(dir_); }
+    bool TryAcquire() override { return false; }
+    // The next entry that matches, or false at the end.
+    bool Next(WIN32_FIND_DATAW* data)
+    {
+        while (dirent* e = readdir(dir_)) {
+            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+                continue;
+            if (fnmatch(pattern_.c_str(), e->d_name, FNM_CASEFOLD | FNM_PERIOD) != 0)
+                continue;
+            std::u16string name = velmo::Utf8ToUtf16(e->d_name);
+            if (name.size() >= MAX_PATH)
+                continue;
+            *data = WIN32_FIND_DATAW{};
+            struct stat st {};
+            if (fstatat(dirfd(dir_), e->d_name, &st, 0) == 0) {
+                data->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+                auto size = static_cast<std::uint64_t>(st.st_size);
+                data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+                data->nFileSizeLow = static_cast<DWORD>(size);
+            } else {
+                data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+            }
+            std::copy(name.begin(), name.end(), data->cFileName);
+            data->cFileName[name.size()] = 0;
+            return true;
+        }
+        return false;
+    }
+
+private:
+    DIR* dir_;
+    std::string pattern_;
+};
+
+DWORD FromErrno(int e)
+{
+    switch (e) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS: return ERROR_ACCESS_DENIED;
+    case EEXIST: return ERROR_ALREADY_EXISTS;
+    case EWOULDBLOCK: return ERROR_SHARING_VIOLATION;
+    case ENOSPC: return ERROR_DISK_FULL;
+    case EISDIR: return ERROR_ACCESS_DENIED;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    default: return ERROR_INVALID_FUNCTION;
+    }
+}
+
+BOOL Fail(DWORD code)
+{
+    SetLastError(code);
+    return FALSE;
+}
+
+BOOL FailErrno() { return Fail(FromErrno(errno)); }
+
+std::string Narrow(LPCWSTR path) { return path ? velmo::Utf16ToUtf8(path) : std::string(); }
+
+FileObject* AsFile(HANDLE h) { return dynamic_cast<FileObject*>(velmo::detail::FromHandle(h)); }
+
+std::string FolderOf(const std::string& path)
+{
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void SyncFolder(const std::string& path)
+{
+    int dir = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+}
+
+HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD creation)
+{
+    int flags = O_CLOEXEC;
+    bool reads = access & GENERIC_READ;
+    bool writes = access & GENERIC_WRITE;
+    flags |= reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
+    bool truncate = false;
+    switch (creation) {
+    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+    case CREATE_ALWAYS: flags |= O_CREAT; truncate = true; break;
+    case OPEN_EXISTING: break;
+    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case TRUNCATE_EXISTING: truncate = true; break;
+    default: Fail(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    }
+    if (truncate && !writes) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    int fd = open(path.c_str(), flags, 0644);
+    if (fd < 0) {
+        DWORD code = FromErrno(errno);
+        if (code == ERROR_ALREADY_EXISTS)
+            code = ERROR_FILE_EXISTS;
+        Fail(code);
+        return INVALID_HANDLE_VALUE;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close(fd);
+        Fail(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    int lock = 0;
+    if (!(share & FILE_SHARE_WRITE))
+        lock = (writes || !(share & FILE_SHARE_READ)) ? LOCK_EX : LOCK_SH;
+    if (lock) {
+        int rc;
+        while ((rc = flock(fd, lock | LOCK_NB)) != 0 && errno == EINTR) {
+        }
+        if (rc != 0) {
+            int e = errno;
+            close(fd);
+            Fail(FromErrno(e));
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    if (truncate && ftruncate(fd, 0) != 0) {
+        int e = errno;
+        close(fd);
+        Fail(FromErrno(e));
+        return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(0);
+    return new FileObject(fd);
+}
+
+} // namespace
+
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, const void*, DWORD creation, DWORD, HANDLE)
+{
+    if (!path) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    return OpenFile(Narrow(path), access, share, creation);
+}
+
+HANDLE CreateFileA(const char* path, DWORD access, DWORD share, const void*, DWORD creation, DWORD, HANDLE)
+{
+    if (!path) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    return OpenFile(path, access, share, creation);
+}
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped)
+{
+    FileObject* f = AsFile(file);
+    if (read)
+        *read = 0;
+    if (!f || overlapped)
+        return Fail(f ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+    auto* out = static_cast<char*>(buffer);
+    DWORD done = 0;
+    while (done < toRead) {
+        ssize_t n = ::read(f->fd(), out + done, toRead - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (read)
+                *read = done;
+            return FailErrno();
+        }
+        if (n == 0)
+            break;
+        done += static_cast<DWORD>(n);
+    }
+    if (read)
+        *read = done;
+    return TRUE;
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped)
+{
+    FileObject* f = AsFile(file);
+    if (written)
+        *written = 0;
+    if (!f || overlapped)
+        return Fail(f ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+    const auto* in = static_cast<const char*>(buffer);
+    DWORD done = 0;
+    while (done < toWrite) {
+        ssize_t n = ::write(f->fd(), in + done, toWrite - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (written)
+                *written = done;
+            return FailErrno();
+        }
+        done += static_cast<DWORD>(n);
+    }
+    if (written)
+        *written = done;
+    return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE file)
+{
+    FileObject* f = AsFile(file);
+    if (!f)
+        return Fail(ERROR_INVALID_HANDLE);
+    return fsync(f->fd()) == 0 ? TRUE : FailErrno();
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method)
+{
+    FileObject* f = AsFile(file);
+    if (!f) {
+        Fail(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : -1;
+    if (whence < 0) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    off_t offset = distanceHigh ? static_cast<off_t>((static_cast<std::int64_t>(*distanceHigh) << 32) |
+                                                     static_cast<std::uint32_t>(distance))
+                                : static_cast<off_t>(distance);
+    off_t pos = lseek(f->fd(), offset, whence);
+    if (pos < 0) {
+        FailErrno();
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceHigh)
+        *distanceHigh = static_cast<LONG>(static_cast<std::uint64_t>(pos) >> 32);
+    SetLastError(0);
+    return static_cast<DWORD>(pos);
+}
+
+DWORD GetFileSize(HANDLE file, DWORD* sizeHigh)
+{
+    FileObject* f = AsFile(file);
+    struct stat st {};
+    if (!f || fstat(f->fd(), &st) != 0) {
+        Fail(f ? FromErrno(errno) : ERROR_INVALID_HANDLE);
+        return 0xFFFFFFFFu;
+    }
+    auto size = static_cast<std::uint64_t>(st.st_size);
+    if (sizeHigh)
+        *sizeHigh = static_cast<DWORD>(size >> 32);
+    return static_cast<DWORD>(size);
+}
+
+BOOL MoveFileW(LPCWSTR from, LPCWSTR to) { return MoveFileExW(from, to, 0); }
+
+BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags)
+{
+    if (!from || !to)
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::string source = Narrow(from);
+    std::string target = Narrow(to);
+    int rc = (flags & MOVEFILE_REPLACE_EXISTING)
+                 ? rename(source.c_str(), target.c_str())
+                 : renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    if (rc != 0)
+        return FailErrno();
+    if (flags & MOVEFILE_WRITE_THROUGH) {
+        SyncFolder(target);
+        if (FolderOf(source) != FolderOf(target))
+            SyncFolder(source);
+    }
+    return TRUE;
+}
+
+BOOL DeleteFileW(LPCWSTR path)
+{
+    if (!path)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return unlink(Narrow(path).c_str()) == 0 ? TRUE : FailErrno();
+}
+
+DWORD GetFileAttributesW(LPCWSTR path)
+{
+    struct stat st {};
+    if (!path || stat(Narrow(path).c_str(), &st) != 0) {
+        path ? FailErrno() : Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+BOOL CreateDirectoryW(LPCWSTR path, const void*)
+{
+    if (!path)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return mkdir(Narrow(path).c_str(), 0755) == 0 ? TRUE : FailErrno();
+}
+
+HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data)
+{
+    if (!pattern || !data) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string full = Narrow(pattern);
+    auto slash = full.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : full.substr(0, slash);
+    std::string name = slash == std::string::npos ? full : full.substr(slash + 1);
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) {
+        Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : FromErrno(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    auto* find = new FindObject(dir, name);
+    if (!find->Next(data)) {
+        find->Unref();
+        Fail(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return find;
+}
+
+BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data)
+{
+    auto* f = dynamic_cast<FindObject*>(velmo::detail::FromHandle(find));
+    if (!f || !data)
+        return Fail(f ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+    return f->Next(data) ? TRUE : Fail(ERROR_NO_MORE_FILES);
+}
+
+BOOL FindClose(HANDLE find)
+{
+    if (!dynamic_cast<FindObject*>(velmo::detail::FromHandle(find)))
+        return Fail(ERROR_INVALID_HANDLE);
+    return CloseHandle(find);
+}
+
+namespace velmo {
+
+BOOL WriteFileDurably(const std::string& path, const void* data, std::size_t size, bool* openFailed)
+{
+    if (openFailed)
+        *openFailed = false;
+    std::string folder = FolderOf(path);
+    std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+    std::string tmp = folder + "/." + base + ".XXXXXX";
+    std::vector<char> name(tmp.begin(), tmp.end());
+    name.push_back('\0');
+    int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        if (openFailed)
+            *openFailed = true;
+        return FailErrno();
+    }
+    fchmod(fd, 0644);
+    bool ok = detail::WriteAll(fd, std::string_view(static_cast<const char*>(data), size));
+    int e = errno;
+    if (ok && fsync(fd) != 0) {
+        ok = false;
+        e = errno;
+    }
+    close(fd);
+    if (ok && rename(name.data(), path.c_str()) != 0) {
+        ok = false;
+        e = errno;
+    }
+    if (!ok) {
+        unlink(name.data());
+        return Fail(FromErrno(e));
+    }
+    SyncFolder(path);
+    return TRUE;
+}
+
+bool PathExists(const std::string& path)
+{
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+} // namespace velmo

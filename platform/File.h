@@ -1,0 +1,106 @@
+// Files with their Win32 meanings: open with sharing, read, write, flush,
+// move, delete and enumerate, plus the durable replacement of a whole file.
+//
+// Paths are UTF-16 (W forms) or UTF-8 (A forms) and have no length limit
+// below the system's. Linux has no share modes, so sharing is an advisory
+// flock taken without waiting at open: an opener that writes without
+// FILE_SHARE_WRITE, or that shares nothing, takes an exclusive lock; one
+// that shares reading takes a shared lock; FILE_SHARE_WRITE takes none. A
+// lock that cannot be had fails the open with ERROR_SHARING_VIOLATION and
+// changes nothing (CREATE_ALWAYS truncates only once the lock is held).
+// Only openers that go through this layer see each other's locks.
+//
+// MoveFileW never replaces an existing file: the move fails with
+// ERROR_ALREADY_EXISTS and the file stays where it was. FindFirstFileW
+// matches the last path component as a pattern ("*" and "?", without regard
+// to case) in the order the file system returns; "." and ".." are never
+// returned. Failures set GetLastError to the Win32 code.
+#pragma once
+
+#include "platform/Sync.h"
+
+#include <cstddef>
+#include <string>
+
+constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD GENERIC_WRITE = 0x40000000u;
+constexpr DWORD FILE_SHARE_READ = 0x1;
+constexpr DWORD FILE_SHARE_WRITE = 0x2;
+constexpr DWORD FILE_SHARE_DELETE = 0x4;
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD TRUNCATE_EXISTING = 5;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_CURRENT = 1;
+constexpr DWORD FILE_END = 2;
+constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
+constexpr LONG ERROR_SHARING_VIOLATION = 32;
+constexpr LONG ERROR_HANDLE_EOF = 38;
+constexpr LONG ERROR_FILE_EXISTS = 80;
+constexpr LONG ERROR_DISK_FULL = 112;
+constexpr LONG ERROR_NO_MORE_FILES = 18;
+constexpr LONG ERROR_DIRECTORY = 267;
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+constexpr std::size_t MAX_PATH = 260;
+
+struct WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    WCHAR cFileName[MAX_PATH];
+};
+
+// security and templateFile are ignored; flags other than the attributes are
+// ignored too (FILE_FLAG_WRITE_THROUGH: call FlushFileBuffers).
+VELMO_PLATFORM_API HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, const void* security,
+                                      DWORD creation, DWORD flags, HANDLE templateFile);
+VELMO_PLATFORM_API HANDLE CreateFileA(const char* path, DWORD access, DWORD share, const void* security,
+                                      DWORD creation, DWORD flags, HANDLE templateFile);
+// overlapped must be null. A read at the end of the file succeeds with 0 bytes.
+VELMO_PLATFORM_API BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped);
+VELMO_PLATFORM_API BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped);
+VELMO_PLATFORM_API BOOL FlushFileBuffers(HANDLE file);
+VELMO_PLATFORM_API DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
+VELMO_PLATFORM_API DWORD GetFileSize(HANDLE file, DWORD* sizeHigh);
+VELMO_PLATFORM_API BOOL MoveFileW(LPCWSTR from, LPCWSTR to);
+// MOVEFILE_REPLACE_EXISTING replaces the target; MOVEFILE_WRITE_THROUGH
+// makes the move durable (the target's folder is synced).
+VELMO_PLATFORM_API BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
+VELMO_PLATFORM_API BOOL DeleteFileW(LPCWSTR path);
+VELMO_PLATFORM_API DWORD GetFileAttributesW(LPCWSTR path);
+VELMO_PLATFORM_API BOOL CreateDirectoryW(LPCWSTR path, const void* security);
+VELMO_PLATFORM_API HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data);
+VELMO_PLATFORM_API BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data);
+VELMO_PLATFORM_API BOOL FindClose(HANDLE find);
+
+namespace velmo {
+
+// Replaces the file at path with data, durably: a temporary file in the same
+// folder (a dot name that ends in random letters, never in the target's
+// extension) is written, synced, renamed over the target, and the folder is
+// synced. A crash leaves the old file or the new one whole, never a part.
+// On failure the target is unchanged, the temporary file is removed and
+// GetLastError tells why; openFailed says whether the temporary file could
+// not even be created (nothing was written then).
+VELMO_PLATFORM_API BOOL WriteFileDurably(const std::string& path, const void* data, std::size_t size,
+                                         bool* openFailed = nullptr);
+
+// True when path names an existing file or folder.
+VELMO_PLATFORM_API bool PathExists(const std::string& path);
+
+} // namespace velmo

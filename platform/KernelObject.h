@@ -1,0 +1,48 @@
+// The object behind every HANDLE: a reference-counted holder of one file
+// descriptor. Waitable objects (events, semaphores, threads) hold an
+// eventfd; files hold the open file. Internal to the platform library.
+#pragma once
+
+#include "platform/Sync.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace velmo::detail {
+
+class Object {
+public:
+    // A new eventfd with the given extra flags.
+    explicit Object(unsigned eventFlags);
+    // Adopts an open descriptor (closed with the object).
+    struct Adopt {};
+    Object(int fd, Adopt) : fd_(fd) {}
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
+    virtual ~Object();
+    int fd() const { return fd_; }
+    bool ok() const { return fd_ >= 0; }
+    // Takes the signal if the object is signalled; true when taken.
+    virtual bool TryAcquire() = 0;
+
+    void Ref() { ++refs_; }
+    void Unref()
+    {
+        if (--refs_ == 0)
+            delete this;
+    }
+
+protected:
+    void Signal(std::uint64_t n = 1);
+    bool Drain();
+    bool Readable() const;
+
+private:
+    int fd_;
+    std::atomic<int> refs_{1};
+};
+
+// The object of a handle, or null for a null or invalid handle.
+Object* FromHandle(HANDLE h);
+
+} // namespace velmo::detail

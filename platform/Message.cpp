@@ -1,0 +1,82 @@
+#include "platform/Message.h"
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+struct Queue {
+    std::mutex mu;
+    std::deque<MSG> messages;
+    velmo::Handle ready{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+struct Queues {
+    std::mutex mu;
+    std::map<DWORD, std::shared_ptr<Queue>> byThread;
+};
+
+Queues& TheQueues()
+{
+    static Queues* q = new Queues();  // never destroyed: late threads may still post
+    return *q;
+}
+
+std::shared_ptr<Queue> QueueOf(DWORD threadId)
+{
+    Queues& all = TheQueues();
+    std::lock_guard lock(all.mu);
+    auto& q = all.byThread[threadId];
+    if (!q)
+        q = std::make_shared<Queue>();
+    return q;
+}
+
+} // namespace
+
+BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (threadId == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto q = QueueOf(threadId);
+    std::lock_guard lock(q->mu);
+    q->messages.push_back(MSG{nullptr, message, wParam, lParam, 0, {0, 0}});
+    SetEvent(q->ready.get());
+    return TRUE;
+}
+
+void PostQuitMessage(int exitCode)
+{
+    PostThreadMessageW(GetCurrentThreadId(), WM_QUIT, static_cast<WPARAM>(exitCode), 0);
+}
+
+BOOL GetMessageW(MSG* msg, HWND window, UINT filterMin, UINT filterMax)
+{
+    if (!msg || window || filterMin || filterMax) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    auto q = QueueOf(GetCurrentThreadId());
+    while (true) {
+        {
+            std::lock_guard lock(q->mu);
+            if (!q->messages.empty()) {
+                *msg = q->messages.front();
+                q->messages.pop_front();
+                if (q->messages.empty())
+                    ResetEvent(q->ready.get());
+                return msg->message == WM_QUIT ? 0 : 1;
+            }
+        }
+        if (WaitForSingleObject(q->ready.get(), INFINITE) != WAIT_OBJECT_0)
+            return -1;
+    }
+}
+
+BOOL TranslateMessage(const MSG*) { return FALSE; }
+
+LONG DispatchMessageW(const MSG*) { return 0; }

@@ -1,0 +1,93 @@
+// Service control on Linux: systemd is the service control manager.
+//
+// Installing a service writes its unit file
+// ($VELMO_SYSROOT/etc/systemd/system/<name>.service: Type=notify, ExecStart=
+// the binary path, Restart=always with RestartSec=30); the unit file
+// existing is "the service exists" (ERROR_SERVICE_EXISTS), a missing one
+// ERROR_SERVICE_DOES_NOT_EXIST. The manager cannot be opened when the unit
+// folder cannot be created or written. With VELMO_SYSROOT unset and systemd
+// running, installing and deleting also run `systemctl daemon-reload`.
+//
+// StartServiceCtrlDispatcherW succeeds only in a process started by the
+// manager: by systemd (the process belongs to the unit <name>.service) or by
+// D-Bus activation (DBUS_STARTER_BUS_TYPE set); otherwise it fails at once
+// with ERROR_FAILED_SERVICE_CONTROLLER_CONNECT. It runs the service's main
+// function on a thread of its own and waits for it; SIGTERM, taken with a
+// signalfd on the dispatcher's thread, becomes the stop control for the
+// registered handler. SetServiceStatus reports to systemd with sd_notify
+// (READY=1 when running, STOPPING=1 when stop-pending).
+//
+// SetConsoleCtrlHandler takes SIGINT (CTRL_C_EVENT) and SIGTERM
+// (CTRL_CLOSE_EVENT) for a program run in the console. It blocks both
+// signals in the calling thread, so it must be called before the program
+// starts other threads (they inherit the mask); the handler runs on a
+// thread of the layer. A signal that no handler takes ends the process.
+#pragma once
+
+#include "platform/Sync.h"
+
+#include <string>
+#include <string_view>
+
+using SC_HANDLE = void*;
+using SERVICE_STATUS_HANDLE = void*;
+
+constexpr DWORD SC_MANAGER_ALL_ACCESS = 0xF003F;
+constexpr DWORD SERVICE_ALL_ACCESS = 0xF01FF;
+constexpr DWORD DELETE = 0x10000;
+constexpr DWORD SERVICE_WIN32_OWN_PROCESS = 0x10;
+constexpr DWORD SERVICE_DEMAND_START = 3;
+constexpr DWORD SERVICE_ERROR_NORMAL = 1;
+constexpr DWORD SERVICE_STOPPED = 1;
+constexpr DWORD SERVICE_START_PENDING = 2;
+constexpr DWORD SERVICE_STOP_PENDING = 3;
+constexpr DWORD SERVICE_RUNNING = 4;
+constexpr DWORD SERVICE_ACCEPT_STOP = 1;
+constexpr DWORD SERVICE_CONTROL_STOP = 1;
+constexpr DWORD SERVICE_CONTROL_INTERROGATE = 4;
+constexpr DWORD CTRL_C_EVENT = 0;
+constexpr DWORD CTRL_CLOSE_EVENT = 2;
+constexpr LONG ERROR_FAILED_SERVICE_CONTROLLER_CONNECT = 1063;
+constexpr LONG ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
+
+struct SERVICE_STATUS {
+    DWORD dwServiceType;
+    DWORD dwCurrentState;
+    DWORD dwControlsAccepted;
+    DWORD dwWin32ExitCode;
+    DWORD dwServiceSpecificExitCode;
+    DWORD dwCheckPoint;
+    DWORD dwWaitHint;
+};
+
+using LPSERVICE_MAIN_FUNCTIONW = void (*)(DWORD argc, LPWSTR* argv);
+using LPHANDLER_FUNCTION = void (*)(DWORD control);
+using PHANDLER_ROUTINE = BOOL (*)(DWORD ctrlType);
+
+struct SERVICE_TABLE_ENTRYW {
+    LPWSTR lpServiceName;
+    LPSERVICE_MAIN_FUNCTIONW lpServiceProc;
+};
+
+// machine and database must be null.
+VELMO_PLATFORM_API SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access);
+// Only the name, display name, binary path and own-process type are used;
+// the unit is started on demand (no [Install] target is enabled).
+VELMO_PLATFORM_API SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, DWORD access,
+                                            DWORD serviceType, DWORD startType, DWORD errorControl,
+                                            LPCWSTR binaryPath, LPCWSTR loadOrderGroup, DWORD* tagId,
+                                            LPCWSTR dependencies, LPCWSTR account, LPCWSTR password);
+VELMO_PLATFORM_API SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access);
+VELMO_PLATFORM_API BOOL DeleteService(SC_HANDLE service);
+VELMO_PLATFORM_API BOOL CloseServiceHandle(SC_HANDLE handle);
+
+// table ends with an entry whose name is null; only the first entry runs.
+VELMO_PLATFORM_API BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table);
+VELMO_PLATFORM_API SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerW(LPCWSTR name, LPHANDLER_FUNCTION handler);
+VELMO_PLATFORM_API BOOL SetServiceStatus(SERVICE_STATUS_HANDLE status, const SERVICE_STATUS* report);
+VELMO_PLATFORM_API BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
+
+namespace velmo {
+// Path of the unit file of a service name.
+VELMO_PLATFORM_API std::string ServiceUnitPath(std::u16string_view name);
+} // namespace velmo
