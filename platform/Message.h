@@ -11,7 +11,6 @@
 #include "platform/Sync.h"
 
 using HWND = void*;
-using UINT = unsigned int;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 

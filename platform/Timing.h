@@ -1,0 +1,16 @@
+// The system's fixed waits (the pickup scan, modem replies, restart windows,
+// open retries) pass through DesignWait, so tests can shorten them all at
+// once and nothing else can.
+//
+// VELMO_TEST_TIME_DIVISOR, a test-only environment variable, divides every
+// fixed wait by its value (an integer from 1 to 1000; anything else is
+// ignored). It is read once per process. It is never set in production and
+// no configuration file can set it.
+#pragma once
+
+#include "platform/Types.h"
+
+namespace velmo {
+// milliseconds divided by the test divisor (at least 1 ms when it was not 0).
+VELMO_PLATFORM_API DWORD DesignWait(DWORD milliseconds);
+} // namespace velmo

@@ -1,0 +1,61 @@
+// The velmosvc command line.
+#include "service/host/ServiceModule.h"
+
+#include "platform/Activation.h"
+#include "platform/Message.h"
+#include "platform/Text.h"
+
+namespace velmo::host {
+
+void ServiceMainEntry(DWORD argc, LPWSTR* argv);
+
+namespace {
+
+// Ctrl-C or SIGTERM in the console stops the service in its normal order.
+BOOL ConsoleHandler(DWORD)
+{
+    PostThreadMessageW(TheModule().mainThreadId, WM_QUIT, 0, 0);
+    return TRUE;
+}
+
+void RunAsService(ServiceModule& module)
+{
+    module.serviceMode = true;
+    std::u16string name = module.serviceName;
+    SERVICE_TABLE_ENTRYW table[] = {{name.data(), ServiceMainEntry}, {nullptr, nullptr}};
+    // Not started by systemd or the bus: the program ends at once.
+    (void)StartServiceCtrlDispatcherW(table);
+}
+
+void RunInConsole(ServiceModule& module)
+{
+    module.serviceMode = false;
+    module.mainThreadId = GetCurrentThreadId();
+    SetEventLogConsoleMirror(true);
+    // Before any thread starts, so that every thread leaves the signals to it.
+    (void)SetConsoleCtrlHandler(ConsoleHandler, TRUE);
+    RunService(module);
+}
+
+} // namespace
+
+int RunCommandLine(int argc, char** argv)
+{
+    ServiceModule& module = TheModule();
+    (void)CoInitialize(nullptr);  // bookkeeping only; cannot fail here
+    std::u16string arg = argc > 1 ? Utf8ToUtf16(argv[1]) : std::u16string();
+    if (EqualsNoCase(arg, u"/REGISTER"))
+        RegisterServer(module);
+    else if (EqualsNoCase(arg, u"/UNREGISTER"))
+        UnregisterServer(module);
+    else if (EqualsNoCase(arg, u"/NOGO"))
+        ;
+    else if (EqualsNoCase(arg, u"/DEBUG"))
+        RunInConsole(module);
+    else
+        RunAsService(module);
+    CoUninitialize();
+    return 0;
+}
+
+} // namespace velmo::host

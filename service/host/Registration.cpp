@@ -1,0 +1,150 @@
+// "/REGISTER" and "/UNREGISTER": the systemd unit, the registry entries of
+// the service, its classes and type library, and the D-Bus files.
+#include "service/host/ServiceModule.h"
+
+#include "interfaces/VelmoLib.h"
+#include "platform/Activation.h"
+#include "platform/BusFiles.h"
+#include "platform/Registrar.h"
+#include "platform/SysRoot.h"
+#include "platform/Text.h"
+#include "platform/TypeLib.h"
+
+#include <cstdio>
+
+namespace velmo::host {
+
+namespace {
+
+constexpr const char* kBusName = "org.norvane.Velmo";
+
+// Written only when the service was installed: the root folder, the event
+// source and the AppID that makes COM (here: the bus) start the service.
+constexpr char16_t kServiceScript[] = uR"(
+HKLM {
+  NoRemove Software { NoRemove Norvane { ForceRemove Velmo { val root = s '%ROOT%' } } }
+}
+HKCR {
+  NoRemove AppId {
+    ForceRemove '{B14EB58C-00EE-4c08-AE67-DCD6045DDB44}' = s 'velmosvc' { val LocalService = s 'velmosvc' }
+  }
+}
+)";
+
+constexpr char16_t kEventLogScript[] = uR"(
+HKLM {
+  NoRemove System { NoRemove CurrentControlSet { NoRemove Services { NoRemove EventLog { NoRemove Application {
+    ForceRemove velmosvc { val EventMessageFile = s '%MODULE%' val TypesSupported = d 7 }
+  } } } } }
+}
+)";
+
+constexpr char16_t kClassScript[] = uR"(
+HKCR {
+  Velmo.NewSMS.1 = s 'NewSMS Class' { CLSID = s '{C7F74FB8-7146-4ae5-9D83-37751212E0A1}' }
+  Velmo.NewSMS = s 'NewSMS Class' {
+    CLSID = s '{C7F74FB8-7146-4ae5-9D83-37751212E0A1}'
+    CurVer = s 'Velmo.NewSMS'
+  }
+  NoRemove CLSID {
+    ForceRemove '{C7F74FB8-7146-4ae5-9D83-37751212E0A1}' = s 'NewSMS Class' {
+      ProgID = s 'Velmo.NewSMS'
+      VersionIndependentProgID = s 'Velmo.NewSMS'
+      ForceRemove Programmable
+      TypeLib = s '{3589C97E-0D5E-4b9a-B1C4-FCB5E239A144}'
+      val AppID = s '{B14EB58C-00EE-4c08-AE67-DCD6045DDB44}'
+    }
+  }
+  Velmo.MessageCenter.1 = s 'MessageCenter Class' { CLSID = s '{B0463299-53D5-4317-9EA1-93E0F15CD05C}' }
+  Velmo.MessageCenter = s 'MessageCenter Class' {
+    CLSID = s '{B0463299-53D5-4317-9EA1-93E0F15CD05C}'
+    CurVer = s 'Velmo.MessageCenter'
+  }
+  NoRemove CLSID {
+    ForceRemove '{B0463299-53D5-4317-9EA1-93E0F15CD05C}' = s 'MessageCenter Class' {
+      ProgID = s 'Velmo.MessageCenter'
+      VersionIndependentProgID = s 'Velmo.MessageCenter'
+      ForceRemove Programmable
+      TypeLib = s '{3589C97E-0D5E-4b9a-B1C4-FCB5E239A144}'
+      val AppID = s '{B14EB58C-00EE-4c08-AE67-DCD6045DDB44}'
+    }
+  }
+}
+)";
+
+std::u16string ModulePath()
+{
+    std::u16string path(4096, u'\0');
+    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    path.resize(n);
+    return path;
+}
+
+Registrar MakeRegistrar(const std::u16string& module)
+{
+    Registrar registrar;
+    registrar.AddReplacement(u"MODULE", module);
+    registrar.AddReplacement(u"ROOT", Utf8ToUtf16(SysRootPath("var/lib/velmo/")));
+    return registrar;
+}
+
+void RegisterClasses(const std::u16string& module)
+{
+    Registrar registrar = MakeRegistrar(module);
+    // Registration goes on step by step as on Windows; a step that fails
+    // leaves the others to the administrator's next attempt.
+    (void)registrar.StringRegister(kClassScript);
+    (void)WriteBusPolicy(kBusName);
+    (void)RegisterTypeLib(&velmolib::kVelmoLib, module.c_str(), nullptr);
+}
+
+} // namespace
+
+void RegisterServer(ServiceModule& module)
+{
+    std::u16string path = ModulePath();
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager) {
+        SC_HANDLE service = CreateServiceW(manager, module.serviceName.c_str(), module.displayName.c_str(),
+                                           SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                           SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr,
+                                           nullptr, nullptr);
+        if (!service) {
+            std::printf("Service install failed, error 0x%08X\n", static_cast<unsigned>(GetLastError()));
+        } else {
+            Registrar registrar = MakeRegistrar(path);
+            (void)registrar.StringRegister(kServiceScript);
+            (void)registrar.StringRegister(kEventLogScript);
+            (void)WriteBusActivation(kBusName, Utf16ToUtf8(path), Utf16ToUtf8(module.serviceName) + ".service");
+            std::printf("Service installed\n");
+            CloseServiceHandle(service);
+        }
+        CloseServiceHandle(manager);
+    }
+    RegisterClasses(path);
+    std::fflush(stdout);
+}
+
+void UnregisterServer(ServiceModule& module)
+{
+    std::u16string path = ModulePath();
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager) {
+        SC_HANDLE service = OpenServiceW(manager, module.serviceName.c_str(), DELETE);
+        if (!service) {
+            std::printf("Service uninstall failed, error 0x%08X\n", static_cast<unsigned>(GetLastError()));
+        } else {
+            (void)DeleteService(service);  // its result is not examined, as the console line shows
+            std::printf("Service uninstalled\n");
+            CloseServiceHandle(service);
+        }
+        CloseServiceHandle(manager);
+    }
+    Registrar registrar = MakeRegistrar(path);
+    (void)registrar.StringUnregister(kEventLogScript);
+    (void)registrar.StringUnregister(kClassScript);
+    (void)RemoveBusPolicy(kBusName);
+    std::fflush(stdout);
+}
+
+} // namespace velmo::host

@@ -1,0 +1,89 @@
+#include "service/host/ServiceModule.h"
+
+#include "platform/Bstr.h"
+#include "platform/ErrorInfo.h"
+#include "platform/Text.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+namespace velmo::host {
+
+namespace {
+
+constexpr std::size_t kEventChars = 2047;
+
+std::string FormatV(const char* format, va_list args)
+{
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (n < 0)
+        return {};
+    std::vector<char> buffer(static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    return std::string(buffer.data(), static_cast<std::size_t>(n));
+}
+
+void Report(const std::u16string& source, WORD type, const std::string& utf8)
+{
+    std::u16string text = Utf8ToUtf16(utf8);
+    if (text.size() > kEventChars)
+        text.resize(kEventChars);
+    HANDLE log = RegisterEventSourceW(nullptr, source.c_str());
+    if (!log)
+        return;
+    LPCWSTR strings[] = {text.c_str()};
+    // A lost event cannot be reported anywhere else.
+    (void)ReportEventW(log, type, 0, 1, nullptr, 1, 0, strings, nullptr);
+    DeregisterEventSource(log);
+}
+
+} // namespace
+
+ServiceModule::ServiceModule() = default;
+
+ServiceModule& TheModule()
+{
+    static ServiceModule* module = new ServiceModule();  // used by threads that may outlive main
+    return *module;
+}
+
+void ServiceModule::LogEvent(WORD type, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string text = FormatV(format, args);
+    va_end(args);
+    Report(serviceName, type, text);
+}
+
+void ServiceModule::LogCallFailure(WORD type, HRESULT hr, IUnknown* object, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string call = FormatV(format, args);
+    va_end(args);
+
+    std::string description;
+    bool described = false;
+    ComPtr<ISupportErrorInfo> support;
+    if (object && SUCCEEDED(object->QueryInterface(IID_ISupportErrorInfo, support.ReceiveVoid())) && support) {
+        ComPtr<IErrorInfo> info;
+        if (GetErrorInfo(0, info.Receive()) == S_OK && info) {
+            Bstr text;
+            if (SUCCEEDED(info->GetDescription(text.Receive())) && !text.IsNull()) {
+                description = text.Utf8();
+                described = true;
+            }
+        }
+    }
+    if (described)
+        LogEvent(type, "%s failed: %s", call.c_str(), description.c_str());
+    else
+        LogEvent(type, "%s failed with code 0x%08X", call.c_str(), static_cast<unsigned>(hr));
+}
+
+} // namespace velmo::host

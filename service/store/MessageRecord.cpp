@@ -1,0 +1,209 @@
+#include "service/store/MessageRecord.h"
+
+#include "platform/File.h"
+#include "platform/Text.h"
+#include "platform/Timing.h"
+
+#include <cstring>
+
+namespace velmo::store {
+
+namespace {
+
+constexpr int kOpenAttempts = 3;
+constexpr DWORD kOpenPause = 300;
+constexpr std::size_t kFixedSize = 72;
+
+void PutU16(std::vector<unsigned char>& out, std::uint16_t v)
+{
+    out.push_back(static_cast<unsigned char>(v));
+    out.push_back(static_cast<unsigned char>(v >> 8));
+}
+
+void PutU32(std::vector<unsigned char>& out, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+void PutTime(std::vector<unsigned char>& out, const SYSTEMTIME& t)
+{
+    for (WORD w : {t.wYear, t.wMonth, t.wDayOfWeek, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds})
+        PutU16(out, w);
+}
+
+void PutString(std::vector<unsigned char>& out, const Bstr& s)
+{
+    if (s.IsNull()) {
+        PutU32(out, 0);
+        return;
+    }
+    PutU32(out, 2 * s.Length() + 2);
+    for (char16_t c : s.view())
+        PutU16(out, c);
+    PutU16(out, 0);
+}
+
+std::uint16_t GetU16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+
+std::uint32_t GetU32(const unsigned char* p)
+{
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+SYSTEMTIME GetTime(const unsigned char* p)
+{
+    SYSTEMTIME t;
+    WORD* fields[] = {&t.wYear, &t.wMonth, &t.wDayOfWeek, &t.wDay, &t.wHour, &t.wMinute, &t.wSecond, &t.wMilliseconds};
+    for (int i = 0; i < 8; ++i)
+        *fields[i] = GetU16(p + 2 * i);
+    return t;
+}
+
+bool ReadExactly(HANDLE file, void* buffer, DWORD size)
+{
+    DWORD read = 0;
+    return ReadFile(file, buffer, size, &read, nullptr) && read == size;
+}
+
+// Opens with up to three attempts, pausing after each failure.
+template <class Open>
+HANDLE OpenWithRetries(Open open)
+{
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        HANDLE file = open();
+        if (file != INVALID_HANDLE_VALUE)
+            return file;
+        Sleep(DesignWait(kOpenPause));
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+} // namespace
+
+void MessageRecord::Initialise()
+{
+    RetryCount = 0;
+    StatusText.reset();
+    CoCreateGuid(&Id);
+    GetSystemTime(&Created);
+    Completed = SYSTEMTIME{};
+    Received = SYSTEMTIME{};
+    Status = QUEUED;
+}
+
+std::vector<unsigned char> MessageRecord::Serialize() const
+{
+    std::vector<unsigned char> out;
+    out.reserve(88 + 2 * (StatusText.Length() + To.Length() + From.Length() + Body.Length()) + 8);
+    PutU32(out, Id.Data1);
+    PutU16(out, Id.Data2);
+    PutU16(out, Id.Data3);
+    out.insert(out.end(), Id.Data4, Id.Data4 + 8);
+    PutU32(out, static_cast<std::uint32_t>(RetryCount));
+    PutTime(out, Created);
+    PutTime(out, Completed);
+    PutTime(out, Received);
+    PutU32(out, static_cast<std::uint32_t>(Status));
+    PutString(out, StatusText);
+    PutString(out, To);
+    PutString(out, From);
+    PutString(out, Body);
+    return out;
+}
+
+std::u16string MessageRecord::FileName() const { return GuidToString(Id) + u".velmo"; }
+
+HRESULT MessageRecord::SaveToFile(const std::u16string& path) const
+{
+    std::vector<unsigned char> bytes = Serialize();
+    std::string target = Utf16ToUtf8(path);
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        bool openFailed = false;
+        if (WriteFileDurably(target, bytes.data(), bytes.size(), &openFailed))
+            return S_OK;
+        if (!openFailed)
+            return E_FAIL;  // a failed write ends the save at once
+        Sleep(DesignWait(kOpenPause));
+    }
+    return E_FAIL;
+}
+
+HRESULT MessageRecord::LoadFromFile(const std::u16string& path)
+{
+    HANDLE file = OpenWithRetries([&] {
+        return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    });
+    if (file == INVALID_HANDLE_VALUE)
+        return E_FAIL;
+    Handle owner(file);
+    return Load(file);
+}
+
+HRESULT MessageRecord::LoadFromFileA(const std::string& path)
+{
+    HANDLE file = OpenWithRetries([&] {
+        return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    });
+    if (file == INVALID_HANDLE_VALUE)
+        return E_FAIL;
+    Handle owner(file);
+    return Load(file);
+}
+
+HRESULT MessageRecord::Load(HANDLE file)
+{
+    unsigned char fixed[kFixedSize];
+    if (!ReadExactly(file, fixed, sizeof fixed))
+        return E_FAIL;
+    Id.Data1 = GetU32(fixed);
+    Id.Data2 = GetU16(fixed + 4);
+    Id.Data3 = GetU16(fixed + 6);
+    std::memcpy(Id.Data4, fixed + 8, 8);
+    RetryCount = static_cast<LONG>(GetU32(fixed + 16));
+    Created = GetTime(fixed + 20);
+    Completed = GetTime(fixed + 36);
+    Received = GetTime(fixed + 52);
+    Status = static_cast<LONG>(GetU32(fixed + 68));
+
+    // A block may not claim more than the file still holds: the read would
+    // come up short anyway, and a damaged count must not allocate gigabytes.
+    DWORD size = GetFileSize(file, nullptr);
+    DWORD position = kFixedSize;
+    for (Bstr* target : {&StatusText, &To, &From, &Body}) {
+        unsigned char countBytes[4];
+        if (!ReadExactly(file, countBytes, 4))
+            return E_FAIL;
+        position += 4;
+        std::uint32_t count = GetU32(countBytes);
+        if (count == 0) {
+            target->reset();
+            continue;
+        }
+        if (count == 1 || count > size - position)
+            return E_FAIL;
+        // An odd count (never written by this system) drops its last byte.
+        std::vector<unsigned char> bytes;
+        try {
+            bytes.resize(count);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+        if (!ReadExactly(file, bytes.data(), count))
+            return E_FAIL;
+        position += count;
+        UINT units = (count - 2) / 2;
+        BSTR s = SysAllocStringLen(nullptr, units);
+        if (!s)
+            return E_OUTOFMEMORY;
+        for (UINT i = 0; i < units; ++i)
+            s[i] = static_cast<char16_t>(GetU16(bytes.data() + 2 * i));
+        *target = Bstr::Attach(s);
+    }
+    return S_OK;
+}
+
+} // namespace velmo::store

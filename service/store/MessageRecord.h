@@ -1,0 +1,81 @@
+// One short message, outgoing or received, in memory and in its ".velmo"
+// file.
+//
+// The record is shared by reference count (AddRef/Release, atomic; a new
+// record has count 1 and is owned by its creator); at any moment only one
+// holder changes its fields. The four strings are BSTRs, and a null string
+// stays distinct from an empty one through saving and loading.
+//
+// File layout (little-endian, no header): Id (16), RetryCount (4), Created,
+// Completed, Received (16 each, SYSTEMTIME), Status (4), then the string
+// blocks StatusText, To, From, Body, each a u32 byte count L and L bytes:
+// L = 0 for null, else the UTF-16LE units and a zero terminator. A record
+// with four null strings gives the smallest file, 88 bytes. Bytes after the
+// Body block are never read.
+//
+// SaveToFile replaces the file durably (temporary file, sync, rename, sync
+// of the folder), so a crash leaves the old or the new file whole; it makes
+// three attempts to create the file with 300 ms pauses and gives E_FAIL.
+// LoadFromFile opens with a shared lock (a writer holding the file locked
+// makes it fail), makes three attempts with 300 ms pauses, and gives E_FAIL
+// for a file that cannot be opened, is cut short or holds a block count of
+// 1, E_OUTOFMEMORY when a string cannot be allocated. A failed load may
+// leave the record partly filled; callers discard it.
+#pragma once
+
+#include "interfaces/VelmoLib.h"
+#include "platform/Bstr.h"
+#include "platform/Guid.h"
+#include "platform/Sync.h"
+#include "platform/SystemTime.h"
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace velmo::store {
+
+class MessageRecord {
+public:
+    MessageRecord() = default;
+    MessageRecord(const MessageRecord&) = delete;
+    MessageRecord& operator=(const MessageRecord&) = delete;
+
+    void AddRef() { ++refs_; }
+    void Release()
+    {
+        if (--refs_ == 0)
+            delete this;
+    }
+
+    // Fresh Id, Created now (UTC), Completed and Received zero, no status
+    // text, no retries, QUEUED; To, Body and From are kept.
+    void Initialise();
+    HRESULT SaveToFile(const std::u16string& path) const;
+    HRESULT LoadFromFile(const std::u16string& path);
+    // The same load through an 8-bit (UTF-8) path, as the viewer opens it.
+    HRESULT LoadFromFileA(const std::string& path);
+
+    // The file's bytes, exactly as SaveToFile writes them.
+    std::vector<unsigned char> Serialize() const;
+    // The file name of this record: "{ID}.velmo".
+    std::u16string FileName() const;
+
+    GUID Id{};
+    LONG RetryCount = 0;
+    Bstr To;
+    Bstr Body;
+    Bstr From;
+    SYSTEMTIME Created{};
+    SYSTEMTIME Completed{};
+    SYSTEMTIME Received{};
+    LONG Status = 0;
+    Bstr StatusText;
+
+private:
+    ~MessageRecord() = default;
+    HRESULT Load(HANDLE file);
+    std::atomic<LONG> refs_{1};
+};
+
+} // namespace velmo::store

@@ -1,0 +1,22 @@
+#include "service/store/ModeLock.h"
+
+namespace velmo::store {
+
+void ModeLock::Enter(int mode)
+{
+    std::unique_lock lock(mu_);
+    changed_.wait(lock, [&] { return holders_ == 0 || mode_ == mode; });
+    mode_ = mode;
+    ++holders_;
+}
+
+void ModeLock::Leave()
+{
+    std::lock_guard lock(mu_);
+    if (--holders_ == 0) {
+        mode_ = 0;
+        changed_.notify_all();
+    }
+}
+
+} // namespace velmo::store

@@ -1,0 +1,42 @@
+// One routing rule: a compiled extended regular expression tried against a
+// recipient address, the device it names, and whether the search goes on
+// after it matched. Compiled once with Boost.Regex's POSIX wide interface;
+// the compiled pattern is freed with the rule.
+#pragma once
+
+#include "platform/Types.h"
+
+#include <boost/regex.h>
+#include <memory>
+#include <string>
+
+namespace velmo::store {
+
+class RoutingRule {
+public:
+    // Compiles pattern with REG_EXTENDED; null and the non-zero code of
+    // regcompW in error when it does not compile.
+    static std::unique_ptr<RoutingRule> Compile(std::u16string_view pattern, LONG deviceId, bool continueSearch,
+                                                int* error);
+    RoutingRule(const RoutingRule&) = delete;
+    RoutingRule& operator=(const RoutingRule&) = delete;
+    ~RoutingRule();
+
+    // Whether the pattern matches somewhere in address (REG_STARTEND over
+    // the whole text, REG_NOTBOL | REG_NOTEOL).
+    bool Matches(std::u16string_view address) const;
+    LONG DeviceId() const { return deviceId_; }
+    bool ContinueSearch() const { return continue_; }
+
+private:
+    RoutingRule(LONG deviceId, bool continueSearch) : deviceId_(deviceId), continue_(continueSearch) {}
+    boost::regex_tW pattern_{};
+    LONG deviceId_;
+    bool continue_;
+};
+
+// UTF-16 to the wchar_t (UTF-32) text the wide regex interface reads; an
+// unpaired surrogate becomes U+FFFD.
+std::wstring ToWide(std::u16string_view text);
+
+} // namespace velmo::store
