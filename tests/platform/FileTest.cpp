@@ -1,0 +1,144 @@
+#include "platform/File.h"
+#include "platform/TempRoot.h"
+#include "platform/Text.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace {
+
+std::u16string W(const std::string& s) { return velmo::Utf8ToUtf16(s); }
+
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD creation)
+{
+    return CreateFileW(W(path).c_str(), access, share, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+struct ShareCase {
+    const char* name;
+    DWORD firstAccess, firstShare, secondAccess, secondShare;
+    bool secondOpens;
+};
+
+class FileSharing : public ::testing::TestWithParam<ShareCase> {};
+
+TEST_P(FileSharing, SecondOpenerSeesTheFirstOnesLock)
+{
+    TempRoot root;
+    std::string path = root.path() + "/f";
+    WriteText(path, "old");
+    const ShareCase& c = GetParam();
+    velmo::Handle first(Open(path, c.firstAccess, c.firstShare, OPEN_EXISTING));
+    ASSERT_NE(first.get(), INVALID_HANDLE_VALUE);
+    HANDLE second = Open(path, c.secondAccess, c.secondShare, c.secondAccess & GENERIC_WRITE ? CREATE_ALWAYS : OPEN_EXISTING);
+    if (c.secondOpens) {
+        ASSERT_NE(second, INVALID_HANDLE_VALUE);
+        CloseHandle(second);
+    } else {
+        EXPECT_EQ(second, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        // A refused CREATE_ALWAYS must not have truncated the file.
+        EXPECT_EQ(ReadText(path), "old");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Locks, FileSharing,
+                         ::testing::Values(ShareCase{"ReadersShare", GENERIC_READ, FILE_SHARE_READ, GENERIC_READ, FILE_SHARE_READ, true},
+                                           ShareCase{"WriterBlocksReader", GENERIC_WRITE, 0, GENERIC_READ, FILE_SHARE_READ, false},
+                                           ShareCase{"ReaderBlocksWriter", GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE, 0, false},
+                                           ShareCase{"WriterBlocksWriter", GENERIC_WRITE, 0, GENERIC_WRITE, 0, false},
+                                           ShareCase{"ShareWriteTakesNoLock", GENERIC_WRITE, FILE_SHARE_WRITE, GENERIC_WRITE, FILE_SHARE_WRITE, true}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(File, ReadWriteSeekAndSize)
+{
+    TempRoot root;
+    std::string path = root.path() + "/data";
+    velmo::Handle f(Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW));
+    ASSERT_NE(f.get(), INVALID_HANDLE_VALUE);
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(f.get(), "abcdef", 6, &n, nullptr));
+    EXPECT_EQ(n, 6u);
+    EXPECT_EQ(GetFileSize(f.get(), nullptr), 6u);
+    EXPECT_EQ(SetFilePointer(f.get(), 2, nullptr, FILE_BEGIN), 2u);
+    char buf[8] = {};
+    ASSERT_TRUE(ReadFile(f.get(), buf, 8, &n, nullptr));
+    EXPECT_EQ(std::string(buf, n), "cdef");
+    ASSERT_TRUE(ReadFile(f.get(), buf, 8, &n, nullptr));
+    EXPECT_EQ(n, 0u);  // end of file is success with nothing read
+    EXPECT_EQ(Open(path, GENERIC_WRITE, FILE_SHARE_WRITE, CREATE_NEW), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    EXPECT_EQ(Open(root.path() + "/missing", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(File, MoveNeverReplacesAndLeavesTheSourceOnFailure)
+{
+    TempRoot root;
+    std::string a = root.path() + "/a", b = root.path() + "/b";
+    WriteText(a, "A");
+    WriteText(b, "B");
+    EXPECT_FALSE(MoveFileW(W(a).c_str(), W(b).c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(ReadText(a), "A");
+    EXPECT_EQ(ReadText(b), "B");
+    ASSERT_TRUE(DeleteFileW(W(b).c_str()));
+    ASSERT_TRUE(MoveFileW(W(a).c_str(), W(b).c_str()));
+    EXPECT_FALSE(velmo::PathExists(a));
+    EXPECT_EQ(ReadText(b), "A");
+    EXPECT_FALSE(DeleteFileW(W(a).c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(File, FindMatchesThePatternWithoutRegardToCase)
+{
+    TempRoot root;
+    for (const char* name : {"one.velmo", "TWO.VELMO", "three.txt", ".hidden.velmo.tmp"})
+        WriteText(root.path() + "/" + name, "x");
+    std::filesystem::create_directory(root.path() + "/sub.velmo");
+    WIN32_FIND_DATAW data;
+    std::set<std::string> found;
+    HANDLE find = FindFirstFileW(W(root.path() + "/*.velmo").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    do {
+        std::string name = velmo::Utf16ToUtf8(data.cFileName);
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            found.insert(name);
+        EXPECT_NE(name, ".");
+    } while (FindNextFileW(find, &data));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+    FindClose(find);
+    EXPECT_EQ(found, (std::set<std::string>{"one.velmo", "TWO.VELMO"}));
+
+    EXPECT_EQ(FindFirstFileW(W(root.path() + "/*.none").c_str(), &data), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(FindFirstFileW(W(root.path() + "/nowhere/*").c_str(), &data), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST(File, DurableWriteReplacesWholeAndLeavesNoTemporaryFile)
+{
+    TempRoot root;
+    std::string path = root.path() + "/x.velmo";
+    WriteText(path, std::string(1000, 'o'));
+    ASSERT_TRUE(velmo::WriteFileDurably(path, "new", 3));
+    EXPECT_EQ(ReadText(path), "new");
+    auto entries = std::distance(std::filesystem::directory_iterator(root.path()), {});
+    EXPECT_EQ(entries, 1);
+    bool openFailed = false;
+    EXPECT_FALSE(velmo::WriteFileDurably(root.path() + "/missing/x", "a", 1, &openFailed));
+    EXPECT_TRUE(openFailed);
+}
+
+} // namespace

@@ -1,0 +1,163 @@
+#include "platform/Message.h"
+#include "platform/Service.h"
+#include "platform/TempRoot.h"
+#include "platform/Text.h"
+
+#include <csignal>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs body in a child process (one thread, so signal masks are its own)
+// and gives its exit code; -1 when it did not exit normally.
+template <class Body>
+int InChild(Body body, int signalToSend = 0)
+{
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    if (signalToSend) {
+        // The child says it is ready by creating its stop file; poll for it.
+        for (int i = 0; i < 500 && access(("/tmp/velmo-ready-" + std::to_string(pid)).c_str(), F_OK) != 0; ++i)
+            usleep(10000);
+        kill(pid, signalToSend);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    unlink(("/tmp/velmo-ready-" + std::to_string(pid)).c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void SayReady() { std::ofstream("/tmp/velmo-ready-" + std::to_string(getpid())) << "1"; }
+
+TEST(Service, InstallWritesTheUnitAndRefusesASecondOne)
+{
+    TempRoot root;
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, nullptr);
+    SC_HANDLE service = CreateServiceW(manager, u"velmosvc", u"Norvane SMS Service", SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                       u"/opt/velmo dir/velmosvc", nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(service, nullptr);
+    CloseServiceHandle(service);
+    std::string unit = ReadText(root.path() + "/etc/systemd/system/velmosvc.service");
+    for (const char* line : {"Description=Norvane SMS Service\n", "Type=notify\n",
+                             "ExecStart=\"/opt/velmo dir/velmosvc\"\n", "Restart=always\n", "RestartSec=30\n"})
+        EXPECT_NE(unit.find(line), std::string::npos) << line;
+
+    EXPECT_EQ(CreateServiceW(manager, u"velmosvc", u"x", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                             SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, u"/other", nullptr, nullptr, nullptr,
+                             nullptr, nullptr),
+              nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_EXISTS));
+    EXPECT_EQ(ReadText(root.path() + "/etc/systemd/system/velmosvc.service"), unit);
+
+    service = OpenServiceW(manager, u"velmosvc", DELETE);
+    ASSERT_NE(service, nullptr);
+    EXPECT_TRUE(DeleteService(service));
+    CloseServiceHandle(service);
+    EXPECT_EQ(OpenServiceW(manager, u"velmosvc", DELETE), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    CloseServiceHandle(manager);
+}
+
+TEST(Service, DispatcherRefusesAProgramNotStartedByTheManager)
+{
+    int code = InChild([] {
+        unsetenv("DBUS_STARTER_BUS_TYPE");
+        static bool ran = false;
+        SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(u"velmosvc"), [](DWORD, LPWSTR*) { ran = true; }},
+                                        {nullptr, nullptr}};
+        if (StartServiceCtrlDispatcherW(table) || ran)
+            return 1;
+        return GetLastError() == static_cast<DWORD>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) ? 0 : 2;
+    });
+    EXPECT_EQ(code, 0);
+}
+
+HANDLE g_stopped;
+
+TEST(Service, SigtermBecomesTheStopControlOfABusActivatedService)
+{
+    int code = InChild(
+        [] {
+            setenv("DBUS_STARTER_BUS_TYPE", "system", 1);
+            g_stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            SERVICE_TABLE_ENTRYW table[] = {
+                {const_cast<LPWSTR>(u"velmosvc"),
+                 [](DWORD argc, LPWSTR* argv) {
+                     if (argc != 1 || std::u16string(argv[0]) != u"velmosvc")
+                         return;
+                     RegisterServiceCtrlHandlerW(u"velmosvc", [](DWORD control) {
+                         if (control == SERVICE_CONTROL_STOP)
+                             SetEvent(g_stopped);
+                     });
+                     SayReady();
+                     WaitForSingleObject(g_stopped, 5000);
+                 }},
+                {nullptr, nullptr}};
+            if (!StartServiceCtrlDispatcherW(table))
+                return 2;
+            return WaitForSingleObject(g_stopped, 0) == WAIT_OBJECT_0 ? 0 : 3;
+        },
+        SIGTERM);
+    EXPECT_EQ(code, 0);
+}
+
+DWORD g_ctrlType = 99;
+
+TEST(Service, ConsoleHandlerTakesSigint)
+{
+    int code = InChild(
+        [] {
+            g_stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            SetConsoleCtrlHandler(
+                [](DWORD type) {
+                    g_ctrlType = type;
+                    SetEvent(g_stopped);
+                    return TRUE;
+                },
+                TRUE);
+            SayReady();
+            if (WaitForSingleObject(g_stopped, 5000) != WAIT_OBJECT_0)
+                return 2;
+            return g_ctrlType == CTRL_C_EVENT ? 0 : 3;
+        },
+        SIGINT);
+    EXPECT_EQ(code, 0);
+}
+
+TEST(Message, QuitPostedBeforeTheLoopIsKeptAndMessagesKeepTheirOrder)
+{
+    DWORD self = GetCurrentThreadId();
+    HANDLE poster = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            DWORD target = *static_cast<DWORD*>(p);
+            PostThreadMessageW(target, WM_USER, 1, 0);
+            PostThreadMessageW(target, WM_USER, 2, 0);
+            PostThreadMessageW(target, WM_QUIT, 0, 0);
+            return 0;
+        },
+        &self, 0, nullptr);
+    WaitForSingleObject(poster, INFINITE);
+    CloseHandle(poster);
+    MSG msg;
+    ASSERT_EQ(GetMessageW(&msg, nullptr, 0, 0), 1);
+    EXPECT_EQ(msg.wParam, 1u);
+    ASSERT_EQ(GetMessageW(&msg, nullptr, 0, 0), 1);
+    EXPECT_EQ(msg.wParam, 2u);
+    EXPECT_EQ(GetMessageW(&msg, nullptr, 0, 0), 0);
+    EXPECT_FALSE(PostThreadMessageW(0, WM_QUIT, 0, 0));
+}
+
+} // namespace
