@@ -1,5 +1,7 @@
 #include "service/store/RoutingRule.h"
 
+#include <boost/cregex.hpp>
+
 namespace velmo::store {
 
 std::wstring ToWide(std::u16string_view text)
@@ -19,17 +21,26 @@ std::wstring ToWide(std::u16string_view text)
     return out;
 }
 
+struct RoutingRule::Compiled {
+    boost::regex_tW regex{};
+};
+
+RoutingRule::RoutingRule(LONG deviceId, bool continueSearch)
+    : pattern_(std::make_unique<Compiled>()), deviceId_(deviceId), continue_(continueSearch)
+{
+}
+
 std::unique_ptr<RoutingRule> RoutingRule::Compile(std::u16string_view pattern, LONG deviceId, bool continueSearch,
                                                   int* error)
 {
     std::unique_ptr<RoutingRule> rule(new RoutingRule(deviceId, continueSearch));
     std::wstring wide = ToWide(pattern);
-    int rc = boost::regcompW(&rule->pattern_, wide.c_str(), boost::REG_EXTENDED);
+    int rc = boost::regcompW(&rule->pattern_->regex, wide.c_str(), boost::REG_EXTENDED);
     if (error)
         *error = rc;
     if (rc != 0) {
         // A failed compile leaves nothing to free; keep the destructor from trying.
-        rule->pattern_.guts = nullptr;
+        rule->pattern_->regex.guts = nullptr;
         return nullptr;
     }
     return rule;
@@ -37,8 +48,8 @@ std::unique_ptr<RoutingRule> RoutingRule::Compile(std::u16string_view pattern, L
 
 RoutingRule::~RoutingRule()
 {
-    if (pattern_.guts)
-        boost::regfreeW(&pattern_);
+    if (pattern_->regex.guts)
+        boost::regfreeW(&pattern_->regex);
 }
 
 bool RoutingRule::Matches(std::u16string_view address) const
@@ -47,7 +58,7 @@ bool RoutingRule::Matches(std::u16string_view address) const
     boost::regmatch_t match[1];
     match[0].rm_so = 0;
     match[0].rm_eo = static_cast<boost::regoff_t>(wide.size());
-    int rc = boost::regexecW(&pattern_, wide.c_str(), 1, match,
+    int rc = boost::regexecW(&pattern_->regex, wide.c_str(), 1, match,
                              boost::REG_STARTEND | boost::REG_NOTBOL | boost::REG_NOTEOL);
     return rc == 0;
 }

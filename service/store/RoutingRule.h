@@ -1,12 +1,12 @@
 // One routing rule: a compiled extended regular expression tried against a
 // recipient address, the device it names, and whether the search goes on
 // after it matched. Compiled once with Boost.Regex's POSIX wide interface;
-// the compiled pattern is freed with the rule.
+// the compiled pattern is freed with the rule. (Boost's POSIX header stays
+// out of this one: its macros clash with the C library's regex.h.)
 #pragma once
 
 #include "platform/Types.h"
 
-#include <boost/regex.h>
 #include <memory>
 #include <string>
 
@@ -29,8 +29,9 @@ public:
     bool ContinueSearch() const { return continue_; }
 
 private:
-    RoutingRule(LONG deviceId, bool continueSearch) : deviceId_(deviceId), continue_(continueSearch) {}
-    boost::regex_tW pattern_{};
+    struct Compiled;
+    RoutingRule(LONG deviceId, bool continueSearch);
+    std::unique_ptr<Compiled> pattern_;
     LONG deviceId_;
     bool continue_;
 };

@@ -1,0 +1,226 @@
+#include "platform/Registry.h"
+#include "platform/TempRoot.h"
+#include "platform/Text.h"
+#include "service/host/ServiceModule.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <unistd.h>
+
+using velmo::host::ServiceModule;
+
+namespace {
+
+std::string CaptureStderr(const std::function<void()>& fn)
+{
+    char path[] = "/tmp/velmo-stderr-XXXXXX";
+    int fd = mkstemp(path);
+    int saved = dup(2);
+    dup2(fd, 2);
+    fn();
+    fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    close(fd);
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    unlink(path);
+    return s.str();
+}
+
+constexpr const char* kLimits = "<configuration><queue max='10'/><retries max='3'/></configuration>";
+constexpr const char* kModem = "{11111111-2222-3333-4444-555555555555}";
+
+std::string Device(const std::string& attributes, const std::string& inner = "")
+{
+    return "<device " + attributes + ">" + inner + "</device>";
+}
+
+std::string Config(const std::string& devices, const std::string& rules = "<rules/>",
+                   const std::string& handlers = "<eventhandlers/>", const std::string& limits = kLimits)
+{
+    return "<velmo>" + limits + "<devices>" + devices + "</devices>" + rules + handlers + "</velmo>";
+}
+
+struct Loaded {
+    bool result = false;
+    std::string events;
+    std::vector<std::pair<LONG, std::string>> devices;
+    LONG defaultDevice = -99;
+    std::vector<std::pair<LONG, bool>> rules;
+    std::size_t handlers = 0;
+    LONG queueMax = -1, retryMax = -1;
+    std::string root;
+};
+
+Loaded Load(const std::string& xml, const std::string& folder)
+{
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "config.xml") << xml;
+    Loaded out;
+    ServiceModule module;
+    velmo::SetEventLogConsoleMirror(true);
+    out.events = CaptureStderr([&] { out.result = velmo::host::LoadConfiguration(module); });
+    velmo::SetEventLogConsoleMirror(false);
+    module.dispatcher.ForEachDevice(
+        [&](velmo::host::DeviceHost& d) { out.devices.emplace_back(d.Id(), velmo::Utf16ToUtf8(d.Name())); });
+    out.defaultDevice = module.dispatcher.DefaultDevice();
+    module.dispatcher.ForEachRule(
+        [&](const velmo::store::RoutingRule& r) { out.rules.emplace_back(r.DeviceId(), r.ContinueSearch()); });
+    out.handlers = module.eventHandlers.Handlers().size();
+    out.queueMax = module.dispatcher.queueMax;
+    out.retryMax = module.dispatcher.retryMax;
+    out.root = velmo::Utf16ToUtf8(module.rootFolder);
+    return out;
+}
+
+using Devices = std::vector<std::pair<LONG, std::string>>;
+using Rules = std::vector<std::pair<LONG, bool>>;
+
+struct Case {
+    const char* name;
+    std::string xml;
+    bool result;
+    const char* event;  // "" for none
+    Devices devices;
+    LONG defaultDevice;
+    Rules rules;
+    std::size_t handlers;
+};
+
+const std::string kOne = Device("status='1' id='1' name='Modem' clsid='" + std::string(kModem) + "'");
+const std::string kTwo = Device("status='1' id='2' name='Second' clsid='" + std::string(kModem) + "'");
+const char* kInvalid = "velmosvc: error: config.xml: invalid configuration file.\n";
+const char* kNoDevices = "velmosvc: error: config.xml: no devices specified.\n";
+
+std::vector<Case> Cases()
+{
+    return {
+        {"Complete", Config(kOne + kTwo, "<rules def_device_id='2'><r match='^49' device_id='1'/><r match='.*' device_id='2' continue='false'/></rules>",
+                            "<eventhandlers><h clsid='" + std::string(kModem) + "'/></eventhandlers>"),
+         true, "", {{1, "Modem"}, {2, "Second"}}, 2, {{1, true}, {2, false}}, 1},
+        {"QueueWithoutMax", Config(kOne, "<rules/>", "<eventhandlers/>", "<configuration><queue/><retries max='3'/></configuration>"),
+         false, kInvalid, {}, 0, {}, 0},
+        {"RetriesNotAnInteger", Config(kOne, "<rules/>", "<eventhandlers/>", "<configuration><queue max='1'/><retries max='many'/></configuration>"),
+         false, kInvalid, {}, 0, {}, 0},
+        {"NotWellFormed", "<velmo><configuration>", false, kInvalid, {}, 0, {}, 0},
+        {"WrongDocumentElement", "<other>" + std::string(kLimits) + "<devices>" + kOne + "</devices><rules/><eventhandlers/></other>",
+         false, kInvalid, {}, 0, {}, 0},
+        {"MissingRulesKeepsEarlierDevices", "<velmo>" + std::string(kLimits) + "<devices>" + kOne + "</devices><eventhandlers/></velmo>",
+         false, kInvalid, {{1, "Modem"}}, 1, {}, 0},
+        {"MissingEventHandlers", "<velmo>" + std::string(kLimits) + "<devices>" + kOne + "</devices><rules/></velmo>",
+         false, kInvalid, {{1, "Modem"}}, 1, {}, 0},
+        {"EmptyDevices", Config(""), false, kNoDevices, {}, 0, {}, 0},
+        {"AllDisabled", Config(Device("status='0' id='1' name='A' clsid='x'")), false, kNoDevices, {}, 0, {}, 0},
+        {"FirstDisabledSecondBecomesDefault", Config(Device("status='0' id='1' name='A' clsid='x'") + kTwo),
+         true, "", {{2, "Second"}}, 2, {}, 0},
+        {"EntryWithoutNameIsSkipped", Config(Device("status='1' id='1' clsid='x'") + kTwo), true, "", {{2, "Second"}}, 2, {}, 0},
+        {"CommentAndTextAmongEntries", Config("<!-- spare -->text" + kOne), true, "", {{1, "Modem"}}, 1, {}, 0},
+        {"FirstEnabledIdZeroIsRefusedButDefault", Config(Device("status='1' id='0' name='Z' clsid='x'") + kTwo),
+         true, "", {{2, "Second"}}, 0, {}, 0},
+        {"DuplicateIdFirstWins", Config(kOne + Device("status='1' id='1' name='Dup' clsid='x'")), true, "", {{1, "Modem"}}, 1, {}, 0},
+        {"UnconvertibleClsidStillAdded", Config(Device("status='1' id='3' name='Odd' clsid='not a class'")),
+         true, "", {{3, "Odd"}}, 3, {}, 0},
+        {"DefaultNamingNoDeviceIsKept", Config(kOne, "<rules def_device_id='77'/>"), true, "", {{1, "Modem"}}, 77, {}, 0},
+        {"DefaultNotAnIntegerKeepsFirst", Config(kOne, "<rules def_device_id='x'/>"), true, "", {{1, "Modem"}}, 1, {}, 0},
+        {"FaultyRulesSkipped",
+         Config(kOne, "<rules><r device_id='1'/><r match='a' device_id='one'/><r match='(' device_id='1'/>"
+                      "<r match='b' device_id='1' continue='0'/><r match='c' device_id='1' continue='maybe'/>"
+                      "<r match='d' device_id='1' continue='FALSE'/></rules>"),
+         true, "", {{1, "Modem"}}, 1, {{1, false}, {1, true}, {1, false}}, 0},
+        {"HandlersKeepOrderAndBadClassesStay",
+         Config(kOne, "<rules/>", "<eventhandlers><h clsid='junk'/><h/><!-- c --><h clsid='" + std::string(kModem) + "'/></eventhandlers>"),
+         true, "", {{1, "Modem"}}, 1, {}, 2},
+    };
+}
+
+class Configuration : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Configuration, LoadsWhatTheFileSays)
+{
+    TempRoot root;
+    const Case& c = GetParam();
+    Loaded out = Load(c.xml, root.path() + "/var/lib/velmo/");
+    EXPECT_EQ(out.result, c.result);
+    EXPECT_EQ(out.events, c.event);
+    EXPECT_EQ(out.devices, c.devices);
+    EXPECT_EQ(out.defaultDevice, c.defaultDevice);
+    EXPECT_EQ(out.rules, c.rules);
+    EXPECT_EQ(out.handlers, c.handlers);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Configuration, ::testing::ValuesIn(Cases()),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(ConfigurationRoot, RegistryValueGetsASlashAndLimitsAreRead)
+{
+    TempRoot root;
+    std::string folder = root.path() + "/custom";
+    std::string limits = "<configuration><queue max='0'/><retries max='-2'/></configuration>";
+    for (const std::string& value : {folder, folder + "/"}) {
+        velmo::RegKeyHandle key;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, key.Receive(), nullptr),
+                  ERROR_SUCCESS);
+        std::u16string data = velmo::Utf8ToUtf16(value);
+        ASSERT_EQ(RegSetValueExW(key.get(), u"root", 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                                 static_cast<DWORD>((data.size() + 1) * 2)),
+                  ERROR_SUCCESS);
+        Loaded out = Load(Config(kOne, "<rules/>", "<eventhandlers/>", limits), folder + "/");
+        EXPECT_TRUE(out.result);
+        EXPECT_EQ(out.root, folder + "/");
+        EXPECT_EQ(out.queueMax, 0);
+        EXPECT_EQ(out.retryMax, -2);
+    }
+}
+
+TEST(ConfigurationRoot, LongRootValueIsReadWhole)
+{
+    TempRoot root;
+    std::string folder = root.path() + "/" + std::string(200, 'r');
+    velmo::RegKeyHandle key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key.Receive(), nullptr),
+              ERROR_SUCCESS);
+    std::u16string data = velmo::Utf8ToUtf16(folder);
+    ASSERT_EQ(RegSetValueExW(key.get(), u"root", 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                             static_cast<DWORD>((data.size() + 1) * 2)),
+              ERROR_SUCCESS);
+    Loaded out = Load(Config(kOne), folder + "/");
+    EXPECT_TRUE(out.result);
+    EXPECT_EQ(out.root, folder + "/");
+}
+
+TEST(ConfigurationRoot, NoRegistryKeyMeansTheDefaultFolder)
+{
+    TempRoot root;
+    Loaded out = Load(Config(kOne), root.path() + "/var/lib/velmo/");
+    EXPECT_TRUE(out.result);
+    EXPECT_EQ(out.root, root.path() + "/var/lib/velmo/");
+}
+
+TEST(ConfigurationParams, DeviceGetsItsWholeEntryElement)
+{
+    TempRoot root;
+    std::string folder = root.path() + "/var/lib/velmo/";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "config.xml")
+        << Config(Device("status='1' id='4' name='GSM' clsid='" + std::string(kModem) + "'",
+                         "<param name='port' value='COM1:'/><param name='pin' value='1234'/>"));
+    ServiceModule module;
+    ASSERT_TRUE(velmo::host::LoadConfiguration(module));
+    std::string params;
+    GUID clsid{};
+    module.dispatcher.ForEachDevice([&](velmo::host::DeviceHost& d) {
+        params = velmo::Utf16ToUtf8(d.Params());
+        clsid = d.Clsid();
+    });
+    EXPECT_EQ(params, "<device status=\"1\" id=\"4\" name=\"GSM\" clsid=\"" + std::string(kModem) +
+                          "\"><param name=\"port\" value=\"COM1:\"/><param name=\"pin\" value=\"1234\"/></device>");
+    EXPECT_EQ(velmo::GuidToUtf8(clsid), kModem);
+}
+
+} // namespace

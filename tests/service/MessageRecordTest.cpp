@@ -1,0 +1,226 @@
+#include "platform/File.h"
+#include "platform/TempRoot.h"
+#include "platform/Text.h"
+#include "platform/Timing.h"
+#include "service/store/MessageRecord.h"
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using velmo::Bstr;
+using velmo::store::MessageRecord;
+
+namespace {
+
+// Records are reference counted; tests own theirs through this.
+struct RecordPtr {
+    MessageRecord* p = new MessageRecord();
+    RecordPtr() = default;
+    RecordPtr(const RecordPtr&) = delete;
+    RecordPtr& operator=(const RecordPtr&) = delete;
+    ~RecordPtr() { p->Release(); }
+    MessageRecord* operator->() const { return p; }
+};
+
+std::vector<unsigned char> ReadBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::u16string W(const std::string& s) { return velmo::Utf8ToUtf16(s); }
+
+void Fill(MessageRecord& r)
+{
+    r.Id = velmo::MakeGuid("{01020304-0506-0708-090A-0B0C0D0E0F10}");
+    r.RetryCount = 2;
+    r.Created = SYSTEMTIME{2026, 12, 2, 8, 5, 6, 7, 8};
+    r.Completed = SYSTEMTIME{2026, 12, 2, 8, 5, 6, 9, 0};
+    r.Status = SENT;
+    r.StatusText = Bstr(u"ok");
+    r.To = Bstr(u"1");
+    r.From = Bstr(u"abc");
+    r.Body = Bstr(u"hi");
+}
+
+TEST(MessageRecord, GoldenBytesOfAFullRecord)
+{
+    RecordPtr r;
+    Fill(*r.p);
+    std::vector<unsigned char> expected = {
+        0x04, 0x03, 0x02, 0x01, 0x06, 0x05, 0x08, 0x07, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10,  // Id
+        0x02, 0, 0, 0,                                                                                  // RetryCount
+        0xEA, 0x07, 12, 0, 2, 0, 8, 0, 5, 0, 6, 0, 7, 0, 8, 0,                                          // Created
+        0xEA, 0x07, 12, 0, 2, 0, 8, 0, 5, 0, 6, 0, 9, 0, 0, 0,                                          // Completed
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                                                 // Received
+        2, 0, 0, 0,                                                                                     // Status
+        6, 0, 0, 0, 'o', 0, 'k', 0, 0, 0,                                                               // StatusText
+        4, 0, 0, 0, '1', 0, 0, 0,                                                                       // To
+        8, 0, 0, 0, 'a', 0, 'b', 0, 'c', 0, 0, 0,                                                       // From
+        6, 0, 0, 0, 'h', 0, 'i', 0, 0, 0};                                                              // Body
+    EXPECT_EQ(r->Serialize(), expected);
+    TempRoot root;
+    std::string path = root.path() + "/m.velmo";
+    ASSERT_EQ(r->SaveToFile(W(path)), S_OK);
+    EXPECT_EQ(ReadBytes(path), expected);
+    EXPECT_EQ(r->FileName(), u"{01020304-0506-0708-090A-0B0C0D0E0F10}.velmo");
+}
+
+TEST(MessageRecord, NullAndEmptyStringsStayDistinct)
+{
+    TempRoot root;
+    std::string path = root.path() + "/m.velmo";
+    RecordPtr nulls;
+    nulls->Initialise();
+    ASSERT_EQ(nulls->SaveToFile(W(path)), S_OK);
+    EXPECT_EQ(ReadBytes(path).size(), 88u);
+
+    RecordPtr empties;
+    empties->Initialise();
+    empties->To = Bstr(u"");
+    empties->Body = Bstr(u"");
+    ASSERT_EQ(empties->SaveToFile(W(path)), S_OK);
+    EXPECT_EQ(ReadBytes(path).size(), 88u + 2 + 2);  // two blocks of count 2: a terminator each
+
+    RecordPtr back;
+    back->StatusText = Bstr(u"stale");
+    ASSERT_EQ(back->LoadFromFile(W(path)), S_OK);
+    EXPECT_TRUE(back->StatusText.IsNull());
+    EXPECT_TRUE(back->From.IsNull());
+    EXPECT_FALSE(back->To.IsNull());
+    EXPECT_TRUE(back->To.IsEmpty());
+    EXPECT_FALSE(back->Body.IsNull());
+    EXPECT_EQ(back->Status, QUEUED);
+    EXPECT_TRUE(GuidByteLess()(back->Id, empties->Id) == false &&
+                GuidByteLess()(empties->Id, back->Id) == false);
+}
+
+TEST(MessageRecord, RoundTripKeepsEveryField)
+{
+    TempRoot root;
+    std::string path = root.path() + "/m.velmo";
+    RecordPtr r;
+    Fill(*r.p);
+    r->Body = Bstr(u"\u00e9\u20ac \U0001F600 line\r\nnext");
+    ASSERT_EQ(r->SaveToFile(W(path)), S_OK);
+    RecordPtr back;
+    ASSERT_EQ(back->LoadFromFile(W(path)), S_OK);
+    EXPECT_EQ(back->Serialize(), r->Serialize());
+    RecordPtr viaA;
+    ASSERT_EQ(viaA->LoadFromFileA(path), S_OK);
+    EXPECT_EQ(viaA->Body.str(), r->Body.str());
+}
+
+TEST(MessageRecord, EveryCutBeforeTheEndOfBodyFailsAndTrailingBytesAreIgnored)
+{
+    TempRoot root;
+    std::string path = root.path() + "/m.velmo";
+    RecordPtr r;
+    Fill(*r.p);
+    std::vector<unsigned char> whole = r->Serialize();
+    for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+        WriteBytes(path, std::vector<unsigned char>(whole.begin(), whole.begin() + static_cast<long>(cut)));
+        RecordPtr back;
+        EXPECT_EQ(back->LoadFromFile(W(path)), E_FAIL) << "cut at " << cut;
+    }
+    std::vector<unsigned char> longer = whole;
+    longer.insert(longer.end(), {1, 2, 3, 4, 5});
+    WriteBytes(path, longer);
+    RecordPtr back;
+    ASSERT_EQ(back->LoadFromFile(W(path)), S_OK);
+    EXPECT_EQ(back->Serialize(), whole);
+}
+
+TEST(MessageRecord, DamagedCountsFailWithoutHugeAllocations)
+{
+    TempRoot root;
+    std::string path = root.path() + "/m.velmo";
+    RecordPtr r;
+    r->Initialise();
+    std::vector<unsigned char> bytes = r->Serialize();
+    struct Case {
+        const char* name;
+        std::uint32_t count;
+    };
+    for (Case c : {Case{"one", 1}, Case{"huge", 0xFFFFFFF0u}, Case{"past the end", 20}}) {
+        std::vector<unsigned char> damaged = bytes;
+        for (int i = 0; i < 4; ++i)
+            damaged[72 + i] = static_cast<unsigned char>(c.count >> (8 * i));
+        WriteBytes(path, damaged);
+        RecordPtr back;
+        EXPECT_EQ(back->LoadFromFile(W(path)), E_FAIL) << c.name;
+    }
+}
+
+TEST(MessageRecord, SavingOverALongerFileLeavesNoOldBytes)
+{
+    TempRoot root;
+    std::string path = root.path() + "/m.velmo";
+    WriteBytes(path, std::vector<unsigned char>(5000, 0xAB));
+    RecordPtr r;
+    r->Initialise();
+    ASSERT_EQ(r->SaveToFile(W(path)), S_OK);
+    EXPECT_EQ(ReadBytes(path), r->Serialize());
+}
+
+TEST(MessageRecord, FileHeldForWritingCannotBeLoaded)
+{
+    TempRoot root;
+    std::string path = root.path() + "/m.velmo";
+    RecordPtr r;
+    r->Initialise();
+    ASSERT_EQ(r->SaveToFile(W(path)), S_OK);
+    velmo::Handle writer(CreateFileW(W(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_NE(writer.get(), INVALID_HANDLE_VALUE);
+    auto start = std::chrono::steady_clock::now();
+    RecordPtr back;
+    EXPECT_EQ(back->LoadFromFile(W(path)), E_FAIL);
+    auto waited = std::chrono::steady_clock::now() - start;
+    // Three attempts, each followed by a pause.
+    EXPECT_GE(waited, std::chrono::milliseconds(3 * velmo::DesignWait(300)) - std::chrono::milliseconds(5));
+    writer.reset();
+    EXPECT_EQ(back->LoadFromFile(W(path)), S_OK);
+    EXPECT_EQ(back->LoadFromFile(W(root.path() + "/missing.velmo")), E_FAIL);
+    EXPECT_EQ(r->SaveToFile(W(root.path() + "/no/such/folder.velmo")), E_FAIL);
+}
+
+TEST(MessageRecord, KillingASaverNeverLeavesAFileThatFailsToLoad)
+{
+    TempRoot root;
+    std::string folder = root.path();
+    for (int round = 0; round < 20; ++round) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            // Saves records of changing length over the same files, forever.
+            auto* r = new MessageRecord();
+            r->Initialise();
+            for (unsigned i = 0;; ++i) {
+                r->Body = Bstr(std::u16string(1 + (i * 7919) % 3000, u'x'));
+                r->SaveToFile(W(folder + "/" + std::to_string(i % 3) + ".velmo"));
+            }
+        }
+        usleep(static_cast<useconds_t>(2000 + (round * 1237) % 15000));
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            if (entry.path().extension() != ".velmo")
+                continue;
+            RecordPtr back;
+            EXPECT_EQ(back->LoadFromFile(W(entry.path().string())), S_OK) << entry.path();
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,347 @@
+// velmosvc as administrators run it: the command line under a temporary
+// system root, the console run, and the service run with systemd's
+// notification socket.
+#include "platform/Registry.h"
+#include "platform/TempRoot.h"
+#include "platform/Text.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A running velmosvc with its standard output and error in files.
+class Program {
+public:
+    Program(std::vector<std::string> args, std::vector<std::pair<std::string, std::string>> env = {})
+    {
+        char tmpl[] = "/tmp/velmosvc-out-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        pid_ = fork();
+        if (pid_ == 0) {
+            int out = open((dir_ + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int err = open((dir_ + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(out, 1);
+            dup2(err, 2);
+            for (auto& [k, v] : env)
+                setenv(k.c_str(), v.c_str(), 1);
+            std::vector<char*> argv{const_cast<char*>(VELMO_SVC)};
+            for (auto& a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(VELMO_SVC, argv.data());
+            _exit(127);
+        }
+    }
+    ~Program()
+    {
+        if (pid_ > 0 && !waited_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        std::filesystem::remove_all(dir_);
+    }
+    pid_t pid() const { return pid_; }
+    // The exit code, or -1 when the program did not end within the deadline
+    // or ended by a signal.
+    int Wait(std::chrono::seconds deadline = std::chrono::seconds(20))
+    {
+        auto end = Clock::now() + deadline;
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (Clock::now() > end)
+                return -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        waited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Out() const { return Read(dir_ + "/out"); }
+    std::string Err() const { return Read(dir_ + "/err"); }
+
+    // Polls until the main thread blocks the given signal (the program has
+    // taken it over), within the deadline.
+    bool WaitUntilBlocks(int signal, std::chrono::seconds deadline = std::chrono::seconds(10)) const
+    {
+        auto end = Clock::now() + deadline;
+        while (Clock::now() < end) {
+            std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+            std::string line;
+            while (std::getline(status, line))
+                if (line.rfind("SigBlk:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1)
+                    return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
+private:
+    static std::string Read(const std::string& path)
+    {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::string dir_;
+    pid_t pid_ = -1;
+    bool waited_ = false;
+};
+
+struct Outcome {
+    int code;
+    std::string out, err;
+};
+
+Outcome RunOnce(std::vector<std::string> args)
+{
+    Program p(std::move(args));
+    int code = p.Wait();
+    return {code, p.Out(), p.Err()};
+}
+
+std::optional<std::u16string> Value(velmo::Hive hive, std::u16string_view key, std::u16string_view name)
+{
+    return velmo::ReadRegistryString(hive, key, name);
+}
+
+bool KeyExists(HKEY hive, const char16_t* path)
+{
+    HKEY key;
+    if (RegOpenKeyExW(hive, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void WriteConfig(const TempRoot& root, const std::string& xml)
+{
+    std::filesystem::create_directories(root.path() + "/var/lib/velmo");
+    std::ofstream(root.path() + "/var/lib/velmo/config.xml") << xml;
+}
+
+const char* kOneDevice =
+    "<velmo><configuration><queue max='0'/><retries max='3'/></configuration>"
+    "<devices><device status='1' id='1' name='Modem' clsid='{00000000-0000-0000-0000-000000000001}'/></devices>"
+    "<rules/><eventhandlers/></velmo>";
+
+constexpr const char16_t* kAppIdKey = u"AppId\\{b14eb58c-00ee-4C08-ae67-dcd6045ddb44}";
+constexpr const char16_t* kNewSmsKey = u"CLSID\\{C7F74FB8-7146-4AE5-9D83-37751212E0A1}";
+constexpr const char16_t* kEventKey = u"System\\CurrentControlSet\\Services\\EventLog\\Application\\velmosvc";
+
+TEST(Velmosvc, RegisterTwiceThenUnregisterTwice)
+{
+    TempRoot root;
+    Outcome first = RunOnce({"/register"});
+    EXPECT_EQ(first.code, 0);
+    EXPECT_EQ(first.out, "Service installed\n");
+    EXPECT_EQ(first.err, "");
+
+    std::u16string rootValue = velmo::Utf8ToUtf16(root.path() + "/var/lib/velmo/");
+    EXPECT_EQ(Value(velmo::Hive::LocalMachine, u"Software\\Norvane\\Velmo", u"root"), rootValue);
+    EXPECT_EQ(Value(velmo::Hive::LocalMachine, kEventKey, u"EventMessageFile"), velmo::Utf8ToUtf16(VELMO_SVC));
+    EXPECT_EQ(Value(velmo::Hive::ClassesRoot, kAppIdKey, u""), u"velmosvc");
+    EXPECT_EQ(Value(velmo::Hive::ClassesRoot, kAppIdKey, u"LocalService"), u"velmosvc");
+    EXPECT_EQ(Value(velmo::Hive::ClassesRoot, kNewSmsKey, u""), u"NewSMS Class");
+    EXPECT_EQ(Value(velmo::Hive::ClassesRoot, kNewSmsKey, u"AppID"), u"{B14EB58C-00EE-4c08-AE67-DCD6045DDB44}");
+    EXPECT_EQ(Value(velmo::Hive::ClassesRoot, std::u16string(kNewSmsKey) + u"\\TypeLib", u""),
+              u"{3589C97E-0D5E-4b9a-B1C4-FCB5E239A144}");
+    EXPECT_EQ(Value(velmo::Hive::ClassesRoot, u"Velmo.NewSMS\\CurVer", u""), u"Velmo.NewSMS");
+    EXPECT_EQ(Value(velmo::Hive::ClassesRoot, u"Velmo.MessageCenter.1\\CLSID", u""),
+              u"{B0463299-53D5-4317-9EA1-93E0F15CD05C}");
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, u"CLSID\\{B0463299-53D5-4317-9EA1-93E0F15CD05C}\\Programmable"));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, u"TypeLib\\{3589C97E-0D5E-4B9A-B1C4-FCB5E239A144}\\1.0"));
+    HKEY events;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEventKey, 0, KEY_READ, &events), ERROR_SUCCESS);
+    DWORD types = 0, size = sizeof types, type = 0;
+    EXPECT_EQ(RegQueryValueExW(events, u"TypesSupported", nullptr, &type, reinterpret_cast<BYTE*>(&types), &size),
+              ERROR_SUCCESS);
+    RegCloseKey(events);
+    EXPECT_EQ(types, 7u);
+    EXPECT_TRUE(std::filesystem::exists(root.path() + "/etc/systemd/system/velmosvc.service"));
+    EXPECT_TRUE(std::filesystem::exists(root.path() + "/usr/share/dbus-1/system-services/org.norvane.Velmo.service"));
+    EXPECT_TRUE(std::filesystem::exists(root.path() + "/etc/dbus-1/system.d/org.norvane.Velmo.conf"));
+
+    // The administrator moves the root; a failed second install keeps it.
+    {
+        velmo::RegKeyHandle key;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo", 0, KEY_ALL_ACCESS, key.Receive()),
+                  ERROR_SUCCESS);
+        std::u16string moved = u"/srv/velmo/";
+        ASSERT_EQ(RegSetValueExW(key.get(), u"root", 0, REG_SZ, reinterpret_cast<const BYTE*>(moved.c_str()),
+                                 static_cast<DWORD>((moved.size() + 1) * 2)),
+                  ERROR_SUCCESS);
+    }
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, kNewSmsKey);
+    Outcome second = RunOnce({"/REGISTER"});
+    EXPECT_EQ(second.code, 0);
+    EXPECT_EQ(second.out, "Service install failed, error 0x00000431\n");
+    EXPECT_EQ(Value(velmo::Hive::LocalMachine, u"Software\\Norvane\\Velmo", u"root"), u"/srv/velmo/");
+    EXPECT_EQ(Value(velmo::Hive::ClassesRoot, kNewSmsKey, u""), u"NewSMS Class");  // classes registered again
+
+    Outcome removed = RunOnce({"/Unregister"});
+    EXPECT_EQ(removed.code, 0);
+    EXPECT_EQ(removed.out, "Service uninstalled\n");
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kNewSmsKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, u"Velmo.NewSMS"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, u"Velmo.MessageCenter.1"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, u"CLSID\\{B0463299-53D5-4317-9EA1-93E0F15CD05C}"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEventKey));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
+    EXPECT_EQ(Value(velmo::Hive::LocalMachine, u"Software\\Norvane\\Velmo", u"root"), u"/srv/velmo/");
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, u"TypeLib\\{3589C97E-0D5E-4B9A-B1C4-FCB5E239A144}"));
+    EXPECT_FALSE(std::filesystem::exists(root.path() + "/etc/systemd/system/velmosvc.service"));
+    EXPECT_TRUE(std::filesystem::exists(root.path() + "/usr/share/dbus-1/system-services/org.norvane.Velmo.service"));
+    EXPECT_FALSE(std::filesystem::exists(root.path() + "/etc/dbus-1/system.d/org.norvane.Velmo.conf"));
+
+    Outcome again = RunOnce({"/UNREGISTER", "extra", "args"});
+    EXPECT_EQ(again.code, 0);
+    EXPECT_EQ(again.out, "Service uninstall failed, error 0x00000424\n");
+}
+
+TEST(Velmosvc, NogoPrintsAndWritesNothing)
+{
+    TempRoot root;
+    Outcome r = RunOnce({"/nogo", "/REGISTER"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(std::filesystem::is_empty(root.path()));
+}
+
+TEST(Velmosvc, WithoutTheManagerTheProgramEndsAtOnce)
+{
+    TempRoot root;
+    WriteConfig(root, kOneDevice);
+    for (const char* arg : {"", "/unknown"}) {
+        Outcome r = RunOnce(*arg ? std::vector<std::string>{arg} : std::vector<std::string>{});
+        EXPECT_EQ(r.code, 0) << arg;
+        EXPECT_EQ(r.out + r.err, "") << arg;
+    }
+}
+
+struct ConsoleCase {
+    const char* name;
+    const char* xml;
+    const char* err;
+};
+
+class VelmosvcConsole : public ::testing::TestWithParam<ConsoleCase> {};
+
+TEST_P(VelmosvcConsole, ConfigurationThatStopsTheService)
+{
+    TempRoot root;
+    WriteConfig(root, GetParam().xml);
+    Outcome r = RunOnce({"/debug"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, GetParam().err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops, VelmosvcConsole,
+    ::testing::Values(
+        ConsoleCase{"NoDevices",
+                    "<velmo><configuration><queue max='0'/><retries max='0'/></configuration><devices>"
+                    "<device status='0' id='1' name='Off' clsid='x'/></devices><rules/><eventhandlers/></velmo>",
+                    "velmosvc: error: config.xml: no devices specified.\nvelmosvc: information: service is stopped.\n"},
+        ConsoleCase{"NoQueue",
+                    "<velmo><configuration><retries max='0'/></configuration><devices/><rules/><eventhandlers/></velmo>",
+                    "velmosvc: error: config.xml: invalid configuration file.\n"
+                    "velmosvc: information: service is stopped.\n"},
+        ConsoleCase{"MissingFile", "",
+                    "velmosvc: error: config.xml: invalid configuration file.\n"
+                    "velmosvc: information: service is stopped.\n"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(Velmosvc, ConsoleStopsInOrderOnSigintAndSigterm)
+{
+    for (int signal : {SIGINT, SIGTERM}) {
+        TempRoot root;
+        WriteConfig(root, kOneDevice);
+        Program p({"/DEBUG"});
+        ASSERT_TRUE(p.WaitUntilBlocks(signal)) << signal;
+        kill(p.pid(), signal);
+        EXPECT_EQ(p.Wait(), 0) << signal;
+        EXPECT_EQ(p.Err(), "velmosvc: information: service is stopped.\n") << signal;
+    }
+}
+
+// systemd's notification socket, as a test stands it up.
+class NotifySocket {
+public:
+    NotifySocket()
+    {
+        path_ = "/tmp/velmo-notify-" + std::to_string(getpid());
+        unlink(path_.c_str());
+        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path_.c_str());
+        bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    }
+    ~NotifySocket()
+    {
+        close(fd_);
+        unlink(path_.c_str());
+    }
+    const std::string& path() const { return path_; }
+    // Collects notifications until one contains text, within the deadline.
+    bool WaitFor(const std::string& text, std::chrono::seconds deadline = std::chrono::seconds(10))
+    {
+        auto end = Clock::now() + deadline;
+        while (Clock::now() < end) {
+            if (seen_.find(text) != std::string::npos)
+                return true;
+            char buf[512];
+            ssize_t n = recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0)
+                seen_.append(buf, static_cast<std::size_t>(n)).push_back('\n');
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return seen_.find(text) != std::string::npos;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    std::string seen_;
+};
+
+TEST(Velmosvc, BusActivatedServiceReportsToSystemdAndStopsOnSigterm)
+{
+    TempRoot root;
+    WriteConfig(root, kOneDevice);
+    NotifySocket notify;
+    Program p({}, {{"DBUS_STARTER_BUS_TYPE", "system"}, {"NOTIFY_SOCKET", notify.path()}});
+    ASSERT_TRUE(notify.WaitFor("READY=1"));
+    kill(p.pid(), SIGTERM);
+    EXPECT_TRUE(notify.WaitFor("STOPPING=1"));
+    EXPECT_EQ(p.Wait(), 0);
+    EXPECT_EQ(p.Out() + p.Err(), "");  // a service writes to the log, not the console
+}
+
+TEST(Velmosvc, BusActivatedServiceWithoutDevicesStopsByItself)
+{
+    TempRoot root;
+    WriteConfig(root, "<velmo><configuration><queue max='0'/><retries max='0'/></configuration>"
+                      "<devices/><rules/><eventhandlers/></velmo>");
+    NotifySocket notify;
+    Program p({}, {{"DBUS_STARTER_BUS_TYPE", "system"}, {"NOTIFY_SOCKET", notify.path()}});
+    EXPECT_EQ(p.Wait(), 0);
+    EXPECT_TRUE(notify.WaitFor("READY=1"));
+    EXPECT_TRUE(notify.WaitFor("STATUS=stopped"));
+}
+
+} // namespace
