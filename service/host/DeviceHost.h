@@ -1,21 +1,40 @@
-// The home of one configured device inside the service: its id, name,
-// class and parameter text as the configuration gave them. The host is
-// created by the dispatcher's AddDevice and lives in its device table; it
-// does not run a thread until it is started.
+// The home of one configured device inside the service.
+//
+// The host owns the device's thread, which creates the component by its
+// class and drives it (Load, Open, Run, Close); it keeps the device's queue
+// of outgoing messages with a semaphore of one count per queued message,
+// and the set of message ids handed out and not yet reported (ordered by
+// the GUID's bytes). It implements IVelmo_Q, the interface the device
+// calls. The lock guards the queue, its count, the semaphore handle and
+// the pending set, and is never held across a wait or a call into the
+// dispatcher. Start count, last start and the thread handle belong to the
+// supervising thread.
 #pragma once
 
+#include "interfaces/VelmoDevice.h"
 #include "platform/Guid.h"
+#include "service/store/MessageRecord.h"
 
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace velmo::host {
 
-class DeviceHost {
+class ServiceModule;
+
+class DeviceHost final : public IVelmo_Q {
 public:
-    DeviceHost(LONG id, std::u16string name, const CLSID& clsid, std::u16string params)
-        : id_(id), name_(std::move(name)), clsid_(clsid), params_(std::move(params))
-    {
-    }
+    static constexpr LONG kQueueLimit = 16384;
+    static constexpr int kQuickStarts = 5;
+
+    DeviceHost(ServiceModule& module, LONG id, std::u16string name, const CLSID& clsid, std::u16string params);
+    ~DeviceHost();
     DeviceHost(const DeviceHost&) = delete;
     DeviceHost& operator=(const DeviceHost&) = delete;
 
@@ -24,12 +43,55 @@ public:
     const CLSID& Clsid() const { return clsid_; }
     // The whole device entry element of the configuration, as XML text.
     const std::u16string& Params() const { return params_; }
+    // Signalled once the device thread has ended; null before the first start.
+    HANDLE Thread() const { return thread_.get(); }
+
+    // Takes a reference, notes the id as pending, appends to the queue and
+    // wakes the device; E_FAIL when the queue holds kQueueLimit messages.
+    HRESULT Enqueue(store::MessageRecord* record);
+    // Applies the restart rule; when allowed, starts a new device thread.
+    bool StartThread();
+    // Signals the stop event and waits, without a time limit, for the thread.
+    void StopThread();
+    // Empties queue and pending set for a restart and gives the pending ids
+    // in ascending byte order; the semaphore is replaced by a fresh one.
+    std::vector<GUID> TakePendingForRestart();
+    std::size_t PendingCount();
+    std::size_t QueuedCount();
+
+    // IVelmo_Q
+    HRESULT QueryInterface(REFIID iid, void** out) override;
+    ULONG AddRef() override { return static_cast<ULONG>(++refs_); }
+    ULONG Release() override { return static_cast<ULONG>(--refs_); }
+    HRESULT WaitForMsg(HANDLE hEvent, LONG* reason, GUID* msgId, BSTR* to, BSTR* body) override;
+    HRESULT ReportMsgResult(GUID msgId, LONG reserved, LONG result, BSTR statusText) override;
+    HRESULT ReportIncomingMsg(LONG reserved, BSTR from, BSTR body) override;
+
+    // The clock of the restart rule, in milliseconds; tests replace it.
+    static void SetClock(std::function<std::int64_t()> clock);
 
 private:
-    LONG id_;
-    std::u16string name_;
-    CLSID clsid_;
-    std::u16string params_;
+    static DWORD ThreadMain(void* self);
+    DWORD DeviceThread();
+
+    ServiceModule& module_;
+    const LONG id_;
+    const std::u16string name_;
+    const CLSID clsid_;
+    const std::u16string params_;
+
+    Handle stop_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    std::mutex lock_;
+    std::deque<store::MessageRecord*> queue_;
+    LONG queueCount_ = 0;
+    Handle semaphore_;
+    std::set<GUID, GuidByteLess> pending_;
+
+    Handle thread_;
+    int startCount_ = 0;
+    std::int64_t lastStart_ = 0;
+    bool started_ = false;
+    std::atomic<LONG> refs_{0};
 };
 
 } // namespace velmo::host

@@ -42,8 +42,8 @@ public:
     DWORD workerThreadId = 0;
     DWORD mainThreadId = 0;
     std::u16string rootFolder;  // always ends in "/"
-    store::Dispatcher dispatcher;
-    store::EventHandlerQueue eventHandlers;
+    store::Dispatcher dispatcher{*this};
+    store::EventHandlerQueue eventHandlers{*this};
 };
 
 // The module of this process.

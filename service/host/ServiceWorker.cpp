@@ -1,5 +1,6 @@
-// The worker thread: configuration, then supervision until the stop event,
-// then the orderly end that posts the quit message to the main thread.
+// The worker thread: configuration, stored messages, devices and their
+// supervision until the stop event, then the orderly end that posts the
+// quit message to the main thread.
 #include "service/host/ServiceModule.h"
 
 #include "platform/Activation.h"
@@ -12,9 +13,17 @@ DWORD ServiceWorker(void* param)
     auto& module = *static_cast<ServiceModule*>(param);
     (void)CoInitialize(nullptr);  // bookkeeping only; cannot fail here
     if (LoadConfiguration(module)) {
-        // Supervision: with no device thread to watch yet, only the stop
-        // event ends the wait.
-        WaitForSingleObject(module.stopEvent.get(), INFINITE);
+        int stored = module.dispatcher.LoadStoredMessages();
+        module.LogEvent(EVENTLOG_INFORMATION_TYPE,
+                        "Service started. Dispatcher loaded %d previously stored messages in the queue folder", stored);
+        module.dispatcher.Start();
+        while (true) {
+            LONG ended = module.dispatcher.WaitForDevices(module.stopEvent.get());
+            if (ended < 0)
+                break;
+            (void)module.dispatcher.RestartDevice(ended);  // the outcome shows in the events
+        }
+        module.dispatcher.Stop();
     }
     module.dispatcher.ClearDevices();
     CoUninitialize();

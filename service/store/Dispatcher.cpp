@@ -1,52 +1,160 @@
 #include "service/store/Dispatcher.h"
 
+#include "platform/File.h"
+#include "platform/Message.h"
+#include "platform/Text.h"
+#include "platform/Timing.h"
+#include "service/host/ServiceModule.h"
+#include "service/store/QueueFolders.h"
+
 namespace velmo::store {
 
-HRESULT Dispatcher::AddDevice(LONG id, std::u16string name, const CLSID& clsid, std::u16string params)
+namespace {
+
+constexpr int kDeleteAttempts = 3;
+constexpr DWORD kDeletePause = 300;
+constexpr char16_t kTooManyRetries[] = u"\r\nAttempted too many retries";
+
+void Append(Bstr& text, std::u16string_view more)
 {
-    if (id <= 0)
+    std::u16string joined(text.view());
+    joined += more;
+    text = Bstr(joined);
+}
+
+} // namespace
+
+std::vector<std::u16string> ListMessageFiles(const std::u16string& folder)
+{
+    std::vector<std::u16string> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + u"*.velmo").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.emplace_back(data.cFileName);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return names;
+}
+
+Dispatcher::Dispatcher(host::ServiceModule& module) : module_(module) {}
+
+Dispatcher::~Dispatcher()
+{
+    ModeLock::Hold hold(lock_, 3);
+    devices_.clear();
+    rules_.clear();
+}
+
+std::u16string Dispatcher::Folder(const char16_t* relative) const { return module_.rootFolder + relative; }
+
+void Dispatcher::MoveToBad(const std::u16string& path, const std::u16string& name)
+{
+    // A file that is gone already has nothing to move; one that cannot be
+    // moved stays where it is, never deleted.
+    (void)MoveFileW(path.c_str(), (Folder(kBadFolder) + name).c_str());
+}
+
+void Dispatcher::TakeBackInFlight()
+{
+    LONG n = --inFlight_;
+    if (queueMax > 0 && n < queueMax && running_)
+        accepting_ = true;
+}
+
+HRESULT Dispatcher::QueueMessage(const Bstr& to, const Bstr& body, GUID* id)
+{
+    if (!accepting_)
         return E_FAIL;
-    ModeLock::Hold hold(lock_, 2);
-    if (devices_.count(id))
-        return E_FAIL;
-    devices_.emplace(id, std::make_unique<host::DeviceHost>(id, std::move(name), clsid, std::move(params)));
+    auto* record = new MessageRecord();
+    record->Initialise();
+    if (id)
+        *id = record->Id;
+    record->To = to;
+    record->Body = body;
+    std::u16string path = Folder(kOutFolder) + MessageFileName(record->Id);
+    HRESULT hr = record->SaveToFile(path);
+    if (FAILED(hr)) {
+        module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed saving velmo file: [%s]", Utf16ToUtf8(path).c_str());
+        record->Release();
+        return hr;
+    }
+    // A message not handed to a device stays in out/ for the next start.
+    (void)Dispatch(record);
+    record->Release();
     return S_OK;
 }
 
-void Dispatcher::ClearDevices()
-{
-    ModeLock::Hold hold(lock_, 2);
-    devices_.clear();
-}
-
-std::size_t Dispatcher::DeviceCount()
+HRESULT Dispatcher::Dispatch(MessageRecord* record)
 {
     ModeLock::Hold hold(lock_, 1);
-    return devices_.size();
+    LONG n = ++inFlight_;
+    if (queueMax > 0 && n >= queueMax)
+        accepting_ = false;
+    LONG id = ChooseDevice(record->To);
+    auto it = devices_.find(id);
+    if (it == devices_.end()) {
+        module_.LogEvent(EVENTLOG_ERROR_TYPE, "There is no Device to satisfy the dispatch call. Service terminates.");
+        PostThreadMessageW(module_.mainThreadId, WM_QUIT, 0, 0);
+        TakeBackInFlight();
+        return E_FAIL;
+    }
+    HRESULT hr = it->second->Enqueue(record);
+    if (FAILED(hr))
+        TakeBackInFlight();
+    return hr;
 }
 
-void Dispatcher::ForEachDevice(const std::function<void(host::DeviceHost&)>& visit)
+void Dispatcher::CompleteMessage(LONG, const GUID& id, LONG result, BSTR statusText)
 {
-    ModeLock::Hold hold(lock_, 1);
-    for (auto& [id, device] : devices_)
-        visit(*device);
-}
+    TakeBackInFlight();
+    std::u16string name = MessageFileName(id);
+    std::u16string path = Folder(kOutFolder) + name;
+    auto* record = new MessageRecord();
+    if (FAILED(record->LoadFromFile(path))) {
+        module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed loading velmo file: [%s]", Utf16ToUtf8(path).c_str());
+        MoveToBad(path, name);
+        record->Release();
+        return;
+    }
+    if (statusText)
+        Append(record->StatusText, std::u16string_view(statusText, SysStringLen(statusText)));
 
-int Dispatcher::AddRule(std::u16string_view pattern, LONG deviceId, bool continueSearch)
-{
-    ModeLock::Hold hold(lock_, 2);
-    int error = 0;
-    auto rule = RoutingRule::Compile(pattern, deviceId, continueSearch, &error);
-    if (rule)
-        rules_.push_back(std::move(rule));
-    return error;
-}
+    if (result == SEND_RETRY && (retryMax <= 0 || record->RetryCount <= retryMax)) {
+        record->Status = QUEUED;
+        ++record->RetryCount;
+        (void)record->SaveToFile(path);  // the older copy in out/ serves as well
+        (void)Dispatch(record);          // not handed out: it waits in out/ for the next start
+        record->Release();
+        return;
+    }
 
-void Dispatcher::ForEachRule(const std::function<void(const RoutingRule&)>& visit)
-{
-    ModeLock::Hold hold(lock_, 1);
-    for (const auto& rule : rules_)
-        visit(*rule);
+    GetSystemTime(&record->Completed);
+    const char16_t* target = kFailedFolder;
+    if (result == SEND_OK) {
+        record->Status = SENT;
+        target = kSentFolder;
+    } else {
+        if (result != SEND_FAILED)
+            Append(record->StatusText, kTooManyRetries);
+        record->Status = FAILED;
+    }
+    std::u16string finished = Folder(target) + name;
+    if (FAILED(record->SaveToFile(finished))) {
+        // The queue copy stays: the message is dispatched again at the next
+        // start rather than lost.
+        module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed saving velmo file: [%s]", Utf16ToUtf8(finished).c_str());
+        record->Release();
+        return;
+    }
+    for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
+        if (DeleteFileW(path.c_str()) || GetLastError() == static_cast<DWORD>(ERROR_FILE_NOT_FOUND))
+            break;
+        Sleep(DesignWait(kDeletePause));
+    }
+    record->Release();
 }
 
 } // namespace velmo::store

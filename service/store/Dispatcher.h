@@ -1,49 +1,109 @@
-// The dispatcher: the device table, the routing rules and the limits of
-// the outgoing queue.
+// The dispatcher: every outgoing message passes through it.
 //
-// The device table maps ids greater than 0 to their hosts and is visited in
-// ascending id; the rule list keeps the order in which rules were added.
-// Both are guarded by the ModeLock: mode 1 for visits, mode 2 for changes.
+// The folder out/ under the root is the queue: a message waits exactly as
+// long as its file stands there, and whatever stands there at start is
+// dispatched again. The dispatcher routes each message to one device host,
+// moves finished messages to out/sent/ or out/failed/, puts retries back,
+// takes message files dropped into pickup/ every 30 s, and moves files that
+// cannot be read to bad/ (never deleting them).
+//
+// The device table (ids greater than 0, visited in ascending id) and the
+// rule list are guarded by the ModeLock: mode 1 for visits and dispatching,
+// mode 2 for changes, mode 3 for destruction. The in-flight count is
+// atomic; a message counts from its hand-off until its report, and a
+// hand-off that fails is taken back out. With a queue maximum greater than
+// 0, the accepting flag is cleared while the count is at or above it.
 #pragma once
 
 #include "service/host/DeviceHost.h"
+#include "service/store/MessageRecord.h"
 #include "service/store/ModeLock.h"
 #include "service/store/RoutingRule.h"
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
 #include <vector>
 
+namespace velmo::host {
+class ServiceModule;
+}
+
 namespace velmo::store {
 
 class Dispatcher {
 public:
-    // E_FAIL for an id of 0 or less or one already in the table; S_OK
-    // when the host was created and inserted.
+    explicit Dispatcher(host::ServiceModule& module);
+    ~Dispatcher();
+    Dispatcher(const Dispatcher&) = delete;
+    Dispatcher& operator=(const Dispatcher&) = delete;
+
+    // --- device table ---
+    // E_FAIL for an id of 0 or less or one already in the table.
     HRESULT AddDevice(LONG id, std::u16string name, const CLSID& clsid, std::u16string params);
+    // Starts every device thread, sets the accepting flag, starts the pickup watcher.
+    void Start();
+    // Clears the accepting flag, stops the pickup watcher (10 s), then every
+    // device in ascending id, each without a time limit.
+    void Stop();
+    // -1 for the stop event, -2 for a failed wait, else the id of a device
+    // whose thread has ended.
+    LONG WaitForDevices(HANDLE stopEvent);
+    // Restarts an ended device under the restart rule and re-dispatches its
+    // pending messages; true when the device runs again.
+    bool RestartDevice(LONG id);
     void ClearDevices();
     std::size_t DeviceCount();
     // Visits every host in ascending id under mode 1.
     void ForEachDevice(const std::function<void(host::DeviceHost&)>& visit);
 
-    // Compiles the pattern and appends the rule under mode 2; returns 0, or
-    // the non-zero code of regcompW when the pattern does not compile (the
-    // rule is not added then).
+    // --- routing ---
+    // 0, or the non-zero code of regcompW (the rule is not added then).
     int AddRule(std::u16string_view pattern, LONG deviceId, bool continueSearch);
     void SetDefaultDevice(LONG id) { defaultDevice_ = id; }
     LONG DefaultDevice() const { return defaultDevice_; }
-    // Visits every rule in order under mode 1.
     void ForEachRule(const std::function<void(const RoutingRule&)>& visit);
+    // The device for a recipient: the rules' candidates (one picked at
+    // random among several), else the default. Caller holds mode 1.
+    LONG ChooseDevice(const Bstr& to) const;
+
+    // --- messages ---
+    // A new message: saved to out/ and dispatched; E_FAIL when not accepting.
+    HRESULT QueueMessage(const Bstr& to, const Bstr& body, GUID* id);
+    HRESULT Dispatch(MessageRecord* record);
+    void CompleteMessage(LONG deviceId, const GUID& id, LONG result, BSTR statusText);
+    // Dispatches the files waiting in out/; the count of files handled.
+    int LoadStoredMessages();
+    // The message in out/, out/sent/ or out/failed/, with a reference for
+    // the caller; null when none.
+    MessageRecord* FindMessage(const GUID& id);
+    // One scan of pickup/ (the pickup watcher runs it every 30 s).
+    void ScanPickup();
+
+    bool Accepting() const { return accepting_; }
+    LONG InFlight() const { return inFlight_; }
 
     LONG queueMax = 0;  // most messages in flight; 0 or less: no limit
     LONG retryMax = 0;  // most retries of one message; 0 or less: no limit
 
 private:
+    static DWORD PickupMain(void* self);
+    void TakeBackInFlight();
+    std::u16string Folder(const char16_t* relative) const;
+    void MoveToBad(const std::u16string& path, const std::u16string& name);
+    void RemoveDevice(LONG id);
+
+    host::ServiceModule& module_;
     ModeLock lock_;
     std::map<LONG, std::unique_ptr<host::DeviceHost>> devices_;
     std::vector<std::unique_ptr<RoutingRule>> rules_;
     LONG defaultDevice_ = 0;
+    std::atomic<LONG> inFlight_{0};
+    std::atomic<bool> accepting_{false};
+    std::atomic<bool> running_{false};  // between Start and Stop: reports may reopen accepting
+    Handle pickupThread_;
+    Handle pickupStop_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 };
 
 } // namespace velmo::store

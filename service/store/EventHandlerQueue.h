@@ -1,21 +1,46 @@
-// The event-handler queue: the classes of the handlers that are offered
-// every received message, in the order of the configuration.
+// The event-handler queue: received messages are stored in in/ and queued
+// here for the handlers, whose classes it keeps in configuration order.
+// The lock guards the pending queue only and is never held while a file is
+// written.
 #pragma once
 
 #include "platform/Guid.h"
+#include "service/store/MessageRecord.h"
 
+#include <deque>
+#include <mutex>
 #include <vector>
+
+namespace velmo::host {
+class ServiceModule;
+}
 
 namespace velmo::store {
 
 class EventHandlerQueue {
 public:
+    static constexpr LONG kWakeLimit = 8192;
+
+    explicit EventHandlerQueue(host::ServiceModule& module) : module_(module) {}
+    ~EventHandlerQueue();
+    EventHandlerQueue(const EventHandlerQueue&) = delete;
+    EventHandlerQueue& operator=(const EventHandlerQueue&) = delete;
+
     // Appends a handler class; called before the handler thread runs.
     void AddHandler(const CLSID& clsid) { handlers_.push_back(clsid); }
     const std::vector<CLSID>& Handlers() const { return handlers_; }
 
+    // Saves the record into in/ and queues a reference to it; the save's
+    // failure when it cannot be saved (nothing is queued then).
+    HRESULT StoreIncoming(MessageRecord* record);
+    std::size_t PendingCount();
+
 private:
+    host::ServiceModule& module_;
     std::vector<CLSID> handlers_;
+    std::mutex lock_;
+    std::deque<MessageRecord*> pending_;
+    Handle wake_{CreateSemaphoreW(nullptr, 0, kWakeLimit, nullptr)};
 };
 
 } // namespace velmo::store

@@ -1,0 +1,231 @@
+#include "service/host/DeviceHost.h"
+
+#include "platform/Activation.h"
+#include "platform/Text.h"
+#include "platform/SystemTime.h"
+#include "platform/Timing.h"
+#include "service/host/ServiceModule.h"
+
+#include <chrono>
+
+namespace velmo::host {
+
+namespace {
+
+constexpr DWORD kQuickStartWindow = 60000;
+
+std::int64_t SteadyMilliseconds()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::mutex g_clockLock;
+std::function<std::int64_t()> g_clock = SteadyMilliseconds;
+
+std::int64_t Now()
+{
+    std::lock_guard lock(g_clockLock);
+    return g_clock();
+}
+
+HANDLE NewSemaphore() { return CreateSemaphoreW(nullptr, 0, DeviceHost::kQueueLimit, nullptr); }
+
+} // namespace
+
+void DeviceHost::SetClock(std::function<std::int64_t()> clock)
+{
+    std::lock_guard lock(g_clockLock);
+    g_clock = clock ? std::move(clock) : SteadyMilliseconds;
+}
+
+DeviceHost::DeviceHost(ServiceModule& module, LONG id, std::u16string name, const CLSID& clsid,
+                       std::u16string params)
+    : module_(module), id_(id), name_(std::move(name)), clsid_(clsid), params_(std::move(params)),
+      semaphore_(NewSemaphore())
+{
+}
+
+DeviceHost::~DeviceHost()
+{
+    for (store::MessageRecord* r : queue_)
+        r->Release();
+}
+
+HRESULT DeviceHost::Enqueue(store::MessageRecord* record)
+{
+    std::lock_guard lock(lock_);
+    if (queueCount_ >= kQueueLimit)
+        return E_FAIL;
+    record->AddRef();
+    pending_.insert(record->Id);
+    queue_.push_back(record);
+    ++queueCount_;
+    // Released under the lock, so a restart that replaces the semaphore
+    // never receives a count for a message it has already taken away.
+    ReleaseSemaphore(semaphore_.get(), 1, nullptr);
+    return S_OK;
+}
+
+bool DeviceHost::StartThread()
+{
+    std::int64_t now = Now();
+    if (started_ && now - lastStart_ <= static_cast<std::int64_t>(DesignWait(kQuickStartWindow)))
+        ++startCount_;
+    else
+        startCount_ = 1;
+    started_ = true;
+    lastStart_ = now;
+    if (startCount_ > kQuickStarts)
+        return false;
+    thread_ = Handle(CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
+    return static_cast<bool>(thread_);
+}
+
+void DeviceHost::StopThread()
+{
+    SetEvent(stop_.get());
+    if (thread_)
+        WaitForSingleObject(thread_.get(), INFINITE);
+}
+
+std::vector<GUID> DeviceHost::TakePendingForRestart()
+{
+    std::lock_guard lock(lock_);
+    std::vector<GUID> ids(pending_.begin(), pending_.end());
+    for (store::MessageRecord* r : queue_)
+        r->Release();
+    queue_.clear();
+    queueCount_ = 0;
+    pending_.clear();
+    semaphore_ = Handle(NewSemaphore());
+    return ids;
+}
+
+std::size_t DeviceHost::PendingCount()
+{
+    std::lock_guard lock(lock_);
+    return pending_.size();
+}
+
+std::size_t DeviceHost::QueuedCount()
+{
+    std::lock_guard lock(lock_);
+    return queue_.size();
+}
+
+HRESULT DeviceHost::QueryInterface(REFIID iid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (iid == IID_IUnknown || iid == IID_IVelmo_Q) {
+        *out = static_cast<IVelmo_Q*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return E_NOTIMPL;
+}
+
+HRESULT DeviceHost::WaitForMsg(HANDLE hEvent, LONG* reason, GUID* msgId, BSTR* to, BSTR* body)
+{
+    if (!reason)
+        return E_POINTER;
+    *reason = WAKE_NONE;
+    HANDLE semaphore;
+    {
+        std::lock_guard lock(lock_);
+        semaphore = semaphore_.get();
+    }
+    HANDLE waits[3] = {stop_.get(), semaphore, hEvent};
+    DWORD r = WaitForMultipleObjects(hEvent ? 3 : 2, waits, FALSE, INFINITE);
+    if (r == WAIT_OBJECT_0 + 1) {
+        store::MessageRecord* record = nullptr;
+        {
+            std::lock_guard lock(lock_);
+            if (queue_.empty())
+                return E_FAIL;
+            record = queue_.front();
+            queue_.pop_front();
+            --queueCount_;
+        }
+        if (msgId)
+            *msgId = record->Id;
+        if (to)
+            *to = record->To.Copy();
+        if (body)
+            *body = record->Body.Copy();
+        record->Release();
+        *reason = WAKE_MESSAGE;
+        return S_OK;
+    }
+    if (r == WAIT_OBJECT_0 + 2) {
+        *reason = WAKE_EVENT;
+        return S_OK;
+    }
+    return E_FAIL;  // the stop event or a failed wait
+}
+
+HRESULT DeviceHost::ReportMsgResult(GUID msgId, LONG, LONG result, BSTR statusText)
+{
+    {
+        std::lock_guard lock(lock_);
+        pending_.erase(msgId);
+    }
+    module_.dispatcher.CompleteMessage(id_, msgId, result, statusText);
+    return S_OK;
+}
+
+HRESULT DeviceHost::ReportIncomingMsg(LONG, BSTR from, BSTR body)
+{
+    auto* record = new store::MessageRecord();
+    record->Initialise();
+    record->From = Bstr::Attach(from ? SysAllocStringLen(from, SysStringLen(from)) : nullptr);
+    record->Body = Bstr::Attach(body ? SysAllocStringLen(body, SysStringLen(body)) : nullptr);
+    record->Status = RECEIVED;
+    GetSystemTime(&record->Received);
+    HRESULT hr = module_.eventHandlers.StoreIncoming(record);
+    record->Release();
+    return hr;
+}
+
+DWORD DeviceHost::ThreadMain(void* self) { return static_cast<DeviceHost*>(self)->DeviceThread(); }
+
+DWORD DeviceHost::DeviceThread()
+{
+    (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // bookkeeping only; cannot fail here
+    HRESULT last = S_OK;
+    std::string name = Utf16ToUtf8(name_);
+    ComPtr<IVelmoDevice> device;
+    last = CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, IID_IVelmoDevice, device.ReceiveVoid());
+    if (SUCCEEDED(last)) {
+        ComPtr<IPersistXMLParam> persist;
+        last = device->QueryInterface(IID_IPersistXMLParam, persist.ReceiveVoid());
+        if (SUCCEEDED(last)) {
+            Bstr params(params_);
+            last = persist->Load(params.get());
+            if (FAILED(last))
+                module_.LogCallFailure(EVENTLOG_ERROR_TYPE, last, persist.get(), "%s::Load", name.c_str());
+            persist = nullptr;
+            if (SUCCEEDED(last)) {
+                Bstr deviceName(name_);
+                last = device->Open(deviceName.get());
+                if (FAILED(last)) {
+                    module_.LogCallFailure(EVENTLOG_ERROR_TYPE, last, device.get(), "%s::Open", name.c_str());
+                } else {
+                    AddRef();
+                    last = device->Run(this);
+                    if (FAILED(last))
+                        module_.LogCallFailure(EVENTLOG_ERROR_TYPE, last, device.get(), "%s::Run", name.c_str());
+                    Release();
+                    (void)device->Close();  // its result is not looked at
+                }
+            }
+        }
+    }
+    device = nullptr;
+    CoUninitialize();
+    return static_cast<DWORD>(last);
+}
+
+} // namespace velmo::host

@@ -1,0 +1,151 @@
+// The dispatcher's device table: adding, starting, stopping, supervising
+// and restarting the device hosts.
+#include "service/store/Dispatcher.h"
+
+#include "platform/File.h"
+#include "platform/Message.h"
+#include "platform/Text.h"
+#include "platform/Timing.h"
+#include "service/host/ServiceModule.h"
+#include "service/store/QueueFolders.h"
+
+#include <algorithm>
+
+namespace velmo::store {
+
+namespace {
+constexpr DWORD kPickupStopWait = 10000;
+}
+
+HRESULT Dispatcher::AddDevice(LONG id, std::u16string name, const CLSID& clsid, std::u16string params)
+{
+    if (id <= 0)
+        return E_FAIL;
+    ModeLock::Hold hold(lock_, 2);
+    if (devices_.count(id))
+        return E_FAIL;
+    devices_.emplace(id, std::make_unique<host::DeviceHost>(module_, id, std::move(name), clsid, std::move(params)));
+    return S_OK;
+}
+
+void Dispatcher::Start()
+{
+    {
+        ModeLock::Hold hold(lock_, 1);
+        for (auto& [id, host] : devices_)
+            (void)host->StartThread();  // a first start is always allowed
+    }
+    running_ = true;
+    accepting_ = true;
+    pickupThread_ = Handle(CreateThread(nullptr, 0, PickupMain, this, CREATE_SUSPENDED, nullptr));
+    if (pickupThread_)
+        ResumeThread(pickupThread_.get());
+}
+
+void Dispatcher::Stop()
+{
+    running_ = false;
+    accepting_ = false;
+    SetEvent(pickupStop_.get());
+    if (pickupThread_ && WaitForSingleObject(pickupThread_.get(), DesignWait(kPickupStopWait)) != WAIT_OBJECT_0)
+        TerminateThread(pickupThread_.get(), 1);
+    ModeLock::Hold hold(lock_, 1);
+    for (auto& [id, host] : devices_)
+        host->StopThread();
+}
+
+LONG Dispatcher::WaitForDevices(HANDLE stopEvent)
+{
+    std::vector<HANDLE> handles{stopEvent};
+    std::vector<LONG> results{-1};
+    {
+        ModeLock::Hold hold(lock_, 1);
+        for (auto& [id, host] : devices_) {
+            if (host->Thread()) {
+                handles.push_back(host->Thread());
+                results.push_back(id);
+            }
+        }
+    }
+    // Every device is watched: the platform's wait has no 64-handle limit.
+    DWORD r = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
+    if (r >= WAIT_OBJECT_0 + handles.size())
+        return -2;
+    return results[r - WAIT_OBJECT_0];
+}
+
+void Dispatcher::RemoveDevice(LONG id)
+{
+    ModeLock::Hold hold(lock_, 2);
+    devices_.erase(id);
+    rules_.erase(std::remove_if(rules_.begin(), rules_.end(), [&](const auto& rule) { return rule->DeviceId() == id; }),
+                 rules_.end());
+    if (devices_.empty()) {
+        module_.LogEvent(EVENTLOG_ERROR_TYPE, "All devices has been terminated. Service terminates.");
+        PostThreadMessageW(module_.mainThreadId, WM_QUIT, 0, 0);
+    }
+}
+
+bool Dispatcher::RestartDevice(LONG id)
+{
+    host::DeviceHost* host = nullptr;
+    {
+        ModeLock::Hold hold(lock_, 1);
+        auto it = devices_.find(id);
+        if (it == devices_.end())
+            return false;
+        host = it->second.get();
+    }
+    std::string name = Utf16ToUtf8(host->Name());
+    module_.LogEvent(EVENTLOG_WARNING_TYPE, "Device [%s] has terminated unexpectedly. Attempting restart", name.c_str());
+    std::vector<GUID> pending = host->TakePendingForRestart();
+    // The dead device will never report these; each is counted afresh when
+    // it is dispatched again.
+    for (std::size_t i = 0; i < pending.size(); ++i)
+        TakeBackInFlight();
+
+    bool running = host->StartThread();
+    if (!running) {
+        module_.LogEvent(EVENTLOG_ERROR_TYPE,
+                         "Device [%s] has failed restarting > %d times. The device is shutdown and removed from dispatcher",
+                         name.c_str(), host::DeviceHost::kQuickStarts);
+        RemoveDevice(id);
+    }
+    for (const GUID& msgId : pending) {
+        std::u16string file = MessageFileName(msgId);
+        std::u16string path = Folder(kOutFolder) + file;
+        auto* record = new MessageRecord();
+        if (FAILED(record->LoadFromFile(path))) {
+            module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed loading velmo file: [%s]", Utf16ToUtf8(path).c_str());
+            MoveToBad(path, file);
+            record->Release();
+            continue;
+        }
+        HRESULT hr = Dispatch(record);
+        record->Release();
+        if (FAILED(hr))
+            break;  // the rest wait in out/ for the next start
+    }
+    return running;
+}
+
+void Dispatcher::ClearDevices()
+{
+    ModeLock::Hold hold(lock_, 2);
+    devices_.clear();
+}
+
+std::size_t Dispatcher::DeviceCount()
+{
+    ModeLock::Hold hold(lock_, 1);
+    return devices_.size();
+}
+
+void Dispatcher::ForEachDevice(const std::function<void(host::DeviceHost&)>& visit)
+{
+    ModeLock::Hold hold(lock_, 1);
+    for (auto& [id, device] : devices_)
+        visit(*device);
+}
+
+} // namespace velmo::store

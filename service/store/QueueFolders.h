@@ -1,0 +1,27 @@
+// The names of the queue folders under the root folder, and the file name
+// of a message id. The root always ends in "/".
+#pragma once
+
+#include "platform/Guid.h"
+
+#include <string>
+#include <vector>
+
+namespace velmo::store {
+
+inline constexpr const char16_t* kOutFolder = u"out/";
+inline constexpr const char16_t* kSentFolder = u"out/sent/";
+inline constexpr const char16_t* kFailedFolder = u"out/failed/";
+inline constexpr const char16_t* kInFolder = u"in/";
+inline constexpr const char16_t* kBadFolder = u"bad/";
+inline constexpr const char16_t* kPickupFolder = u"pickup/";
+
+// "{ID}.velmo"
+inline std::u16string MessageFileName(const GUID& id) { return GuidToString(id) + u".velmo"; }
+
+// The names of the "*.velmo" files (not folders) in a folder, in the order
+// the file system returns them, taken whole before the caller changes the
+// folder; empty when the folder is missing.
+std::vector<std::u16string> ListMessageFiles(const std::u16string& folder);
+
+} // namespace velmo::store

@@ -1,0 +1,63 @@
+// The messages already in the queue folders: those waiting in out/ at
+// start, and the look-up of one message by its id.
+#include "service/store/Dispatcher.h"
+
+#include "platform/File.h"
+#include "platform/Text.h"
+#include "service/host/ServiceModule.h"
+#include "service/store/QueueFolders.h"
+
+namespace velmo::store {
+
+namespace {
+bool Exists(const std::u16string& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+} // namespace
+
+int Dispatcher::LoadStoredMessages()
+{
+    std::u16string out = Folder(kOutFolder);
+    int count = 0;
+    for (const std::u16string& name : ListMessageFiles(out)) {
+        std::u16string path = out + name;
+        // A crash between saving the finished copy and deleting the queue
+        // copy leaves both: the message is finished, so it is not sent again.
+        if (Exists(Folder(kSentFolder) + name) || Exists(Folder(kFailedFolder) + name)) {
+            (void)DeleteFileW(path.c_str());
+            ++count;
+            continue;
+        }
+        auto* record = new MessageRecord();
+        if (FAILED(record->LoadFromFile(path))) {
+            module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed loading velmo file: [%s]", Utf16ToUtf8(path).c_str());
+            MoveToBad(path, name);
+            record->Release();
+            ++count;
+            continue;
+        }
+        HRESULT hr = Dispatch(record);
+        record->Release();
+        if (FAILED(hr))
+            break;
+        ++count;
+    }
+    return count;
+}
+
+MessageRecord* Dispatcher::FindMessage(const GUID& id)
+{
+    std::u16string name = MessageFileName(id);
+    for (const char16_t* folder : {kOutFolder, kSentFolder, kFailedFolder}) {
+        std::u16string path = Folder(folder) + name;
+        if (!Exists(path))
+            continue;
+        auto* record = new MessageRecord();
+        if (SUCCEEDED(record->LoadFromFile(path)))
+            return record;
+        module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed loading velmo file: [%s]", Utf16ToUtf8(path).c_str());
+        record->Release();
+        return nullptr;
+    }
+    return nullptr;
+}
+
+} // namespace velmo::store
