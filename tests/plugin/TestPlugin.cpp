@@ -3,6 +3,7 @@
 #include "TestWidget.h"
 
 #include "platform/Activation.h"
+#include "platform/ClassFactory.h"
 #include "platform/ErrorInfo.h"
 #include "platform/Registrar.h"
 #include "platform/Text.h"
@@ -11,8 +12,6 @@
 #include <new>
 
 namespace {
-
-std::atomic<long> g_objects{0};
 
 const char16_t* kScript = uR"(
 HKCR
@@ -36,8 +35,8 @@ HKCR
 
 class Widget final : public ITestWidget, public ISupportErrorInfo {
 public:
-    Widget() { ++g_objects; }
-    ~Widget() { --g_objects; }
+    Widget() { ++velmo::ModuleObjects(); }
+    ~Widget() { --velmo::ModuleObjects(); }
     Widget(const Widget&) = delete;
     Widget& operator=(const Widget&) = delete;
 
@@ -78,39 +77,7 @@ private:
     std::atomic<ULONG> refs_{1};
 };
 
-class Factory final : public IClassFactory {
-public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid != IID_IUnknown && riid != IID_IClassFactory) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppv = static_cast<IClassFactory*>(this);
-        return S_OK;
-    }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
-    HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-        auto* w = new (std::nothrow) Widget();
-        if (!w)
-            return E_OUTOFMEMORY;
-        HRESULT hr = w->QueryInterface(riid, ppv);
-        w->Release();
-        return hr;
-    }
-    HRESULT LockServer(BOOL) override { return S_OK; }
-};
-
-Factory g_factory;
+velmo::ClassFactory<Widget> g_factory;
 
 velmo::Registrar MakeRegistrar()
 {
@@ -131,7 +98,7 @@ VELMO_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void*
     return g_factory.QueryInterface(riid, ppv);
 }
 
-VELMO_MODULE_EXPORT HRESULT DllCanUnloadNow() { return g_objects == 0 ? S_OK : S_FALSE; }
+VELMO_MODULE_EXPORT HRESULT DllCanUnloadNow() { return velmo::ModuleObjects() == 0 ? S_OK : S_FALSE; }
 
 VELMO_MODULE_EXPORT HRESULT DllRegisterServer() { return MakeRegistrar().StringRegister(kScript); }
 

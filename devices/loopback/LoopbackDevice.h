@@ -1,0 +1,70 @@
+// The loopback device: a real device component that sends nothing
+// anywhere. It reports each message with the result its parameters choose,
+// so configurations, tests and benchmarks run without a modem.
+//
+// Parameters (param elements with name and value, names in any case, later
+// ones overriding earlier ones): result (ok, retry, failed or a number, or
+// a comma-separated list used in turn), statustext, delay (milliseconds
+// per message), fail (load, open or run: that call fails with error
+// information), stopafter (Run returns after that many messages), log (a
+// file each sent message is appended to, one line "id TAB to TAB body TAB
+// result"), echo (true: each sent message comes back as a received one
+// from its recipient).
+#pragma once
+
+#include "interfaces/VelmoDevice.h"
+#include "platform/ErrorInfo.h"
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+inline constexpr CLSID CLSID_LoopbackDevice = velmo::MakeGuid("{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}");
+
+namespace velmo::loopback {
+
+struct Settings {
+    std::vector<LONG> results{SEND_OK};
+    bool hasStatusText = false;
+    std::u16string statusText;
+    DWORD delay = 0;
+    std::u16string fail;  // "load", "open", "run" or empty
+    long stopAfter = 0;   // 0: run until stopped
+    std::string log;
+    bool echo = false;
+};
+
+// Reads the parameters out of a device entry element; false when the text
+// is not XML. Values that do not convert leave the setting unchanged.
+bool ParseSettings(std::u16string_view xml, Settings& settings);
+
+class LoopbackDevice final : public IVelmoDevice, public IPersistXMLParam, public ISupportErrorInfo {
+public:
+    LoopbackDevice();
+    ~LoopbackDevice();
+    LoopbackDevice(const LoopbackDevice&) = delete;
+    LoopbackDevice& operator=(const LoopbackDevice&) = delete;
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override;
+
+    HRESULT Open(BSTR name) override;
+    HRESULT Close() override;
+    HRESULT Run(IVelmo_Q* queue) override;
+
+    HRESULT GetClassID(CLSID* clsid) override;
+    HRESULT Load(BSTR xml) override;
+    HRESULT Reserved(void*) override { return E_NOTIMPL; }
+
+    HRESULT InterfaceSupportsErrorInfo(REFIID riid) override;
+
+private:
+    void AppendToLog(const GUID& id, const Bstr& to, const Bstr& body, LONG result);
+
+    std::atomic<ULONG> refs_{1};
+    Settings settings_;
+    HANDLE log_ = INVALID_HANDLE_VALUE;
+};
+
+} // namespace velmo::loopback
