@@ -77,6 +77,25 @@ BOOL GetMessageW(MSG* msg, HWND window, UINT filterMin, UINT filterMax)
     }
 }
 
+BOOL PeekMessageW(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT remove)
+{
+    if (!msg || window || filterMin || filterMax) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto q = QueueOf(GetCurrentThreadId());
+    std::lock_guard lock(q->mu);
+    if (q->messages.empty())
+        return FALSE;
+    *msg = q->messages.front();
+    if (remove & PM_REMOVE) {
+        q->messages.pop_front();
+        if (q->messages.empty())
+            ResetEvent(q->ready.get());
+    }
+    return TRUE;
+}
+
 BOOL TranslateMessage(const MSG*) { return FALSE; }
 
 LONG DispatchMessageW(const MSG*) { return 0; }

@@ -36,5 +36,9 @@ VELMO_PLATFORM_API void PostQuitMessage(int exitCode);
 // Waits for the next message of the calling thread. Returns 0 for WM_QUIT,
 // -1 on failure (a window or filter is given), otherwise nonzero.
 VELMO_PLATFORM_API BOOL GetMessageW(MSG* msg, HWND window, UINT filterMin, UINT filterMax);
+constexpr UINT PM_NOREMOVE = 0x0;
+constexpr UINT PM_REMOVE = 0x1;
+// The next message of the calling thread without waiting; FALSE when none.
+VELMO_PLATFORM_API BOOL PeekMessageW(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT remove);
 VELMO_PLATFORM_API BOOL TranslateMessage(const MSG* msg);
 VELMO_PLATFORM_API LONG DispatchMessageW(const MSG* msg);

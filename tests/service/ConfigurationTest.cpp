@@ -1,6 +1,7 @@
 #include "platform/Registry.h"
 #include "platform/TempRoot.h"
 #include "platform/Text.h"
+#include "service/EventCapture.h"
 #include "service/host/ServiceModule.h"
 
 #include <filesystem>
@@ -12,24 +13,6 @@
 using velmo::host::ServiceModule;
 
 namespace {
-
-std::string CaptureStderr(const std::function<void()>& fn)
-{
-    char path[] = "/tmp/velmo-stderr-XXXXXX";
-    int fd = mkstemp(path);
-    int saved = dup(2);
-    dup2(fd, 2);
-    fn();
-    fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    close(fd);
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    unlink(path);
-    return s.str();
-}
 
 constexpr const char* kLimits = "<configuration><queue max='10'/><retries max='3'/></configuration>";
 constexpr const char* kModem = "{11111111-2222-3333-4444-555555555555}";
@@ -62,9 +45,7 @@ Loaded Load(const std::string& xml, const std::string& folder)
     std::ofstream(folder + "config.xml") << xml;
     Loaded out;
     ServiceModule module;
-    velmo::SetEventLogConsoleMirror(true);
-    out.events = CaptureStderr([&] { out.result = velmo::host::LoadConfiguration(module); });
-    velmo::SetEventLogConsoleMirror(false);
+    out.events = CaptureEvents([&] { out.result = velmo::host::LoadConfiguration(module); });
     module.dispatcher.ForEachDevice(
         [&](velmo::host::DeviceHost& d) { out.devices.emplace_back(d.Id(), velmo::Utf16ToUtf8(d.Name())); });
     out.defaultDevice = module.dispatcher.DefaultDevice();

@@ -1,4 +1,5 @@
 #include "platform/ErrorInfo.h"
+#include "service/EventCapture.h"
 #include "service/host/ServiceModule.h"
 
 #include <fstream>
@@ -7,26 +8,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string CaptureEvents(const std::function<void()>& fn)
-{
-    char path[] = "/tmp/velmo-events-XXXXXX";
-    int fd = mkstemp(path);
-    int saved = dup(2);
-    dup2(fd, 2);
-    velmo::SetEventLogConsoleMirror(true);
-    fn();
-    velmo::SetEventLogConsoleMirror(false);
-    fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    close(fd);
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    unlink(path);
-    return s.str();
-}
 
 // A device stand-in that may or may not offer error information.
 class Device final : public IUnknown {

@@ -1,0 +1,262 @@
+// The device host's queue interface and the restart rule, in process.
+#include "platform/File.h"
+#include "platform/Message.h"
+#include "service/EventCapture.h"
+#include "service/ServiceRoot.h"
+#include "service/host/ServiceModule.h"
+
+#include <algorithm>
+
+using velmo::Bstr;
+using velmo::host::DeviceHost;
+using velmo::host::ServiceModule;
+using velmo::store::MessageRecord;
+
+namespace {
+
+constexpr CLSID kLoopback = velmo::MakeGuid("{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}");
+
+MessageRecord* NewRecord(const char16_t* to)
+{
+    auto* r = new MessageRecord();
+    r->Initialise();
+    r->To = Bstr(to);
+    r->Body = Bstr(u"body");
+    return r;
+}
+
+void DrainQuit()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+}
+
+bool QuitPosted()
+{
+    MSG msg;
+    bool quit = false;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        quit = quit || msg.message == WM_QUIT;
+    return quit;
+}
+
+class HostTest : public ::testing::Test {
+protected:
+    HostTest()
+    {
+        module.rootFolder = root.root();
+        module.mainThreadId = GetCurrentThreadId();
+        DrainQuit();
+    }
+    ~HostTest() override { DeviceHost::SetClock(nullptr); }
+    ServiceRoot root;
+    ServiceModule module;
+};
+
+TEST_F(HostTest, WaitForMsgTakesStopThenQueueThenTheDevicesEvent)
+{
+    DeviceHost host(module, 1, u"Dev", kLoopback, u"<device/>");
+    MessageRecord* record = NewRecord(u"123");
+    ASSERT_EQ(host.Enqueue(record), S_OK);
+    velmo::Handle own(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    host.StopThread();  // no thread yet: only signals the stop event
+
+    LONG reason = 99;
+    GUID id{};
+    Bstr to, body;
+    EXPECT_EQ(host.WaitForMsg(own.get(), &reason, &id, to.Receive(), body.Receive()), E_FAIL);
+    EXPECT_EQ(reason, WAKE_NONE);
+    EXPECT_TRUE(to.IsNull());
+
+    EXPECT_EQ(host.WaitForMsg(own.get(), &reason, &id, to.Receive(), body.Receive()), S_OK);
+    EXPECT_EQ(reason, WAKE_MESSAGE);
+    EXPECT_EQ(to.str(), u"123");
+    EXPECT_EQ(body.str(), u"body");
+    EXPECT_EQ(std::memcmp(&id, &record->Id, sizeof id), 0);
+    EXPECT_EQ(host.PendingCount(), 1u);  // handed out, not yet reported
+
+    EXPECT_EQ(host.WaitForMsg(own.get(), &reason, &id, to.Receive(), body.Receive()), S_OK);
+    EXPECT_EQ(reason, WAKE_EVENT);
+    record->Release();
+}
+
+TEST_F(HostTest, StopWhileThreeMessagesWaitKeepsThemPending)
+{
+    DeviceHost host(module, 1, u"Dev", kLoopback, u"<device/>");
+    for (int i = 0; i < 3; ++i) {
+        MessageRecord* r = NewRecord(u"1");
+        ASSERT_EQ(host.Enqueue(r), S_OK);
+        r->Release();
+    }
+    host.StopThread();
+    LONG reason = 99;
+    EXPECT_EQ(host.WaitForMsg(nullptr, &reason, nullptr, nullptr, nullptr), E_FAIL);
+    EXPECT_EQ(reason, WAKE_NONE);
+    EXPECT_EQ(host.PendingCount(), 3u);
+    EXPECT_EQ(host.QueuedCount(), 3u);
+}
+
+TEST_F(HostTest, QueueInterfaceAnswersOnlyItsOwnInterfaces)
+{
+    DeviceHost host(module, 1, u"Dev", kLoopback, u"<device/>");
+    void* p = nullptr;
+    EXPECT_EQ(host.QueryInterface(IID_IVelmo_Q, &p), S_OK);
+    EXPECT_EQ(p, static_cast<IVelmo_Q*>(&host));
+    EXPECT_EQ(host.QueryInterface(IID_IDispatch, &p), E_NOTIMPL);
+    EXPECT_EQ(p, nullptr);
+}
+
+TEST_F(HostTest, ReportForAnUnknownMessageIsAcceptedAndLogged)
+{
+    DeviceHost host(module, 1, u"Dev", kLoopback, u"<device/>");
+    EventCapture events;
+    GUID id = velmo::MakeGuid("{00000000-0000-0000-0000-0000000000AB}");
+    EXPECT_EQ(host.ReportMsgResult(id, 0, SEND_OK, nullptr), S_OK);
+    EXPECT_EQ(events.Text(), "velmosvc: error: Failed loading velmo file: [" + root.folderPath("out") +
+                                 "{00000000-0000-0000-0000-0000000000AB}.velmo].\n");
+    EXPECT_TRUE(root.Files("bad").empty());
+}
+
+TEST_F(HostTest, IncomingMessageIsStoredWithoutASender)
+{
+    DeviceHost host(module, 1, u"Dev", kLoopback, u"<device/>");
+    Bstr body(u"hello");
+    ASSERT_EQ(host.ReportIncomingMsg(0, nullptr, body.get()), S_OK);
+    auto files = root.Files("in");
+    ASSERT_EQ(files.size(), 1u);
+    auto* r = new MessageRecord();
+    ASSERT_EQ(r->LoadFromFile(root.root() + u"in/" + velmo::Utf8ToUtf16(files[0])), S_OK);
+    EXPECT_TRUE(r->From.IsNull());
+    EXPECT_TRUE(r->To.IsNull());
+    EXPECT_EQ(r->Body.str(), u"hello");
+    EXPECT_EQ(r->Status, RECEIVED);
+    EXPECT_NE(r->Received.wYear, 0);
+    EXPECT_EQ(r->Completed.wYear, 0);
+    EXPECT_EQ(module.eventHandlers.PendingCount(), 1u);
+    r->Release();
+
+    std::filesystem::remove_all(root.folderPath("in"));
+    EXPECT_EQ(host.ReportIncomingMsg(0, body.get(), body.get()), E_FAIL);
+    EXPECT_EQ(module.eventHandlers.PendingCount(), 1u);
+}
+
+// Runs the supervision loop as the service's worker does, until the
+// device table is empty or the deadline passes.
+void Supervise(ServiceModule& module, int rounds)
+{
+    velmo::Handle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    for (int i = 0; i < rounds && module.dispatcher.DeviceCount() > 0; ++i) {
+        LONG ended = module.dispatcher.WaitForDevices(never.get());
+        ASSERT_GT(ended, 0);
+        module.dispatcher.RestartDevice(ended);
+    }
+}
+
+TEST_F(HostTest, QuickRestartsEndInRemovalOfTheDeviceAndItsRules)
+{
+    std::int64_t now = 1000000;
+    DeviceHost::SetClock([&] { return now += 1000; });  // starts one second apart
+    root.WriteConfig("");
+    ASSERT_EQ(module.dispatcher.AddDevice(1, u"Flaky", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "open")))), S_OK);
+    ASSERT_EQ(module.dispatcher.AddRule(u"1", 1, true), 0);
+    ASSERT_EQ(module.dispatcher.AddRule(u"2", 2, true), 0);
+    EventCapture events;
+    module.dispatcher.Start();
+    Supervise(module, 10);
+    module.dispatcher.Stop();
+    EXPECT_EQ(events.Count("velmosvc: error: Flaky::Open failed: Loopback Open refused.\n"), 5);
+    EXPECT_EQ(events.Count("velmosvc: warning: Device [Flaky] has terminated unexpectedly. Attempting restart.\n"), 5);
+    EXPECT_EQ(events.Count("velmosvc: error: Device [Flaky] has failed restarting > 5 times. The device is shutdown "
+                           "and removed from dispatcher.\n"),
+              1);
+    EXPECT_EQ(events.Count("velmosvc: error: All devices has been terminated. Service terminates..\n"), 1);
+    EXPECT_TRUE(QuitPosted());
+    EXPECT_EQ(module.dispatcher.DeviceCount(), 0u);
+    std::vector<LONG> ruleDevices;
+    module.dispatcher.ForEachRule([&](const auto& r) { ruleDevices.push_back(r.DeviceId()); });
+    EXPECT_EQ(ruleDevices, std::vector<LONG>{2});
+}
+
+TEST_F(HostTest, StartsFurtherApartThanTheWindowNeverEndTheDevice)
+{
+    std::int64_t now = 0;
+    DeviceHost::SetClock([&] { return now += 61000; });
+    ASSERT_EQ(module.dispatcher.AddDevice(1, u"Slow", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "run")))), S_OK);
+    ASSERT_EQ(module.dispatcher.AddDevice(2, u"Steady", kLoopback, velmo::Utf8ToUtf16(Loopback(2))), S_OK);
+    EventCapture events;
+    module.dispatcher.Start();
+    Supervise(module, 12);
+    module.dispatcher.Stop();
+    EXPECT_EQ(module.dispatcher.DeviceCount(), 2u);
+    EXPECT_EQ(events.Count("has failed restarting"), 0);
+    EXPECT_EQ(events.Count("velmosvc: error: Slow::Run failed: Loopback Run refused.\n"), 13);
+}
+
+TEST_F(HostTest, PendingMessagesOfARemovedDeviceGoElsewhereInByteOrder)
+{
+    std::int64_t now = 0;
+    DeviceHost::SetClock([&] { return now += 10; });
+    std::string log = root.path() + "/sent.log";
+    ASSERT_EQ(module.dispatcher.AddDevice(1, u"Dead", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "open")))), S_OK);
+    ASSERT_EQ(module.dispatcher.AddDevice(2, u"Live", kLoopback, velmo::Utf8ToUtf16(Loopback(2, Param("log", log)))), S_OK);
+    ASSERT_EQ(module.dispatcher.AddRule(u"to-dead", 1, false), 0);
+    module.dispatcher.SetDefaultDevice(2);
+    DeviceHost* dead = nullptr;
+    module.dispatcher.ForEachDevice([&](DeviceHost& h) {
+        if (h.Id() == 1)
+            dead = &h;
+    });
+    EventCapture events;
+    // Five quick starts of the dead device use up its run.
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(dead->StartThread());
+        WaitForSingleObject(dead->Thread(), INFINITE);
+    }
+    module.dispatcher.ForEachDevice([&](DeviceHost& h) {
+        if (h.Id() == 2)
+            h.StartThread();
+    });
+    std::vector<std::string> ids;
+    for (int i = 0; i < 8; ++i) {
+        MessageRecord* r = NewRecord(u"to-dead");
+        ASSERT_EQ(r->SaveToFile(root.root() + u"out/" + r->FileName()), S_OK);
+        ASSERT_EQ(module.dispatcher.Dispatch(r), S_OK);
+        ids.push_back(velmo::GuidToUtf8(r->Id));
+        r->Release();
+    }
+    EXPECT_EQ(module.dispatcher.InFlight(), 8);
+    EXPECT_FALSE(module.dispatcher.RestartDevice(1));
+    ASSERT_TRUE(WaitUntil([&] { return root.Files("out/sent").size() == 8; }));
+    module.dispatcher.Stop();
+
+    std::vector<GUID> guids;
+    for (auto& text : ids)
+        guids.push_back(*velmo::ParseGuid(text));
+    std::sort(guids.begin(), guids.end(), GuidByteLess());
+    std::ifstream in(log);
+    std::string line;
+    std::vector<std::string> order;
+    while (std::getline(in, line))
+        order.push_back(line.substr(0, 38));
+    ASSERT_EQ(order.size(), 8u);
+    for (std::size_t i = 0; i < guids.size(); ++i)
+        EXPECT_EQ(order[i], velmo::GuidToUtf8(guids[i])) << i;
+    EXPECT_EQ(module.dispatcher.InFlight(), 0);
+}
+
+TEST_F(HostTest, SeventyDevicesAreAllWatched)
+{
+    for (LONG id = 1; id <= 70; ++id)
+        ASSERT_EQ(module.dispatcher.AddDevice(id, u"D", kLoopback,
+                                              velmo::Utf8ToUtf16(Loopback(static_cast<int>(id), id == 70 ? Param("stopafter", "1") : ""))),
+                  S_OK);
+    module.dispatcher.SetDefaultDevice(70);
+    module.dispatcher.Start();
+    ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"b"), nullptr), S_OK);
+    velmo::Handle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    EXPECT_EQ(module.dispatcher.WaitForDevices(never.get()), 70);  // the 70th ended after its one message
+    module.dispatcher.Stop();
+}
+
+} // namespace

@@ -1,0 +1,339 @@
+// The dispatcher's queue folders, reports, retries, pickup and routing, in
+// process with loopback devices.
+#include "platform/File.h"
+#include "platform/Message.h"
+#include "service/EventCapture.h"
+#include "service/ServiceRoot.h"
+#include "service/host/ServiceModule.h"
+
+#include <map>
+
+using velmo::Bstr;
+using velmo::host::DeviceHost;
+using velmo::host::ServiceModule;
+using velmo::store::MessageRecord;
+
+namespace {
+
+constexpr CLSID kLoopback = velmo::MakeGuid("{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}");
+
+class DispatcherTest : public ::testing::Test {
+protected:
+    DispatcherTest()
+    {
+        module.rootFolder = root.root();
+        module.mainThreadId = GetCurrentThreadId();
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+    ~DispatcherTest() override { module.dispatcher.Stop(); }
+    void Add(LONG id, const std::string& params = "")
+    {
+        ASSERT_EQ(module.dispatcher.AddDevice(id, u"Loop" + velmo::Utf8ToUtf16(std::to_string(id)), kLoopback,
+                                              velmo::Utf8ToUtf16(Loopback(static_cast<int>(id), params))),
+                  S_OK);
+    }
+    MessageRecord* Load(const std::string& folder, const std::string& name)
+    {
+        auto* r = new MessageRecord();
+        EXPECT_EQ(r->LoadFromFile(velmo::Utf8ToUtf16(root.folderPath(folder) + name)), S_OK);
+        return r;
+    }
+    ServiceRoot root;
+    ServiceModule module;
+};
+
+TEST_F(DispatcherTest, SentMessageEndsInSentWithCompletedSet)
+{
+    Add(1);
+    module.dispatcher.SetDefaultDevice(1);
+    EXPECT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"b"), nullptr), E_FAIL);  // not started
+    EXPECT_TRUE(root.Files("out").empty());
+    module.dispatcher.Start();
+    GUID id{};
+    ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"+4912"), Bstr(u"hi"), &id), S_OK);
+    ASSERT_TRUE(WaitUntil([&] { return root.Files("out/sent").size() == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return root.Files("out").empty(); }));
+    MessageRecord* r = Load("out/sent", velmo::Utf16ToUtf8(velmo::GuidToString(id)) + ".velmo");
+    EXPECT_EQ(r->Status, SENT);
+    EXPECT_NE(r->Completed.wYear, 0);
+    EXPECT_TRUE(r->StatusText.IsNull());
+    EXPECT_TRUE(r->From.IsNull());
+    EXPECT_EQ(r->To.str(), u"+4912");
+    r->Release();
+
+    MessageRecord* found = module.dispatcher.FindMessage(id);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->Status, SENT);
+    found->Release();
+    EXPECT_EQ(module.dispatcher.InFlight(), 0);
+}
+
+struct RetryCase {
+    const char* name;
+    const char* results;
+    int retryMax;
+    int handedOut;
+    LONG retryCount;
+    const char16_t* statusText;
+};
+
+class RetryTest : public DispatcherTest, public ::testing::WithParamInterface<RetryCase> {};
+
+TEST_P(RetryTest, MessageEndsInFailedWithItsReports)
+{
+    const RetryCase& c = GetParam();
+    std::string log = root.path() + "/log";
+    Add(1, Param("result", c.results) + Param("log", log));
+    module.dispatcher.SetDefaultDevice(1);
+    module.dispatcher.retryMax = c.retryMax;
+    module.dispatcher.Start();
+    ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"b"), nullptr), S_OK);
+    ASSERT_TRUE(WaitUntil([&] { return root.Files("out/failed").size() == 1; }));
+    MessageRecord* r = Load("out/failed", root.Files("out/failed")[0]);
+    EXPECT_EQ(r->Status, FAILED);
+    EXPECT_EQ(r->RetryCount, c.retryCount);
+    EXPECT_EQ(r->StatusText.str(), c.statusText);
+    EXPECT_NE(r->Completed.wYear, 0);
+    r->Release();
+    std::ifstream in(log);
+    int lines = 0;
+    for (std::string line; std::getline(in, line);)
+        ++lines;
+    EXPECT_EQ(lines, c.handedOut);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reports, RetryTest,
+    ::testing::Values(
+        RetryCase{"RetriesUsedUp", "retry", 2, 4, 3,
+                  u"Loopback retryLoopback retryLoopback retryLoopback retry\r\nAttempted too many retries"},
+        RetryCase{"FailedAtOnce", "failed", 2, 1, 0, u"Loopback failure"},
+        RetryCase{"ResultOutsideTheRange", "5", 2, 1, 0, u"Loopback failure\r\nAttempted too many retries"},
+        RetryCase{"RetryThenFailed", "retry,failed", 5, 2, 1, u"Loopback retryLoopback failure"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(DispatcherTest, RetryMaximumZeroRetriesWithoutEnd)
+{
+    Add(1, Param("result", "retry"));
+    module.dispatcher.SetDefaultDevice(1);
+    module.dispatcher.Start();
+    GUID id{};
+    ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"b"), &id), S_OK);
+    ASSERT_TRUE(WaitUntil([&] {
+        MessageRecord* r = module.dispatcher.FindMessage(id);
+        bool many = r && r->RetryCount > 20;
+        if (r)
+            r->Release();
+        return many;
+    }));
+    EXPECT_TRUE(root.Files("out/failed").empty());
+}
+
+TEST_F(DispatcherTest, QueueMaximumRefusesUntilAReport)
+{
+    Add(1, Param("fail", "run"));  // its thread ends at once: nothing is taken from its queue
+    module.dispatcher.SetDefaultDevice(1);
+    module.dispatcher.queueMax = 2;
+    module.dispatcher.Start();
+    GUID first{}, second{};
+    ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"a"), &first), S_OK);
+    ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"b"), &second), S_OK);
+    EXPECT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"c"), nullptr), E_FAIL);
+    EXPECT_EQ(root.Files("out").size(), 2u);
+    module.dispatcher.ForEachDevice([&](DeviceHost& h) { h.ReportMsgResult(first, 0, SEND_OK, nullptr); });
+    EXPECT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"c"), nullptr), S_OK);
+    EXPECT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"d"), nullptr), E_FAIL);
+}
+
+TEST_F(DispatcherTest, FailedHandOffIsTakenBackOutOfTheCount)
+{
+    Add(1);
+    module.dispatcher.SetDefaultDevice(9);  // no such device
+    module.dispatcher.queueMax = 1;
+    module.dispatcher.Start();
+    EventCapture events;
+    EXPECT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"a"), nullptr), S_OK);
+    EXPECT_EQ(events.Text(), "velmosvc: error: There is no Device to satisfy the dispatch call. Service terminates..\n");
+    EXPECT_EQ(module.dispatcher.InFlight(), 0);
+    EXPECT_TRUE(module.dispatcher.Accepting());
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
+    EXPECT_EQ(root.Files("out").size(), 1u);  // waits for the next start
+}
+
+TEST_F(DispatcherTest, StoredMessagesAreDispatchedAndUnreadableOnesMovedToBad)
+{
+    std::string log = root.path() + "/log";
+    Add(1, Param("log", log));
+    module.dispatcher.SetDefaultDevice(1);
+    for (int i = 0; i < 2; ++i) {
+        auto* r = new MessageRecord();
+        r->Initialise();
+        r->To = Bstr(u"5");
+        ASSERT_EQ(r->SaveToFile(root.root() + u"out/" + r->FileName()), S_OK);
+        r->Release();
+    }
+    std::ofstream(root.folderPath("out") + "{00000000-0000-0000-0000-000000000001}.velmo") << "short";
+    // Finished before a crash, its queue copy left behind: not sent again.
+    auto* done = new MessageRecord();
+    done->Initialise();
+    ASSERT_EQ(done->SaveToFile(root.root() + u"out/" + done->FileName()), S_OK);
+    done->Status = SENT;
+    ASSERT_EQ(done->SaveToFile(root.root() + u"out/sent/" + done->FileName()), S_OK);
+    done->Release();
+
+    EventCapture events;
+    EXPECT_EQ(module.dispatcher.LoadStoredMessages(), 4);
+    EXPECT_EQ(events.Text(), "velmosvc: error: Failed loading velmo file: [" + root.folderPath("out") +
+                                 "{00000000-0000-0000-0000-000000000001}.velmo].\n");
+    EXPECT_EQ(root.Files("bad"), std::vector<std::string>{"{00000000-0000-0000-0000-000000000001}.velmo"});
+    module.dispatcher.Start();
+    ASSERT_TRUE(WaitUntil([&] { return root.Files("out/sent").size() == 3 && root.Files("out").empty(); }));
+    std::ifstream in(log);
+    int lines = 0;
+    for (std::string line; std::getline(in, line);)
+        ++lines;
+    EXPECT_EQ(lines, 2);
+}
+
+TEST_F(DispatcherTest, FindMessageLooksOnlyInTheOutgoingFolders)
+{
+    auto* received = new MessageRecord();
+    received->Initialise();
+    received->Status = RECEIVED;
+    ASSERT_EQ(received->SaveToFile(root.root() + u"in/" + received->FileName()), S_OK);
+    EXPECT_EQ(module.dispatcher.FindMessage(received->Id), nullptr);
+    GUID broken = velmo::MakeGuid("{00000000-0000-0000-0000-0000000000CC}");
+    std::ofstream(root.folderPath("out") + "{00000000-0000-0000-0000-0000000000CC}.velmo") << "x";
+    EventCapture events;
+    EXPECT_EQ(module.dispatcher.FindMessage(broken), nullptr);
+    EXPECT_EQ(events.Count("Failed loading velmo file"), 1);
+    EXPECT_EQ(root.Files("out").size(), 1u);  // not moved
+    received->Release();
+}
+
+TEST_F(DispatcherTest, FinishedMessageThatCannotBeSavedStaysQueued)
+{
+    Add(1);
+    module.dispatcher.SetDefaultDevice(1);
+    std::filesystem::remove_all(root.folderPath("out/sent"));
+    module.dispatcher.Start();
+    EventCapture events;
+    GUID id{};
+    ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"b"), &id), S_OK);
+    std::string target = root.folderPath("out/sent") + velmo::GuidToUtf8(id) + ".velmo";
+    ASSERT_TRUE(WaitUntil([&] { return events.Count("Failed saving velmo file: [" + target + "]") == 1; }));
+    EXPECT_EQ(root.Files("out").size(), 1u);
+}
+
+TEST_F(DispatcherTest, PickupGivesANewIdAndKeepsTheTexts)
+{
+    Add(1);
+    module.dispatcher.SetDefaultDevice(1);
+    module.dispatcher.Start();
+    auto* dropped = new MessageRecord();
+    dropped->Initialise();
+    dropped->To = Bstr(u"+4930");
+    dropped->From = Bstr(u"alerts");
+    dropped->Body = Bstr(u"disk full");
+    dropped->RetryCount = 7;
+    dropped->StatusText = Bstr(u"old");
+    ASSERT_EQ(dropped->SaveToFile(root.root() + u"pickup/alert.velmo"), S_OK);
+    std::ofstream(root.folderPath("pickup") + "garbage.velmo") << "xx";
+    // A producer still writing (and holding its lock) is left alone.
+    velmo::Handle writing(CreateFileW((root.root() + u"pickup/partial.velmo").c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_NE(writing.get(), INVALID_HANDLE_VALUE);
+
+    EventCapture events;
+    module.dispatcher.ScanPickup();
+    ASSERT_TRUE(WaitUntil([&] { return root.Files("out/sent").size() == 1; }));
+    EXPECT_EQ(root.Files("pickup"), std::vector<std::string>{"partial.velmo"});
+    EXPECT_EQ(root.Files("bad"), std::vector<std::string>{"garbage.velmo"});
+    EXPECT_EQ(events.Count("Failed loading velmo file: [" + root.folderPath("pickup") + "garbage.velmo]"), 1);
+    MessageRecord* sent = Load("out/sent", root.Files("out/sent")[0]);
+    EXPECT_NE(velmo::GuidToUtf8(sent->Id), velmo::GuidToUtf8(dropped->Id));
+    EXPECT_EQ(sent->To.str(), u"+4930");
+    EXPECT_EQ(sent->From.str(), u"alerts");
+    EXPECT_EQ(sent->Body.str(), u"disk full");
+    EXPECT_EQ(sent->RetryCount, 0);
+    EXPECT_TRUE(sent->StatusText.IsNull());
+    sent->Release();
+    dropped->Release();
+}
+
+TEST_F(DispatcherTest, PickupThatCannotHandOffLeavesNoQueueCopy)
+{
+    Add(1);
+    module.dispatcher.SetDefaultDevice(5);
+    module.dispatcher.Start();
+    auto* dropped = new MessageRecord();
+    dropped->Initialise();
+    ASSERT_EQ(dropped->SaveToFile(root.root() + u"pickup/a.velmo"), S_OK);
+    dropped->Release();
+    EventCapture events;
+    module.dispatcher.ScanPickup();
+    EXPECT_EQ(root.Files("pickup").size(), 1u);
+    EXPECT_TRUE(root.Files("out").empty());
+}
+
+struct RouteCase {
+    const char* name;
+    std::vector<std::tuple<const char16_t*, LONG, bool>> rules;
+    const char16_t* to;  // null: a message without recipient
+    std::map<LONG, double> share;  // expected share of each device
+};
+
+class Routing : public DispatcherTest, public ::testing::WithParamInterface<RouteCase> {};
+
+TEST_P(Routing, ChoosesTheDevicesTheRulesName)
+{
+    const RouteCase& c = GetParam();
+    for (auto& [pattern, device, cont] : c.rules)
+        ASSERT_EQ(module.dispatcher.AddRule(pattern, device, cont), 0);
+    module.dispatcher.SetDefaultDevice(9);
+    std::srand(42);
+    std::map<LONG, int> counts;
+    const int n = 4000;
+    Bstr to = c.to ? Bstr(c.to) : Bstr();
+    for (int i = 0; i < n; ++i)
+        ++counts[module.dispatcher.ChooseDevice(to)];
+    for (auto& [device, share] : c.share)
+        EXPECT_NEAR(counts[device] / double(n), share, 0.05) << "device " << device;
+    int total = 0;
+    for (auto& [device, count] : counts)
+        total += count;
+    EXPECT_EQ(total, n);
+    for (auto& [device, count] : counts)
+        EXPECT_TRUE(c.share.count(device)) << "unexpected device " << device;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, Routing,
+    ::testing::Values(
+        RouteCase{"NoRulesDefault", {}, u"+491", {{9, 1.0}}},
+        RouteCase{"NullRecipientDefault", {{u".*", 1, true}}, nullptr, {{9, 1.0}}},
+        RouteCase{"FirstStops", {{u"49", 1, false}, {u"4", 2, true}}, u"+4930", {{1, 1.0}}},
+        RouteCase{"OnlySecondMatches", {{u"49", 1, false}, {u"3", 2, true}}, u"+3330", {{2, 1.0}}},
+        RouteCase{"EvenSplit", {{u"49", 1, true}, {u"30", 2, false}}, u"+4930", {{1, 0.5}, {2, 0.5}}},
+        RouteCase{"TwiceAsLikely", {{u"4", 1, true}, {u"9", 1, true}, {u"3", 2, true}}, u"+493", {{1, 2 / 3.0}, {2, 1 / 3.0}}},
+        RouteCase{"CaretNeverMatches", {{u"^\\+46", 1, true}}, u"+4670", {{9, 1.0}}},
+        RouteCase{"DollarNeverMatches", {{u"70$", 1, true}}, u"+4670", {{9, 1.0}}},
+        RouteCase{"WithoutCaretMatchesInside", {{u"\\+46", 1, true}}, u"0046+4670", {{1, 1.0}}},
+        RouteCase{"CaseSensitive", {{u"abc", 1, true}}, u"ABC", {{9, 1.0}}},
+        RouteCase{"BeyondTheBasicPlane", {{u"x\U0001F600y", 1, true}}, u"ax\U0001F600yb", {{1, 1.0}}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(DispatcherTest, PatternThatDoesNotCompileIsRefused)
+{
+    EXPECT_NE(module.dispatcher.AddRule(u"(", 1, true), 0);
+    EXPECT_NE(module.dispatcher.AddRule(u"[a", 1, true), 0);
+    int rules = 0;
+    module.dispatcher.ForEachRule([&](const auto&) { ++rules; });
+    EXPECT_EQ(rules, 0);
+}
+
+} // namespace
