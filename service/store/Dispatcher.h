@@ -93,6 +93,7 @@ private:
     std::u16string Folder(const char16_t* relative) const;
     void MoveToBad(const std::u16string& path, const std::u16string& name);
     void RemoveDevice(LONG id);
+    void RecoverClaims(const std::u16string& pickup);
 
     host::ServiceModule& module_;
     ModeLock lock_;

@@ -35,9 +35,59 @@ DWORD Dispatcher::PickupMain(void* self)
     return 0;
 }
 
+// A pickup file is claimed before it is queued: renamed to "{ID}.claimed"
+// in pickup/, then saved as out/{ID}.velmo, then the claim is removed. A
+// crash at any point leaves either the claim alone (queued again under the
+// same id) or the claim and the queue copy (the claim is just removed), so
+// no message is lost and none is queued twice.
+void Dispatcher::RecoverClaims(const std::u16string& pickup)
+{
+    WIN32_FIND_DATAW data;
+    std::vector<std::u16string> claims;
+    HANDLE find = FindFirstFileW((pickup + u"*.claimed").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do
+            claims.emplace_back(data.cFileName);
+        while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    for (const std::u16string& claim : claims) {
+        std::u16string stem = claim.substr(0, claim.size() - std::u16string_view(u".claimed").size());
+        auto id = ParseGuid(stem);
+        std::u16string path = pickup + claim;
+        if (!id) {
+            MoveToBad(path, claim);
+            continue;
+        }
+        std::u16string name = MessageFileName(*id);
+        bool queued = false;
+        for (const char16_t* folder : {kOutFolder, kSentFolder, kFailedFolder})
+            queued = queued || GetFileAttributesW((Folder(folder) + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+        if (!queued) {
+            auto* record = new MessageRecord();
+            if (FAILED(record->LoadFromFile(path))) {
+                module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed loading velmo file: [%s]", Utf16ToUtf8(path).c_str());
+                MoveToBad(path, claim);
+                record->Release();
+                continue;
+            }
+            record->Initialise();
+            record->Id = *id;
+            HRESULT hr = record->SaveToFile(Folder(kOutFolder) + name);
+            if (SUCCEEDED(hr))
+                hr = Dispatch(record);
+            record->Release();
+            if (FAILED(hr))
+                return;
+        }
+        (void)DeleteFileW(path.c_str());
+    }
+}
+
 void Dispatcher::ScanPickup()
 {
     std::u16string pickup = Folder(kPickupFolder);
+    RecoverClaims(pickup);
     for (const std::u16string& name : ListMessageFiles(pickup)) {
         std::u16string path = pickup + name;
         if (StillBeingWritten(path))
@@ -50,17 +100,25 @@ void Dispatcher::ScanPickup()
             continue;
         }
         record->Initialise();
+        std::u16string claim = pickup + GuidToString(record->Id) + u".claimed";
+        if (!MoveFileW(path.c_str(), claim.c_str())) {
+            record->Release();  // gone meanwhile, or taken by another reader
+            continue;
+        }
         std::u16string queued = Folder(kOutFolder) + MessageFileName(record->Id);
-        (void)record->SaveToFile(queued);  // without a queue copy the report is logged as a load failure
-        HRESULT hr = Dispatch(record);
+        HRESULT hr = record->SaveToFile(queued);
+        if (SUCCEEDED(hr)) {
+            hr = Dispatch(record);
+            if (FAILED(hr))
+                (void)DeleteFileW(queued.c_str());  // no queue copy may outlive the pickup file
+        }
         record->Release();
         if (FAILED(hr)) {
-            // The pickup file stays for the next scan; its queue copy must
-            // not become a second message.
-            (void)DeleteFileW(queued.c_str());
+            // The file goes back under its own name for the next scan.
+            (void)MoveFileW(claim.c_str(), path.c_str());
             return;
         }
-        (void)DeleteFileW(path.c_str());  // one attempt; a file left behind is taken again
+        (void)DeleteFileW(claim.c_str());
     }
 }
 

@@ -280,6 +280,33 @@ TEST_F(DispatcherTest, PickupThatCannotHandOffLeavesNoQueueCopy)
     EXPECT_TRUE(root.Files("out").empty());
 }
 
+TEST_F(DispatcherTest, ClaimsLeftByACrashAreFinishedWithoutDuplicates)
+{
+    Add(1);
+    module.dispatcher.SetDefaultDevice(1);
+    module.dispatcher.Start();
+    // Claimed, not yet queued: queued under its id.
+    auto* lone = new MessageRecord();
+    lone->Initialise();
+    lone->Body = Bstr(u"lone");
+    ASSERT_EQ(lone->SaveToFile(root.root() + u"pickup/" + velmo::GuidToString(lone->Id) + u".claimed"), S_OK);
+    // Claimed and queued: the claim only goes away.
+    auto* queued = new MessageRecord();
+    queued->Initialise();
+    ASSERT_EQ(queued->SaveToFile(root.root() + u"pickup/" + velmo::GuidToString(queued->Id) + u".claimed"), S_OK);
+    queued->Status = SENT;
+    ASSERT_EQ(queued->SaveToFile(root.root() + u"out/sent/" + queued->FileName()), S_OK);
+
+    module.dispatcher.ScanPickup();
+    ASSERT_TRUE(WaitUntil([&] { return root.Files("out/sent").size() == 2; }));
+    EXPECT_TRUE(std::filesystem::is_empty(root.folderPath("pickup")));
+    MessageRecord* sent = Load("out/sent", velmo::Utf16ToUtf8(lone->FileName()));
+    EXPECT_EQ(sent->Body.str(), u"lone");
+    sent->Release();
+    lone->Release();
+    queued->Release();
+}
+
 struct RouteCase {
     const char* name;
     std::vector<std::tuple<const char16_t*, LONG, bool>> rules;
