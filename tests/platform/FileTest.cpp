@@ -31,6 +31,8 @@ struct ShareCase {
     bool secondOpens;
 };
 
+void PrintTo(const ShareCase& c, std::ostream* os) { *os << c.name; }
+
 class FileSharing : public ::testing::TestWithParam<ShareCase> {};
 
 TEST_P(FileSharing, SecondOpenerSeesTheFirstOnesLock)

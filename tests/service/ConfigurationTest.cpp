@@ -72,6 +72,8 @@ struct Case {
     std::size_t handlers;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 const std::string kOne = Device("status='1' id='1' name='Modem' clsid='" + std::string(kModem) + "'");
 const std::string kTwo = Device("status='1' id='2' name='Second' clsid='" + std::string(kModem) + "'");
 const char* kInvalid = "velmosvc: error: config.xml: invalid configuration file.\n";

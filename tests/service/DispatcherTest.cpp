@@ -79,6 +79,8 @@ struct RetryCase {
     const char16_t* statusText;
 };
 
+void PrintTo(const RetryCase& c, std::ostream* os) { *os << c.name; }
+
 class RetryTest : public DispatcherTest, public ::testing::WithParamInterface<RetryCase> {};
 
 TEST_P(RetryTest, MessageEndsInFailedWithItsReports)
@@ -313,6 +315,8 @@ struct RouteCase {
     const char16_t* to;  // null: a message without recipient
     std::map<LONG, double> share;  // expected share of each device
 };
+
+void PrintTo(const RouteCase& c, std::ostream* os) { *os << c.name; }
 
 class Routing : public DispatcherTest, public ::testing::WithParamInterface<RouteCase> {};
 

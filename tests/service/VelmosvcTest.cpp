@@ -157,6 +157,8 @@ struct ConsoleCase {
     const char* err;
 };
 
+void PrintTo(const ConsoleCase& c, std::ostream* os) { *os << c.name; }
+
 class VelmosvcConsole : public ::testing::TestWithParam<ConsoleCase> {};
 
 TEST_P(VelmosvcConsole, ConfigurationThatStopsTheService)
