@@ -1,0 +1,207 @@
+// Throughput of the queue: messages through QueueMessage and through pickup
+// files to a loopback device that reports at once, the time to load 10,000
+// stored messages, and FindMessage among 100,000 sent messages. A timed
+// program: it prints its figures. Runs under a temporary system root.
+#include "platform/Activation.h"
+#include "platform/Text.h"
+#include "service/host/ServiceModule.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+
+using velmo::Bstr;
+using velmo::store::MessageRecord;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr CLSID kLoopback = velmo::MakeGuid("{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}");
+
+double CpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long PeakKilobytes()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+std::size_t CountFiles(const std::string& folder)
+{
+    std::size_t n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        n += e.is_regular_file() && e.path().extension() == ".velmo";
+    return n;
+}
+
+struct Root {
+    std::string path;
+    Root()
+    {
+        char tmpl[] = "/var/tmp/velmo-bench-XXXXXX";
+        path = mkdtemp(tmpl);
+        setenv("VELMO_SYSROOT", path.c_str(), 1);
+        for (const char* f : {"out/sent", "out/failed", "in", "bad", "pickup"})
+            std::filesystem::create_directories(Folder(f));
+        std::string error;
+        HMODULE module = velmo::LoadModule(VELMO_LOOPBACK, &error);
+        auto reg = module ? reinterpret_cast<PFN_DllRegisterServer>(velmo::ModuleSymbol(module, "DllRegisterServer")) : nullptr;
+        if (!reg || FAILED(reg())) {
+            std::fprintf(stderr, "queue_bench: cannot register the loopback device: %s\n", error.c_str());
+            std::exit(1);
+        }
+    }
+    ~Root() { std::filesystem::remove_all(path); }
+    std::string Folder(const std::string& f) const { return path + "/var/lib/velmo/" + f + "/"; }
+};
+
+void Setup(velmo::host::ServiceModule& module, const Root& root)
+{
+    module.rootFolder = velmo::Utf8ToUtf16(root.Folder("").substr(0, root.Folder("").size() - 1));
+    module.mainThreadId = GetCurrentThreadId();
+    module.dispatcher.AddDevice(1, u"Loop", kLoopback, u"<device/>");
+    module.dispatcher.SetDefaultDevice(1);
+}
+
+void WaitForIdle(velmo::host::ServiceModule& module)
+{
+    while (module.dispatcher.InFlight() > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void Report(const char* what, int n, double seconds, double cpu)
+{
+    std::printf("%-34s %6d messages  %8.0f msg/s  %7.1f us CPU/msg  peak RSS %ld KiB\n", what, n, n / seconds,
+                cpu / n * 1e6, PeakKilobytes());
+}
+
+void ThroughQueueMessage(int n)
+{
+    Root root;
+    velmo::host::ServiceModule module;
+    Setup(module, root);
+    module.dispatcher.Start();
+    double cpu0 = CpuSeconds();
+    auto start = Clock::now();
+    Bstr to(u"+491711234567"), body(u"Disk usage on host db1 is above 90 percent");
+    for (int i = 0; i < n; ++i)
+        module.dispatcher.QueueMessage(to, body, nullptr);
+    WaitForIdle(module);
+    double seconds = Since(start), cpu = CpuSeconds() - cpu0;
+    module.dispatcher.Stop();
+    if (CountFiles(root.Folder("out/sent")) != static_cast<std::size_t>(n))
+        std::fprintf(stderr, "queue_bench: not every message was sent\n");
+    Report("QueueMessage to loopback", n, seconds, cpu);
+}
+
+void ThroughPickup(int n)
+{
+    Root root;
+    velmo::host::ServiceModule module;
+    Setup(module, root);
+    for (int i = 0; i < n; ++i) {
+        auto* r = new MessageRecord();
+        r->Initialise();
+        r->To = Bstr(u"+491711234567");
+        r->Body = Bstr(u"Disk usage on host db1 is above 90 percent");
+        auto bytes = r->Serialize();
+        std::ofstream(root.Folder("pickup") + "p" + std::to_string(i) + ".velmo", std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        r->Release();
+    }
+    module.dispatcher.Start();
+    double cpu0 = CpuSeconds();
+    auto start = Clock::now();
+    module.dispatcher.ScanPickup();
+    WaitForIdle(module);
+    double seconds = Since(start), cpu = CpuSeconds() - cpu0;
+    module.dispatcher.Stop();
+    if (CountFiles(root.Folder("out/sent")) != static_cast<std::size_t>(n))
+        std::fprintf(stderr, "queue_bench: not every pickup file was sent\n");
+    Report("pickup files to loopback", n, seconds, cpu);
+}
+
+void WriteRecords(const std::string& folder, int n, std::vector<GUID>* ids)
+{
+    for (int i = 0; i < n; ++i) {
+        auto* r = new MessageRecord();
+        r->Initialise();
+        r->To = Bstr(u"+491711234567");
+        r->Body = Bstr(u"stored");
+        auto bytes = r->Serialize();
+        std::ofstream(folder + velmo::Utf16ToUtf8(r->FileName()), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        if (ids)
+            ids->push_back(r->Id);
+        r->Release();
+    }
+}
+
+void LoadStored(int n)
+{
+    Root root;
+    velmo::host::ServiceModule module;
+    Setup(module, root);
+    WriteRecords(root.Folder("out"), n, nullptr);
+    double cpu0 = CpuSeconds();
+    auto start = Clock::now();
+    int loaded = module.dispatcher.LoadStoredMessages();
+    double seconds = Since(start), cpu = CpuSeconds() - cpu0;
+    std::printf("%-34s %6d files     %8.3f s       %7.1f us CPU/file (%d loaded)\n", "LoadStoredMessages", n, seconds,
+                cpu / n * 1e6, loaded);
+}
+
+void Find(int n, int lookups)
+{
+    Root root;
+    velmo::host::ServiceModule module;
+    Setup(module, root);
+    std::vector<GUID> ids;
+    WriteRecords(root.Folder("out/sent"), n, &ids);
+    auto start = Clock::now();
+    int found = 0;
+    for (int i = 0; i < lookups; ++i) {
+        MessageRecord* r = module.dispatcher.FindMessage(ids[static_cast<std::size_t>(i * 7919) % ids.size()]);
+        if (r) {
+            ++found;
+            r->Release();
+        }
+    }
+    double hit = Since(start) / lookups;
+    start = Clock::now();
+    for (int i = 0; i < lookups; ++i) {
+        GUID missing{};
+        CoCreateGuid(&missing);
+        if (MessageRecord* r = module.dispatcher.FindMessage(missing))
+            r->Release();
+    }
+    double miss = Since(start) / lookups;
+    std::printf("%-34s %6d files     %8.1f us/found  %7.1f us/not found (%d found)\n", "FindMessage in out/sent", n,
+                hit * 1e6, miss * 1e6, found);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int messages = argc > 1 ? std::atoi(argv[1]) : 10000;
+    int sentFiles = argc > 2 ? std::atoi(argv[2]) : 100000;
+    ThroughQueueMessage(messages);
+    ThroughPickup(messages);
+    LoadStored(messages);
+    Find(sentFiles, 2000);
+    velmo::ExitProcess(0);
+}
