@@ -54,6 +54,15 @@ protected:
     ServiceModule module;
 };
 
+TEST_F(HostTest, LoopbackRegistersItsProgIds)
+{
+    for (const char16_t* progId : {u"Loopback.Device", u"Loopback.Device.1"}) {
+        CLSID clsid{};
+        ASSERT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
+        EXPECT_EQ(clsid, kLoopback);
+    }
+}
+
 TEST_F(HostTest, WaitForMsgTakesStopThenQueueThenTheDevicesEvent)
 {
     DeviceHost host(module, 1, u"Dev", kLoopback, u"<device/>");

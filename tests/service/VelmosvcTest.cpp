@@ -3,6 +3,7 @@
 // notification socket.
 #include "platform/Registry.h"
 #include "platform/TempRoot.h"
+#include "service/EventCapture.h"
 #include "service/Program.h"
 #include "service/ServiceRoot.h"
 #include "platform/Text.h"
@@ -203,6 +204,27 @@ TEST(Velmosvc, ConsoleStopsInOrderOnSigintAndSigterm)
                            "in the queue folder.\nvelmosvc: information: service is stopped.\n")
             << err;
     }
+}
+
+TEST(Velmosvc, StopDuringARunThatDoesNotReturnAbandonsTheWorker)
+{
+    ServiceRoot root;
+    root.WriteConfig(Loopback(1, Param("delay", "600000")));
+    std::ofstream(root.folderPath("out") + "x.velmo");  // unreadable: moved to bad, keeps nothing busy
+    {
+        // One stored message puts the device into its endless send.
+        std::vector<unsigned char> bytes(88, 0);
+        bytes[68] = 1;  // queued
+        std::ofstream(root.folderPath("out") + "{00000000-0000-0000-0000-000000000001}.velmo", std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    // Test-only: the 15 s wait for the worker becomes 150 ms.
+    Program p({"/DEBUG"}, {{"VELMO_TEST_TIME_DIVISOR", "100"}});
+    ASSERT_TRUE(WaitUntil([&] { return p.Err().find("Service started.") != std::string::npos; })) << p.Err();
+    ASSERT_TRUE(p.WaitUntilBlocks(SIGTERM));
+    kill(p.pid(), SIGTERM);
+    EXPECT_EQ(p.Wait(std::chrono::seconds(10)), 0);
+    EXPECT_TRUE(p.Err().ends_with("velmosvc: information: service is stopped.\n")) << p.Err();
 }
 
 // systemd's notification socket, as a test stands it up.
