@@ -5,9 +5,13 @@
 // aggregation. It lives as a static object of the module and is never
 // destroyed through Release. ModuleObjects counts the module's live objects
 // for DllCanUnloadNow: an object adds itself in its constructor and removes
-// itself in its destructor.
+// itself in its destructor. ServeClassObject and ModuleRegistrar are the
+// rest of a one-class module's entry points.
 #pragma once
 
+#include "platform/Activation.h"
+#include "platform/Registrar.h"
+#include "platform/Text.h"
 #include "platform/Unknown.h"
 
 #include <atomic>
@@ -53,5 +57,26 @@ public:
     }
     HRESULT LockServer(BOOL) override { return S_OK; }
 };
+
+// DllGetClassObject of a module with one class.
+template <class T>
+HRESULT ServeClassObject(ClassFactory<T>& factory, REFCLSID offered, REFCLSID asked, REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (asked != offered)
+        return CLASS_E_CLASSNOTAVAILABLE;
+    return factory.QueryInterface(riid, ppv);
+}
+
+// A registrar whose %MODULE% is the path of the module that holds anchor
+// (the address of one of the module's own functions).
+inline Registrar ModuleRegistrar(const void* anchor)
+{
+    Registrar r;
+    r.AddReplacement(u"MODULE", Utf8ToUtf16(ModulePathOf(anchor)));
+    return r;
+}
 
 } // namespace velmo

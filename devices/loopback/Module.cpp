@@ -31,23 +31,13 @@ HKCR
 
 velmo::ClassFactory<velmo::loopback::LoopbackDevice> g_factory;
 
-velmo::Registrar MakeRegistrar()
-{
-    velmo::Registrar r;
-    r.AddReplacement(u"MODULE", velmo::Utf8ToUtf16(velmo::ModulePathOf(reinterpret_cast<const void*>(&MakeRegistrar))));
-    return r;
-}
+velmo::Registrar MakeRegistrar() { return velmo::ModuleRegistrar(reinterpret_cast<const void*>(&MakeRegistrar)); }
 
 } // namespace
 
 VELMO_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
 {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (clsid != CLSID_LoopbackDevice)
-        return CLASS_E_CLASSNOTAVAILABLE;
-    return g_factory.QueryInterface(riid, ppv);
+    return velmo::ServeClassObject(g_factory, CLSID_LoopbackDevice, clsid, riid, ppv);
 }
 
 VELMO_MODULE_EXPORT HRESULT DllCanUnloadNow() { return velmo::ModuleObjects() == 0 ? S_OK : S_FALSE; }

@@ -114,13 +114,9 @@ bool Dispatcher::RestartDevice(LONG id)
     for (const GUID& msgId : pending) {
         std::u16string file = MessageFileName(msgId);
         std::u16string path = Folder(kOutFolder) + file;
-        auto* record = new MessageRecord();
-        if (FAILED(record->LoadFromFile(path))) {
-            module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed loading velmo file: [%s]", Utf16ToUtf8(path).c_str());
-            MoveToBad(path, file);
-            record->Release();
+        MessageRecord* record = LoadOrQuarantine(path, file);
+        if (!record)
             continue;
-        }
         HRESULT hr = Dispatch(record);
         record->Release();
         if (FAILED(hr))

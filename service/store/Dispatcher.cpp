@@ -57,6 +57,17 @@ void Dispatcher::MoveToBad(const std::u16string& path, const std::u16string& nam
     (void)MoveFileW(path.c_str(), (Folder(kBadFolder) + name).c_str());
 }
 
+MessageRecord* Dispatcher::LoadOrQuarantine(const std::u16string& path, const std::u16string& name)
+{
+    auto* record = new MessageRecord();
+    if (SUCCEEDED(record->LoadFromFile(path)))
+        return record;
+    module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed loading velmo file: [%s]", Utf16ToUtf8(path).c_str());
+    MoveToBad(path, name);
+    record->Release();
+    return nullptr;
+}
+
 void Dispatcher::TakeBackInFlight()
 {
     LONG n = --inFlight_;
@@ -112,13 +123,9 @@ void Dispatcher::CompleteMessage(LONG, const GUID& id, LONG result, BSTR statusT
     TakeBackInFlight();
     std::u16string name = MessageFileName(id);
     std::u16string path = Folder(kOutFolder) + name;
-    auto* record = new MessageRecord();
-    if (FAILED(record->LoadFromFile(path))) {
-        module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed loading velmo file: [%s]", Utf16ToUtf8(path).c_str());
-        MoveToBad(path, name);
-        record->Release();
+    MessageRecord* record = LoadOrQuarantine(path, name);
+    if (!record)
         return;
-    }
     if (statusText)
         Append(record->StatusText, std::u16string_view(statusText, SysStringLen(statusText)));
 

@@ -92,6 +92,9 @@ private:
     void TakeBackInFlight();
     std::u16string Folder(const char16_t* relative) const;
     void MoveToBad(const std::u16string& path, const std::u16string& name);
+    // The record in the file, or null after logging the failure and moving
+    // the file to bad/ (when it exists).
+    MessageRecord* LoadOrQuarantine(const std::u16string& path, const std::u16string& name);
     void RemoveDevice(LONG id);
     void RecoverClaims(const std::u16string& pickup);
 

@@ -64,13 +64,9 @@ void Dispatcher::RecoverClaims(const std::u16string& pickup)
         for (const char16_t* folder : {kOutFolder, kSentFolder, kFailedFolder})
             queued = queued || GetFileAttributesW((Folder(folder) + name).c_str()) != INVALID_FILE_ATTRIBUTES;
         if (!queued) {
-            auto* record = new MessageRecord();
-            if (FAILED(record->LoadFromFile(path))) {
-                module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed loading velmo file: [%s]", Utf16ToUtf8(path).c_str());
-                MoveToBad(path, claim);
-                record->Release();
+            MessageRecord* record = LoadOrQuarantine(path, claim);
+            if (!record)
                 continue;
-            }
             record->Initialise();
             record->Id = *id;
             HRESULT hr = record->SaveToFile(Folder(kOutFolder) + name);
@@ -92,13 +88,9 @@ void Dispatcher::ScanPickup()
         std::u16string path = pickup + name;
         if (StillBeingWritten(path))
             continue;
-        auto* record = new MessageRecord();
-        if (FAILED(record->LoadFromFile(path))) {
-            module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed loading velmo file: [%s]", Utf16ToUtf8(path).c_str());
-            MoveToBad(path, name);
-            record->Release();
+        MessageRecord* record = LoadOrQuarantine(path, name);
+        if (!record)
             continue;
-        }
         record->Initialise();
         std::u16string claim = pickup + GuidToString(record->Id) + u".claimed";
         if (!MoveFileW(path.c_str(), claim.c_str())) {

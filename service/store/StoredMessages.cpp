@@ -26,11 +26,8 @@ int Dispatcher::LoadStoredMessages()
             ++count;
             continue;
         }
-        auto* record = new MessageRecord();
-        if (FAILED(record->LoadFromFile(path))) {
-            module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed loading velmo file: [%s]", Utf16ToUtf8(path).c_str());
-            MoveToBad(path, name);
-            record->Release();
+        MessageRecord* record = LoadOrQuarantine(path, name);
+        if (!record) {
             ++count;
             continue;
         }

@@ -15,7 +15,6 @@ using velmo::store::MessageRecord;
 
 namespace {
 
-constexpr CLSID kLoopback = velmo::MakeGuid("{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}");
 
 class DispatcherTest : public ::testing::Test {
 protected:

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+inline constexpr CLSID kLoopback = velmo::MakeGuid("{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}");
+
 class ServiceRoot : public TempRoot {
 public:
     ServiceRoot()
