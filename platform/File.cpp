@@ -18,13 +18,8 @@
 
 namespace {
 
+using velmo::detail::FileObject;
 using velmo::detail::Object;
-
-class FileObject final : public Object {
-public:
-    explicit FileObject(int fd) : Object(fd, Adopt{}) {}
-    bool TryAcquire() override { return true; }
-};
 
 class FindObject final : public Object {
 public:
@@ -169,13 +164,54 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD creati
 
 } // namespace
 
+namespace velmo::detail {
+
+BOOL FileObject::Read(void* buffer, DWORD size, DWORD* done)
+{
+    auto* out = static_cast<char*>(buffer);
+    *done = 0;
+    while (*done < size) {
+        ssize_t n = ::read(fd(), out + *done, size - *done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return FailErrno();
+        }
+        if (n == 0)
+            break;
+        *done += static_cast<DWORD>(n);
+    }
+    return TRUE;
+}
+
+BOOL FileObject::Write(const void* buffer, DWORD size, DWORD* done)
+{
+    const auto* in = static_cast<const char*>(buffer);
+    *done = 0;
+    while (*done < size) {
+        ssize_t n = ::write(fd(), in + *done, size - *done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return FailErrno();
+        }
+        *done += static_cast<DWORD>(n);
+    }
+    return TRUE;
+}
+
+} // namespace velmo::detail
+
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, const void*, DWORD creation, DWORD, HANDLE)
 {
     if (!path) {
         Fail(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    return OpenFile(Narrow(path), access, share, creation);
+    std::string name = Narrow(path);
+    if (velmo::detail::IsSerialName(name))
+        return velmo::detail::OpenSerial(name, access);
+    return OpenFile(name, access, share, creation);
 }
 
 HANDLE CreateFileA(const char* path, DWORD access, DWORD share, const void*, DWORD creation, DWORD, HANDLE)
@@ -184,59 +220,37 @@ HANDLE CreateFileA(const char* path, DWORD access, DWORD share, const void*, DWO
         Fail(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    if (velmo::detail::IsSerialName(path))
+        return velmo::detail::OpenSerial(path, access);
     return OpenFile(path, access, share, creation);
 }
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped)
 {
     FileObject* f = AsFile(file);
+    DWORD done = 0;
     if (read)
         *read = 0;
     if (!f || overlapped)
         return Fail(f ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
-    auto* out = static_cast<char*>(buffer);
-    DWORD done = 0;
-    while (done < toRead) {
-        ssize_t n = ::read(f->fd(), out + done, toRead - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (read)
-                *read = done;
-            return FailErrno();
-        }
-        if (n == 0)
-            break;
-        done += static_cast<DWORD>(n);
-    }
+    BOOL ok = f->Read(buffer, toRead, &done);
     if (read)
         *read = done;
-    return TRUE;
+    return ok;
 }
 
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped)
 {
     FileObject* f = AsFile(file);
+    DWORD done = 0;
     if (written)
         *written = 0;
     if (!f || overlapped)
         return Fail(f ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
-    const auto* in = static_cast<const char*>(buffer);
-    DWORD done = 0;
-    while (done < toWrite) {
-        ssize_t n = ::write(f->fd(), in + done, toWrite - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (written)
-                *written = done;
-            return FailErrno();
-        }
-        done += static_cast<DWORD>(n);
-    }
+    BOOL ok = f->Write(buffer, toWrite, &done);
     if (written)
         *written = done;
-    return TRUE;
+    return ok;
 }
 
 BOOL FlushFileBuffers(HANDLE file)

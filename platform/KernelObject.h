@@ -45,4 +45,20 @@ private:
 // The object of a handle, or null for a null or invalid handle.
 Object* FromHandle(HANDLE h);
 
+// An open file. Serial ports derive from it with reads and writes that keep
+// their time-outs. Read and Write set the last error on failure.
+class FileObject : public Object {
+public:
+    explicit FileObject(int fd) : Object(fd, Adopt{}) {}
+    bool TryAcquire() override { return true; }
+    virtual BOOL Read(void* buffer, DWORD size, DWORD* done);
+    virtual BOOL Write(const void* buffer, DWORD size, DWORD* done);
+};
+
+// "COM<n>:" (any case): a serial port name.
+bool IsSerialName(const std::string& path);
+// Opens a serial port by its "COM<n>:" name; INVALID_HANDLE_VALUE and the
+// last error on failure.
+HANDLE OpenSerial(const std::string& name, DWORD access);
+
 } // namespace velmo::detail
