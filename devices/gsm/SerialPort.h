@@ -1,0 +1,74 @@
+// The GSM device's link to its modem: one serial port, a reader thread that
+// hands on everything received in pieces that end with a line feed, a lock
+// that keeps writes whole, and an optional dump of all traffic.
+//
+// A delivery to the sink is everything read since the previous delivery and
+// always ends with LF; a reply that arrives in several reads is delivered
+// once. The dump receives every byte written and every byte the reader
+// thread read, in the order they passed, without separators; the raw reads
+// of ReadRaw are not dumped. The sink is called on the reader thread
+// without any lock of this class held.
+#pragma once
+
+#include "platform/Serial.h"
+
+#include <mutex>
+#include <string>
+
+namespace velmo::gsm {
+
+struct ISerialSink {
+    virtual void OnData(const std::string& text) = 0;
+
+protected:
+    ~ISerialSink() = default;
+};
+
+class SerialPort {
+public:
+    static constexpr std::size_t kFormatBuffer = 2048;
+
+    SerialPort();
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // Opens "COM<port>:"; true when a handle was obtained.
+    bool OpenPort(unsigned port);
+    // BuildCommDCBW and SetCommState with the mode text; false when either fails.
+    bool Configure(const std::u16string& commConfig);
+    // The device's read and write time-outs; false when they cannot be set.
+    bool SetTimeouts();
+    // Dumps, then writes under the write lock; the bytes written. A length
+    // of 0 writes the text up to its first NUL.
+    DWORD Write(const char* bytes, std::size_t length);
+    // printf into 2048 bytes, then Write; a line that does not fit (with its
+    // terminating NUL) is refused: nothing is written and 0 returned.
+    DWORD WriteFormatted(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // One read of up to size bytes, ended by the time-outs; not dumped.
+    DWORD ReadRaw(char* buffer, DWORD size);
+    void SetSink(ISerialSink* sink) { sink_ = sink; }
+    bool StartReader();
+    // false when the reader had to be abandoned after the time-out.
+    bool StopReader(DWORD timeoutMs);
+    void ClosePort();
+    void AppendDump(const char* bytes, std::size_t length);
+    void SetDumpPath(std::string path) { dumpPath_ = std::move(path); }
+    bool IsOpen() const { return port_ != INVALID_HANDLE_VALUE; }
+    // Signalled once the reader thread has ended (null before the first start).
+    HANDLE ReaderThread() const { return reader_.get(); }
+
+private:
+    static DWORD ReaderMain(void* self);
+    DWORD ReaderLoop();
+
+    Handle reader_;
+    Handle stop_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    std::mutex writeLock_;
+    ISerialSink* sink_ = nullptr;
+    HANDLE port_ = INVALID_HANDLE_VALUE;
+    std::mutex dumpLock_;
+    std::string dumpPath_;
+};
+
+} // namespace velmo::gsm
