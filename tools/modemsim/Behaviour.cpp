@@ -1,0 +1,117 @@
+#include "Behaviour.h"
+
+#include <fstream>
+
+namespace modemsim {
+
+namespace {
+
+bool Flag(const std::string& value, bool& out)
+{
+    if (value == "on" || value == "true" || value == "1")
+        out = true;
+    else if (value == "off" || value == "false" || value == "0")
+        out = false;
+    else
+        return false;
+    return true;
+}
+
+bool Number(const std::string& value, int& out)
+{
+    if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos || value.size() > 7)
+        return false;
+    out = std::stoi(value);
+    return true;
+}
+
+} // namespace
+
+bool ApplyOption(Behaviour& b, const std::string& name, const std::string& value, std::string& error)
+{
+    bool ok = true;
+    if (name == "link")
+        b.link = value;
+    else if (name == "echo")
+        ok = Flag(value, b.echo);
+    else if (name == "pin-state")
+        ok = (value == "ready" || value == "pin" || value == "puk") && (b.pinState = value, true);
+    else if (name == "pin")
+        b.pin = value;
+    else if (name == "csms-fail")
+        ok = Number(value, b.csmsFailures);
+    else if (name == "delivery")
+        ok = (value == "cmt" || value == "cmti" || value == "cnmi") && (b.delivery = value, true);
+    else if (name == "cmgs") {
+        b.cmgs.clear();
+        std::size_t start = 0;
+        while (true) {
+            std::size_t comma = value.find(',', start);
+            std::string item = value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+            int code = 0;
+            bool valid = item == "ok" || item == "error" || item == "silent" ||
+                         ((item.rfind("cms:", 0) == 0 || item.rfind("cme:", 0) == 0) && Number(item.substr(4), code));
+            if (!valid) {
+                ok = false;
+                break;
+            }
+            b.cmgs.push_back(item);
+            if (comma == std::string::npos)
+                break;
+            start = comma + 1;
+        }
+    } else if (name == "delay")
+        ok = Number(value, b.delayMs);
+    else if (name == "split")
+        ok = Flag(value, b.split);
+    else if (name == "mute")
+        ok = Flag(value, b.mute);
+    else if (name == "control")
+        b.control = value;
+    else if (name == "transcript")
+        b.transcript = value;
+    else if (name == "smsc")
+        b.smsc = value;
+    else {
+        error = "unknown option '" + name + "'";
+        return false;
+    }
+    if (!ok)
+        error = "bad value '" + value + "' for " + name;
+    return ok;
+}
+
+bool ParseBehaviour(int argc, char** argv, Behaviour& b, std::string& error)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg.rfind("--", 0) != 0 || arg.find('=') == std::string::npos) {
+            error = "expected --name=value, got '" + arg + "'";
+            return false;
+        }
+        std::string name = arg.substr(2, arg.find('=') - 2), value = arg.substr(arg.find('=') + 1);
+        if (name == "config") {
+            std::ifstream in(value);
+            if (!in) {
+                error = "cannot read " + value;
+                return false;
+            }
+            for (std::string line; std::getline(in, line);) {
+                if (line.empty() || line[0] == '#')
+                    continue;
+                std::size_t eq = line.find('=');
+                if (eq == std::string::npos) {
+                    error = "expected name=value in " + value + ": '" + line + "'";
+                    return false;
+                }
+                if (!ApplyOption(b, line.substr(0, eq), line.substr(eq + 1), error))
+                    return false;
+            }
+        } else if (!ApplyOption(b, name, value, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace modemsim

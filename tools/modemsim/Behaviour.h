@@ -1,0 +1,31 @@
+// How the simulated modem behaves: options from the command line
+// (--name=value) or from a file of name=value lines (--config=FILE).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace modemsim {
+
+struct Behaviour {
+    std::string link;        // a symbolic link to the tty, made at start
+    bool echo = true;        // echo commands until ATE0
+    std::string pinState = "ready";  // ready, pin or puk
+    std::string pin = "1234";
+    int csmsFailures = 0;    // AT+CSMS=0 answered ERROR this many times first
+    std::string delivery = "cnmi";   // cmt, cmti, or cnmi: as AT+CNMI's second value says
+    std::vector<std::string> cmgs{"ok"};  // ok, error, cms:N, cme:N, silent; used in turn
+    int delayMs = 0;         // before each answer to a message
+    bool split = false;      // replies in two writes
+    bool mute = false;       // answers nothing at all
+    std::string control;     // FIFO for injected messages and raw lines
+    std::string transcript;  // commands received and messages decoded
+    std::string smsc = "+491700000000";
+};
+
+// Applies one option; false and a reason when it is unknown or malformed.
+bool ApplyOption(Behaviour& b, const std::string& name, const std::string& value, std::string& error);
+// Reads argv and any --config file; false and a reason on a bad option.
+bool ParseBehaviour(int argc, char** argv, Behaviour& b, std::string& error);
+
+} // namespace modemsim
