@@ -116,8 +116,18 @@ private:
     {
         std::string upper = Upper(command);
         auto is = [&](const char* prefix) { return upper.rfind(prefix, 0) == 0; };
-        if (upper == "AT" || is("ATZ") || is("AT&F") || is("AT+CMEE") || is("ATS0") || is("AT+CSCS=") ||
-            is("AT+CMGF=") || is("ATV1") || is("ATQ0") || is("AT+CREG=") || is("AT+CGREG="))
+        if (is("AT+CSCS=?"))
+            Reply({"+CSCS: (\"GSM\",\"IRA\",\"UCS2\")"}, "OK");
+        else if (is("AT+CMGF=?"))
+            Reply({"+CMGF: (0,1)"}, "OK");
+        else if (is("AT+CPMS=?"))
+            Reply({"+CPMS: (\"SM\"),(\"SM\"),(\"SM\")"}, "OK");
+        else if (is("AT+CNMI=?"))
+            Reply({"+CNMI: (0-2),(0-3),(0,2),(0-2),(0,1)"}, "OK");
+        else if (is("AT+CSMS=?"))
+            Reply({"+CSMS: (0,1)"}, "OK");
+        else if (upper == "AT" || is("ATZ") || is("AT&F") || is("AT+CMEE") || is("ATS0") || is("AT+CSCS=") ||
+            is("AT+CMGF=") || is("ATV1") || is("ATQ0") || is("AT+CREG=") || is("AT+CGREG=") || is("AT+CFUN=") || is("AT+CHUP"))
             Reply({}, "OK");
         else if (is("ATE0") || is("ATE1")) {
             echo_ = is("ATE1");

@@ -1,0 +1,91 @@
+// modemsim for tests: started as a child with its behaviour options, its
+// tty registered as COM<n> under a temporary system root, its transcript
+// and control FIFO in that root.
+#pragma once
+
+#include "platform/Registry.h"
+#include "platform/TempRoot.h"
+#include "platform/Text.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+class ModemSim {
+public:
+    explicit ModemSim(std::vector<std::string> options, unsigned com = 5) : com_(com)
+    {
+        transcript_ = root_.path() + "/transcript";
+        control_ = root_.path() + "/control";
+        options.push_back("--transcript=" + transcript_);
+        options.push_back("--control=" + control_);
+        int out[2];
+        EXPECT_EQ(pipe(out), 0);
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            std::vector<char*> argv{const_cast<char*>(VELMO_MODEMSIM)};
+            for (auto& o : options)
+                argv.push_back(o.data());
+            argv.push_back(nullptr);
+            execv(VELMO_MODEMSIM, argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        char c;
+        while (read(out[0], &c, 1) == 1 && c != '\n')
+            tty_ += c;
+        close(out[0]);
+        velmo::RegKeyHandle key;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo\\Ports", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        key.Receive(), nullptr);
+        std::u16string name = u"COM" + velmo::Utf8ToUtf16(std::to_string(com));
+        std::u16string data = velmo::Utf8ToUtf16(tty_);
+        RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>((data.size() + 1) * 2));
+    }
+    ~ModemSim()
+    {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    const std::string& tty() const { return tty_; }
+    unsigned com() const { return com_; }
+    std::vector<std::string> Transcript() const
+    {
+        std::vector<std::string> lines;
+        std::ifstream in(transcript_);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    int Count(const std::string& line) const
+    {
+        int n = 0;
+        for (auto& l : Transcript())
+            n += l == line;
+        return n;
+    }
+    void Send(const std::string& line) const
+    {
+        int fd = open(control_.c_str(), O_WRONLY);
+        std::string text = line + "\n";
+        EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        close(fd);
+    }
+    const std::string& rootPath() const { return root_.path(); }
+
+private:
+    TempRoot root_;
+    unsigned com_;
+    pid_t pid_ = -1;
+    std::string tty_, transcript_, control_;
+};
