@@ -11,7 +11,8 @@ function(velmo_add_module name)
     INSTALL_RPATH "$ORIGIN"
     BUILD_RPATH "$ORIGIN")
   target_link_libraries(${name} PRIVATE velmo_platform)
-  target_link_options(${name} PRIVATE -Wl,--no-undefined)
+  # Static libraries linked in stay private to the module.
+  target_link_options(${name} PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
 endfunction()
 
 # velmo_add_program(NAME SOURCES...): a program in build/bin.

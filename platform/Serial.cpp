@@ -2,6 +2,7 @@
 
 #include "platform/KernelObject.h"
 #include "platform/Registry.h"
+#include "platform/SysRoot.h"
 #include "platform/Text.h"
 
 #include <cctype>
@@ -455,7 +456,7 @@ std::string SerialDevicePath(const std::string& name)
     for (const char16_t* key : {u"Software\\Norvane\\Velmo\\Ports", u"System\\Platform\\DosDevices"})
         if (auto path = ReadRegistryString(Hive::LocalMachine, key, value); path && !path->empty())
             return Utf16ToUtf8(*path);
-    return "/dev/ttyS" + std::to_string(*n - 1);
+    return SysRootPath("dev/ttyS" + std::to_string(*n - 1));
 }
 
 } // namespace velmo

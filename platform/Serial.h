@@ -2,7 +2,8 @@
 //
 // CreateFileW/CreateFileA open "COM<n>:" (any case) as a serial port: the
 // tty is the value "COM<n>" of HKLM\Software\Norvane\Velmo\Ports, else of
-// HKLM\System\Platform\DosDevices, else /dev/ttyS<n-1>. The port is opened
+// HKLM\System\Platform\DosDevices, else /dev/ttyS<n-1> (under the system
+// root, like every fixed path). The port is opened
 // exclusively (TIOCEXCL and an flock; a port in use is
 // ERROR_ACCESS_DENIED), in raw mode without flow control. Pseudo-terminals
 // are valid ports.

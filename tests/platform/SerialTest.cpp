@@ -97,8 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Serial, NamesResolveThroughTheRegistryElseTtyS)
 {
     TempRoot root;
-    EXPECT_EQ(velmo::SerialDevicePath("COM3:"), "/dev/ttyS2");
-    EXPECT_EQ(velmo::SerialDevicePath("com12:"), "/dev/ttyS11");
+    EXPECT_EQ(velmo::SerialDevicePath("COM3:"), root.path() + "/dev/ttyS2");
+    EXPECT_EQ(velmo::SerialDevicePath("com12:"), root.path() + "/dev/ttyS11");
     SetPortPath(u"System\\Platform\\DosDevices", u"COM3", "/dev/ttyUSB0");
     EXPECT_EQ(velmo::SerialDevicePath("COM3:"), "/dev/ttyUSB0");
     SetPortPath(u"Software\\Norvane\\Velmo\\Ports", u"COM3", "/dev/ttyACM1");
