@@ -7,6 +7,7 @@
 #include "platform/SysRoot.h"
 #include "platform/Text.h"
 #include "platform/Variant.h"
+#include "service/store/RootFolder.h"
 
 #include <optional>
 #include <pugixml.hpp>
@@ -18,16 +19,6 @@ namespace {
 
 // A device, rule or handler entry that cannot be used is skipped.
 struct SkipEntry {};
-
-std::u16string RootFolder()
-{
-    auto value = ReadRegistryString(Hive::LocalMachine, u"Software\\Norvane\\Velmo", u"root");
-    // An empty value has no meaning of its own: it counts as missing.
-    std::u16string root = value && !value->empty() ? *value : Utf8ToUtf16(SysRootPath("var/lib/velmo"));
-    if (root.back() != u'/')
-        root += u'/';
-    return root;
-}
 
 std::optional<LONG> ToInteger(const pugi::xml_attribute& attribute)
 {
@@ -182,7 +173,7 @@ bool ReadDocument(ServiceModule& module, const std::string& path)
 
 bool LoadConfiguration(ServiceModule& module)
 {
-    module.rootFolder = RootFolder();
+    module.rootFolder = store::RootFolder();
     if (!ReadDocument(module, Utf16ToUtf8(module.rootFolder) + "config.xml")) {
         module.LogEvent(EVENTLOG_ERROR_TYPE, "config.xml: invalid configuration file");
         return false;

@@ -1,0 +1,35 @@
+#include "tools/velmo/DropCommand.h"
+
+#include "platform/Text.h"
+#include "service/store/MessageRecord.h"
+#include "service/store/QueueFolders.h"
+#include "service/store/RootFolder.h"
+
+#include <ostream>
+
+namespace velmo::cli {
+
+int DropCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    if (args.size() != 2 || args[0].empty()) {
+        err << "usage: velmo drop NUMBER TEXT\n";
+        return 2;
+    }
+    auto* record = new store::MessageRecord();
+    record->Initialise();
+    record->To = Bstr(Utf8ToUtf16(args[0]));
+    record->Body = Bstr(Utf8ToUtf16(args[1]));
+    // The save writes a temporary dot file and renames it: the pickup scan
+    // only ever sees the complete file.
+    std::u16string path = store::RootFolder() + store::kPickupFolder + record->FileName();
+    HRESULT hr = record->SaveToFile(path);
+    record->Release();
+    if (FAILED(hr)) {
+        err << "velmo: cannot write " << Utf16ToUtf8(path) << " (is the pickup folder there and writable?)\n";
+        return 1;
+    }
+    out << Utf16ToUtf8(path) << "\n";
+    return 0;
+}
+
+} // namespace velmo::cli
