@@ -141,13 +141,20 @@ bool KeyExists(const char16_t* path)
     return true;
 }
 
-TEST(CellgateRegistration, EntersItselfIntoTheCatalogueAndLeavesAgain)
+// The root folder with an empty catalogue, as the installation leaves it.
+std::string Install(const TempRoot& root)
 {
-    TempRoot root;
     std::string folder = root.path() + "/var/lib/velmo/";
     std::filesystem::create_directories(folder);
     SetRoot(folder);
     std::ofstream(folder + "devices.xml") << "<installed.devices/>";
+    return folder;
+}
+
+TEST(CellgateRegistration, EntersItselfIntoTheCatalogueAndLeavesAgain)
+{
+    TempRoot root;
+    std::string folder = Install(root);
     RunRegsvr(VELMO_RIGSTOCK);
     RunRegsvr(VELMO_CELLGATE);
     EXPECT_TRUE(KeyExists(u"CLSID\\{852F907B-3A8B-4CF5-B19D-8B813B2F7367}\\InprocServer32"));
@@ -170,10 +177,7 @@ TEST(CellgateRegistration, EntersItselfIntoTheCatalogueAndLeavesAgain)
 TEST(CellgateRegistration, WithoutRigstockItFailsButKeepsItsClassEntries)
 {
     TempRoot root;
-    std::string folder = root.path() + "/var/lib/velmo/";
-    std::filesystem::create_directories(folder);
-    SetRoot(folder);
-    std::ofstream(folder + "devices.xml") << "<installed.devices/>";
+    std::string folder = Install(root);
     std::string out = RunRegsvr(VELMO_CELLGATE);
     EXPECT_NE(out.find("Cellgate Registration Error: Velmo is not properly installed and/or configured on this system. "
                        "Registration failed\n"),
