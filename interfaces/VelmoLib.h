@@ -35,6 +35,36 @@ inline constexpr const char16_t* kVelmoLibHelp = u"Velmo 1.0 Type Library";
 enum MESSAGE_STATUS : LONG { NOT_FOUND = 0, QUEUED = 1, SENT = 2, FAILED = 3, RECEIVED = 4 };
 enum velmoEventHandlerStatus : LONG { velmoBreak = 0, velmoContinue = 1 };
 
+// The dual interfaces in vtable order after IDispatch. Clients on the bus
+// reach them through IDispatch; code in the service may call them directly.
+struct IVelmo : IDispatch {
+    virtual HRESULT get_To(BSTR* to) = 0;
+    virtual HRESULT put_To(BSTR to) = 0;
+    virtual HRESULT get_From(BSTR* from) = 0;
+    virtual HRESULT get_Body(BSTR* body) = 0;
+    virtual HRESULT put_Body(BSTR body) = 0;
+    virtual HRESULT get_Date(VARIANT* date) = 0;
+    virtual HRESULT Send(VARIANT to, VARIANT body, VARIANT* msgId) = 0;
+    virtual HRESULT Forward(IVelmo** newSms) = 0;
+    virtual HRESULT Reply(IVelmo** newSms) = 0;
+
+protected:
+    ~IVelmo() = default;
+};
+
+struct IMessageCenter : IDispatch {
+    virtual HRESULT AddMessageMonitor(BSTR msgId) = 0;
+    virtual HRESULT QueryMessageStatus(BSTR msgId, VARIANT* statusText, VARIANT* date, LONG* status) = 0;
+    virtual HRESULT NewMessage(IVelmo** newSms) = 0;
+    virtual HRESULT GetMessage(BSTR msgId, IVelmo** sms) = 0;
+
+protected:
+    ~IMessageCenter() = default;
+};
+
+VELMO_INTERFACE_ID(IVelmo, IID_IVelmo);
+VELMO_INTERFACE_ID(IMessageCenter, IID_IMessageCenter);
+
 namespace velmo::velmolib {
 
 inline constexpr DispArg kSendArgs[] = {

@@ -98,6 +98,21 @@ HRESULT Dispatcher::QueueMessage(const Bstr& to, const Bstr& body, GUID* id)
     return S_OK;
 }
 
+HRESULT Dispatcher::QueueMessage(IVelmo* message, GUID* id)
+{
+    if (!message)
+        return E_POINTER;
+    if (!accepting_)
+        return E_FAIL;
+    Bstr to, body;
+    HRESULT hr = message->get_To(to.Receive());
+    if (SUCCEEDED(hr))
+        hr = message->get_Body(body.Receive());
+    if (FAILED(hr))
+        return hr;
+    return QueueMessage(to, body, id);
+}
+
 HRESULT Dispatcher::Dispatch(MessageRecord* record)
 {
     ModeLock::Hold hold(lock_, 1);

@@ -15,6 +15,7 @@
 // 0, the accepting flag is cleared while the count is at or above it.
 #pragma once
 
+#include "interfaces/VelmoLib.h"
 #include "service/host/DeviceHost.h"
 #include "service/store/MessageRecord.h"
 #include "service/store/ModeLock.h"
@@ -71,6 +72,8 @@ public:
     // --- messages ---
     // A new message: saved to out/ and dispatched; E_FAIL when not accepting.
     HRESULT QueueMessage(const Bstr& to, const Bstr& body, GUID* id);
+    // The same for a message object: To and Body through its getters.
+    HRESULT QueueMessage(IVelmo* message, GUID* id);
     HRESULT Dispatch(MessageRecord* record);
     void CompleteMessage(LONG deviceId, const GUID& id, LONG result, BSTR statusText);
     // Dispatches the files waiting in out/; the count of files handled.

@@ -1,0 +1,52 @@
+// NewSMS: a short message as clients, scripts and event handlers see it.
+//
+// It holds a recipient, a text and, for received messages, a sender and a
+// date; Send queues a new message with an identifier of its own each time
+// (the object keeps its fields and can be sent again); Reply and Forward
+// work only on objects that carry a sender. The object's lock guards its
+// fields and is not held while the dispatcher works. Errors are error
+// information with the source "Velmo.NewSMS" and DISP_E_EXCEPTION.
+#pragma once
+
+#include "interfaces/VelmoLib.h"
+#include "platform/Bstr.h"
+#include "platform/Variant.h"
+#include "service/automation/DualObject.h"
+
+namespace velmo::host {
+class ServiceModule;
+}
+
+namespace velmo::automation {
+
+class NewSms final : public DualObject<IVelmo> {
+public:
+    // Objects the service's class factory makes belong to its module.
+    NewSms();
+    explicit NewSms(host::ServiceModule& module);
+
+    // A received message for the event handlers: From, Body and the
+    // reception time as Date; To stays null.
+    static NewSms* ForReceived(host::ServiceModule& module, const Bstr& from, const Bstr& body, DATE received);
+
+    HRESULT get_To(BSTR* to) override;
+    HRESULT put_To(BSTR to) override;
+    HRESULT get_From(BSTR* from) override;
+    HRESULT get_Body(BSTR* body) override;
+    HRESULT put_Body(BSTR body) override;
+    HRESULT get_Date(VARIANT* date) override;
+    HRESULT Send(VARIANT to, VARIANT body, VARIANT* msgId) override;
+    HRESULT Forward(IVelmo** newSms) override;
+    HRESULT Reply(IVelmo** newSms) override;
+
+protected:
+    HRESULT Call(const DispMember& member, std::span<Variant> args, VARIANT* result) override;
+
+private:
+    HRESULT Derived(bool reply, IVelmo** out);
+    host::ServiceModule& module_;
+    Bstr from_, to_, body_;
+    Variant date_;
+};
+
+} // namespace velmo::automation

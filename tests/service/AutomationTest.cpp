@@ -1,0 +1,251 @@
+// NewSMS and MessageCenter in process, called the way the bus bridge and
+// event handlers call them: through IDispatch::Invoke.
+#include "platform/Message.h"
+#include "platform/SystemTime.h"
+#include "service/EventCapture.h"
+#include "service/ServiceRoot.h"
+#include "service/automation/MessageCenter.h"
+#include "service/automation/NewSms.h"
+#include "service/host/ServiceModule.h"
+
+using velmo::Bstr;
+using velmo::Variant;
+using velmo::automation::MessageCenter;
+using velmo::automation::NewSms;
+
+namespace {
+
+DISPID IdOf(IDispatch* d, const char16_t* name)
+{
+    DISPID id = -1;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0x800, &id), S_OK) << velmo::Utf16ToUtf8(name);
+    return id;
+}
+
+struct Outcome {
+    HRESULT hr;
+    Variant result;
+    std::string source, description;
+};
+
+// Invokes a member with positional arguments given in declared order.
+Outcome Call(IDispatch* d, const char16_t* name, WORD flags, std::vector<Variant> args = {})
+{
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS params{reversed.data(), flags == DISPATCH_PROPERTYPUT ? &put : nullptr, static_cast<UINT>(reversed.size()),
+                      flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
+    Outcome out;
+    EXCEPINFO info{};
+    UINT argErr = 0;
+    out.hr = d->Invoke(IdOf(d, name), IID_NULL, 0x800, flags, &params, out.result.Receive(), &info, &argErr);
+    if (out.hr == DISP_E_EXCEPTION) {
+        out.source = Bstr::Attach(info.bstrSource).Utf8();
+        out.description = Bstr::Attach(info.bstrDescription).Utf8();
+        SysFreeString(info.bstrHelpFile);
+    }
+    return out;
+}
+
+Variant Omitted()
+{
+    Variant v;
+    v.vt = VT_ERROR;
+    v.scode = DISP_E_PARAMNOTFOUND;
+    return v;
+}
+
+class Automation : public ::testing::Test {
+protected:
+    Automation()
+    {
+        module.rootFolder = root.root();
+        module.mainThreadId = GetCurrentThreadId();
+        module.dispatcher.AddDevice(1, u"Loop", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("result", "ok"))));
+        module.dispatcher.AddDevice(2, u"Fails", kLoopback, velmo::Utf8ToUtf16(Loopback(2, Param("result", "retry"))));
+        module.dispatcher.AddRule(u"retry", 2, false);
+        module.dispatcher.SetDefaultDevice(1);
+        module.dispatcher.retryMax = 1;
+    }
+    ~Automation() override { module.dispatcher.Stop(); }
+    ServiceRoot root;
+    velmo::host::ServiceModule module;
+};
+
+TEST_F(Automation, NewObjectReadsEmptyAndRefusesReplyAndForward)
+{
+    auto* sms = new NewSms(module);
+    EXPECT_EQ(Call(sms, u"From", DISPATCH_PROPERTYGET).result.vt, VT_BSTR);
+    EXPECT_EQ(Bstr(Call(sms, u"From", DISPATCH_PROPERTYGET).result.bstrVal).str(), u"");
+    EXPECT_EQ(Call(sms, u"Date", DISPATCH_PROPERTYGET).result.vt, VT_EMPTY);
+    Outcome reply = Call(sms, u"Reply", DISPATCH_METHOD);
+    EXPECT_EQ(reply.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(reply.source, "Velmo.NewSMS");
+    EXPECT_EQ(reply.description, "Cannot reply to this message");
+    EXPECT_EQ(Call(sms, u"Forward", DISPATCH_METHOD).description, "Cannot forward this message");
+    EXPECT_EQ(sms->InterfaceSupportsErrorInfo(IID_IVelmo), S_OK);
+    EXPECT_EQ(sms->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
+    sms->Release();
+}
+
+TEST_F(Automation, SendTakesStringArgumentsAndOtherwiseTheProperties)
+{
+    module.dispatcher.Start();
+    auto* sms = new NewSms(module);
+    Outcome none = Call(sms, u"Send", DISPATCH_METHOD, {Variant::FromI4(4917), Omitted()});
+    EXPECT_EQ(none.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(none.description, "Must specify To address");
+
+    ASSERT_EQ(Call(sms, u"To", DISPATCH_PROPERTYPUT, {Variant::FromBstr(u"+4917")}).hr, S_OK);
+    ASSERT_EQ(Call(sms, u"Body", DISPATCH_PROPERTYPUT, {Variant::FromBstr(u"set before")}).hr, S_OK);
+    Outcome first = Call(sms, u"Send", DISPATCH_METHOD);
+    ASSERT_EQ(first.hr, S_OK);
+    ASSERT_EQ(first.result.vt, VT_BSTR);
+    std::u16string id1(first.result.bstrVal);
+    EXPECT_EQ(id1.size(), 38u);
+    Outcome second = Call(sms, u"Send", DISPATCH_METHOD, {Variant::FromI4(1), Variant::FromBstr(u"new body")});
+    ASSERT_EQ(second.hr, S_OK);
+    std::u16string id2(second.result.bstrVal);
+    EXPECT_NE(id1, id2);
+    EXPECT_EQ(Bstr(Call(sms, u"To", DISPATCH_PROPERTYGET).result.bstrVal).str(), u"+4917");  // the number was ignored
+    EXPECT_EQ(Bstr(Call(sms, u"Body", DISPATCH_PROPERTYGET).result.bstrVal).str(), u"new body");
+    ASSERT_TRUE(WaitUntil([&] { return root.Files("out/sent").size() == 2; }));
+    for (const auto& id : {id1, id2})
+        EXPECT_TRUE(std::filesystem::exists(root.folderPath("out/sent") + velmo::Utf16ToUtf8(id) + ".velmo"));
+    sms->Release();
+}
+
+TEST_F(Automation, SendWhileTheDispatcherRefusesFails)
+{
+    auto* sms = new NewSms(module);  // the dispatcher was never started
+    Outcome out = Call(sms, u"Send", DISPATCH_METHOD, {Variant::FromBstr(u"+4917"), Variant::FromBstr(u"x")});
+    EXPECT_EQ(out.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(out.description, "Dispatcher failed queuing message.");
+    EXPECT_TRUE(root.Files("out").empty());
+    sms->Release();
+}
+
+TEST_F(Automation, ReplyAndForwardOfAReceivedMessage)
+{
+    NewSms* received = NewSms::ForReceived(module, Bstr(u"+4915"), Bstr(u"Is db1 back?"), 46000.5);
+    EXPECT_EQ(Call(received, u"Date", DISPATCH_PROPERTYGET).result.date, 46000.5);
+    Outcome reply = Call(received, u"Reply", DISPATCH_METHOD);
+    ASSERT_EQ(reply.hr, S_OK);
+    ASSERT_EQ(reply.result.vt, VT_DISPATCH);
+    IDispatch* r = reply.result.pdispVal;
+    EXPECT_EQ(Bstr(Call(r, u"To", DISPATCH_PROPERTYGET).result.bstrVal).str(), u"+4915");
+    EXPECT_EQ(Bstr(Call(r, u"Body", DISPATCH_PROPERTYGET).result.bstrVal).str(), u"Is db1 back?");
+    EXPECT_EQ(Bstr(Call(r, u"From", DISPATCH_PROPERTYGET).result.bstrVal).str(), u"");
+    EXPECT_EQ(Call(r, u"Date", DISPATCH_PROPERTYGET).result.vt, VT_EMPTY);
+    Outcome forward = Call(received, u"Forward", DISPATCH_METHOD);
+    ASSERT_EQ(forward.hr, S_OK);
+    IDispatch* f = forward.result.pdispVal;
+    EXPECT_EQ(Bstr(Call(f, u"To", DISPATCH_PROPERTYGET).result.bstrVal).str(), u"");
+    EXPECT_EQ(Bstr(Call(f, u"Body", DISPATCH_PROPERTYGET).result.bstrVal).str(), u"Is db1 back?");
+    received->Release();
+}
+
+double ToDate(const SYSTEMTIME& t)
+{
+    DATE d = 0;
+    SystemTimeToVariantTime(&t, &d);
+    return d;
+}
+
+TEST_F(Automation, QueryMessageStatusFollowsTheMessage)
+{
+    auto* center = new MessageCenter(module);
+    velmo::ComPtr<IVelmo> sms;
+    ASSERT_EQ(center->NewMessage(sms.Receive()), S_OK);
+    // Queued and not yet taken: the dispatcher runs, the devices do not.
+    auto* queued = new velmo::store::MessageRecord();
+    queued->Initialise();
+    queued->To = Bstr(u"+49");
+    ASSERT_EQ(queued->SaveToFile(root.root() + u"out/" + queued->FileName()), S_OK);
+    std::u16string queuedId = velmo::GuidToString(queued->Id);
+    Variant text, date;
+    text.vt = VT_EMPTY;
+    auto query = [&](const std::u16string& id) {
+        return Call(center, u"QueryMessageStatus", DISPATCH_METHOD,
+                    {Variant::FromBstr(id), Variant(), Variant()});
+    };
+    // Out-arguments by reference, as an automation client passes them.
+    auto queryOut = [&](const std::u16string& id, VARIANT* t, VARIANT* d) {
+        Variant tRef, dRef;
+        tRef.vt = VT_BYREF | VT_VARIANT;
+        tRef.pvarVal = t;
+        dRef.vt = VT_BYREF | VT_VARIANT;
+        dRef.pvarVal = d;
+        Outcome o = Call(center, u"QueryMessageStatus", DISPATCH_METHOD, {Variant::FromBstr(id), tRef, dRef});
+        tRef.vt = VT_EMPTY;  // borrowed
+        dRef.vt = VT_EMPTY;
+        return o;
+    };
+    Outcome q = queryOut(queuedId, &text, &date);
+    ASSERT_EQ(q.hr, S_OK);
+    EXPECT_EQ(q.result.lVal, QUEUED);
+    EXPECT_EQ(text.vt, VT_BSTR);
+    EXPECT_EQ(date.vt, VT_DATE);
+    EXPECT_EQ(date.date, ToDate(queued->Created));
+    queued->Release();
+
+    module.dispatcher.Start();
+    GUID sentId{}, failedId{};
+    ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"+4917"), Bstr(u"ok"), &sentId), S_OK);
+    ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"retry-me"), Bstr(u"no"), &failedId), S_OK);
+    ASSERT_TRUE(WaitUntil([&] { return root.Files("out/sent").size() == 1 && root.Files("out/failed").size() == 1; }));
+
+    Variant sentText, sentDate;
+    q = queryOut(velmo::GuidToString(sentId), &sentText, &sentDate);
+    EXPECT_EQ(q.result.lVal, SENT);
+    auto* sent = module.dispatcher.FindMessage(sentId);
+    ASSERT_NE(sent, nullptr);
+    EXPECT_EQ(sentDate.date, ToDate(sent->Completed));
+    sent->Release();
+    Variant failedText, failedDate;
+    q = queryOut(velmo::GuidToString(failedId), &failedText, &failedDate);
+    EXPECT_EQ(q.result.lVal, FAILED);
+    EXPECT_TRUE(Bstr(failedText.bstrVal).str().ends_with(u"\r\nAttempted too many retries"));
+
+    // Only the status when the outputs are omitted.
+    q = Call(center, u"QueryMessageStatus", DISPATCH_METHOD, {Variant::FromBstr(velmo::GuidToString(sentId))});
+    EXPECT_EQ(q.hr, S_OK);
+    EXPECT_EQ(q.result.lVal, SENT);
+
+    // A received message is never found, and outputs stay untouched.
+    auto* in = new velmo::store::MessageRecord();
+    in->Initialise();
+    in->Status = RECEIVED;
+    ASSERT_EQ(in->SaveToFile(root.root() + u"in/" + in->FileName()), S_OK);
+    Variant untouched = Variant::FromI4(77), untouchedDate;
+    q = queryOut(velmo::GuidToString(in->Id), &untouched, &untouchedDate);
+    EXPECT_EQ(q.hr, S_OK);
+    EXPECT_EQ(q.result.lVal, NOT_FOUND);
+    EXPECT_EQ(untouched.vt, VT_I4);
+    EXPECT_EQ(untouchedDate.vt, VT_EMPTY);
+    in->Release();
+
+    EXPECT_EQ(query(u"01020304-0506-0708-090A-0B0C0D0E0F10").hr, CO_E_CLASSSTRING);
+    EXPECT_EQ(query(u"{0102}").hr, CO_E_CLASSSTRING);
+    EXPECT_EQ(Call(center, u"AddMessageMonitor", DISPATCH_METHOD, {Variant::FromBstr(queuedId)}).hr, E_NOTIMPL);
+    EXPECT_EQ(Call(center, u"GetMessage", DISPATCH_METHOD, {Variant::FromBstr(queuedId)}).hr, E_NOTIMPL);
+    Outcome made = Call(center, u"NewMessage", DISPATCH_METHOD);
+    ASSERT_EQ(made.hr, S_OK);
+    EXPECT_EQ(made.result.vt, VT_DISPATCH);
+    center->Release();
+}
+
+TEST_F(Automation, ObjectsAreCountedWhileTheyLive)
+{
+    long before = velmo::automation::LiveObjects();
+    auto* center = new MessageCenter(module);
+    IVelmo* sms = nullptr;
+    ASSERT_EQ(center->NewMessage(&sms), S_OK);
+    EXPECT_EQ(velmo::automation::LiveObjects(), before + 2);
+    sms->Release();
+    center->Release();
+    EXPECT_EQ(velmo::automation::LiveObjects(), before);
+}
+
+} // namespace
