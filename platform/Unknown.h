@@ -89,7 +89,7 @@ public:
     ~ComPtr() { reset(); }
 
     // Takes over a reference the caller already holds.
-    static ComPtr Attach(T* p)
+    [[nodiscard]] static ComPtr Attach(T* p)
     {
         ComPtr c;
         c.p_ = p;

@@ -4,6 +4,7 @@
 
 #include "platform/Activation.h"
 #include "platform/Message.h"
+#include "platform/Process.h"
 #include "platform/SystemTime.h"
 #include "platform/Timing.h"
 
@@ -71,6 +72,8 @@ void RunService(ServiceModule& module)
     }
 
     SetEvent(module.stopEvent.get());
+    // Programs that handlers started end now, so the handler thread can.
+    SetEvent(ProcessStopEvent());
     if (module.workerThread && WaitForSingleObject(module.workerThread.get(), DesignWait(kWorkerWait)) != WAIT_OBJECT_0)
         TerminateThread(module.workerThread.get(), static_cast<DWORD>(-1));
     ReportStatus(module, SERVICE_STOPPED);

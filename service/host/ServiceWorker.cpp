@@ -16,6 +16,7 @@ DWORD ServiceWorker(void* param)
         int stored = module.dispatcher.LoadStoredMessages();
         module.LogEvent(EVENTLOG_INFORMATION_TYPE,
                         "Service started. Dispatcher loaded %d previously stored messages in the queue folder", stored);
+        module.eventHandlers.Start();
         module.dispatcher.Start();
         while (true) {
             LONG ended = module.dispatcher.WaitForDevices(module.stopEvent.get());
@@ -24,6 +25,7 @@ DWORD ServiceWorker(void* param)
             (void)module.dispatcher.RestartDevice(ended);  // the outcome shows in the events
         }
         module.dispatcher.Stop();
+        module.eventHandlers.Stop();
     }
     module.dispatcher.ClearDevices();
     CoUninitialize();

@@ -1,7 +1,12 @@
 // The event-handler queue: received messages are stored in in/ and queued
 // here for the handlers, whose classes it keeps in configuration order.
-// The lock guards the pending queue only and is never held while a file is
-// written.
+// One thread offers each message, oldest first, to the chain: for every
+// class a new handler object is created in process, its "OnIncoming" is
+// called with a NewSMS object (From, Body, Date; To null), and the chain
+// ends at the first answer whose 32-bit value is velmoBreak. Handlers that
+// cannot be created, lack "OnIncoming" or fail are passed over. The lock
+// guards the pending queue only and is never held while a file is written
+// or a handler runs.
 #pragma once
 
 #include "platform/Guid.h"
@@ -35,8 +40,18 @@ public:
     HRESULT StoreIncoming(MessageRecord* record);
     std::size_t PendingCount();
 
+    // Starts the handler thread (created suspended, then resumed).
+    void Start();
+    // Signals the stop event and waits up to 10 s, then abandons the thread.
+    void Stop();
+
 private:
+    static DWORD ThreadMain(void* self);
+    void Offer(MessageRecord* record);
+
     host::ServiceModule& module_;
+    Handle thread_;
+    Handle stop_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     std::vector<CLSID> handlers_;
     std::mutex lock_;
     std::deque<MessageRecord*> pending_;

@@ -1,0 +1,138 @@
+// The handler chain for received messages, with the test handler module.
+#include "platform/SystemTime.h"
+#include "service/EventCapture.h"
+#include "service/ServiceRoot.h"
+#include "service/host/ServiceModule.h"
+
+#include <cstdio>
+
+using velmo::Bstr;
+using velmo::store::MessageRecord;
+
+namespace {
+
+GUID H(int n)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, "{7E570001-0000-4000-8000-00000000000%d}", n);
+    return *velmo::ParseGuid(std::string_view(text));
+}
+
+class Handlers : public ::testing::Test {
+protected:
+    Handlers()
+    {
+        std::string error;
+        HMODULE m = velmo::LoadModule(VELMO_TEST_HANDLERS, &error);
+        auto reg = reinterpret_cast<PFN_DllRegisterServer>(velmo::ModuleSymbol(m, "DllRegisterServer"));
+        EXPECT_EQ(reg(), S_OK);
+        log = root.path() + "/handlers.log";
+        setenv("VELMO_TEST_HANDLER_LOG", log.c_str(), 1);
+        module.rootFolder = root.root();
+    }
+    ~Handlers() override
+    {
+        module.eventHandlers.Stop();
+        unsetenv("VELMO_TEST_HANDLER_LOG");
+    }
+    // What a device's report makes of a received message.
+    MessageRecord* Receive(const char16_t* from, const char16_t* body)
+    {
+        auto* r = new MessageRecord();
+        r->Initialise();
+        r->From = Bstr(from);
+        r->Body = Bstr(body);
+        r->Status = RECEIVED;
+        GetSystemTime(&r->Received);
+        EXPECT_EQ(module.eventHandlers.StoreIncoming(r), S_OK);
+        return r;
+    }
+    std::vector<std::string> Lines() const
+    {
+        std::vector<std::string> lines;
+        std::ifstream in(log);
+        for (std::string l; std::getline(in, l);)
+            lines.push_back(l.substr(0, l.find(" date=")));
+        return lines;
+    }
+    ServiceRoot root;
+    std::string log;
+    velmo::host::ServiceModule module;
+};
+
+struct ChainCase {
+    const char* name;
+    std::vector<int> handlers;  // 0: a class nobody registered
+    std::vector<std::string> called;
+};
+
+void PrintTo(const ChainCase& c, std::ostream* os) { *os << c.name; }
+
+class Chain : public Handlers, public ::testing::WithParamInterface<ChainCase> {};
+
+TEST_P(Chain, EndsAtTheFirstBreak)
+{
+    for (int n : GetParam().handlers)
+        module.eventHandlers.AddHandler(n ? H(n) : velmo::MakeGuid("{0BADC1A5-0000-0000-0000-000000000000}"));
+    module.eventHandlers.AddHandler(H(6));  // a last handler that marks the end of the chain when reached
+    module.eventHandlers.Start();
+    Receive(u"+4915", u"hello")->Release();
+    std::vector<std::string> expected;
+    for (const std::string& h : GetParam().called)
+        expected.push_back(h + " from=+4915 body=hello to=");
+    bool broken = std::find(GetParam().handlers.begin(), GetParam().handlers.end(), 2) != GetParam().handlers.end();
+    if (!broken)
+        expected.push_back("H6 from=+4915 body=hello to=");
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() >= expected.size(); })) << Lines().size();
+    module.eventHandlers.Stop();
+    EXPECT_EQ(Lines(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Handlers, Chain,
+    ::testing::Values(ChainCase{"ContinueThenBreak", {1, 2, 3}, {"H1", "H2"}},
+                      ChainCase{"UnregisteredSkipped", {0, 1}, {"H1"}},
+                      ChainCase{"ErrorCountsAsGoingOn", {4, 1}, {"H4", "H1"}},
+                      ChainCase{"WithoutOnIncomingSkipped", {5, 3}, {"H3"}}));
+
+TEST_F(Handlers, MessagesAreOfferedOneAfterTheOtherInOrder)
+{
+    module.eventHandlers.AddHandler(H(6));  // slow
+    module.eventHandlers.AddHandler(H(1));
+    module.eventHandlers.Start();
+    Receive(u"+1", u"first")->Release();
+    Receive(u"+2", u"second")->Release();
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 4; }));
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"H6 from=+1 body=first to=", "H1 from=+1 body=first to=",
+                                                 "H6 from=+2 body=second to=", "H1 from=+2 body=second to="}));
+}
+
+TEST_F(Handlers, DateIsTheReceptionTimeOfTheStoredFile)
+{
+    module.eventHandlers.AddHandler(H(1));
+    module.eventHandlers.Start();
+    MessageRecord* r = Receive(u"+4915", u"when");
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+    auto* stored = new MessageRecord();
+    ASSERT_EQ(stored->LoadFromFile(root.root() + u"in/" + r->FileName()), S_OK);
+    DATE expected = 0;
+    SystemTimeToVariantTime(&stored->Received, &expected);
+    std::ifstream in(log);
+    std::string line;
+    std::getline(in, line);
+    double date = std::stod(line.substr(line.find("date=") + 5));
+    EXPECT_NEAR(date, expected, 1e-8);
+    stored->Release();
+    r->Release();
+}
+
+TEST_F(Handlers, WithoutHandlersMessagesAreStillStored)
+{
+    module.eventHandlers.Start();
+    Receive(u"+4915", u"kept")->Release();
+    ASSERT_TRUE(WaitUntil([&] { return module.eventHandlers.PendingCount() == 0; }));
+    EXPECT_EQ(root.Files("in").size(), 1u);
+    EXPECT_TRUE(Lines().empty());
+}
+
+} // namespace
