@@ -422,6 +422,12 @@ BOOL WriteFileDurably(const std::string& path, const void* data, std::size_t siz
     return TRUE;
 }
 
+bool IsExecutableFile(const std::string& path)
+{
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
 bool PathExists(const std::string& path)
 {
     struct stat st {};

@@ -100,6 +100,9 @@ namespace velmo {
 VELMO_PLATFORM_API BOOL WriteFileDurably(const std::string& path, const void* data, std::size_t size,
                                          bool* openFailed = nullptr);
 
+// True when path names a regular file the process may execute.
+VELMO_PLATFORM_API bool IsExecutableFile(const std::string& path);
+
 // True when path names an existing file or folder.
 VELMO_PLATFORM_API bool PathExists(const std::string& path);
 

@@ -1,5 +1,8 @@
 #include "platform/SysRoot.h"
 
+#include "platform/Registry.h"
+#include "platform/Text.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -35,6 +38,16 @@ bool MakeDirectories(const std::string& path)
     }
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::u16string InstallationRoot()
+{
+    auto value = ReadRegistryString(Hive::LocalMachine, u"Software\\Norvane\\Velmo", u"root");
+    // An empty value has no meaning of its own: it counts as missing.
+    std::u16string root = value && !value->empty() ? *value : Utf8ToUtf16(SysRootPath("var/lib/velmo"));
+    if (root.back() != u'/')
+        root += u'/';
+    return root;
 }
 
 } // namespace velmo
