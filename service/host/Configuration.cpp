@@ -7,7 +7,6 @@
 #include "platform/SysRoot.h"
 #include "platform/Text.h"
 #include "platform/Variant.h"
-#include "service/store/RootFolder.h"
 
 #include <optional>
 #include <pugixml.hpp>
@@ -173,7 +172,7 @@ bool ReadDocument(ServiceModule& module, const std::string& path)
 
 bool LoadConfiguration(ServiceModule& module)
 {
-    module.rootFolder = store::RootFolder();
+    module.rootFolder = InstallationRoot();
     if (!ReadDocument(module, Utf16ToUtf8(module.rootFolder) + "config.xml")) {
         module.LogEvent(EVENTLOG_ERROR_TYPE, "config.xml: invalid configuration file");
         return false;

@@ -3,7 +3,7 @@
 #include "platform/Text.h"
 #include "service/store/MessageRecord.h"
 #include "service/store/QueueFolders.h"
-#include "service/store/RootFolder.h"
+#include "platform/SysRoot.h"
 
 #include <ostream>
 
@@ -21,7 +21,7 @@ int DropCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     record->Body = Bstr(Utf8ToUtf16(args[1]));
     // The save writes a temporary dot file and renames it: the pickup scan
     // only ever sees the complete file.
-    std::u16string path = store::RootFolder() + store::kPickupFolder + record->FileName();
+    std::u16string path = InstallationRoot() + store::kPickupFolder + record->FileName();
     HRESULT hr = record->SaveToFile(path);
     record->Release();
     if (FAILED(hr)) {
