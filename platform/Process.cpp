@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -65,6 +66,10 @@ HANDLE ProcessStopEvent()
 
 ProgramResult RunProgram(const ProgramRun& run)
 {
+    // A program may exit without reading its input: the write must fail
+    // with EPIPE, not kill the process.
+    static std::once_flag ignorePipe;
+    std::call_once(ignorePipe, [] { signal(SIGPIPE, SIG_IGN); });
     ProgramResult result;
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0)
@@ -93,8 +98,19 @@ ProgramResult RunProgram(const ProgramRun& run)
     for (auto& e : envStore)
         envp.push_back(e.data());
     envp.push_back(nullptr);
+    // The program starts with every signal at its default, SIGPIPE included.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigfillset(&defaults);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, run.path.c_str(), &actions, nullptr, argv.data(), envp.data());
+    int rc = posix_spawn(&pid, run.path.c_str(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     close(out[1]);

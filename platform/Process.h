@@ -3,6 +3,10 @@
 // and an end (SIGTERM, then SIGKILL) when the time is up or a stop event
 // is signalled.
 //
+// RunProgram ignores SIGPIPE in this process (a program may exit without
+// reading its input); programs start with every signal at its default and
+// none blocked, whatever the caller's mask.
+//
 // velmo::ProcessStopEvent is the process's one "shutting down" event
 // (manual reset): the service sets it when it stops, and every RunProgram
 // then ends its program at once, so that no thread waits on a child.

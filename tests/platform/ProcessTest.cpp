@@ -35,6 +35,25 @@ TEST(Process, FeedsInputAndReadsOutputAndExitCode)
     EXPECT_FALSE(r.timedOut);
 }
 
+TEST(Process, ProgramThatIgnoresItsInputDoesNotHurtTheCaller)
+{
+    velmo::ProgramRun run;
+    run.path = "/bin/true";
+    run.input = std::string(1 << 20, 'x');
+    velmo::ProgramResult r = velmo::RunProgram(run);
+    EXPECT_EQ(r.exitCode, 0);
+    // The caller's blocked signals are not the program's.
+    sigset_t block;
+    sigemptyset(&block);
+    sigaddset(&block, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &block, nullptr);
+    velmo::ProgramRun slow = Sh("sleep 30");
+    slow.timeoutMs = 100;
+    r = velmo::RunProgram(slow);
+    pthread_sigmask(SIG_UNBLOCK, &block, nullptr);
+    EXPECT_EQ(r.signal, SIGTERM);
+}
+
 TEST(Process, MissingProgramDoesNotStart)
 {
     velmo::ProgramRun run;

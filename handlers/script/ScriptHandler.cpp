@@ -1,0 +1,198 @@
+#include "handlers/script/ScriptHandler.h"
+
+#include "platform/EventLog.h"
+#include "platform/File.h"
+#include "platform/Process.h"
+#include "platform/SysRoot.h"
+#include "platform/SystemTime.h"
+#include "platform/Text.h"
+#include "platform/Timing.h"
+#include "platform/Variant.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace velmo::scripthandler {
+
+namespace {
+
+constexpr DWORD kScriptTime = 30000;
+constexpr std::size_t kReplyLimit = 64 * 1024;
+constexpr int kBreakStatus = 100;
+
+constexpr DispArg kOnIncomingArgs[] = {{u"Message", VT_DISPATCH, ArgDir::In, false}};
+constexpr DispMember kMembers[] = {{u"OnIncoming", 1, DISPATCH_METHOD, VT_I4, kOnIncomingArgs}};
+constexpr DispInterface kInterface{u"IScriptHandler", nullptr, IID_IDispatch, u"Script handler", kMembers};
+
+void Warn(const std::string& text)
+{
+    HANDLE log = RegisterEventSourceW(nullptr, u"velmosvc");
+    if (!log)
+        return;
+    std::u16string wide = Utf8ToUtf16(text);
+    LPCWSTR strings[] = {wide.c_str()};
+    (void)ReportEventW(log, EVENTLOG_WARNING_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr);  // nowhere else to report
+    DeregisterEventSource(log);
+}
+
+std::string Read(IVelmo* message, HRESULT (IVelmo::*getter)(BSTR*))
+{
+    Bstr value;
+    if (FAILED((message->*getter)(value.Receive())))
+        return {};
+    return value.Utf8();
+}
+
+// The programs of handlers.d, in name order.
+std::vector<std::string> Programs(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(Utf8ToUtf16(folder + "*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::string name = Utf16ToUtf8(data.cFileName);
+        if (!name.empty() && name[0] != '.' && IsExecutableFile(folder + name))
+            names.push_back(name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool Blank(const std::string& text) { return text.find_first_not_of(" \t\r\n") == std::string::npos; }
+
+void SendReply(IVelmo* message, std::string text, const std::string& program)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    ComPtr<IVelmo> reply;
+    if (FAILED(message->Reply(reply.Receive())) || !reply) {
+        Warn("Script handler: cannot reply to the sender for [" + program + "]");
+        return;
+    }
+    Variant none;
+    Variant body = Variant::FromBstr(Utf8ToUtf16(text));
+    Variant id;
+    if (FAILED(reply->Send(none, body, &id)))
+        Warn("Script handler: the reply of [" + program + "] was not queued");
+}
+
+} // namespace
+
+std::string IsoUtc(DATE date)
+{
+    SYSTEMTIME t{};
+    if (!VariantTimeToSystemTime(date, &t))
+        return {};
+    char text[64];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                  t.wSecond);
+    return text;
+}
+
+ScriptHandler::ScriptHandler() { ++ModuleObjects(); }
+
+ScriptHandler::~ScriptHandler() { --ModuleObjects(); }
+
+ULONG ScriptHandler::Release()
+{
+    ULONG n = --refs_;
+    if (n == 0)
+        delete this;
+    return n;
+}
+
+HRESULT ScriptHandler::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    if (riid != IID_IUnknown && riid != IID_IDispatch) {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    *ppv = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
+}
+
+HRESULT ScriptHandler::GetTypeInfoCount(UINT* count)
+{
+    if (!count)
+        return E_POINTER;
+    *count = 0;
+    return S_OK;
+}
+
+HRESULT ScriptHandler::GetTypeInfo(UINT, LCID, ITypeInfo** info)
+{
+    if (info)
+        *info = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT ScriptHandler::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* dispids)
+{
+    return DispatchTable(kInterface).GetIDsOfNames(names, count, dispids);
+}
+
+HRESULT ScriptHandler::Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                              EXCEPINFO* excepInfo, UINT* argErr)
+{
+    return DispatchTable(kInterface).Invoke(member, flags, params, result, excepInfo, argErr,
+                                            [this](const DispMember&, std::span<Variant> args, VARIANT* out) {
+                                                LONG answer = OnIncoming(args[0].pdispVal);
+                                                if (out) {
+                                                    Variant v = Variant::FromI4(answer);
+                                                    v.Detach(out);
+                                                }
+                                                return S_OK;
+                                            });
+}
+
+LONG ScriptHandler::OnIncoming(IDispatch* dispatch)
+{
+    ComPtr<IVelmo> message;
+    if (!dispatch || FAILED(dispatch->QueryInterface(IID_IVelmo, message.ReceiveVoid())))
+        return velmoContinue;
+    std::string from = Read(message.get(), &IVelmo::get_From);
+    std::string body = Read(message.get(), &IVelmo::get_Body);
+    Variant date;
+    std::string when;
+    if (SUCCEEDED(message->get_Date(&date)) && date.vt == VT_DATE)
+        when = IsoUtc(date.date);
+
+    std::string folder = Utf16ToUtf8(InstallationRoot()) + "handlers.d/";
+    for (const std::string& name : Programs(folder)) {
+        ProgramRun run;
+        run.path = folder + name;
+        run.environment = {"VELMO_FROM=" + from, "VELMO_DATE=" + when, "VELMO_BODY=" + body};
+        run.input = body;
+        run.outputLimit = kReplyLimit;
+        run.timeoutMs = DesignWait(kScriptTime);
+        ProgramResult r = RunProgram(run);
+        if (r.stopped)
+            return velmoContinue;  // the service is stopping
+        if (!r.started) {
+            Warn("Script handler: [" + run.path + "] could not be started");
+            continue;
+        }
+        if (r.timedOut) {
+            Warn("Script handler: [" + run.path + "] ran longer than 30 s and was ended");
+            continue;
+        }
+        if (r.exitCode != 0 && r.exitCode != kBreakStatus) {
+            Warn("Script handler: [" + run.path + "] ended with status " +
+                 std::to_string(r.exitCode >= 0 ? r.exitCode : 128 + r.signal));
+            continue;
+        }
+        if (!Blank(r.output))
+            SendReply(message.get(), r.output, run.path);
+        if (r.exitCode == kBreakStatus)
+            return velmoBreak;
+    }
+    return velmoContinue;
+}
+
+} // namespace velmo::scripthandler
