@@ -24,19 +24,6 @@ HKCR
 }
 )";
 
-velmo::ClassFactory<velmo::scripthandler::ScriptHandler> g_factory;
-
-velmo::Registrar MakeRegistrar() { return velmo::ModuleRegistrar(reinterpret_cast<const void*>(&MakeRegistrar)); }
-
 } // namespace
 
-VELMO_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
-{
-    return velmo::ServeClassObject(g_factory, CLSID_ScriptHandler, clsid, riid, ppv);
-}
-
-VELMO_MODULE_EXPORT HRESULT DllCanUnloadNow() { return velmo::ModuleObjects() == 0 ? S_OK : S_FALSE; }
-
-VELMO_MODULE_EXPORT HRESULT DllRegisterServer() { return MakeRegistrar().StringRegister(kScript); }
-
-VELMO_MODULE_EXPORT HRESULT DllUnregisterServer() { return MakeRegistrar().StringUnregister(kScript); }
+VELMO_SINGLE_CLASS_MODULE(velmo::scripthandler::ScriptHandler, CLSID_ScriptHandler, kScript)
