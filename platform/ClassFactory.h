@@ -5,7 +5,8 @@
 // aggregation. It lives as a static object of the module and is never
 // destroyed through Release. ModuleObjects counts the module's live objects
 // for DllCanUnloadNow: an object adds itself in its constructor and removes
-// itself in its destructor. ServeClassObject and ModuleRegistrar are the
+// itself in its destructor; ComObject does that, the reference count and
+// QueryInterface for a class. ServeClassObject and ModuleRegistrar are the
 // rest of a one-class module's entry points.
 #pragma once
 
@@ -16,6 +17,7 @@
 
 #include <atomic>
 #include <new>
+#include <tuple>
 
 namespace velmo {
 
@@ -24,6 +26,50 @@ inline std::atomic<long>& ModuleObjects()
     static std::atomic<long> count{0};
     return count;
 }
+
+// The IUnknown of a component class that implements Interfaces: a
+// reference count that starts at 1 and deletes the object at 0, the
+// module's object count, and QueryInterface answering IUnknown (with the
+// first interface, the object's identity) and each interface's IID.
+// QueryAlias answers further IIDs, such as a base interface's.
+template <class... Interfaces>
+class ComObject : public Interfaces... {
+public:
+    ComObject() { ++ModuleObjects(); }
+    virtual ~ComObject() { --ModuleObjects(); }
+    ComObject(const ComObject&) = delete;
+    ComObject& operator=(const ComObject&) = delete;
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = riid == IID_IUnknown ? static_cast<First*>(this) : nullptr;
+        ((*ppv == nullptr && riid == InterfaceId<Interfaces>::value ? (*ppv = static_cast<Interfaces*>(this)) : nullptr),
+         ...);
+        if (!*ppv)
+            *ppv = QueryAlias(riid);
+        if (!*ppv)
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override
+    {
+        ULONG n = --refs_;
+        if (n == 0)
+            delete this;
+        return n;
+    }
+
+protected:
+    virtual void* QueryAlias(REFIID) { return nullptr; }
+
+private:
+    using First = std::tuple_element_t<0, std::tuple<Interfaces...>>;
+    std::atomic<ULONG> refs_{1};
+};
 
 template <class T>
 class ClassFactory final : public IClassFactory {

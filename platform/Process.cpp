@@ -134,6 +134,15 @@ ProgramResult RunProgram(const ProgramRun& run)
     int exitFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     bool exited = false;
     char buffer[4096];
+    // One read of the output: kept up to the limit, the rest dropped; the
+    // end of the output closes the pipe.
+    auto ReadSome = [&] {
+        ssize_t got = read(readFd, buffer, sizeof buffer);
+        if (got <= 0)
+            CloseFd(readFd);
+        else if (result.output.size() < run.outputLimit)
+            result.output.append(buffer, std::min(static_cast<std::size_t>(got), run.outputLimit - result.output.size()));
+    };
     while (!exited || readFd >= 0) {
         pollfd fds[5];
         int n = 0, readAt = -1, writeAt = -1, exitAt = -1;
@@ -168,11 +177,7 @@ ProgramResult RunProgram(const ProgramRun& run)
             break;
         }
         if (readAt >= 0 && (fds[readAt].revents & (POLLIN | POLLHUP))) {
-            ssize_t got = read(readFd, buffer, sizeof buffer);
-            if (got <= 0)
-                CloseFd(readFd);
-            else if (result.output.size() < run.outputLimit)
-                result.output.append(buffer, std::min(static_cast<std::size_t>(got), run.outputLimit - result.output.size()));
+            ReadSome();
         }
         if (writeAt >= 0 && (fds[writeAt].revents & (POLLOUT | POLLERR | POLLHUP))) {
             ssize_t put = write(writeFd, run.input.data() + written, run.input.size() - written);
@@ -186,13 +191,8 @@ ProgramResult RunProgram(const ProgramRun& run)
             CloseFd(writeFd);
             if (readFd >= 0)
                 fcntl(readFd, F_SETFL, O_NONBLOCK);  // take what is left, then stop: a grandchild may hold the pipe
-            while (readFd >= 0) {
-                ssize_t got = read(readFd, buffer, sizeof buffer);
-                if (got <= 0)
-                    CloseFd(readFd);
-                else if (result.output.size() < run.outputLimit)
-                    result.output.append(buffer, std::min(static_cast<std::size_t>(got), run.outputLimit - result.output.size()));
-            }
+            while (readFd >= 0)
+                ReadSome();
         }
     }
     CloseFd(writeFd);

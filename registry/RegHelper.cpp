@@ -18,31 +18,6 @@ std::string EntryPath(const GUID& clsid)
 
 } // namespace
 
-RegHelper::RegHelper() { ++ModuleObjects(); }
-
-RegHelper::~RegHelper() { --ModuleObjects(); }
-
-ULONG RegHelper::Release()
-{
-    ULONG n = --refs_;
-    if (n == 0)
-        delete this;
-    return n;
-}
-
-HRESULT RegHelper::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (riid != IID_IUnknown && riid != IID_IRegHelper) {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    *ppv = static_cast<IRegHelper*>(this);
-    AddRef();
-    return S_OK;
-}
-
 HRESULT RegHelper::OpenDevicesDocument(pugi::xml_document& doc)
 {
     auto root = ReadRegistryString(Hive::LocalMachine, u"Software\\Norvane\\Velmo", u"root");

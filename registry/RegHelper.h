@@ -12,6 +12,7 @@
 #pragma once
 
 #include "interfaces/RegHelper.h"
+#include "platform/ClassFactory.h"
 
 #include <atomic>
 #include <pugixml.hpp>
@@ -19,16 +20,8 @@
 
 namespace velmo::rigstock {
 
-class RegHelper final : public IRegHelper {
+class RegHelper final : public ComObject<IRegHelper> {
 public:
-    RegHelper();
-    ~RegHelper();
-    RegHelper(const RegHelper&) = delete;
-    RegHelper& operator=(const RegHelper&) = delete;
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override;
     HRESULT Add(GUID clsid, BSTR deviceXml) override;
     HRESULT Remove(GUID clsid) override;
 
@@ -37,7 +30,6 @@ private:
     static HRESULT RemoveDeviceEntry(pugi::xml_document& doc, const GUID& clsid);
     HRESULT SaveDevicesDocument(const pugi::xml_document& doc) const;
 
-    std::atomic<ULONG> refs_{1};
     std::string path_;
 };
 

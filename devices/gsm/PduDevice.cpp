@@ -76,41 +76,7 @@ bool LoadParameters(std::u16string_view xml, PduParameters& params)
     return true;
 }
 
-PduDevice::PduDevice() { ++ModuleObjects(); }
-
-PduDevice::~PduDevice()
-{
-    link_.ClosePort();
-    --ModuleObjects();
-}
-
-ULONG PduDevice::Release()
-{
-    ULONG n = --refs_;
-    if (n == 0)
-        delete this;
-    return n;
-}
-
-HRESULT PduDevice::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ISupportErrorInfo)
-        *ppv = static_cast<ISupportErrorInfo*>(this);
-    else if (riid == IID_IPDU)
-        *ppv = static_cast<IPDU*>(this);
-    else if (riid == IID_IVelmoDevice)
-        *ppv = static_cast<IVelmoDevice*>(this);
-    else if (riid == IID_IPersistXMLParam)
-        *ppv = static_cast<IPersistXMLParam*>(this);
-    else {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
+PduDevice::~PduDevice() { link_.ClosePort(); }
 
 HRESULT PduDevice::InterfaceSupportsErrorInfo(REFIID riid) { return riid == IID_IPDU ? S_OK : S_FALSE; }
 

@@ -13,6 +13,7 @@
 #include "devices/gsm/AtModem.h"
 #include "devices/gsm/SerialPort.h"
 #include "interfaces/VelmoDevice.h"
+#include "platform/ClassFactory.h"
 #include "platform/ErrorInfo.h"
 
 #include <atomic>
@@ -27,6 +28,7 @@ struct IPDU : IUnknown {
 protected:
     ~IPDU() = default;
 };
+VELMO_INTERFACE_ID(IPDU, IID_IPDU);
 
 namespace velmo::gsm {
 
@@ -45,16 +47,9 @@ struct PduParameters {
 // is not XML.
 bool LoadParameters(std::u16string_view xml, PduParameters& params);
 
-class PduDevice final : public ISupportErrorInfo, public IPersistXMLParam, public IVelmoDevice, public IPDU {
+class PduDevice final : public ComObject<ISupportErrorInfo, IPersistXMLParam, IVelmoDevice, IPDU> {
 public:
-    PduDevice();
     ~PduDevice();
-    PduDevice(const PduDevice&) = delete;
-    PduDevice& operator=(const PduDevice&) = delete;
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override;
 
     HRESULT InterfaceSupportsErrorInfo(REFIID riid) override;
 
@@ -70,7 +65,6 @@ public:
     const PduParameters& Parameters() const { return params_; }
 
 private:
-    std::atomic<ULONG> refs_{1};
     PduParameters params_;
     AtSettings settings_;
     SerialPort link_;

@@ -112,39 +112,10 @@ bool ParseSettings(std::u16string_view xml, Settings& settings)
     return true;
 }
 
-LoopbackDevice::LoopbackDevice() { ++ModuleObjects(); }
-
 LoopbackDevice::~LoopbackDevice()
 {
     if (log_ != INVALID_HANDLE_VALUE)
         CloseHandle(log_);
-    --ModuleObjects();
-}
-
-ULONG LoopbackDevice::Release()
-{
-    ULONG n = --refs_;
-    if (n == 0)
-        delete this;
-    return n;
-}
-
-HRESULT LoopbackDevice::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IVelmoDevice)
-        *ppv = static_cast<IVelmoDevice*>(this);
-    else if (riid == IID_IPersistXMLParam || riid == IID_IPersist)
-        *ppv = static_cast<IPersistXMLParam*>(this);
-    else if (riid == IID_ISupportErrorInfo)
-        *ppv = static_cast<ISupportErrorInfo*>(this);
-    else {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
 }
 
 HRESULT LoopbackDevice::InterfaceSupportsErrorInfo(REFIID riid)

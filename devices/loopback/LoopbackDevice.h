@@ -13,6 +13,7 @@
 #pragma once
 
 #include "interfaces/VelmoDevice.h"
+#include "platform/ClassFactory.h"
 #include "platform/ErrorInfo.h"
 
 #include <atomic>
@@ -38,16 +39,9 @@ struct Settings {
 // is not XML. Values that do not convert leave the setting unchanged.
 bool ParseSettings(std::u16string_view xml, Settings& settings);
 
-class LoopbackDevice final : public IVelmoDevice, public IPersistXMLParam, public ISupportErrorInfo {
+class LoopbackDevice final : public ComObject<IVelmoDevice, IPersistXMLParam, ISupportErrorInfo> {
 public:
-    LoopbackDevice();
     ~LoopbackDevice();
-    LoopbackDevice(const LoopbackDevice&) = delete;
-    LoopbackDevice& operator=(const LoopbackDevice&) = delete;
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override;
 
     HRESULT Open(BSTR name) override;
     HRESULT Close() override;
@@ -59,10 +53,15 @@ public:
 
     HRESULT InterfaceSupportsErrorInfo(REFIID riid) override;
 
+protected:
+    void* QueryAlias(REFIID riid) override
+    {
+        return riid == IID_IPersist ? static_cast<IPersistXMLParam*>(this) : nullptr;
+    }
+
 private:
     void AppendToLog(const GUID& id, const Bstr& to, const Bstr& body, LONG result);
 
-    std::atomic<ULONG> refs_{1};
     Settings settings_;
     HANDLE log_ = INVALID_HANDLE_VALUE;
 };

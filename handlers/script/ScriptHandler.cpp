@@ -92,63 +92,16 @@ std::string IsoUtc(DATE date)
     return text;
 }
 
-ScriptHandler::ScriptHandler() { ++ModuleObjects(); }
+ScriptHandler::ScriptHandler() : DispatchObject(kInterface) {}
 
-ScriptHandler::~ScriptHandler() { --ModuleObjects(); }
-
-ULONG ScriptHandler::Release()
+HRESULT ScriptHandler::Call(const DispMember&, std::span<Variant> args, VARIANT* result)
 {
-    ULONG n = --refs_;
-    if (n == 0)
-        delete this;
-    return n;
-}
-
-HRESULT ScriptHandler::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (riid != IID_IUnknown && riid != IID_IDispatch) {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+    LONG answer = OnIncoming(args[0].pdispVal);
+    if (result) {
+        Variant v = Variant::FromI4(answer);
+        v.Detach(result);
     }
-    *ppv = static_cast<IDispatch*>(this);
-    AddRef();
     return S_OK;
-}
-
-HRESULT ScriptHandler::GetTypeInfoCount(UINT* count)
-{
-    if (!count)
-        return E_POINTER;
-    *count = 0;
-    return S_OK;
-}
-
-HRESULT ScriptHandler::GetTypeInfo(UINT, LCID, ITypeInfo** info)
-{
-    if (info)
-        *info = nullptr;
-    return E_NOTIMPL;
-}
-
-HRESULT ScriptHandler::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* dispids)
-{
-    return DispatchTable(kInterface).GetIDsOfNames(names, count, dispids);
-}
-
-HRESULT ScriptHandler::Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                              EXCEPINFO* excepInfo, UINT* argErr)
-{
-    return DispatchTable(kInterface).Invoke(member, flags, params, result, excepInfo, argErr,
-                                            [this](const DispMember&, std::span<Variant> args, VARIANT* out) {
-                                                LONG answer = OnIncoming(args[0].pdispVal);
-                                                if (out) {
-                                                    Variant v = Variant::FromI4(answer);
-                                                    v.Detach(out);
-                                                }
-                                                return S_OK;
-                                            });
 }
 
 LONG ScriptHandler::OnIncoming(IDispatch* dispatch)

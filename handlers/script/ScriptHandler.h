@@ -13,8 +13,7 @@
 #pragma once
 
 #include "interfaces/VelmoLib.h"
-#include "platform/ClassFactory.h"
-#include "platform/Dispatch.h"
+#include "platform/DispatchObject.h"
 
 #include <atomic>
 #include <string>
@@ -26,27 +25,15 @@ namespace velmo::scripthandler {
 // "2026-12-08T05:04:31Z"
 std::string IsoUtc(DATE date);
 
-class ScriptHandler final : public IDispatch {
+class ScriptHandler final : public DispatchObject<IDispatch> {
 public:
     ScriptHandler();
-    ~ScriptHandler();
-    ScriptHandler(const ScriptHandler&) = delete;
-    ScriptHandler& operator=(const ScriptHandler&) = delete;
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override;
-    HRESULT GetTypeInfoCount(UINT* count) override;
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* dispids) override;
-    HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
-                   UINT* argErr) override;
 
     // The chain's answer for one message: velmoContinue or velmoBreak.
     LONG OnIncoming(IDispatch* message);
 
-private:
-    std::atomic<ULONG> refs_{1};
+protected:
+    HRESULT Call(const DispMember& member, std::span<Variant> args, VARIANT* result) override;
 };
 
 } // namespace velmo::scripthandler

@@ -82,13 +82,7 @@ HRESULT MessageCenter::Call(const DispMember& member, std::span<Variant> args, V
     case 4: {
         IVelmo* sms = nullptr;
         HRESULT hr = member.dispid == 3 ? NewMessage(&sms) : GetMessage(args[0].bstrVal, &sms);
-        if (SUCCEEDED(hr) && result) {
-            result->vt = VT_DISPATCH;
-            result->pdispVal = sms;
-        } else if (sms) {
-            sms->Release();
-        }
-        return hr;
+        return ReturnObject(hr, sms, result);
     }
     default: return DISP_E_MEMBERNOTFOUND;
     }

@@ -33,6 +33,17 @@ std::atomic<long>& LiveObjects()
     return count;
 }
 
+HRESULT ReturnObject(HRESULT hr, IDispatch* object, VARIANT* result)
+{
+    if (SUCCEEDED(hr) && result) {
+        result->vt = VT_DISPATCH;
+        result->pdispVal = object;
+    } else if (object) {
+        object->Release();
+    }
+    return hr;
+}
+
 VARIANT* OutSlot(Variant& arg)
 {
     if (arg.vt == VT_ERROR || !(arg.vt & VT_BYREF) || !arg.pvarVal)
@@ -169,13 +180,7 @@ HRESULT NewSms::Call(const DispMember& member, std::span<Variant> args, VARIANT*
     auto derived = [&](HRESULT (NewSms::*make)(IVelmo**)) {
         IVelmo* sms = nullptr;
         HRESULT hr = (this->*make)(&sms);
-        if (SUCCEEDED(hr) && result) {
-            result->vt = VT_DISPATCH;
-            result->pdispVal = sms;
-        } else if (sms) {
-            sms->Release();
-        }
-        return hr;
+        return ReturnObject(hr, sms, result);
     };
     bool isPut = member.kind == DISPATCH_PROPERTYPUT;
     switch (member.dispid) {

@@ -24,21 +24,6 @@ void Append(Bstr& text, std::u16string_view more)
 
 } // namespace
 
-std::vector<std::u16string> ListMessageFiles(const std::u16string& folder)
-{
-    std::vector<std::u16string> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + u"*.velmo").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.emplace_back(data.cFileName);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    return names;
-}
-
 Dispatcher::Dispatcher(host::ServiceModule& module) : module_(module) {}
 
 Dispatcher::~Dispatcher()
@@ -102,8 +87,6 @@ HRESULT Dispatcher::QueueMessage(IVelmo* message, GUID* id)
 {
     if (!message)
         return E_POINTER;
-    if (!accepting_)
-        return E_FAIL;
     Bstr to, body;
     HRESULT hr = message->get_To(to.Receive());
     if (SUCCEEDED(hr))

@@ -42,16 +42,7 @@ DWORD Dispatcher::PickupMain(void* self)
 // no message is lost and none is queued twice.
 void Dispatcher::RecoverClaims(const std::u16string& pickup)
 {
-    WIN32_FIND_DATAW data;
-    std::vector<std::u16string> claims;
-    HANDLE find = FindFirstFileW((pickup + u"*.claimed").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do
-            claims.emplace_back(data.cFileName);
-        while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
-    for (const std::u16string& claim : claims) {
+    for (const std::u16string& claim : ListFiles(pickup, u"*.claimed")) {
         std::u16string stem = claim.substr(0, claim.size() - std::u16string_view(u".claimed").size());
         auto id = ParseGuid(stem);
         std::u16string path = pickup + claim;
@@ -62,7 +53,7 @@ void Dispatcher::RecoverClaims(const std::u16string& pickup)
         std::u16string name = MessageFileName(*id);
         bool queued = false;
         for (const char16_t* folder : {kOutFolder, kSentFolder, kFailedFolder})
-            queued = queued || GetFileAttributesW((Folder(folder) + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+            queued = queued || FileExists(Folder(folder) + name);
         if (!queued) {
             MessageRecord* record = LoadOrQuarantine(path, claim);
             if (!record)

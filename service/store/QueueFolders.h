@@ -19,9 +19,12 @@ inline constexpr const char16_t* kPickupFolder = u"pickup/";
 // "{ID}.velmo"
 inline std::u16string MessageFileName(const GUID& id) { return GuidToString(id) + u".velmo"; }
 
-// The names of the "*.velmo" files (not folders) in a folder, in the order
-// the file system returns them, taken whole before the caller changes the
-// folder; empty when the folder is missing.
-std::vector<std::u16string> ListMessageFiles(const std::u16string& folder);
+// The names of the files (not folders) in a folder that match pattern, in
+// the order the file system returns them, taken whole before the caller
+// changes the folder; empty when the folder is missing.
+std::vector<std::u16string> ListFiles(const std::u16string& folder, const std::u16string& pattern);
+inline std::vector<std::u16string> ListMessageFiles(const std::u16string& folder) { return ListFiles(folder, u"*.velmo"); }
+
+bool FileExists(const std::u16string& path);
 
 } // namespace velmo::store

@@ -9,10 +9,6 @@
 
 namespace velmo::store {
 
-namespace {
-bool Exists(const std::u16string& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-} // namespace
-
 int Dispatcher::LoadStoredMessages()
 {
     std::u16string out = Folder(kOutFolder);
@@ -21,7 +17,7 @@ int Dispatcher::LoadStoredMessages()
         std::u16string path = out + name;
         // A crash between saving the finished copy and deleting the queue
         // copy leaves both: the message is finished, so it is not sent again.
-        if (Exists(Folder(kSentFolder) + name) || Exists(Folder(kFailedFolder) + name)) {
+        if (FileExists(Folder(kSentFolder) + name) || FileExists(Folder(kFailedFolder) + name)) {
             (void)DeleteFileW(path.c_str());
             ++count;
             continue;
@@ -45,7 +41,7 @@ MessageRecord* Dispatcher::FindMessage(const GUID& id)
     std::u16string name = MessageFileName(id);
     for (const char16_t* folder : {kOutFolder, kSentFolder, kFailedFolder}) {
         std::u16string path = Folder(folder) + name;
-        if (!Exists(path))
+        if (!FileExists(path))
             continue;
         auto* record = new MessageRecord();
         if (SUCCEEDED(record->LoadFromFile(path)))

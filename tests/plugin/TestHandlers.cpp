@@ -29,28 +29,9 @@ std::string Get(IVelmo* m, HRESULT (IVelmo::*getter)(BSTR*))
 }
 
 template <int N, Answer A>
-class Handler final : public IDispatch {
+class Handler final : public velmo::ComObject<IDispatch> {
 public:
-    Handler() { ++velmo::ModuleObjects(); }
-    ~Handler() { --velmo::ModuleObjects(); }
-    HRESULT QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (riid != IID_IUnknown && riid != IID_IDispatch) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        ULONG n = --refs_;
-        if (n == 0)
-            delete this;
-        return n;
-    }
+    // IDispatch written by hand, as a handler from elsewhere would be.
     HRESULT GetTypeInfoCount(UINT* n) override { return *n = 0, S_OK; }
     HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override
@@ -87,9 +68,6 @@ public:
         }
         return S_OK;
     }
-
-private:
-    std::atomic<ULONG> refs_{1};
 };
 
 velmo::ClassFactory<Handler<1, Answer::Continue>> g_h1;

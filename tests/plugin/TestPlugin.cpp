@@ -33,36 +33,8 @@ HKCR
 }
 )";
 
-class Widget final : public ITestWidget, public ISupportErrorInfo {
+class Widget final : public velmo::ComObject<ITestWidget, ISupportErrorInfo> {
 public:
-    Widget() { ++velmo::ModuleObjects(); }
-    ~Widget() { --velmo::ModuleObjects(); }
-    Widget(const Widget&) = delete;
-    Widget& operator=(const Widget&) = delete;
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ITestWidget)
-            *ppv = static_cast<ITestWidget*>(this);
-        else if (riid == IID_ISupportErrorInfo)
-            *ppv = static_cast<ISupportErrorInfo*>(this);
-        else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        ULONG n = --refs_;
-        if (n == 0)
-            delete this;
-        return n;
-    }
     HRESULT Add(LONG a, LONG b, LONG* sum) override
     {
         if (!sum)
@@ -72,9 +44,6 @@ public:
     }
     HRESULT Refuse() override { return velmo::ReportError(u"Test.Widget.1", u"widget refused"); }
     HRESULT InterfaceSupportsErrorInfo(REFIID riid) override { return riid == IID_ITestWidget ? S_OK : S_FALSE; }
-
-private:
-    std::atomic<ULONG> refs_{1};
 };
 
 } // namespace
