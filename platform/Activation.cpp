@@ -1,5 +1,7 @@
 #include "platform/Activation.h"
 
+#include "platform/Automation.h"
+
 #include "platform/Bstr.h"
 #include "platform/Registry.h"
 #include "platform/Sync.h"
@@ -71,11 +73,21 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
-    velmo::ComPtr<IClassFactory> factory;
-    HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory, factory.ReceiveVoid());
-    if (FAILED(hr))
+    constexpr DWORD kOutOfProcess = CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+    HRESULT hr = REGDB_E_CLASSNOTREG;
+    if (context & CLSCTX_INPROC_SERVER) {
+        velmo::ComPtr<IClassFactory> factory;
+        hr = CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, factory.ReceiveVoid());
+        if (SUCCEEDED(hr))
+            return factory->CreateInstance(outer, riid, ppv);
+    }
+    if (hr != REGDB_E_CLASSNOTREG || !(context & kOutOfProcess))
         return hr;
-    return factory->CreateInstance(outer, riid, ppv);
+    // Not served in this process: ask the service over the automation bus.
+    MULTI_QI qi{&riid, nullptr, S_OK};
+    hr = CoCreateInstanceEx(clsid, outer, context & kOutOfProcess, nullptr, 1, &qi);
+    *ppv = qi.pItf;
+    return SUCCEEDED(hr) ? qi.hr : hr;
 }
 
 HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid)

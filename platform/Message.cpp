@@ -1,9 +1,15 @@
 #include "platform/Message.h"
 
+#include "platform/KernelObject.h"
+#include "platform/MessageSource.h"
+
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <cerrno>
+#include <vector>
 
 namespace {
 
@@ -11,6 +17,7 @@ struct Queue {
     std::mutex mu;
     std::deque<MSG> messages;
     velmo::Handle ready{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::vector<velmo::detail::MessageSource*> sources;  // guarded by mu
 };
 
 struct Queues {
@@ -34,7 +41,52 @@ std::shared_ptr<Queue> QueueOf(DWORD threadId)
     return q;
 }
 
+// Waits until the queue may hold a message, serving the thread's sources
+// meanwhile. False when waiting failed.
+bool WaitForMessageOrSource(Queue& q)
+{
+    std::vector<velmo::detail::MessageSource*> sources;
+    {
+        std::lock_guard lock(q.mu);
+        sources = q.sources;
+    }
+    if (sources.empty())
+        return WaitForSingleObject(q.ready.get(), INFINITE) == WAIT_OBJECT_0;
+
+    std::vector<pollfd> fds;
+    fds.push_back(pollfd{velmo::detail::FromHandle(q.ready.get())->fd(), POLLIN, 0});
+    int wait = -1;
+    for (auto* source : sources) {
+        int w = source->Prepare(fds);
+        if (w >= 0)
+            wait = wait < 0 ? w : std::min(wait, w);
+    }
+    if (poll(fds.data(), fds.size(), wait) < 0 && errno != EINTR)
+        return false;
+    for (auto* source : sources)
+        source->Serve();
+    return true;
+}
+
 } // namespace
+
+namespace velmo::detail {
+
+void AttachMessageSource(DWORD threadId, MessageSource* source)
+{
+    auto q = QueueOf(threadId);
+    std::lock_guard lock(q->mu);
+    q->sources.push_back(source);
+}
+
+void DetachMessageSource(DWORD threadId, MessageSource* source)
+{
+    auto q = QueueOf(threadId);
+    std::lock_guard lock(q->mu);
+    std::erase(q->sources, source);
+}
+
+} // namespace velmo::detail
 
 BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -72,7 +124,7 @@ BOOL GetMessageW(MSG* msg, HWND window, UINT filterMin, UINT filterMax)
                 return msg->message == WM_QUIT ? 0 : 1;
             }
         }
-        if (WaitForSingleObject(q->ready.get(), INFINITE) != WAIT_OBJECT_0)
+        if (!WaitForMessageOrSource(*q))
             return -1;
     }
 }

@@ -2,11 +2,17 @@
 // its stop control.
 #include "service/host/ServiceModule.h"
 
+#include "interfaces/VelmoLib.h"
 #include "platform/Activation.h"
+#include "platform/Automation.h"
+#include "platform/ClassFactory.h"
 #include "platform/Message.h"
 #include "platform/Process.h"
 #include "platform/SystemTime.h"
 #include "platform/Timing.h"
+
+#include "service/automation/MessageCenter.h"
+#include "service/automation/NewSms.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -16,6 +22,33 @@ namespace velmo::host {
 namespace {
 
 constexpr DWORD kWorkerWait = 15000;
+
+ClassFactory<automation::NewSms> newSmsFactory;
+ClassFactory<automation::MessageCenter> messageCenterFactory;
+
+struct PublishedClass {
+    const CLSID& clsid;
+    IUnknown* factory;
+};
+const PublishedClass kPublished[] = {{CLSID_NewSMS, &newSmsFactory}, {CLSID_MessageCenter, &messageCenterFactory}};
+
+// Publishes the classes in order; stops at the first that fails.
+void RegisterClassObjects(DWORD (&cookies)[std::size(kPublished)])
+{
+    RegisterBusInterfaces(velmolib::kInterfaces);
+    for (std::size_t i = 0; i < std::size(kPublished); ++i)
+        if (FAILED(CoRegisterClassObject(kPublished[i].clsid, kPublished[i].factory,
+                                         CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER, REGCLS_MULTIPLEUSE, &cookies[i])))
+            return;
+}
+
+// Revokes in the same order; at the first failure the rest stay registered.
+void RevokeClassObjects(DWORD (&cookies)[std::size(kPublished)])
+{
+    for (DWORD cookie : cookies)
+        if (cookie == 0 || FAILED(CoRevokeClassObject(cookie)))
+            return;
+}
 
 void ReportStatus(ServiceModule& module, DWORD state)
 {
@@ -55,6 +88,9 @@ void RunService(ServiceModule& module)
                                nullptr, EOAC_NONE, nullptr);
     module.mainThreadId = GetCurrentThreadId();
 
+    DWORD cookies[std::size(kPublished)] = {};
+    RegisterClassObjects(cookies);
+
     DWORD workerId = 0;
     module.workerThread = Handle(CreateThread(nullptr, 0, ServiceWorker, &module, 0, &workerId));
     module.workerThreadId = workerId;
@@ -70,6 +106,7 @@ void RunService(ServiceModule& module)
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
+    RevokeClassObjects(cookies);
 
     SetEvent(module.stopEvent.get());
     // Programs that handlers started end now, so the handler thread can.

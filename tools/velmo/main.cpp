@@ -1,6 +1,8 @@
 // velmo: the command line for people and scripts.
 #include "tools/velmo/DropCommand.h"
 #include "tools/velmo/PduCommand.h"
+#include "tools/velmo/SendCommand.h"
+#include "tools/velmo/StatusCommand.h"
 
 #include <iostream>
 
@@ -8,11 +10,26 @@ int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-        std::cout << "usage: velmo pdu encode [--nosmsc] NUMBER TEXT\n"
+        std::cout << "usage: velmo send [--host [USER@]HOST] TO [TEXT...]\n"
+                     "       velmo status [--host [USER@]HOST] ID\n"
+                     "       velmo drop NUMBER TEXT\n"
+                     "       velmo pdu encode [--nosmsc] NUMBER TEXT\n"
                      "       velmo pdu decode [--nosmsc] PDU\n"
-                     "       velmo drop NUMBER TEXT\n";
+                     "\n"
+                     "send    queue a message through the service; prints its identifier\n"
+                     "        (the text is read from standard input when none is given)\n"
+                     "status  the state of a sent message: status word, date (UTC), status text;\n"
+                     "        exit code 3 when the identifier is not known\n"
+                     "drop    queue a message by writing it into the pickup folder (no bus)\n"
+                     "pdu     encode or decode an SMS PDU as the GSM device does\n"
+                     "\n"
+                     "--host reaches the service on another machine over SSH. See velmo(1).\n";
         return args.empty() ? 2 : 0;
     }
+    if (args[0] == "send")
+        return velmo::cli::SendCommand({args.begin() + 1, args.end()}, std::cin, std::cout, std::cerr);
+    if (args[0] == "status")
+        return velmo::cli::StatusCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
     if (args[0] == "drop")
         return velmo::cli::DropCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
     if (args[0] == "pdu")

@@ -1,0 +1,39 @@
+#include "platform/BusConnection.h"
+
+#include "platform/SysRoot.h"
+
+#include <cstdlib>
+
+namespace velmo::detail {
+
+namespace {
+const char* Env(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v && *v ? v : nullptr;
+}
+} // namespace
+
+std::string LocalBusAddress(BusRole role)
+{
+    if (role == BusRole::Server && Env("DBUS_STARTER_BUS_TYPE") && Env("DBUS_STARTER_ADDRESS"))
+        return Env("DBUS_STARTER_ADDRESS");
+    if (const char* system = Env("DBUS_SYSTEM_BUS_ADDRESS"))
+        return system;
+    if (Env("VELMO_SYSROOT"))
+        return "unix:path=" + SysRootPath("run/dbus/system_bus_socket");
+    return std::string();
+}
+
+std::unique_ptr<sdbus::IConnection> OpenBus(BusRole role, const std::string& host)
+{
+    if (!host.empty())
+        return sdbus::createRemoteSystemBusConnection(host);
+    std::string address = LocalBusAddress(role);
+    if (address.empty())
+        return sdbus::createSystemBusConnection();
+    // Despite its name this opens a bus client connection to any address.
+    return sdbus::createSessionBusConnectionWithAddress(address);
+}
+
+} // namespace velmo::detail
