@@ -3,6 +3,7 @@
 #include "platform/Message.h"
 #include "platform/SystemTime.h"
 #include "service/EventCapture.h"
+#include "service/Invoke.h"
 #include "service/ServiceRoot.h"
 #include "service/automation/MessageCenter.h"
 #include "service/automation/NewSms.h"
@@ -14,47 +15,6 @@ using velmo::automation::MessageCenter;
 using velmo::automation::NewSms;
 
 namespace {
-
-DISPID IdOf(IDispatch* d, const char16_t* name)
-{
-    DISPID id = -1;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0x800, &id), S_OK) << velmo::Utf16ToUtf8(name);
-    return id;
-}
-
-struct Outcome {
-    HRESULT hr;
-    Variant result;
-    std::string source, description;
-};
-
-// Invokes a member with positional arguments given in declared order.
-Outcome Call(IDispatch* d, const char16_t* name, WORD flags, std::vector<Variant> args = {})
-{
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPID put = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.data(), flags == DISPATCH_PROPERTYPUT ? &put : nullptr, static_cast<UINT>(reversed.size()),
-                      flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
-    Outcome out;
-    EXCEPINFO info{};
-    UINT argErr = 0;
-    out.hr = d->Invoke(IdOf(d, name), IID_NULL, 0x800, flags, &params, out.result.Receive(), &info, &argErr);
-    if (out.hr == DISP_E_EXCEPTION) {
-        out.source = Bstr::Attach(info.bstrSource).Utf8();
-        out.description = Bstr::Attach(info.bstrDescription).Utf8();
-        SysFreeString(info.bstrHelpFile);
-    }
-    return out;
-}
-
-Variant Omitted()
-{
-    Variant v;
-    v.vt = VT_ERROR;
-    v.scode = DISP_E_PARAMNOTFOUND;
-    return v;
-}
 
 class Automation : public ::testing::Test {
 protected:

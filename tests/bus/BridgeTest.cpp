@@ -1,0 +1,284 @@
+// The automation bus bridge on its own: an object class of this test
+// served from a thread's message loop on a private bus, called by our own
+// proxies, by busctl and by Python's dbus module, each its own connection.
+#include "bus/PrivateBus.h"
+#include "platform/Automation.h"
+#include "platform/BusFiles.h"
+#include "platform/DispatchObject.h"
+#include "platform/ErrorInfo.h"
+#include "platform/Message.h"
+#include "platform/Sync.h"
+#include "platform/TempRoot.h"
+#include "service/EventCapture.h"
+#include "service/Invoke.h"
+
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+constexpr CLSID kThingClass = velmo::MakeGuid("{7E57B05E-0000-4000-8000-000000000001}");
+constexpr IID kThingIid = velmo::MakeGuid("{7E57B05E-0000-4000-8000-000000000002}");
+const std::string kThingText = "{7E57B05E-0000-4000-8000-000000000001}";
+
+struct IThing : IDispatch {
+protected:
+    ~IThing() = default;
+};
+} // namespace
+VELMO_INTERFACE_ID(IThing, kThingIid);
+namespace {
+
+constexpr velmo::DispArg kEchoArgs[] = {
+    {u"Value", VT_VARIANT, velmo::ArgDir::In, false},
+    {u"Copy", VT_VARIANT, velmo::ArgDir::Out, true},
+    {u"Result", VT_VARIANT, velmo::ArgDir::Retval, false},
+};
+constexpr velmo::DispArg kFailArgs[] = {{u"How", VT_I4, velmo::ArgDir::In, false}};
+constexpr velmo::DispArg kChildArgs[] = {{u"Child", VT_DISPATCH, velmo::ArgDir::Retval, false}};
+constexpr velmo::DispMember kThingMembers[] = {
+    {u"Name", 1, DISPATCH_PROPERTYGET, VT_BSTR, {}},
+    {u"Name", 1, DISPATCH_PROPERTYPUT, VT_BSTR, {}},
+    {u"Echo", 2, DISPATCH_METHOD, VT_VARIANT, kEchoArgs},
+    {u"Fail", 3, DISPATCH_METHOD, VT_VOID, kFailArgs},
+    {u"Child", 4, DISPATCH_METHOD, VT_DISPATCH, kChildArgs},
+    {u"Block", 5, DISPATCH_METHOD, VT_VOID, {}},
+};
+constexpr velmo::DispInterface kThing{u"IThing", u"test.velmo.IThing", kThingIid, u"", kThingMembers};
+constexpr const velmo::DispInterface* kThingInterfaces[] = {&kThing};
+
+std::atomic<long> liveThings{0};
+velmo::Handle unblock(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+
+class Thing final : public velmo::DispatchObject<IThing> {
+public:
+    Thing() : DispatchObject(kThing) { ++liveThings; }
+    ~Thing() override { --liveThings; }
+
+protected:
+    HRESULT Call(const velmo::DispMember& m, std::span<Variant> args, VARIANT* result) override
+    {
+        switch (m.dispid) {
+        case 1:
+            if (m.kind == DISPATCH_PROPERTYPUT) {
+                name_ = Bstr(args[0].bstrVal);
+                return S_OK;
+            }
+            if (result) {
+                result->vt = VT_BSTR;
+                result->bstrVal = name_.Copy();
+            }
+            return S_OK;
+        case 2:
+            if (args[1].vt == (VT_BYREF | VT_VARIANT))
+                VariantCopy(args[1].pvarVal, &args[0]);
+            return result ? VariantCopy(result, &args[0]) : S_OK;
+        case 3: return args[0].lVal == 1 ? velmo::ReportError(u"Thing", u"it broke") : E_INVALIDARG;
+        case 4: {
+            auto* child = new Thing();
+            if (result)
+                Variant::FromDispatch(child).Detach(result);
+            child->Release();
+            return S_OK;
+        }
+        case 5: return WaitForSingleObject(unblock.get(), 10000) == WAIT_OBJECT_0 ? S_OK : E_FAIL;
+        }
+        return DISP_E_MEMBERNOTFOUND;
+    }
+
+private:
+    Bstr name_;
+};
+
+velmo::ClassFactory<Thing> thingFactory;
+
+// The class served on a private bus from a thread of this test.
+class Bridge : public ::testing::Test {
+protected:
+    Bridge()
+    {
+        velmo::RegisterBusInterfaces(kThingInterfaces);
+        ResetEvent(unblock.get());
+        server_ = std::thread([this] {
+            DWORD cookie = 0;
+            registered_ = CoRegisterClassObject(kThingClass, &thingFactory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
+                                                &cookie);
+            serverThread_ = GetCurrentThreadId();
+            ready_ = true;
+            MSG msg;
+            while (SUCCEEDED(registered_) && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            }
+            if (SUCCEEDED(registered_))
+                revoked_ = CoRevokeClassObject(cookie);
+        });
+        EXPECT_TRUE(WaitUntil([this] { return ready_.load(); }));
+        EXPECT_EQ(registered_, S_OK);
+    }
+    ~Bridge() override
+    {
+        SetEvent(unblock.get());
+        PostThreadMessageW(serverThread_, WM_QUIT, 0, 0);
+        server_.join();
+        EXPECT_EQ(revoked_, S_OK);
+        EXPECT_EQ(velmo::BusExportedObjects(), 0u);
+        EXPECT_EQ(liveThings.load(), 0);
+    }
+    velmo::ComPtr<IDispatch> NewThing()
+    {
+        velmo::ComPtr<IDispatch> d;
+        EXPECT_EQ(CoCreateInstance(kThingClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch, d.ReceiveVoid()), S_OK);
+        return d;
+    }
+    std::string Busctl(const std::string& args, int* code = nullptr)
+    {
+        return Capture("busctl --address=" + bus_.address() + " " + args + " 2>&1", code);
+    }
+
+    TempRoot root_;
+    // The policy that registering the service installs: root may own the name.
+    bool policy_ = velmo::WriteBusPolicy("org.norvane.Velmo");
+    PrivateBus bus_{root_.path()};
+    std::thread server_;
+    std::atomic<bool> ready_{false};
+    std::atomic<HRESULT> registered_{E_FAIL};
+    HRESULT revoked_ = E_FAIL;
+    DWORD serverThread_ = 0;
+};
+
+TEST_F(Bridge, ProxyCarriesPropertiesArgumentsOutputsAndObjects)
+{
+    auto thing = NewThing();
+    ASSERT_TRUE(thing);
+    EXPECT_EQ(liveThings.load(), 1);
+    EXPECT_EQ(velmo::BusExportedObjects(), 1u);
+
+    EXPECT_EQ(Call(thing.get(), u"Name", DISPATCH_PROPERTYPUT, {Variant::FromBstr(u"Grüße")}).hr, S_OK);
+    Outcome name = Call(thing.get(), u"Name", DISPATCH_PROPERTYGET);
+    ASSERT_EQ(name.result.vt, VT_BSTR);
+    EXPECT_EQ(Bstr(name.result.bstrVal).Utf8(), "Grüße");
+
+    // Each value kind of a bus variant comes back as it went.
+    struct Case {
+        Variant value;
+        VARTYPE back;
+    };
+    std::vector<Case> cases;
+    cases.push_back({Variant(), VT_EMPTY});
+    cases.push_back({Variant::FromBstr(u"text"), VT_BSTR});
+    cases.push_back({Variant::FromI4(-42), VT_I4});
+    cases.push_back({Variant::FromBool(true), VT_BOOL});
+    cases.push_back({Variant::FromDate(46000.25), VT_DATE});
+    for (auto& c : cases) {
+        Variant copy;
+        VARIANT ref{};
+        ref.vt = VT_BYREF | VT_VARIANT;
+        ref.pvarVal = &copy;
+        Outcome echo = Call(thing.get(), u"Echo", DISPATCH_METHOD, {c.value, Variant(ref)});
+        EXPECT_EQ(echo.hr, S_OK);
+        EXPECT_EQ(echo.result.vt, c.back);
+        EXPECT_EQ(copy.vt, c.back);
+        Variant expected = c.value, got = echo.result;
+        if (c.back == VT_BSTR) {
+            EXPECT_EQ(Bstr(got.bstrVal).Utf8(), Bstr(expected.bstrVal).Utf8());
+        } else if (c.back == VT_I4) {
+            EXPECT_EQ(got.lVal, -42);
+        } else if (c.back == VT_DATE) {
+            EXPECT_DOUBLE_EQ(got.date, 46000.25);
+        }
+    }
+
+    Outcome child = Call(thing.get(), u"Child", DISPATCH_METHOD);
+    ASSERT_EQ(child.result.vt, VT_DISPATCH);
+    EXPECT_EQ(liveThings.load(), 2);
+    EXPECT_EQ(Call(child.result.pdispVal, u"Name", DISPATCH_PROPERTYPUT, {Variant::FromBstr(u"kid")}).hr, S_OK);
+    child.result = Variant();
+    // The proxy's release reaches the service.
+    EXPECT_TRUE(WaitUntil([] { return liveThings.load() == 1; }));
+    thing.reset();
+    EXPECT_TRUE(WaitUntil([] { return liveThings.load() == 0 && velmo::BusExportedObjects() == 0; }));
+}
+
+TEST_F(Bridge, FailuresCrossAsTheirTwoErrorNames)
+{
+    auto thing = NewThing();
+    ASSERT_TRUE(thing);
+    Outcome broke = Call(thing.get(), u"Fail", DISPATCH_METHOD, {Variant::FromI4(1)});
+    EXPECT_EQ(broke.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(broke.description, "it broke");
+    EXPECT_EQ(Call(thing.get(), u"Fail", DISPATCH_METHOD, {Variant::FromI4(2)}).hr, E_INVALIDARG);
+
+    int code = 0;
+    std::string out = Busctl("call org.norvane.Velmo /org/norvane/Velmo org.norvane.Velmo.Activator CreateInstance s "
+                             "'{00000000-0000-0000-0000-00000000BEEF}'",
+                             &code);
+    EXPECT_NE(code, 0);
+    EXPECT_NE(out.find("0x80040154"), std::string::npos) << out;
+}
+
+TEST_F(Bridge, ObjectsOfAClientThatLeavesWithoutReleaseAreFreed)
+{
+    int code = 0;
+    for (int i = 0; i < 3; ++i) {
+        std::string out = Busctl("call org.norvane.Velmo /org/norvane/Velmo org.norvane.Velmo.Activator "
+                                 "CreateInstance s '" + kThingText + "'",
+                                 &code);
+        EXPECT_EQ(code, 0) << out;
+        EXPECT_NE(out.find("/org/norvane/Velmo/objects/"), std::string::npos) << out;
+    }
+    EXPECT_TRUE(WaitUntil([] { return liveThings.load() == 0 && velmo::BusExportedObjects() == 0; }));
+}
+
+TEST_F(Bridge, AForeignClientUsesOneObjectAcrossCalls)
+{
+    if (std::system("/usr/bin/python3 -c 'import dbus' 2>/dev/null") != 0)
+        GTEST_SKIP() << "Python's dbus module (python3-dbus) is not installed";
+    std::string script = root_.path() + "/client.py";
+    std::ofstream(script) << R"(import dbus, sys
+bus = dbus.bus.BusConnection(sys.argv[1])
+act = dbus.Interface(bus.get_object('org.norvane.Velmo', '/org/norvane/Velmo'), 'org.norvane.Velmo.Activator')
+obj = bus.get_object('org.norvane.Velmo', act.CreateInstance(sys.argv[2]))
+props = dbus.Interface(obj, 'org.freedesktop.DBus.Properties')
+props.Set('test.velmo.IThing', 'Name', 'from python')
+print(props.Get('test.velmo.IThing', 'Name'))
+thing = dbus.Interface(obj, 'test.velmo.IThing')
+result, copy = thing.Echo(dbus.Int32(7))
+print(result, copy)
+try:
+    thing.Fail(1)
+except dbus.DBusException as e:
+    print(e.get_dbus_name(), e.get_dbus_message())
+dbus.Interface(obj, 'org.norvane.Velmo.Object').Release()
+try:
+    dbus.Interface(obj, 'org.norvane.Velmo.Object').Release()
+except dbus.DBusException as e:
+    print(e.get_dbus_name(), e.get_dbus_message())
+)";
+    int code = 0;
+    std::string out = Capture("/usr/bin/python3 " + script + " " + bus_.address() + " '" + kThingText + "' 2>&1", &code);
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_EQ(out, "from python\n7 7\norg.norvane.Velmo.Error.Exception it broke\n"
+                   "org.freedesktop.DBus.Error.UnknownObject Unknown object '/org/norvane/Velmo/objects/1'.\n");
+}
+
+TEST_F(Bridge, ABlockedCallDoesNotHoldUpOtherClients)
+{
+    auto slow = NewThing();
+    auto quick = NewThing();
+    ASSERT_TRUE(slow && quick);
+    std::atomic<bool> slowDone{false};
+    std::thread caller([&] {
+        EXPECT_EQ(Call(slow.get(), u"Block", DISPATCH_METHOD).hr, S_OK);
+        slowDone = true;
+    });
+    // The second object lives on its own connection: its calls go through
+    // while the first is still blocked in the service.
+    EXPECT_EQ(Call(quick.get(), u"Name", DISPATCH_PROPERTYPUT, {Variant::FromBstr(u"q")}).hr, S_OK);
+    EXPECT_EQ(Call(quick.get(), u"Fail", DISPATCH_METHOD, {Variant::FromI4(2)}).hr, E_INVALIDARG);
+    EXPECT_FALSE(slowDone.load());
+    SetEvent(unblock.get());
+    caller.join();
+    EXPECT_TRUE(slowDone.load());
+}
+
+} // namespace
