@@ -42,9 +42,9 @@ struct MULTI_QI {
     HRESULT hr;
 };
 
-// A cookie for CoRevokeClassObject. Fails (and publishes nothing) when the
-// bus cannot be reached or the bus name is taken; the error text goes to
-// standard error.
+// A cookie for CoRevokeClassObject. Fails with CO_E_SERVER_EXEC_FAILURE
+// (and publishes nothing) when the bus cannot be reached or the bus name
+// is refused; the reason is left as the thread's error information.
 VELMO_PLATFORM_API HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD context, DWORD flags,
                                                  DWORD* cookie);
 // Must run on the thread that registered. CO_E_OBJNOTREG for an unknown cookie.

@@ -8,6 +8,7 @@
 #include "platform/Automation.h"
 
 #include "platform/Activation.h"
+#include "platform/ErrorInfo.h"
 #include "platform/BusConnection.h"
 #include "platform/BusInvoke.h"
 #include "platform/Guid.h"
@@ -90,6 +91,7 @@ private:
     std::mutex laterMu_;
     std::deque<std::function<void()>> later_;
     int wakeFd_ = -1;
+    bool broken_ = false;
     WorkerPool pool_{kWorkers};
 };
 
@@ -153,9 +155,11 @@ bool BusServer::RemoveClass(DWORD cookie)
 
 int BusServer::Prepare(std::vector<pollfd>& fds)
 {
+    fds.push_back(pollfd{wakeFd_, POLLIN, 0});
+    if (broken_)
+        return -1;
     auto poll = conn_->getEventLoopPollData();
     fds.push_back(pollfd{poll.fd, poll.events, 0});
-    fds.push_back(pollfd{wakeFd_, POLLIN, 0});
     auto relative = poll.getRelativeTimeout();
     if (!relative)
         return -1;
@@ -177,9 +181,12 @@ void BusServer::Serve()
             w();
         bool processed = false;
         try {
-            processed = conn_->processPendingRequest();
+            processed = !broken_ && conn_->processPendingRequest();
         } catch (const sdbus::Error& e) {
-            std::fprintf(stderr, "automation bus: %s\n", e.what());
+            // The bus went away: stop serving it rather than spin on a dead
+            // connection. Clients cannot reach the objects any more.
+            broken_ = true;
+            std::fprintf(stderr, "automation bus: connection lost: %s\n", e.what());
         }
         std::lock_guard lock(laterMu_);
         if (!processed && later_.empty())
@@ -453,7 +460,8 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD context, 
             AttachMessageSource(server->Thread(), server.get());
             s.server = std::move(server);
         } catch (const sdbus::Error& e) {
-            std::fprintf(stderr, "automation bus: %s\n", e.what());
+            // The caller decides whether to report it; the text is in the error information.
+            (void)velmo::ReportError(u"org.norvane.Velmo", velmo::Utf8ToUtf16(e.what()).c_str());
             return CO_E_SERVER_EXEC_FAILURE;
         }
     }
