@@ -3,6 +3,7 @@
 #include "platform/SysRoot.h"
 
 #include <cstdlib>
+#include <unistd.h>
 
 namespace velmo::detail {
 
@@ -30,6 +31,13 @@ std::unique_ptr<sdbus::IConnection> OpenBus(BusRole role, const std::string& hos
     if (!host.empty())
         return sdbus::createRemoteSystemBusConnection(host);
     std::string address = LocalBusAddress(role);
+    // A socket that is not there fails here: sdbus-c++ loses its half-made
+    // connection when opening one fails.
+    std::string socket = address.empty() ? "/run/dbus/system_bus_socket" : address;
+    if (socket.starts_with("unix:path="))
+        socket = socket.substr(10, socket.find(',') == std::string::npos ? std::string::npos : socket.find(',') - 10);
+    if (socket.starts_with("/") && access(socket.c_str(), F_OK) != 0)
+        throw sdbus::Error("org.freedesktop.DBus.Error.FileNotFound", "no bus at " + socket);
     if (address.empty())
         return sdbus::createSystemBusConnection();
     // Despite its name this opens a bus client connection to any address.

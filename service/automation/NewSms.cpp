@@ -123,6 +123,13 @@ HRESULT NewSms::Send(VARIANT to, VARIANT body, VARIANT* msgId)
         VariantClear(msgId);
         VariantInit(msgId);
     }
+    // A client can call while the service is still starting, as the first
+    // call of a bus-activated start does: wait until the worker has started
+    // the dispatcher (or given up) instead of refusing the message.
+    if (module_.workerThread) {
+        HANDLE started[] = {module_.workerStarted.get(), module_.workerThread.get()};
+        (void)WaitForMultipleObjects(2, started, FALSE, INFINITE);  // either way the dispatcher now answers for itself
+    }
     GUID id{};
     HRESULT hr = module_.dispatcher.QueueMessage(this, &id);
     if (FAILED(hr))

@@ -39,6 +39,8 @@ public:
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
     Handle stopEvent{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     Handle workerThread;
+    // Set once the worker's dispatcher takes messages, or the worker ends.
+    Handle workerStarted{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     DWORD workerThreadId = 0;
     DWORD mainThreadId = 0;
     std::u16string rootFolder;  // always ends in "/"

@@ -18,6 +18,7 @@ DWORD ServiceWorker(void* param)
                         "Service started. Dispatcher loaded %d previously stored messages in the queue folder", stored);
         module.eventHandlers.Start();
         module.dispatcher.Start();
+        SetEvent(module.workerStarted.get());
         while (true) {
             LONG ended = module.dispatcher.WaitForDevices(module.stopEvent.get());
             if (ended < 0)
@@ -28,6 +29,7 @@ DWORD ServiceWorker(void* param)
         module.eventHandlers.Stop();
     }
     module.dispatcher.ClearDevices();
+    SetEvent(module.workerStarted.get());
     CoUninitialize();
     PostThreadMessageW(module.mainThreadId, WM_QUIT, 0, 0);
     return 0;

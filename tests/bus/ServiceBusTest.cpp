@@ -197,6 +197,14 @@ print(dbus.Interface(obj, 'org.norvane.Velmo.IVelmo').Send(empty, empty))
         [&] { return std::filesystem::exists(sandbox.Folder("out/sent") + id + ".velmo"); }));
 }
 
+pid_t ServicePid(const ServiceSandbox& sandbox)
+{
+    std::string pid = Capture("busctl --address=" + sandbox.BusAddress() +
+                              " call org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus "
+                              "GetConnectionUnixProcessID s org.norvane.Velmo | cut -d' ' -f2");
+    return std::atoi(pid.c_str());
+}
+
 // No service runs: the bus starts it through the activation file that
 // registering the service wrote.
 TEST(BusActivation, CreatingAClassStartsTheService)
@@ -210,14 +218,31 @@ TEST(BusActivation, CreatingAClassStartsTheService)
                               &code);
     EXPECT_EQ(code, 0) << out;
     EXPECT_NE(out.find("/org/norvane/Velmo/objects/"), std::string::npos) << out;
-    std::string pid = Capture("busctl --address=" + sandbox.BusAddress() +
-                              " call org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus "
-                              "GetConnectionUnixProcessID s org.norvane.Velmo | cut -d' ' -f2");
-    ASSERT_GT(std::atoi(pid.c_str()), 0) << pid;
-    EXPECT_EQ(Capture("cat /proc/" + std::to_string(std::atoi(pid.c_str())) + "/comm"), "velmosvc\n");
+    pid_t pid = ServicePid(sandbox);
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(Capture("cat /proc/" + std::to_string(pid) + "/comm"), "velmosvc\n");
     // It runs as a service: SIGTERM is its stop control.
-    kill(std::atoi(pid.c_str()), SIGTERM);
-    EXPECT_TRUE(WaitUntil([&] { return kill(std::atoi(pid.c_str()), 0) != 0; }));
+    kill(pid, SIGTERM);
+    EXPECT_TRUE(WaitUntil([&] { return kill(pid, 0) != 0; }));
+}
+
+// The first Send reaches a service that is still starting: it waits for
+// the dispatcher instead of being refused.
+TEST(BusActivation, TheSendThatStartsTheServiceIsQueued)
+{
+    ServiceSandbox sandbox;
+    velmo::RegisterBusInterfaces(velmo::velmolib::kInterfaces);
+    auto sms = ServiceSandbox::Create(CLSID_NewSMS);
+    ASSERT_TRUE(sms);
+    Outcome sent = Call(sms.get(), u"Send", DISPATCH_METHOD, {Variant::FromBstr(u"+4917"), Variant::FromBstr(u"up?")});
+    ASSERT_EQ(sent.hr, S_OK) << sent.description;
+    EXPECT_TRUE(WaitUntil(
+        [&] { return std::filesystem::exists(sandbox.Folder("out/sent") + velmo::Utf16ToUtf8(Text(sent)) + ".velmo"); }));
+    sms.reset();
+    pid_t pid = ServicePid(sandbox);
+    ASSERT_GT(pid, 0);
+    kill(pid, SIGTERM);
+    EXPECT_TRUE(WaitUntil([&] { return kill(pid, 0) != 0; }));
 }
 
 } // namespace
