@@ -12,6 +12,7 @@
 #include "platform/BusValue.h"
 #include "platform/ClassFactory.h"
 #include "platform/Guid.h"
+#include "platform/Registry.h"
 #include "platform/Text.h"
 
 #include <memory>
@@ -168,6 +169,20 @@ HRESULT BusProxy::Call(const DispMember& m, std::span<Variant> args, VARIANT* re
     }
 }
 
+// The host a client machine's AppID names for the class ("RemoteServerName"),
+// when the AppID does not say the service runs here ("LocalService").
+std::string RemoteServerOf(REFCLSID clsid)
+{
+    auto appId = ReadRegistryString(Hive::ClassesRoot, u"CLSID\\" + GuidToString(clsid), u"AppID");
+    if (!appId || appId->empty())
+        return std::string();
+    std::u16string key = u"AppId\\" + *appId;
+    if (ReadRegistryString(Hive::ClassesRoot, key, u"LocalService"))
+        return std::string();
+    auto host = ReadRegistryString(Hive::ClassesRoot, key, u"RemoteServerName");
+    return host ? Utf16ToUtf8(*host) : std::string();
+}
+
 } // namespace
 } // namespace velmo::detail
 
@@ -193,9 +208,12 @@ HRESULT CoCreateInstanceEx(REFCLSID clsid, IUnknown* outer, DWORD context, COSER
     if (!object) {
         if (!(context & (CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)))
             return REGDB_E_CLASSNOTREG;
+        std::string host = remote ? velmo::Utf16ToUtf8(serverInfo->pwszName)
+                           : (context & CLSCTX_REMOTE_SERVER) ? RemoteServerOf(clsid)
+                                                              : std::string();
         auto client = std::make_shared<BusClient>();
         try {
-            client->conn = OpenBus(BusRole::Client, remote ? velmo::Utf16ToUtf8(serverInfo->pwszName) : std::string());
+            client->conn = OpenBus(BusRole::Client, host);
             auto activator = client->Object(kActivatorPath);
             auto call = activator->createMethodCall(kActivatorInterface, "CreateInstance");
             call << velmo::GuidToUtf8(clsid);

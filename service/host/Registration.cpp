@@ -3,6 +3,7 @@
 #include "service/host/ServiceModule.h"
 
 #include "interfaces/VelmoLib.h"
+#include "interfaces/VelmoRegistration.h"
 #include "platform/Activation.h"
 #include "platform/BusFiles.h"
 #include "platform/Registrar.h"
@@ -39,38 +40,6 @@ HKLM {
 }
 )";
 
-constexpr char16_t kClassScript[] = uR"(
-HKCR {
-  Velmo.NewSMS.1 = s 'NewSMS Class' { CLSID = s '{C7F74FB8-7146-4ae5-9D83-37751212E0A1}' }
-  Velmo.NewSMS = s 'NewSMS Class' {
-    CLSID = s '{C7F74FB8-7146-4ae5-9D83-37751212E0A1}'
-    CurVer = s 'Velmo.NewSMS'
-  }
-  NoRemove CLSID {
-    ForceRemove '{C7F74FB8-7146-4ae5-9D83-37751212E0A1}' = s 'NewSMS Class' {
-      ProgID = s 'Velmo.NewSMS'
-      VersionIndependentProgID = s 'Velmo.NewSMS'
-      ForceRemove Programmable
-      TypeLib = s '{3589C97E-0D5E-4b9a-B1C4-FCB5E239A144}'
-      val AppID = s '{B14EB58C-00EE-4c08-AE67-DCD6045DDB44}'
-    }
-  }
-  Velmo.MessageCenter.1 = s 'MessageCenter Class' { CLSID = s '{B0463299-53D5-4317-9EA1-93E0F15CD05C}' }
-  Velmo.MessageCenter = s 'MessageCenter Class' {
-    CLSID = s '{B0463299-53D5-4317-9EA1-93E0F15CD05C}'
-    CurVer = s 'Velmo.MessageCenter'
-  }
-  NoRemove CLSID {
-    ForceRemove '{B0463299-53D5-4317-9EA1-93E0F15CD05C}' = s 'MessageCenter Class' {
-      ProgID = s 'Velmo.MessageCenter'
-      VersionIndependentProgID = s 'Velmo.MessageCenter'
-      ForceRemove Programmable
-      TypeLib = s '{3589C97E-0D5E-4b9a-B1C4-FCB5E239A144}'
-      val AppID = s '{B14EB58C-00EE-4c08-AE67-DCD6045DDB44}'
-    }
-  }
-}
-)";
 
 std::u16string ModulePath()
 {
@@ -93,7 +62,8 @@ void RegisterClasses(const std::u16string& module)
     Registrar registrar = MakeRegistrar(module);
     // Registration goes on step by step as on Windows; a step that fails
     // leaves the others to the administrator's next attempt.
-    (void)registrar.StringRegister(kClassScript);
+    (void)registrar.StringRegister(velmolib::kNewSmsScript);
+    (void)registrar.StringRegister(velmolib::kMessageCenterScript);
     (void)WriteBusPolicy(kBusName);
     (void)RegisterTypeLib(&velmolib::kVelmoLib, module.c_str(), nullptr);
 }
@@ -142,7 +112,8 @@ void UnregisterServer(ServiceModule& module)
     }
     Registrar registrar = MakeRegistrar(path);
     (void)registrar.StringUnregister(kEventLogScript);
-    (void)registrar.StringUnregister(kClassScript);
+    (void)registrar.StringUnregister(velmolib::kNewSmsScript);
+    (void)registrar.StringUnregister(velmolib::kMessageCenterScript);
     (void)RemoveBusPolicy(kBusName);
     std::fflush(stdout);
 }
