@@ -4,6 +4,8 @@
 // run/dbus/system_bus_socket. Stopped when the object goes.
 #pragma once
 
+#include "platform/Capture.h"
+
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
@@ -23,20 +25,3 @@ private:
     std::string root_;
     bool started_ = false;
 };
-
-// Runs a shell command line and gives its standard output; the exit code
-// goes to *code when given.
-inline std::string Capture(const std::string& command, int* code = nullptr)
-{
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p)
-        return out;
-    char buf[4096];
-    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
-        out.append(buf, n);
-    int status = pclose(p);
-    if (code)
-        *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return out;
-}
