@@ -47,7 +47,7 @@ namespace detail {
 
 bool Control::Focusable() const
 {
-    if (!enabled || (def->style & WS_DISABLED))
+    if (!enabled)
         return false;
     switch (def->kind) {
     case ControlKind::Button:
@@ -145,6 +145,7 @@ INT_PTR DialogBoxParamA(HINSTANCE, const velmo::DialogTemplate* tmpl, HWND, DLGP
         velmo::detail::Control c;
         c.owner = &d;
         c.def = &def;
+        c.enabled = !(def.style & WS_DISABLED);
         if (def.kind != velmo::ControlKind::Edit && def.text)
             c.text = def.text;
         d.controls.push_back(std::move(c));
@@ -190,6 +191,7 @@ BOOL SetDlgItemTextA(HWND dialog, int id, const char* text)
         return FALSE;
     c->text = text ? text : "";
     c->scroll = 0;
+    c->follow = false;
     return TRUE;
 }
 
@@ -276,6 +278,7 @@ INT_PTR SendMessageA(HWND control, UINT message, WPARAM wParam, LPARAM lParam)
     case EM_SETSEL: return 0;
     case EM_REPLACESEL:
         c->text += reinterpret_cast<const char*>(lParam);
+        c->follow = true;
         return 0;
     default: return 0;
     }

@@ -24,7 +24,8 @@ struct Control {
     std::vector<std::string> items;  // drop-down list
     std::vector<LPARAM> itemData;
     int selected = -1;
-    int scroll = 0;  // first line shown of a multi-line edit
+    int scroll = 0;       // first line shown of a multi-line edit
+    bool follow = false;  // text was appended: show its end, as the caret would
     bool Focusable() const;
 };
 

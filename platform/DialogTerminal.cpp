@@ -118,6 +118,8 @@ void DrawEdit(Dialog& d, Control& c, const Cell& at, bool focused)
         mvaddstr(at.row, at.col + 1, "*");
     auto lines = Wrapped(c.text, cols - 2);
     int inner = rows - 2;
+    if (c.follow)
+        c.scroll = static_cast<int>(lines.size()) - inner;
     c.scroll = std::clamp(c.scroll, 0, std::max(0, static_cast<int>(lines.size()) - inner));
     attron(attr);
     for (int r = 0; r < inner; ++r) {
@@ -203,8 +205,10 @@ void HandleKey(Dialog& d, int key)
     case '\n':
     case '\r':
     case KEY_ENTER:
-        if (editable && multiline && (focused->def->style & ES_WANTRETURN))
+        if (editable && multiline && (focused->def->style & ES_WANTRETURN)) {
             focused->text += "\r\n";
+            focused->follow = true;
+        }
         else
             d.Command(button ? focused->def->id : DefaultButton(d));
         return;
@@ -220,8 +224,10 @@ void HandleKey(Dialog& d, int key)
         if (focused && focused->def->kind == ControlKind::DropDown && !focused->items.empty())
             focused->selected =
                 std::clamp(focused->selected + step, 0, static_cast<int>(focused->items.size()) - 1);
-        else if (multiline)
+        else if (multiline) {
+            focused->follow = false;
             focused->scroll = std::max(0, focused->scroll + step);
+        }
         return;
     }
     case KEY_BACKSPACE:
@@ -236,6 +242,7 @@ void HandleKey(Dialog& d, int key)
         if ((focused->def->style & ES_NUMBER) && (key < '0' || key > '9'))
             return;
         focused->text += static_cast<char>(key);
+        focused->follow = true;
     }
 }
 

@@ -2,6 +2,8 @@
 // limits, the devices, the routing rules and the event handlers.
 #include "service/host/ServiceModule.h"
 
+#include "service/host/EntryText.h"
+
 #include "platform/Guid.h"
 #include "platform/Registry.h"
 #include "platform/SysRoot.h"
@@ -67,13 +69,6 @@ CLSID ToClsid(const std::u16string& text)
     return clsid;
 }
 
-std::u16string Serialize(const pugi::xml_node& entry)
-{
-    std::ostringstream out;
-    entry.print(out, "", pugi::format_raw | pugi::format_no_declaration);
-    return Utf8ToUtf16(out.str());
-}
-
 bool ReadDevices(ServiceModule& module, const pugi::xml_node& devices)
 {
     bool first = true;
@@ -86,7 +81,7 @@ bool ReadDevices(ServiceModule& module, const pugi::xml_node& devices)
             CLSID clsid = ToClsid(RequireText(entry, "clsid"));
             LONG id = RequireInteger(entry, "id");
             std::u16string name = RequireText(entry, "name");
-            std::u16string params = Serialize(entry);
+            std::u16string params = EntryText(entry);
             if (params.empty())
                 throw SkipEntry{};
             // Refused ids (0 or less, or taken) are dropped silently.
