@@ -112,7 +112,8 @@ TEST_F(Devtest, AnEntryWithoutANameEndsTheList)
 TEST_F(Devtest, SendRunsTheDeviceWithOneMessageEachTime)
 {
     SetRoot(root.folderPath(""));
-    root.WriteConfig(Loopback(1, "", "Loop"));
+    std::string deviceLog = root.path() + "/loop.log";
+    root.WriteConfig(Loopback(1, Param("log", deviceLog), "Loop"));
     Seen seen = RunDialog([](HWND dialog) {
         SetDlgItemTextA(dialog, IDC_TO, "+4917012345");
         SetDlgItemTextA(dialog, IDC_BODY, "first line\r\nsecond");
@@ -133,6 +134,15 @@ TEST_F(Devtest, SendRunsTheDeviceWithOneMessageEachTime)
                             "IVelmoDevice::Run(...) returned 0x00000000\r\n"
                             "IVelmoDevice::Close(...) returned 0x00000000\r\n";
     EXPECT_EQ(seen.log, one + one);
+    // Two device objects, each given the message under a new identifier.
+    std::ifstream in(deviceLog);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 2u);
+    for (const auto& line : lines)
+        EXPECT_NE(line.find("\t+4917012345\tfirst line\\r\\nsecond\t"), std::string::npos) << line;
+    EXPECT_NE(lines[0].substr(0, 38), lines[1].substr(0, 38));
 }
 
 TEST_F(Devtest, AFailedOpenLeavesTheErrorDescriptionWithoutALineEnd)
