@@ -28,7 +28,7 @@ Frame Layout(const DialogTemplate& t)
     double xUnit = 0.25, yUnit = 0.125;
     for (const auto& c : t.controls)
         if (c.kind == ControlKind::Label && c.text && c.cx > 0)
-            xUnit = std::max(xUnit, (std::strlen(c.text) + 0.5) / c.cx);
+            xUnit = std::max(xUnit, (std::strlen(c.text) + 1.0) / c.cx);
     double scale = std::min({1.0, (COLS - 2) / (t.cx * xUnit), (LINES - 2) / (t.cy * yUnit)});
     xUnit *= scale;
     yUnit *= scale;
@@ -148,6 +148,8 @@ void Draw(Dialog& d)
         case ControlKind::Button:
         case ControlKind::DefaultButton: {
             std::string face = "[ " + c.text + " ]";
+            if (static_cast<int>(face.size()) > at.cols)
+                face = "[" + c.text + "]";
             attr_t attr = (focused ? A_REVERSE : A_NORMAL) | (c.def->kind == ControlKind::DefaultButton ? A_BOLD : 0) |
                           (c.enabled ? 0 : A_DIM);
             attron(attr);
