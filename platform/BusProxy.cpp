@@ -10,7 +10,7 @@
 #include "platform/Activation.h"
 #include "platform/BusConnection.h"
 #include "platform/BusValue.h"
-#include "platform/ClassFactory.h"
+#include "platform/DispatchObject.h"
 #include "platform/Guid.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
@@ -55,10 +55,11 @@ const DispInterface* IntrospectInterface(BusClient& client, const std::string& p
                        "the object at " + path + " speaks no interface this program knows");
 }
 
-class BusProxy final : public ComObject<IDispatch> {
+class BusProxy final : public DispatchObject<IDispatch> {
 public:
     BusProxy(std::shared_ptr<BusClient> client, std::string path, const DispInterface& iface)
-        : client_(std::move(client)), path_(std::move(path)), table_(iface), busName_(Utf16ToUtf8(iface.busName))
+        : DispatchObject(iface), client_(std::move(client)), path_(std::move(path)),
+          busName_(Utf16ToUtf8(iface.busName))
     {
     }
     ~BusProxy() override
@@ -73,39 +74,12 @@ public:
         }
     }
 
-    HRESULT GetTypeInfoCount(UINT* count) override
-    {
-        if (!count)
-            return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override
-    {
-        if (info)
-            *info = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* dispids) override
-    {
-        return table_.GetIDsOfNames(names, count, dispids);
-    }
-    HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
-                   UINT* argErr) override
-    {
-        return table_.Invoke(member, flags, params, result, excepInfo, argErr,
-                             [this](const DispMember& m, std::span<Variant> args, VARIANT* out) {
-                                 return Call(m, args, out);
-                             });
-    }
-
 private:
-    HRESULT Call(const DispMember& m, std::span<Variant> args, VARIANT* result);
+    HRESULT Call(const DispMember& m, std::span<Variant> args, VARIANT* result) override;
     Variant Import(const std::string& path);
 
     std::shared_ptr<BusClient> client_;
     std::string path_;
-    DispatchTable table_;
     std::string busName_;
 };
 

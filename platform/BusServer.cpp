@@ -20,7 +20,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <ctime>
 #include <deque>
 #include <map>
 #include <memory>
@@ -46,6 +45,7 @@ struct ClassEntry {
 // One object handed out on the bus, and the client connections that hold it.
 struct Export {
     ComPtr<IDispatch> object;
+    IUnknown* identity = nullptr;  // the key of pathOf_
     const DispInterface* iface = nullptr;
     std::unique_ptr<sdbus::IObject> bus;
     std::set<std::string> holders;
@@ -243,6 +243,7 @@ std::string BusServer::ExportFor(IDispatch* object, const std::string& sender)
         path = kObjectPathPrefix + std::to_string(nextPath_++);
         Export& e = exports_[path];
         e.object = ComPtr<IDispatch>(object);
+        e.identity = identity.get();
         e.iface = iface;
         RegisterMembers(path, e);
         pathOf_[identity.get()] = path;
@@ -399,11 +400,7 @@ void BusServer::Drop(const std::string& path, const std::string& holder)
         return;
     Export e = std::move(it->second);
     exports_.erase(it);
-    for (auto p = pathOf_.begin(); p != pathOf_.end(); ++p)
-        if (p->second == path) {
-            pathOf_.erase(p);
-            break;
-        }
+    pathOf_.erase(e.identity);
     --gExported;
     e.bus.reset();
     e.object.reset();

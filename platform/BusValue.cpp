@@ -174,12 +174,9 @@ sdbus::Error ErrorFromHResult(HRESULT hr, const EXCEPINFO* excepInfo)
 {
     if (hr == DISP_E_EXCEPTION) {
         std::string text = excepInfo ? Utf8Of(excepInfo->bstrDescription) : std::string();
-        if (text.empty()) {
-            ComPtr<IErrorInfo> info;
-            Bstr description;
-            if (GetErrorInfo(0, info.Receive()) == S_OK && SUCCEEDED(info->GetDescription(description.Receive())))
-                text = description.Utf8();
-        }
+        if (text.empty())
+            if (auto description = TakeErrorDescription())
+                text = description->Utf8();
         return sdbus::Error(kExceptionError, text);
     }
     char code[16];

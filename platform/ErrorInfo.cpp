@@ -140,6 +140,16 @@ HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** out)
 
 namespace velmo {
 
+std::optional<Bstr> TakeErrorDescription()
+{
+    ComPtr<IErrorInfo> info;
+    Bstr description;
+    if (GetErrorInfo(0, info.Receive()) != S_OK || !info || FAILED(info->GetDescription(description.Receive())) ||
+        description.IsNull())
+        return std::nullopt;
+    return description;
+}
+
 HRESULT ReportError(const char16_t* source, const char16_t* description)
 {
     ComPtr<ICreateErrorInfo> create;

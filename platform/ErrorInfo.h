@@ -10,6 +10,8 @@
 #include "platform/Bstr.h"
 #include "platform/Unknown.h"
 
+#include <optional>
+
 inline constexpr IID IID_IErrorInfo = velmo::MakeGuid("{1CF2B120-547D-101B-8E65-08002B2BD119}");
 inline constexpr IID IID_ICreateErrorInfo = velmo::MakeGuid("{22F03340-547D-101B-8E65-08002B2BD119}");
 inline constexpr IID IID_ISupportErrorInfo = velmo::MakeGuid("{DF0B3D60-548F-101B-8E65-08002B2BD119}");
@@ -59,4 +61,7 @@ namespace velmo {
 // GUID_NULL as interface, and returns DISP_E_EXCEPTION, as automation
 // methods report failures. Returns the creation failure if that fails.
 VELMO_PLATFORM_API HRESULT ReportError(const char16_t* source, const char16_t* description);
+// Takes the thread's error object (GetErrorInfo, which clears it) and gives
+// its description; nullopt when there is no error object or no description.
+VELMO_PLATFORM_API std::optional<Bstr> TakeErrorDescription();
 } // namespace velmo

@@ -67,21 +67,12 @@ void ServiceModule::LogCallFailure(WORD type, HRESULT hr, IUnknown* object, cons
     std::string call = FormatV(format, args);
     va_end(args);
 
-    std::string description;
-    bool described = false;
+    std::optional<Bstr> description;
     ComPtr<ISupportErrorInfo> support;
-    if (object && SUCCEEDED(object->QueryInterface(IID_ISupportErrorInfo, support.ReceiveVoid())) && support) {
-        ComPtr<IErrorInfo> info;
-        if (GetErrorInfo(0, info.Receive()) == S_OK && info) {
-            Bstr text;
-            if (SUCCEEDED(info->GetDescription(text.Receive())) && !text.IsNull()) {
-                description = text.Utf8();
-                described = true;
-            }
-        }
-    }
-    if (described)
-        LogEvent(type, "%s failed: %s", call.c_str(), description.c_str());
+    if (object && SUCCEEDED(object->QueryInterface(IID_ISupportErrorInfo, support.ReceiveVoid())) && support)
+        description = TakeErrorDescription();
+    if (description)
+        LogEvent(type, "%s failed: %s", call.c_str(), description->Utf8().c_str());
     else
         LogEvent(type, "%s failed with code 0x%08X", call.c_str(), static_cast<unsigned>(hr));
 }

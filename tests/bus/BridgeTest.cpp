@@ -231,10 +231,9 @@ TEST_F(Bridge, ObjectsOfAClientThatLeavesWithoutReleaseAreFreed)
 
 TEST_F(Bridge, AForeignClientUsesOneObjectAcrossCalls)
 {
-    if (std::system("/usr/bin/python3 -c 'import dbus' 2>/dev/null") != 0)
+    if (!HavePythonDbus())
         GTEST_SKIP() << "Python's dbus module (python3-dbus) is not installed";
-    std::string script = root_.path() + "/client.py";
-    std::ofstream(script) << R"(import dbus, sys
+    const char* script = R"(import dbus, sys
 bus = dbus.bus.BusConnection(sys.argv[1])
 act = dbus.Interface(bus.get_object('org.norvane.Velmo', '/org/norvane/Velmo'), 'org.norvane.Velmo.Activator')
 obj = bus.get_object('org.norvane.Velmo', act.CreateInstance(sys.argv[2]))
@@ -255,7 +254,7 @@ except dbus.DBusException as e:
     print(e.get_dbus_name(), e.get_dbus_message())
 )";
     int code = 0;
-    std::string out = Capture("/usr/bin/python3 " + script + " " + bus_.address() + " '" + kThingText + "' 2>&1", &code);
+    std::string out = RunPython(root_.path(), "client.py", script, bus_.address() + " '" + kThingText + "'", &code);
     EXPECT_EQ(code, 0) << out;
     EXPECT_EQ(out, "from python\n7 7\norg.norvane.Velmo.Error.Exception it broke\n"
                    "org.freedesktop.DBus.Error.UnknownObject Unknown object '/org/norvane/Velmo/objects/1'.\n");

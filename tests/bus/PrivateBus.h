@@ -7,6 +7,7 @@
 #include "platform/Capture.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -25,3 +26,17 @@ private:
     std::string root_;
     bool started_ = false;
 };
+
+// Python's dbus module, the foreign client of the tests; false when the
+// package python3-dbus is not installed.
+inline bool HavePythonDbus() { return std::system("/usr/bin/python3 -c 'import dbus' 2>/dev/null") == 0; }
+
+// Runs a Python script (written to dir/name) with the arguments; its
+// standard output and error.
+inline std::string RunPython(const std::string& dir, const std::string& name, const std::string& script,
+                             const std::string& args, int* code)
+{
+    std::string path = dir + "/" + name;
+    std::ofstream(path) << script;
+    return Capture("/usr/bin/python3 " + path + " " + args + " 2>&1", code);
+}

@@ -175,10 +175,9 @@ TEST_F(ServiceBus, UnimplementedMembersAndUnknownClasses)
 
 TEST_F(ServiceBus, AForeignClientSendsAMessage)
 {
-    if (std::system("/usr/bin/python3 -c 'import dbus' 2>/dev/null") != 0)
+    if (!HavePythonDbus())
         GTEST_SKIP() << "Python's dbus module (python3-dbus) is not installed";
-    std::string script = sandbox.dir() + "/send.py";
-    std::ofstream(script) << R"(import dbus, sys
+    const char* script = R"(import dbus, sys
 bus = dbus.bus.BusConnection(sys.argv[1])
 act = dbus.Interface(bus.get_object('org.norvane.Velmo', '/org/norvane/Velmo'), 'org.norvane.Velmo.Activator')
 obj = bus.get_object('org.norvane.Velmo', act.CreateInstance('Velmo.NewSMS'))
@@ -189,7 +188,7 @@ empty = dbus.ByteArray(b'')
 print(dbus.Interface(obj, 'org.norvane.Velmo.IVelmo').Send(empty, empty))
 )";
     int code = 0;
-    std::string out = Capture("/usr/bin/python3 " + script + " " + sandbox.BusAddress() + " 2>&1", &code);
+    std::string out = RunPython(sandbox.dir(), "send.py", script, sandbox.BusAddress(), &code);
     ASSERT_EQ(code, 0) << out;
     std::string id = out.substr(0, out.find('\n'));
     ASSERT_TRUE(velmo::ParseGuid(std::string_view(id))) << out;

@@ -163,11 +163,9 @@ void Send(HWND dialog)
     Log(dialog, "IVelmoDevice::Open() returned 0x%08X\r\n", static_cast<unsigned>(hr));
     if (FAILED(hr)) {
         ComPtr<ISupportErrorInfo> support;
-        ComPtr<IErrorInfo> info;
-        Bstr description;
-        if (SUCCEEDED(device.As(support)) && GetErrorInfo(0, info.Receive()) == S_OK &&
-            SUCCEEDED(info->GetDescription(description.Receive())) && !description.IsNull())
-            Log(dialog, "ISupportErrorInfo:[%s]", Utf16ToUtf8(AnsiToUtf16(Utf16ToAnsi(description.view()))).c_str());
+        std::optional<Bstr> description;
+        if (SUCCEEDED(device.As(support)) && (description = TakeErrorDescription()))
+            Log(dialog, "ISupportErrorInfo:[%s]", Utf16ToUtf8(AnsiToUtf16(Utf16ToAnsi(description->view()))).c_str());
         return;
     }
     OneMessageQueue queue(Utf8ToUtf16(Text(dialog, IDC_TO)), Utf8ToUtf16(Text(dialog, IDC_BODY)),

@@ -45,12 +45,9 @@ int main(int argc, char** argv)
     CoInitialize(nullptr);
     HRESULT hr = fn();
     std::string why;
-    velmo::ComPtr<IErrorInfo> info;
-    if (FAILED(hr) && GetErrorInfo(0, info.Receive()) == S_OK) {
-        velmo::Bstr description;
-        info->GetDescription(description.Receive());
-        why = description.Utf8();
-    }
+    if (FAILED(hr))
+        if (auto description = velmo::TakeErrorDescription())
+            why = description->Utf8();
     CoUninitialize();
     if (FAILED(hr)) {
         std::fprintf(stderr, "%s in %s failed with code 0x%08X%s%s\n", entry, path, static_cast<unsigned>(hr),

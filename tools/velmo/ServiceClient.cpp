@@ -16,10 +16,8 @@ std::string Describe(HRESULT hr, const EXCEPINFO* excep)
 {
     if (excep && excep->bstrDescription && SysStringLen(excep->bstrDescription) > 0)
         return Utf16ToUtf8({excep->bstrDescription, SysStringLen(excep->bstrDescription)});
-    ComPtr<IErrorInfo> info;
-    Bstr text;
-    if (GetErrorInfo(0, info.Receive()) == S_OK && SUCCEEDED(info->GetDescription(text.Receive())) && !text.IsEmpty())
-        return text.Utf8();
+    if (auto text = TakeErrorDescription(); text && !text->IsEmpty())
+        return text->Utf8();
     // The system texts of the codes the service returns without a description.
     static const struct {
         HRESULT hr;
