@@ -15,6 +15,7 @@
 inline constexpr IID IID_IVelmoDevice = velmo::MakeGuid("{D3450BA1-365F-4688-8ECE-64BF188CA36C}");
 inline constexpr IID IID_IPersistXMLParam = velmo::MakeGuid("{1A3660EB-8835-4A86-BDF8-039272CCC1DD}");
 inline constexpr IID IID_IVelmo_Q = velmo::MakeGuid("{985D14E8-E15F-43BE-BB98-121C8542AAFB}");
+inline constexpr IID IID_IVelmo_Q2 = velmo::MakeGuid("{5B824718-144F-4C58-9873-420D387E663D}");
 
 // Why WaitForMsg returned.
 constexpr LONG WAKE_NONE = 0;
@@ -30,11 +31,31 @@ struct IVelmo_Q : IUnknown {
     // Blocks until stop (E_FAIL, WAKE_NONE), a queued message (WAKE_MESSAGE
     // with id, to and body) or hEvent (WAKE_EVENT), taken in that order.
     virtual HRESULT WaitForMsg(HANDLE hEvent, LONG* reason, GUID* msgId, BSTR* to, BSTR* body) = 0;
+    // The outcome of one message WaitForMsg handed out, exactly once;
+    // statusText (may be null) is appended to the message's status text.
+    // S_OK always, also for an id the host does not hold.
     virtual HRESULT ReportMsgResult(GUID msgId, LONG reserved, LONG result, BSTR statusText) = 0;
+    // A received message. S_OK once it is stored durably; the failure of
+    // saving it otherwise, and the device then keeps its own copy.
     virtual HRESULT ReportIncomingMsg(LONG reserved, BSTR from, BSTR body) = 0;
 
 protected:
     ~IVelmo_Q() = default;
+};
+
+// The host's further offer beside IVelmo_Q, found with QueryInterface on
+// the queue a device is handed (a host without it answers E_NOTIMPL; the
+// device then uses ReportIncomingMsg).
+struct IVelmo_Q2 : IVelmo_Q {
+    // A received message with a status text of its own, for a message the
+    // device could only partly read (a PDU that does not decode, parts
+    // missing): stored like ReportIncomingMsg's, with statusText (may be
+    // null) as its status text. S_OK once the message is stored durably;
+    // the failure of saving it otherwise, and the device then keeps its copy.
+    virtual HRESULT ReportIncomingMsgEx(BSTR from, BSTR body, BSTR statusText) = 0;
+
+protected:
+    ~IVelmo_Q2() = default;
 };
 
 struct IVelmoDevice : IUnknown {
@@ -56,5 +77,6 @@ protected:
 };
 
 VELMO_INTERFACE_ID(IVelmo_Q, IID_IVelmo_Q);
+VELMO_INTERFACE_ID(IVelmo_Q2, IID_IVelmo_Q2);
 VELMO_INTERFACE_ID(IVelmoDevice, IID_IVelmoDevice);
 VELMO_INTERFACE_ID(IPersistXMLParam, IID_IPersistXMLParam);

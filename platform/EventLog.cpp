@@ -99,4 +99,19 @@ void SetEventLogConsoleMirror(bool on) { g_mirror = on; }
 
 std::string EventText(std::u16string_view insertion) { return Utf16ToUtf8(insertion) + "."; }
 
+void ReportEventText(std::u16string_view source, WORD type, std::string_view utf8)
+{
+    constexpr std::size_t kEventChars = 2047;
+    std::u16string text = Utf8ToUtf16(utf8);
+    if (text.size() > kEventChars)
+        text.resize(kEventChars);
+    std::u16string name(source);
+    HANDLE log = RegisterEventSourceW(nullptr, name.c_str());
+    if (!log)
+        return;
+    LPCWSTR strings[] = {text.c_str()};
+    (void)ReportEventW(log, type, 0, 1, nullptr, 1, 0, strings, nullptr);  // a lost event cannot be reported elsewhere
+    DeregisterEventSource(log);
+}
+
 } // namespace velmo

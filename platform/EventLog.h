@@ -28,4 +28,9 @@ namespace velmo {
 VELMO_PLATFORM_API void SetEventLogConsoleMirror(bool on);
 // The line as the event log shows it: text and a period.
 VELMO_PLATFORM_API std::string EventText(std::u16string_view insertion);
+// One event with utf8 as its only insertion string, cut to 2047 characters,
+// through RegisterEventSourceW, ReportEventW and DeregisterEventSource; an
+// event that cannot be written is lost silently (there is nowhere else to
+// report it).
+VELMO_PLATFORM_API void ReportEventText(std::u16string_view source, WORD type, std::string_view utf8);
 } // namespace velmo

@@ -66,18 +66,23 @@ BOOL SerialObject::ReadUntil(void* buffer, DWORD size, DWORD* done, int stopFd)
     COMMTIMEOUTS t = Timeouts();
     *done = 0;
     auto* out = static_cast<char*>(buffer);
-    bool total = t.ReadTotalTimeoutConstant || t.ReadTotalTimeoutMultiplier;
+    constexpr DWORD kMax = 0xFFFFFFFFu;
+    // MAXDWORD interval and multiplier with a constant between: return as
+    // soon as any byte is there, else after the constant with nothing.
+    bool firstByte = t.ReadIntervalTimeout == kMax && t.ReadTotalTimeoutMultiplier == kMax &&
+                     t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < kMax;
+    bool total = !firstByte && (t.ReadTotalTimeoutConstant || t.ReadTotalTimeoutMultiplier);
     // MAXDWORD interval with no totals: return at once with what is there.
-    bool immediate = t.ReadIntervalTimeout == 0xFFFFFFFFu && !total;
+    bool immediate = t.ReadIntervalTimeout == kMax && !total && !firstByte;
     auto start = Clock::now();
     auto deadline = start + std::chrono::milliseconds(static_cast<std::uint64_t>(t.ReadTotalTimeoutConstant) +
-                                                      static_cast<std::uint64_t>(t.ReadTotalTimeoutMultiplier) * size);
+                                                      (firstByte ? 0 : static_cast<std::uint64_t>(t.ReadTotalTimeoutMultiplier) * size));
     Clock::time_point lastByte{};
     while (*done < size) {
         int wait = -1;
-        if (immediate)
+        if (immediate || (firstByte && *done > 0))
             wait = 0;
-        if (total)
+        else if (total || firstByte)
             wait = RemainingMs(deadline);
         if (*done > 0 && t.ReadIntervalTimeout && t.ReadIntervalTimeout != 0xFFFFFFFFu) {
             int gap = RemainingMs(lastByte + std::chrono::milliseconds(t.ReadIntervalTimeout));

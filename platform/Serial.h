@@ -19,6 +19,10 @@
 // bytes, or when ReadTotalTimeoutConstant + ReadTotalTimeoutMultiplier per
 // byte asked for has passed (an idle read then succeeds with 0 bytes); a
 // write gives up after WriteTotalTimeoutConstant + multiplier per byte.
+// ReadIntervalTimeout and ReadTotalTimeoutMultiplier both MAXDWORD with a
+// constant between 0 and MAXDWORD: a read returns at once with the bytes
+// that are there, waits for the first byte when none are, and succeeds with
+// 0 bytes after the constant.
 // velmo::ReadFileInterruptible is a read that a stop event ends early.
 #pragma once
 

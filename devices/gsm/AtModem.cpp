@@ -1,11 +1,13 @@
+// The dialogue: commands and their replies, and what the modem says of its
+// own accord, sorted on the reader thread.
 #include "devices/gsm/AtModem.h"
 
-#include "devices/gsm/DeliverPdu.h"
-#include "devices/gsm/SubmitPdu.h"
 #include "platform/ErrorInfo.h"
+#include "platform/EventLog.h"
 #include "platform/Text.h"
 #include "platform/Timing.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 
@@ -16,8 +18,25 @@ namespace {
 constexpr const char16_t* kSource = u"Cellgate.PDU.1";
 constexpr std::size_t kMessageLimit = 2048;
 constexpr char kTimedOut[] = "timedout reading comport";
+constexpr std::size_t kStrayKinds = 32;  // distinct kinds of stray lines logged per run
+constexpr std::size_t kShownLine = 80;   // characters of a stray line shown in its event
+constexpr int kSimBusy = 14;             // +CME ERROR: SIM busy
+constexpr int kSimBusySms = 314;         // +CMS ERROR: SIM busy
+constexpr int kPleaseWait = 515;         // +CME/+CMS ERROR: please wait, initialisation in progress
 
-HRESULT Report(const CSmartException& e) { return ReportError(kSource, Utf8ToUtf16(e.what()).c_str()); }
+std::int64_t NowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// What a stray line is, for logging each kind once: its text up to the
+// first ':' or blank, at most 16 characters.
+std::string KindOf(const std::string& line)
+{
+    std::size_t end = line.find_first_of(": ");
+    return line.substr(0, std::min<std::size_t>(end == std::string::npos ? line.size() : end, 16));
+}
 
 } // namespace
 
@@ -31,193 +50,175 @@ CSmartException::CSmartException(const char* format, ...)
     text_ = buffer;
 }
 
-void AtModem::OnData(const std::string& text)
-{
-    SortedDelivery sorted = SortDelivery(text);
-    for (InboundNote& note : sorted.notes) {
-        {
-            std::lock_guard lock(inboundLock_);
-            inbound_.push_back(std::move(note));
-        }
-        SetEvent(inboundEvent_.get());
-    }
-    if (!sorted.response.empty()) {
-        {
-            std::lock_guard lock(responseLock_);
-            responses_.push_back(std::move(sorted.response));
-        }
-        // Past 256 waiting entries the count stops rising; the entry still
-        // waits for a later read.
-        (void)ReleaseSemaphore(responseCounter_.get(), 1, nullptr);
-    }
-}
+HRESULT ReportFailure(const CSmartException& e) { return ReportError(kSource, Utf8ToUtf16(e.what()).c_str()); }
 
-bool AtModem::ReadResponse(std::string& out, DWORD timeoutMs)
-{
-    out.clear();
-    HANDLE reader = port_.ReaderThread();
-    HANDLE waits[2] = {responseCounter_.get(), reader};
-    DWORD r = WaitForMultipleObjects(reader ? 2 : 1, waits, FALSE, timeoutMs);
-    if (r == WAIT_OBJECT_0) {
-        std::lock_guard lock(responseLock_);
-        if (!responses_.empty()) {
-            out = std::move(responses_.front());
-            responses_.pop_front();
-            return true;
-        }
-    }
-    out = kTimedOut;
-    return false;
-}
+std::string AtModem::Result::Text() const { return status == Status::Answered ? reply.text : kTimedOut; }
 
-std::string AtModem::Command(const char* format, ...)
+void AtModem::Log(WORD type, const char* format, ...)
 {
-    char line[SerialPort::kFormatBuffer];
+    char buffer[kMessageLimit];
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(line, sizeof line, format, args);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
-    if (n > 0 && static_cast<std::size_t>(n) < sizeof line)
-        port_.Write(line, static_cast<std::size_t>(n));
-    std::string response;
-    ReadResponse(response, DesignWait(kResponseWait));
-    return response;
+    // Under the service's source, so the device's events stand beside the
+    // service's own in the journal.
+    ReportEventText(u"velmosvc", type, "[" + settings_.Name + "] " + buffer);
 }
 
-HRESULT AtModem::InitModem()
+AtModem::Result AtModem::Transact(std::string_view line, AtExpect expect, DWORD timeoutMs, std::string_view dumpAs)
 {
-    try {
-        Init();
-        return S_OK;
-    } catch (const CSmartException& e) {
-        return Report(e);
+    {
+        std::lock_guard lock(framingLock_);
+        framing_.Begin(line, std::move(expect));
+        reply_.reset();
     }
-}
-
-void AtModem::Init()
-{
-    char raw[33] = {};
-    port_.Write("\x1b", 1);
-    port_.ReadRaw(raw, 32);
-
-    port_.Write("ATE0\r", 0);
-    DWORD n = port_.ReadRaw(raw, 32);
-    if (!EchoAccepted(std::string_view(raw, n)))
-        throw CSmartException("ATE0 command failed. No modem on port?");
-
-    port_.SetSink(this);
-    port_.StartReader();
-
-    std::string response = Command("AT+CPIN?\r");
-    if (BeginsWith(response, "+CPIN: SIM PIN")) {
-        response = Command("AT+CPIN=\"%s\"\r", settings_.Pin.c_str());
-        if (!BeginsWith(response, "OK"))
-            throw CSmartException("Unexpected response [%s] to command AT+CPIN=\"%s\"", response.c_str(),
-                                  settings_.Pin.c_str());
-    } else if (!BeginsWith(response, "+CPIN: READY")) {
-        throw CSmartException("Unexpected response [%s] to command AT+CPIN?", response.c_str());
-    }
-
-    bool csms = false;
-    for (int attempt = 0; attempt < kCsmsAttempts && !csms; ++attempt) {
-        response = Command("AT+CSMS=0\r");
-        csms = BeginsWith(response, "+CSMS");
-        if (!csms)
-            Sleep(DesignWait(kCsmsPause));
-    }
-    if (!csms)
-        throw CSmartException("Unexpected response [%s] to command AT+CSMS=0", response.c_str());
-
-    if (!settings_.CNMI.empty()) {
-        response = Command("AT+CNMI=%s\r", settings_.CNMI.c_str());
-        if (!BeginsWith(response, "OK"))
-            throw CSmartException("Unexpected response [%s] to command AT+CNMI=%s : ", response.c_str(),
-                                  settings_.CNMI.c_str());
-    }
-    response = Command("AT+CSCA=\"%s\"\r", settings_.SMSCentral.c_str());
-    if (!BeginsWith(response, "OK"))
-        throw CSmartException("Unexpected response [%s] to command AT+CSCA=%s", response.c_str(),
-                              settings_.SMSCentral.c_str());
-    response = Command("AT+CMGF=0\r");
-    if (!BeginsWith(response, "OK"))
-        throw CSmartException("Unexpected response [%s] to command AT+CMGF=0", response.c_str());
-    response = Command("AT+CSCS=\"GSM\"\r");
-    if (!BeginsWith(response, "OK"))
-        throw CSmartException("Unexpected response [%s] to command AT+CSCS=\"GSM\"", response.c_str());
-    Command("AT+CMEE=1\r");  // any answer will do
-    Command("ATS0=0\r");     // any answer will do
-    opened_ = true;
-}
-
-HRESULT AtModem::RunLoop(IVelmo_Q* queue)
-{
-    if (!opened_)
-        return S_OK;
-    if (!queue)
-        return E_POINTER;
-    try {
-        while (true) {
-            LONG reason = WAKE_NONE;
-            GUID id{};
-            Bstr to, body;
-            if (FAILED(queue->WaitForMsg(inboundEvent_.get(), &reason, &id, to.Receive(), body.Receive())))
-                return S_OK;
-            if (reason == WAKE_MESSAGE)
-                Send(queue, id, to, body);
-            else if (reason == WAKE_EVENT)
-                HandleInbound(queue);
+    port_.Write(line.data(), line.size(), dumpAs);
+    auto take = [&]() -> std::optional<Result> {
+        std::lock_guard lock(framingLock_);
+        if (!reply_)
+            return std::nullopt;
+        Result r{Status::Answered, std::move(*reply_)};
+        reply_.reset();
+        return r;
+    };
+    std::int64_t deadline = NowMs() + timeoutMs;
+    while (true) {
+        if (auto r = take())
+            return *r;
+        HANDLE reader = port_.ReaderThread();
+        bool ended = linkEnded_ || (reader && WaitForSingleObject(reader, 0) == WAIT_OBJECT_0);
+        std::int64_t left = deadline - NowMs();
+        if (ended || left <= 0) {
+            {
+                std::lock_guard lock(framingLock_);
+                framing_.Abandon();
+            }
+            if (auto r = take())  // it came as time ran out
+                return *r;
+            return Result{ended ? Status::LinkGone : Status::TimedOut, {}};
         }
-    } catch (const CSmartException& e) {
-        return Report(e);
+        HANDLE waits[2] = {replyEvent_.get(), reader};
+        (void)WaitForMultipleObjects(reader ? 2 : 1, waits, FALSE, static_cast<DWORD>(left));  // every outcome is looked at above
     }
 }
 
-void AtModem::Send(IVelmo_Q* queue, const GUID& id, const Bstr& to, const Bstr& body)
+AtModem::Result AtModem::Command(std::string_view line, AtExpect expect, std::string_view dumpAs)
 {
-    std::string number = Utf16ToAnsi(to.view());
-    if (number.size() < 2) {
-        Bstr status(u"Invalid Phoneno.");
-        queue->ReportMsgResult(id, 0, SEND_FAILED, status.get());
+    for (int attempt = 1;; ++attempt) {
+        Result r = Transact(line, expect, DesignWait(kResponseWait), dumpAs);
+        int code = r.status == Status::Answered ? ErrorCode(r.reply.text) : -1;
+        bool busy = code == kSimBusy || code == kSimBusySms || code == kPleaseWait;
+        if (!busy || attempt >= kBusyAttempts)
+            return r;
+        Sleep(DesignWait(kBusyPause));
+    }
+}
+
+void AtModem::OnData(const std::string& bytes)
+{
+    FramedOutput out;
+    bool answered = false;
+    {
+        std::lock_guard lock(framingLock_);
+        out = framing_.Feed(bytes);
+        if (out.reply) {
+            reply_ = std::move(out.reply);
+            answered = true;
+        }
+    }
+    if (answered) {
+        NoteAnswer();
+        SetEvent(replyEvent_.get());
+    }
+    for (const UnsolicitedLine& line : out.unsolicited)
+        TakeUnsolicited(line);
+    for (const std::string& line : out.stray)
+        Stray(line);
+    RequestCheckIfDue();
+}
+
+void AtModem::OnIdle() { RequestCheckIfDue(); }
+
+void AtModem::NoteAnswer() { lastAnswer_ = NowMs(); }
+
+void AtModem::OnEnded()
+{
+    linkEnded_ = true;
+    SetEvent(replyEvent_.get());
+    SetEvent(inboundEvent_.get());
+}
+
+void AtModem::RequestCheckIfDue()
+{
+    if (!opened_ || checkDue_)
+        return;
+    if (NowMs() - lastAnswer_ < static_cast<std::int64_t>(DesignWait(kIdleCheck)))
+        return;
+    checkDue_ = true;
+    SetEvent(inboundEvent_.get());
+}
+
+void AtModem::TakeUnsolicited(const UnsolicitedLine& line)
+{
+    std::optional<InboundNote> note;
+    switch (line.code->kind) {
+    case Unsolicited::StoredMessage:
+        if (auto index = StoredIndexOfCmti(line.line))
+            note = InboundNote{InboundNote::StoredIndex, *index};
+        break;
+    case Unsolicited::DirectMessage:
+        if (!line.pdu.empty())
+            note = InboundNote{InboundNote::DirectPdu, line.pdu};
+        else
+            Log(EVENTLOG_WARNING_TYPE, "The modem announced a message [%s] without its PDU line; it cannot be read",
+                line.line.c_str());
+        break;
+    case Unsolicited::Registration: {
+        int status = ParseRegistration(line.line, false);
+        std::lock_guard lock(stateLock_);
+        if (status >= 0)
+            state_.registration = status;
         return;
     }
-    std::string pdu = EncodeSubmitPdu(number, Utf16ToAnsi(body.view()), settings_.NoSMSC);
-    int length = SubmitLength(pdu, settings_.NoSMSC);
-    port_.WriteFormatted("AT+CMGS=%d\r", length);
-    Sleep(DesignWait(kPduPause));
-    port_.WriteFormatted("%s%c", pdu.c_str(), 26);
-    std::string response;
-    ReadResponse(response, DesignWait(kResponseWait));
-    SendOutcome outcome = ClassifySendResponse(response);
-    if (!outcome.expected)
-        throw CSmartException("Unexpected response [%s] to tpdu [%s]", response.c_str(), pdu.c_str());
-    Bstr status = outcome.withStatusText ? Bstr(AnsiToUtf16(response)) : Bstr();
-    queue->ReportMsgResult(id, 0, outcome.result, status.get());
+    case Unsolicited::Signal: {
+        int signal = ParseSignal(line.line);
+        std::lock_guard lock(stateLock_);
+        state_.signal = signal;
+        return;
+    }
+    default:
+        break;
+    }
+    if (!note) {
+        ++ignored_;
+        return;
+    }
+    {
+        std::lock_guard lock(inboundLock_);
+        inbound_.push_back(std::move(*note));
+    }
+    SetEvent(inboundEvent_.get());
 }
 
-void AtModem::HandleInbound(IVelmo_Q* queue)
+void AtModem::Stray(const std::string& line)
 {
-    while (true) {
-        InboundNote note;
-        {
-            std::lock_guard lock(inboundLock_);
-            if (inbound_.empty())
-                return;
-            note = std::move(inbound_.front());
-            inbound_.pop_front();
-        }
-        std::string pdu;
-        if (note.kind == InboundNote::StoredIndex) {
-            pdu = PduOfCmgr(Command("AT+CMGR=%s\r", note.value.c_str()));
-            Command("AT+CMGD=%s\r", note.value.c_str());  // deleted whatever the read gave
-        } else {
-            pdu = note.value;
-        }
-        std::string sender, text;
-        if (DecodeDeliverPdu(pdu, sender, text, settings_.NoSMSC)) {
-            Bstr from(AnsiToUtf16(sender)), message(AnsiToUtf16(text));
-            (void)queue->ReportIncomingMsg(0, from.get(), message.get());  // its result is not used
-        }
+    ++stray_;
+    std::string kind = KindOf(line);
+    {
+        std::lock_guard lock(stateLock_);
+        if (loggedStray_.size() >= kStrayKinds || !loggedStray_.insert(kind).second)
+            return;
     }
+    std::string shown = BeginsWith(line, "AT+CPIN=") ? std::string("AT+CPIN=\"****\"") : line.substr(0, kShownLine);
+    Log(EVENTLOG_WARNING_TYPE, "The modem sent a line that answers no command: [%s%s]; it is skipped (further such lines are not logged)",
+        shown.c_str(), line.size() > shown.size() ? "..." : "");
+}
+
+ModemState AtModem::State() const
+{
+    std::lock_guard lock(stateLock_);
+    return state_;
 }
 
 } // namespace velmo::gsm

@@ -9,6 +9,7 @@ namespace {
 constexpr std::int32_t kFailed = 0;
 constexpr std::int32_t kRetry = 1;
 constexpr std::int32_t kOk = 2;
+constexpr int kUnknownSignal = 99;
 
 // The pieces of text cut at any of the separators, without empty pieces.
 std::vector<std::string> Pieces(std::string_view text, std::string_view separators)
@@ -29,6 +30,57 @@ std::vector<std::string> Pieces(std::string_view text, std::string_view separato
     return pieces;
 }
 
+// The comma-separated fields after the first ':' of a line, blanks trimmed;
+// quoted fields keep their commas.
+std::vector<std::string> Fields(std::string_view line)
+{
+    std::vector<std::string> fields;
+    std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos)
+        return fields;
+    std::string current;
+    bool quoted = false;
+    for (char c : line.substr(colon + 1)) {
+        if (c == '"')
+            quoted = !quoted;
+        if (c == ',' && !quoted) {
+            fields.push_back(current);
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    fields.push_back(current);
+    for (std::string& f : fields) {
+        while (!f.empty() && (f.front() == ' ' || f.front() == '\t'))
+            f.erase(f.begin());
+        while (!f.empty() && (f.back() == ' ' || f.back() == '\t'))
+            f.pop_back();
+    }
+    return fields;
+}
+
+// A small decimal number; -1 when the text is empty, not all digits or too long.
+int Number(std::string_view text)
+{
+    if (text.empty() || text.size() > 6)
+        return -1;
+    int value = 0;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+std::string Unquoted(std::string text)
+{
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+        return text.substr(1, text.size() - 2);
+    return text;
+}
+
 } // namespace
 
 bool BeginsWith(std::string_view text, std::string_view prefix, std::size_t n)
@@ -43,33 +95,17 @@ bool BeginsWith(std::string_view text, std::string_view prefix, std::size_t n)
     return true;
 }
 
-std::vector<std::string> SplitLines(std::string_view text) { return Pieces(text, "\r\n"); }
-
-SortedDelivery SortDelivery(std::string_view text)
+std::optional<std::string> StoredIndexOfCmti(std::string_view line)
 {
-    SortedDelivery out;
-    std::vector<std::string> lines = SplitLines(text);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string& line = lines[i];
-        if (BeginsWith(line, "+CMTI")) {
-            std::vector<std::string> parts = Pieces(std::string_view(line).substr(5), " :\",");
-            if (parts.size() >= 2)
-                out.notes.push_back({InboundNote::StoredIndex, parts[1]});
-        } else if (BeginsWith(line, "+CMT")) {
-            if (i + 1 < lines.size())
-                out.notes.push_back({InboundNote::DirectPdu, lines[++i]});
-        } else if (BeginsWith(line, "+CDS") || BeginsWith(line, "RING") || BeginsWith(line, "+CRING", 5) ||
-                   BeginsWith(line, "NO CARRIER") || line[0] == '>') {
-            continue;
-        } else {
-            out.response += line;
-            out.response += "\r\n";
-        }
-    }
-    return out;
+    if (!BeginsWith(line, "+CMTI"))
+        return std::nullopt;
+    std::vector<std::string> parts = Pieces(line.substr(5), " :\",");
+    if (parts.size() < 2)
+        return std::nullopt;
+    return parts[1];
 }
 
-bool EchoAccepted(std::string_view bytes) { return BeginsWith(bytes, "ATE0\r\r\nOK", 8) || BeginsWith(bytes, "\r\nOK"); }
+std::vector<std::string> SplitLines(std::string_view text) { return Pieces(text, "\r\n"); }
 
 SendOutcome ClassifySendResponse(std::string_view response)
 {
@@ -92,12 +128,68 @@ SendOutcome ClassifySendResponse(std::string_view response)
     return {false, kFailed, false};
 }
 
+int ErrorCode(std::string_view reply)
+{
+    if (!BeginsWith(reply, "+CMS ERROR:") && !BeginsWith(reply, "+CME ERROR:"))
+        return -1;
+    std::vector<std::string> parts = Pieces(reply.substr(11), " \r\n");
+    return parts.empty() ? -1 : Number(parts[0]);
+}
+
 std::string PduOfCmgr(std::string_view response)
 {
     if (!BeginsWith(response, "+CMGR"))
         return {};
     std::vector<std::string> lines = SplitLines(response);
     return lines.size() > 1 ? lines[1] : std::string();
+}
+
+std::vector<ListedMessage> ParseCmgl(std::string_view reply)
+{
+    std::vector<ListedMessage> listed;
+    std::vector<std::string> lines = SplitLines(reply);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!BeginsWith(lines[i], "+CMGL:"))
+            continue;
+        std::vector<std::string> fields = Fields(lines[i]);
+        if (fields.empty() || fields[0].empty())
+            continue;
+        ListedMessage m{fields[0], fields.size() > 1 ? Number(fields[1]) : -1, {}};
+        if (i + 1 < lines.size() && !BeginsWith(lines[i + 1], "+CMGL:") && !BeginsWith(lines[i + 1], "OK"))
+            m.pdu = lines[++i];
+        listed.push_back(std::move(m));
+    }
+    return listed;
+}
+
+int ParseSignal(std::string_view line)
+{
+    std::vector<std::string> fields = Fields(line);
+    int value = fields.empty() ? -1 : Number(fields[0]);
+    return value >= 0 && value <= 31 ? value : kUnknownSignal;
+}
+
+int ParseRegistration(std::string_view line, bool solicited)
+{
+    std::vector<std::string> fields = Fields(line);
+    // A reply carries the mode first and the status second; a lone number
+    // in a reply is the status of a modem that leaves the mode out.
+    std::size_t at = solicited && fields.size() > 1 ? 1 : 0;
+    if (fields.size() <= at)
+        return -1;
+    return Number(fields[at]);
+}
+
+std::string ParseOperator(std::string_view reply)
+{
+    for (const std::string& line : SplitLines(reply)) {
+        if (!BeginsWith(line, "+COPS:"))
+            continue;
+        std::vector<std::string> fields = Fields(line);
+        if (fields.size() > 2)
+            return Unquoted(fields[2]);
+    }
+    return {};
 }
 
 } // namespace velmo::gsm

@@ -102,4 +102,31 @@ bool DecodeDeliverPdu(const std::string& pdu, std::string& sender, std::string& 
     return true;
 }
 
+bool DeliverPduWellFormed(const std::string& pdu, std::uint16_t noSmsc)
+{
+    if (pdu.empty() || pdu.size() % 2 != 0)
+        return false;
+    for (char c : pdu)
+        if (HexValue(c) < 0)
+            return false;
+    const std::size_t octets = pdu.size() / 2;
+    std::size_t at = 0;  // in octets
+    auto octet = [&](std::size_t i) { return static_cast<unsigned>(HexValue(pdu[2 * i]) * 16 + HexValue(pdu[2 * i + 1])); };
+    if (noSmsc == 0)
+        at = 1 + octet(0);  // the service-centre length counts the octets after it
+    constexpr std::size_t kAfterSender = 1 + 1 + 7 + 1;  // TP-PID, TP-DCS, TP-SCTS, TP-UDL
+    if (at + 2 > octets || (octet(at) & 0x03) != 0)
+        return false;  // no first octet and sender length, or not an SMS-DELIVER
+    std::size_t senderDigits = octet(at + 1);
+    at += 2 + 1 + (senderDigits + 1) / 2;  // first octet, length, type of address, the digits
+    if (at + kAfterSender > octets)
+        return false;
+    unsigned dcs = octet(at + 1);
+    std::size_t udl = octet(at + 9);
+    at += kAfterSender;
+    bool septets = (dcs & 0xC0) == 0 && (dcs & 0x0C) == 0;
+    std::size_t need = septets ? (udl * 7 + 7) / 8 : udl;
+    return at + need <= octets;
+}
+
 } // namespace velmo::gsm

@@ -29,4 +29,12 @@ std::string UnpackSeptets(const std::string& hex, std::size_t& pos, std::size_t 
 
 bool DecodeDeliverPdu(const std::string& pdu, std::string& sender, std::string& text, std::uint16_t noSmsc);
 
+// Whether pdu is an SMS-DELIVER that holds all it announces: an even number
+// of hexadecimal digits; the service-centre part (unless noSmsc), the first
+// octet with message type 0, the sender, TP-PID, TP-DCS, the time stamp and
+// TP-UDL all present; and as many user-data octets as TP-UDL asks for
+// (septets packed for the default alphabet, octets otherwise). A message
+// that fails this is kept as the modem gave it rather than read.
+bool DeliverPduWellFormed(const std::string& pdu, std::uint16_t noSmsc);
+
 } // namespace velmo::gsm

@@ -106,10 +106,12 @@ HRESULT PduDevice::OnParamsLoaded()
     return complete ? S_OK : E_FAIL;
 }
 
-HRESULT PduDevice::Open(BSTR)
+HRESULT PduDevice::Open(BSTR name)
 {
     if (modem_.Opened())
         return S_OK;
+    settings_.Name = name && SysStringLen(name) ? Utf16ToUtf8(std::u16string_view(name, SysStringLen(name)))
+                                                : "COM" + std::to_string(params_.Port);
     if (!link_.OpenPort(params_.Port))
         return ReportError(kSource, u"Failed open COM port");
     if (!link_.Configure(params_.CommConfig.str())) {
@@ -127,6 +129,17 @@ HRESULT PduDevice::Open(BSTR)
 }
 
 HRESULT PduDevice::Run(IVelmo_Q* queue) { return modem_.RunLoop(queue); }
+
+HRESULT PduDevice::GetModemState(LONG* signal, LONG* registration, BSTR* operatorName)
+{
+    if (!signal || !registration || !operatorName)
+        return E_POINTER;
+    ModemState state = modem_.State();
+    *signal = state.signal;
+    *registration = state.registration;
+    *operatorName = state.operatorName.empty() ? nullptr : Bstr(AnsiToUtf16(state.operatorName)).Detach();
+    return S_OK;
+}
 
 HRESULT PduDevice::Close()
 {

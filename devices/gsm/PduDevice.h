@@ -4,7 +4,8 @@
 // (param elements of the device's configuration entry, names in any case,
 // later ones overriding earlier ones, values that do not convert ignored),
 // opens it (serial link, then the modem's initialisation), runs it (the AT
-// dialogue's loop) and closes it. Failures of Open and Run are error
+// dialogue's loop) and closes it. While it runs, IVelmoDeviceState tells
+// the modem's signal, registration and operator, from any thread. Failures of Open and Run are error
 // information with the source "Cellgate.PDU.1" and DISP_E_EXCEPTION; Load
 // gives plain HRESULTs: E_FAIL for text that is not XML, or when Port is 0
 // or CommConfig or SMSCentral is empty.
@@ -13,6 +14,7 @@
 #include "devices/gsm/AtModem.h"
 #include "devices/gsm/SerialPort.h"
 #include "interfaces/VelmoDevice.h"
+#include "interfaces/VelmoDeviceState.h"
 #include "platform/ClassFactory.h"
 #include "platform/ErrorInfo.h"
 
@@ -36,7 +38,7 @@ namespace velmo::gsm {
 struct PduParameters {
     std::uint16_t Port = 0;
     Bstr CommConfig;
-    Bstr Pin{u"8642"};
+    Bstr Pin;  // none: no PIN is ever sent
     Bstr SMSCentral;
     std::uint16_t NoSMSC = 0;
     Bstr DumpFile;
@@ -47,7 +49,7 @@ struct PduParameters {
 // is not XML.
 bool LoadParameters(std::u16string_view xml, PduParameters& params);
 
-class PduDevice final : public ComObject<ISupportErrorInfo, IPersistXMLParam, IVelmoDevice, IPDU> {
+class PduDevice final : public ComObject<ISupportErrorInfo, IPersistXMLParam, IVelmoDevice, IPDU, IVelmoDeviceState> {
 public:
     ~PduDevice();
 
@@ -61,6 +63,8 @@ public:
     HRESULT Open(BSTR name) override;
     HRESULT Close() override;
     HRESULT Run(IVelmo_Q* queue) override;
+
+    HRESULT GetModemState(LONG* signal, LONG* registration, BSTR* operatorName) override;
 
     const PduParameters& Parameters() const { return params_; }
 

@@ -11,6 +11,7 @@ namespace velmo::gsm {
 namespace {
 constexpr DWORD kReadChunk = 1024;
 constexpr DWORD kCloseWait = 5000;
+constexpr DWORD kFirstByte = 0xFFFFFFFFu;  // with both: return with the first bytes there
 } // namespace
 
 SerialPort::SerialPort() = default;
@@ -38,12 +39,22 @@ bool SerialPort::SetTimeouts()
     return SetCommTimeouts(port_, &timeouts) != FALSE;
 }
 
-DWORD SerialPort::Write(const char* bytes, std::size_t length)
+bool SerialPort::SetReaderTimeouts()
+{
+    COMMTIMEOUTS timeouts{kFirstByte, kFirstByte, kReaderTick, 1, 1000};
+    return SetCommTimeouts(port_, &timeouts) != FALSE;
+}
+
+DWORD SerialPort::Write(const char* bytes, std::size_t length, std::string_view dumpAs)
 {
     if (length == 0)
         length = std::strlen(bytes);
-    if (!dumpPath_.empty())
-        AppendDump(bytes, length);
+    if (!dumpPath_.empty()) {
+        if (dumpAs.empty())
+            AppendDump(bytes, length);
+        else
+            AppendDump(dumpAs.data(), dumpAs.size());
+    }
     std::lock_guard lock(writeLock_);
     DWORD written = 0;
     // A failed write is not reported: the count says what went out.
@@ -113,23 +124,23 @@ DWORD SerialPort::ReaderMain(void* self) { return static_cast<SerialPort*>(self)
 
 DWORD SerialPort::ReaderLoop()
 {
-    std::string accumulated;
-    char buffer[kReadChunk + 1];
+    char buffer[kReadChunk];
     while (true) {
         DWORD n = 0;
-        if (!ReadFileInterruptible(port_, buffer, kReadChunk, &n, stop_.get()))
+        if (!ReadFileInterruptible(port_, buffer, kReadChunk, &n, stop_.get())) {
+            if (GetLastError() != static_cast<DWORD>(ERROR_OPERATION_ABORTED) && sink_)
+                sink_->OnEnded();
             break;
-        if (n == 0)
+        }
+        if (n == 0) {
+            if (sink_)
+                sink_->OnIdle();
             continue;
+        }
         if (!dumpPath_.empty())
             AppendDump(buffer, n);
-        buffer[n] = '\0';
-        accumulated.append(buffer, std::strlen(buffer));  // a NUL inside the chunk ends what is kept
-        if (buffer[n - 1] == '\n') {
-            if (sink_)
-                sink_->OnData(accumulated);
-            accumulated.clear();
-        }
+        if (sink_)
+            sink_->OnData(std::string(buffer, n));
     }
     return 0;
 }

@@ -1,24 +1,33 @@
 // The GSM device's link to its modem: one serial port, a reader thread that
-// hands on everything received in pieces that end with a line feed, a lock
-// that keeps writes whole, and an optional dump of all traffic.
+// hands on everything received as soon as it arrives, a lock that keeps
+// writes whole, and an optional dump of all traffic.
 //
-// A delivery to the sink is everything read since the previous delivery and
-// always ends with LF; a reply that arrives in several reads is delivered
-// once. The dump receives every byte written and every byte the reader
-// thread read, in the order they passed, without separators; the raw reads
-// of ReadRaw are not dumped. The sink is called on the reader thread
-// without any lock of this class held.
+// The reader reads in the "first byte" mode of the serial time-outs: each
+// read returns with whatever bytes are there, so a delivery to the sink is
+// one read's bytes, as they came (NULs included; the AT layer frames them
+// into lines). A read that stays empty for kReaderTick calls the sink's
+// OnIdle; a read error (the line hung up, the device went away) ends the
+// reader and calls OnEnded. The dump receives every byte written and every
+// byte the reader thread read, in the order they passed, without
+// separators; the raw reads of ReadRaw are not dumped. The sink is called
+// on the reader thread without any lock of this class held.
 #pragma once
 
 #include "platform/Serial.h"
 
 #include <mutex>
 #include <string>
+#include <string_view>
 
 namespace velmo::gsm {
 
 struct ISerialSink {
-    virtual void OnData(const std::string& text) = 0;
+    // The bytes of one read, never empty.
+    virtual void OnData(const std::string& bytes) = 0;
+    // A read found nothing for kReaderTick.
+    virtual void OnIdle() {}
+    // The reader ended on a read error; nothing more will be read.
+    virtual void OnEnded() {}
 
 protected:
     ~ISerialSink() = default;
@@ -27,6 +36,7 @@ protected:
 class SerialPort {
 public:
     static constexpr std::size_t kFormatBuffer = 2048;
+    static constexpr DWORD kReaderTick = 1000;
 
     SerialPort();
     ~SerialPort();
@@ -37,11 +47,16 @@ public:
     bool OpenPort(unsigned port);
     // BuildCommDCBW and SetCommState with the mode text; false when either fails.
     bool Configure(const std::u16string& commConfig);
-    // The device's read and write time-outs; false when they cannot be set.
+    // The device's read and write time-outs for Open and ReadRaw; false
+    // when they cannot be set.
     bool SetTimeouts();
+    // The reader's time-outs: a read returns with the first bytes there, or
+    // empty after kReaderTick; false when they cannot be set.
+    bool SetReaderTimeouts();
     // Dumps, then writes under the write lock; the bytes written. A length
-    // of 0 writes the text up to its first NUL.
-    DWORD Write(const char* bytes, std::size_t length);
+    // of 0 writes the text up to its first NUL. dumpAs, when given, is
+    // what the dump receives instead of the bytes (a PIN masked).
+    DWORD Write(const char* bytes, std::size_t length, std::string_view dumpAs = {});
     // printf into 2048 bytes, then Write; a line that does not fit (with its
     // terminating NUL) is refused: nothing is written and 0 returned.
     DWORD WriteFormatted(const char* format, ...) __attribute__((format(printf, 2, 3)));

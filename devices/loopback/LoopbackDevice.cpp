@@ -22,6 +22,8 @@ std::optional<LONG> ToResult(std::u16string_view word)
         return SEND_RETRY;
     if (EqualsNoCase(word, u"failed"))
         return SEND_FAILED;
+    if (EqualsNoCase(word, u"none"))
+        return kNoReport;
     Variant text = Variant::FromBstr(word);
     Variant number;
     if (FAILED(VariantChangeType(&number, &text, 0, VT_I4)))
@@ -68,6 +70,14 @@ void Apply(Settings& s, std::u16string_view name, std::u16string_view value)
     } else if (EqualsNoCase(name, u"echo")) {
         if (SUCCEEDED(VariantChangeType(&converted, &text, 0, VT_BOOL)))
             s.echo = converted.boolVal != VARIANT_FALSE;
+    } else if (EqualsNoCase(name, u"signal")) {
+        if (SUCCEEDED(VariantChangeType(&converted, &text, 0, VT_I4)))
+            s.signal = converted.lVal;
+    } else if (EqualsNoCase(name, u"registration")) {
+        if (SUCCEEDED(VariantChangeType(&converted, &text, 0, VT_I4)))
+            s.registration = converted.lVal;
+    } else if (EqualsNoCase(name, u"operator")) {
+        s.operatorName = value;
     }
 }
 
@@ -193,6 +203,9 @@ HRESULT LoopbackDevice::Run(IVelmo_Q* queue)
             Sleep(settings_.delay);
         LONG result = settings_.results[turn++ % settings_.results.size()];
         AppendToLog(id, to, body, result);
+        ++handled;
+        if (result == kNoReport)
+            continue;  // taken and never reported, as by a device that then dies
         Bstr status;
         if (settings_.hasStatusText)
             status = Bstr(settings_.statusText);
@@ -203,8 +216,17 @@ HRESULT LoopbackDevice::Run(IVelmo_Q* queue)
         queue->ReportMsgResult(id, 0, result, status.get());
         if (settings_.echo && result == SEND_OK)
             (void)queue->ReportIncomingMsg(0, to.get(), body.get());  // a refused echo is the service's to log
-        ++handled;
     }
+    return S_OK;
+}
+
+HRESULT LoopbackDevice::GetModemState(LONG* signal, LONG* registration, BSTR* operatorName)
+{
+    if (!signal || !registration || !operatorName)
+        return E_POINTER;
+    *signal = settings_.signal;
+    *registration = settings_.registration;
+    *operatorName = settings_.operatorName.empty() ? nullptr : Bstr(settings_.operatorName).Detach();
     return S_OK;
 }
 

@@ -9,10 +9,13 @@
 // information), stopafter (Run returns after that many messages), log (a
 // file each sent message is appended to, one line "id TAB to TAB body TAB
 // result"), echo (true: each sent message comes back as a received one
-// from its recipient).
+// from its recipient), signal, registration and operator (what
+// IVelmoDeviceState tells; 31, 1 and "Loopback" unless given). The result
+// "none" takes a message and never reports it.
 #pragma once
 
 #include "interfaces/VelmoDevice.h"
+#include "interfaces/VelmoDeviceState.h"
 #include "platform/ClassFactory.h"
 #include "platform/ErrorInfo.h"
 
@@ -24,6 +27,9 @@ inline constexpr CLSID CLSID_LoopbackDevice = velmo::MakeGuid("{A12F36AA-5B02-4D
 
 namespace velmo::loopback {
 
+// The result that reports nothing.
+constexpr LONG kNoReport = -0x7FFFFFFF - 1;
+
 struct Settings {
     std::vector<LONG> results{SEND_OK};
     bool hasStatusText = false;
@@ -33,13 +39,16 @@ struct Settings {
     long stopAfter = 0;   // 0: run until stopped
     std::string log;
     bool echo = false;
+    LONG signal = 31;
+    LONG registration = REGISTRATION_HOME;
+    std::u16string operatorName = u"Loopback";
 };
 
 // Reads the parameters out of a device entry element; false when the text
 // is not XML. Values that do not convert leave the setting unchanged.
 bool ParseSettings(std::u16string_view xml, Settings& settings);
 
-class LoopbackDevice final : public ComObject<IVelmoDevice, IPersistXMLParam, ISupportErrorInfo> {
+class LoopbackDevice final : public ComObject<IVelmoDevice, IPersistXMLParam, ISupportErrorInfo, IVelmoDeviceState> {
 public:
     ~LoopbackDevice();
 
@@ -52,6 +61,8 @@ public:
     HRESULT Reserved(void*) override { return E_NOTIMPL; }
 
     HRESULT InterfaceSupportsErrorInfo(REFIID riid) override;
+
+    HRESULT GetModemState(LONG* signal, LONG* registration, BSTR* operatorName) override;
 
 protected:
     void* QueryAlias(REFIID riid) override

@@ -24,16 +24,7 @@ constexpr DispArg kOnIncomingArgs[] = {{u"Message", VT_DISPATCH, ArgDir::In, fal
 constexpr DispMember kMembers[] = {{u"OnIncoming", 1, DISPATCH_METHOD, VT_I4, kOnIncomingArgs}};
 constexpr DispInterface kInterface{u"IScriptHandler", nullptr, IID_IDispatch, u"Script handler", kMembers};
 
-void Warn(const std::string& text)
-{
-    HANDLE log = RegisterEventSourceW(nullptr, u"velmosvc");
-    if (!log)
-        return;
-    std::u16string wide = Utf8ToUtf16(text);
-    LPCWSTR strings[] = {wide.c_str()};
-    (void)ReportEventW(log, EVENTLOG_WARNING_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr);  // nowhere else to report
-    DeregisterEventSource(log);
-}
+void Warn(const std::string& text) { ReportEventText(u"velmosvc", EVENTLOG_WARNING_TYPE, text); }
 
 std::string Read(IVelmo* message, HRESULT (IVelmo::*getter)(BSTR*))
 {

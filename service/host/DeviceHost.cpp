@@ -6,6 +6,7 @@
 #include "platform/Timing.h"
 #include "service/host/ServiceModule.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace velmo::host {
@@ -74,10 +75,12 @@ bool DeviceHost::StartThread()
         ++startCount_;
     else
         startCount_ = 1;
+    bool first = !started_;
     started_ = true;
     lastStart_ = now;
     if (startCount_ > kQuickStarts)
         return false;
+    pause_ = first ? 0 : DesignWait(std::min(kRestartPause << (startCount_ - 1), kRestartPauseCap));
     thread_ = Handle(CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
     return static_cast<bool>(thread_);
 }
@@ -89,10 +92,15 @@ void DeviceHost::StopThread()
         WaitForSingleObject(thread_.get(), INFINITE);
 }
 
-std::vector<GUID> DeviceHost::TakePendingForRestart()
+std::vector<DeviceHost::Pending> DeviceHost::TakePendingForRestart()
 {
     std::lock_guard lock(lock_);
-    std::vector<GUID> ids(pending_.begin(), pending_.end());
+    std::set<GUID, GuidByteLess> queued;
+    for (store::MessageRecord* r : queue_)
+        queued.insert(r->Id);
+    std::vector<Pending> ids;
+    for (const GUID& id : pending_)
+        ids.push_back({id, queued.count(id) == 0});
     for (store::MessageRecord* r : queue_)
         r->Release();
     queue_.clear();
@@ -119,8 +127,8 @@ HRESULT DeviceHost::QueryInterface(REFIID iid, void** out)
     if (!out)
         return E_POINTER;
     *out = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IVelmo_Q) {
-        *out = static_cast<IVelmo_Q*>(this);
+    if (iid == IID_IUnknown || iid == IID_IVelmo_Q || iid == IID_IVelmo_Q2) {
+        *out = static_cast<IVelmo_Q2*>(this);
         AddRef();
         return S_OK;
     }
@@ -176,12 +184,16 @@ HRESULT DeviceHost::ReportMsgResult(GUID msgId, LONG, LONG result, BSTR statusTe
     return S_OK;
 }
 
-HRESULT DeviceHost::ReportIncomingMsg(LONG, BSTR from, BSTR body)
+HRESULT DeviceHost::ReportIncomingMsg(LONG, BSTR from, BSTR body) { return ReportIncomingMsgEx(from, body, nullptr); }
+
+HRESULT DeviceHost::ReportIncomingMsgEx(BSTR from, BSTR body, BSTR statusText)
 {
+    auto copy = [](BSTR s) { return Bstr::Attach(s ? SysAllocStringLen(s, SysStringLen(s)) : nullptr); };
     auto* record = new store::MessageRecord();
     record->Initialise();
-    record->From = Bstr::Attach(from ? SysAllocStringLen(from, SysStringLen(from)) : nullptr);
-    record->Body = Bstr::Attach(body ? SysAllocStringLen(body, SysStringLen(body)) : nullptr);
+    record->From = copy(from);
+    record->Body = copy(body);
+    record->StatusText = copy(statusText);
     record->Status = RECEIVED;
     GetSystemTime(&record->Received);
     HRESULT hr = module_.eventHandlers.StoreIncoming(record);
@@ -189,10 +201,33 @@ HRESULT DeviceHost::ReportIncomingMsg(LONG, BSTR from, BSTR body)
     return hr;
 }
 
+HRESULT DeviceHost::GetModemState(LONG* signal, LONG* registration, BSTR* operatorName)
+{
+    ComPtr<IVelmoDeviceState> state;
+    {
+        std::lock_guard lock(lock_);
+        state = state_;
+    }
+    if (!state)
+        return E_NOTIMPL;
+    return state->GetModemState(signal, registration, operatorName);
+}
+
+void DeviceHost::SetStateSource(IVelmoDevice* device)
+{
+    ComPtr<IVelmoDeviceState> state;
+    if (device && FAILED(device->QueryInterface(IID_IVelmoDeviceState, state.ReceiveVoid())))
+        state = nullptr;  // a device without it tells nothing of its radio
+    std::lock_guard lock(lock_);
+    state_ = std::move(state);
+}
+
 DWORD DeviceHost::ThreadMain(void* self) { return static_cast<DeviceHost*>(self)->DeviceThread(); }
 
 DWORD DeviceHost::DeviceThread()
 {
+    if (pause_ && WaitForSingleObject(stop_.get(), pause_) == WAIT_OBJECT_0)
+        return 0;  // stopped during the pause: no device to create
     (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // bookkeeping only; cannot fail here
     HRESULT last = S_OK;
     std::string name = Utf16ToUtf8(name_);
@@ -213,11 +248,13 @@ DWORD DeviceHost::DeviceThread()
                 if (FAILED(last)) {
                     module_.LogCallFailure(EVENTLOG_ERROR_TYPE, last, device.get(), "%s::Open", name.c_str());
                 } else {
+                    SetStateSource(device.get());
                     AddRef();
                     last = device->Run(this);
                     if (FAILED(last))
                         module_.LogCallFailure(EVENTLOG_ERROR_TYPE, last, device.get(), "%s::Run", name.c_str());
                     Release();
+                    SetStateSource(nullptr);
                     (void)device->Close();  // its result is not looked at
                 }
             }

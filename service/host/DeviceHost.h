@@ -9,9 +9,16 @@
 // the pending set, and is never held across a wait or a call into the
 // dispatcher. Start count, last start and the thread handle belong to the
 // supervising thread.
+//
+// Every start but the device's first waits before it creates the device:
+// 1 s, then 2, 4, 8 and 16 s for the further starts of one run of quick
+// starts (kRestartPause doubled, at most kRestartPauseCap), so a modem that
+// is away for a few seconds does not use up the restarts at once. The
+// pause ends early when the host is stopped.
 #pragma once
 
 #include "interfaces/VelmoDevice.h"
+#include "interfaces/VelmoDeviceState.h"
 #include "platform/Guid.h"
 #include "service/store/MessageRecord.h"
 
@@ -28,10 +35,18 @@ namespace velmo::host {
 
 class ServiceModule;
 
-class DeviceHost final : public IVelmo_Q {
+class DeviceHost final : public IVelmo_Q2 {
 public:
     static constexpr LONG kQueueLimit = 16384;
     static constexpr int kQuickStarts = 5;
+    static constexpr DWORD kRestartPause = 1000;
+    static constexpr DWORD kRestartPauseCap = 16000;
+
+    // One message the host held when its device ended.
+    struct Pending {
+        GUID id;
+        bool handedOut;  // WaitForMsg gave it to the device (else it was still queued)
+    };
 
     DeviceHost(ServiceModule& module, LONG id, std::u16string name, const CLSID& clsid, std::u16string params);
     ~DeviceHost();
@@ -53,9 +68,10 @@ public:
     bool StartThread();
     // Signals the stop event and waits, without a time limit, for the thread.
     void StopThread();
-    // Empties queue and pending set for a restart and gives the pending ids
-    // in ascending byte order; the semaphore is replaced by a fresh one.
-    std::vector<GUID> TakePendingForRestart();
+    // Empties queue and pending set for a restart and gives the pending
+    // messages in ascending byte order of their ids; the semaphore is
+    // replaced by a fresh one.
+    std::vector<Pending> TakePendingForRestart();
     std::size_t PendingCount();
     std::size_t QueuedCount();
 
@@ -66,6 +82,12 @@ public:
     HRESULT WaitForMsg(HANDLE hEvent, LONG* reason, GUID* msgId, BSTR* to, BSTR* body) override;
     HRESULT ReportMsgResult(GUID msgId, LONG reserved, LONG result, BSTR statusText) override;
     HRESULT ReportIncomingMsg(LONG reserved, BSTR from, BSTR body) override;
+    // IVelmo_Q2
+    HRESULT ReportIncomingMsgEx(BSTR from, BSTR body, BSTR statusText) override;
+
+    // The running device's IVelmoDeviceState answer; E_NOTIMPL while no
+    // device runs or when the device offers none.
+    HRESULT GetModemState(LONG* signal, LONG* registration, BSTR* operatorName);
 
     // The clock of the restart rule, in milliseconds; tests replace it.
     static void SetClock(std::function<std::int64_t()> clock);
@@ -73,6 +95,8 @@ public:
 private:
     static DWORD ThreadMain(void* self);
     DWORD DeviceThread();
+    // Keeps the running device's IVelmoDeviceState (null: none).
+    void SetStateSource(IVelmoDevice* device);
 
     ServiceModule& module_;
     const LONG id_;
@@ -86,11 +110,13 @@ private:
     LONG queueCount_ = 0;
     Handle semaphore_;
     std::set<GUID, GuidByteLess> pending_;
+    ComPtr<IVelmoDeviceState> state_;  // the running device's, under the lock
 
     Handle thread_;
     int startCount_ = 0;
     std::int64_t lastStart_ = 0;
     bool started_ = false;
+    DWORD pause_ = 0;  // before the next thread creates its device
     std::atomic<LONG> refs_{0};
 };
 

@@ -12,8 +12,6 @@ namespace velmo::host {
 
 namespace {
 
-constexpr std::size_t kEventChars = 2047;
-
 std::string FormatV(const char* format, va_list args)
 {
     va_list copy;
@@ -25,20 +23,6 @@ std::string FormatV(const char* format, va_list args)
     std::vector<char> buffer(static_cast<std::size_t>(n) + 1);
     std::vsnprintf(buffer.data(), buffer.size(), format, args);
     return std::string(buffer.data(), static_cast<std::size_t>(n));
-}
-
-void Report(const std::u16string& source, WORD type, const std::string& utf8)
-{
-    std::u16string text = Utf8ToUtf16(utf8);
-    if (text.size() > kEventChars)
-        text.resize(kEventChars);
-    HANDLE log = RegisterEventSourceW(nullptr, source.c_str());
-    if (!log)
-        return;
-    LPCWSTR strings[] = {text.c_str()};
-    // A lost event cannot be reported anywhere else.
-    (void)ReportEventW(log, type, 0, 1, nullptr, 1, 0, strings, nullptr);
-    DeregisterEventSource(log);
 }
 
 } // namespace
@@ -57,7 +41,7 @@ void ServiceModule::LogEvent(WORD type, const char* format, ...)
     va_start(args, format);
     std::string text = FormatV(format, args);
     va_end(args);
-    Report(serviceName, type, text);
+    ReportEventText(serviceName, type, text);
 }
 
 void ServiceModule::LogCallFailure(WORD type, HRESULT hr, IUnknown* object, const char* format, ...)

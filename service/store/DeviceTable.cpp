@@ -15,7 +15,8 @@ namespace velmo::store {
 
 namespace {
 constexpr DWORD kPickupStopWait = 10000;
-}
+constexpr char16_t kEndedBeforeReport[] = u"\r\nThe device ended before it reported the message";
+} // namespace
 
 HRESULT Dispatcher::AddDevice(LONG id, std::u16string name, const CLSID& clsid, std::u16string params)
 {
@@ -98,7 +99,7 @@ bool Dispatcher::RestartDevice(LONG id)
     }
     std::string name = Utf16ToUtf8(host->Name());
     module_.LogEvent(EVENTLOG_WARNING_TYPE, "Device [%s] has terminated unexpectedly. Attempting restart", name.c_str());
-    std::vector<GUID> pending = host->TakePendingForRestart();
+    std::vector<host::DeviceHost::Pending> pending = host->TakePendingForRestart();
     // The dead device will never report these; each is counted afresh when
     // it is dispatched again.
     for (std::size_t i = 0; i < pending.size(); ++i)
@@ -111,13 +112,18 @@ bool Dispatcher::RestartDevice(LONG id)
                          name.c_str(), host::DeviceHost::kQuickStarts);
         RemoveDevice(id);
     }
-    for (const GUID& msgId : pending) {
-        std::u16string file = MessageFileName(msgId);
+    for (const host::DeviceHost::Pending& message : pending) {
+        std::u16string file = MessageFileName(message.id);
         std::u16string path = Folder(kOutFolder) + file;
         MessageRecord* record = LoadOrQuarantine(path, file);
         if (!record)
             continue;
-        HRESULT hr = Dispatch(record);
+        HRESULT hr = S_OK;
+        if (message.handedOut) {
+            hr = Settle(record, path, file, SEND_RETRY, kEndedBeforeReport);
+        } else {
+            hr = Dispatch(record);
+        }
         record->Release();
         if (FAILED(hr))
             break;  // the rest wait in out/ for the next start

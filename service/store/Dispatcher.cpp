@@ -124,16 +124,21 @@ void Dispatcher::CompleteMessage(LONG, const GUID& id, LONG result, BSTR statusT
     MessageRecord* record = LoadOrQuarantine(path, name);
     if (!record)
         return;
-    if (statusText)
-        Append(record->StatusText, std::u16string_view(statusText, SysStringLen(statusText)));
+    std::u16string_view note = statusText ? std::u16string_view(statusText, SysStringLen(statusText)) : std::u16string_view();
+    (void)Settle(record, path, name, result, note);  // a message not handed on waits in out/ for the next start
+    record->Release();
+}
 
+HRESULT Dispatcher::Settle(MessageRecord* record, const std::u16string& path, const std::u16string& name, LONG result,
+                          std::u16string_view statusText)
+{
+    if (!statusText.empty())
+        Append(record->StatusText, statusText);
     if (result == SEND_RETRY && (retryMax <= 0 || record->RetryCount <= retryMax)) {
         record->Status = QUEUED;
         ++record->RetryCount;
         (void)record->SaveToFile(path);  // the older copy in out/ serves as well
-        (void)Dispatch(record);          // not handed out: it waits in out/ for the next start
-        record->Release();
-        return;
+        return Dispatch(record);
     }
 
     GetSystemTime(&record->Completed);
@@ -151,15 +156,14 @@ void Dispatcher::CompleteMessage(LONG, const GUID& id, LONG result, BSTR statusT
         // The queue copy stays: the message is dispatched again at the next
         // start rather than lost.
         module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed saving velmo file: [%s]", Utf16ToUtf8(finished).c_str());
-        record->Release();
-        return;
+        return S_OK;
     }
     for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
         if (DeleteFileW(path.c_str()) || GetLastError() == static_cast<DWORD>(ERROR_FILE_NOT_FOUND))
             break;
         Sleep(DesignWait(kDeletePause));
     }
-    record->Release();
+    return S_OK;
 }
 
 } // namespace velmo::store

@@ -52,7 +52,9 @@ public:
     // whose thread has ended.
     LONG WaitForDevices(HANDLE stopEvent);
     // Restarts an ended device under the restart rule and re-dispatches its
-    // pending messages; true when the device runs again.
+    // pending messages; those the device had been handed count as a retry,
+    // so the retry maximum bounds a message that a device keeps dying on.
+    // True when the device runs again.
     bool RestartDevice(LONG id);
     void ClearDevices();
     std::size_t DeviceCount();
@@ -99,6 +101,14 @@ private:
     // the file to bad/ (when it exists).
     MessageRecord* LoadOrQuarantine(const std::u16string& path, const std::u16string& name);
     void RemoveDevice(LONG id);
+    // The end of one attempt at sending a message loaded from path, with
+    // statusText appended to its status text: a retry within the retry
+    // maximum is saved with one more retry and dispatched again (that
+    // Dispatch's result), anything else is finished into out/sent/ or
+    // out/failed/ (S_OK; a finished copy that cannot be saved leaves the
+    // queue copy for the next start).
+    HRESULT Settle(MessageRecord* record, const std::u16string& path, const std::u16string& name, LONG result,
+                   std::u16string_view statusText);
     void RecoverClaims(const std::u16string& pickup);
 
     host::ServiceModule& module_;

@@ -4,6 +4,7 @@
 #include "gsm/ModemSimHarness.h"
 #include "platform/ErrorInfo.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 
@@ -71,9 +72,17 @@ public:
     }
     HRESULT ReportIncomingMsg(LONG, BSTR from, BSTR body) override
     {
+        if (failStores > 0) {
+            --failStores;
+            ++refused;
+            return E_FAIL;
+        }
         incoming.push_back({from ? from : u"", body ? body : u""});
         return S_OK;
     }
+
+    int failStores = 0;  // this many stores fail first (a full disk)
+    int refused = 0;
 
     std::vector<Report> reports;
     std::vector<Incoming> incoming;
@@ -81,7 +90,7 @@ public:
 private:
     bool Done() const
     {
-        return outgoing_.empty() && reports.size() >= wantReports_ && incoming.size() >= wantIncoming_;
+        return outgoing_.empty() && reports.size() >= wantReports_ && incoming.size() + refused >= wantIncoming_;
     }
     struct Out {
         GUID id;
@@ -110,6 +119,7 @@ struct Link {
     static AtSettings DefaultSettings()
     {
         AtSettings s;
+        s.Name = "Modem";
         s.Pin = "1234";
         s.SMSCentral = "+491710760000";
         return s;
@@ -178,8 +188,16 @@ INSTANTIATE_TEST_SUITE_P(
         InitCase{"SimPin", {"--pin-state=pin", "--pin=4321"}, "4321", "1,2", true, "",
                  {"AT+CPIN?", "AT+CPIN=\"4321\"", "AT+CSMS=0"}, {}},
         InitCase{"WrongPin", {"--pin-state=pin", "--pin=4321"}, "1111", "1,2", false,
-                 "Unexpected response [+CME ERROR: 16\r\n] to command AT+CPIN=\"1111\"", {"AT+CPIN=\"1111\""},
-                 {"AT+CSMS=0"}},
+                 "The SIM refused the PIN: response [+CME ERROR: 16\r\n] to command AT+CPIN=\"****\". It is not sent "
+                 "again until the Pin parameter changes",
+                 {"AT+CPIN=\"1111\""}, {"AT+CSMS=0"}},
+        InitCase{"PinAskedButNoneSet", {"--pin-state=pin"}, "", "1,2", false,
+                 "The SIM asks for its PIN and the device has no Pin parameter: no PIN is sent", {"AT+CPIN?"}, {"AT+CPIN=\"\""}},
+        InitCase{"SimBusyForAWhile", {"--sim-busy=100"}, "1234", "1,2", true, "", kFullSequence, {}},
+        InitCase{"NulsBeforeReplies", {"--nul=on"}, "1234", "1,2", true, "", kFullSequence, {}},
+        InitCase{"ReplyLinesApart", {"--gap=50"}, "1234", "1,2", true, "", kFullSequence, {}},
+        InitCase{"UnsolicitedWhileOpening", {"--urc-every=3", "--urc=+CREG: 1|+CSQ: 17,99|@5000|+CIEV: 2,3|RING"}, "1234",
+                 "1,2", true, "", kFullSequence, {}},
         InitCase{"SimPuk", {"--pin-state=puk"}, "1234", "1,2", false,
                  "Unexpected response [+CPIN: SIM PUK\r\nOK\r\n] to command AT+CPIN?", {"AT+CPIN?"},
                  {"AT+CPIN=\"1234\""}},
@@ -285,19 +303,49 @@ TEST(SendPath, ShortNumberFailsWithoutTouchingThePort)
         EXPECT_EQ(line.rfind("< AT+CMGS", 0), std::string::npos);
 }
 
-TEST(SendPath, SilenceAfterThePduEndsRun)
+struct EndCase {
+    const char* name;
+    std::vector<std::string> options;
+    std::vector<LONG> results;
+    std::string firstStatus;  // of the first report
+    int submitted;            // PDUs the modem took
+};
+
+void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
+
+class EverySendEnds : public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(EverySendEnds, WithAReportAndTheDeviceStillRunning)
 {
-    ModemSim sim({"--cmgs=silent"});
+    const EndCase& c = GetParam();
+    ModemSim sim(c.options);
     Link link(sim);
     ASSERT_TRUE(link.ok);
-    ASSERT_EQ(link.modem.InitModem(), S_OK);
+    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
     FakeQueue queue;
-    queue.Add(u"+4917", u"hello");
-    queue.StopAfter(1, 0);
-    EXPECT_EQ(link.modem.RunLoop(&queue), DISP_E_EXCEPTION);
-    EXPECT_EQ(ErrorText(), "Unexpected response [timedout reading comport] to tpdu [" + EncodeSubmitPdu("+4917", "hello", 0) + "]");
-    EXPECT_TRUE(queue.reports.empty());
+    queue.Add(u"+4917", u"first");
+    queue.Add(u"+4917", u"second");
+    queue.StopAfter(2, 0);
+    EXPECT_EQ(link.modem.RunLoop(&queue), S_OK) << ErrorText();
+    ASSERT_EQ(queue.reports.size(), 2u);
+    std::vector<LONG> results{queue.reports[0].result, queue.reports[1].result};
+    EXPECT_EQ(results, c.results);
+    EXPECT_EQ(velmo::Utf16ToUtf8(queue.reports[0].status), c.firstStatus);
+    EXPECT_EQ(sim.Count("SUBMIT +4917 first") + sim.Count("SUBMIT +4917 second"), c.submitted);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Modems, EverySendEnds,
+    ::testing::Values(
+        EndCase{"SilentAfterThePdu", {"--cmgs=silent,ok"}, {SEND_RETRY, SEND_OK}, "No answer from the modem within 60 s after the PDU", 2},
+        EndCase{"NoPrompt", {"--cmgs=noprompt,ok"}, {SEND_RETRY, SEND_OK},
+                "No prompt from the modem within 15 s after AT+CMGS; the message was cancelled with ESC", 1},
+        EndCase{"LatePromptThatDropsEarlyBytes", {"--prompt-delay=50"}, {SEND_OK, SEND_OK}, "", 2},
+        EndCase{"UnsolicitedBeforeThePrompt", {"--before-prompt=+CIEV: 2,3"}, {SEND_OK, SEND_OK}, "", 2},
+        EndCase{"UnsolicitedFlood", {"--urc-every=2", "--urc=+CREG: 1|+CSQ: 17,99|@5000|+CIEV: 2,3|+CMTI: \"SM\",9"},
+                {SEND_OK, SEND_OK}, "", 2},
+        EndCase{"ReplyLinesApart", {"--gap=40"}, {SEND_OK, SEND_OK}, "", 2},
+        EndCase{"NulsBeforeReplies", {"--nul=on"}, {SEND_OK, SEND_OK}, "", 2}));
 
 TEST(SendPath, UnsolicitedLinesNeverReachTheResponses)
 {
@@ -314,21 +362,110 @@ TEST(SendPath, UnsolicitedLinesNeverReachTheResponses)
     EXPECT_EQ(queue.reports[0].result, SEND_OK);
 }
 
-TEST(SendPath, ResponseSplitOverTwoDeliveriesTakesTwoReads)
+TEST(Transact, RepliesPairWithTheirCommandsWhateverComesBetween)
+{
+    ModemSim sim({"--gap=30"});
+    Link link(sim);
+    ASSERT_TRUE(link.ok);
+    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    sim.Send("raw \\r\\n+CREG: 5\\r\\nOK\\r\\n");  // registration and a stray OK, while no command waits
+    ASSERT_TRUE(WaitUntil([&] { return link.modem.StrayCount() == 1; }));
+    AtModem::Result csq = link.modem.Transact("AT+CSQ\r", {{"+CSQ:"}}, 2000);
+    ASSERT_EQ(csq.status, AtModem::Status::Answered);
+    EXPECT_EQ(csq.reply.text, "+CSQ: 20,99\r\nOK\r\n");
+    AtModem::Result cpms = link.modem.Transact("AT+CPMS?\r", {{"+CPMS:"}}, 2000);
+    EXPECT_EQ(cpms.reply.text, "+CPMS: \"SM\",0,30,\"SM\",0,30,\"SM\",0,30\r\nOK\r\n");
+    EXPECT_EQ(link.modem.State().registration, 5);
+    EXPECT_EQ(link.modem.StrayCount(), 1u);
+    sim.Send("hang 300");
+    ASSERT_TRUE(WaitUntil([&] { return sim.Count("HANG 300") == 1; }));
+    AtModem::Result none = link.modem.Transact("AT+CGMI\r", {{"Norvane"}}, 1);
+    EXPECT_EQ(none.status, AtModem::Status::TimedOut);
+    EXPECT_EQ(none.Text(), "timedout reading comport");
+}
+
+TEST(ModemState, ReadAtOpenAndFollowedFromUnsolicitedLines)
 {
     ModemSim sim({});
     Link link(sim);
     ASSERT_TRUE(link.ok);
-    ASSERT_EQ(link.modem.InitModem(), S_OK);
-    sim.Send("raw \\r\\n+CSQ: 20,99\\r\\n");
-    std::string first, second;
-    ASSERT_TRUE(link.modem.ReadResponse(first, 2000));
-    EXPECT_EQ(first, "+CSQ: 20,99\r\n");
-    sim.Send("raw \\r\\nOK\\r\\n");
-    ASSERT_TRUE(link.modem.ReadResponse(second, 2000));
-    EXPECT_EQ(second, "OK\r\n");
-    EXPECT_FALSE(link.modem.ReadResponse(second, 50));
-    EXPECT_EQ(second, "timedout reading comport");
+    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    ModemState state = link.modem.State();
+    EXPECT_EQ(state.signal, 20);
+    EXPECT_EQ(state.registration, 1);
+    EXPECT_EQ(state.operatorName, "Norvane Mobile");
+    sim.Send("raw \\r\\n+CREG: 5,\"00C3\",\"B6B9\"\\r\\n^RSSI: 9\\r\\n");
+    EXPECT_TRUE(WaitUntil([&] { return link.modem.State().registration == 5 && link.modem.State().signal == 9; }));
+}
+
+TEST(ModemGone, ALinePulledOutEndsRunAtOnce)
+{
+    ModemSim sim({});
+    Link link(sim);
+    ASSERT_TRUE(link.ok);
+    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    sim.Send("replug 3000");
+    FakeQueue queue;
+    queue.StopAfter(0, 1);  // waits for the device's event
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(link.modem.RunLoop(&queue), DISP_E_EXCEPTION);
+    EXPECT_EQ(ErrorText(), "The modem's line has closed: the port failed or the modem went away");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST(ModemGone, ASilentModemIsNoticedWhileIdle)
+{
+    ModemSim sim({});
+    Link link(sim);
+    ASSERT_TRUE(link.ok);
+    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    sim.Send("hang 3000");
+    FakeQueue queue;
+    queue.StopAfter(0, 1);
+    EXPECT_EQ(link.modem.RunLoop(&queue), DISP_E_EXCEPTION);
+    EXPECT_EQ(ErrorText(), "The modem does not answer: no reply to AT+CSQ within 60 s");
+}
+
+TEST(Pin, ARefusedPinIsNeverSentAgainUntilItChanges)
+{
+    ModemSim sim({"--pin-state=pin", "--pin=4321"});
+    AtSettings wrong = Link::DefaultSettings();
+    wrong.Pin = "1111";
+    for (int run = 0; run < 3; ++run) {
+        Link link(sim, wrong);
+        ASSERT_TRUE(link.ok);
+        EXPECT_EQ(link.modem.InitModem(), DISP_E_EXCEPTION);
+        std::string error = ErrorText();
+        EXPECT_EQ(error.find("1111"), std::string::npos) << error;
+        if (run > 0) {
+            EXPECT_EQ(error, "The SIM refused the PIN of the Pin parameter before: it is not sent again until the Pin "
+                             "parameter changes (a SIM locks itself after three wrong PINs)");
+        }
+        link.port.ClosePort();
+    }
+    EXPECT_EQ(sim.Count("< AT+CPIN=\"1111\""), 1);
+    AtSettings right = Link::DefaultSettings();
+    right.Pin = "4321";
+    Link link(sim, right);
+    ASSERT_TRUE(link.ok);
+    EXPECT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    EXPECT_EQ(sim.Count("< AT+CPIN=\"4321\""), 1);
+}
+
+TEST(Pin, TheDumpMasksThePin)
+{
+    ModemSim sim({"--pin-state=pin", "--pin=4321"});
+    AtSettings settings = Link::DefaultSettings();
+    settings.Pin = "4321";
+    Link link(sim, settings);
+    ASSERT_TRUE(link.ok);
+    std::string dump = sim.rootPath() + "/dump";
+    link.port.SetDumpPath(dump);
+    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    std::ifstream in(dump);
+    std::string text(std::istreambuf_iterator<char>(in), {});
+    EXPECT_NE(text.find("AT+CPIN=\"****\"\r"), std::string::npos);
+    EXPECT_EQ(text.find("4321"), std::string::npos);
 }
 
 struct InboundCase {
@@ -366,6 +503,50 @@ INSTANTIATE_TEST_SUITE_P(Deliveries, Inbound,
                          ::testing::Values(InboundCase{"StoredAndAnnounced", "cmti", true},
                                            InboundCase{"DeliveredDirectly", "cmt", false},
                                            InboundCase{"AsCnmiSays", "cnmi", false}));
+
+TEST(StoredMessages, ThoseOnTheSimAtStartAreTakenAndDeletedOnceStored)
+{
+    ModemSim sim({});
+    sim.Send("store +4915112345678 stored while the service was down");
+    sim.Send("store-pdu XYZ");
+    Link link(sim);
+    ASSERT_TRUE(link.ok);
+    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    FakeQueue queue;
+    queue.StopAfter(0, 2);
+    ASSERT_EQ(link.modem.RunLoop(&queue), S_OK) << ErrorText();
+    ASSERT_EQ(queue.incoming.size(), 2u);
+    EXPECT_EQ(queue.incoming[0].from, u"+4915112345678");
+    EXPECT_EQ(queue.incoming[0].body, u"stored while the service was down");
+    EXPECT_EQ(queue.incoming[1].from, u"");     // a PDU that does not decode is kept as it came
+    EXPECT_EQ(queue.incoming[1].body, u"XYZ");
+    EXPECT_EQ(sim.Count("< AT+CMGL=4"), 1);
+    EXPECT_EQ(sim.Count("< AT+CMGD=1"), 1);
+    EXPECT_EQ(sim.Count("< AT+CMGD=2"), 1);
+}
+
+TEST(StoredMessages, AMessageTheServiceCannotStoreStaysOnTheSim)
+{
+    ModemSim sim({"--delivery=cmti"});
+    Link link(sim);
+    ASSERT_TRUE(link.ok);
+    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    sim.Send("deliver +4915112345678 disk full");
+    ASSERT_TRUE(WaitUntil([&] { return sim.Count("DELIVER +4915112345678 disk full") == 1; }));
+    FakeQueue queue;
+    queue.failStores = 1;
+    queue.StopAfter(0, 1);
+    ASSERT_EQ(link.modem.RunLoop(&queue), S_OK) << ErrorText();
+    EXPECT_EQ(queue.refused, 1);
+    EXPECT_EQ(sim.Count("< AT+CMGD=1"), 0);
+    // The next run finds it on the SIM and stores it.
+    FakeQueue again;
+    again.StopAfter(0, 1);
+    ASSERT_EQ(link.modem.RunLoop(&again), S_OK) << ErrorText();
+    ASSERT_EQ(again.incoming.size(), 1u);
+    EXPECT_EQ(again.incoming[0].body, u"disk full");
+    EXPECT_EQ(sim.Count("< AT+CMGD=1"), 1);
+}
 
 // A modem client that nobody here wrote drives the simulator.
 TEST(ForeignClient, GammuSendsOneMessage)

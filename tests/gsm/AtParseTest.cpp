@@ -7,57 +7,6 @@ using namespace velmo::gsm;
 
 namespace {
 
-struct SortCase {
-    const char* name;
-    std::string delivery;
-    std::string response;
-    std::vector<std::pair<InboundNote::Kind, std::string>> notes;
-};
-
-void PrintTo(const SortCase& c, std::ostream* os) { *os << c.name; }
-
-class Sorting : public ::testing::TestWithParam<SortCase> {};
-
-TEST_P(Sorting, LinesGoToTheResponseOrTheInboundList)
-{
-    const SortCase& c = GetParam();
-    SortedDelivery sorted = SortDelivery(c.delivery);
-    EXPECT_EQ(sorted.response, c.response);
-    std::vector<std::pair<InboundNote::Kind, std::string>> notes;
-    for (auto& n : sorted.notes)
-        notes.emplace_back(n.kind, n.value);
-    EXPECT_EQ(notes, c.notes);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Deliveries, Sorting,
-    ::testing::Values(
-        SortCase{"PinReady", "\r\n+CPIN: READY\r\n\r\nOK\r\n", "+CPIN: READY\r\nOK\r\n", {}},
-        SortCase{"StoredIndex", "\r\n+CMTI: \"SM\",3\r\n", "", {{InboundNote::StoredIndex, "3"}}},
-        SortCase{"StoredIndexWithoutIndex", "\r\n+CMTI: \"SM\"\r\n", "", {}},
-        SortCase{"DirectPduTakesTheNextLine", "\r\n+CMT: ,24\r\n0791AB\r\nOK\r\n", "OK\r\n",
-                 {{InboundNote::DirectPdu, "0791AB"}}},
-        SortCase{"DirectPduHeaderAtTheEnd", "\r\n+CMT: ,24\r\n", "", {}},
-        SortCase{"PduLineAloneIsOrdinary", "0791AB\r\n", "0791AB\r\n", {}},
-        SortCase{"UnsolicitedLinesDropped", "RING\r\n+CRING: VOICE\r\nNO CARRIER\r\n> \r\n", "", {}},
-        SortCase{"CrinPrefixOfFiveCounts", "+CRINX\r\n", "", {}},
-        SortCase{"StatusReportDropsOnlyItself", "+CDS: 6,1\r\n0791AA\r\nOK\r\n", "0791AA\r\nOK\r\n", {}},
-        SortCase{"PromptThenAnswer", "\r\n> \r\n+CMGS: 5\r\n\r\nOK\r\n", "+CMGS: 5\r\nOK\r\n", {}},
-        SortCase{"LowerCaseStillClassified", "+cmti: \"ME\",12\r\nring\r\n", "", {{InboundNote::StoredIndex, "12"}}},
-        SortCase{"OnlyLineBreaks", "\r\n\r\n\n\r", "", {}}));
-
-TEST(Echo, EchoedAndPlainOkAcceptedAndTheRestRefused)
-{
-    EXPECT_TRUE(EchoAccepted("ATE0\r\r\nOK\r\n"));
-    EXPECT_TRUE(EchoAccepted("ATE0\r\r\nO"));
-    EXPECT_TRUE(EchoAccepted("\r\nOK\r\n"));
-    EXPECT_TRUE(EchoAccepted("ate0\r\r\nok"));
-    EXPECT_FALSE(EchoAccepted(""));
-    EXPECT_FALSE(EchoAccepted("ATE0\r\r\n"));
-    EXPECT_FALSE(EchoAccepted("\r\nERROR\r\n"));
-    EXPECT_FALSE(EchoAccepted("OK\r\n"));
-}
-
 struct SendCase {
     const char* response;
     bool expected;
@@ -98,6 +47,63 @@ TEST(Cmgr, SecondLineIsThePdu)
     EXPECT_EQ(PduOfCmgr("+CMGR: 0,,24\r\n"), "");
     EXPECT_EQ(PduOfCmgr("+CMS ERROR: 321\r\n"), "");
     EXPECT_EQ(PduOfCmgr("timedout reading comport"), "");
+}
+
+TEST(Cmti, IndexIsTheSecondField)
+{
+    EXPECT_EQ(StoredIndexOfCmti("+CMTI: \"SM\",3"), "3");
+    EXPECT_EQ(StoredIndexOfCmti("+cmti: \"ME\",12"), "12");
+    EXPECT_EQ(StoredIndexOfCmti("+CMTI: \"SM\""), std::nullopt);
+    EXPECT_EQ(StoredIndexOfCmti("+CMT: ,24"), std::nullopt);
+}
+
+TEST(ErrorCodes, NumberAfterTheColon)
+{
+    EXPECT_EQ(ErrorCode("+CME ERROR: 14\r\n"), 14);
+    EXPECT_EQ(ErrorCode("+CMS ERROR: 321\r\n"), 321);
+    EXPECT_EQ(ErrorCode("+CMS ERROR:\r\n"), -1);
+    EXPECT_EQ(ErrorCode("+CME ERROR: SIM busy\r\n"), -1);
+    EXPECT_EQ(ErrorCode("ERROR\r\n"), -1);
+    EXPECT_EQ(ErrorCode("+CMS ERROR: 99999999999\r\n"), -1);
+}
+
+TEST(Listing, MessagesWithTheirPdusAndStatus)
+{
+    std::vector<ListedMessage> listed =
+        ParseCmgl("+CMGL: 1,0,,24\r\n07AA\r\n+CMGL: 4,3,,9\r\n07BB\r\n+CMGL: 7,1,,24\r\n+CMGL: ,1\r\nOK\r\n");
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_EQ(listed[0].index, "1");
+    EXPECT_EQ(listed[0].status, 0);
+    EXPECT_EQ(listed[0].pdu, "07AA");
+    EXPECT_EQ(listed[1].status, 3);
+    EXPECT_EQ(listed[2].index, "7");
+    EXPECT_EQ(listed[2].pdu, "");  // no PDU line before the next entry
+    EXPECT_TRUE(ParseCmgl("OK\r\n").empty());
+    EXPECT_TRUE(ParseCmgl("timedout reading comport").empty());
+}
+
+struct StateCase {
+    const char* line;
+    bool solicited;
+    int value;
+};
+
+TEST(RadioState, SignalRegistrationAndOperator)
+{
+    EXPECT_EQ(ParseSignal("+CSQ: 17,99"), 17);
+    EXPECT_EQ(ParseSignal("+CSQ: 99,99"), 99);
+    EXPECT_EQ(ParseSignal("+CSQ: 40,0"), 99);
+    EXPECT_EQ(ParseSignal("^RSSI: 14"), 14);
+    EXPECT_EQ(ParseSignal("+CSQ:"), 99);
+    for (const StateCase& c : {StateCase{"+CREG: 0,1", true, 1}, StateCase{"+CREG: 2,5,\"00C3\",\"B6B9\"", true, 5},
+                               StateCase{"+CREG: 1", false, 1}, StateCase{"+CREG: 1,\"00C3\",\"B6B9\",7", false, 1},
+                               StateCase{"+CGREG: 3", false, 3}, StateCase{"+CREG: 1", true, 1},
+                               StateCase{"+CREG:", false, -1}, StateCase{"+CREG: x,y", true, -1}})
+        EXPECT_EQ(ParseRegistration(c.line, c.solicited), c.value) << c.line;
+    EXPECT_EQ(ParseOperator("+COPS: 0,0,\"Telekom.de, LTE\",7\r\nOK\r\n"), "Telekom.de, LTE");
+    EXPECT_EQ(ParseOperator("+COPS: 0,2,\"26201\"\r\nOK\r\n"), "26201");
+    EXPECT_EQ(ParseOperator("+COPS: 0\r\nOK\r\n"), "");
+    EXPECT_EQ(ParseOperator("ERROR\r\n"), "");
 }
 
 TEST(BeginsWith, ComparesWithoutCaseOverTheGivenLength)

@@ -47,6 +47,29 @@ TEST(DeliverPdu, Examples)
     }
 }
 
+TEST(DeliverPdu, WellFormedOnlyWhenEveryAnnouncedFieldIsThere)
+{
+    EXPECT_TRUE(DeliverPduWellFormed(kExample, 0));
+    EXPECT_TRUE(DeliverPduWellFormed(kExample.substr(14), 1));
+    EXPECT_FALSE(DeliverPduWellFormed(kExample.substr(14), 0));  // its first octet read as a service-centre length
+    for (std::size_t cut = 0; cut < kExample.size(); ++cut)
+        EXPECT_FALSE(DeliverPduWellFormed(kExample.substr(0, cut), 0)) << cut;
+    EXPECT_TRUE(DeliverPduWellFormed("00" + kExample.substr(14), 0));  // an empty service-centre part
+    std::string lower = kExample;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(DeliverPduWellFormed(lower, 0));
+    EXPECT_FALSE(DeliverPduWellFormed("07FF", 0));
+    EXPECT_FALSE(DeliverPduWellFormed(kExample.substr(0, 20) + "ZZ" + kExample.substr(22), 0));
+    std::string submit = kExample;
+    submit[15] = '5';  // first octet 05: message type 1, an SMS-SUBMIT
+    EXPECT_FALSE(DeliverPduWellFormed(submit, 0));
+    // Eight-bit data counts its length in octets: 3 announced, 3 there, then 4 announced.
+    std::string eightBit = "04" "0B9194711234567F" "00" "04" "20301291450040" "03" "414243";
+    EXPECT_TRUE(DeliverPduWellFormed(eightBit, 1));
+    EXPECT_FALSE(DeliverPduWellFormed(eightBit.substr(0, eightBit.size() - 8) + "04414243", 1));
+}
+
 TEST(DeliverPdu, EmptyIsFalseAndClearsOutputs)
 {
     std::string sender = "old", text = "old";

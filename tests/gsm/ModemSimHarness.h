@@ -1,10 +1,12 @@
 // modemsim for tests: started as a child with its behaviour options, its
-// tty registered as COM<n> under a temporary system root, its transcript
-// and control FIFO in that root.
+// tty linked in a temporary system root and that link registered as COM<n>
+// (so a replugged line is found again), its transcript and control FIFO in
+// that root.
 #pragma once
 
 #include "platform/Registry.h"
 #include "platform/TempRoot.h"
+#include "platform/WaitUntil.h"
 #include "platform/Text.h"
 
 #include <chrono>
@@ -24,6 +26,8 @@ public:
     {
         transcript_ = root_.path() + "/transcript";
         control_ = root_.path() + "/control";
+        link_ = root_.path() + "/tty";
+        options.push_back("--link=" + link_);
         options.push_back("--transcript=" + transcript_);
         options.push_back("--control=" + control_);
         int out[2];
@@ -48,7 +52,7 @@ public:
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo\\Ports", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                         key.Receive(), nullptr);
         std::u16string name = u"COM" + velmo::Utf8ToUtf16(std::to_string(com));
-        std::u16string data = velmo::Utf8ToUtf16(tty_);
+        std::u16string data = velmo::Utf8ToUtf16(link_);
         RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                        static_cast<DWORD>((data.size() + 1) * 2));
     }
@@ -87,5 +91,5 @@ private:
     TempRoot root_;
     unsigned com_;
     pid_t pid_ = -1;
-    std::string tty_, transcript_, control_;
+    std::string tty_, link_, transcript_, control_;
 };

@@ -48,30 +48,30 @@ TEST_P(Load, FillsTheParametersAsTheRulesSay)
 INSTANTIATE_TEST_SUITE_P(
     Parameters, Load,
     ::testing::Values(
-        LoadCase{"Complete", Entry(kComplete), S_OK, 3, u"8642", u"1,2", u"+491710760000", 0},
-        LoadCase{"NoServiceCentre", Entry(P("Port", "3") + P("CommConfig", "96,n,8,1")), E_FAIL, 3, u"8642", u"1,2", u"", 0},
+        LoadCase{"Complete", Entry(kComplete), S_OK, 3, u"", u"1,2", u"+491710760000", 0},
+        LoadCase{"NoServiceCentre", Entry(P("Port", "3") + P("CommConfig", "96,n,8,1")), E_FAIL, 3, u"", u"1,2", u"", 0},
         LoadCase{"EmptyServiceCentre", Entry(P("Port", "3") + P("CommConfig", "96,n,8,1") + P("SMSCentral", "")), E_FAIL, 3,
-                 u"8642", u"1,2", u"", 0},
-        LoadCase{"PortZero", Entry(P("Port", "0") + P("CommConfig", "96,n,8,1") + P("SMSCentral", "+49")), E_FAIL, 0, u"8642",
+                 u"", u"1,2", u"", 0},
+        LoadCase{"PortZero", Entry(P("Port", "0") + P("CommConfig", "96,n,8,1") + P("SMSCentral", "+49")), E_FAIL, 0, u"",
                  u"1,2", u"+49", 0},
-        LoadCase{"NoCommConfig", Entry(P("Port", "1") + P("SMSCentral", "+49")), E_FAIL, 1, u"8642", u"1,2", u"+49", 0},
+        LoadCase{"NoCommConfig", Entry(P("Port", "1") + P("SMSCentral", "+49")), E_FAIL, 1, u"", u"1,2", u"+49", 0},
         LoadCase{"NamesInAnyCase", Entry(P("port", "4") + P("COMMCONFIG", "96,n,8,1") + P("smsCentral", "+49") + P("PIN", "1111")),
                  S_OK, 4, u"1111", u"1,2", u"+49", 0},
         LoadCase{"UnknownNamesAndMissingValuesIgnored",
-                 Entry(kComplete + P("Speed", "fast") + "<param name='Pin'/><param value='9'/>"), S_OK, 3, u"8642", u"1,2",
+                 Entry(kComplete + P("Speed", "fast") + "<param name='Pin'/><param value='9'/>"), S_OK, 3, u"", u"1,2",
                  u"+491710760000", 0},
         LoadCase{"LaterOverridesEarlier", Entry(kComplete + P("Port", "7") + P("Pin", "1") + P("Pin", "2")), S_OK, 7, u"2",
                  u"1,2", u"+491710760000", 0},
         LoadCase{"ValueThatDoesNotConvertChangesNothing", Entry(kComplete + P("Port", "abc") + P("Port", "70000")), S_OK, 3,
-                 u"8642", u"1,2", u"+491710760000", 0},
-        LoadCase{"EmptyCnmi", Entry(kComplete + P("CNMI", "")), S_OK, 3, u"8642", u"", u"+491710760000", 0},
-        LoadCase{"NoSmscFlag", Entry(kComplete + P("NoSMSC", "1")), S_OK, 3, u"8642", u"1,2", u"+491710760000", 1},
-        LoadCase{"NoSmscWords", Entry(kComplete + P("NoSMSC", "true") + P("NoSMSC", "maybe")), S_OK, 3, u"8642", u"1,2",
+                 u"", u"1,2", u"+491710760000", 0},
+        LoadCase{"EmptyCnmi", Entry(kComplete + P("CNMI", "")), S_OK, 3, u"", u"", u"+491710760000", 0},
+        LoadCase{"NoSmscFlag", Entry(kComplete + P("NoSMSC", "1")), S_OK, 3, u"", u"1,2", u"+491710760000", 1},
+        LoadCase{"NoSmscWords", Entry(kComplete + P("NoSMSC", "true") + P("NoSMSC", "maybe")), S_OK, 3, u"", u"1,2",
                  u"+491710760000", 1},
         LoadCase{"ParamsAtAnyDepth", "<device><group><x:param xmlns:x='urn:x' name='Port' value='5'/></group>" +
                                          P("CommConfig", "96,n,8,1") + P("SMSCentral", "+49") + "</device>",
-                 S_OK, 5, u"8642", u"1,2", u"+49", 0},
-        LoadCase{"NotXml", "<device><param", E_FAIL, 0, u"8642", u"1,2", u"", 0}));
+                 S_OK, 5, u"", u"1,2", u"+49", 0},
+        LoadCase{"NotXml", "<device><param", E_FAIL, 0, u"", u"1,2", u"", 0}));
 
 TEST(PduDevice, InterfacesAndErrorInformation)
 {

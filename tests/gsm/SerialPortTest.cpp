@@ -33,10 +33,34 @@ public:
         return deliveries_;
     }
 
+    void OnIdle() override
+    {
+        std::lock_guard lock(mu_);
+        ++idle_;
+        cv_.notify_all();
+    }
+    void OnEnded() override
+    {
+        std::lock_guard lock(mu_);
+        ended_ = true;
+    }
+    bool WaitForIdle(int n)
+    {
+        std::unique_lock lock(mu_);
+        return cv_.wait_for(lock, std::chrono::seconds(5), [&] { return idle_ >= n; });
+    }
+    bool Ended()
+    {
+        std::lock_guard lock(mu_);
+        return ended_;
+    }
+
 private:
     std::mutex mu_;
     std::condition_variable cv_;
     std::vector<std::string> deliveries_;
+    int idle_ = 0;
+    bool ended_ = false;
 };
 
 struct PtyPort {
@@ -67,18 +91,31 @@ struct PtyPort {
     void Feed(const char* text) { ASSERT_EQ(write(master, text, strlen(text)), static_cast<ssize_t>(strlen(text))); }
 };
 
-TEST(SerialPort, ReplyInTwoReadsIsDeliveredOnce)
+TEST(SerialPort, EachReadIsHandedOnAsItCameNulsIncluded)
 {
     PtyPort p;
     Collector sink;
     p.port.SetSink(&sink);
+    ASSERT_TRUE(p.port.SetReaderTimeouts());
     ASSERT_TRUE(p.port.StartReader());
     p.Feed("\r\nO");
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));  // lets the first read end on its own
-    p.Feed("K\r\n");
-    EXPECT_EQ(sink.WaitFor(1), std::vector<std::string>{"\r\nOK\r\n"});
-    p.Feed("+CMTI: \"SM\",1\r\n");
-    EXPECT_EQ(sink.WaitFor(2).back(), "+CMTI: \"SM\",1\r\n");
+    EXPECT_EQ(sink.WaitFor(1), std::vector<std::string>{"\r\nO"});  // no line end needed, no silence awaited
+    ASSERT_EQ(write(p.master, "K\0\r\n", 4), 4);
+    EXPECT_EQ(sink.WaitFor(2).back(), std::string("K\0\r\n", 4));
+}
+
+TEST(SerialPort, AQuietLineTicksAndAHangUpEndsTheReader)
+{
+    PtyPort p;
+    Collector sink;
+    p.port.SetSink(&sink);
+    ASSERT_TRUE(p.port.SetReaderTimeouts());
+    ASSERT_TRUE(p.port.StartReader());
+    EXPECT_TRUE(sink.WaitForIdle(1));
+    close(p.master);
+    p.master = -1;
+    ASSERT_EQ(WaitForSingleObject(p.port.ReaderThread(), 5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(sink.Ended());
 }
 
 TEST(SerialPort, DumpHoldsWritesAndReaderReadsInOrderButNotRawReads)

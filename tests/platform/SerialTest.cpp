@@ -167,6 +167,40 @@ TEST(Serial, ReadTimeoutsKeepTheirWindowsMeaning)
     EXPECT_EQ(::read(pty.master(), back, sizeof back), 3);
 }
 
+TEST(Serial, FirstByteModeReturnsWithWhatIsThere)
+{
+    TempRoot root;
+    Pty pty;
+    velmo::Handle port(OpenCom7());
+    ASSERT_NE(port.get(), INVALID_HANDLE_VALUE);
+    COMMTIMEOUTS t{0xFFFFFFFFu, 0xFFFFFFFFu, 300, 1, 1000};
+    ASSERT_TRUE(SetCommTimeouts(port.get(), &t));
+    char buffer[1024];
+    DWORD read = 99;
+    auto start = Clock::now();
+    ASSERT_TRUE(ReadFile(port.get(), buffer, sizeof buffer, &read, nullptr));
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    EXPECT_EQ(read, 0u);
+    EXPECT_NEAR(ms, 300, 40);
+    // Bytes already there come back at once, without waiting for a silence.
+    ASSERT_EQ(write(pty.master(), "+CSQ", 4), 4);
+    start = Clock::now();
+    ASSERT_TRUE(ReadFile(port.get(), buffer, sizeof buffer, &read, nullptr));
+    EXPECT_EQ(std::string(buffer, read), "+CSQ");
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(50));
+    // A byte that arrives during the wait ends it.
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        EXPECT_EQ(write(pty.master(), "OK", 2), 2);
+    });
+    start = Clock::now();
+    ASSERT_TRUE(ReadFile(port.get(), buffer, sizeof buffer, &read, nullptr));
+    ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    writer.join();
+    EXPECT_EQ(std::string(buffer, read), "OK");
+    EXPECT_LT(ms, 250);
+}
+
 TEST(Serial, StopEventEndsARead)
 {
     TempRoot root;

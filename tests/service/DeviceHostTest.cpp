@@ -1,9 +1,11 @@
 // The device host's queue interface and the restart rule, in process.
 #include "platform/File.h"
 #include "platform/Message.h"
+#include "platform/Timing.h"
 #include "service/EventCapture.h"
 #include "service/ServiceRoot.h"
 #include "service/host/ServiceModule.h"
+#include "service/store/QueueFolders.h"
 
 #include <algorithm>
 
@@ -14,6 +16,15 @@ using velmo::store::MessageRecord;
 
 namespace {
 
+// Test-only: the fixed waits of this process (the restart pauses among
+// them) a hundred times shorter. The variable is read once, then removed,
+// so the programs other tests start do not inherit it.
+const bool kFastWaits = [] {
+    setenv("VELMO_TEST_TIME_DIVISOR", "100", 1);
+    (void)velmo::DesignWait(1);
+    unsetenv("VELMO_TEST_TIME_DIVISOR");
+    return true;
+}();
 
 MessageRecord* NewRecord(const char16_t* to)
 {
@@ -164,15 +175,18 @@ void Supervise(ServiceModule& module, int rounds)
 TEST_F(HostTest, QuickRestartsEndInRemovalOfTheDeviceAndItsRules)
 {
     std::int64_t now = 1000000;
-    DeviceHost::SetClock([&] { return now += 1000; });  // starts one second apart
+    DeviceHost::SetClock([&] { return now += velmo::DesignWait(1000); });  // starts one second apart
     root.WriteConfig("");
     ASSERT_EQ(module.dispatcher.AddDevice(1, u"Flaky", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "open")))), S_OK);
     ASSERT_EQ(module.dispatcher.AddRule(u"1", 1, true), 0);
     ASSERT_EQ(module.dispatcher.AddRule(u"2", 2, true), 0);
     EventCapture events;
+    auto start = std::chrono::steady_clock::now();
     module.dispatcher.Start();
     Supervise(module, 10);
     module.dispatcher.Stop();
+    // Restarts are paced: 2, 4, 8 and 16 s before the second to fifth start.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(velmo::DesignWait(30000)));
     EXPECT_EQ(events.Count("velmosvc: error: Flaky::Open failed: Loopback Open refused.\n"), 5);
     EXPECT_EQ(events.Count("velmosvc: warning: Device [Flaky] has terminated unexpectedly. Attempting restart.\n"), 5);
     EXPECT_EQ(events.Count("velmosvc: error: Device [Flaky] has failed restarting > 5 times. The device is shutdown "
@@ -195,6 +209,8 @@ TEST_F(HostTest, StartsFurtherApartThanTheWindowNeverEndTheDevice)
     EventCapture events;
     module.dispatcher.Start();
     Supervise(module, 12);
+    // The last restart runs after its pause.
+    EXPECT_TRUE(WaitUntil([&] { return events.Count("velmosvc: error: Slow::Run failed: Loopback Run refused.\n") == 13; }));
     module.dispatcher.Stop();
     EXPECT_EQ(module.dispatcher.DeviceCount(), 2u);
     EXPECT_EQ(events.Count("has failed restarting"), 0);
@@ -251,6 +267,64 @@ TEST_F(HostTest, PendingMessagesOfARemovedDeviceGoElsewhereInByteOrder)
     for (std::size_t i = 0; i < guids.size(); ++i)
         EXPECT_EQ(order[i], velmo::GuidToUtf8(guids[i])) << i;
     EXPECT_EQ(module.dispatcher.InFlight(), 0);
+}
+
+TEST_F(HostTest, AMessageADeviceDiesHoldingCountsAsARetry)
+{
+    std::int64_t now = 0;
+    DeviceHost::SetClock([&] { return now += 61000; });  // never a run of quick starts
+    module.dispatcher.retryMax = 2;
+    ASSERT_EQ(module.dispatcher.AddDevice(1, u"Dying", kLoopback,
+                                          velmo::Utf8ToUtf16(Loopback(1, Param("result", "none") + Param("stopafter", "1")))),
+              S_OK);
+    module.dispatcher.SetDefaultDevice(1);
+    module.dispatcher.Start();
+    GUID id{};
+    ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"+4917"), Bstr(u"held when the device dies"), &id), S_OK);
+    Supervise(module, 4);
+    ASSERT_TRUE(WaitUntil([&] { return root.Files("out/failed").size() == 1; }));
+    module.dispatcher.Stop();
+    auto* r = new MessageRecord();
+    ASSERT_EQ(r->LoadFromFile(root.root() + u"out/failed/" + velmo::store::MessageFileName(id)), S_OK);
+    EXPECT_EQ(r->Status, FAILED);
+    EXPECT_EQ(r->RetryCount, 3);
+    EXPECT_EQ(r->StatusText.str(), u"\r\nThe device ended before it reported the message"
+                                   u"\r\nThe device ended before it reported the message"
+                                   u"\r\nThe device ended before it reported the message"
+                                   u"\r\nThe device ended before it reported the message"
+                                   u"\r\nAttempted too many retries");
+    r->Release();
+    EXPECT_TRUE(root.Files("out").empty());
+    EXPECT_EQ(module.dispatcher.InFlight(), 0);
+}
+
+TEST_F(HostTest, TheRunningDevicesRadioStateAndIncomingStatusText)
+{
+    DeviceHost host(module, 1, u"Radio", kLoopback,
+                    velmo::Utf8ToUtf16(Loopback(1, Param("signal", "17") + Param("operator", "Norvane Mobile"))));
+    LONG signal = 0, registration = 0;
+    Bstr name;
+    EXPECT_EQ(host.GetModemState(&signal, &registration, name.Receive()), E_NOTIMPL);  // nothing runs yet
+    ASSERT_TRUE(host.StartThread());
+    ASSERT_TRUE(WaitUntil([&] { return host.GetModemState(&signal, &registration, name.Receive()) == S_OK; }));
+    EXPECT_EQ(signal, 17);
+    EXPECT_EQ(registration, REGISTRATION_HOME);
+    EXPECT_EQ(name.str(), u"Norvane Mobile");
+    host.StopThread();
+    EXPECT_EQ(host.GetModemState(&signal, &registration, name.Receive()), E_NOTIMPL);
+
+    velmo::ComPtr<IVelmo_Q2> extended;
+    ASSERT_EQ(host.QueryInterface(IID_IVelmo_Q2, extended.ReceiveVoid()), S_OK);
+    Bstr body(u"07AB"), status(u"does not decode");
+    ASSERT_EQ(extended->ReportIncomingMsgEx(nullptr, body.get(), status.get()), S_OK);
+    auto files = root.Files("in");
+    ASSERT_EQ(files.size(), 1u);
+    auto* r = new MessageRecord();
+    ASSERT_EQ(r->LoadFromFile(root.root() + u"in/" + velmo::Utf8ToUtf16(files[0])), S_OK);
+    EXPECT_EQ(r->Status, RECEIVED);
+    EXPECT_EQ(r->Body.str(), u"07AB");
+    EXPECT_EQ(r->StatusText.str(), u"does not decode");
+    r->Release();
 }
 
 TEST_F(HostTest, SeventyDevicesAreAllWatched)

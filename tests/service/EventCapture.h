@@ -1,9 +1,10 @@
 // Events of the service as a test sees them: while an EventCapture lives,
 // the event log's console mirror is on and standard error goes to a file,
-// which Text() reads back. WaitUntil polls a condition with a deadline.
+// which Text() reads back.
 #pragma once
 
 #include "platform/EventLog.h"
+#include "platform/WaitUntil.h"
 
 #include <chrono>
 #include <cstdio>
@@ -66,13 +67,3 @@ inline std::string CaptureEvents(const std::function<void()>& fn)
     return capture.Text();
 }
 
-inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = std::chrono::seconds(20))
-{
-    auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}

@@ -49,7 +49,7 @@ bool ApplyOption(Behaviour& b, const std::string& name, const std::string& value
             std::size_t comma = value.find(',', start);
             std::string item = value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
             int code = 0;
-            bool valid = item == "ok" || item == "error" || item == "silent" ||
+            bool valid = item == "ok" || item == "error" || item == "silent" || item == "noprompt" ||
                          ((item.rfind("cms:", 0) == 0 || item.rfind("cme:", 0) == 0) && Number(item.substr(4), code));
             if (!valid) {
                 ok = false;
@@ -64,6 +64,29 @@ bool ApplyOption(Behaviour& b, const std::string& name, const std::string& value
         ok = Number(value, b.delayMs);
     else if (name == "split")
         ok = Flag(value, b.split);
+    else if (name == "gap")
+        ok = Number(value, b.gapMs);
+    else if (name == "prompt-delay")
+        ok = Number(value, b.promptDelayMs);
+    else if (name == "before-prompt")
+        b.beforePrompt = value;
+    else if (name == "urc") {
+        b.urc.clear();
+        for (std::size_t start = 0;;) {
+            std::size_t bar = value.find('|', start);
+            b.urc.push_back(value.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+            if (bar == std::string::npos)
+                break;
+            start = bar + 1;
+        }
+    } else if (name == "urc-every")
+        ok = Number(value, b.urcEveryMs);
+    else if (name == "sim-busy")
+        ok = Number(value, b.simBusyMs);
+    else if (name == "pin-attempts")
+        ok = Number(value, b.pinAttempts);
+    else if (name == "nul")
+        ok = Flag(value, b.nul);
     else if (name == "mute")
         ok = Flag(value, b.mute);
     else if (name == "control")

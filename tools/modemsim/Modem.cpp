@@ -1,0 +1,362 @@
+#include "Modem.h"
+
+#include "SimPdu.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+namespace modemsim {
+
+namespace {
+
+std::string Upper(std::string s)
+{
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string Unescape(const std::string& s)
+{
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 1 < s.size()) {
+            char n = s[++i];
+            out += n == 'r' ? '\r' : n == 'n' ? '\n' : n == 'z' ? '\x1a' : n == '0' ? '\0' : n;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+void Pause(int ms)
+{
+    if (ms > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// "@N": a known unsolicited line (+CUSD) N characters long.
+std::string UrcText(const std::string& item)
+{
+    if (item.size() > 1 && item[0] == '@') {
+        std::size_t n = std::strtoul(item.c_str() + 1, nullptr, 10);
+        std::string line = "+CUSD: 0,\"";
+        line.append(n > line.size() + 4 ? n - line.size() - 4 : 1, 'x');
+        return line + "\",15";
+    }
+    return item;
+}
+
+// The word after a control line's verb, and the rest.
+std::pair<std::string, std::string> SplitFirst(const std::string& text)
+{
+    std::size_t space = text.find(' ');
+    if (space == std::string::npos)
+        return {text, {}};
+    return {text.substr(0, space), text.substr(space + 1)};
+}
+
+} // namespace
+
+Modem::Modem(Line& line, Behaviour b) : line_(line), b_(std::move(b)) { PowerOn(); }
+
+void Modem::PowerOn()
+{
+    echo_ = b_.echo;
+    pinState_ = b_.pinState;
+    pduMode_ = false;
+    typed_.clear();
+    cnmiMt_.clear();
+    simReadyAt_ = Clock::now() + std::chrono::milliseconds(b_.simBusyMs);
+    nextUrc_ = Clock::now() + std::chrono::milliseconds(b_.urcEveryMs);
+}
+
+bool Modem::SimBusy() const { return Clock::now() < simReadyAt_; }
+
+void Modem::Input(const char* data, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        Byte(data[i]);
+}
+
+Clock::time_point Modem::Tick(Clock::time_point now)
+{
+    if (b_.urc.empty() || b_.urcEveryMs <= 0)
+        return Clock::time_point::max();
+    if (now >= nextUrc_) {
+        if (!pduMode_ && line_.IsOpen())
+            Put("\r\n" + UrcText(b_.urc[urcTurn_++ % b_.urc.size()]) + "\r\n");
+        nextUrc_ = now + std::chrono::milliseconds(b_.urcEveryMs);
+    }
+    return nextUrc_;
+}
+
+void Modem::Control(const std::string& text)
+{
+    auto [verb, rest] = SplitFirst(text);
+    if (verb == "deliver" || verb == "store") {
+        auto [sender, message] = SplitFirst(rest);
+        Log((verb == "deliver" ? "DELIVER " : "STORE ") + sender + " " + message);
+        Deliver(EncodeDeliver(b_.smsc, sender, message), verb == "deliver");
+    } else if (verb == "deliver-pdu" || verb == "store-pdu") {
+        Log((verb == "deliver-pdu" ? "DELIVER-PDU " : "STORE-PDU ") + rest);
+        Deliver(rest, verb == "deliver-pdu");
+    } else if (verb == "raw") {
+        Put(Unescape(rest));
+    } else if (verb == "hang") {
+        Log("HANG " + rest);
+        Pause(std::atoi(rest.c_str()));  // what the device sends meanwhile waits in the line
+    } else if (verb == "replug") {
+        Log("UNPLUGGED");
+        line_.Close();
+        Pause(std::atoi(rest.c_str()));
+        PowerOn();
+        line_.Open();
+        Log("PLUGGED " + line_.tty());
+    }
+}
+
+void Modem::Byte(char c)
+{
+    if (pduMode_) {
+        if (c == '\x1a') {
+            pduMode_ = false;
+            Submitted(typed_);
+            typed_.clear();
+        } else if (c == '\x1b') {
+            pduMode_ = false;
+            typed_.clear();
+            Reply({}, "OK");
+        } else if (c != '\r' && c != '\n') {
+            typed_ += c;
+        }
+        return;
+    }
+    if (c == '\x1b') {
+        typed_.clear();
+        return;
+    }
+    if (c == '\n')
+        return;
+    if (c != '\r') {
+        typed_ += c;
+        return;
+    }
+    std::string command = typed_;
+    typed_.clear();
+    if (command.empty())
+        return;
+    Log("< " + command);
+    if (b_.mute)
+        return;
+    if (echo_)
+        Put(command + "\r");
+    Handle(command);
+}
+
+void Modem::Handle(const std::string& command)
+{
+    std::string upper = Upper(command);
+    auto is = [&](const char* prefix) { return upper.rfind(prefix, 0) == 0; };
+    bool needsSim = is("AT+CPIN") || is("AT+CSMS") || is("AT+CSCA") || is("AT+CNMI") || is("AT+CPMS") || is("AT+CMG") ||
+                    is("AT+CIMI");
+    if (needsSim && SimBusy()) {
+        Reply({}, "+CME ERROR: 14");
+        return;
+    }
+    if (is("AT+CSCS=?"))
+        Reply({"+CSCS: (\"GSM\",\"IRA\",\"UCS2\")"}, "OK");
+    else if (is("AT+CMGF=?"))
+        Reply({"+CMGF: (0,1)"}, "OK");
+    else if (is("AT+CPMS=?"))
+        Reply({"+CPMS: (\"SM\"),(\"SM\"),(\"SM\")"}, "OK");
+    else if (is("AT+CNMI=?"))
+        Reply({"+CNMI: (0-2),(0-3),(0,2),(0-2),(0,1)"}, "OK");
+    else if (is("AT+CSMS=?"))
+        Reply({"+CSMS: (0,1)"}, "OK");
+    else if (upper == "AT" || is("ATZ") || is("AT&F") || is("AT+CMEE") || is("ATS0") || is("AT+CSCS=") ||
+             is("AT+CMGF=") || is("ATV1") || is("ATQ0") || is("AT+CREG=") || is("AT+CGREG=") || is("AT+CFUN=") ||
+             is("AT+CHUP") || is("AT+COPS="))
+        Reply({}, "OK");
+    else if (is("ATE0") || is("ATE1")) {
+        echo_ = is("ATE1");
+        Reply({}, "OK");
+    } else if (upper == "ATI" || is("ATI0"))
+        Reply({"Norvane modemsim", "Revision 1.0"}, "OK");
+    else if (is("AT+CGMI"))
+        Reply({"Norvane"}, "OK");
+    else if (is("AT+CGMM"))
+        Reply({"modemsim"}, "OK");
+    else if (is("AT+CGMR"))
+        Reply({"1.0"}, "OK");
+    else if (is("AT+CGSN"))
+        Reply({"356938035643809"}, "OK");
+    else if (is("AT+CIMI"))
+        Reply({"262019876543210"}, "OK");
+    else if (is("AT+CSQ"))
+        Reply({"+CSQ: 20,99"}, "OK");
+    else if (is("AT+CREG?"))
+        Reply({"+CREG: 0,1"}, "OK");
+    else if (is("AT+COPS?"))
+        Reply({"+COPS: 0,0,\"Norvane Mobile\",7"}, "OK");
+    else if (is("AT+CMGF?"))
+        Reply({"+CMGF: 0"}, "OK");
+    else if (is("AT+CSCS?"))
+        Reply({"+CSCS: \"GSM\""}, "OK");
+    else if (is("AT+CPIN?"))
+        Reply({pinState_ == "ready" ? "+CPIN: READY" : pinState_ == "pin" ? "+CPIN: SIM PIN" : "+CPIN: SIM PUK"}, "OK");
+    else if (is("AT+CPIN=")) {
+        std::string given = command.substr(8);
+        if (given.size() >= 2 && given.front() == '"' && given.back() == '"')
+            given = given.substr(1, given.size() - 2);
+        if (pinState_ == "pin" && given == b_.pin) {
+            pinState_ = "ready";
+            wrongPins_ = 0;
+            Reply({}, "OK");
+        } else {
+            if (pinState_ == "pin" && ++wrongPins_ >= b_.pinAttempts)
+                pinState_ = "puk";
+            Reply({}, pinState_ == "puk" ? "+CME ERROR: 12" : "+CME ERROR: 16");
+        }
+    } else if (is("AT+CSMS=")) {
+        if (csmsFailed_ < b_.csmsFailures) {
+            ++csmsFailed_;
+            Reply({}, "ERROR");
+        } else {
+            Reply({"+CSMS: 1,1,1"}, "OK");
+        }
+    } else if (is("AT+CSMS?"))
+        Reply({"+CSMS: 0,1,1,1"}, "OK");
+    else if (is("AT+CNMI=")) {
+        std::string values = command.substr(8);
+        std::size_t comma = values.find(',');
+        cnmiMt_ = comma == std::string::npos ? "" : values.substr(comma + 1, values.find(',', comma + 1) - comma - 1);
+        Reply({}, "OK");
+    } else if (is("AT+CNMI?"))
+        Reply({"+CNMI: 1," + (cnmiMt_.empty() ? std::string("0") : cnmiMt_) + ",0,0,0"}, "OK");
+    else if (is("AT+CSCA=")) {
+        smsc_ = command.substr(8);
+        Reply({}, "OK");
+    } else if (is("AT+CSCA?"))
+        Reply({"+CSCA: " + (smsc_.empty() ? "\"" + b_.smsc + "\"" : smsc_) + ",145"}, "OK");
+    else
+        HandleMessages(upper, command);
+}
+
+void Modem::HandleMessages(const std::string& upper, const std::string& command)
+{
+    auto is = [&](const char* prefix) { return upper.rfind(prefix, 0) == 0; };
+    if (is("AT+CPMS")) {
+        std::string n = std::to_string(stored_.size());
+        Reply({is("AT+CPMS?") ? "+CPMS: \"SM\"," + n + ",30,\"SM\"," + n + ",30,\"SM\"," + n + ",30"
+                              : "+CPMS: " + n + ",30," + n + ",30," + n + ",30"},
+              "OK");
+    } else if (is("AT+CMGL")) {
+        std::vector<std::string> lines;
+        for (auto& [index, pdu] : stored_) {
+            lines.push_back("+CMGL: " + std::to_string(index) + ",0,," + std::to_string(DeliverTpduLength(pdu)));
+            lines.push_back(pdu);
+        }
+        Reply(lines, "OK");
+    } else if (is("AT+CMGR=")) {
+        auto it = stored_.find(std::atoi(command.c_str() + 8));
+        if (it == stored_.end())
+            Reply({}, "+CMS ERROR: 321");
+        else
+            Reply({"+CMGR: 0,," + std::to_string(DeliverTpduLength(it->second)), it->second}, "OK");
+    } else if (is("AT+CMGD=")) {
+        stored_.erase(std::atoi(command.c_str() + 8));
+        Reply({}, "OK");
+    } else if (is("AT+CMGS=")) {
+        tpduLength_ = std::atoi(command.c_str() + 8);
+        if (b_.cmgs[turn_ % b_.cmgs.size()] == "noprompt") {
+            ++turn_;  // the command is ignored: no prompt, no answer
+            return;
+        }
+        if (!b_.beforePrompt.empty())
+            Put("\r\n" + b_.beforePrompt + "\r\n");
+        if (b_.promptDelayMs > 0) {
+            Pause(b_.promptDelayMs);
+            line_.Drain();  // like a slow modem, it loses what came before its prompt
+        }
+        pduMode_ = true;
+        Put("\r\n> ");
+    } else {
+        Reply({}, "ERROR");
+    }
+}
+
+void Modem::Submitted(const std::string& pdu)
+{
+    auto submit = DecodeSubmit(pdu, tpduLength_);
+    Log(submit ? "SUBMIT " + submit->number + " " + submit->text : "SUBMIT? " + pdu);
+    Pause(b_.delayMs);
+    const std::string& answer = b_.cmgs[turn_++ % b_.cmgs.size()];
+    if (answer == "silent")
+        return;
+    if (!submit || answer == "error")
+        Reply({}, "ERROR");
+    else if (answer == "ok")
+        Reply({"+CMGS: " + std::to_string(++reference_ % 256)}, "OK");
+    else
+        Reply({}, (answer[2] == 's' ? "+CMS ERROR: " : "+CME ERROR: ") + answer.substr(4));
+}
+
+void Modem::Deliver(const std::string& pdu, bool announce)
+{
+    bool direct = announce && (b_.delivery == "cmt" || (b_.delivery == "cnmi" && cnmiMt_ == "2"));
+    if (direct) {
+        Put("\r\n+CMT: ," + std::to_string(DeliverTpduLength(pdu)) + "\r\n" + pdu + "\r\n");
+        return;
+    }
+    int index = nextIndex_++;
+    stored_[index] = pdu;
+    if (announce)
+        Put("\r\n+CMTI: \"SM\"," + std::to_string(index) + "\r\n");
+}
+
+void Modem::Reply(const std::vector<std::string>& lines, const std::string& final)
+{
+    std::vector<std::string> parts;
+    for (const std::string& l : lines)
+        parts.push_back("\r\n" + l + "\r\n");
+    parts.push_back("\r\n" + final + "\r\n");
+    if (b_.gapMs > 0) {
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            if (i)
+                Pause(b_.gapMs);
+            Put(parts[i]);
+        }
+        return;
+    }
+    std::string text;
+    for (const std::string& p : parts)
+        text += p;
+    Put(text);
+}
+
+void Modem::Put(const std::string& text)
+{
+    std::string out = b_.nul ? std::string(3, '\0') + text : text;
+    if (b_.split && out.size() > 1) {
+        // Two writes, the first ending in LF where the text allows it.
+        std::size_t cut = out.find('\n');
+        cut = cut == std::string::npos || cut + 1 >= out.size() ? out.size() / 2 : cut + 1;
+        line_.Write(out.substr(0, cut));
+        Pause(30);
+        line_.Write(out.substr(cut));
+        return;
+    }
+    line_.Write(out);
+}
+
+void Modem::Log(const std::string& line)
+{
+    if (b_.transcript.empty())
+        return;
+    std::ofstream(b_.transcript, std::ios::app) << line << "\n";
+}
+
+} // namespace modemsim

@@ -1,0 +1,68 @@
+// The simulated modem's command interpreter: GSM 07.05 in PDU mode, as its
+// Behaviour says, over a Line. Single-threaded: main feeds it the bytes the
+// device sends, the control lines, and the clock for its unsolicited lines.
+//
+// Control lines:
+//   deliver SENDER TEXT...   an SMS-DELIVER, as +CMT or stored and +CMTI
+//   deliver-pdu HEX          the same with a PDU given as it stands
+//   store SENDER TEXT...     stored in the SIM without an indication
+//   store-pdu HEX            the same with a PDU given as it stands
+//   raw TEXT                 bytes as they stand (\r, \n, \z, \0, \\ unescaped)
+//   hang MS                  reads nothing for MS milliseconds, then answers what came
+//   replug MS                the line pulled out for MS milliseconds (the modem restarts)
+#pragma once
+
+#include "Behaviour.h"
+#include "Line.h"
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace modemsim {
+
+using Clock = std::chrono::steady_clock;
+
+class Modem {
+public:
+    Modem(Line& line, Behaviour b);
+
+    void Input(const char* data, std::size_t n);
+    void Control(const std::string& line);
+    // Sends what is due by now; the time of the next thing due.
+    Clock::time_point Tick(Clock::time_point now);
+
+private:
+    void Byte(char c);
+    void Handle(const std::string& command);
+    void HandleMessages(const std::string& upper, const std::string& command);
+    void Submitted(const std::string& pdu);
+    void Deliver(const std::string& pdu, bool announce);
+    void Reply(const std::vector<std::string>& lines, const std::string& final);
+    void Put(const std::string& text);
+    void Log(const std::string& line);
+    void PowerOn();
+    bool SimBusy() const;
+
+    Line& line_;
+    Behaviour b_;
+    bool echo_ = true;
+    std::string pinState_;
+    int wrongPins_ = 0;
+    Clock::time_point simReadyAt_;
+    bool pduMode_ = false;
+    std::string typed_;  // the command line or PDU being received
+    int tpduLength_ = 0;
+    int csmsFailed_ = 0;
+    std::string cnmiMt_;
+    std::string smsc_;
+    std::map<int, std::string> stored_;
+    int nextIndex_ = 1;
+    std::size_t turn_ = 0;
+    int reference_ = 0;
+    std::size_t urcTurn_ = 0;
+    Clock::time_point nextUrc_;
+};
+
+} // namespace modemsim
