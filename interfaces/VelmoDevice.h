@@ -37,6 +37,8 @@ struct IVelmo_Q : IUnknown {
     virtual HRESULT ReportMsgResult(GUID msgId, LONG reserved, LONG result, BSTR statusText) = 0;
     // A received message. S_OK once it is stored durably; the failure of
     // saving it otherwise, and the device then keeps its own copy.
+    // E_NOTIMPL from a host that takes no received messages at all (the
+    // test tool): the device leaves them where they are for this run.
     virtual HRESULT ReportIncomingMsg(LONG reserved, BSTR from, BSTR body) = 0;
 
 protected:

@@ -172,6 +172,7 @@ private:
     // modem's storage, and PDUs delivered directly. Device thread only.
     std::set<std::string> unstoredIndexes_;
     std::deque<std::string> unstoredPdus_;
+    bool hostTakesNone_ = false;  // ReportIncomingMsg said E_NOTIMPL: messages stay in the modem
 };
 
 } // namespace velmo::gsm

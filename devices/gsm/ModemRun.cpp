@@ -146,6 +146,8 @@ void AtModem::HandleInbound(IVelmo_Q* queue)
 
 void AtModem::ReadStored(IVelmo_Q* queue, const std::string& index)
 {
+    if (hostTakesNone_)
+        return;
     Result r = Command("AT+CMGR=" + index + "\r", {{"+CMGR:"}, true});
     if (r.status == Status::LinkGone)
         ThrowLinkGone();
@@ -188,6 +190,8 @@ void AtModem::TakeStoredMessages(IVelmo_Q* queue)
     if (!listing.Ok())
         return;  // an empty storage gives ERROR on some modems
     for (const ListedMessage& m : ParseCmgl(listing.reply.text)) {
+        if (hostTakesNone_)
+            return;
         if (m.status != kReceivedUnread && m.status != kReceivedRead)
             continue;  // messages the modem keeps to send are not ours
         if (m.pdu.empty())
@@ -210,7 +214,9 @@ bool AtModem::Deliver(IVelmo_Q* queue, const std::string& pdu, const std::string
             "gave it");
         hr = ReportUndecoded(queue, pdu);
     }
-    if (FAILED(hr))
+    if (hr == E_NOTIMPL)
+        hostTakesNone_ = true;  // a host that keeps nothing: the message stays where it is, without an event
+    else if (FAILED(hr))
         Log(EVENTLOG_ERROR_TYPE, "A received message could not be stored (0x%08X); it was %s", static_cast<unsigned>(hr),
             where.c_str());
     return SUCCEEDED(hr);

@@ -78,6 +78,13 @@ public:
             n += l == line;
         return n;
     }
+    int CountPrefix(const std::string& prefix) const
+    {
+        int n = 0;
+        for (auto& l : Transcript())
+            n += l.rfind(prefix, 0) == 0;
+        return n;
+    }
     void Send(const std::string& line) const
     {
         int fd = open(control_.c_str(), O_WRONLY);

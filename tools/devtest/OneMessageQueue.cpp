@@ -44,6 +44,8 @@ HRESULT OneMessageQueue::WaitForMsg(HANDLE, LONG* reason, GUID* msgId, BSTR* to,
 
 HRESULT OneMessageQueue::ReportMsgResult(GUID, LONG, LONG, BSTR) { return S_OK; }
 
-HRESULT OneMessageQueue::ReportIncomingMsg(LONG, BSTR, BSTR) { return S_OK; }
+// Nothing here would keep a received message, so none is taken: the device
+// leaves it where it is (on the SIM) for the service.
+HRESULT OneMessageQueue::ReportIncomingMsg(LONG, BSTR, BSTR) { return E_NOTIMPL; }
 
 } // namespace velmo::devtest

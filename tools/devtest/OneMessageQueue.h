@@ -1,7 +1,8 @@
 // The device's queue during one Send of devtest: it hands over exactly one
 // message (the To and Body typed into the dialog) and fails every later
 // request, so a device that keeps its contract sends it and leaves Run.
-// It never waits; results and received messages are accepted and dropped.
+// It never waits; results are accepted and dropped, received messages
+// refused with E_NOTIMPL (a device then keeps them for the service).
 // Every WaitForMsg is written to the log.
 #pragma once
 
