@@ -25,6 +25,19 @@ bool Number(const std::string& value, int& out)
     return true;
 }
 
+// The items of a list separated by sep (an empty text is one empty item).
+std::vector<std::string> Split(const std::string& value, char sep)
+{
+    std::vector<std::string> items;
+    for (std::size_t start = 0;;) {
+        std::size_t at = value.find(sep, start);
+        items.push_back(value.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        if (at == std::string::npos)
+            return items;
+        start = at + 1;
+    }
+}
+
 } // namespace
 
 bool ApplyOption(Behaviour& b, const std::string& name, const std::string& value, std::string& error)
@@ -43,22 +56,11 @@ bool ApplyOption(Behaviour& b, const std::string& name, const std::string& value
     else if (name == "delivery")
         ok = (value == "cmt" || value == "cmti" || value == "cnmi") && (b.delivery = value, true);
     else if (name == "cmgs") {
-        b.cmgs.clear();
-        std::size_t start = 0;
-        while (true) {
-            std::size_t comma = value.find(',', start);
-            std::string item = value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        b.cmgs = Split(value, ',');
+        for (const std::string& item : b.cmgs) {
             int code = 0;
-            bool valid = item == "ok" || item == "error" || item == "silent" || item == "noprompt" ||
-                         ((item.rfind("cms:", 0) == 0 || item.rfind("cme:", 0) == 0) && Number(item.substr(4), code));
-            if (!valid) {
-                ok = false;
-                break;
-            }
-            b.cmgs.push_back(item);
-            if (comma == std::string::npos)
-                break;
-            start = comma + 1;
+            ok = ok && (item == "ok" || item == "error" || item == "silent" || item == "noprompt" ||
+                        ((item.rfind("cms:", 0) == 0 || item.rfind("cme:", 0) == 0) && Number(item.substr(4), code)));
         }
     } else if (name == "delay")
         ok = Number(value, b.delayMs);
@@ -71,14 +73,7 @@ bool ApplyOption(Behaviour& b, const std::string& name, const std::string& value
     else if (name == "before-prompt")
         b.beforePrompt = value;
     else if (name == "urc") {
-        b.urc.clear();
-        for (std::size_t start = 0;;) {
-            std::size_t bar = value.find('|', start);
-            b.urc.push_back(value.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-            if (bar == std::string::npos)
-                break;
-            start = bar + 1;
-        }
+        b.urc = Split(value, '|');
     } else if (name == "urc-every")
         ok = Number(value, b.urcEveryMs);
     else if (name == "sim-busy")
