@@ -20,6 +20,7 @@ constexpr std::size_t kMessageLimit = 2048;
 constexpr char kTimedOut[] = "timedout reading comport";
 constexpr std::size_t kStrayKinds = 32;  // distinct kinds of stray lines logged per run
 constexpr std::size_t kShownLine = 80;   // characters of a stray line shown in its event
+constexpr DWORD kReaderStopWait = 5000;
 constexpr int kSimBusy = 14;             // +CME ERROR: SIM busy
 constexpr int kSimBusySms = 314;         // +CMS ERROR: SIM busy
 constexpr int kPleaseWait = 515;         // +CME/+CMS ERROR: please wait, initialisation in progress
@@ -51,6 +52,8 @@ CSmartException::CSmartException(const char* format, ...)
 }
 
 HRESULT ReportFailure(const CSmartException& e) { return ReportError(kSource, Utf8ToUtf16(e.what()).c_str()); }
+
+AtModem::~AtModem() { (void)port_.StopReader(kReaderStopWait); }  // an abandoned reader is logged by nobody
 
 std::string AtModem::Result::Text() const { return status == Status::Answered ? reply.text : kTimedOut; }
 

@@ -90,6 +90,8 @@ public:
     };
 
     AtModem(SerialPort& port, const AtSettings& settings) : port_(port), settings_(settings) {}
+    // Stops the reader it started, so nothing calls into it once it is gone.
+    ~AtModem();
     AtModem(const AtModem&) = delete;
     AtModem& operator=(const AtModem&) = delete;
 

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -34,6 +35,7 @@ public:
         EXPECT_EQ(pipe(out), 0);
         pid_ = fork();
         if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives a test that crashed
             dup2(out[1], 1);
             close(out[0]);
             std::vector<char*> argv{const_cast<char*>(VELMO_MODEMSIM)};

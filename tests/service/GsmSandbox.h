@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,7 @@ public:
             sim += " '" + o + "'";
         simPid_ = fork();
         if (simPid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives a test that crashed
             execl("/bin/sh", "sh", "-c", ("exec " + sim + " >/dev/null").c_str(), nullptr);
             _exit(127);
         }
