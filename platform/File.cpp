@@ -1,5 +1,6 @@
 #include "platform/File.h"
 
+#include "platform/FileFault.h"
 #include "platform/KernelObject.h"
 #include "platform/Text.h"
 #include "platform/WriteAll.h"
@@ -65,13 +66,20 @@ DWORD FromErrno(int e)
     case ENOENT: return ERROR_FILE_NOT_FOUND;
     case ENOTDIR: return ERROR_PATH_NOT_FOUND;
     case EACCES:
-    case EPERM:
-    case EROFS: return ERROR_ACCESS_DENIED;
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case EROFS: return ERROR_WRITE_PROTECT;
     case EEXIST: return ERROR_ALREADY_EXISTS;
     case EWOULDBLOCK: return ERROR_SHARING_VIOLATION;
     case ENOSPC: return ERROR_DISK_FULL;
     case EISDIR: return ERROR_ACCESS_DENIED;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case EIO: return ERROR_IO_DEVICE;
+    case EDQUOT: return ERROR_DISK_QUOTA_EXCEEDED;
+    case EMFILE:
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case EBUSY: return ERROR_BUSY;
+    case EFBIG: return ERROR_FILE_TOO_LARGE;
     default: return ERROR_INVALID_FUNCTION;
     }
 }
@@ -96,13 +104,21 @@ std::string FolderOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-void SyncFolder(const std::string& path)
+// Syncs the folder that holds path; false and errno when the folder cannot
+// be opened or synced.
+bool SyncFolder(const std::string& path)
 {
-    int dir = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
+    std::string folder = FolderOf(path);
+    if (velmo::detail::FileFault(velmo::FileOp::SyncFolder, folder))
+        return false;
+    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return false;
+    int rc = fsync(dir);
+    int e = errno;
+    close(dir);
+    errno = e;
+    return rc == 0;
 }
 
 HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD creation)
@@ -124,7 +140,7 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD creati
         Fail(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    int fd = open(path.c_str(), flags, 0644);
+    int fd = velmo::detail::FileFault(velmo::FileOp::Open, path) ? -1 : open(path.c_str(), flags, 0644);
     if (fd < 0) {
         DWORD code = FromErrno(errno);
         if (code == ERROR_ALREADY_EXISTS)
@@ -159,7 +175,7 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD creati
         return INVALID_HANDLE_VALUE;
     }
     SetLastError(0);
-    return new FileObject(fd);
+    return new FileObject(fd, path);
 }
 
 } // namespace
@@ -170,6 +186,8 @@ BOOL FileObject::Read(void* buffer, DWORD size, DWORD* done)
 {
     auto* out = static_cast<char*>(buffer);
     *done = 0;
+    if (FileFault(FileOp::Read, path_))
+        return FailErrno();
     while (*done < size) {
         ssize_t n = ::read(fd(), out + *done, size - *done);
         if (n < 0) {
@@ -188,6 +206,8 @@ BOOL FileObject::Write(const void* buffer, DWORD size, DWORD* done)
 {
     const auto* in = static_cast<const char*>(buffer);
     *done = 0;
+    if (FileFault(FileOp::Write, path_))
+        return FailErrno();
     while (*done < size) {
         ssize_t n = ::write(fd(), in + *done, size - *done);
         if (n < 0) {
@@ -258,6 +278,8 @@ BOOL FlushFileBuffers(HANDLE file)
     FileObject* f = AsFile(file);
     if (!f)
         return Fail(ERROR_INVALID_HANDLE);
+    if (velmo::detail::FileFault(velmo::FileOp::Sync, f->path()))
+        return FailErrno();
     return fsync(f->fd()) == 0 ? TRUE : FailErrno();
 }
 
@@ -309,15 +331,18 @@ BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags)
         return Fail(ERROR_INVALID_PARAMETER);
     std::string source = Narrow(from);
     std::string target = Narrow(to);
-    int rc = (flags & MOVEFILE_REPLACE_EXISTING)
+    int rc = velmo::detail::FileFault(velmo::FileOp::Rename, source, target) ? -1
+             : (flags & MOVEFILE_REPLACE_EXISTING)
                  ? rename(source.c_str(), target.c_str())
                  : renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
     if (rc != 0)
         return FailErrno();
     if (flags & MOVEFILE_WRITE_THROUGH) {
-        SyncFolder(target);
-        if (FolderOf(source) != FolderOf(target))
-            SyncFolder(source);
+        // The move is done, but not known to last: the caller hears so.
+        if (!SyncFolder(target))
+            return FailErrno();
+        if (FolderOf(source) != FolderOf(target) && !SyncFolder(source))
+            return FailErrno();
     }
     return TRUE;
 }
@@ -326,7 +351,10 @@ BOOL DeleteFileW(LPCWSTR path)
 {
     if (!path)
         return Fail(ERROR_INVALID_PARAMETER);
-    return unlink(Narrow(path).c_str()) == 0 ? TRUE : FailErrno();
+    std::string name = Narrow(path);
+    if (velmo::detail::FileFault(velmo::FileOp::Unlink, name))
+        return FailErrno();
+    return unlink(name.c_str()) == 0 ? TRUE : FailErrno();
 }
 
 DWORD GetFileAttributesW(LPCWSTR path)
@@ -396,21 +424,22 @@ BOOL WriteFileDurably(const std::string& path, const void* data, std::size_t siz
     std::string tmp = folder + "/." + base + ".XXXXXX";
     std::vector<char> name(tmp.begin(), tmp.end());
     name.push_back('\0');
-    int fd = mkostemp(name.data(), O_CLOEXEC);
+    int fd = detail::FileFault(FileOp::Open, name.data()) ? -1 : mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
         if (openFailed)
             *openFailed = true;
         return FailErrno();
     }
     fchmod(fd, 0644);
-    bool ok = detail::WriteAll(fd, std::string_view(static_cast<const char*>(data), size));
+    bool ok = !detail::FileFault(FileOp::Write, name.data()) &&
+              detail::WriteAll(fd, std::string_view(static_cast<const char*>(data), size));
     int e = errno;
-    if (ok && fsync(fd) != 0) {
+    if (ok && (detail::FileFault(FileOp::Sync, name.data()) || fsync(fd) != 0)) {
         ok = false;
         e = errno;
     }
     close(fd);
-    if (ok && rename(name.data(), path.c_str()) != 0) {
+    if (ok && (detail::FileFault(FileOp::Rename, name.data(), path) || rename(name.data(), path.c_str()) != 0)) {
         ok = false;
         e = errno;
     }
@@ -418,8 +447,19 @@ BOOL WriteFileDurably(const std::string& path, const void* data, std::size_t siz
         unlink(name.data());
         return Fail(FromErrno(e));
     }
-    SyncFolder(path);
+    // The new file stands; whether it outlives a crash rests on the folder.
+    if (!SyncFolder(path))
+        return FailErrno();
     return TRUE;
+}
+
+bool DeleteFileDurably(const std::string& path)
+{
+    if (detail::FileFault(FileOp::Unlink, path) || unlink(path.c_str()) != 0 || !SyncFolder(path)) {
+        FailErrno();
+        return false;
+    }
+    return true;
 }
 
 bool IsExecutableFile(const std::string& path)

@@ -11,7 +11,12 @@
 // Only openers that go through this layer see each other's locks.
 //
 // MoveFileW never replaces an existing file: the move fails with
-// ERROR_ALREADY_EXISTS and the file stays where it was. FindFirstFileW
+// ERROR_ALREADY_EXISTS and the file stays where it was. MoveFileExW with
+// MOVEFILE_WRITE_THROUGH syncs both folders and fails when a sync does (the
+// file is moved then, but the move may not outlive a crash). I/O errors have
+// their own codes: ERROR_IO_DEVICE (EIO), ERROR_DISK_FULL (ENOSPC),
+// ERROR_DISK_QUOTA_EXCEEDED, ERROR_WRITE_PROTECT (a read-only file system),
+// ERROR_TOO_MANY_OPEN_FILES. FindFirstFileW
 // matches the last path component as a pattern ("*" and "?", without regard
 // to case) in the order the file system returns; "." and ".." are never
 // returned. Failures set GetLastError to the Win32 code.
@@ -41,10 +46,19 @@ constexpr DWORD FILE_END = 2;
 constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
+constexpr LONG ERROR_TOO_MANY_OPEN_FILES = 4;
+constexpr LONG ERROR_WRITE_PROTECT = 19;
+constexpr LONG ERROR_READ_FAULT = 30;
 constexpr LONG ERROR_SHARING_VIOLATION = 32;
 constexpr LONG ERROR_HANDLE_EOF = 38;
 constexpr LONG ERROR_FILE_EXISTS = 80;
 constexpr LONG ERROR_DISK_FULL = 112;
+constexpr LONG ERROR_BUSY = 170;
+constexpr LONG ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr LONG ERROR_FILE_TOO_LARGE = 223;
+constexpr LONG ERROR_IO_DEVICE = 1117;
+constexpr LONG ERROR_DISK_QUOTA_EXCEEDED = 1295;
+constexpr LONG ERROR_FILE_CORRUPT = 1392;
 constexpr LONG ERROR_NO_MORE_FILES = 18;
 constexpr LONG ERROR_DIRECTORY = 267;
 
@@ -94,11 +108,18 @@ namespace velmo {
 // folder (a dot name that ends in random letters, never in the target's
 // extension) is written, synced, renamed over the target, and the folder is
 // synced. A crash leaves the old file or the new one whole, never a part.
-// On failure the target is unchanged, the temporary file is removed and
-// GetLastError tells why; openFailed says whether the temporary file could
-// not even be created (nothing was written then).
+// FALSE when any step fails, GetLastError telling why: up to the rename the
+// target is unchanged and the temporary file removed; when only the folder's
+// sync failed, the new file stands but may not outlive a crash (the caller
+// decides whether to remove it). openFailed says whether the temporary file
+// could not even be created (nothing was written then).
 VELMO_PLATFORM_API BOOL WriteFileDurably(const std::string& path, const void* data, std::size_t size,
                                          bool* openFailed = nullptr);
+
+// Removes a file and syncs its folder, so the removal outlives a crash;
+// false with GetLastError when either fails (the file may be gone though
+// the folder's sync failed).
+VELMO_PLATFORM_API bool DeleteFileDurably(const std::string& path);
 
 // True when path names a regular file the process may execute.
 VELMO_PLATFORM_API bool IsExecutableFile(const std::string& path);

@@ -3,6 +3,8 @@
 // eventfd; files hold the open file. Internal to the platform library.
 #pragma once
 
+#include <string>
+
 #include "platform/Sync.h"
 
 #include <atomic>
@@ -49,10 +51,15 @@ Object* FromHandle(HANDLE h);
 // their time-outs. Read and Write set the last error on failure.
 class FileObject : public Object {
 public:
-    explicit FileObject(int fd) : Object(fd, Adopt{}) {}
+    explicit FileObject(int fd, std::string path = {}) : Object(fd, Adopt{}), path_(std::move(path)) {}
     bool TryAcquire() override { return true; }
     virtual BOOL Read(void* buffer, DWORD size, DWORD* done);
     virtual BOOL Write(const void* buffer, DWORD size, DWORD* done);
+    // The path it was opened by (empty for a serial port).
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
 };
 
 // "COM<n>:" (any case): a serial port name.

@@ -45,10 +45,17 @@ void Dispatcher::MoveToBad(const std::u16string& path, const std::u16string& nam
 MessageRecord* Dispatcher::LoadOrQuarantine(const std::u16string& path, const std::u16string& name)
 {
     auto* record = new MessageRecord();
-    if (SUCCEEDED(record->LoadFromFile(path)))
+    HRESULT hr = record->LoadFromFile(path);
+    if (SUCCEEDED(hr))
         return record;
     module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed loading velmo file: [%s]", Utf16ToUtf8(path).c_str());
-    MoveToBad(path, name);
+    if (hr == E_FAIL) {
+        MoveToBad(path, name);  // damaged: kept aside, never deleted
+    } else {
+        module_.LogEvent(EVENTLOG_WARNING_TYPE,
+                         "The file [%s] could not be read (0x%08X); it stays where it is and is read again later",
+                         Utf16ToUtf8(path).c_str(), static_cast<unsigned>(hr));
+    }
     record->Release();
     return nullptr;
 }
@@ -70,17 +77,24 @@ HRESULT Dispatcher::QueueMessage(const Bstr& to, const Bstr& body, GUID* id)
         *id = record->Id;
     record->To = to;
     record->Body = body;
+    HRESULT hr = SaveQueued(record);
+    if (SUCCEEDED(hr))
+        (void)Dispatch(record);  // a message not handed to a device stays in out/ for the next start
+    record->Release();
+    return hr;
+}
+
+HRESULT Dispatcher::SaveQueued(MessageRecord* record)
+{
     std::u16string path = Folder(kOutFolder) + MessageFileName(record->Id);
     HRESULT hr = record->SaveToFile(path);
     if (FAILED(hr)) {
         module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed saving velmo file: [%s]", Utf16ToUtf8(path).c_str());
-        record->Release();
-        return hr;
+        // A copy that stands without being known to last is no accepted
+        // message: it goes, so a crash cannot send what was refused.
+        (void)DeleteFileW(path.c_str());
     }
-    // A message not handed to a device stays in out/ for the next start.
-    (void)Dispatch(record);
-    record->Release();
-    return S_OK;
+    return hr;
 }
 
 HRESULT Dispatcher::QueueMessage(IVelmo* message, GUID* id)

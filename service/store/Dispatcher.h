@@ -97,10 +97,17 @@ private:
     void TakeBackInFlight();
     std::u16string Folder(const char16_t* relative) const;
     void MoveToBad(const std::u16string& path, const std::u16string& name);
-    // The record in the file, or null after logging the failure and moving
-    // the file to bad/ (when it exists).
+    // The record in the file, or null after logging the failure; a damaged
+    // file is moved to bad/, one that could not be read (an I/O error) stays
+    // where it is for a later read.
     MessageRecord* LoadOrQuarantine(const std::u16string& path, const std::u16string& name);
     void RemoveDevice(LONG id);
+    // Saves a new message as out/{ID}.velmo durably; on failure logs it and
+    // leaves no queue copy behind.
+    HRESULT SaveQueued(MessageRecord* record);
+    // Removes the temporary files a crash left in the folders the service
+    // writes; how many there were.
+    int RemoveLeftovers();
     // The end of one attempt at sending a message loaded from path, with
     // statusText appended to its status text: a retry within the retry
     // maximum is saved with one more retry and dispatched again (that

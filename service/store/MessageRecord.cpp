@@ -61,23 +61,47 @@ SYSTEMTIME GetTime(const unsigned char* p)
     return t;
 }
 
-bool ReadExactly(HANDLE file, void* buffer, DWORD size)
+// The failure of a read that did not work at all, as opposed to a file
+// that is too short (E_FAIL).
+HRESULT ReadFailure() { return HRESULT_FROM_WIN32(GetLastError() ? GetLastError() : ERROR_READ_FAULT); }
+
+HRESULT ReadExactly(HANDLE file, void* buffer, DWORD size)
 {
     DWORD read = 0;
-    return ReadFile(file, buffer, size, &read, nullptr) && read == size;
+    if (!ReadFile(file, buffer, size, &read, nullptr))
+        return ReadFailure();
+    return read == size ? S_OK : E_FAIL;
 }
 
-// Opens with up to three attempts, pausing after each failure.
-template <class Open>
-HANDLE OpenWithRetries(Open open)
+// A missing file is E_FAIL, like a damaged one; any other reason an open
+// fails (an I/O error, a lock held) may pass.
+HRESULT OpenFailure()
 {
+    DWORD code = GetLastError();
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == 0 ? E_FAIL : HRESULT_FROM_WIN32(code);
+}
+
+// Opens and reads with up to three attempts, pausing after each failure of
+// the open or of a read; a file that reads whole but is damaged is not
+// tried again.
+template <class Open, class Read>
+HRESULT ReadWithRetries(Open open, Read read)
+{
+    HRESULT hr = E_FAIL;
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        if (attempt)
+            Sleep(DesignWait(kOpenPause));
         HANDLE file = open();
-        if (file != INVALID_HANDLE_VALUE)
-            return file;
-        Sleep(DesignWait(kOpenPause));
+        if (file == INVALID_HANDLE_VALUE) {
+            hr = OpenFailure();
+            continue;
+        }
+        Handle owner(file);
+        hr = read(file);
+        if (hr == S_OK || hr == E_FAIL || hr == E_OUTOFMEMORY)
+            return hr;
     }
-    return INVALID_HANDLE_VALUE;
+    return hr;
 }
 
 } // namespace
@@ -132,33 +156,29 @@ HRESULT MessageRecord::SaveToFile(const std::u16string& path) const
 
 HRESULT MessageRecord::LoadFromFile(const std::u16string& path)
 {
-    HANDLE file = OpenWithRetries([&] {
-        return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    });
-    if (file == INVALID_HANDLE_VALUE)
-        return E_FAIL;
-    Handle owner(file);
-    return Load(file);
+    return ReadWithRetries(
+        [&] {
+            return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        },
+        [&](HANDLE file) { return Load(file); });
 }
 
 HRESULT MessageRecord::LoadFromFileA(const std::string& path)
 {
-    HANDLE file = OpenWithRetries([&] {
-        return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    });
-    if (file == INVALID_HANDLE_VALUE)
-        return E_FAIL;
-    Handle owner(file);
-    return Load(file);
+    return ReadWithRetries(
+        [&] {
+            return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        },
+        [&](HANDLE file) { return Load(file); });
 }
 
 HRESULT MessageRecord::Load(HANDLE file)
 {
     unsigned char fixed[kFixedSize];
-    if (!ReadExactly(file, fixed, sizeof fixed))
-        return E_FAIL;
+    if (HRESULT hr = ReadExactly(file, fixed, sizeof fixed); hr != S_OK)
+        return hr;
     Id.Data1 = GetU32(fixed);
     Id.Data2 = GetU16(fixed + 4);
     Id.Data3 = GetU16(fixed + 6);
@@ -172,11 +192,13 @@ HRESULT MessageRecord::Load(HANDLE file)
     // A block may not claim more than the file still holds: the read would
     // come up short anyway, and a damaged count must not allocate gigabytes.
     DWORD size = GetFileSize(file, nullptr);
+    if (size == 0xFFFFFFFFu)
+        return ReadFailure();
     DWORD position = kFixedSize;
     for (Bstr* target : {&StatusText, &To, &From, &Body}) {
         unsigned char countBytes[4];
-        if (!ReadExactly(file, countBytes, 4))
-            return E_FAIL;
+        if (HRESULT hr = ReadExactly(file, countBytes, 4); hr != S_OK)
+            return hr;
         position += 4;
         std::uint32_t count = GetU32(countBytes);
         if (count == 0) {
@@ -192,8 +214,8 @@ HRESULT MessageRecord::Load(HANDLE file)
         } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
         }
-        if (!ReadExactly(file, bytes.data(), count))
-            return E_FAIL;
+        if (HRESULT hr = ReadExactly(file, bytes.data(), count); hr != S_OK)
+            return hr;
         position += count;
         UINT units = (count - 2) / 2;
         BSTR s = SysAllocStringLen(nullptr, units);

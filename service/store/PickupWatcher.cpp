@@ -36,10 +36,11 @@ DWORD Dispatcher::PickupMain(void* self)
 }
 
 // A pickup file is claimed before it is queued: renamed to "{ID}.claimed"
-// in pickup/, then saved as out/{ID}.velmo, then the claim is removed. A
-// crash at any point leaves either the claim alone (queued again under the
-// same id) or the claim and the queue copy (the claim is just removed), so
-// no message is lost and none is queued twice.
+// in pickup/ (and pickup/ synced, so the claim lasts before any queue copy
+// exists), then saved as out/{ID}.velmo durably, then the claim is removed
+// (and pickup/ synced). A crash at any point leaves either the claim alone
+// (queued again under the same id) or the claim and the queue copy (the
+// claim is just removed), so no message is lost and none is queued twice.
 void Dispatcher::RecoverClaims(const std::u16string& pickup)
 {
     for (const std::u16string& claim : ListFiles(pickup, u"*.claimed")) {
@@ -60,14 +61,14 @@ void Dispatcher::RecoverClaims(const std::u16string& pickup)
                 continue;
             record->Initialise();
             record->Id = *id;
-            HRESULT hr = record->SaveToFile(Folder(kOutFolder) + name);
+            HRESULT hr = SaveQueued(record);
             if (SUCCEEDED(hr))
-                hr = Dispatch(record);
+                (void)Dispatch(record);  // not handed on: it waits in out/ like any queued message
             record->Release();
             if (FAILED(hr))
                 return;
         }
-        (void)DeleteFileW(path.c_str());
+        (void)DeleteFileDurably(Utf16ToUtf8(path));  // one left behind is removed at the next scan
     }
 }
 
@@ -84,24 +85,25 @@ void Dispatcher::ScanPickup()
             continue;
         record->Initialise();
         std::u16string claim = pickup + GuidToString(record->Id) + u".claimed";
-        if (!MoveFileW(path.c_str(), claim.c_str())) {
-            record->Release();  // gone meanwhile, or taken by another reader
-            continue;
+        if (!MoveFileExW(path.c_str(), claim.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            record->Release();
+            if (FileExists(claim))
+                return;  // claimed but not known to last: the next scan takes the claim
+            continue;    // gone meanwhile, or taken by another reader
         }
-        std::u16string queued = Folder(kOutFolder) + MessageFileName(record->Id);
-        HRESULT hr = record->SaveToFile(queued);
+        HRESULT hr = SaveQueued(record);
         if (SUCCEEDED(hr)) {
             hr = Dispatch(record);
             if (FAILED(hr))
-                (void)DeleteFileW(queued.c_str());  // no queue copy may outlive the pickup file
+                (void)DeleteFileW(Folder(kOutFolder).append(MessageFileName(record->Id)).c_str());  // no queue copy may outlive the pickup file
         }
         record->Release();
         if (FAILED(hr)) {
             // The file goes back under its own name for the next scan.
-            (void)MoveFileW(claim.c_str(), path.c_str());
+            (void)MoveFileExW(claim.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
             return;
         }
-        (void)DeleteFileW(claim.c_str());
+        (void)DeleteFileDurably(Utf16ToUtf8(claim));  // one left behind is removed at the next scan
     }
 }
 

@@ -9,8 +9,23 @@
 
 namespace velmo::store {
 
+int Dispatcher::RemoveLeftovers()
+{
+    int removed = 0;
+    for (const char16_t* folder : {kOutFolder, kSentFolder, kFailedFolder, kInFolder}) {
+        std::u16string path = Folder(folder);
+        // WriteFileDurably's temporary files: ".{ID}.velmo." and six letters.
+        for (const std::u16string& name : ListFiles(path, u".*.velmo.??????"))
+            removed += DeleteFileW((path + name).c_str()) ? 1 : 0;
+    }
+    return removed;
+}
+
 int Dispatcher::LoadStoredMessages()
 {
+    if (int removed = RemoveLeftovers())
+        module_.LogEvent(EVENTLOG_INFORMATION_TYPE, "Removed %d temporary files that a crash left in the queue folders",
+                         removed);
     std::u16string out = Folder(kOutFolder);
     int count = 0;
     for (const std::u16string& name : ListMessageFiles(out)) {

@@ -497,9 +497,13 @@ TEST_P(Inbound, ReceivedMessagesReachTheService)
     EXPECT_EQ(queue.incoming[0].body, u"Server db1 is back");
     EXPECT_EQ(queue.incoming[1].from, u"0301234");
     EXPECT_EQ(queue.incoming[1].body, u"second one");
-    EXPECT_EQ(sim.Count("< AT+CMGR=1"), GetParam().stored ? 1 : 0);
-    EXPECT_EQ(sim.Count("< AT+CMGD=1"), GetParam().stored ? 1 : 0);
-    EXPECT_EQ(sim.Count("< AT+CMGR=2"), GetParam().stored ? 1 : 0);
+    // A stored message is read (by the listing at start or by AT+CMGR,
+    // whichever comes first) and deleted once it is stored.
+    int stored = GetParam().stored ? 1 : 0;
+    EXPECT_EQ(sim.Count("< AT+CMGD=1"), stored);
+    EXPECT_EQ(sim.Count("< AT+CMGD=2"), stored);
+    EXPECT_LE(sim.Count("< AT+CMGR=1"), stored);
+    EXPECT_LE(sim.Count("< AT+CMGR=2"), stored);
 }
 
 INSTANTIATE_TEST_SUITE_P(Deliveries, Inbound,

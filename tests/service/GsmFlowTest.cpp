@@ -64,9 +64,12 @@ TEST_P(GsmInbound, ReceivedMessageIsStoredInIn)
     EXPECT_TRUE(in->To.IsNull());
     EXPECT_NE(in->Received.wYear, 0);
     in->Release();
-    EXPECT_EQ(box.Count("< AT+CMGR=1"), GetParam().cnmi == "1,1" ? 1 : 0);
-    EXPECT_EQ(box.Count("< AT+CMGD=1"), GetParam().cnmi == "1,1" ? 1 : 0);
+    // A stored message is deleted from the SIM once it is in in/.
+    int deletes = GetParam().cnmi == "1,1" ? 1 : 0;
+    EXPECT_TRUE(WaitUntil([&] { return box.Count("< AT+CMGD=1") == deletes; }));
+    EXPECT_EQ(box.Count("< AT+CMGR=1"), deletes);
     StopService(service);
+    EXPECT_EQ(box.Count("< AT+CMGD=1"), deletes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Indications, GsmInbound,
