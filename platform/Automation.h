@@ -49,6 +49,11 @@ VELMO_PLATFORM_API HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* facto
                                                  DWORD* cookie);
 // Must run on the thread that registered. CO_E_OBJNOTREG for an unknown cookie.
 VELMO_PLATFORM_API HRESULT CoRevokeClassObject(DWORD cookie);
+
+// Posted (PostThreadMessageW) to the thread that registered the classes
+// when their bus connection is lost: no client can reach them until they
+// are revoked and registered again.
+constexpr UINT WM_VELMO_BUSLOST = 0x0400 + 0x200;
 VELMO_PLATFORM_API HRESULT CoCreateInstanceEx(REFCLSID clsid, IUnknown* outer, DWORD context,
                                               COSERVERINFO* serverInfo, DWORD count, MULTI_QI* results);
 
@@ -58,4 +63,6 @@ namespace velmo {
 VELMO_PLATFORM_API void RegisterBusInterfaces(std::span<const DispInterface* const> interfaces);
 // Objects the bridge holds for clients now.
 VELMO_PLATFORM_API std::size_t BusExportedObjects();
+// Whether the bus started this process (bus activation).
+VELMO_PLATFORM_API bool StartedByBus();
 } // namespace velmo

@@ -12,6 +12,7 @@
 #include "platform/BusConnection.h"
 #include "platform/BusInvoke.h"
 #include "platform/Guid.h"
+#include "platform/Message.h"
 #include "platform/MessageSource.h"
 #include "platform/Sync.h"
 #include "platform/Text.h"
@@ -20,6 +21,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <memory>
@@ -187,6 +189,7 @@ void BusServer::Serve()
             // connection. Clients cannot reach the objects any more.
             broken_ = true;
             std::fprintf(stderr, "automation bus: connection lost: %s\n", e.what());
+            (void)PostThreadMessageW(thread_, WM_VELMO_BUSLOST, 0, 0);  // the thread's queue exists: it serves us
         }
         std::lock_guard lock(laterMu_);
         if (!processed && later_.empty())
@@ -487,3 +490,9 @@ HRESULT CoRevokeClassObject(DWORD cookie)
 }
 
 std::size_t velmo::BusExportedObjects() { return velmo::detail::gExported.load(); }
+
+bool velmo::StartedByBus()
+{
+    const char* type = std::getenv("DBUS_STARTER_BUS_TYPE");
+    return type && *type;
+}

@@ -69,8 +69,10 @@ CLSID ToClsid(const std::u16string& text)
     return clsid;
 }
 
-bool ReadDevices(ServiceModule& module, const pugi::xml_node& devices)
+// The id of the first device added, 0 when none was.
+LONG ReadDevices(ServiceModule& module, const pugi::xml_node& devices)
 {
+    LONG firstId = 0;
     bool first = true;
     for (pugi::xml_node entry : devices.children()) {
         try {
@@ -85,20 +87,28 @@ bool ReadDevices(ServiceModule& module, const pugi::xml_node& devices)
             if (params.empty())
                 throw SkipEntry{};
             // Refused ids (0 or less, or taken) are dropped silently.
-            (void)module.dispatcher.AddDevice(id, std::move(name), clsid, std::move(params));
+            bool added = SUCCEEDED(module.dispatcher.AddDevice(id, std::move(name), clsid, std::move(params)));
             if (first)
                 module.dispatcher.SetDefaultDevice(id);
+            if (added && firstId == 0)
+                firstId = id;
             first = false;
         } catch (const SkipEntry&) {
         }
     }
-    return true;
+    return firstId;
 }
 
-void ReadRules(ServiceModule& module, const pugi::xml_node& rules)
+void ReadRules(ServiceModule& module, const pugi::xml_node& rules, LONG firstDevice)
 {
     if (auto def = ToInteger(rules.attribute("def_device_id")))
         module.dispatcher.SetDefaultDevice(*def);
+    std::string choose = rules.attribute("choose").value();
+    if (choose == "fewest_waiting")
+        module.dispatcher.choice = store::Dispatcher::Choice::FewestWaiting;
+    else if (!choose.empty() && choose != "random")
+        module.LogEvent(EVENTLOG_WARNING_TYPE, "config.xml: rules choose=\"%s\" is not known: the choice is random",
+                        choose.c_str());
     for (pugi::xml_node entry : rules.children()) {
         try {
             if (entry.type() != pugi::node_element)
@@ -106,10 +116,24 @@ void ReadRules(ServiceModule& module, const pugi::xml_node& rules)
             LONG deviceId = RequireInteger(entry, "device_id");
             bool continueSearch = ToBoolean(entry.attribute("continue")).value_or(true);
             std::u16string pattern = RequireText(entry, "match");
+            if (!module.dispatcher.HasDevice(deviceId)) {
+                module.LogEvent(EVENTLOG_WARNING_TYPE,
+                                "config.xml: the rule [%s] names device %d, which is not configured or not enabled: "
+                                "the rule is skipped",
+                                Utf16ToUtf8(pattern).c_str(), static_cast<int>(deviceId));
+                continue;
+            }
             // A pattern that does not compile is skipped like any faulty rule.
             (void)module.dispatcher.AddRule(pattern, deviceId, continueSearch);
         } catch (const SkipEntry&) {
         }
+    }
+    LONG def = module.dispatcher.DefaultDevice();
+    if (!module.dispatcher.HasDevice(def) && firstDevice != 0) {
+        module.LogEvent(EVENTLOG_WARNING_TYPE,
+                        "config.xml: the default device %d is not configured or not enabled: device %d is the default",
+                        static_cast<int>(def), static_cast<int>(firstDevice));
+        module.dispatcher.SetDefaultDevice(firstDevice);
     }
 }
 
@@ -149,12 +173,12 @@ bool ReadDocument(ServiceModule& module, const std::string& path)
     pugi::xml_node devices = Select(doc, "/velmo/devices");
     if (!devices)
         return false;
-    ReadDevices(module, devices);
+    LONG firstDevice = ReadDevices(module, devices);
 
     pugi::xml_node rules = Select(doc, "/velmo/rules");
     if (!rules)
         return false;
-    ReadRules(module, rules);
+    ReadRules(module, rules, firstDevice);
 
     pugi::xml_node handlers = Select(doc, "/velmo/eventhandlers");
     if (!handlers)

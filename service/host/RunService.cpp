@@ -8,20 +8,23 @@
 #include "platform/ClassFactory.h"
 #include "platform/Message.h"
 #include "platform/Process.h"
+#include "platform/SysRoot.h"
 #include "platform/SystemTime.h"
+#include "platform/Text.h"
 #include "platform/Timing.h"
 
 #include "service/automation/MessageCenter.h"
 #include "service/automation/NewSms.h"
+#include "service/host/InstanceLock.h"
 
-#include <cstdlib>
-#include <ctime>
 
 namespace velmo::host {
 
 namespace {
 
 constexpr DWORD kWorkerWait = 15000;
+constexpr DWORD kBusRetryInterval = 5000;  // how often a service without its bus tries it again
+constexpr UINT kBusRetry = WM_USER + 1;
 
 ClassFactory<automation::NewSms> newSmsFactory;
 ClassFactory<automation::MessageCenter> messageCenterFactory;
@@ -32,23 +35,55 @@ struct PublishedClass {
 };
 const PublishedClass kPublished[] = {{CLSID_NewSMS, &newSmsFactory}, {CLSID_MessageCenter, &messageCenterFactory}};
 
-// Publishes the classes in order; stops at the first that fails.
-void RegisterClassObjects(DWORD (&cookies)[std::size(kPublished)])
-{
-    RegisterBusInterfaces(velmolib::kInterfaces);
-    for (std::size_t i = 0; i < std::size(kPublished); ++i)
-        if (FAILED(CoRegisterClassObject(kPublished[i].clsid, kPublished[i].factory,
-                                         CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER, REGCLS_MULTIPLEUSE, &cookies[i])))
-            return;
-}
+using Cookies = DWORD[std::size(kPublished)];
 
 // Revokes in the same order; at the first failure the rest stay registered.
-void RevokeClassObjects(DWORD (&cookies)[std::size(kPublished)])
+void RevokeClassObjects(Cookies& cookies)
 {
-    for (DWORD cookie : cookies)
+    for (DWORD& cookie : cookies) {
         if (cookie == 0 || FAILED(CoRevokeClassObject(cookie)))
             return;
+        cookie = 0;
+    }
 }
+
+// Publishes the classes in order; true when all are on the bus. At the
+// first failure those already published are revoked again.
+bool RegisterClassObjects(Cookies& cookies)
+{
+    RegisterBusInterfaces(velmolib::kInterfaces);
+    for (std::size_t i = 0; i < std::size(kPublished); ++i) {
+        if (FAILED(CoRegisterClassObject(kPublished[i].clsid, kPublished[i].factory,
+                                         CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER, REGCLS_MULTIPLEUSE, &cookies[i]))) {
+            RevokeClassObjects(cookies);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Posts kBusRetry to the main thread at a fixed interval until its stop
+// event is set.
+struct BusTicker {
+    DWORD mainThread;
+    Handle stop{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    Handle thread;
+
+    static DWORD Main(void* self)
+    {
+        auto* ticker = static_cast<BusTicker*>(self);
+        while (WaitForSingleObject(ticker->stop.get(), DesignWait(kBusRetryInterval)) == WAIT_TIMEOUT)
+            (void)PostThreadMessageW(ticker->mainThread, kBusRetry, 0, 0);  // a lost tick is made up by the next
+        return 0;
+    }
+    void Start() { thread = Handle(CreateThread(nullptr, 0, Main, this, 0, nullptr)); }
+    void Stop()
+    {
+        SetEvent(stop.get());
+        if (thread)
+            (void)WaitForSingleObject(thread.get(), INFINITE);
+    }
+};
 
 void ReportStatus(ServiceModule& module, DWORD state)
 {
@@ -88,21 +123,56 @@ void RunService(ServiceModule& module)
                                nullptr, EOAC_NONE, nullptr);
     module.mainThreadId = GetCurrentThreadId();
 
-    DWORD cookies[std::size(kPublished)] = {};
-    RegisterClassObjects(cookies);
+    // One service per root: a second one stops before it touches the queue.
+    InstanceLock lock;
+    std::u16string root = InstallationRoot();
+    switch (lock.Take(root)) {
+    case InstanceLock::Result::HeldElsewhere:
+        module.LogEvent(EVENTLOG_ERROR_TYPE,
+                        "Another velmosvc (pid %s) serves the root folder %s: this one stops without touching the queue",
+                        lock.Holder().empty() ? "unknown" : lock.Holder().c_str(), Utf16ToUtf8(root).c_str());
+        ReportStatus(module, SERVICE_STOPPED);
+        if (module.serviceMode)
+            CoUninitialize();
+        return;
+    case InstanceLock::Result::Unavailable:
+        module.LogEvent(EVENTLOG_WARNING_TYPE, "The lock file %s cannot be opened: a second service on this root would not be stopped",
+                        lock.Path().c_str());
+        break;
+    case InstanceLock::Result::Taken:
+        break;
+    }
+
+    // A failed registration logs nothing; it is tried again at a fixed
+    // interval, so a service started before its bus joins it later.
+    Cookies cookies = {};
+    bool onBus = RegisterClassObjects(cookies);
+    BusTicker ticker{module.mainThreadId};
+    ticker.Start();
 
     DWORD workerId = 0;
     module.workerThread = Handle(CreateThread(nullptr, 0, ServiceWorker, &module, 0, &workerId));
     module.workerThreadId = workerId;
 
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    std::srand(static_cast<unsigned>(std::time(nullptr)) + now.wMilliseconds);
-
     ReportStatus(module, SERVICE_RUNNING);
 
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (msg.message == WM_VELMO_BUSLOST) {
+            RevokeClassObjects(cookies);
+            onBus = false;
+            if (StartedByBus()) {
+                // The bus that started the service is gone: a new bus starts a new one.
+                module.LogEvent(EVENTLOG_ERROR_TYPE, "The bus that started the service is gone: the service stops");
+                break;
+            }
+            module.LogEvent(EVENTLOG_WARNING_TYPE, "The system bus connection is lost: it is tried again every %u s",
+                            static_cast<unsigned>(kBusRetryInterval / 1000));
+        } else if (msg.message == kBusRetry && !onBus) {
+            onBus = RegisterClassObjects(cookies);
+            if (onBus)
+                module.LogEvent(EVENTLOG_INFORMATION_TYPE, "The service is on the system bus now");
+        }
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
@@ -113,6 +183,7 @@ void RunService(ServiceModule& module)
     SetEvent(ProcessStopEvent());
     if (module.workerThread && WaitForSingleObject(module.workerThread.get(), DesignWait(kWorkerWait)) != WAIT_OBJECT_0)
         TerminateThread(module.workerThread.get(), static_cast<DWORD>(-1));
+    ticker.Stop();
     ReportStatus(module, SERVICE_STOPPED);
     if (module.serviceMode)
         CoUninitialize();

@@ -38,6 +38,7 @@ void Dispatcher::Start()
     }
     running_ = true;
     accepting_ = true;
+    (void)retries_.Start();  // without its thread a retry goes out at once
     pickupThread_ = Handle(CreateThread(nullptr, 0, PickupMain, this, CREATE_SUSPENDED, nullptr));
     if (pickupThread_)
         ResumeThread(pickupThread_.get());
@@ -50,6 +51,7 @@ void Dispatcher::Stop()
     SetEvent(pickupStop_.get());
     if (pickupThread_ && WaitForSingleObject(pickupThread_.get(), DesignWait(kPickupStopWait)) != WAIT_OBJECT_0)
         TerminateThread(pickupThread_.get(), 1);
+    retries_.Stop();  // retries still held wait in out/ for the next start
     ModeLock::Hold hold(lock_, 1);
     for (auto& [id, host] : devices_)
         host->StopThread();
@@ -141,6 +143,12 @@ std::size_t Dispatcher::DeviceCount()
 {
     ModeLock::Hold hold(lock_, 1);
     return devices_.size();
+}
+
+bool Dispatcher::HasDevice(LONG id)
+{
+    ModeLock::Hold hold(lock_, 1);
+    return devices_.count(id) != 0;
 }
 
 void Dispatcher::ForEachDevice(const std::function<void(host::DeviceHost&)>& visit)

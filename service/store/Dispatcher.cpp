@@ -14,20 +14,41 @@ namespace {
 constexpr int kDeleteAttempts = 3;
 constexpr DWORD kDeletePause = 300;
 constexpr char16_t kTooManyRetries[] = u"\r\nAttempted too many retries";
+constexpr std::size_t kStatusTextLimit = 4096;
+constexpr char16_t kCutMark[] = u"[earlier status text cut]";
+constexpr DWORD kRetryPause = 1000;
 
+// A status text keeps its last kStatusTextLimit characters: a message
+// retried without end must not grow its file without end.
 void Append(Bstr& text, std::u16string_view more)
 {
     std::u16string joined(text.view());
     joined += more;
+    if (joined.size() > kStatusTextLimit) {
+        std::size_t keep = kStatusTextLimit - std::u16string_view(kCutMark).size();
+        std::size_t from = joined.size() - keep;
+        if (from < joined.size() && joined[from] >= 0xDC00 && joined[from] <= 0xDFFF)
+            ++from;  // never half a surrogate pair
+        joined = kCutMark + joined.substr(from);
+    }
     text = Bstr(joined);
 }
 
 } // namespace
 
-Dispatcher::Dispatcher(host::ServiceModule& module) : module_(module) {}
+Dispatcher::Dispatcher(host::ServiceModule& module)
+    : module_(module), retries_(
+                           [this](MessageRecord* record) {
+                               TakeBackInFlight();
+                               (void)Dispatch(record);  // not handed on: it waits in out/ for the next start
+                           },
+                           [this](MessageRecord*) { TakeBackInFlight(); })
+{
+}
 
 Dispatcher::~Dispatcher()
 {
+    retries_.Stop();
     ModeLock::Hold hold(lock_, 3);
     devices_.clear();
     rules_.clear();
@@ -58,6 +79,13 @@ MessageRecord* Dispatcher::LoadOrQuarantine(const std::u16string& path, const st
     }
     record->Release();
     return nullptr;
+}
+
+void Dispatcher::CountInFlight()
+{
+    LONG n = ++inFlight_;
+    if (queueMax > 0 && n >= queueMax)
+        accepting_ = false;
 }
 
 void Dispatcher::TakeBackInFlight()
@@ -112,22 +140,29 @@ HRESULT Dispatcher::QueueMessage(IVelmo* message, GUID* id)
 
 HRESULT Dispatcher::Dispatch(MessageRecord* record)
 {
-    ModeLock::Hold hold(lock_, 1);
-    LONG n = ++inFlight_;
-    if (queueMax > 0 && n >= queueMax)
-        accepting_ = false;
-    LONG id = ChooseDevice(record->To);
-    auto it = devices_.find(id);
-    if (it == devices_.end()) {
-        module_.LogEvent(EVENTLOG_ERROR_TYPE, "There is no Device to satisfy the dispatch call. Service terminates.");
-        PostThreadMessageW(module_.mainThreadId, WM_QUIT, 0, 0);
+    LONG id = 0;
+    {
+        ModeLock::Hold hold(lock_, 1);
+        CountInFlight();
+        id = ChooseDevice(record->To);
+        auto it = devices_.find(id);
+        if (it != devices_.end()) {
+            HRESULT hr = it->second->Enqueue(record);
+            if (FAILED(hr))
+                TakeBackInFlight();
+            return hr;
+        }
         TakeBackInFlight();
-        return E_FAIL;
     }
-    HRESULT hr = it->second->Enqueue(record);
-    if (FAILED(hr))
-        TakeBackInFlight();
-    return hr;
+    // No device takes it (the one its rule or the default named is gone):
+    // the message fails, rather than stopping the service at every start.
+    std::string text = GuidToUtf8(record->Id);
+    module_.LogEvent(EVENTLOG_ERROR_TYPE, "There is no Device to satisfy the dispatch call for message %s: device %d is "
+                     "not there, the message is failed",
+                     text.c_str(), static_cast<int>(id));
+    std::u16string name = MessageFileName(record->Id);
+    return Settle(record, Folder(kOutFolder) + name, name, SEND_FAILED,
+                  u"\r\nNo device to send it: device " + Utf8ToUtf16(std::to_string(id)) + u" is not there");
 }
 
 void Dispatcher::CompleteMessage(LONG, const GUID& id, LONG result, BSTR statusText)
@@ -152,7 +187,10 @@ HRESULT Dispatcher::Settle(MessageRecord* record, const std::u16string& path, co
         record->Status = QUEUED;
         ++record->RetryCount;
         (void)record->SaveToFile(path);  // the older copy in out/ serves as well
-        return Dispatch(record);
+        // Held for a pause before it goes out again; it counts as in flight meanwhile.
+        CountInFlight();
+        retries_.Add(record, DesignWait(kRetryPause));
+        return S_OK;
     }
 
     GetSystemTime(&record->Completed);

@@ -19,12 +19,15 @@
 #include "service/host/DeviceHost.h"
 #include "service/store/MessageRecord.h"
 #include "service/store/ModeLock.h"
+#include "service/store/RetryQueue.h"
 #include "service/store/RoutingRule.h"
 
 #include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <random>
 #include <vector>
 
 namespace velmo::host {
@@ -58,6 +61,7 @@ public:
     bool RestartDevice(LONG id);
     void ClearDevices();
     std::size_t DeviceCount();
+    bool HasDevice(LONG id);
     // Visits every host in ascending id under mode 1.
     void ForEachDevice(const std::function<void(host::DeviceHost&)>& visit);
 
@@ -67,9 +71,12 @@ public:
     void SetDefaultDevice(LONG id) { defaultDevice_ = id; }
     LONG DefaultDevice() const { return defaultDevice_; }
     void ForEachRule(const std::function<void(const RoutingRule&)>& visit);
-    // The device for a recipient: the rules' candidates (one picked at
-    // random among several), else the default. Caller holds mode 1.
+    // The device for a recipient: the rules' candidates (among several, one
+    // picked at random, or among those with the fewest messages waiting
+    // when choice says so), else the default. Caller holds mode 1.
     LONG ChooseDevice(const Bstr& to) const;
+    enum class Choice { Random, FewestWaiting };
+    Choice choice = Choice::Random;  // set by the configuration before Start
 
     // --- messages ---
     // A new message: saved to out/ and dispatched; E_FAIL when not accepting.
@@ -94,6 +101,7 @@ public:
 
 private:
     static DWORD PickupMain(void* self);
+    void CountInFlight();
     void TakeBackInFlight();
     std::u16string Folder(const char16_t* relative) const;
     void MoveToBad(const std::u16string& path, const std::u16string& name);
@@ -105,6 +113,10 @@ private:
     // Saves a new message as out/{ID}.velmo durably; on failure logs it and
     // leaves no queue copy behind.
     HRESULT SaveQueued(MessageRecord* record);
+    // Makes the record's id and its out/ file's name agree (logged): a name
+    // that is an id gives the record its id, any other name becomes the
+    // record's id; path follows a rename.
+    void MatchIdToName(MessageRecord* record, std::u16string& path, const std::u16string& name);
     // Removes the temporary files a crash left in the folders the service
     // writes; how many there were.
     int RemoveLeftovers();
@@ -123,9 +135,13 @@ private:
     std::map<LONG, std::unique_ptr<host::DeviceHost>> devices_;
     std::vector<std::unique_ptr<RoutingRule>> rules_;
     LONG defaultDevice_ = 0;
+    // Seeded once, before anything is dispatched; dispatching threads share it.
+    mutable std::mutex randomLock_;
+    mutable std::mt19937 random_{std::random_device{}()};
     std::atomic<LONG> inFlight_{0};
     std::atomic<bool> accepting_{false};
     std::atomic<bool> running_{false};  // between Start and Stop: reports may reopen accepting
+    RetryQueue retries_;
     Handle pickupThread_;
     Handle pickupStop_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 };

@@ -2,7 +2,9 @@
 
 #include "platform/Activation.h"
 #include "platform/Dispatch.h"
+#include "platform/File.h"
 #include "platform/SystemTime.h"
+#include "platform/Text.h"
 #include "platform/Timing.h"
 #include "service/automation/NewSms.h"
 #include "service/host/ServiceModule.h"
@@ -18,9 +20,15 @@ EventHandlerQueue::~EventHandlerQueue()
 
 HRESULT EventHandlerQueue::StoreIncoming(MessageRecord* record)
 {
-    HRESULT hr = record->SaveToFile(module_.rootFolder + kInFolder + MessageFileName(record->Id));
-    if (FAILED(hr))
+    std::u16string path = module_.rootFolder + kInFolder + MessageFileName(record->Id);
+    HRESULT hr = record->SaveToFile(path);
+    if (FAILED(hr)) {
+        module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed saving velmo file: [%s]", Utf16ToUtf8(path).c_str());
+        module_.LogEvent(EVENTLOG_ERROR_TYPE, "A received message could not be stored in in/: the device is told, and "
+                         "keeps its copy where it can");
+        (void)DeleteFileW(path.c_str());  // a copy not known to last is not a stored message
         return hr;
+    }
     record->AddRef();
     {
         std::lock_guard lock(lock_);

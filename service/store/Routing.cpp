@@ -1,7 +1,9 @@
 // The dispatcher's routing rules and the choice of a device for a message.
 #include "service/store/Dispatcher.h"
 
-#include <cstdlib>
+#include <cstdint>
+#include <mutex>
+#include <random>
 
 namespace velmo::store {
 
@@ -38,7 +40,28 @@ LONG Dispatcher::ChooseDevice(const Bstr& to) const
         return defaultDevice_;
     if (candidates.size() == 1)
         return candidates.front();
-    return candidates[static_cast<std::size_t>(std::rand()) % candidates.size()];
+    if (choice == Choice::FewestWaiting) {
+        // Those with the fewest messages queued or handed out and not yet
+        // reported; a device no longer in the table is passed over.
+        std::size_t fewest = SIZE_MAX;
+        std::vector<LONG> best;
+        for (LONG id : candidates) {
+            auto it = devices_.find(id);
+            if (it == devices_.end())
+                continue;
+            std::size_t waiting = it->second->PendingCount();
+            if (waiting < fewest)
+                best.clear();
+            if (waiting <= fewest) {
+                fewest = waiting;
+                best.push_back(id);
+            }
+        }
+        if (!best.empty())
+            candidates = std::move(best);
+    }
+    std::lock_guard lock(randomLock_);
+    return candidates[std::uniform_int_distribution<std::size_t>(0, candidates.size() - 1)(random_)];
 }
 
 } // namespace velmo::store

@@ -42,6 +42,7 @@ int Dispatcher::LoadStoredMessages()
             ++count;
             continue;
         }
+        MatchIdToName(record, path, name);
         HRESULT hr = Dispatch(record);
         record->Release();
         if (FAILED(hr))
@@ -49,6 +50,32 @@ int Dispatcher::LoadStoredMessages()
         ++count;
     }
     return count;
+}
+
+// The report of a message finds its file by the id: a file whose name is
+// not its id (copied in by hand, renamed) is brought in line first, so it
+// is not sent again at every start.
+void Dispatcher::MatchIdToName(MessageRecord* record, std::u16string& path, const std::u16string& name)
+{
+    if (name == MessageFileName(record->Id))
+        return;
+    std::u16string stem = name.substr(0, name.size() - std::u16string_view(u".velmo").size());
+    std::string was = GuidToUtf8(record->Id);
+    if (auto id = ParseGuid(stem)) {
+        // The name wins: it is what a client was given and what every folder is searched by.
+        record->Id = *id;
+        if (SUCCEEDED(record->SaveToFile(path)))
+            module_.LogEvent(EVENTLOG_WARNING_TYPE, "The file [%s] holds the id %s: it is taken as the message its name "
+                             "gives",
+                             Utf16ToUtf8(path).c_str(), was.c_str());
+        return;
+    }
+    std::u16string renamed = Folder(kOutFolder) + MessageFileName(record->Id);
+    if (MoveFileExW(path.c_str(), renamed.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        module_.LogEvent(EVENTLOG_WARNING_TYPE, "The file [%s] is renamed to the id it holds, %s",
+                         Utf16ToUtf8(path).c_str(), was.c_str());
+        path = renamed;
+    }
 }
 
 MessageRecord* Dispatcher::FindMessage(const GUID& id)

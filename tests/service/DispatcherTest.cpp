@@ -15,6 +15,14 @@ using velmo::store::MessageRecord;
 
 namespace {
 
+// Every file of a folder, whatever its name.
+std::vector<std::string> ListAll(const ServiceRoot& root, const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(root.folderPath(folder)))
+        names.push_back(e.path().filename().string());
+    return names;
+}
 
 class DispatcherTest : public ::testing::Test {
 protected:
@@ -148,21 +156,27 @@ TEST_F(DispatcherTest, QueueMaximumRefusesUntilAReport)
     EXPECT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"d"), nullptr), E_FAIL);
 }
 
-TEST_F(DispatcherTest, FailedHandOffIsTakenBackOutOfTheCount)
+TEST_F(DispatcherTest, AMessageNoDeviceTakesIsFailedAndTheServiceRunsOn)
 {
     Add(1);
     module.dispatcher.SetDefaultDevice(9);  // no such device
     module.dispatcher.queueMax = 1;
     module.dispatcher.Start();
     EventCapture events;
-    EXPECT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"a"), nullptr), S_OK);
-    EXPECT_EQ(events.Text(), "velmosvc: error: There is no Device to satisfy the dispatch call. Service terminates..\n");
+    GUID id{};
+    EXPECT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"a"), &id), S_OK);
+    EXPECT_EQ(events.Text(), "velmosvc: error: There is no Device to satisfy the dispatch call for message " +
+                                 velmo::GuidToUtf8(id) + ": device 9 is not there, the message is failed.\n");
     EXPECT_EQ(module.dispatcher.InFlight(), 0);
     EXPECT_TRUE(module.dispatcher.Accepting());
     MSG msg;
-    ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
-    EXPECT_EQ(root.Files("out").size(), 1u);  // waits for the next start
+    EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));  // no quit: one message blocks nothing
+    EXPECT_TRUE(root.Files("out").empty());
+    ASSERT_EQ(root.Files("out/failed").size(), 1u);
+    MessageRecord* failed = Load("out/failed", root.Files("out/failed")[0]);
+    EXPECT_EQ(failed->Status, FAILED);
+    EXPECT_EQ(failed->StatusText.str(), u"\r\nNo device to send it: device 9 is not there");
+    failed->Release();
 }
 
 TEST_F(DispatcherTest, StoredMessagesAreDispatchedAndUnreadableOnesMovedToBad)
@@ -266,7 +280,7 @@ TEST_F(DispatcherTest, PickupGivesANewIdAndKeepsTheTexts)
     dropped->Release();
 }
 
-TEST_F(DispatcherTest, PickupThatCannotHandOffLeavesNoQueueCopy)
+TEST_F(DispatcherTest, APickupFileNoDeviceTakesIsFailedNotLeftWaiting)
 {
     Add(1);
     module.dispatcher.SetDefaultDevice(5);
@@ -277,8 +291,10 @@ TEST_F(DispatcherTest, PickupThatCannotHandOffLeavesNoQueueCopy)
     dropped->Release();
     EventCapture events;
     module.dispatcher.ScanPickup();
-    EXPECT_EQ(root.Files("pickup").size(), 1u);
+    EXPECT_TRUE(root.Files("pickup").empty());
+    EXPECT_TRUE(ListAll(root, "pickup").empty());  // no claim left either
     EXPECT_TRUE(root.Files("out").empty());
+    EXPECT_EQ(root.Files("out/failed").size(), 1u);
 }
 
 TEST_F(DispatcherTest, ClaimsLeftByACrashAreFinishedWithoutDuplicates)

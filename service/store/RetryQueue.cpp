@@ -1,0 +1,94 @@
+#include "service/store/RetryQueue.h"
+
+#include <chrono>
+
+namespace velmo::store {
+
+namespace {
+std::int64_t NowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+} // namespace
+
+bool RetryQueue::Start()
+{
+    ResetEvent(stop_.get());
+    thread_ = Handle(CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
+    return static_cast<bool>(thread_);
+}
+
+void RetryQueue::Add(MessageRecord* record, DWORD pauseMs)
+{
+    if (!thread_) {
+        due_(record);
+        return;
+    }
+    record->AddRef();
+    {
+        std::lock_guard lock(lock_);
+        held_.push_back({NowMs() + pauseMs, record});
+    }
+    SetEvent(wake_.get());
+}
+
+void RetryQueue::Stop()
+{
+    SetEvent(stop_.get());
+    if (thread_) {
+        WaitForSingleObject(thread_.get(), INFINITE);
+        thread_ = Handle();
+    }
+    std::deque<Waiting> left;
+    {
+        std::lock_guard lock(lock_);
+        left.swap(held_);
+    }
+    for (Waiting& h : left) {
+        dropped_(h.record);
+        h.record->Release();
+    }
+}
+
+std::size_t RetryQueue::Held()
+{
+    std::lock_guard lock(lock_);
+    return held_.size();
+}
+
+DWORD RetryQueue::ThreadMain(void* self)
+{
+    static_cast<RetryQueue*>(self)->Loop();
+    return 0;
+}
+
+void RetryQueue::Loop()
+{
+    while (true) {
+        MessageRecord* ready = nullptr;
+        DWORD wait = INFINITE;
+        {
+            std::lock_guard lock(lock_);
+            if (!held_.empty()) {
+                std::int64_t left = held_.front().due - NowMs();
+                if (left <= 0) {
+                    ready = held_.front().record;
+                    held_.pop_front();
+                } else {
+                    wait = static_cast<DWORD>(left);
+                }
+            }
+        }
+        if (ready) {
+            due_(ready);
+            ready->Release();
+            continue;
+        }
+        HANDLE waits[2] = {stop_.get(), wake_.get()};
+        if (WaitForMultipleObjects(2, waits, FALSE, wait) == WAIT_OBJECT_0)
+            return;
+    }
+}
+
+} // namespace velmo::store
