@@ -134,6 +134,7 @@ void RunService(ServiceModule& module)
         ReportStatus(module, SERVICE_STOPPED);
         if (module.serviceMode)
             CoUninitialize();
+        module.LogEvent(EVENTLOG_INFORMATION_TYPE, "service is stopped");
         return;
     case InstanceLock::Result::Unavailable:
         module.LogEvent(EVENTLOG_WARNING_TYPE, "The lock file %s cannot be opened: a second service on this root would not be stopped",

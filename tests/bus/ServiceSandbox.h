@@ -16,8 +16,9 @@
 
 class ServiceSandbox {
 public:
-    // config: the text of config.xml; "" keeps the sandbox's own.
-    explicit ServiceSandbox(const std::string& config = "")
+    // config: the text of config.xml; "" keeps the sandbox's own. Without
+    // withBus the private bus is started only by StartBus.
+    explicit ServiceSandbox(const std::string& config = "", bool withBus = true)
     {
         char tmpl[] = "/tmp/velmo-bus-XXXXXX";
         dir_ = mkdtemp(tmpl);
@@ -28,8 +29,11 @@ public:
         setenv("VELMO_SYSROOT", dir_.c_str(), 1);
         if (!config.empty())
             std::ofstream(Folder("") + "config.xml") << config;
-        bus_ = std::make_unique<PrivateBus>(dir_);
+        if (withBus)
+            StartBus();
     }
+    void StartBus() { bus_ = std::make_unique<PrivateBus>(dir_); }
+    void StopBus() { bus_.reset(); }
     ~ServiceSandbox()
     {
         service_.reset();
@@ -43,7 +47,7 @@ public:
     {
         return dir_ + "/var/lib/velmo/" + relative + (relative.empty() ? "" : "/");
     }
-    std::string BusAddress() const { return bus_->address(); }
+    std::string BusAddress() const { return "unix:path=" + dir_ + "/run/dbus/system_bus_socket"; }
 
     // velmosvc /DEBUG under the root; true once it serves the bus.
     bool StartService()
