@@ -1,6 +1,7 @@
 #include "devices/gsm/PduDevice.h"
 
 #include "platform/ClassFactory.h"
+#include "platform/Serial.h"
 #include "platform/Text.h"
 #include "platform/Variant.h"
 
@@ -64,6 +65,20 @@ void Visit(const pugi::xml_node& node, PduParameters& p)
     }
 }
 
+// Why a port did not open, for the administrator who reads the event.
+std::string PortFailure(DWORD code)
+{
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return "there is no such device (error " + std::to_string(code) + ")";
+    case ERROR_ACCESS_DENIED:
+        return "access denied: another program has it open, or this user may not use it (the dialout group) (error 5)";
+    default:
+        return "error " + std::to_string(code);
+    }
+}
+
 } // namespace
 
 bool LoadParameters(std::u16string_view xml, PduParameters& params)
@@ -112,8 +127,12 @@ HRESULT PduDevice::Open(BSTR name)
         return S_OK;
     settings_.Name = name && SysStringLen(name) ? Utf16ToUtf8(std::u16string_view(name, SysStringLen(name)))
                                                 : "COM" + std::to_string(params_.Port);
-    if (!link_.OpenPort(params_.Port))
-        return ReportError(kSource, u"Failed open COM port");
+    if (!link_.OpenPort(params_.Port)) {
+        DWORD code = GetLastError();
+        std::string port = "COM" + std::to_string(params_.Port) + ":";
+        std::string text = "Failed open COM port " + port + " (" + SerialDevicePath(port) + "): " + PortFailure(code);
+        return ReportError(kSource, Utf8ToUtf16(text).c_str());
+    }
     if (!link_.Configure(params_.CommConfig.str())) {
         link_.ClosePort();
         return ReportError(kSource, u"Invalid CommConfig specified");

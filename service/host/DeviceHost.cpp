@@ -233,9 +233,15 @@ DWORD DeviceHost::DeviceThread()
     std::string name = Utf16ToUtf8(name_);
     ComPtr<IVelmoDevice> device;
     last = CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, IID_IVelmoDevice, device.ReceiveVoid());
+    if (FAILED(last))
+        module_.LogEvent(EVENTLOG_ERROR_TYPE, "Device [%s]: its class %s cannot be created (0x%08X)", name.c_str(),
+                         GuidToUtf8(clsid_).c_str(), static_cast<unsigned>(last));
     if (SUCCEEDED(last)) {
         ComPtr<IPersistXMLParam> persist;
         last = device->QueryInterface(IID_IPersistXMLParam, persist.ReceiveVoid());
+        if (FAILED(last))
+            module_.LogEvent(EVENTLOG_ERROR_TYPE, "Device [%s]: its class %s has no IPersistXMLParam (0x%08X)",
+                             name.c_str(), GuidToUtf8(clsid_).c_str(), static_cast<unsigned>(last));
         if (SUCCEEDED(last)) {
             Bstr params(params_);
             last = persist->Load(params.get());

@@ -113,12 +113,15 @@ TEST(PduDevice, OpenFailuresNameTheirCause)
         const char* error;
     };
     for (const Case& c : {Case{P("Port", "9") + P("CommConfig", "96,n,8,1") + P("SMSCentral", "+49"),
-                               "Cellgate.PDU.1: Failed open COM port"}}) {
+                               "Cellgate.PDU.1: Failed open COM port COM9: ({root}/dev/ttyS8): there is no such device "
+                               "(error 2)"}}) {
         auto* device = new PduDevice();
         Bstr xml(velmo::Utf8ToUtf16(Entry(c.params)));
         device->Load(xml.get());
         EXPECT_EQ(device->Open(nullptr), DISP_E_EXCEPTION);
-        EXPECT_EQ(ErrorText(), c.error);
+        std::string expected = c.error;
+        expected.replace(expected.find("{root}"), 6, root.path());
+        EXPECT_EQ(ErrorText(), expected);
         device->Release();
     }
     ModemSim sim({}, 6);

@@ -327,6 +327,25 @@ TEST_F(HostTest, TheRunningDevicesRadioStateAndIncomingStatusText)
     r->Release();
 }
 
+TEST_F(HostTest, AClassThatCannotBeCreatedSaysWhyBeforeTheRestart)
+{
+    std::int64_t now = 0;
+    DeviceHost::SetClock([&] { return now += 61000; });
+    const CLSID unknown = velmo::MakeGuid("{0D0D0D0D-0000-4000-8000-00000000000D}");
+    ASSERT_EQ(module.dispatcher.AddDevice(1, u"Ghost", unknown, u"<device/>"), S_OK);
+    EventCapture events;
+    module.dispatcher.Start();
+    Supervise(module, 1);
+    module.dispatcher.Stop();
+    std::string text = events.Text();
+    std::size_t cause = text.find("velmosvc: error: Device [Ghost]: its class {0D0D0D0D-0000-4000-8000-00000000000D} "
+                                  "cannot be created (0x80040154).\n");
+    std::size_t restart = text.find("velmosvc: warning: Device [Ghost] has terminated unexpectedly. Attempting restart.\n");
+    ASSERT_NE(cause, std::string::npos) << text;
+    ASSERT_NE(restart, std::string::npos) << text;
+    EXPECT_LT(cause, restart);
+}
+
 TEST_F(HostTest, SeventyDevicesAreAllWatched)
 {
     for (LONG id = 1; id <= 70; ++id)
