@@ -174,19 +174,15 @@ void Find(int n, int lookups)
     auto start = Clock::now();
     int found = 0;
     for (int i = 0; i < lookups; ++i) {
-        MessageRecord* r = module.dispatcher.FindMessage(ids[static_cast<std::size_t>(i * 7919) % ids.size()]);
-        if (r) {
+        if (module.dispatcher.FindMessage(ids[static_cast<std::size_t>(i * 7919) % ids.size()]))
             ++found;
-            r->Release();
-        }
     }
     double hit = Since(start) / lookups;
     start = Clock::now();
     for (int i = 0; i < lookups; ++i) {
         GUID missing{};
         CoCreateGuid(&missing);
-        if (MessageRecord* r = module.dispatcher.FindMessage(missing))
-            r->Release();
+        (void)module.dispatcher.FindMessage(missing);  // only the time counts
     }
     double miss = Since(start) / lookups;
     std::printf("%-34s %6d files     %8.1f us/found  %7.1f us/not found (%d found)\n", "FindMessage in out/sent", n,

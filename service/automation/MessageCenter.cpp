@@ -41,7 +41,7 @@ HRESULT MessageCenter::QueryMessageStatus(BSTR msgId, VARIANT* statusText, VARIA
     HRESULT hr = CLSIDFromString(msgId, &id);
     if (FAILED(hr))
         return hr;
-    store::MessageRecord* record = module_.dispatcher.FindMessage(id);
+    store::RecordPtr record = module_.dispatcher.FindMessage(id);
     if (!record) {
         *status = NOT_FOUND;
         return hr;
@@ -61,7 +61,6 @@ HRESULT MessageCenter::QueryMessageStatus(BSTR msgId, VARIANT* statusText, VARIA
         Variant v = Variant::FromDate(value);
         v.Detach(date);
     }
-    record->Release();
     return S_OK;
 }
 

@@ -47,20 +47,15 @@ DeviceHost::DeviceHost(ServiceModule& module, LONG id, std::u16string name, cons
 {
 }
 
-DeviceHost::~DeviceHost()
-{
-    for (store::MessageRecord* r : queue_)
-        r->Release();
-}
+DeviceHost::~DeviceHost() = default;
 
 HRESULT DeviceHost::Enqueue(store::MessageRecord* record)
 {
     std::lock_guard lock(lock_);
     if (queueCount_ >= kQueueLimit)
         return E_FAIL;
-    record->AddRef();
     pending_.insert(record->Id);
-    queue_.push_back(record);
+    queue_.push_back(store::RecordPtr(record));
     ++queueCount_;
     // Released under the lock, so a restart that replaces the semaphore
     // never receives a count for a message it has already taken away.
@@ -96,13 +91,11 @@ std::vector<DeviceHost::Pending> DeviceHost::TakePendingForRestart()
 {
     std::lock_guard lock(lock_);
     std::set<GUID, GuidByteLess> queued;
-    for (store::MessageRecord* r : queue_)
+    for (const store::RecordPtr& r : queue_)
         queued.insert(r->Id);
     std::vector<Pending> ids;
     for (const GUID& id : pending_)
         ids.push_back({id, queued.count(id) == 0});
-    for (store::MessageRecord* r : queue_)
-        r->Release();
     queue_.clear();
     queueCount_ = 0;
     pending_.clear();
@@ -148,12 +141,12 @@ HRESULT DeviceHost::WaitForMsg(HANDLE hEvent, LONG* reason, GUID* msgId, BSTR* t
     HANDLE waits[3] = {stop_.get(), semaphore, hEvent};
     DWORD r = WaitForMultipleObjects(hEvent ? 3 : 2, waits, FALSE, INFINITE);
     if (r == WAIT_OBJECT_0 + 1) {
-        store::MessageRecord* record = nullptr;
+        store::RecordPtr record;
         {
             std::lock_guard lock(lock_);
             if (queue_.empty())
                 return E_FAIL;
-            record = queue_.front();
+            record = std::move(queue_.front());
             queue_.pop_front();
             --queueCount_;
         }
@@ -163,7 +156,6 @@ HRESULT DeviceHost::WaitForMsg(HANDLE hEvent, LONG* reason, GUID* msgId, BSTR* t
             *to = record->To.Copy();
         if (body)
             *body = record->Body.Copy();
-        record->Release();
         *reason = WAKE_MESSAGE;
         return S_OK;
     }
@@ -189,16 +181,14 @@ HRESULT DeviceHost::ReportIncomingMsg(LONG, BSTR from, BSTR body) { return Repor
 HRESULT DeviceHost::ReportIncomingMsgEx(BSTR from, BSTR body, BSTR statusText)
 {
     auto copy = [](BSTR s) { return Bstr::Attach(s ? SysAllocStringLen(s, SysStringLen(s)) : nullptr); };
-    auto* record = new store::MessageRecord();
+    store::RecordPtr record = store::MessageRecord::New();
     record->Initialise();
     record->From = copy(from);
     record->Body = copy(body);
     record->StatusText = copy(statusText);
     record->Status = RECEIVED;
     GetSystemTime(&record->Received);
-    HRESULT hr = module_.eventHandlers.StoreIncoming(record);
-    record->Release();
-    return hr;
+    return module_.eventHandlers.StoreIncoming(record.get());
 }
 
 HRESULT DeviceHost::GetModemState(LONG* signal, LONG* registration, BSTR* operatorName)

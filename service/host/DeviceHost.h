@@ -106,7 +106,7 @@ private:
 
     Handle stop_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     std::mutex lock_;
-    std::deque<store::MessageRecord*> queue_;
+    std::deque<store::RecordPtr> queue_;
     LONG queueCount_ = 0;
     Handle semaphore_;
     std::set<GUID, GuidByteLess> pending_;

@@ -117,16 +117,11 @@ bool Dispatcher::RestartDevice(LONG id)
     for (const host::DeviceHost::Pending& message : pending) {
         std::u16string file = MessageFileName(message.id);
         std::u16string path = Folder(kOutFolder) + file;
-        MessageRecord* record = LoadOrQuarantine(path, file);
+        RecordPtr record = LoadOrQuarantine(path, file);
         if (!record)
             continue;
-        HRESULT hr = S_OK;
-        if (message.handedOut) {
-            hr = Settle(record, path, file, SEND_RETRY, kEndedBeforeReport);
-        } else {
-            hr = Dispatch(record);
-        }
-        record->Release();
+        HRESULT hr = message.handedOut ? Settle(record.get(), path, file, SEND_RETRY, kEndedBeforeReport)
+                                       : Dispatch(record.get());
         if (FAILED(hr))
             break;  // the rest wait in out/ for the next start
     }

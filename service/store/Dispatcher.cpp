@@ -63,9 +63,9 @@ void Dispatcher::MoveToBad(const std::u16string& path, const std::u16string& nam
     (void)MoveFileW(path.c_str(), (Folder(kBadFolder) + name).c_str());
 }
 
-MessageRecord* Dispatcher::LoadOrQuarantine(const std::u16string& path, const std::u16string& name)
+RecordPtr Dispatcher::LoadOrQuarantine(const std::u16string& path, const std::u16string& name)
 {
-    auto* record = new MessageRecord();
+    RecordPtr record = MessageRecord::New();
     HRESULT hr = record->LoadFromFile(path);
     if (SUCCEEDED(hr))
         return record;
@@ -77,7 +77,6 @@ MessageRecord* Dispatcher::LoadOrQuarantine(const std::u16string& path, const st
                          "The file [%s] could not be read (0x%08X); it stays where it is and is read again later",
                          Utf16ToUtf8(path).c_str(), static_cast<unsigned>(hr));
     }
-    record->Release();
     return nullptr;
 }
 
@@ -99,16 +98,15 @@ HRESULT Dispatcher::QueueMessage(const Bstr& to, const Bstr& body, GUID* id)
 {
     if (!accepting_)
         return E_FAIL;
-    auto* record = new MessageRecord();
+    RecordPtr record = MessageRecord::New();
     record->Initialise();
     if (id)
         *id = record->Id;
     record->To = to;
     record->Body = body;
-    HRESULT hr = SaveQueued(record);
+    HRESULT hr = SaveQueued(record.get());
     if (SUCCEEDED(hr))
-        (void)Dispatch(record);  // a message not handed to a device stays in out/ for the next start
-    record->Release();
+        (void)Dispatch(record.get());  // a message not handed to a device stays in out/ for the next start
     return hr;
 }
 
@@ -170,12 +168,11 @@ void Dispatcher::CompleteMessage(LONG, const GUID& id, LONG result, BSTR statusT
     TakeBackInFlight();
     std::u16string name = MessageFileName(id);
     std::u16string path = Folder(kOutFolder) + name;
-    MessageRecord* record = LoadOrQuarantine(path, name);
+    RecordPtr record = LoadOrQuarantine(path, name);
     if (!record)
         return;
     std::u16string_view note = statusText ? std::u16string_view(statusText, SysStringLen(statusText)) : std::u16string_view();
-    (void)Settle(record, path, name, result, note);  // a message not handed on waits in out/ for the next start
-    record->Release();
+    (void)Settle(record.get(), path, name, result, note);  // a message not handed on waits in out/ for the next start
 }
 
 HRESULT Dispatcher::Settle(MessageRecord* record, const std::u16string& path, const std::u16string& name, LONG result,

@@ -87,9 +87,8 @@ public:
     void CompleteMessage(LONG deviceId, const GUID& id, LONG result, BSTR statusText);
     // Dispatches the files waiting in out/; the count of files handled.
     int LoadStoredMessages();
-    // The message in out/, out/sent/ or out/failed/, with a reference for
-    // the caller; null when none.
-    MessageRecord* FindMessage(const GUID& id);
+    // The message in out/, out/sent/ or out/failed/; null when none.
+    RecordPtr FindMessage(const GUID& id);
     // One scan of pickup/ (the pickup watcher runs it every 30 s).
     void ScanPickup();
 
@@ -108,7 +107,7 @@ private:
     // The record in the file, or null after logging the failure; a damaged
     // file is moved to bad/, one that could not be read (an I/O error) stays
     // where it is for a later read.
-    MessageRecord* LoadOrQuarantine(const std::u16string& path, const std::u16string& name);
+    RecordPtr LoadOrQuarantine(const std::u16string& path, const std::u16string& name);
     void RemoveDevice(LONG id);
     // Saves a new message as out/{ID}.velmo durably; on failure logs it and
     // leaves no queue copy behind.

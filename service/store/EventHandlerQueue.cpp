@@ -12,11 +12,7 @@
 
 namespace velmo::store {
 
-EventHandlerQueue::~EventHandlerQueue()
-{
-    for (MessageRecord* r : pending_)
-        r->Release();
-}
+EventHandlerQueue::~EventHandlerQueue() = default;
 
 HRESULT EventHandlerQueue::StoreIncoming(MessageRecord* record)
 {
@@ -29,10 +25,9 @@ HRESULT EventHandlerQueue::StoreIncoming(MessageRecord* record)
         (void)DeleteFileW(path.c_str());  // a copy not known to last is not a stored message
         return hr;
     }
-    record->AddRef();
     {
         std::lock_guard lock(lock_);
-        pending_.push_back(record);
+        pending_.push_back(RecordPtr(record));
     }
     // Past the maximum the message waits until a later wake-up finds it.
     (void)ReleaseSemaphore(wake_.get(), 1, nullptr);
@@ -59,16 +54,15 @@ DWORD EventHandlerQueue::ThreadMain(void* self)
     (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // bookkeeping only; cannot fail here
     HANDLE waits[2] = {queue->stop_.get(), queue->wake_.get()};
     while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-        MessageRecord* record = nullptr;
+        RecordPtr record;
         {
             std::lock_guard lock(queue->lock_);
             if (queue->pending_.empty())
                 continue;
-            record = queue->pending_.front();
+            record = std::move(queue->pending_.front());
             queue->pending_.pop_front();
         }
-        queue->Offer(record);
-        record->Release();
+        queue->Offer(record.get());
     }
     CoUninitialize();
     return 0;

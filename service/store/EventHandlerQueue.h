@@ -54,7 +54,7 @@ private:
     Handle stop_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     std::vector<CLSID> handlers_;
     std::mutex lock_;
-    std::deque<MessageRecord*> pending_;
+    std::deque<RecordPtr> pending_;
     Handle wake_{CreateSemaphoreW(nullptr, 0, kWakeLimit, nullptr)};
 };
 

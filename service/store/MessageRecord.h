@@ -32,6 +32,7 @@
 #include "platform/Guid.h"
 #include "platform/Sync.h"
 #include "platform/SystemTime.h"
+#include "platform/Unknown.h"
 
 #include <atomic>
 #include <string>
@@ -39,8 +40,15 @@
 
 namespace velmo::store {
 
+class MessageRecord;
+// The one way to hold a record: a counted reference.
+using RecordPtr = ComPtr<MessageRecord>;
+
 class MessageRecord {
 public:
+    // A new, empty record held by the pointer given back.
+    static RecordPtr New() { return RecordPtr::Attach(new MessageRecord()); }
+
     MessageRecord() = default;
     MessageRecord(const MessageRecord&) = delete;
     MessageRecord& operator=(const MessageRecord&) = delete;

@@ -5,7 +5,8 @@ namespace velmo::store {
 void ModeLock::Enter(int mode)
 {
     std::unique_lock lock(mu_);
-    changed_.wait(lock, [&] { return holders_ == 0 || mode_ == mode; });
+    // Mode 1 is shared by any number of holders; modes 2 and 3 admit one.
+    changed_.wait(lock, [&] { return holders_ == 0 || (mode == 1 && mode_ == 1); });
     mode_ = mode;
     ++holders_;
 }

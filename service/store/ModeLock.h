@@ -1,9 +1,10 @@
-// A lock with modes: any number of holders of one mode share it, and a
-// thread asking for another mode waits until the last holder has left.
-// Mode 1 is taken for visits of the device table and rules (dispatching,
-// starting and stopping devices), mode 2 for changes, mode 3 for the
-// dispatcher's destruction. Entering and leaving are atomic with respect to
-// other entrants. ModeLock::Hold is the scoped form.
+// A lock with modes: mode 1 is shared by any number of holders, modes 2 and
+// 3 are held by one at a time, and a thread asking for a mode the lock
+// cannot give now waits until the last holder has left. Mode 1 is taken for
+// visits of the device table and rules (dispatching, starting and stopping
+// devices), mode 2 for changes, mode 3 for the dispatcher's destruction.
+// Not re-entrant: a holder never asks again. Entering and leaving are atomic
+// with respect to other entrants. ModeLock::Hold is the scoped form.
 #pragma once
 
 #include <condition_variable>

@@ -56,15 +56,14 @@ void Dispatcher::RecoverClaims(const std::u16string& pickup)
         for (const char16_t* folder : {kOutFolder, kSentFolder, kFailedFolder})
             queued = queued || FileExists(Folder(folder) + name);
         if (!queued) {
-            MessageRecord* record = LoadOrQuarantine(path, claim);
+            RecordPtr record = LoadOrQuarantine(path, claim);
             if (!record)
                 continue;
             record->Initialise();
             record->Id = *id;
-            HRESULT hr = SaveQueued(record);
+            HRESULT hr = SaveQueued(record.get());
             if (SUCCEEDED(hr))
-                (void)Dispatch(record);  // not handed on: it waits in out/ like any queued message
-            record->Release();
+                (void)Dispatch(record.get());  // not handed on: it waits in out/ like any queued message
             if (FAILED(hr))
                 return;
         }
@@ -80,24 +79,22 @@ void Dispatcher::ScanPickup()
         std::u16string path = pickup + name;
         if (StillBeingWritten(path))
             continue;
-        MessageRecord* record = LoadOrQuarantine(path, name);
+        RecordPtr record = LoadOrQuarantine(path, name);
         if (!record)
             continue;
         record->Initialise();
         std::u16string claim = pickup + GuidToString(record->Id) + u".claimed";
         if (!MoveFileExW(path.c_str(), claim.c_str(), MOVEFILE_WRITE_THROUGH)) {
-            record->Release();
             if (FileExists(claim))
                 return;  // claimed but not known to last: the next scan takes the claim
             continue;    // gone meanwhile, or taken by another reader
         }
-        HRESULT hr = SaveQueued(record);
+        HRESULT hr = SaveQueued(record.get());
         if (SUCCEEDED(hr)) {
-            hr = Dispatch(record);
+            hr = Dispatch(record.get());
             if (FAILED(hr))
                 (void)DeleteFileW(Folder(kOutFolder).append(MessageFileName(record->Id)).c_str());  // no queue copy may outlive the pickup file
         }
-        record->Release();
         if (FAILED(hr)) {
             // The file goes back under its own name for the next scan.
             (void)MoveFileExW(claim.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);

@@ -25,10 +25,9 @@ void RetryQueue::Add(MessageRecord* record, DWORD pauseMs)
         due_(record);
         return;
     }
-    record->AddRef();
     {
         std::lock_guard lock(lock_);
-        held_.push_back({NowMs() + pauseMs, record});
+        held_.push_back({NowMs() + pauseMs, RecordPtr(record)});
     }
     SetEvent(wake_.get());
 }
@@ -45,10 +44,8 @@ void RetryQueue::Stop()
         std::lock_guard lock(lock_);
         left.swap(held_);
     }
-    for (Waiting& h : left) {
-        dropped_(h.record);
-        h.record->Release();
-    }
+    for (Waiting& h : left)
+        dropped_(h.record.get());
 }
 
 std::size_t RetryQueue::Held()
@@ -66,14 +63,14 @@ DWORD RetryQueue::ThreadMain(void* self)
 void RetryQueue::Loop()
 {
     while (true) {
-        MessageRecord* ready = nullptr;
+        RecordPtr ready;
         DWORD wait = INFINITE;
         {
             std::lock_guard lock(lock_);
             if (!held_.empty()) {
                 std::int64_t left = held_.front().due - NowMs();
                 if (left <= 0) {
-                    ready = held_.front().record;
+                    ready = std::move(held_.front().record);
                     held_.pop_front();
                 } else {
                     wait = static_cast<DWORD>(left);
@@ -81,8 +78,7 @@ void RetryQueue::Loop()
             }
         }
         if (ready) {
-            due_(ready);
-            ready->Release();
+            due_(ready.get());
             continue;
         }
         HANDLE waits[2] = {stop_.get(), wake_.get()};

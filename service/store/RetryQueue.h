@@ -46,7 +46,7 @@ private:
 
     struct Waiting {
         std::int64_t due;
-        MessageRecord* record;
+        RecordPtr record;
     };
     std::function<void(MessageRecord*)> due_, dropped_;
     std::mutex lock_;

@@ -37,14 +37,13 @@ int Dispatcher::LoadStoredMessages()
             ++count;
             continue;
         }
-        MessageRecord* record = LoadOrQuarantine(path, name);
+        RecordPtr record = LoadOrQuarantine(path, name);
         if (!record) {
             ++count;
             continue;
         }
-        MatchIdToName(record, path, name);
-        HRESULT hr = Dispatch(record);
-        record->Release();
+        MatchIdToName(record.get(), path, name);
+        HRESULT hr = Dispatch(record.get());
         if (FAILED(hr))
             break;
         ++count;
@@ -78,18 +77,17 @@ void Dispatcher::MatchIdToName(MessageRecord* record, std::u16string& path, cons
     }
 }
 
-MessageRecord* Dispatcher::FindMessage(const GUID& id)
+RecordPtr Dispatcher::FindMessage(const GUID& id)
 {
     std::u16string name = MessageFileName(id);
     for (const char16_t* folder : {kOutFolder, kSentFolder, kFailedFolder}) {
         std::u16string path = Folder(folder) + name;
         if (!FileExists(path))
             continue;
-        auto* record = new MessageRecord();
+        RecordPtr record = MessageRecord::New();
         if (SUCCEEDED(record->LoadFromFile(path)))
             return record;
         module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed loading velmo file: [%s]", Utf16ToUtf8(path).c_str());
-        record->Release();
         return nullptr;
     }
     return nullptr;

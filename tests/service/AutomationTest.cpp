@@ -164,10 +164,9 @@ TEST_F(Automation, QueryMessageStatusFollowsTheMessage)
     Variant sentText, sentDate;
     q = queryOut(velmo::GuidToString(sentId), &sentText, &sentDate);
     EXPECT_EQ(q.result.lVal, SENT);
-    auto* sent = module.dispatcher.FindMessage(sentId);
-    ASSERT_NE(sent, nullptr);
+    velmo::store::RecordPtr sent = module.dispatcher.FindMessage(sentId);
+    ASSERT_TRUE(sent);
     EXPECT_EQ(sentDate.date, ToDate(sent->Completed));
-    sent->Release();
     Variant failedText, failedDate;
     q = queryOut(velmo::GuidToString(failedId), &failedText, &failedDate);
     EXPECT_EQ(q.result.lVal, FAILED);

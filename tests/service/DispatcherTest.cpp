@@ -6,7 +6,9 @@
 #include "service/ServiceRoot.h"
 #include "service/host/ServiceModule.h"
 
+#include <atomic>
 #include <map>
+#include <thread>
 
 using velmo::Bstr;
 using velmo::host::DeviceHost;
@@ -70,10 +72,9 @@ TEST_F(DispatcherTest, SentMessageEndsInSentWithCompletedSet)
     EXPECT_EQ(r->To.str(), u"+4912");
     r->Release();
 
-    MessageRecord* found = module.dispatcher.FindMessage(id);
-    ASSERT_NE(found, nullptr);
+    velmo::store::RecordPtr found = module.dispatcher.FindMessage(id);
+    ASSERT_TRUE(found);
     EXPECT_EQ(found->Status, SENT);
-    found->Release();
     EXPECT_EQ(module.dispatcher.InFlight(), 0);
 }
 
@@ -131,11 +132,8 @@ TEST_F(DispatcherTest, RetryMaximumZeroRetriesWithoutEnd)
     GUID id{};
     ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"b"), &id), S_OK);
     ASSERT_TRUE(WaitUntil([&] {
-        MessageRecord* r = module.dispatcher.FindMessage(id);
-        bool many = r && r->RetryCount > 20;
-        if (r)
-            r->Release();
-        return many;
+        velmo::store::RecordPtr r = module.dispatcher.FindMessage(id);
+        return r && r->RetryCount > 20;
     }));
     EXPECT_TRUE(root.Files("out/failed").empty());
 }
@@ -220,11 +218,11 @@ TEST_F(DispatcherTest, FindMessageLooksOnlyInTheOutgoingFolders)
     received->Initialise();
     received->Status = RECEIVED;
     ASSERT_EQ(received->SaveToFile(root.root() + u"in/" + received->FileName()), S_OK);
-    EXPECT_EQ(module.dispatcher.FindMessage(received->Id), nullptr);
+    EXPECT_FALSE(module.dispatcher.FindMessage(received->Id));
     GUID broken = velmo::MakeGuid("{00000000-0000-0000-0000-0000000000CC}");
     std::ofstream(root.folderPath("out") + "{00000000-0000-0000-0000-0000000000CC}.velmo") << "x";
     EventCapture events;
-    EXPECT_EQ(module.dispatcher.FindMessage(broken), nullptr);
+    EXPECT_FALSE(module.dispatcher.FindMessage(broken));
     EXPECT_EQ(events.Count("Failed loading velmo file"), 1);
     EXPECT_EQ(root.Files("out").size(), 1u);  // not moved
     received->Release();
@@ -380,6 +378,34 @@ TEST_F(DispatcherTest, PatternThatDoesNotCompileIsRefused)
     int rules = 0;
     module.dispatcher.ForEachRule([&](const auto&) { ++rules; });
     EXPECT_EQ(rules, 0);
+}
+
+TEST(ModeLock, VisitsShareAndChangesAreAlone)
+{
+    for (int mode : {1, 2}) {
+        velmo::store::ModeLock lock;
+        std::atomic<int> inside{0}, most{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&] {
+                for (int i = 0; i < 50; ++i) {
+                    velmo::store::ModeLock::Hold hold(lock, mode);
+                    int now = ++inside;
+                    int seen = most;
+                    while (now > seen && !most.compare_exchange_weak(seen, now)) {
+                    }
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                    --inside;
+                }
+            });
+        for (auto& t : threads)
+            t.join();
+        if (mode == 1) {
+            EXPECT_GT(most.load(), 1);
+        } else {
+            EXPECT_EQ(most.load(), 1);
+        }
+    }
 }
 
 } // namespace
