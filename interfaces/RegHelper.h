@@ -15,7 +15,17 @@ inline constexpr IID IID_IRegHelper = velmo::MakeGuid("{78629F9B-72A1-41C4-9EAA-
 inline constexpr GUID LIBID_RIGSTOCKLib = velmo::MakeGuid("{FCCBD3DD-2E11-408A-BAE2-ED505253C246}");
 
 struct IRegHelper : IUnknown {
+    // Enters deviceXml (a document whose element is "device") for clsid,
+    // replacing an entry of that class, and saves devices.xml durably.
+    // S_OK, also for text that is not XML (nothing is written then);
+    // E_FAIL when the catalogue cannot be found or read, is not
+    // well-formed, has no installed.devices element, or deviceXml has no
+    // device element (nothing is written then either); the save's failure
+    // otherwise.
     virtual HRESULT Add(GUID clsid, BSTR deviceXml) = 0;
+    // Removes clsid's entry and saves devices.xml. S_OK also when there was
+    // none; E_FAIL when the catalogue cannot be found or read; the save's
+    // failure otherwise.
     virtual HRESULT Remove(GUID clsid) = 0;
 
 protected:

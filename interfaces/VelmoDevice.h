@@ -9,7 +9,6 @@
 #pragma once
 
 #include "platform/Bstr.h"
-#include "platform/Sync.h"
 #include "platform/Unknown.h"
 
 inline constexpr IID IID_IVelmoDevice = velmo::MakeGuid("{D3450BA1-365F-4688-8ECE-64BF188CA36C}");
@@ -28,17 +27,27 @@ constexpr LONG SEND_RETRY = 1;
 constexpr LONG SEND_OK = 2;
 
 struct IVelmo_Q : IUnknown {
-    // Blocks until stop (E_FAIL, WAKE_NONE), a queued message (WAKE_MESSAGE
-    // with id, to and body) or hEvent (WAKE_EVENT), taken in that order.
+    // Blocks, without a time limit, until the host stops the device, a
+    // message is queued for it, or hEvent (the device's own, may be null)
+    // is signalled, taken in that order when several are. *reason is
+    // WAKE_NONE before the wait. Stop, a failed wait or a queue found empty:
+    // E_FAIL with WAKE_NONE; the device must then leave Run. A message:
+    // S_OK, WAKE_MESSAGE, its id in *msgId and new strings in *to and *body
+    // that the device frees (those pointers may be null: nothing is
+    // written there). hEvent: S_OK and WAKE_EVENT, nothing else written.
+    // E_POINTER when reason is null.
     virtual HRESULT WaitForMsg(HANDLE hEvent, LONG* reason, GUID* msgId, BSTR* to, BSTR* body) = 0;
-    // The outcome of one message WaitForMsg handed out, exactly once;
-    // statusText (may be null) is appended to the message's status text.
-    // S_OK always, also for an id the host does not hold.
+    // The outcome of one message WaitForMsg handed out, exactly once:
+    // result is SEND_OK, SEND_RETRY or SEND_FAILED (any other value fails
+    // the message), statusText (may be null) is appended to the message's
+    // status text, reserved is 0. S_OK always, also for an id the host does
+    // not hold; what the host could not record it logs itself.
     virtual HRESULT ReportMsgResult(GUID msgId, LONG reserved, LONG result, BSTR statusText) = 0;
-    // A received message. S_OK once it is stored durably; the failure of
-    // saving it otherwise, and the device then keeps its own copy.
-    // E_NOTIMPL from a host that takes no received messages at all (the
-    // test tool): the device leaves them where they are for this run.
+    // A received message from the sender from (may be null) with the text
+    // body; reserved is 0. S_OK once it is stored durably; the failure of
+    // saving it otherwise (logged by the host), and the device then keeps
+    // its own copy. E_NOTIMPL from a host that takes no received messages
+    // at all (the test tool): the device leaves them where they are.
     virtual HRESULT ReportIncomingMsg(LONG reserved, BSTR from, BSTR body) = 0;
 
 protected:
@@ -61,8 +70,18 @@ protected:
 };
 
 struct IVelmoDevice : IUnknown {
+    // Opens the hardware or connection; name is the device's name in
+    // config.xml (for the device's own messages). Called once, after Load.
+    // S_OK when the device can run; any failure ends this run of the device
+    // (the host restarts it), with error information saying why when the
+    // device supports ISupportErrorInfo.
     virtual HRESULT Open(BSTR name) = 0;
+    // Releases what Open took; called once after Run returned, only when
+    // Open succeeded. Its result is not looked at.
     virtual HRESULT Close() = 0;
+    // The device's loop: it returns when WaitForMsg fails (S_OK) or when the
+    // device cannot go on (a failure with error information). queue is used
+    // only during the call; E_POINTER when it is null.
     virtual HRESULT Run(IVelmo_Q* queue) = 0;
 
 protected:
@@ -70,8 +89,12 @@ protected:
 };
 
 struct IPersistXMLParam : IPersist {
-    // xml: the device's whole entry element of config.xml.
+    // The device's parameters from xml, the device's whole entry element of
+    // config.xml. S_OK when the device can be opened with them; a failure
+    // (for text that is not XML, or parameters that are missing) ends this
+    // run of the device.
     virtual HRESULT Load(BSTR xml) = 0;
+    // Never called; E_NOTIMPL.
     virtual HRESULT Reserved(void* unused) = 0;
 
 protected:

@@ -37,14 +37,29 @@ enum velmoEventHandlerStatus : LONG { velmoBreak = 0, velmoContinue = 1 };
 
 // The dual interfaces in vtable order after IDispatch. Clients on the bus
 // reach them through IDispatch; code in the service may call them directly.
+// Failures that a client should read carry error information (source
+// "Velmo.NewSMS" or "Velmo.MessageCenter") and DISP_E_EXCEPTION; a null
+// out-pointer is E_POINTER; a string that cannot be allocated E_OUTOFMEMORY.
 struct IVelmo : IDispatch {
+    // The recipient, sender and text: new strings (an empty string for one
+    // never set; the sender only on received messages).
     virtual HRESULT get_To(BSTR* to) = 0;
     virtual HRESULT put_To(BSTR to) = 0;
     virtual HRESULT get_From(BSTR* from) = 0;
     virtual HRESULT get_Body(BSTR* body) = 0;
     virtual HRESULT put_Body(BSTR body) = 0;
+    // When a received message arrived (VT_DATE, UTC); VT_EMPTY otherwise.
     virtual HRESULT get_Date(VARIANT* date) = 0;
+    // Queues a new message and gives its identifier (a braced GUID as
+    // VT_BSTR in *msgId, which may be null). A VT_BSTR to or body replaces
+    // the field first; any other type leaves it. "Must specify To address"
+    // without a recipient; "Dispatcher failed queuing message." when the
+    // queue refuses it (full, stopping, or the file could not be saved
+    // durably: no identifier is given then).
     virtual HRESULT Send(VARIANT to, VARIANT body, VARIANT* msgId) = 0;
+    // A new message with this one's text (and, for Reply, its sender as
+    // the recipient); "Cannot forward this message" / "Cannot reply to this
+    // message" when this one has no sender.
     virtual HRESULT Forward(IVelmo** newSms) = 0;
     virtual HRESULT Reply(IVelmo** newSms) = 0;
 
@@ -53,9 +68,17 @@ protected:
 };
 
 struct IMessageCenter : IDispatch {
+    // Not offered: E_NOTIMPL.
     virtual HRESULT AddMessageMonitor(BSTR msgId) = 0;
+    // The state of the outgoing message msgId (a braced GUID): *status is a
+    // MESSAGE_STATUS (NOT_FOUND when no outgoing folder holds it); when
+    // given, *statusText (VT_BSTR) and *date (VT_DATE, UTC: completion for
+    // SENT and FAILED, creation otherwise). S_OK; the parse failure of an
+    // identifier that is not a GUID.
     virtual HRESULT QueryMessageStatus(BSTR msgId, VARIANT* statusText, VARIANT* date, LONG* status) = 0;
+    // A new, empty NewSMS object.
     virtual HRESULT NewMessage(IVelmo** newSms) = 0;
+    // Not offered: E_NOTIMPL with *sms null.
     virtual HRESULT GetMessage(BSTR msgId, IVelmo** sms) = 0;
 
 protected:

@@ -18,6 +18,9 @@ using ULONG = std::uint32_t;
 using SHORT = std::int16_t;
 using USHORT = std::uint16_t;
 using BOOL = int;
+// A kernel object: an event, a semaphore, a thread, a file.
+using HANDLE = void*;
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
 using LCID = DWORD;
 using DOUBLE = double;
 using HRESULT = std::int32_t;

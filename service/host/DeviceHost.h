@@ -20,7 +20,7 @@
 #include "interfaces/VelmoDevice.h"
 #include "interfaces/VelmoDeviceState.h"
 #include "platform/Guid.h"
-#include "service/store/MessageRecord.h"
+#include "messagefile/MessageRecord.h"
 
 #include <atomic>
 #include <cstdint>

@@ -5,7 +5,7 @@
 #include "platform/Text.h"
 #include "platform/Timing.h"
 #include "service/host/ServiceModule.h"
-#include "service/store/QueueFolders.h"
+#include "messagefile/QueueFolders.h"
 
 namespace velmo::store {
 

@@ -17,7 +17,7 @@
 
 #include "interfaces/VelmoLib.h"
 #include "service/host/DeviceHost.h"
-#include "service/store/MessageRecord.h"
+#include "messagefile/MessageRecord.h"
 #include "service/store/ModeLock.h"
 #include "service/store/RetryQueue.h"
 #include "service/store/RoutingRule.h"

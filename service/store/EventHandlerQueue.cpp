@@ -8,7 +8,7 @@
 #include "platform/Timing.h"
 #include "service/automation/NewSms.h"
 #include "service/host/ServiceModule.h"
-#include "service/store/QueueFolders.h"
+#include "messagefile/QueueFolders.h"
 
 namespace velmo::store {
 

@@ -10,7 +10,7 @@
 #pragma once
 
 #include "platform/Guid.h"
-#include "service/store/MessageRecord.h"
+#include "messagefile/MessageRecord.h"
 
 #include <deque>
 #include <mutex>

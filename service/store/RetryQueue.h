@@ -10,7 +10,7 @@
 #pragma once
 
 #include "platform/Sync.h"
-#include "service/store/MessageRecord.h"
+#include "messagefile/MessageRecord.h"
 
 #include <cstdint>
 #include <deque>

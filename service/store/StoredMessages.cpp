@@ -5,7 +5,7 @@
 #include "platform/File.h"
 #include "platform/Text.h"
 #include "service/host/ServiceModule.h"
-#include "service/store/QueueFolders.h"
+#include "messagefile/QueueFolders.h"
 
 namespace velmo::store {
 

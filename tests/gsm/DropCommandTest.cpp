@@ -1,6 +1,6 @@
 #include "platform/TempRoot.h"
 #include "platform/Text.h"
-#include "service/store/MessageRecord.h"
+#include "messagefile/MessageRecord.h"
 #include "tools/velmo/DropCommand.h"
 
 #include <filesystem>

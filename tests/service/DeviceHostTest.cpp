@@ -5,7 +5,7 @@
 #include "service/EventCapture.h"
 #include "service/ServiceRoot.h"
 #include "service/host/ServiceModule.h"
-#include "service/store/QueueFolders.h"
+#include "messagefile/QueueFolders.h"
 
 #include <algorithm>
 

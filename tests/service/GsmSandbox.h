@@ -7,7 +7,7 @@
 #include "platform/Text.h"
 #include "platform/WaitUntil.h"
 #include "service/Program.h"
-#include "service/store/MessageRecord.h"
+#include "messagefile/MessageRecord.h"
 
 #include <filesystem>
 #include <fstream>

@@ -2,7 +2,7 @@
 #include "platform/TempRoot.h"
 #include "platform/Text.h"
 #include "platform/Timing.h"
-#include "service/store/MessageRecord.h"
+#include "messagefile/MessageRecord.h"
 
 #include <chrono>
 #include <csignal>

@@ -4,7 +4,7 @@
 #include "service/EventCapture.h"
 #include "service/Program.h"
 #include "service/ServiceRoot.h"
-#include "service/store/MessageRecord.h"
+#include "messagefile/MessageRecord.h"
 
 #include <map>
 #include <random>

@@ -3,7 +3,7 @@
 #include "service/EventCapture.h"
 #include "service/Program.h"
 #include "service/ServiceRoot.h"
-#include "service/store/MessageRecord.h"
+#include "messagefile/MessageRecord.h"
 
 #include <sys/stat.h>
 

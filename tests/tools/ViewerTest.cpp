@@ -6,7 +6,7 @@
 #include "platform/TempRoot.h"
 #include "platform/Text.h"
 #include "service/EventCapture.h"
-#include "service/store/MessageRecord.h"
+#include "messagefile/MessageRecord.h"
 #include "tools/viewer/MessageViewer.h"
 
 #include <chrono>

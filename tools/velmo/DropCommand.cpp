@@ -1,8 +1,8 @@
 #include "tools/velmo/DropCommand.h"
 
 #include "platform/Text.h"
-#include "service/store/MessageRecord.h"
-#include "service/store/QueueFolders.h"
+#include "messagefile/MessageRecord.h"
+#include "messagefile/QueueFolders.h"
 #include "platform/SysRoot.h"
 
 #include <ostream>

@@ -3,7 +3,7 @@
 #include "interfaces/VelmoLib.h"
 #include "platform/SystemTime.h"
 #include "platform/Text.h"
-#include "service/store/MessageRecord.h"
+#include "messagefile/MessageRecord.h"
 
 #include <cstdio>
 

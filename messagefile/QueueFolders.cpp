@@ -1,4 +1,4 @@
-#include "service/store/QueueFolders.h"
+#include "messagefile/QueueFolders.h"
 
 #include "platform/File.h"
 

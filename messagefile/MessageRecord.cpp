@@ -1,4 +1,4 @@
-#include "service/store/MessageRecord.h"
+#include "messagefile/MessageRecord.h"
 
 #include "platform/File.h"
 #include "platform/Text.h"
