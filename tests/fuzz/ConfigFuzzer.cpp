@@ -1,0 +1,51 @@
+// libFuzzer entry for the configuration loader: any text is a config.xml an
+// administrator may write. Loading must never crash, and a configuration it
+// accepts must leave the service something it can run: at least one device,
+// a default device that is in the table, and rules that name only devices
+// that are there.
+#include "service/host/ServiceModule.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdlib.h>
+#include <string>
+
+namespace {
+
+void Check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+const std::string& Root()
+{
+    static const std::string root = [] {
+        char tmpl[] = "/tmp/velmo-config-fuzz-XXXXXX";
+        std::string dir = mkdtemp(tmpl);
+        setenv("VELMO_SYSROOT", dir.c_str(), 1);
+        std::string folder = dir + "/var/lib/velmo";
+        std::filesystem::create_directories(folder);
+        static const std::string made = dir;
+        std::atexit([] { std::filesystem::remove_all(made); });
+        return folder + "/";
+    }();
+    return root;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    std::ofstream(Root() + "config.xml", std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    auto* module = new velmo::host::ServiceModule();
+    if (velmo::host::LoadConfiguration(*module)) {
+        Check(module->dispatcher.DeviceCount() > 0);
+        Check(module->dispatcher.HasDevice(module->dispatcher.DefaultDevice()));
+        module->dispatcher.ForEachRule([&](const auto& rule) { Check(module->dispatcher.HasDevice(rule.DeviceId())); });
+    }
+    delete module;
+    return 0;
+}
