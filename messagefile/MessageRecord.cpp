@@ -89,17 +89,16 @@ HRESULT ReadWithRetries(Open open, Read read)
 {
     HRESULT hr = E_FAIL;
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        if (attempt)
-            Sleep(DesignWait(kOpenPause));
         HANDLE file = open();
         if (file == INVALID_HANDLE_VALUE) {
             hr = OpenFailure();
-            continue;
+        } else {
+            Handle owner(file);
+            hr = read(file);
+            if (hr == S_OK || hr == E_FAIL || hr == E_OUTOFMEMORY)
+                return hr;
         }
-        Handle owner(file);
-        hr = read(file);
-        if (hr == S_OK || hr == E_FAIL || hr == E_OUTOFMEMORY)
-            return hr;
+        Sleep(DesignWait(kOpenPause));  // after each failed attempt, the last one too
     }
     return hr;
 }

@@ -102,12 +102,29 @@ std::vector<Case> Cases()
          true, "", {{2, "Second"}}, 2, {}, 0},
         {"EntryWithoutNameIsSkipped", Config(Device("status='1' id='1' clsid='x'") + kTwo), true, "", {{2, "Second"}}, 2, {}, 0},
         {"CommentAndTextAmongEntries", Config("<!-- spare -->text" + kOne), true, "", {{1, "Modem"}}, 1, {}, 0},
-        {"FirstEnabledIdZeroIsRefusedButDefault", Config(Device("status='1' id='0' name='Z' clsid='x'") + kTwo),
-         true, "", {{2, "Second"}}, 0, {}, 0},
+        {"FirstEnabledIdZeroIsRefusedSoTheNextIsDefault", Config(Device("status='1' id='0' name='Z' clsid='x'") + kTwo),
+         true,
+         "velmosvc: warning: config.xml: the default device 0 is not configured or not enabled: device 2 is the "
+         "default.\n",
+         {{2, "Second"}}, 2, {}, 0},
         {"DuplicateIdFirstWins", Config(kOne + Device("status='1' id='1' name='Dup' clsid='x'")), true, "", {{1, "Modem"}}, 1, {}, 0},
         {"UnconvertibleClsidStillAdded", Config(Device("status='1' id='3' name='Odd' clsid='not a class'")),
          true, "", {{3, "Odd"}}, 3, {}, 0},
-        {"DefaultNamingNoDeviceIsKept", Config(kOne, "<rules def_device_id='77'/>"), true, "", {{1, "Modem"}}, 77, {}, 0},
+        {"DefaultNamingNoDeviceFallsBackToTheFirst", Config(kOne, "<rules def_device_id='77'/>"), true,
+         "velmosvc: warning: config.xml: the default device 77 is not configured or not enabled: device 1 is the "
+         "default.\n",
+         {{1, "Modem"}}, 1, {}, 0},
+        {"RulesNamingMissingOrDisabledDevicesSkipped",
+         Config(kOne + Device("status='0' id='2' name='Off' clsid='x'"),
+                "<rules><r match='a' device_id='2'/><r match='b' device_id='5'/><r match='c' device_id='1'/></rules>"),
+         true,
+         "velmosvc: warning: config.xml: the rule [a] names device 2, which is not configured or not enabled: the rule "
+         "is skipped.\nvelmosvc: warning: config.xml: the rule [b] names device 5, which is not configured or not "
+         "enabled: the rule is skipped.\n",
+         {{1, "Modem"}}, 1, {{1, true}}, 0},
+        {"UnknownChoiceWarnsAndStaysRandom", Config(kOne, "<rules choose='round_robin'/>"), true,
+         "velmosvc: warning: config.xml: rules choose=\"round_robin\" is not known: the choice is random.\n",
+         {{1, "Modem"}}, 1, {}, 0},
         {"DefaultNotAnIntegerKeepsFirst", Config(kOne, "<rules def_device_id='x'/>"), true, "", {{1, "Modem"}}, 1, {}, 0},
         {"FaultyRulesSkipped",
          Config(kOne, "<rules><r device_id='1'/><r match='a' device_id='one'/><r match='(' device_id='1'/>"
