@@ -18,7 +18,9 @@ namespace {
 
 // Test-only: the fixed waits of this process (the restart pauses among
 // them) a hundred times shorter. The variable is read once, then removed,
-// so the programs other tests start do not inherit it.
+// so no program started from here inherits it. This file is a test program
+// of its own (host_tests), so no other in-process test shares the shortened
+// waits.
 const bool kFastWaits = [] {
     setenv("VELMO_TEST_TIME_DIVISOR", "100", 1);
     (void)velmo::DesignWait(1);
