@@ -1,132 +1,207 @@
 #include "devices/gsm/DeliverPdu.h"
 
-#include "devices/gsm/GsmAlphabet.h"
+#include "devices/gsm/GsmCharset.h"
+
+#include <array>
+#include <span>
+#include <vector>
 
 namespace velmo::gsm {
 
 namespace {
 
-int HexValue(char c)
+// A hex digit's value by its character; -1 for every other character.
+struct HexTable {
+    std::array<std::int8_t, 256> value{};
+    constexpr HexTable()
+    {
+        value.fill(-1);
+        for (int i = 0; i < 10; ++i)
+            value['0' + i] = static_cast<std::int8_t>(i);
+        for (int i = 0; i < 6; ++i) {
+            value['A' + i] = static_cast<std::int8_t>(10 + i);
+            value['a' + i] = static_cast<std::int8_t>(10 + i);
+        }
+    }
+};
+constexpr HexTable kHex;
+
+int HexValue(char c) { return kHex.value[static_cast<unsigned char>(c)]; }
+
+std::optional<std::vector<std::uint8_t>> Octets(std::string_view hex)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
+    if (hex.size() % 2 != 0)
+        return std::nullopt;
+    std::vector<std::uint8_t> out(hex.size() / 2);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        int high = HexValue(hex[2 * i]), low = HexValue(hex[2 * i + 1]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        out[i] = static_cast<std::uint8_t>(high * 16 + low);
+    }
+    return out;
 }
 
-constexpr std::size_t kTimeStampChars = 14;
+// A cursor over the octets that fails instead of reading past the end.
+struct Reader {
+    const std::vector<std::uint8_t>& data;
+    std::size_t at = 0;
+    bool ok = true;
+
+    std::uint8_t Octet()
+    {
+        if (at >= data.size()) {
+            ok = false;
+            return 0;
+        }
+        return data[at++];
+    }
+    std::span<const std::uint8_t> Take(std::size_t n)
+    {
+        if (n > data.size() - at) {
+            ok = false;
+            at = data.size();
+            return {};
+        }
+        std::span<const std::uint8_t> out(data.data() + at, n);
+        at += n;
+        return out;
+    }
+};
+
+constexpr char16_t kSemiOctets[] = u"0123456789*#abc";
+
+// An address: its length in semi-octets, its type, its digits (a name for
+// the alphanumeric type 5).
+std::u16string ReadAddress(Reader& r)
+{
+    std::size_t length = r.Octet();
+    unsigned type = r.Octet();
+    std::span<const std::uint8_t> value = r.Take((length + 1) / 2);
+    if (!r.ok)
+        return {};
+    unsigned numberType = (type >> 4) & 7;
+    if (numberType == 5)
+        return DecodeGsm7(UnpackSeptetsAt(value, 0, length * 4 / 7));
+    std::u16string out = numberType == 1 ? u"+" : u"";
+    for (std::size_t i = 0; i < length; ++i) {
+        unsigned nibble = (value[i / 2] >> (i % 2 ? 4 : 0)) & 0xF;
+        if (nibble == 0xF)
+            break;  // the filler of an odd count
+        out += kSemiOctets[nibble];
+    }
+    return out;
+}
+
+// The alphabet a data coding scheme names (3GPP TS 23.038, section 4).
+Coding FromDcs(unsigned dcs)
+{
+    unsigned group = dcs >> 4;
+    if (group <= 0x7) {
+        if (dcs & 0x20)
+            return Coding::EightBit;  // compressed: not expanded here, kept as its octets
+        unsigned alphabet = (dcs >> 2) & 3;
+        return alphabet == 1 ? Coding::EightBit : alphabet == 2 ? Coding::Ucs2 : Coding::Gsm7;
+    }
+    if (group == 0xE)
+        return Coding::Ucs2;
+    if (group == 0xF)
+        return (dcs & 0x04) ? Coding::EightBit : Coding::Gsm7;
+    return Coding::Gsm7;  // message waiting groups C and D, and the reserved ones
+}
+
+void ReadHeader(std::span<const std::uint8_t> header, DecodedPdu& out)
+{
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    for (std::uint8_t octet : header) {
+        out.header += kDigits[octet >> 4];
+        out.header += kDigits[octet & 0xF];
+    }
+    for (std::size_t i = 0; i + 1 < header.size();) {
+        unsigned id = header[i], length = header[i + 1];
+        if (i + 2 + length > header.size())
+            return;  // a damaged element ends what is read of the header
+        const std::uint8_t* v = header.data() + i + 2;
+        Concatenation c{};
+        bool concatenation = false;
+        if (id == 0x00 && length == 3) {
+            c = {v[0], false, v[1], v[2]};
+            concatenation = true;
+        } else if (id == 0x08 && length == 4) {
+            c = {static_cast<unsigned>(v[0] << 8 | v[1]), true, v[2], v[3]};
+            concatenation = true;
+        }
+        if (concatenation && c.total >= 1 && c.sequence >= 1 && c.sequence <= c.total)
+            out.concatenation = c;
+        i += 2 + length;
+    }
+}
+
+std::optional<DecodedPdu> Decode(const std::vector<std::uint8_t>& octets, bool withSmsc)
+{
+    Reader r{octets};
+    if (withSmsc)
+        r.Take(r.Octet());
+    unsigned first = r.Octet();
+    DecodedPdu out;
+    unsigned type = first & 0x03;
+    if (type == 1) {
+        out.submit = true;
+        r.Octet();  // TP-MR
+    } else if (type != 0) {
+        return std::nullopt;  // a status report or a reserved type
+    }
+    out.address = ReadAddress(r);
+    r.Octet();  // TP-PID
+    unsigned dcs = r.Octet();
+    if (!out.submit) {
+        r.Take(7);  // TP-SCTS
+    } else {
+        unsigned vpf = (first >> 3) & 3;
+        r.Take(vpf == 2 ? 1 : vpf == 0 ? 0 : 7);
+    }
+    std::size_t udl = r.Octet();
+    if (!r.ok)
+        return std::nullopt;
+    out.coding = FromDcs(dcs);
+    std::size_t size = out.coding == Coding::Gsm7 ? (udl * 7 + 7) / 8 : udl;
+    std::span<const std::uint8_t> data = r.Take(size);
+    if (!r.ok || r.at != octets.size())
+        return std::nullopt;  // short, or octets left over: not this reading of the PDU
+    std::size_t headerOctets = 0;
+    if (first & 0x40) {
+        if (data.empty() || 1u + data[0] > data.size())
+            return std::nullopt;
+        headerOctets = 1u + data[0];
+        ReadHeader(data.subspan(1, headerOctets - 1), out);
+    }
+    if (out.coding == Coding::Gsm7) {
+        std::size_t skip = (headerOctets * 8 + 6) / 7;  // the header and its fill bits, in septets
+        if (skip > udl)
+            return std::nullopt;
+        out.text = DecodeGsm7(UnpackSeptetsAt(data, static_cast<unsigned>(skip * 7), udl - skip));
+    } else if (out.coding == Coding::Ucs2) {
+        out.text.reserve((data.size() - headerOctets) / 2);
+        for (std::size_t i = headerOctets; i + 1 < data.size(); i += 2)
+            out.text += static_cast<char16_t>(data[i] << 8 | data[i + 1]);
+    } else {
+        for (std::size_t i = headerOctets; i < data.size(); ++i)
+            out.text += static_cast<char16_t>(data[i]);
+    }
+    return out;
+}
 
 } // namespace
 
-std::uint8_t ReadHexOctet(const std::string& hex, std::size_t& pos)
+std::optional<DecodedPdu> DecodePdu(std::string_view hex, std::uint16_t noSmsc)
 {
-    std::size_t at = pos;
-    pos += 2;
-    int low = at + 1 < hex.size() ? HexValue(hex[at + 1]) : -1;
-    if (low < 0)
-        return 0;
-    int high = at < hex.size() ? HexValue(hex[at]) : -1;
-    if (high < 0)
-        return static_cast<std::uint8_t>(low);
-    return static_cast<std::uint8_t>(high * 16 + low);
-}
-
-std::string UnpackSeptets(const std::string& hex, std::size_t& pos, std::size_t end)
-{
-    std::string codes;
-    unsigned carry = 0;
-    unsigned i = 0;
-    while (pos < end && pos < hex.size()) {
-        unsigned n = 7 - i;
-        unsigned v = ReadHexOctet(hex, pos);
-        codes += static_cast<char>(((v & ((1u << n) - 1)) << i) | carry);
-        carry = v >> n;
-        if (++i == 7) {
-            // The carry is a whole eighth septet; a zero one is not kept.
-            if (carry != 0)
-                codes += static_cast<char>(carry);
-            carry = 0;
-            i = 0;
-        }
-    }
-    return codes;
-}
-
-bool DecodeDeliverPdu(const std::string& pdu, std::string& sender, std::string& text, std::uint16_t noSmsc)
-{
-    sender.clear();
-    text.clear();
-    if (pdu.empty())
-        return false;
-    std::size_t pos = 0;
-    auto more = [&] { return pos < pdu.size(); };
-
-    std::uint8_t first = ReadHexOctet(pdu, pos);
-    if (first > 4 && noSmsc == 0) {
-        pos += 2 * static_cast<std::size_t>(first);  // service-centre address, not decoded
-        if (more())
-            ReadHexOctet(pdu, pos);  // first octet of the SMS-DELIVER
-    }
-
-    unsigned length = more() ? ReadHexOctet(pdu, pos) : 0;
-    unsigned type = more() ? ReadHexOctet(pdu, pos) : 0;
-    if ((type & 0x70) == 0x50) {
-        std::size_t start = pos;
-        sender = UnpackSeptets(pdu, pos, start + length);
-        GsmToLatin(sender);
-        pos = start + 2 * ((length + 1) / 2);
-    } else {
-        if ((type & 0x70) == 0x10)
-            sender += '+';
-        for (unsigned k = 0; k < (length + 1) / 2 && more(); ++k) {
-            if (pos + 1 < pdu.size())
-                sender += pdu[pos + 1];
-            sender += pdu[pos];
-            pos += 2;
-        }
-        if ((length % 2) && !sender.empty())
-            sender.pop_back();
-    }
-
-    if (more())
-        ReadHexOctet(pdu, pos);  // TP-PID
-    unsigned dcs = more() ? ReadHexOctet(pdu, pos) : 0;
-    if (pos < pdu.size() && pdu.size() - pos > kTimeStampChars)
-        pos += kTimeStampChars;
-    if (more())
-        ReadHexOctet(pdu, pos);  // TP-UDL: the text runs to the end of the string
-    if ((dcs & 0x0C) == 0 && more()) {
-        text = UnpackSeptets(pdu, pos, pdu.size());
-        GsmToLatin(text);
-    }
-    return true;
-}
-
-bool DeliverPduWellFormed(const std::string& pdu, std::uint16_t noSmsc)
-{
-    if (pdu.empty() || pdu.size() % 2 != 0)
-        return false;
-    for (char c : pdu)
-        if (HexValue(c) < 0)
-            return false;
-    const std::size_t octets = pdu.size() / 2;
-    std::size_t at = 0;  // in octets
-    auto octet = [&](std::size_t i) { return static_cast<unsigned>(HexValue(pdu[2 * i]) * 16 + HexValue(pdu[2 * i + 1])); };
-    if (noSmsc == 0)
-        at = 1 + octet(0);  // the service-centre length counts the octets after it
-    constexpr std::size_t kAfterSender = 1 + 1 + 7 + 1;  // TP-PID, TP-DCS, TP-SCTS, TP-UDL
-    if (at + 2 > octets || (octet(at) & 0x03) != 0)
-        return false;  // no first octet and sender length, or not an SMS-DELIVER
-    std::size_t senderDigits = octet(at + 1);
-    at += 2 + 1 + (senderDigits + 1) / 2;  // first octet, length, type of address, the digits
-    if (at + kAfterSender > octets)
-        return false;
-    unsigned dcs = octet(at + 1);
-    std::size_t udl = octet(at + 9);
-    at += kAfterSender;
-    bool septets = (dcs & 0xC0) == 0 && (dcs & 0x0C) == 0;
-    std::size_t need = septets ? (udl * 7 + 7) / 8 : udl;
-    return at + need <= octets;
+    auto octets = Octets(hex);
+    if (!octets || octets->empty())
+        return std::nullopt;
+    bool smscFirst = noSmsc == 0;
+    if (auto pdu = Decode(*octets, smscFirst))
+        return pdu;
+    return Decode(*octets, !smscFirst);
 }
 
 } // namespace velmo::gsm
