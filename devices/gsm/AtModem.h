@@ -24,6 +24,7 @@
 
 #include "devices/gsm/AtFraming.h"
 #include "devices/gsm/AtParse.h"
+#include "devices/gsm/PartStore.h"
 #include "devices/gsm/SerialPort.h"
 #include "interfaces/VelmoDevice.h"
 
@@ -58,6 +59,8 @@ struct AtSettings {
     std::string SMSCentral;
     std::string CNMI = "1,2";
     std::uint16_t NoSMSC = 0;
+    bool FullAlphabet = false;  // the extension table and UCS2
+    unsigned MaxParts = 1;      // most parts of a long text
 };
 
 // What the modem last said of its radio (IVelmoDeviceState's values).
@@ -89,7 +92,7 @@ public:
         bool Ok() const { return status == Status::Answered && reply.final == Final::Ok; }
     };
 
-    AtModem(SerialPort& port, const AtSettings& settings) : port_(port), settings_(settings) {}
+    AtModem(SerialPort& port, const AtSettings& settings) : port_(port), settings_(settings), parts_(settings.Name) {}
     // Stops the reader it started, so nothing calls into it once it is gone.
     ~AtModem();
     AtModem(const AtModem&) = delete;
@@ -138,12 +141,23 @@ private:
 
     // --- running (ModemRun.cpp) ---
     void Send(IVelmo_Q* queue, const GUID& id, const Bstr& to, const Bstr& body);
+    struct PartOutcome {
+        LONG result;
+        std::string status;
+        bool linkGone;
+    };
+    // One PDU out: the prompt, the PDU, the answer.
+    PartOutcome SendPart(const std::string& pdu);
     void CancelPdu();
     void HandleInbound(IVelmo_Q* queue);
     void TakeStoredMessages(IVelmo_Q* queue);
     void TakeStored(IVelmo_Q* queue, const std::string& index, const std::string& pdu);
     void ReadStored(IVelmo_Q* queue, const std::string& index);
     bool Deliver(IVelmo_Q* queue, const std::string& pdu, const std::string& where);
+    // A message of parts to the service; its parts go once it is stored.
+    void DeliverWhole(IVelmo_Q* queue, const PartStore::Message& message);
+    // The part store's whole and overdue messages.
+    void DeliverReadyParts(IVelmo_Q* queue);
     void IdleCheck(IVelmo_Q* queue);
     [[noreturn]] void ThrowLinkGone();
 
@@ -175,6 +189,7 @@ private:
     std::set<std::string> unstoredIndexes_;
     std::deque<std::string> unstoredPdus_;
     bool hostTakesNone_ = false;  // ReportIncomingMsg said E_NOTIMPL: messages stay in the modem
+    PartStore parts_;             // parts waiting for their siblings
 };
 
 } // namespace velmo::gsm

@@ -17,6 +17,8 @@ inline constexpr char kDeviceTemplate[] =
     "\t<parameter name=\"Pin\" value=\"7351\" title=\"SMS Pincode. Leave blank if running PIN-less\"/>\r\n"
     "\t<parameter name=\"NoSMSC\" value=\"0\" title=\"Set to 1 if using Falcom A1\"/>\r\n"
     "\t<parameter name=\"DumpFile\" value=\"\" title=\"Path to filename used for dumping rawdata. Leave blank if no dump wanted\"/>\r\n"
+    "\t<parameter name=\"FullAlphabet\" value=\"0\" title=\"Set to 1 to send every GSM character (the euro sign, brackets, Greek capitals) and, for other text, UCS2 (Cyrillic, Chinese, emoji)\"/>\r\n"
+    "\t<parameter name=\"MaxParts\" value=\"1\" title=\"Most parts a long text is sent in (1: one part, cut at 160 characters; up to 255)\"/>\r\n"
     "</parameters>\r\n"
     "</device>\r\n";
 

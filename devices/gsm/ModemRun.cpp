@@ -4,6 +4,7 @@
 #include "devices/gsm/AtModem.h"
 
 #include "devices/gsm/DeliverPdu.h"
+#include "devices/gsm/PartReference.h"
 #include "devices/gsm/SubmitPdu.h"
 #include "platform/EventLog.h"
 #include "platform/Text.h"
@@ -18,15 +19,17 @@ constexpr int kReceivedUnread = 0;
 constexpr int kReceivedRead = 1;
 constexpr char kUndecodedStatus[] = "The PDU does not decode as an SMS-DELIVER; the text is the PDU as the modem gave it";
 
-HRESULT ReportUndecoded(IVelmo_Q* queue, const std::string& pdu)
+// A received message for the host, with a status text when there is one
+// (through IVelmo_Q2, or without it where the host does not offer that).
+HRESULT ReportIncoming(IVelmo_Q* queue, std::u16string_view from, std::u16string_view text, const std::string& status)
 {
-    Bstr body(AnsiToUtf16(pdu));
+    Bstr sender(from), body(text);
     ComPtr<IVelmo_Q2> extended;
-    if (SUCCEEDED(queue->QueryInterface(IID_IVelmo_Q2, extended.ReceiveVoid())) && extended) {
-        Bstr status(AnsiToUtf16(kUndecodedStatus));
-        return extended->ReportIncomingMsgEx(nullptr, body.get(), status.get());
+    if (!status.empty() && SUCCEEDED(queue->QueryInterface(IID_IVelmo_Q2, extended.ReceiveVoid())) && extended) {
+        Bstr note(AnsiToUtf16(status));
+        return extended->ReportIncomingMsgEx(from.empty() ? nullptr : sender.get(), body.get(), note.get());
     }
-    return queue->ReportIncomingMsg(0, nullptr, body.get());
+    return queue->ReportIncomingMsg(0, from.empty() ? nullptr : sender.get(), body.get());
 }
 
 } // namespace
@@ -39,6 +42,7 @@ HRESULT AtModem::RunLoop(IVelmo_Q* queue)
         return E_POINTER;
     try {
         TakeStoredMessages(queue);
+        DeliverReadyParts(queue);
         while (true) {
             LONG reason = WAKE_NONE;
             GUID id{};
@@ -76,46 +80,61 @@ void AtModem::Send(IVelmo_Q* queue, const GUID& id, const Bstr& to, const Bstr& 
         report(SEND_FAILED, "Invalid Phoneno.");
         return;
     }
-    std::string pdu = EncodeSubmitPdu(number, Utf16ToAnsi(body.view()), settings_.NoSMSC);
-    int length = SubmitLength(pdu, settings_.NoSMSC);
-    std::string command = "AT+CMGS=" + std::to_string(length) + "\r";
-
-    Result prompt = Transact(command, {{}, false, true}, DesignWait(kPromptWait));
-    if (prompt.status == Status::LinkGone) {
-        report(SEND_RETRY, "The modem's line closed before the message was sent");
-        ThrowLinkGone();
+    SubmitOptions options{settings_.NoSMSC, settings_.FullAlphabet, settings_.MaxParts, 0};
+    SubmitMessage message = EncodeSubmit(number, body.view(), options);
+    if (message.pdus.size() > 1) {
+        options.reference = PartReference(settings_.Name).Next();
+        message = EncodeSubmit(number, body.view(), options);
     }
+    std::size_t parts = message.pdus.size();
+    for (std::size_t i = 0; i < parts; ++i) {
+        PartOutcome outcome = SendPart(message.pdus[i]);
+        if (outcome.result == SEND_OK)
+            continue;
+        // A part that did not go: the message is retried or failed as that part
+        // was; the parts before it are out already.
+        std::string prefix = parts > 1 ? "Part " + std::to_string(i + 1) + " of " + std::to_string(parts) + ": " : "";
+        report(outcome.result, outcome.status.empty() ? outcome.status : prefix + outcome.status);
+        if (outcome.linkGone)
+            ThrowLinkGone();
+        return;
+    }
+    bool chosen = settings_.FullAlphabet || settings_.MaxParts > 1;  // the 8-bit single part is cut silently
+    report(SEND_OK, message.cut && chosen ? "The text was cut to fit " + std::to_string(parts) +
+                                                (parts == 1 ? " part" : " parts")
+                                          : std::string());
+}
+
+AtModem::PartOutcome AtModem::SendPart(const std::string& pdu)
+{
+    int length = SubmitLength(pdu, settings_.NoSMSC);
+    Result prompt = Transact("AT+CMGS=" + std::to_string(length) + "\r", {{}, false, true}, DesignWait(kPromptWait));
+    if (prompt.status == Status::LinkGone)
+        return {SEND_RETRY, "The modem's line closed before the message was sent", true};
     if (prompt.status == Status::TimedOut) {
         CancelPdu();
-        report(SEND_RETRY, "No prompt from the modem within " + std::to_string(kPromptWait / 1000) +
-                               " s after AT+CMGS; the message was cancelled with ESC");
-        return;
+        return {SEND_RETRY,
+                "No prompt from the modem within " + std::to_string(kPromptWait / 1000) +
+                    " s after AT+CMGS; the message was cancelled with ESC",
+                false};
     }
     if (!prompt.reply.prompt) {
         // Refused before the prompt: the answer says why, as after a PDU.
         SendOutcome outcome = ClassifySendResponse(prompt.reply.text);
         if (outcome.expected && outcome.result != SEND_OK)
-            report(outcome.result, outcome.withStatusText ? prompt.reply.text : std::string());
-        else
-            report(SEND_RETRY, "Unexpected response [" + prompt.reply.text + "] to command AT+CMGS");
-        return;
+            return {outcome.result, outcome.withStatusText ? prompt.reply.text : std::string(), false};
+        return {SEND_RETRY, "Unexpected response [" + prompt.reply.text + "] to command AT+CMGS", false};
     }
-
     Result answer = Transact(pdu + "\x1a", {{"+CMGS:"}}, DesignWait(kResponseWait));
-    if (answer.status == Status::LinkGone) {
-        report(SEND_RETRY, "The modem's line closed while the message was being sent");
-        ThrowLinkGone();
-    }
-    if (answer.status == Status::TimedOut) {
-        report(SEND_RETRY, "No answer from the modem within " + std::to_string(kResponseWait / 1000) + " s after the PDU");
-        return;
-    }
+    if (answer.status == Status::LinkGone)
+        return {SEND_RETRY, "The modem's line closed while the message was being sent", true};
+    if (answer.status == Status::TimedOut)
+        return {SEND_RETRY, "No answer from the modem within " + std::to_string(kResponseWait / 1000) + " s after the PDU",
+                false};
     SendOutcome outcome = ClassifySendResponse(answer.reply.text);
-    if (!outcome.expected) {
-        report(SEND_RETRY, "Unexpected response [" + answer.reply.text + "] to tpdu [" + pdu + "]");
-        return;
-    }
-    report(outcome.result, outcome.withStatusText ? answer.reply.text : std::string());
+    if (!outcome.expected)
+        return {SEND_RETRY, "Unexpected response [" + answer.reply.text + "] to tpdu [" + pdu + "]", false};
+    return {outcome.result, outcome.withStatusText ? answer.reply.text : std::string(), false};
 }
 
 void AtModem::CancelPdu()
@@ -203,16 +222,25 @@ void AtModem::TakeStoredMessages(IVelmo_Q* queue)
 
 bool AtModem::Deliver(IVelmo_Q* queue, const std::string& pdu, const std::string& where)
 {
-    std::string sender, text;
-    bool decoded = DeliverPduWellFormed(pdu, settings_.NoSMSC) && DecodeDeliverPdu(pdu, sender, text, settings_.NoSMSC);
+    std::optional<DecodedPdu> decoded = DecodePdu(pdu, settings_.NoSMSC);
     HRESULT hr;
-    if (decoded) {
-        Bstr from(AnsiToUtf16(sender)), message(AnsiToUtf16(text));
-        hr = queue->ReportIncomingMsg(0, from.get(), message.get());
-    } else {
+    if (!decoded || decoded->submit) {
         Log(EVENTLOG_WARNING_TYPE, "A received message does not decode as an SMS-DELIVER PDU; it is stored as the modem "
             "gave it");
-        hr = ReportUndecoded(queue, pdu);
+        hr = ReportIncoming(queue, u"", AnsiToUtf16(pdu), kUndecodedStatus);
+    } else if (decoded->concatenation && decoded->concatenation->total > 1) {
+        // A part: kept durably until its siblings come, then stored whole.
+        std::optional<PartStore::Message> whole;
+        if (!parts_.Add(decoded->address, *decoded->concatenation, decoded->text, whole)) {
+            Log(EVENTLOG_ERROR_TYPE, "A part of a received message could not be kept in %s; it was %s",
+                parts_.Folder().c_str(), where.c_str());
+            return false;
+        }
+        if (whole)
+            DeliverWhole(queue, *whole);
+        return true;
+    } else {
+        hr = ReportIncoming(queue, decoded->address, decoded->text, std::string());
     }
     if (hr == E_NOTIMPL)
         hostTakesNone_ = true;  // a host that keeps nothing: the message stays where it is, without an event
@@ -220,6 +248,28 @@ bool AtModem::Deliver(IVelmo_Q* queue, const std::string& pdu, const std::string
         Log(EVENTLOG_ERROR_TYPE, "A received message could not be stored (0x%08X); it was %s", static_cast<unsigned>(hr),
             where.c_str());
     return SUCCEEDED(hr);
+}
+
+void AtModem::DeliverWhole(IVelmo_Q* queue, const PartStore::Message& message)
+{
+    HRESULT hr = ReportIncoming(queue, message.sender, message.text, message.statusText);
+    if (SUCCEEDED(hr)) {
+        parts_.Forget(message);
+    } else if (hr == E_NOTIMPL) {
+        hostTakesNone_ = true;
+    } else {
+        Log(EVENTLOG_ERROR_TYPE, "A received message in %zu parts could not be stored (0x%08X); its parts are kept in %s "
+            "and offered again",
+            message.files.size(), static_cast<unsigned>(hr), parts_.Folder().c_str());
+    }
+}
+
+void AtModem::DeliverReadyParts(IVelmo_Q* queue)
+{
+    if (hostTakesNone_)
+        return;
+    for (const PartStore::Message& message : parts_.Ready())
+        DeliverWhole(queue, message);
 }
 
 void AtModem::IdleCheck(IVelmo_Q* queue)
@@ -231,6 +281,7 @@ void AtModem::IdleCheck(IVelmo_Q* queue)
     if (csq.status == Status::TimedOut)
         throw CSmartException("The modem does not answer: no reply to AT+CSQ within %u s", kResponseWait / 1000);
     NoteAnswer();
+    DeliverReadyParts(queue);
     std::set<std::string> indexes = unstoredIndexes_;
     for (const std::string& index : indexes)
         ReadStored(queue, index);

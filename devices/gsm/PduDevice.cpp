@@ -5,6 +5,7 @@
 #include "platform/Text.h"
 #include "platform/Variant.h"
 
+#include <algorithm>
 #include <pugixml.hpp>
 
 namespace velmo::gsm {
@@ -30,6 +31,8 @@ const PropertyEntry kTable[] = {
     {u"NoSMSC", Kind::Boolean, &PduParameters::NoSMSC, nullptr},
     {u"DumpFile", Kind::String, nullptr, &PduParameters::DumpFile},
     {u"CNMI", Kind::String, nullptr, &PduParameters::CNMI},
+    {u"FullAlphabet", Kind::Boolean, &PduParameters::FullAlphabet, nullptr},
+    {u"MaxParts", Kind::UInt16, &PduParameters::MaxParts, nullptr},
 };
 
 void Store(PduParameters& p, std::u16string_view name, std::u16string_view value)
@@ -117,6 +120,8 @@ HRESULT PduDevice::OnParamsLoaded()
     settings_.SMSCentral = Utf16ToAnsi(params_.SMSCentral.view());
     settings_.CNMI = Utf16ToAnsi(params_.CNMI.view());
     settings_.NoSMSC = params_.NoSMSC;
+    settings_.FullAlphabet = params_.FullAlphabet != 0;
+    settings_.MaxParts = std::clamp<unsigned>(params_.MaxParts, 1, 255);
     bool complete = params_.Port > 0 && !params_.CommConfig.IsEmpty() && !params_.SMSCentral.IsEmpty();
     return complete ? S_OK : E_FAIL;
 }

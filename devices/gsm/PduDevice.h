@@ -43,6 +43,8 @@ struct PduParameters {
     std::uint16_t NoSMSC = 0;
     Bstr DumpFile;
     Bstr CNMI{u"1,2"};
+    std::uint16_t FullAlphabet = 0;
+    std::uint16_t MaxParts = 1;
 };
 
 // Applies the param elements of a configuration entry; false when the text

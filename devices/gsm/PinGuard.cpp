@@ -1,10 +1,10 @@
 #include "devices/gsm/PinGuard.h"
 
+#include "devices/gsm/DeviceFiles.h"
+
 #include "platform/File.h"
-#include "platform/SysRoot.h"
 #include "platform/Text.h"
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -35,24 +35,11 @@ std::string Fingerprint(const std::string& pin)
     return text;
 }
 
-std::string SafeName(const std::string& device)
-{
-    std::string out = device.empty() ? std::string("device") : device;
-    for (char& c : out)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_')
-            c = '_';
-    if (out[0] == '.')
-        out[0] = '_';
-    return out;
-}
-
-std::string Folder() { return Utf16ToUtf8(InstallationRoot()) + "cellgate/"; }
-
 } // namespace
 
-PinGuard::PinGuard(std::string device) : device_(SafeName(device)) {}
+PinGuard::PinGuard(std::string device) : device_(std::move(device)) {}
 
-std::string PinGuard::FilePath() const { return Folder() + device_ + ".pin-refused"; }
+std::string PinGuard::FilePath() const { return DeviceFile(device_, ".pin-refused"); }
 
 bool PinGuard::Refused(const std::string& pin) const
 {
@@ -76,7 +63,7 @@ bool PinGuard::Remember(const std::string& pin)
         Remembered()[device_] = fingerprint;
     }
     std::string text = fingerprint + "\n";
-    return MakeDirectories(Folder()) && WriteFileDurably(FilePath(), text.data(), text.size());
+    return MakeDeviceFolder() && WriteFileDurably(FilePath(), text.data(), text.size());
 }
 
 void PinGuard::Forget()
