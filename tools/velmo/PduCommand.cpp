@@ -4,13 +4,15 @@
 #include "devices/gsm/SubmitPdu.h"
 #include "platform/Text.h"
 
+#include <charconv>
 #include <ostream>
 
 namespace velmo::cli {
 
 namespace {
 
-constexpr const char* kUsage = "usage: velmo pdu encode [--nosmsc] NUMBER TEXT | velmo pdu decode [--nosmsc] PDU";
+constexpr const char* kUsage =
+    "usage: velmo pdu encode [--nosmsc] [--full] [--parts N] NUMBER TEXT | velmo pdu decode [--nosmsc] PDU";
 
 int Usage(std::ostream& err, const std::string& why)
 {
@@ -18,9 +20,13 @@ int Usage(std::ostream& err, const std::string& why)
     return 2;
 }
 
-// UTF-8 from the terminal to the device's 8-bit text, and back.
+// UTF-8 from the terminal to the device's 8-bit text.
 std::string ToDevice(const std::string& utf8) { return Utf16ToAnsi(Utf8ToUtf16(utf8)); }
-std::string FromDevice(const std::string& ansi) { return Utf16ToUtf8(AnsiToUtf16(ansi)); }
+
+const char* CodingName(gsm::Coding coding)
+{
+    return coding == gsm::Coding::Ucs2 ? "UCS2" : coding == gsm::Coding::EightBit ? "8-bit data" : "GSM 7-bit";
+}
 
 } // namespace
 
@@ -29,31 +35,64 @@ int PduCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (args.empty())
         return Usage(err, "missing encode or decode");
     const std::string& verb = args[0];
-    std::uint16_t noSmsc = 0;
+    gsm::SubmitOptions options;
+    bool several = false;  // --full or --parts: one line per part
     std::vector<std::string> rest;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--nosmsc")
-            noSmsc = 1;
-        else if (args[i].size() > 2 && args[i].rfind("--", 0) == 0)
+        if (args[i] == "--nosmsc") {
+            options.noSmsc = 1;
+        } else if (args[i] == "--full" && verb == "encode") {
+            options.fullAlphabet = true;
+            several = true;
+        } else if (args[i] == "--parts" && verb == "encode") {
+            unsigned n = 0;
+            const std::string value = i + 1 < args.size() ? args[i + 1] : "";
+            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+            if (ec != std::errc() || end != value.data() + value.size() || n < 1 || n > 255)
+                return Usage(err, "--parts takes a number from 1 to 255");
+            options.maxParts = n;
+            several = true;
+            ++i;
+        } else if (args[i].size() > 2 && args[i].rfind("--", 0) == 0) {
             return Usage(err, "unknown option " + args[i]);
-        else
+        } else {
             rest.push_back(args[i]);
+        }
     }
     if (verb == "encode") {
         if (rest.size() != 2)
             return Usage(err, rest.size() < 2 ? "encode needs NUMBER and TEXT" : "too many arguments");
         if (rest[0].empty())
             return Usage(err, "NUMBER is empty");
-        std::string pdu = gsm::EncodeSubmitPdu(ToDevice(rest[0]), ToDevice(rest[1]), noSmsc);
-        out << pdu << "\n" << gsm::SubmitLength(pdu, noSmsc) << "\n";
+        gsm::SubmitMessage message = gsm::EncodeSubmit(ToDevice(rest[0]), Utf8ToUtf16(rest[1]), options);
+        if (!several) {
+            out << message.pdus[0] << "\n" << gsm::SubmitLength(message.pdus[0], options.noSmsc) << "\n";
+            return 0;
+        }
+        for (const std::string& pdu : message.pdus)
+            out << pdu << "\t" << gsm::SubmitLength(pdu, options.noSmsc) << "\n";
+        if (message.cut)
+            err << "velmo pdu: the text was cut to fit " << message.pdus.size() << " part(s)\n";
         return 0;
     }
     if (verb == "decode") {
         if (rest.size() != 1)
             return Usage(err, rest.empty() ? "decode needs PDU" : "too many arguments");
-        std::string sender, text;
-        gsm::DecodeDeliverPdu(rest[0], sender, text, noSmsc);
-        out << FromDevice(sender) << "\n" << FromDevice(text) << "\n";
+        std::optional<gsm::DecodedPdu> pdu = gsm::DecodePdu(rest[0], options.noSmsc);
+        if (!pdu) {
+            err << "velmo pdu: this is no SMS-DELIVER or SMS-SUBMIT PDU, or it holds less than its header says\n";
+            return 1;
+        }
+        out << Utf16ToUtf8(pdu->address) << "\n" << Utf16ToUtf8(pdu->text) << "\n";
+        if (pdu->submit || pdu->coding != gsm::Coding::Gsm7)
+            out << (pdu->submit ? "SMS-SUBMIT" : "SMS-DELIVER") << ", " << CodingName(pdu->coding) << "\n";
+        if (!pdu->header.empty()) {
+            out << "header " << pdu->header;
+            if (const auto& c = pdu->concatenation)
+                out << ": part " << c->sequence << " of " << c->total << ", reference " << c->reference
+                    << (c->sixteenBit ? " (16-bit)" : "");
+            out << "\n";
+        }
         return 0;
     }
     return Usage(err, "unknown command " + verb);
