@@ -1,21 +1,51 @@
-// libFuzzer entry for the SMS-DELIVER decoder: any byte string is a PDU the
-// modem might report, and the decoder must read it without touching memory
-// outside the input, under both settings of the SMSC flag. The sender and
-// text never hold more characters than the input has digits.
+// libFuzzer entry for the PDU decoder: any byte string is a PDU a modem
+// might report, read both as it stands and as the hex of its bytes (so
+// that the fuzzer reaches past the hex check into every field), under both
+// settings of the SMSC flag. The decoder must not touch memory outside the
+// input, and what it reads never holds more characters than the input has
+// octets. The parts it reads are then joined as reassembly joins them
+// (each read a part at the place its header names, once more as a
+// duplicate): every place is filled exactly once, by a part or a gap.
 #include "devices/gsm/DeliverPdu.h"
+#include "devices/gsm/PartJoin.h"
 
 #include <cstdlib>
+#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const std::string pdu(reinterpret_cast<const char*>(data), size);
-    for (std::uint16_t noSmsc : {std::uint16_t{0}, std::uint16_t{1}}) {
-        std::string sender;
-        std::string text;
-        velmo::gsm::DecodeDeliverPdu(pdu, sender, text, noSmsc);
-        // Each character costs at least one hex digit: a sender digit is a
-        // nibble and a septet is less than an octet.
-        if (sender.size() > 2 * size || text.size() > 2 * size)
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    const std::string raw(reinterpret_cast<const char*>(data), size);
+    std::string hex;
+    for (std::size_t i = 0; i < size; ++i) {
+        hex += kDigits[data[i] >> 4];
+        hex += kDigits[data[i] & 0xF];
+    }
+    std::vector<velmo::gsm::ReceivedPart> parts;
+    unsigned total = 0;
+    for (const std::string& pdu : {raw, hex}) {
+        for (std::uint16_t noSmsc : {std::uint16_t{0}, std::uint16_t{1}}) {
+            auto decoded = velmo::gsm::DecodePdu(pdu, noSmsc);
+            if (!decoded)
+                continue;
+            // A septet is less than an octet, a digit half of one; a header is hex of octets read.
+            if (decoded->text.size() > 2 * size || decoded->address.size() > 2 * size ||
+                decoded->header.size() > 2 * size)
+                std::abort();
+            if (const auto& c = decoded->concatenation; c && (c->sequence < 1 || c->sequence > c->total))
+                std::abort();
+            if (const auto& c = decoded->concatenation) {
+                total = total ? total : c->total;
+                parts.push_back({c->sequence, decoded->text, "f"});
+                parts.push_back({c->sequence, decoded->text, "f"});
+            }
+        }
+    }
+    if (total) {
+        velmo::gsm::JoinedParts joined = velmo::gsm::JoinParts(parts, total);
+        if (joined.files.size() + joined.missing.size() != total)
+            std::abort();
+        if (velmo::gsm::HasAllParts(parts, total) != joined.missing.empty())
             std::abort();
     }
     return 0;
