@@ -99,7 +99,16 @@ void Modem::Control(const std::string& text)
     if (verb == "deliver" || verb == "store") {
         auto [sender, message] = SplitFirst(rest);
         Log((verb == "deliver" ? "DELIVER " : "STORE ") + sender + " " + message);
-        Deliver(EncodeDeliver(b_.smsc, sender, message), verb == "deliver");
+        for (const std::string& pdu : EncodeDeliver(b_.smsc, sender, message))
+            Deliver(pdu, verb == "deliver");
+    } else if (verb == "deliver-part") {
+        auto [number, more] = SplitFirst(rest);
+        auto [sender, message] = SplitFirst(more);
+        std::vector<std::string> pdus = EncodeDeliver(b_.smsc, sender, message);
+        std::size_t k = std::strtoul(number.c_str(), nullptr, 10);
+        Log("DELIVER-PART " + number + "/" + std::to_string(pdus.size()) + " " + sender + " " + message);
+        if (k >= 1 && k <= pdus.size())
+            Deliver(pdus[k - 1], true);
     } else if (verb == "deliver-pdu" || verb == "store-pdu") {
         Log((verb == "deliver-pdu" ? "DELIVER-PDU " : "STORE-PDU ") + rest);
         Deliver(rest, verb == "deliver-pdu");
@@ -291,7 +300,12 @@ void Modem::HandleMessages(const std::string& upper, const std::string& command)
 void Modem::Submitted(const std::string& pdu)
 {
     auto submit = DecodeSubmit(pdu, tpduLength_);
-    Log(submit ? "SUBMIT " + submit->number + " " + submit->text : "SUBMIT? " + pdu);
+    if (!submit)
+        Log("SUBMIT? " + pdu);
+    else if (submit->total == 0)
+        Log("SUBMIT " + submit->number + " " + submit->text);
+    else
+        Joined(*submit);
     Pause(b_.delayMs);
     const std::string& answer = b_.cmgs[turn_++ % b_.cmgs.size()];
     if (answer == "silent")
@@ -302,6 +316,22 @@ void Modem::Submitted(const std::string& pdu)
         Reply({"+CMGS: " + std::to_string(++reference_ % 256)}, "OK");
     else
         Reply({}, (answer[2] == 's' ? "+CMS ERROR: " : "+CME ERROR: ") + answer.substr(4));
+}
+
+void Modem::Joined(const Submit& part)
+{
+    Log("SUBMIT " + part.number + " part=" + std::to_string(part.part) + "/" + std::to_string(part.total) +
+        " ref=" + std::to_string(part.reference) + " " + part.text);
+    auto key = std::make_pair(part.number, part.reference);
+    std::map<int, std::string>& parts = parts_[key];
+    parts[part.part] = part.text;
+    if (static_cast<int>(parts.size()) < part.total)
+        return;
+    std::string text;
+    for (const auto& [number, piece] : parts)
+        text += piece;
+    Log("JOINED " + part.number + " " + text);
+    parts_.erase(key);
 }
 
 void Modem::Deliver(const std::string& pdu, bool announce)

@@ -3,7 +3,8 @@
 // device sends, the control lines, and the clock for its unsolicited lines.
 //
 // Control lines:
-//   deliver SENDER TEXT...   an SMS-DELIVER, as +CMT or stored and +CMTI
+//   deliver SENDER TEXT...   an SMS-DELIVER (several for a long text), as +CMT or stored and +CMTI
+//   deliver-part K SENDER TEXT...  only the K-th of those parts
 //   deliver-pdu HEX          the same with a PDU given as it stands
 //   store SENDER TEXT...     stored in the SIM without an indication
 //   store-pdu HEX            the same with a PDU given as it stands
@@ -14,6 +15,7 @@
 
 #include "Behaviour.h"
 #include "Line.h"
+#include "SimPdu.h"
 
 #include <chrono>
 #include <map>
@@ -38,6 +40,8 @@ private:
     void Handle(const std::string& command);
     void HandleMessages(const std::string& upper, const std::string& command);
     void Submitted(const std::string& pdu);
+    // Logs a part of a concatenated message, and the whole text once every part came.
+    void Joined(const Submit& part);
     void Deliver(const std::string& pdu, bool announce);
     void Reply(const std::vector<std::string>& lines, const std::string& final);
     void Put(const std::string& text);
@@ -58,6 +62,7 @@ private:
     std::string cnmiMt_;
     std::string smsc_;
     std::map<int, std::string> stored_;
+    std::map<std::pair<std::string, int>, std::map<int, std::string>> parts_;  // (number, reference) -> texts by part
     int nextIndex_ = 1;
     std::size_t turn_ = 0;
     int reference_ = 0;
