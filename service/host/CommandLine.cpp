@@ -44,18 +44,21 @@ int RunCommandLine(int argc, char** argv)
     ServiceModule& module = TheModule();
     (void)CoInitialize(nullptr);  // bookkeeping only; cannot fail here
     std::u16string arg = argc > 1 ? Utf8ToUtf16(argv[1]) : std::u16string();
+    int code = 0;
     if (EqualsNoCase(arg, u"/REGISTER"))
         RegisterServer(module);
     else if (EqualsNoCase(arg, u"/UNREGISTER"))
         UnregisterServer(module);
     else if (EqualsNoCase(arg, u"/NOGO"))
         ;
+    else if (EqualsNoCase(arg, u"/CHECK"))
+        code = CheckConfiguration(module, stdout);
     else if (EqualsNoCase(arg, u"/DEBUG"))
         RunInConsole(module);
     else
         RunAsService(module);
     CoUninitialize();
-    return 0;
+    return code;
 }
 
 } // namespace velmo::host

@@ -2,6 +2,7 @@
 // limits, the devices, the routing rules and the event handlers.
 #include "service/host/ServiceModule.h"
 
+#include "service/host/ConfigReport.h"
 #include "service/host/EntryText.h"
 
 #include "platform/Guid.h"
@@ -10,16 +11,19 @@
 #include "platform/Text.h"
 #include "platform/Variant.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <pugixml.hpp>
-#include <sstream>
 
 namespace velmo::host {
 
 namespace {
 
-// A device, rule or handler entry that cannot be used is skipped.
-struct SkipEntry {};
+constexpr char kNoDevices[] = "no devices specified";
 
 std::optional<LONG> ToInteger(const pugi::xml_attribute& attribute)
 {
@@ -43,22 +47,6 @@ std::optional<bool> ToBoolean(const pugi::xml_attribute& attribute)
     return flag.boolVal != VARIANT_FALSE;
 }
 
-LONG RequireInteger(const pugi::xml_node& node, const char* name)
-{
-    auto value = ToInteger(node.attribute(name));
-    if (!value)
-        throw SkipEntry{};
-    return *value;
-}
-
-std::u16string RequireText(const pugi::xml_node& node, const char* name)
-{
-    pugi::xml_attribute attribute = node.attribute(name);
-    if (!attribute)
-        throw SkipEntry{};
-    return Utf8ToUtf16(attribute.value());
-}
-
 // The registry text form; a text that does not convert leaves the class all
 // zero, which no device or handler can be created from.
 CLSID ToClsid(const std::u16string& text)
@@ -69,138 +57,275 @@ CLSID ToClsid(const std::u16string& text)
     return clsid;
 }
 
-// The id of the first device added, 0 when none was.
-LONG ReadDevices(ServiceModule& module, const pugi::xml_node& devices)
-{
-    LONG firstId = 0;
-    bool first = true;
-    for (pugi::xml_node entry : devices.children()) {
-        try {
-            if (entry.type() != pugi::node_element)
-                throw SkipEntry{};
-            if (RequireInteger(entry, "status") == 0)
-                continue;
-            CLSID clsid = ToClsid(RequireText(entry, "clsid"));
-            LONG id = RequireInteger(entry, "id");
-            std::u16string name = RequireText(entry, "name");
-            std::u16string params = EntryText(entry);
-            if (params.empty())
-                throw SkipEntry{};
-            // Refused ids (0 or less, or taken) are dropped silently.
-            bool added = SUCCEEDED(module.dispatcher.AddDevice(id, std::move(name), clsid, std::move(params)));
-            if (first)
-                module.dispatcher.SetDefaultDevice(id);
-            if (added && firstId == 0)
-                firstId = id;
-            first = false;
-        } catch (const SkipEntry&) {
-        }
+// Reads one document into the module and the report. A faulty entry is
+// skipped with its reason; a missing required element or limit is a
+// problem. From the first problem on nothing more is loaded into the
+// module or read for the report, but every later required element is still
+// looked for, so each missing one is reported.
+class Reader {
+public:
+    Reader(ServiceModule& module, ConfigReport& report, std::string text)
+        : module_(module), report_(report), text_(std::move(text))
+    {
     }
-    return firstId;
-}
 
-void ReadRules(ServiceModule& module, const pugi::xml_node& rules, LONG firstDevice)
-{
-    if (auto def = ToInteger(rules.attribute("def_device_id")))
-        module.dispatcher.SetDefaultDevice(*def);
-    std::string choose = rules.attribute("choose").value();
-    if (choose == "fewest_waiting")
-        module.dispatcher.choice = store::Dispatcher::Choice::FewestWaiting;
-    else if (!choose.empty() && choose != "random")
-        module.LogEvent(EVENTLOG_WARNING_TYPE, "config.xml: rules choose=\"%s\" is not known: the choice is random",
-                        choose.c_str());
-    for (pugi::xml_node entry : rules.children()) {
-        try {
-            if (entry.type() != pugi::node_element)
-                throw SkipEntry{};
-            LONG deviceId = RequireInteger(entry, "device_id");
-            bool continueSearch = ToBoolean(entry.attribute("continue")).value_or(true);
-            std::u16string pattern = RequireText(entry, "match");
-            if (!module.dispatcher.HasDevice(deviceId)) {
-                module.LogEvent(EVENTLOG_WARNING_TYPE,
-                                "config.xml: the rule [%s] names device %d, which is not configured or not enabled: "
-                                "the rule is skipped",
-                                Utf16ToUtf8(pattern).c_str(), static_cast<int>(deviceId));
+    bool Read()
+    {
+        pugi::xml_document doc;
+        pugi::xml_parse_result parsed = doc.load_buffer(text_.data(), text_.size());
+        // A malformed file keeps what came before the fault; whether that is
+        // enough is decided below, and the fault is reported either way.
+        std::string parseFault =
+            parsed ? std::string() : PositionOf(text_, parsed.offset) + ": " + parsed.description();
+
+        ReadLimit(doc, "queue", report_.queueMax, module_.dispatcher.queueMax);
+        ReadLimit(doc, "retries", report_.retryMax, module_.dispatcher.retryMax);
+        LONG firstDevice = 0;
+        if (pugi::xml_node devices = Required(doc, "/velmo/devices"))
+            firstDevice = ReadDevices(devices);
+        if (pugi::xml_node rules = Required(doc, "/velmo/rules"))
+            ReadRules(rules, firstDevice);
+        if (pugi::xml_node handlers = Required(doc, "/velmo/eventhandlers"))
+            ReadHandlers(handlers);
+
+        if (!parseFault.empty()) {
+            if (report_.problems.empty())
+                report_.warnings.push_back(parseFault + ": the service reads what comes before it");
+            else
+                report_.problems.insert(report_.problems.begin(), parseFault);
+        }
+        return report_.problems.empty();
+    }
+
+private:
+    bool Loading() const { return report_.problems.empty(); }
+
+    // An element's place is its "<" (pugixml gives its name's).
+    std::string Where(const pugi::xml_node& node, std::ptrdiff_t skip = 0) const
+    {
+        std::ptrdiff_t offset = node.offset_debug();
+        if (node.type() == pugi::node_element && offset > 0)
+            --offset;
+        return PositionOf(text_, offset + skip);
+    }
+
+    pugi::xml_node Required(const pugi::xml_document& doc, const char* path)
+    {
+        pugi::xml_node node = doc.select_node(path).node();
+        if (!node)
+            report_.problems.push_back(std::string(path) + " is missing");
+        return Loading() ? node : pugi::xml_node();
+    }
+
+    void ReadLimit(const pugi::xml_document& doc, const char* name, LONG& reported, LONG& loaded)
+    {
+        std::string path = std::string("/velmo/configuration/") + name;
+        pugi::xml_node node = doc.select_node(path.c_str()).node();
+        auto value = ToInteger(node.attribute("max"));
+        if (!value) {
+            report_.problems.push_back(node ? Where(node) + ": " + path + ": the attribute max is missing or not a number"
+                                            : path + " is missing");
+            return;
+        }
+        reported = *value;
+        if (Loading())
+            loaded = *value;
+    }
+
+    // Why a non-element among entries is passed over; empty for comments and
+    // white space, which are no entries at all.
+    std::string NotAnEntry(const pugi::xml_node& node) const
+    {
+        if (node.type() != pugi::node_pcdata && node.type() != pugi::node_cdata)
+            return {};
+        std::string text = node.value();
+        std::size_t first = text.find_first_not_of(" \t\r\n");
+        if (first == std::string::npos)
+            return {};
+        return Where(node, static_cast<std::ptrdiff_t>(first)) + ": text among the entries is ignored";
+    }
+
+    void Skip(const pugi::xml_node& entry, const char* kind, const std::string& why)
+    {
+        report_.skipped.push_back(Where(entry) + ": " + kind + " <" + entry.name() + ">: " + why);
+    }
+
+    // The id of the first device added, 0 when none was.
+    LONG ReadDevices(const pugi::xml_node& devices)
+    {
+        LONG firstId = 0;
+        bool first = true;
+        for (pugi::xml_node entry : devices.children()) {
+            if (entry.type() != pugi::node_element) {
+                if (std::string why = NotAnEntry(entry); !why.empty())
+                    report_.skipped.push_back(why);
                 continue;
             }
-            // A pattern that does not compile is skipped like any faulty rule.
-            (void)module.dispatcher.AddRule(pattern, deviceId, continueSearch);
-        } catch (const SkipEntry&) {
+            auto status = ToInteger(entry.attribute("status"));
+            auto id = ToInteger(entry.attribute("id"));
+            pugi::xml_attribute clsid = entry.attribute("clsid"), name = entry.attribute("name");
+            if (!status) {
+                Skip(entry, "device", "the attribute status is missing or not a number");
+                continue;
+            }
+            if (*status == 0) {
+                report_.devices.push_back({id.value_or(0), name.value(), clsid.value(), false});
+                continue;
+            }
+            if (!clsid || !id || !name) {
+                Skip(entry, "device",
+                     std::string("the attribute ") + (!clsid ? "clsid is missing" : !id ? "id is missing or not a number" : "name is missing"));
+                continue;
+            }
+            std::u16string params = EntryText(entry);
+            if (*id <= 0) {
+                Skip(entry, "device", "id " + std::to_string(*id) + " is refused: ids are 1 or more");
+            } else if (module_.dispatcher.HasDevice(*id)) {
+                Skip(entry, "device", "id " + std::to_string(*id) + " is taken by an earlier entry");
+            } else {
+                report_.devices.push_back({*id, name.value(), clsid.value(), true});
+                (void)module_.dispatcher.AddDevice(*id, Utf8ToUtf16(name.value()), ToClsid(Utf8ToUtf16(clsid.value())),
+                                                   std::move(params));  // S_OK: the id was checked above
+                if (firstId == 0)
+                    firstId = *id;
+            }
+            // The first enabled entry names the default device, even one refused.
+            if (first)
+                module_.dispatcher.SetDefaultDevice(*id);
+            first = false;
+        }
+        return firstId;
+    }
+
+    void ReadRules(const pugi::xml_node& rules, LONG firstDevice)
+    {
+        if (auto def = ToInteger(rules.attribute("def_device_id")))
+            module_.dispatcher.SetDefaultDevice(*def);
+        std::string choose = rules.attribute("choose").value();
+        if (choose == "fewest_waiting")
+            module_.dispatcher.choice = store::Dispatcher::Choice::FewestWaiting;
+        else if (!choose.empty() && choose != "random")
+            report_.warnings.push_back("rules choose=\"" + choose + "\" is not known: the choice is random");
+        for (pugi::xml_node entry : rules.children()) {
+            if (entry.type() != pugi::node_element) {
+                if (std::string why = NotAnEntry(entry); !why.empty())
+                    report_.skipped.push_back(why);
+                continue;
+            }
+            auto deviceId = ToInteger(entry.attribute("device_id"));
+            bool continueSearch = ToBoolean(entry.attribute("continue")).value_or(true);
+            pugi::xml_attribute match = entry.attribute("match");
+            if (!deviceId || !match) {
+                Skip(entry, "rule",
+                     !deviceId ? "the attribute device_id is missing or not a number" : "the attribute match is missing");
+                continue;
+            }
+            std::u16string pattern = Utf8ToUtf16(match.value());
+            if (!module_.dispatcher.HasDevice(*deviceId)) {
+                report_.warnings.push_back("the rule [" + std::string(match.value()) + "] names device " +
+                                           std::to_string(*deviceId) +
+                                           ", which is not configured or not enabled: the rule is skipped");
+                continue;
+            }
+            int error = module_.dispatcher.AddRule(pattern, *deviceId, continueSearch);
+            if (error != 0)
+                Skip(entry, "rule", "the pattern [" + std::string(match.value()) + "] does not compile (error " +
+                                        std::to_string(error) + ")");
+            else
+                report_.rules.push_back({match.value(), *deviceId, continueSearch});
+        }
+        LONG def = module_.dispatcher.DefaultDevice();
+        if (!module_.dispatcher.HasDevice(def) && firstDevice != 0) {
+            report_.warnings.push_back("the default device " + std::to_string(def) +
+                                       " is not configured or not enabled: device " + std::to_string(firstDevice) +
+                                       " is the default");
+            module_.dispatcher.SetDefaultDevice(firstDevice);
         }
     }
-    LONG def = module.dispatcher.DefaultDevice();
-    if (!module.dispatcher.HasDevice(def) && firstDevice != 0) {
-        module.LogEvent(EVENTLOG_WARNING_TYPE,
-                        "config.xml: the default device %d is not configured or not enabled: device %d is the default",
-                        static_cast<int>(def), static_cast<int>(firstDevice));
-        module.dispatcher.SetDefaultDevice(firstDevice);
-    }
-}
 
-void ReadHandlers(ServiceModule& module, const pugi::xml_node& handlers)
-{
-    for (pugi::xml_node entry : handlers.children()) {
-        try {
-            if (entry.type() != pugi::node_element)
-                throw SkipEntry{};
-            module.eventHandlers.AddHandler(ToClsid(RequireText(entry, "clsid")));
-        } catch (const SkipEntry&) {
+    void ReadHandlers(const pugi::xml_node& handlers)
+    {
+        for (pugi::xml_node entry : handlers.children()) {
+            if (entry.type() != pugi::node_element) {
+                if (std::string why = NotAnEntry(entry); !why.empty())
+                    report_.skipped.push_back(why);
+                continue;
+            }
+            pugi::xml_attribute clsid = entry.attribute("clsid");
+            if (!clsid) {
+                Skip(entry, "event handler", "the attribute clsid is missing");
+                continue;
+            }
+            module_.eventHandlers.AddHandler(ToClsid(Utf8ToUtf16(clsid.value())));
+            report_.handlers.push_back(clsid.value());
         }
     }
-}
 
-pugi::xml_node Select(const pugi::xml_document& doc, const char* path)
+    ServiceModule& module_;
+    ConfigReport& report_;
+    std::string text_;
+};
+
+std::string Joined(const std::vector<std::string>& lines)
 {
-    return doc.select_node(path).node();
-}
-
-// The limits, devices, rules and handlers; false when the file is rejected.
-bool ReadDocument(ServiceModule& module, const std::string& path)
-{
-    pugi::xml_document doc;
-    // A missing or malformed file leaves an empty document, rejected below.
-    (void)doc.load_file(path.c_str());
-
-    auto queueMax = ToInteger(Select(doc, "/velmo/configuration/queue").attribute("max"));
-    if (!queueMax)
-        return false;
-    module.dispatcher.queueMax = *queueMax;
-    auto retryMax = ToInteger(Select(doc, "/velmo/configuration/retries").attribute("max"));
-    if (!retryMax)
-        return false;
-    module.dispatcher.retryMax = *retryMax;
-
-    pugi::xml_node devices = Select(doc, "/velmo/devices");
-    if (!devices)
-        return false;
-    LONG firstDevice = ReadDevices(module, devices);
-
-    pugi::xml_node rules = Select(doc, "/velmo/rules");
-    if (!rules)
-        return false;
-    ReadRules(module, rules, firstDevice);
-
-    pugi::xml_node handlers = Select(doc, "/velmo/eventhandlers");
-    if (!handlers)
-        return false;
-    ReadHandlers(module, handlers);
-    return true;
+    std::string out;
+    for (const std::string& line : lines)
+        out += (out.empty() ? "" : "; ") + line;
+    return out;
 }
 
 } // namespace
 
-bool LoadConfiguration(ServiceModule& module)
+std::string PositionOf(const std::string& text, std::ptrdiff_t offset)
+{
+    std::size_t end = offset < 0 ? 0 : std::min(static_cast<std::size_t>(offset), text.size());
+    std::size_t line = 1, column = 1;
+    for (std::size_t i = 0; i < end; ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            ++column;  // a character, not a continuation byte of one
+        }
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+bool ReadConfiguration(ServiceModule& module, ConfigReport& report)
 {
     module.rootFolder = InstallationRoot();
-    if (!ReadDocument(module, Utf16ToUtf8(module.rootFolder) + "config.xml")) {
-        module.LogEvent(EVENTLOG_ERROR_TYPE, "config.xml: invalid configuration file");
+    report.path = Utf16ToUtf8(module.rootFolder) + "config.xml";
+    std::ifstream in(report.path, std::ios::binary);
+    if (!in) {
+        report.problems.push_back("the file " + report.path + " cannot be read: " + std::strerror(errno));
+        report.rejected = true;
+        return false;
+    }
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!Reader(module, report, std::move(text)).Read()) {
+        report.rejected = true;
         return false;
     }
     if (module.dispatcher.DeviceCount() == 0) {
-        module.LogEvent(EVENTLOG_ERROR_TYPE, "config.xml: no devices specified");
+        report.problems.push_back(kNoDevices);
         return false;
     }
     return true;
+}
+
+bool LoadConfiguration(ServiceModule& module)
+{
+    ConfigReport report;
+    bool ok = ReadConfiguration(module, report);
+    for (const std::string& warning : report.warnings)
+        module.LogEvent(EVENTLOG_WARNING_TYPE, "config.xml: %s", warning.c_str());
+    if (report.rejected) {
+        module.LogEvent(EVENTLOG_ERROR_TYPE, "config.xml: invalid configuration file");
+        module.LogEvent(EVENTLOG_ERROR_TYPE, "config.xml: %s", Joined(report.problems).c_str());
+    } else if (!ok) {
+        module.LogEvent(EVENTLOG_ERROR_TYPE, "config.xml: %s", kNoDevices);
+    }
+    return ok;
 }
 
 } // namespace velmo::host

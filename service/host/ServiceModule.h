@@ -13,6 +13,7 @@
 #include "service/store/Dispatcher.h"
 #include "service/store/EventHandlerQueue.h"
 
+#include <cstdio>
 #include <string>
 
 namespace velmo::host {
@@ -52,7 +53,7 @@ public:
 ServiceModule& TheModule();
 
 // The command line of velmosvc: only the first argument counts, compared
-// without regard to case. Returns the exit code, always 0.
+// without regard to case. Returns the exit code: 0, or that of /CHECK.
 int RunCommandLine(int argc, char** argv);
 
 // Installation and removal ("/REGISTER", "/UNREGISTER"), with their
@@ -64,7 +65,17 @@ void UnregisterServer(ServiceModule& module);
 void RunService(ServiceModule& module);
 // The worker thread's body.
 DWORD ServiceWorker(void* module);
-// Reads config.xml; true when start-up goes on.
+struct ConfigReport;
+
+// Reads config.xml; true when start-up goes on. Warnings are logged as
+// events; a file that is invalid logs "config.xml: invalid configuration
+// file" and then one event that names every problem.
 bool LoadConfiguration(ServiceModule& module);
+// The same without any event: what was found is kept in report.
+bool ReadConfiguration(ServiceModule& module, ConfigReport& report);
+// "/CHECK": reads config.xml as the service would, without logging, and
+// prints the report and what would start on out. Returns the exit code: 0
+// when the service would start, 1 when not.
+int CheckConfiguration(ServiceModule& module, std::FILE* out);
 
 } // namespace velmo::host

@@ -2,9 +2,11 @@
 // administrator may write. Loading must never crash, and a configuration it
 // accepts must leave the service something it can run: at least one device,
 // a default device that is in the table, and rules that name only devices
-// that are there.
+// that are there. The check (/CHECK) of the same text must reach the same
+// verdict.
 #include "service/host/ServiceModule.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -41,11 +43,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream(Root() + "config.xml", std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     auto* module = new velmo::host::ServiceModule();
-    if (velmo::host::LoadConfiguration(*module)) {
+    bool loaded = velmo::host::LoadConfiguration(*module);
+    if (loaded) {
         Check(module->dispatcher.DeviceCount() > 0);
         Check(module->dispatcher.HasDevice(module->dispatcher.DefaultDevice()));
         module->dispatcher.ForEachRule([&](const auto& rule) { Check(module->dispatcher.HasDevice(rule.DeviceId())); });
     }
     delete module;
+    // The check reads the same file to the same verdict.
+    static std::FILE* sink = std::fopen("/dev/null", "w");
+    auto* checked = new velmo::host::ServiceModule();
+    Check(velmo::host::CheckConfiguration(*checked, sink) == (loaded ? 0 : 1));
+    delete checked;
     return 0;
 }

@@ -65,7 +65,7 @@ struct Case {
     const char* name;
     std::string xml;
     bool result;
-    const char* event;  // "" for none
+    std::string event;  // "" for none
     Devices devices;
     LONG defaultDevice;
     Rules rules;
@@ -76,7 +76,13 @@ void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 const std::string kOne = Device("status='1' id='1' name='Modem' clsid='" + std::string(kModem) + "'");
 const std::string kTwo = Device("status='1' id='2' name='Second' clsid='" + std::string(kModem) + "'");
-const char* kInvalid = "velmosvc: error: config.xml: invalid configuration file.\n";
+// The two events of a file that is rejected: the verdict, then every problem.
+std::string Invalid(const std::string& problems)
+{
+    return "velmosvc: error: config.xml: invalid configuration file.\nvelmosvc: error: config.xml: " + problems + ".\n";
+}
+const std::string kAllMissing = "/velmo/configuration/queue is missing; /velmo/configuration/retries is missing; "
+                                "/velmo/devices is missing; /velmo/rules is missing; /velmo/eventhandlers is missing";
 const char* kNoDevices = "velmosvc: error: config.xml: no devices specified.\n";
 
 std::vector<Case> Cases()
@@ -86,16 +92,16 @@ std::vector<Case> Cases()
                             "<eventhandlers><h clsid='" + std::string(kModem) + "'/></eventhandlers>"),
          true, "", {{1, "Modem"}, {2, "Second"}}, 2, {{1, true}, {2, false}}, 1},
         {"QueueWithoutMax", Config(kOne, "<rules/>", "<eventhandlers/>", "<configuration><queue/><retries max='3'/></configuration>"),
-         false, kInvalid, {}, 0, {}, 0},
+         false, Invalid("line 1, column 23: /velmo/configuration/queue: the attribute max is missing or not a number"), {}, 0, {}, 0},
         {"RetriesNotAnInteger", Config(kOne, "<rules/>", "<eventhandlers/>", "<configuration><queue max='1'/><retries max='many'/></configuration>"),
-         false, kInvalid, {}, 0, {}, 0},
-        {"NotWellFormed", "<velmo><configuration>", false, kInvalid, {}, 0, {}, 0},
+         false, Invalid("line 1, column 39: /velmo/configuration/retries: the attribute max is missing or not a number"), {}, 0, {}, 0},
+        {"NotWellFormed", "<velmo><configuration>", false, Invalid("line 1, column 22: Start-end tags mismatch; " + kAllMissing), {}, 0, {}, 0},
         {"WrongDocumentElement", "<other>" + std::string(kLimits) + "<devices>" + kOne + "</devices><rules/><eventhandlers/></other>",
-         false, kInvalid, {}, 0, {}, 0},
+         false, Invalid(kAllMissing), {}, 0, {}, 0},
         {"MissingRulesKeepsEarlierDevices", "<velmo>" + std::string(kLimits) + "<devices>" + kOne + "</devices><eventhandlers/></velmo>",
-         false, kInvalid, {{1, "Modem"}}, 1, {}, 0},
+         false, Invalid("/velmo/rules is missing"), {{1, "Modem"}}, 1, {}, 0},
         {"MissingEventHandlers", "<velmo>" + std::string(kLimits) + "<devices>" + kOne + "</devices><rules/></velmo>",
-         false, kInvalid, {{1, "Modem"}}, 1, {}, 0},
+         false, Invalid("/velmo/eventhandlers is missing"), {{1, "Modem"}}, 1, {}, 0},
         {"EmptyDevices", Config(""), false, kNoDevices, {}, 0, {}, 0},
         {"AllDisabled", Config(Device("status='0' id='1' name='A' clsid='x'")), false, kNoDevices, {}, 0, {}, 0},
         {"FirstDisabledSecondBecomesDefault", Config(Device("status='0' id='1' name='A' clsid='x'") + kTwo),

@@ -152,6 +152,24 @@ TEST(Velmosvc, WithoutTheManagerTheProgramEndsAtOnce)
     }
 }
 
+TEST(Velmosvc, CheckPrintsWhatWouldStartAndExitsWithTheVerdict)
+{
+    ServiceRoot root;
+    root.WriteConfig(Loopback(1));
+    Outcome good = RunOnce({"/check"});
+    EXPECT_EQ(good.code, 0);
+    EXPECT_EQ(good.err, "");
+    EXPECT_NE(good.out.find("\ndevice 1 "), std::string::npos) << good.out;
+    EXPECT_NE(good.out.find("\nThe service would start.\n"), std::string::npos) << good.out;
+
+    WriteConfig(root, "<velmo><configuration><queue max='1'/></configuration></velmo>");
+    Outcome bad = RunOnce({"/CHECK"});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_EQ(bad.err, "");
+    EXPECT_NE(bad.out.find("\nproblem: /velmo/configuration/retries is missing\n"), std::string::npos) << bad.out;
+    EXPECT_NE(bad.out.find("\nThe service would not start.\n"), std::string::npos) << bad.out;
+}
+
 struct ConsoleCase {
     const char* name;
     const char* xml;
@@ -182,9 +200,13 @@ INSTANTIATE_TEST_SUITE_P(
         ConsoleCase{"NoQueue",
                     "<velmo><configuration><retries max='0'/></configuration><devices/><rules/><eventhandlers/></velmo>",
                     "velmosvc: error: config.xml: invalid configuration file.\n"
+                    "velmosvc: error: config.xml: /velmo/configuration/queue is missing.\n"
                     "velmosvc: information: service is stopped.\n"},
-        ConsoleCase{"MissingFile", "",
+        ConsoleCase{"EmptyFile", "",
                     "velmosvc: error: config.xml: invalid configuration file.\n"
+                    "velmosvc: error: config.xml: line 1, column 1: No document element found; "
+                    "/velmo/configuration/queue is missing; /velmo/configuration/retries is missing; /velmo/devices is "
+                    "missing; /velmo/rules is missing; /velmo/eventhandlers is missing.\n"
                     "velmosvc: information: service is stopped.\n"}),
     [](const auto& param) { return std::string(param.param.name); });
 
