@@ -15,9 +15,11 @@ function(velmo_add_module name)
   target_link_options(${name} PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
 endfunction()
 
-# velmo_add_program(NAME SOURCES...): a program in build/bin.
+# velmo_add_program(NAME SOURCES...): a program in build/bin, which knows the
+# project's version as VELMO_VERSION (interfaces/StandardOptions.h).
 function(velmo_add_program name)
   add_executable(${name} ${ARGN})
   set_target_properties(${name} PROPERTIES INSTALL_RPATH "$ORIGIN/../lib" BUILD_RPATH "$ORIGIN/../lib")
   target_link_libraries(${name} PRIVATE velmo_platform)
+  target_compile_definitions(${name} PRIVATE VELMO_VERSION="${PROJECT_VERSION}")
 endfunction()

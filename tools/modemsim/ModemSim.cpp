@@ -8,6 +8,8 @@
 #include "Line.h"
 #include "Modem.h"
 
+#include "interfaces/StandardOptions.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -16,14 +18,29 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+const char kUsage[] =
+    "usage: modemsim [--name=value ...] [--config=FILE]\n"
+    "       modemsim --help | --version\n"
+    "\n"
+    "A simulated GSM modem in PDU mode on a pseudo-terminal, for tests and demos.\n"
+    "It prints the tty on its first line and runs until SIGTERM or SIGINT.\n"
+    "Options (name=value lines in FILE too): link, echo, pin-state, pin,\n"
+    "pin-attempts, csms-fail, delivery, cmgs, delay, prompt-delay, before-prompt,\n"
+    "split, gap, nul, urc, urc-every, sim-busy, mute, control, transcript, smsc.\n"
+    "Control lines go into the FIFO of --control. See modemsim(1).\n";
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    if (auto answered = velmo::AnswerStandardOptions(argc, argv, "modemsim", kUsage))
+        return *answered;
     modemsim::Behaviour behaviour;
     std::string error;
-    if (!modemsim::ParseBehaviour(argc, argv, behaviour, error)) {
-        std::fprintf(stderr, "modemsim: %s\n", error.c_str());
-        return 2;
-    }
+    if (!modemsim::ParseBehaviour(argc, argv, behaviour, error))
+        return velmo::UsageError("modemsim", error, kUsage);
     modemsim::Line line(behaviour.link);
     if (!line.Open()) {
         std::perror("modemsim: pseudo-terminal");

@@ -5,7 +5,8 @@
 //   regsvr /u MODULE     calls its DllUnregisterServer
 //
 // Prints what happened; exits 0 on success, 1 when the call failed or the
-// module could not be loaded, 2 for a usage error.
+// module could not be loaded, 2 for a usage error (with the usage).
+#include "interfaces/StandardOptions.h"
 #include "platform/Activation.h"
 #include "platform/ErrorInfo.h"
 #include "platform/Text.h"
@@ -14,22 +15,35 @@
 #include <cstring>
 #include <string>
 
+namespace {
+
+const char kUsage[] =
+    "usage: regsvr [/u] MODULE\n"
+    "       regsvr --help | --version\n"
+    "\n"
+    "Calls DllRegisterServer of the component module MODULE (a .so file), or\n"
+    "DllUnregisterServer with /u (or -u). See regsvr(8).\n";
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    if (auto answered = velmo::AnswerStandardOptions(argc, argv, "regsvr", kUsage))
+        return *answered;
     bool unregister = false;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "/u") == 0 || std::strcmp(argv[i], "-u") == 0 || std::strcmp(argv[i], "/U") == 0)
             unregister = true;
-        else if (!path)
-            path = argv[i];
+        else if (argv[i][0] == '-')
+            return velmo::UsageError("regsvr", std::string("unknown option ") + argv[i], kUsage);
+        else if (path)
+            return velmo::UsageError("regsvr", "one MODULE at a time", kUsage);
         else
-            path = nullptr, i = argc;
+            path = argv[i];
     }
-    if (!path) {
-        std::fprintf(stderr, "usage: regsvr [/u] MODULE\n");
-        return 2;
-    }
+    if (!path)
+        return velmo::UsageError("regsvr", "MODULE is missing", kUsage);
     const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
     std::string error;
     HMODULE module = velmo::LoadModule(path, &error);

@@ -4,28 +4,40 @@
 #include "tools/velmo/SendCommand.h"
 #include "tools/velmo/StatusCommand.h"
 
+#include "interfaces/StandardOptions.h"
+
 #include <iostream>
+
+namespace {
+
+const char kUsage[] =
+    "usage: velmo send [--host [USER@]HOST] TO [TEXT...]\n"
+    "       velmo status [--host [USER@]HOST] ID\n"
+    "       velmo drop NUMBER TEXT\n"
+    "       velmo pdu encode [--nosmsc] [--full] [--parts N] NUMBER TEXT\n"
+    "       velmo pdu decode [--nosmsc] PDU\n"
+    "       velmo --help | --version\n"
+    "\n"
+    "send    queue a message through the service; prints its identifier\n"
+    "        (the text is read from standard input when none is given)\n"
+    "status  the state of a sent message: status word, date (UTC), status text;\n"
+    "        exit code 3 when the identifier is not known\n"
+    "drop    queue a message by writing it into the pickup folder (no bus)\n"
+    "pdu     encode or decode an SMS PDU as the GSM device does\n"
+    "\n"
+    "--host reaches the service on another machine over SSH. See velmo(1).\n";
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "-h")
+        argv[1] = const_cast<char*>("--help");
+    if (auto answered = velmo::AnswerStandardOptions(argc, argv, "velmo", kUsage))
+        return *answered;
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-        std::cout << "usage: velmo send [--host [USER@]HOST] TO [TEXT...]\n"
-                     "       velmo status [--host [USER@]HOST] ID\n"
-                     "       velmo drop NUMBER TEXT\n"
-                     "       velmo pdu encode [--nosmsc] NUMBER TEXT\n"
-                     "       velmo pdu decode [--nosmsc] PDU\n"
-                     "\n"
-                     "send    queue a message through the service; prints its identifier\n"
-                     "        (the text is read from standard input when none is given)\n"
-                     "status  the state of a sent message: status word, date (UTC), status text;\n"
-                     "        exit code 3 when the identifier is not known\n"
-                     "drop    queue a message by writing it into the pickup folder (no bus)\n"
-                     "pdu     encode or decode an SMS PDU as the GSM device does\n"
-                     "\n"
-                     "--host reaches the service on another machine over SSH. See velmo(1).\n";
-        return args.empty() ? 2 : 0;
-    }
+    if (args.empty())
+        return velmo::UsageError("velmo", "a command is missing", kUsage);
     if (args[0] == "send")
         return velmo::cli::SendCommand({args.begin() + 1, args.end()}, std::cin, std::cout, std::cerr);
     if (args[0] == "status")
@@ -34,6 +46,5 @@ int main(int argc, char** argv)
         return velmo::cli::DropCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
     if (args[0] == "pdu")
         return velmo::cli::PduCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
-    std::cerr << "velmo: unknown command " << args[0] << " (try velmo --help)\n";
-    return 2;
+    return velmo::UsageError("velmo", (args[0][0] == '-' ? "unknown option " : "unknown command ") + args[0], kUsage);
 }

@@ -2,15 +2,36 @@
 // with standard output elsewhere it lists the fields as text.
 #include "tools/viewer/MessageViewer.h"
 
+#include "interfaces/StandardOptions.h"
+
 #include <string>
+#include <unistd.h>
+
+namespace {
+
+const char kUsage[] =
+    "usage: msgview FILE\n"
+    "       msgview --help | --version\n"
+    "\n"
+    "Shows the stored message FILE (a .velmo file of the queue folders) read-only:\n"
+    "a dialog on a terminal, its fields as text when standard output is not one.\n"
+    "The whole command line is the path, so a path with spaces needs no quotes.\n"
+    "See msgview(1).\n";
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    if (auto answered = velmo::AnswerStandardOptions(argc, argv, "msgview", kUsage))
+        return *answered;
     // The command line is taken whole, as the program's Windows form gets it.
     std::string commandLine;
     for (int i = 1; i < argc; ++i)
         commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
     std::string path = velmo::viewer::PathFromCommandLine(commandLine);
+    // A file may begin with "-"; an option is what names no file.
+    if (!path.empty() && path[0] == '-' && access(path.c_str(), F_OK) != 0)
+        return velmo::UsageError("msgview", "unknown option " + std::string(argv[1]), kUsage);
     if (!path.empty())
         velmo::viewer::ShowMessage(path);
     return 0;
