@@ -132,17 +132,19 @@ private:
             loaded = *value;
     }
 
-    // Why a non-element among entries is passed over; empty for comments and
-    // white space, which are no entries at all.
-    std::string NotAnEntry(const pugi::xml_node& node) const
+    // True for an element; text among the entries is reported as skipped,
+    // comments and white space are no entries at all.
+    bool IsEntry(const pugi::xml_node& node)
     {
+        if (node.type() == pugi::node_element)
+            return true;
         if (node.type() != pugi::node_pcdata && node.type() != pugi::node_cdata)
-            return {};
+            return false;
         std::string text = node.value();
         std::size_t first = text.find_first_not_of(" \t\r\n");
-        if (first == std::string::npos)
-            return {};
-        return Where(node, static_cast<std::ptrdiff_t>(first)) + ": text among the entries is ignored";
+        if (first != std::string::npos)
+            report_.skipped.push_back(Where(node, static_cast<std::ptrdiff_t>(first)) + ": text among the entries is ignored");
+        return false;
     }
 
     void Skip(const pugi::xml_node& entry, const char* kind, const std::string& why)
@@ -156,11 +158,8 @@ private:
         LONG firstId = 0;
         bool first = true;
         for (pugi::xml_node entry : devices.children()) {
-            if (entry.type() != pugi::node_element) {
-                if (std::string why = NotAnEntry(entry); !why.empty())
-                    report_.skipped.push_back(why);
+            if (!IsEntry(entry))
                 continue;
-            }
             auto status = ToInteger(entry.attribute("status"));
             auto id = ToInteger(entry.attribute("id"));
             pugi::xml_attribute clsid = entry.attribute("clsid"), name = entry.attribute("name");
@@ -207,11 +206,8 @@ private:
         else if (!choose.empty() && choose != "random")
             report_.warnings.push_back("rules choose=\"" + choose + "\" is not known: the choice is random");
         for (pugi::xml_node entry : rules.children()) {
-            if (entry.type() != pugi::node_element) {
-                if (std::string why = NotAnEntry(entry); !why.empty())
-                    report_.skipped.push_back(why);
+            if (!IsEntry(entry))
                 continue;
-            }
             auto deviceId = ToInteger(entry.attribute("device_id"));
             bool continueSearch = ToBoolean(entry.attribute("continue")).value_or(true);
             pugi::xml_attribute match = entry.attribute("match");
@@ -246,11 +242,8 @@ private:
     void ReadHandlers(const pugi::xml_node& handlers)
     {
         for (pugi::xml_node entry : handlers.children()) {
-            if (entry.type() != pugi::node_element) {
-                if (std::string why = NotAnEntry(entry); !why.empty())
-                    report_.skipped.push_back(why);
+            if (!IsEntry(entry))
                 continue;
-            }
             pugi::xml_attribute clsid = entry.attribute("clsid");
             if (!clsid) {
                 Skip(entry, "event handler", "the attribute clsid is missing");
