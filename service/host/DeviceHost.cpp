@@ -1,5 +1,7 @@
 #include "service/host/DeviceHost.h"
 
+#include "service/store/AuditTrail.h"
+
 #include "platform/Activation.h"
 #include "platform/Text.h"
 #include "platform/SystemTime.h"
@@ -172,7 +174,7 @@ HRESULT DeviceHost::ReportMsgResult(GUID msgId, LONG, LONG result, BSTR statusTe
         std::lock_guard lock(lock_);
         pending_.erase(msgId);
     }
-    module_.dispatcher.CompleteMessage(id_, msgId, result, statusText);
+    module_.dispatcher.CompleteMessage(name_, msgId, result, statusText);
     return S_OK;
 }
 
@@ -188,7 +190,10 @@ HRESULT DeviceHost::ReportIncomingMsgEx(BSTR from, BSTR body, BSTR statusText)
     record->StatusText = copy(statusText);
     record->Status = RECEIVED;
     GetSystemTime(&record->Received);
-    return module_.eventHandlers.StoreIncoming(record.get());
+    HRESULT hr = module_.eventHandlers.StoreIncoming(record.get());
+    if (SUCCEEDED(hr))
+        store::Audit({store::AuditKind::Received, record->Id, Utf16ToUtf8(record->From.str()), {}, Utf16ToUtf8(name_), {}});
+    return hr;
 }
 
 HRESULT DeviceHost::GetModemState(LONG* signal, LONG* registration, BSTR* operatorName)

@@ -120,7 +120,7 @@ bool Dispatcher::RestartDevice(LONG id)
         RecordPtr record = LoadOrQuarantine(path, file);
         if (!record)
             continue;
-        HRESULT hr = message.handedOut ? Settle(record.get(), path, file, SEND_RETRY, kEndedBeforeReport)
+        HRESULT hr = message.handedOut ? Settle(record.get(), path, file, SEND_RETRY, kEndedBeforeReport, name)
                                        : Dispatch(record.get());
         if (FAILED(hr))
             break;  // the rest wait in out/ for the next start

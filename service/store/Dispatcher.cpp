@@ -5,6 +5,7 @@
 #include "platform/Text.h"
 #include "platform/Timing.h"
 #include "service/host/ServiceModule.h"
+#include "service/store/AuditTrail.h"
 #include "messagefile/QueueFolders.h"
 
 namespace velmo::store {
@@ -105,8 +106,10 @@ HRESULT Dispatcher::QueueMessage(const Bstr& to, const Bstr& body, GUID* id)
     record->To = to;
     record->Body = body;
     HRESULT hr = SaveQueued(record.get());
-    if (SUCCEEDED(hr))
+    if (SUCCEEDED(hr)) {
+        Audit({AuditKind::Queued, record->Id, Utf16ToUtf8(record->To.str()), "bus", {}, {}});
         (void)Dispatch(record.get());  // a message not handed to a device stays in out/ for the next start
+    }
     return hr;
 }
 
@@ -160,10 +163,10 @@ HRESULT Dispatcher::Dispatch(MessageRecord* record)
                      text.c_str(), static_cast<int>(id));
     std::u16string name = MessageFileName(record->Id);
     return Settle(record, Folder(kOutFolder) + name, name, SEND_FAILED,
-                  u"\r\nNo device to send it: device " + Utf8ToUtf16(std::to_string(id)) + u" is not there");
+                  u"\r\nNo device to send it: device " + Utf8ToUtf16(std::to_string(id)) + u" is not there", {});
 }
 
-void Dispatcher::CompleteMessage(LONG, const GUID& id, LONG result, BSTR statusText)
+void Dispatcher::CompleteMessage(const std::u16string& device, const GUID& id, LONG result, BSTR statusText)
 {
     TakeBackInFlight();
     std::u16string name = MessageFileName(id);
@@ -172,11 +175,11 @@ void Dispatcher::CompleteMessage(LONG, const GUID& id, LONG result, BSTR statusT
     if (!record)
         return;
     std::u16string_view note = statusText ? std::u16string_view(statusText, SysStringLen(statusText)) : std::u16string_view();
-    (void)Settle(record.get(), path, name, result, note);  // a message not handed on waits in out/ for the next start
+    (void)Settle(record.get(), path, name, result, note, Utf16ToUtf8(device));  // a message not handed on waits in out/ for the next start
 }
 
 HRESULT Dispatcher::Settle(MessageRecord* record, const std::u16string& path, const std::u16string& name, LONG result,
-                          std::u16string_view statusText)
+                          std::u16string_view statusText, const std::string& device)
 {
     if (!statusText.empty())
         Append(record->StatusText, statusText);
@@ -207,6 +210,8 @@ HRESULT Dispatcher::Settle(MessageRecord* record, const std::u16string& path, co
         module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed saving velmo file: [%s]", Utf16ToUtf8(finished).c_str());
         return S_OK;
     }
+    Audit({record->Status == SENT ? AuditKind::Sent : AuditKind::Failed, record->Id, {}, {}, device,
+           record->Status == SENT ? std::string() : Utf16ToUtf8(record->StatusText.str())});
     for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
         if (DeleteFileW(path.c_str()) || GetLastError() == static_cast<DWORD>(ERROR_FILE_NOT_FOUND))
             break;

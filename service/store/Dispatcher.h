@@ -84,7 +84,7 @@ public:
     // The same for a message object: To and Body through its getters.
     HRESULT QueueMessage(IVelmo* message, GUID* id);
     HRESULT Dispatch(MessageRecord* record);
-    void CompleteMessage(LONG deviceId, const GUID& id, LONG result, BSTR statusText);
+    void CompleteMessage(const std::u16string& device, const GUID& id, LONG result, BSTR statusText);
     // Dispatches the files waiting in out/; the count of files handled.
     int LoadStoredMessages();
     // The message in out/, out/sent/ or out/failed/; null when none.
@@ -125,8 +125,9 @@ private:
     // Dispatch's result), anything else is finished into out/sent/ or
     // out/failed/ (S_OK; a finished copy that cannot be saved leaves the
     // queue copy for the next start).
+    // device names the device that reported (empty: none), for the audit trail.
     HRESULT Settle(MessageRecord* record, const std::u16string& path, const std::u16string& name, LONG result,
-                   std::u16string_view statusText);
+                   std::u16string_view statusText, const std::string& device);
     void RecoverClaims(const std::u16string& pickup);
 
     host::ServiceModule& module_;

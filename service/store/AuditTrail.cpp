@@ -1,0 +1,78 @@
+#include "service/store/AuditTrail.h"
+
+#include <sys/uio.h>
+#include <systemd/sd-journal.h>
+
+namespace velmo::store {
+
+namespace {
+
+// Line ends (one or a run of CR and LF) become "; "; leading and trailing ones go.
+std::string OneLine(const std::string& text)
+{
+    std::string out;
+    bool pendingBreak = false;
+    for (char c : text) {
+        if (c == '\r' || c == '\n') {
+            pendingBreak = !out.empty();
+            continue;
+        }
+        if (pendingBreak)
+            out += "; ";
+        pendingBreak = false;
+        out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+std::vector<std::string> AuditFields(const AuditEntry& e)
+{
+    const std::string id = GuidToUtf8(e.id);
+    const std::string device = e.device.empty() ? std::string("(none)") : e.device;
+    const std::string status = OneLine(e.statusText);
+    std::vector<std::string> fields{"SYSLOG_IDENTIFIER=velmosvc"};
+    auto add = [&](const char* messageId, const char* word, int priority, const std::string& message) {
+        fields.push_back(std::string("MESSAGE_ID=") + messageId);
+        fields.push_back("PRIORITY=" + std::to_string(priority));
+        fields.push_back("MESSAGE=" + message);
+        fields.push_back("VELMO_MESSAGE_ID=" + id);
+        fields.push_back(std::string("VELMO_STATUS=") + word);
+    };
+    switch (e.kind) {
+    case AuditKind::Queued:
+        add(kAuditQueuedId, "QUEUED", LOG_INFO, "Message " + id + " to " + e.party + " queued (" + e.source + ")");
+        fields.push_back("VELMO_RECIPIENT=" + e.party);
+        fields.push_back("VELMO_SOURCE=" + e.source);
+        break;
+    case AuditKind::Sent:
+        add(kAuditSentId, "SENT", LOG_INFO, "Message " + id + " sent through device " + device);
+        fields.push_back("VELMO_DEVICE=" + e.device);
+        break;
+    case AuditKind::Failed:
+        add(kAuditFailedId, "FAILED", LOG_WARNING,
+            "Message " + id + " failed on device " + device + (status.empty() ? "" : ": " + status));
+        fields.push_back("VELMO_DEVICE=" + e.device);
+        fields.push_back("VELMO_STATUS_TEXT=" + status);
+        break;
+    case AuditKind::Received:
+        add(kAuditReceivedId, "RECEIVED", LOG_INFO, "Message " + id + " received from " + e.party + " through device " + device);
+        fields.push_back("VELMO_SENDER=" + e.party);
+        fields.push_back("VELMO_DEVICE=" + e.device);
+        break;
+    }
+    return fields;
+}
+
+void Audit(const AuditEntry& entry)
+{
+    std::vector<std::string> fields = AuditFields(entry);
+    std::vector<iovec> parts;
+    for (std::string& field : fields)
+        parts.push_back({field.data(), field.size()});
+    // Without a journal the entry is lost: there is nowhere else to say so.
+    (void)sd_journal_sendv(parts.data(), static_cast<int>(parts.size()));
+}
+
+} // namespace velmo::store
