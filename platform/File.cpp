@@ -1,5 +1,7 @@
 #include "platform/File.h"
 
+#include <fstream>
+
 #include "platform/FileFault.h"
 #include "platform/KernelObject.h"
 #include "platform/Text.h"
@@ -11,6 +13,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <fstream>
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -415,6 +418,21 @@ BOOL FindClose(HANDLE find)
 
 namespace velmo {
 
+namespace {
+
+// The process's file mode creation mask, read without changing it (umask(2)
+// can only be read by setting it, which would race with other threads).
+mode_t CurrentUmask()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+    return 022;
+}
+
+} // namespace
+
 BOOL WriteFileDurably(const std::string& path, const void* data, std::size_t size, bool* openFailed)
 {
     if (openFailed)
@@ -430,7 +448,8 @@ BOOL WriteFileDurably(const std::string& path, const void* data, std::size_t siz
             *openFailed = true;
         return FailErrno();
     }
-    fchmod(fd, 0644);
+    // As open(2) would make it: readable and writable as far as the umask allows.
+    fchmod(fd, 0666 & ~CurrentUmask());
     bool ok = !detail::FileFault(FileOp::Write, name.data()) &&
               detail::WriteAll(fd, std::string_view(static_cast<const char*>(data), size));
     int e = errno;

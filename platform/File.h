@@ -112,7 +112,8 @@ namespace velmo {
 // target is unchanged and the temporary file removed; when only the folder's
 // sync failed, the new file stands but may not outlive a crash (the caller
 // decides whether to remove it). openFailed says whether the temporary file
-// could not even be created (nothing was written then).
+// could not even be created (nothing was written then). The file's mode is
+// 0666 less the process's umask, as open(2) would give it.
 VELMO_PLATFORM_API BOOL WriteFileDurably(const std::string& path, const void* data, std::size_t size,
                                          bool* openFailed = nullptr);
 

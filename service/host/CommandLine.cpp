@@ -5,6 +5,8 @@
 #include "platform/Message.h"
 #include "platform/Text.h"
 
+#include <sys/stat.h>
+
 namespace velmo::host {
 
 void ServiceMainEntry(DWORD argc, LPWSTR* argv);
@@ -18,8 +20,13 @@ BOOL ConsoleHandler(DWORD)
     return TRUE;
 }
 
+// What the running service writes (messages, device files, handler output)
+// is for its own user and group: files 0640, folders 0750.
+void KeepFilesPrivate() { umask(027); }
+
 void RunAsService(ServiceModule& module)
 {
+    KeepFilesPrivate();
     module.serviceMode = true;
     std::u16string name = module.serviceName;
     SERVICE_TABLE_ENTRYW table[] = {{name.data(), ServiceMainEntry}, {nullptr, nullptr}};
@@ -29,6 +36,7 @@ void RunAsService(ServiceModule& module)
 
 void RunInConsole(ServiceModule& module)
 {
+    KeepFilesPrivate();
     module.serviceMode = false;
     module.mainThreadId = GetCurrentThreadId();
     SetEventLogConsoleMirror(true);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/stat.h>
 
 namespace {
 
@@ -141,6 +142,20 @@ TEST(File, DurableWriteReplacesWholeAndLeavesNoTemporaryFile)
     bool openFailed = false;
     EXPECT_FALSE(velmo::WriteFileDurably(root.path() + "/missing/x", "a", 1, &openFailed));
     EXPECT_TRUE(openFailed);
+}
+
+TEST(File, DurableWriteGivesTheModeTheUmaskAllows)
+{
+    TempRoot root;
+    std::string path = root.path() + "/x.velmo";
+    for (auto [mask, mode] : {std::pair<mode_t, mode_t>{022, 0644}, {027, 0640}, {077, 0600}, {002, 0664}}) {
+        mode_t before = umask(mask);
+        ASSERT_TRUE(velmo::WriteFileDurably(path, "m", 1));
+        umask(before);
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, mode) << std::oct << mask;
+    }
 }
 
 } // namespace

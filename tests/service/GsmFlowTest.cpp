@@ -11,6 +11,10 @@ namespace {
 // Test-only: the fixed waits a hundred times shorter (60 s modem replies: 600 ms).
 const std::vector<std::pair<std::string, std::string>> kFast = {{"VELMO_TEST_TIME_DIVISOR", "100"}};
 
+// 0640: what the running service writes.
+constexpr auto kPrivateFile = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                              std::filesystem::perms::group_read;
+
 TEST(GsmFlow, MessagesLeaveThroughTheModemAndErrorsAreRecorded)
 {
     GsmSandbox box({"--cmgs=ok,cms:38,cms:42,ok"});
@@ -18,6 +22,8 @@ TEST(GsmFlow, MessagesLeaveThroughTheModemAndErrorsAreRecorded)
     box.Drop(u"+491711234567", u"Disk full on db1");
     ASSERT_TRUE(WaitUntil([&] { return box.Files("out/sent").size() == 1; })) << service.Err();
     EXPECT_EQ(box.Count("SUBMIT +491711234567 Disk full on db1"), 1);
+    // The service's files are for its user and group only.
+    EXPECT_EQ(std::filesystem::status(box.Files("out/sent")[0]).permissions(), kPrivateFile);
 
     box.Drop(u"+491711234568", u"refused by the network");
     ASSERT_TRUE(WaitUntil([&] { return box.Files("out/failed").size() == 1; })) << service.Err();
@@ -57,6 +63,7 @@ TEST_P(GsmInbound, ReceivedMessageIsStoredInIn)
     ASSERT_TRUE(WaitUntil([&] { return box.Count("< AT+CMGL=4") == 1; })) << service.Err();
     box.Control("deliver +4915112345678 Is db1 back?");
     ASSERT_TRUE(WaitUntil([&] { return box.Files("in").size() == 1; })) << service.Err();
+    EXPECT_EQ(std::filesystem::status(box.Files("in")[0]).permissions(), kPrivateFile);
     MessageRecord* in = ReadMessage(box.Files("in")[0]);
     EXPECT_EQ(in->Status, RECEIVED);
     EXPECT_EQ(in->From.str(), u"+4915112345678");
