@@ -66,6 +66,29 @@ HRESULT DispatchTable::GetIDsOfNames(LPOLESTR* names, UINT count, DISPID* dispid
     return hr;
 }
 
+namespace {
+
+// A member that raised an exception (DISP_E_EXCEPTION) left its error
+// object on the thread: the caller's EXCEPINFO gets its fields.
+void FillExcepInfo(HRESULT hr, EXCEPINFO* excepInfo)
+{
+    if (hr != DISP_E_EXCEPTION || !excepInfo)
+        return;
+    *excepInfo = EXCEPINFO{};
+    excepInfo->scode = hr;
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, info.Receive()) == S_OK) {
+        info->GetSource(&excepInfo->bstrSource);
+        info->GetDescription(&excepInfo->bstrDescription);
+        info->GetHelpFile(&excepInfo->bstrHelpFile);
+        info->GetHelpContext(&excepInfo->dwHelpContext);
+        // Put it back so callers that read GetErrorInfo still find it.
+        SetErrorInfo(0, info.get());
+    }
+}
+
+} // namespace
+
 HRESULT DispatchTable::Invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
                               UINT* argErr, const DispCall& call) const
 {
@@ -96,7 +119,9 @@ HRESULT DispatchTable::Invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT
             }
         }
         args.push_back(std::move(v));
-        return call(*m, std::span<Variant>(args.data(), args.size()), nullptr);
+        HRESULT hr = call(*m, std::span<Variant>(args.data(), args.size()), nullptr);
+        FillExcepInfo(hr, excepInfo);
+        return hr;
     }
 
     // Arguments in declared order; the retval (if any) is the result.
@@ -162,19 +187,7 @@ HRESULT DispatchTable::Invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT
     for (std::size_t i = 0; i < declared; ++i)
         if (m->args[i].dir == ArgDir::Out || (args[i].vt & VT_BYREF))
             VariantInit(&args[i]);
-    if (hr == DISP_E_EXCEPTION && excepInfo) {
-        *excepInfo = EXCEPINFO{};
-        excepInfo->scode = hr;
-        ComPtr<IErrorInfo> info;
-        if (GetErrorInfo(0, info.Receive()) == S_OK) {
-            info->GetSource(&excepInfo->bstrSource);
-            info->GetDescription(&excepInfo->bstrDescription);
-            info->GetHelpFile(&excepInfo->bstrHelpFile);
-            info->GetHelpContext(&excepInfo->dwHelpContext);
-            // Put it back so callers that read GetErrorInfo still find it.
-            SetErrorInfo(0, info.get());
-        }
-    }
+    FillExcepInfo(hr, excepInfo);
     if (SUCCEEDED(hr) && result && wantsResult)
         ret.Detach(result);
     return hr;
