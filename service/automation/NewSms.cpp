@@ -10,6 +10,9 @@ namespace velmo::automation {
 namespace {
 
 constexpr const char16_t* kSource = u"Velmo.NewSMS";
+constexpr const char16_t* kTooLong = u"The text is longer than 40000 characters: it is refused";
+
+bool TooLong(BSTR body) { return body && SysStringLen(body) > NewSms::kMaxBody; }
 
 HRESULT CopyOut(const Bstr& value, BSTR* out)
 {
@@ -93,6 +96,8 @@ HRESULT NewSms::get_Body(BSTR* body)
 
 HRESULT NewSms::put_Body(BSTR body)
 {
+    if (TooLong(body))
+        return ReportError(kSource, kTooLong);
     std::lock_guard lock(lock_);
     body_ = CopyIn(body);
     return S_OK;
@@ -112,6 +117,8 @@ HRESULT NewSms::Send(VARIANT to, VARIANT body, VARIANT* msgId)
     {
         std::lock_guard lock(lock_);
         // Only a string argument replaces the field; anything else leaves it.
+        if (body.vt == VT_BSTR && TooLong(body.bstrVal))
+            return ReportError(kSource, kTooLong);
         if (to.vt == VT_BSTR)
             to_ = CopyIn(to.bstrVal);
         if (body.vt == VT_BSTR)

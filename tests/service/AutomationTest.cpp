@@ -76,6 +76,28 @@ TEST_F(Automation, SendTakesStringArgumentsAndOtherwiseTheProperties)
     sms->Release();
 }
 
+TEST_F(Automation, ATextOverTheLimitIsRefusedAndNothingIsQueued)
+{
+    module.dispatcher.Start();
+    auto* sms = new NewSms(module);
+    const std::u16string longest(NewSms::kMaxBody, u'x');
+    const std::u16string over = longest + u"x";
+    const std::string refused = "The text is longer than 40000 characters: it is refused";
+    ASSERT_EQ(Call(sms, u"Body", DISPATCH_PROPERTYPUT, {Variant::FromBstr(u"kept")}).hr, S_OK);
+    Outcome put = Call(sms, u"Body", DISPATCH_PROPERTYPUT, {Variant::FromBstr(over)});
+    EXPECT_EQ(put.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(put.description, refused);
+    EXPECT_EQ(Bstr(Call(sms, u"Body", DISPATCH_PROPERTYGET).result.bstrVal).str(), u"kept");
+    Outcome send = Call(sms, u"Send", DISPATCH_METHOD, {Variant::FromBstr(u"+4917"), Variant::FromBstr(over)});
+    EXPECT_EQ(send.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(send.description, refused);
+    EXPECT_TRUE(root.Files("out").empty());
+    EXPECT_TRUE(root.Files("out/sent").empty());
+    ASSERT_EQ(Call(sms, u"Send", DISPATCH_METHOD, {Variant::FromBstr(u"+4917"), Variant::FromBstr(longest)}).hr, S_OK);
+    EXPECT_TRUE(WaitUntil([&] { return root.Files("out/sent").size() == 1; }));
+    sms->Release();
+}
+
 TEST_F(Automation, SendWhileTheDispatcherRefusesFails)
 {
     auto* sms = new NewSms(module);  // the dispatcher was never started
