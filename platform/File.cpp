@@ -493,4 +493,6 @@ bool PathExists(const std::string& path)
     return stat(path.c_str(), &st) == 0;
 }
 
+void SetFileCreationMask(unsigned mask) { umask(static_cast<mode_t>(mask)); }
+
 } // namespace velmo

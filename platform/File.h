@@ -127,5 +127,8 @@ VELMO_PLATFORM_API bool IsExecutableFile(const std::string& path);
 
 // True when path names an existing file or folder.
 VELMO_PLATFORM_API bool PathExists(const std::string& path);
+// The process's file creation mask (umask): what files and folders made from
+// now on may not allow. Never fails.
+VELMO_PLATFORM_API void SetFileCreationMask(unsigned mask);
 
 } // namespace velmo

@@ -229,6 +229,8 @@ BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LONG* previousCount)
 
 DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
 
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+
 HANDLE CreateThread(const void*, std::size_t, LPTHREAD_START_ROUTINE start, void* param, DWORD flags,
                     DWORD* threadId)
 {

@@ -40,6 +40,8 @@ VELMO_PLATFORM_API DWORD ResumeThread(HANDLE thread);
 VELMO_PLATFORM_API BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
 VELMO_PLATFORM_API BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 VELMO_PLATFORM_API DWORD GetCurrentThreadId();
+// The id of this process (its pid).
+VELMO_PLATFORM_API DWORD GetCurrentProcessId();
 VELMO_PLATFORM_API BOOL CloseHandle(HANDLE handle);
 VELMO_PLATFORM_API DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 // waitAll is not offered: it fails with ERROR_NOT_SUPPORTED.

@@ -3,9 +3,8 @@
 
 #include "platform/Activation.h"
 #include "platform/Message.h"
+#include "platform/File.h"
 #include "platform/Text.h"
-
-#include <sys/stat.h>
 
 namespace velmo::host {
 
@@ -22,7 +21,7 @@ BOOL ConsoleHandler(DWORD)
 
 // What the running service writes (messages, device files, handler output)
 // is for its own user and group: files 0640, folders 0750.
-void KeepFilesPrivate() { umask(027); }
+void KeepFilesPrivate() { SetFileCreationMask(027); }
 
 void RunAsService(ServiceModule& module)
 {

@@ -3,11 +3,10 @@
 #include "service/host/ConfigReport.h"
 #include "service/host/ServiceModule.h"
 
+#include "platform/File.h"
 #include "platform/Guid.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
-
-#include <unistd.h>
 
 namespace velmo::host {
 
@@ -24,8 +23,8 @@ std::string ClassState(const std::string& written, bool& usable)
     if (!file || file->empty())
         return "the class is not registered (regsvr its module)";
     std::string path = Utf16ToUtf8(*file);
-    if (access(path.c_str(), R_OK) != 0)
-        return "the class is registered to " + path + ", which cannot be read";
+    if (!PathExists(path))
+        return "the class is registered to " + path + ", which is not there";
     usable = true;
     return path;
 }

@@ -3,7 +3,7 @@
 #include "service/host/ServiceModule.h"
 
 #include "service/host/ConfigReport.h"
-#include "service/host/EntryText.h"
+#include "interfaces/EntryText.h"
 
 #include "platform/Guid.h"
 #include "platform/Registry.h"

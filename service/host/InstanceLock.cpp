@@ -1,9 +1,8 @@
 #include "service/host/InstanceLock.h"
 
 #include "platform/File.h"
+#include "platform/Sync.h"
 #include "platform/Text.h"
-
-#include <unistd.h>
 
 namespace velmo::host {
 
@@ -17,7 +16,7 @@ InstanceLock::Result InstanceLock::Take(const std::u16string& root)
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         file_ = Handle(file);
-        std::string pid = std::to_string(getpid()) + "\n";
+        std::string pid = std::to_string(GetCurrentProcessId()) + "\n";
         DWORD written = 0;
         // The pid only helps the message of a second service; the lock holds without it.
         (void)WriteFile(file, pid.data(), static_cast<DWORD>(pid.size()), &written, nullptr);

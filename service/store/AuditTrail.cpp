@@ -1,11 +1,14 @@
 #include "service/store/AuditTrail.h"
 
-#include <sys/uio.h>
-#include <systemd/sd-journal.h>
+#include "platform/Journal.h"
 
 namespace velmo::store {
 
 namespace {
+
+// Journal priorities, as syslog numbers them.
+constexpr int kInformation = 6;
+constexpr int kWarning = 4;
 
 // Line ends (one or a run of CR and LF) become "; "; leading and trailing ones go.
 std::string OneLine(const std::string& text)
@@ -42,22 +45,22 @@ std::vector<std::string> AuditFields(const AuditEntry& e)
     };
     switch (e.kind) {
     case AuditKind::Queued:
-        add(kAuditQueuedId, "QUEUED", LOG_INFO, "Message " + id + " to " + e.party + " queued (" + e.source + ")");
+        add(kAuditQueuedId, "QUEUED", kInformation, "Message " + id + " to " + e.party + " queued (" + e.source + ")");
         fields.push_back("VELMO_RECIPIENT=" + e.party);
         fields.push_back("VELMO_SOURCE=" + e.source);
         break;
     case AuditKind::Sent:
-        add(kAuditSentId, "SENT", LOG_INFO, "Message " + id + " sent through device " + device);
+        add(kAuditSentId, "SENT", kInformation, "Message " + id + " sent through device " + device);
         fields.push_back("VELMO_DEVICE=" + e.device);
         break;
     case AuditKind::Failed:
-        add(kAuditFailedId, "FAILED", LOG_WARNING,
+        add(kAuditFailedId, "FAILED", kWarning,
             "Message " + id + " failed on device " + device + (status.empty() ? "" : ": " + status));
         fields.push_back("VELMO_DEVICE=" + e.device);
         fields.push_back("VELMO_STATUS_TEXT=" + status);
         break;
     case AuditKind::Received:
-        add(kAuditReceivedId, "RECEIVED", LOG_INFO, "Message " + id + " received from " + e.party + " through device " + device);
+        add(kAuditReceivedId, "RECEIVED", kInformation, "Message " + id + " received from " + e.party + " through device " + device);
         fields.push_back("VELMO_SENDER=" + e.party);
         fields.push_back("VELMO_DEVICE=" + e.device);
         break;
@@ -67,12 +70,7 @@ std::vector<std::string> AuditFields(const AuditEntry& e)
 
 void Audit(const AuditEntry& entry)
 {
-    std::vector<std::string> fields = AuditFields(entry);
-    std::vector<iovec> parts;
-    for (std::string& field : fields)
-        parts.push_back({field.data(), field.size()});
-    // Without a journal the entry is lost: there is nowhere else to say so.
-    (void)sd_journal_sendv(parts.data(), static_cast<int>(parts.size()));
+    (void)SendJournalEntry(AuditFields(entry));  // without a journal the entry is lost: there is nowhere else to say so
 }
 
 } // namespace velmo::store

@@ -6,7 +6,7 @@
 #include "platform/Guid.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
-#include "service/host/EntryText.h"
+#include "interfaces/EntryText.h"
 #include "tools/devtest/OneMessageQueue.h"
 
 #include <cstdarg>
@@ -100,7 +100,7 @@ void ListDevices(HWND dialog, const pugi::xml_document& doc)
             continue;
         auto entry = std::make_unique<Entry>();
         (void)CLSIDFromString(Utf8ToUtf16(clsid.value()).c_str(), &entry->clsid);  // not examined, as designed
-        entry->xml = host::EntryText(child);
+        entry->xml = EntryText(child);
         entry->name = Utf8ToUtf16(name.value());
         SendMessageA(list, CB_SETITEMDATA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(entry.get()));
         gState->entries.push_back(std::move(entry));

@@ -3,9 +3,9 @@
 #include "tools/viewer/MessageViewer.h"
 
 #include "interfaces/StandardOptions.h"
+#include "platform/File.h"
 
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -30,7 +30,7 @@ int main(int argc, char** argv)
         commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
     std::string path = velmo::viewer::PathFromCommandLine(commandLine);
     // A file may begin with "-"; an option is what names no file.
-    if (!path.empty() && path[0] == '-' && access(path.c_str(), F_OK) != 0)
+    if (!path.empty() && path[0] == '-' && !velmo::PathExists(path))
         return velmo::UsageError("msgview", "unknown option " + std::string(argv[1]), kUsage);
     if (!path.empty())
         velmo::viewer::ShowMessage(path);

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-namespace velmo::host {
+namespace velmo {
 
 inline std::u16string EntryText(const pugi::xml_node& entry)
 {
@@ -18,4 +18,4 @@ inline std::u16string EntryText(const pugi::xml_node& entry)
     return Utf8ToUtf16(out.str());
 }
 
-} // namespace velmo::host
+} // namespace velmo
