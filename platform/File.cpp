@@ -1,7 +1,5 @@
 #include "platform/File.h"
 
-#include <fstream>
-
 #include "platform/FileFault.h"
 #include "platform/KernelObject.h"
 #include "platform/Text.h"
@@ -13,7 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <fstream>
+#include <random>
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -420,15 +418,26 @@ namespace velmo {
 
 namespace {
 
-// The process's file mode creation mask, read without changing it (umask(2)
-// can only be read by setting it, which would race with other threads).
-mode_t CurrentUmask()
+// Creates "<prefix>" followed by six random letters and digits, exclusively
+// and with mode 0666 less the umask, as any new file; the name is written
+// into prefix. -1 with errno when no name could be made.
+int CreateTemporary(std::string& prefix)
 {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("Umask:", 0) == 0)
-            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-    return 022;
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937 random{std::random_device{}()};
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = prefix;
+        for (int i = 0; i < 6; ++i)
+            name += kLetters[pick(random)];
+        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            prefix = name;
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 } // namespace
@@ -439,17 +448,13 @@ BOOL WriteFileDurably(const std::string& path, const void* data, std::size_t siz
         *openFailed = false;
     std::string folder = FolderOf(path);
     std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
-    std::string tmp = folder + "/." + base + ".XXXXXX";
-    std::vector<char> name(tmp.begin(), tmp.end());
-    name.push_back('\0');
-    int fd = detail::FileFault(FileOp::Open, name.data()) ? -1 : mkostemp(name.data(), O_CLOEXEC);
+    std::string name = folder + "/." + base + ".";
+    int fd = detail::FileFault(FileOp::Open, name + "XXXXXX") ? -1 : CreateTemporary(name);
     if (fd < 0) {
         if (openFailed)
             *openFailed = true;
         return FailErrno();
     }
-    // As open(2) would make it: readable and writable as far as the umask allows.
-    fchmod(fd, 0666 & ~CurrentUmask());
     bool ok = !detail::FileFault(FileOp::Write, name.data()) &&
               detail::WriteAll(fd, std::string_view(static_cast<const char*>(data), size));
     int e = errno;
