@@ -63,6 +63,11 @@ namespace velmo {
 VELMO_PLATFORM_API void RegisterBusInterfaces(std::span<const DispInterface* const> interfaces);
 // Objects the bridge holds for clients now.
 VELMO_PLATFORM_API std::size_t BusExportedObjects();
+// The most objects one client connection may hold at a time. One more
+// (created, or handed back by a call) is refused with an
+// org.norvane.Velmo.Error.Exception naming the limit; the connection's
+// other objects and every other client go on as before.
+inline constexpr std::size_t kMaxObjectsPerClient = 1000;
 // Whether the bus started this process (bus activation).
 VELMO_PLATFORM_API bool StartedByBus();
 } // namespace velmo

@@ -45,6 +45,7 @@ struct ClassEntry {
 };
 
 // One object handed out on the bus, and the client connections that hold it.
+// Only those connections reach it: to any other it does not exist.
 struct Export {
     ComPtr<IDispatch> object;
     IUnknown* identity = nullptr;  // the key of pathOf_
@@ -69,10 +70,17 @@ public:
 private:
     std::string CreateInstance(const std::string& className, const std::string& sender);
     std::string ExportFor(IDispatch* object, const std::string& sender);
+    // The object at path, if sender holds it; otherwise the error a path
+    // with no object gives, so another client learns nothing of it.
+    Export& HeldBy(const std::string& path, const std::string& sender);
+    void RefuseOverLimit(const std::string& sender) const;
+    void Hold(Export& e, const std::string& sender);
+    void Unhold(Export& e, const std::string& sender);
     void RegisterMembers(const std::string& path, Export& e);
     void StartCall(const std::string& path, const DispMember& member, sdbus::MethodCall call);
     void FinishCall(std::uint64_t id, const DispMember& member, InvokeOutcome outcome);
-    InvokeOutcome CallNow(const std::string& path, const DispMember& member, std::vector<Variant> in);
+    InvokeOutcome CallNow(const std::string& path, const std::string& sender, const DispMember& member,
+                          std::vector<Variant> in);
     void Drop(const std::string& path, const std::string& holder);
     void ClientGone(const std::string& name);
     // Work to run on the bus thread after the current dispatch.
@@ -85,6 +93,7 @@ private:
     sdbus::Slot nameWatch_;
     std::map<std::string, Export> exports_;
     std::map<IUnknown*, std::string> pathOf_;
+    std::map<std::string, std::size_t> heldCount_;  // objects each client holds
     std::set<std::string> departed_;
     std::map<std::uint64_t, sdbus::MethodCall> pending_;
     std::uint64_t nextPath_ = 1;
@@ -133,6 +142,7 @@ BusServer::~BusServer()
         e.bus.reset();
     gExported -= exports_.size();
     exports_.clear();  // releases every object
+    heldCount_.clear();
     pathOf_.clear();
     nameWatch_.reset();
     try {
@@ -216,6 +226,7 @@ std::string BusServer::CreateInstance(const std::string& className, const std::s
                                                   : CLSIDFromProgID(text.c_str(), &clsid);
     if (FAILED(hr))
         throw ErrorFromHResult(REGDB_E_CLASSNOTREG, nullptr);
+    RefuseOverLimit(sender);
     for (auto& c : classes_) {
         if (c.clsid != clsid)
             continue;
@@ -239,7 +250,10 @@ std::string BusServer::ExportFor(IDispatch* object, const std::string& sender)
     std::string path;
     if (auto it = pathOf_.find(identity.get()); it != pathOf_.end()) {
         path = it->second;
+        if (!exports_[path].holders.count(sender))
+            RefuseOverLimit(sender);
     } else {
+        RefuseOverLimit(sender);
         const DispInterface* iface = BusInterfaceOf(object);
         if (!iface)
             throw ErrorFromHResult(E_NOINTERFACE, nullptr);
@@ -255,10 +269,41 @@ std::string BusServer::ExportFor(IDispatch* object, const std::string& sender)
     // A client that left before its reply was built holds nothing; the
     // object goes when no other client holds it.
     if (!departed_.count(sender))
-        exports_[path].holders.insert(sender);
+        Hold(exports_[path], sender);
     else if (exports_[path].holders.empty())
         Later([this, path] { Drop(path, std::string()); });
     return path;
+}
+
+Export& BusServer::HeldBy(const std::string& path, const std::string& sender)
+{
+    auto it = exports_.find(path);
+    if (it == exports_.end() || !it->second.holders.count(sender))
+        throw sdbus::Error("org.freedesktop.DBus.Error.UnknownObject", "Unknown object '" + path + "'.");
+    return it->second;
+}
+
+void BusServer::RefuseOverLimit(const std::string& sender) const
+{
+    auto it = heldCount_.find(sender);
+    if (it != heldCount_.end() && it->second >= kMaxObjectsPerClient)
+        throw sdbus::Error(kExceptionError, "This connection already holds " + std::to_string(kMaxObjectsPerClient) +
+                                                " objects, the most one connection may hold: release one first");
+}
+
+void BusServer::Hold(Export& e, const std::string& sender)
+{
+    if (e.holders.insert(sender).second)
+        ++heldCount_[sender];
+}
+
+void BusServer::Unhold(Export& e, const std::string& sender)
+{
+    if (!e.holders.erase(sender))
+        return;
+    auto it = heldCount_.find(sender);
+    if (it != heldCount_.end() && --it->second == 0)
+        heldCount_.erase(it);
 }
 
 void BusServer::RegisterMembers(const std::string& path, Export& e)
@@ -283,8 +328,9 @@ void BusServer::RegisterMembers(const std::string& path, Export& e)
             for (const DispMember& p : e.iface->members)
                 if (p.dispid == m.dispid && p.kind == DISPATCH_PROPERTYPUT)
                     put = &p;
+            // A property reply goes back to the caller: its destination is the sender.
             auto get = [this, path, &m](sdbus::PropertyGetReply& reply) {
-                InvokeOutcome o = CallNow(path, m, {});
+                InvokeOutcome o = CallNow(path, reply.getDestination(), m, {});
                 if (o.error)
                     throw *o.error;
                 AppendValue(reply, m.result, o.result, [](IDispatch*) -> std::string {
@@ -297,7 +343,7 @@ void BusServer::RegisterMembers(const std::string& path, Export& e)
                                             Variant value = ReadValue(call, put->result, nullptr);
                                             std::vector<Variant> in;
                                             in.push_back(std::move(value));
-                                            InvokeOutcome o = CallNow(path, *put, std::move(in));
+                                            InvokeOutcome o = CallNow(path, call.getSender(), *put, std::move(in));
                                             if (o.error)
                                                 throw *o.error;
                                         });
@@ -307,11 +353,7 @@ void BusServer::RegisterMembers(const std::string& path, Export& e)
         }
     }
     e.bus->registerMethod(kObjectInterface, "Release", "", "", [this, path](sdbus::MethodCall call) {
-        auto it = exports_.find(path);
-        std::string sender = call.getSender();
-        if (it == exports_.end() || !it->second.holders.count(sender))
-            throw ErrorFromHResult(CO_E_OBJNOTREG, nullptr);
-        it->second.holders.erase(sender);
+        Unhold(HeldBy(path, call.getSender()), call.getSender());
         call.createReply().send();
         // Not while sd-bus runs this object's own callback.
         Later([this, path] { Drop(path, std::string()); });
@@ -321,9 +363,7 @@ void BusServer::RegisterMembers(const std::string& path, Export& e)
 
 void BusServer::StartCall(const std::string& path, const DispMember& member, sdbus::MethodCall call)
 {
-    auto it = exports_.find(path);
-    if (it == exports_.end())
-        throw sdbus::Error("org.freedesktop.DBus.Error.UnknownObject", "object released");
+    ComPtr<IDispatch> object = HeldBy(path, call.getSender()).object;
     std::vector<Variant> in;
     try {
         for (const auto& a : member.args)
@@ -334,7 +374,6 @@ void BusServer::StartCall(const std::string& path, const DispMember& member, sdb
     }
     std::uint64_t id = nextCall_++;
     pending_.emplace(id, std::move(call));
-    ComPtr<IDispatch> object = it->second.object;
     pool_.Post([this, id, object, &member, in = std::move(in)]() mutable {
         InvokeOutcome outcome = InvokeMember(object.get(), member, std::move(in));
         object.reset();
@@ -384,12 +423,10 @@ void BusServer::FinishCall(std::uint64_t id, const DispMember& member, InvokeOut
     }
 }
 
-InvokeOutcome BusServer::CallNow(const std::string& path, const DispMember& member, std::vector<Variant> in)
+InvokeOutcome BusServer::CallNow(const std::string& path, const std::string& sender, const DispMember& member,
+                                 std::vector<Variant> in)
 {
-    auto it = exports_.find(path);
-    if (it == exports_.end())
-        throw sdbus::Error("org.freedesktop.DBus.Error.UnknownObject", "object released");
-    return InvokeMember(it->second.object.get(), member, std::move(in));
+    return InvokeMember(HeldBy(path, sender).object.get(), member, std::move(in));
 }
 
 void BusServer::Drop(const std::string& path, const std::string& holder)
@@ -398,7 +435,7 @@ void BusServer::Drop(const std::string& path, const std::string& holder)
     if (it == exports_.end())
         return;
     if (!holder.empty())
-        it->second.holders.erase(holder);
+        Unhold(it->second, holder);
     if (!it->second.holders.empty())
         return;
     Export e = std::move(it->second);

@@ -281,3 +281,81 @@ TEST_F(Bridge, ABlockedCallDoesNotHoldUpOtherClients)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Bridge, AnObjectExistsOnlyForTheConnectionsThatHoldIt)
+{
+    if (!HavePythonDbus())
+        GTEST_SKIP() << "Python's dbus module (python3-dbus) is not installed";
+    // Two connections of one process: the second is refused whatever it
+    // calls, with the error of a path that holds nothing.
+    const char* script = R"(import dbus, sys
+owner = dbus.bus.BusConnection(sys.argv[1])
+other = dbus.bus.BusConnection(sys.argv[1])
+act = dbus.Interface(owner.get_object('org.norvane.Velmo', '/org/norvane/Velmo'), 'org.norvane.Velmo.Activator')
+path = act.CreateInstance(sys.argv[2])
+mine = owner.get_object('org.norvane.Velmo', path)
+dbus.Interface(mine, 'org.freedesktop.DBus.Properties').Set('test.velmo.IThing', 'Name', 'secret')
+theirs = other.get_object('org.norvane.Velmo', path, introspect=False)
+attempts = [
+    lambda: dbus.Interface(theirs, 'test.velmo.IThing').Echo(dbus.Int32(1, variant_level=1)),
+    lambda: dbus.Interface(theirs, 'org.freedesktop.DBus.Properties').Get('test.velmo.IThing', 'Name'),
+    lambda: dbus.Interface(theirs, 'org.freedesktop.DBus.Properties').GetAll('test.velmo.IThing'),
+    lambda: dbus.Interface(theirs, 'org.freedesktop.DBus.Properties').Set('test.velmo.IThing', 'Name', dbus.String('+666', variant_level=1)),
+    lambda: dbus.Interface(theirs, 'org.norvane.Velmo.Object').Release(),
+]
+for attempt in attempts:
+    try:
+        attempt()
+        print('reached')
+    except dbus.DBusException as e:
+        print(e.get_dbus_name() == 'org.freedesktop.DBus.Error.UnknownObject' and e.get_dbus_message() == "Unknown object '%s'." % path)
+print(dbus.Interface(mine, 'org.freedesktop.DBus.Properties').Get('test.velmo.IThing', 'Name'))
+)";
+    int code = 0;
+    std::string out = RunPython(root_.path(), "two.py", script, bus_.address() + " '" + kThingText + "'", &code);
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_EQ(out, "True\nTrue\nTrue\nTrue\nTrue\nsecret\n");
+}
+
+TEST_F(Bridge, AConnectionHoldsAtMostTheLimitAndTheRestGoOn)
+{
+    if (!HavePythonDbus())
+        GTEST_SKIP() << "Python's dbus module (python3-dbus) is not installed";
+    // Objects created, and objects handed back by a call, both count; a
+    // released one makes room again; another connection is not affected.
+    const char* script = R"(import dbus, sys
+limit = int(sys.argv[3])
+def activator(conn):
+    return dbus.Interface(conn.get_object('org.norvane.Velmo', '/org/norvane/Velmo'), 'org.norvane.Velmo.Activator')
+greedy = dbus.bus.BusConnection(sys.argv[1])
+act = activator(greedy)
+paths = [act.CreateInstance(sys.argv[2]) for _ in range(limit)]
+def refused(call):
+    try:
+        call()
+        return 'created'
+    except dbus.DBusException as e:
+        return e.get_dbus_name() + ': ' + e.get_dbus_message()
+print(refused(lambda: act.CreateInstance(sys.argv[2])))
+first = greedy.get_object('org.norvane.Velmo', paths[0])
+print(refused(lambda: dbus.Interface(first, 'test.velmo.IThing').Child()))
+dbus.Interface(first, 'test.velmo.IThing').Echo(dbus.Int32(5))
+dbus.Interface(greedy.get_object('org.norvane.Velmo', paths[1], introspect=False), 'org.norvane.Velmo.Object').Release()
+print(refused(lambda: act.CreateInstance(sys.argv[2])))
+print(refused(lambda: activator(dbus.bus.BusConnection(sys.argv[1])).CreateInstance(sys.argv[2])))
+)";
+    int code = 0;
+    std::string out = RunPython(root_.path(), "limit.py", script,
+                                bus_.address() + " '" + kThingText + "' " + std::to_string(velmo::kMaxObjectsPerClient),
+                                &code);
+    EXPECT_EQ(code, 0) << out;
+    const std::string refusal = "org.norvane.Velmo.Error.Exception: This connection already holds " +
+                                std::to_string(velmo::kMaxObjectsPerClient) +
+                                " objects, the most one connection may hold: release one first\n";
+    EXPECT_EQ(out, refusal + refusal + "created\ncreated\n");
+    EXPECT_TRUE(WaitUntil([] { return liveThings.load() == 0 && velmo::BusExportedObjects() == 0; }));
+}
+
+} // namespace
