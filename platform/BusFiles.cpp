@@ -25,24 +25,32 @@ std::string BusPolicyPath(std::string_view busName)
     return SysRootPath("etc/dbus-1/system.d/" + std::string(busName) + ".conf");
 }
 
-bool WriteBusActivation(std::string_view busName, const std::string& program, std::string_view systemdUnit)
+bool WriteBusActivation(std::string_view busName, const std::string& program, std::string_view systemdUnit,
+                        std::string_view user)
 {
-    std::string text = "[D-BUS Service]\nName=" + std::string(busName) + "\nExec=" + program +
-                       "\nUser=root\nSystemdService=" + std::string(systemdUnit) + "\n";
+    std::string text = "[D-BUS Service]\nName=" + std::string(busName) + "\nExec=" + program + "\nUser=" +
+                       std::string(user) + "\nSystemdService=" + std::string(systemdUnit) + "\n";
     return WriteText(BusActivationPath(busName), text);
 }
 
-bool WriteBusPolicy(std::string_view busName)
+bool WriteBusPolicy(std::string_view busName, std::string_view serviceUser, std::string_view callerGroup)
 {
     std::string name(busName);
     std::string text =
         "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
         "<busconfig>\n"
+        "  <policy context=\"default\">\n"
+        "    <deny send_destination=\"" + name + "\"/>\n"
+        "  </policy>\n"
         "  <policy user=\"root\">\n"
         "    <allow own=\"" + name + "\"/>\n"
+        "    <allow send_destination=\"" + name + "\"/>\n"
         "  </policy>\n"
-        "  <policy context=\"default\">\n"
+        "  <policy user=\"" + std::string(serviceUser) + "\">\n"
+        "    <allow own=\"" + name + "\"/>\n"
+        "  </policy>\n"
+        "  <policy group=\"" + std::string(callerGroup) + "\">\n"
         "    <allow send_destination=\"" + name + "\"/>\n"
         "  </policy>\n"
         "</busconfig>\n";

@@ -17,12 +17,17 @@ namespace velmo {
 VELMO_PLATFORM_API std::string BusActivationPath(std::string_view busName);
 VELMO_PLATFORM_API std::string BusPolicyPath(std::string_view busName);
 
-// Exec= the program (no arguments), User=root, SystemdService= the unit, so
-// a system bus under systemd asks systemd and a plain bus runs the program.
+// Exec= the program (no arguments), User= the user it runs as,
+// SystemdService= the unit, so a system bus under systemd asks systemd and
+// a plain bus runs the program.
 VELMO_PLATFORM_API bool WriteBusActivation(std::string_view busName, const std::string& program,
-                                           std::string_view systemdUnit);
-// Only root may own the name; everybody may call it.
-VELMO_PLATFORM_API bool WriteBusPolicy(std::string_view busName);
+                                           std::string_view systemdUnit, std::string_view user);
+// Who may use the name: root and the service's user may own it, root and
+// the members of the callers' group may call it, nobody else may send it
+// anything. A user or group the machine does not know is skipped by the
+// bus (root keeps its rights).
+VELMO_PLATFORM_API bool WriteBusPolicy(std::string_view busName, std::string_view serviceUser,
+                                       std::string_view callerGroup);
 VELMO_PLATFORM_API bool RemoveBusPolicy(std::string_view busName);
 
 } // namespace velmo

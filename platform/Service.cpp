@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fstream>
+#include <iterator>
 #include <cstdlib>
 #include <mutex>
 #include <spawn.h>
@@ -73,8 +75,9 @@ void ReloadSystemd()
     }
 }
 
-// The unit quotes its ExecStart path so spaces survive.
-std::string QuoteForUnit(const std::string& path)
+} // namespace
+
+std::string velmo::QuoteForUnit(const std::string& path)
 {
     std::string out = "\"";
     for (char c : path) {
@@ -84,6 +87,8 @@ std::string QuoteForUnit(const std::string& path)
     }
     return out + "\"";
 }
+
+namespace {
 
 struct ControlState {
     std::mutex mu;
@@ -162,7 +167,7 @@ SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD)
 }
 
 SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, DWORD, DWORD serviceType, DWORD,
-                         DWORD, LPCWSTR binaryPath, LPCWSTR, DWORD*, LPCWSTR, LPCWSTR, LPCWSTR)
+                         DWORD, LPCWSTR binaryPath, LPCWSTR, DWORD*, LPCWSTR, LPCWSTR account, LPCWSTR)
 {
     auto* m = static_cast<ServiceHandle*>(manager);
     if (!m || !m->manager) {
@@ -173,11 +178,17 @@ SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, D
         Fail(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    std::string user = account ? velmo::Utf16ToUtf8(account) : std::string();
+    if (user.find_first_of(" \t\n\\/\"") != std::string::npos) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
     std::string path = velmo::ServiceUnitPath(name);
     std::string unit = "[Unit]\nDescription=" + velmo::Utf16ToUtf8(displayName ? displayName : name) +
                        "\n\n[Service]\nType=notify\nNotifyAccess=main\nExecStart=" +
-                       QuoteForUnit(velmo::Utf16ToUtf8(binaryPath)) +
-                       "\nRestart=always\nRestartSec=30\n\n[Install]\nWantedBy=multi-user.target\n";
+                       velmo::QuoteForUnit(velmo::Utf16ToUtf8(binaryPath)) + "\nRestart=always\nRestartSec=30\n" +
+                       (user.empty() ? std::string() : "User=" + user + "\nGroup=" + user + "\n") +
+                       "\n[Install]\nWantedBy=multi-user.target\n";
     // The unit is created exclusively: an existing one is an installed service.
     HANDLE file = CreateFileW(velmo::Utf8ToUtf16(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -220,6 +231,30 @@ BOOL DeleteService(SC_HANDLE service)
         return Fail(ERROR_INVALID_HANDLE);
     if (unlink(velmo::ServiceUnitPath(s->name).c_str()) != 0)
         return Fail(errno == ENOENT ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_ACCESS_DENIED);
+    ReloadSystemd();
+    return TRUE;
+}
+
+BOOL velmo::AddServiceSettings(SC_HANDLE service, std::string_view settings)
+{
+    auto* s = static_cast<ServiceHandle*>(service);
+    if (!s || s->manager)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (settings.empty() || settings.back() != '\n' || settings.front() == '[' ||
+        settings.find("\n[") != std::string_view::npos)
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::string path = ServiceUnitPath(s->name);
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return Fail(errno == ENOENT ? ERROR_SERVICE_DOES_NOT_EXIST : ERROR_ACCESS_DENIED);
+    std::string unit((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        return Fail(ERROR_READ_FAULT);
+    // The settings end the [Service] section, before the blank line of the next one.
+    std::size_t end = unit.find("\n\n[Install]");
+    unit.insert(end == std::string::npos ? unit.size() : end + 1, settings);
+    if (!WriteFileDurably(path, unit.data(), unit.size()))
+        return Fail(ERROR_WRITE_FAULT);
     ReloadSystemd();
     return TRUE;
 }

@@ -71,8 +71,10 @@ struct SERVICE_TABLE_ENTRYW {
 
 // machine and database must be null.
 VELMO_PLATFORM_API SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access);
-// Only the name, display name, binary path and own-process type are used;
-// the unit is started on demand (no [Install] target is enabled).
+// Only the name, display name, binary path, own-process type and account
+// are used; the unit is started on demand (no [Install] target is enabled).
+// An account (a plain user name) runs the service as that user and its
+// group (User=, Group=); none runs it as root.
 VELMO_PLATFORM_API SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, DWORD access,
                                             DWORD serviceType, DWORD startType, DWORD errorControl,
                                             LPCWSTR binaryPath, LPCWSTR loadOrderGroup, DWORD* tagId,
@@ -90,4 +92,13 @@ VELMO_PLATFORM_API BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add
 namespace velmo {
 // Path of the unit file of a service name.
 VELMO_PLATFORM_API std::string ServiceUnitPath(std::u16string_view name);
+// A path as one quoted word of a unit setting, so spaces survive.
+VELMO_PLATFORM_API std::string QuoteForUnit(const std::string& path);
+// Adds settings (lines of the unit's [Service] section, each ending in a
+// newline) to the unit of an installed service, after the ones
+// CreateServiceW wrote; the unit is replaced durably. FALSE with
+// ERROR_INVALID_HANDLE for a manager or null handle, ERROR_INVALID_PARAMETER
+// for settings that are not whole lines or open a section, or the error of
+// reading or writing the unit.
+VELMO_PLATFORM_API BOOL AddServiceSettings(SC_HANDLE service, std::string_view settings);
 } // namespace velmo

@@ -137,7 +137,7 @@ protected:
 
     TempRoot root_;
     // The policy that registering the service installs: root may own the name.
-    bool policy_ = velmo::WriteBusPolicy("org.norvane.Velmo");
+    bool policy_ = velmo::WriteBusPolicy("org.norvane.Velmo", "velmo", "velmo");
     PrivateBus bus_{root_.path()};
     std::thread server_;
     std::atomic<bool> ready_{false};

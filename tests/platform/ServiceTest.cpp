@@ -70,6 +70,43 @@ TEST(Service, InstallWritesTheUnitAndRefusesASecondOne)
     CloseServiceHandle(manager);
 }
 
+TEST(Service, AnAccountAndAddedSettingsEndTheServiceSection)
+{
+    TempRoot root;
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, nullptr);
+    EXPECT_EQ(CreateServiceW(manager, u"bad", u"x", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                             SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, u"/x", nullptr, nullptr, nullptr,
+                             u"two words", nullptr),
+              nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    SC_HANDLE service = CreateServiceW(manager, u"velmosvc", u"x", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, u"/usr/sbin/velmosvc", nullptr,
+                                       nullptr, nullptr, u"velmo", nullptr);
+    ASSERT_NE(service, nullptr);
+    const std::string path = root.path() + "/etc/systemd/system/velmosvc.service";
+    std::string before = ReadText(path);
+    EXPECT_NE(before.find("RestartSec=30\nUser=velmo\nGroup=velmo\n\n[Install]\n"), std::string::npos) << before;
+
+    // Settings that would leave the section, or are not whole lines, change nothing.
+    for (const char* bad : {"", "NoNewPrivileges=yes", "[Unit]\nAfter=x\n", "A=1\n[Install]\nWantedBy=x\n"}) {
+        EXPECT_FALSE(velmo::AddServiceSettings(service, bad)) << bad;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << bad;
+    }
+    EXPECT_FALSE(velmo::AddServiceSettings(manager, "A=1\n"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(ReadText(path), before);
+
+    ASSERT_TRUE(velmo::AddServiceSettings(service, "ProtectSystem=strict\nReadWritePaths=\"/var/lib/a b/\"\n"));
+    EXPECT_NE(ReadText(path).find("Group=velmo\nProtectSystem=strict\nReadWritePaths=\"/var/lib/a b/\"\n\n"
+                                  "[Install]\nWantedBy=multi-user.target\n"),
+              std::string::npos)
+        << ReadText(path);
+    EXPECT_TRUE(DeleteService(service));
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+}
+
 TEST(Service, DispatcherRefusesAProgramNotStartedByTheManager)
 {
     int code = InChild([] {
