@@ -52,7 +52,8 @@ void Run(int n, int delayMs)
     if (sim == 0) {
         std::string link = "--link=" + root + "/dev/ttyS0";
         std::string delay = "--delay=" + std::to_string(delayMs);
-        std::freopen("/dev/null", "w", stdout);
+        if (!std::freopen("/dev/null", "w", stdout))
+            _exit(127);
         execl(VELMO_MODEMSIM, "modemsim", link.c_str(), delay.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
