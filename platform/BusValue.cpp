@@ -195,6 +195,8 @@ HRESULT HResultFromError(const sdbus::Error& error, HRESULT fallback)
     }
     std::u16string text = Utf8ToUtf16(error.getMessage().empty() ? error.getName() : error.getMessage());
     HRESULT reported = ReportError(u"org.norvane.Velmo", text.c_str());
+    if (error.getName() == "org.freedesktop.DBus.Error.AccessDenied")
+        return E_ACCESSDENIED;  // the bus policy refused the call
     return error.getName() == kExceptionError ? reported : fallback;
 }
 

@@ -50,7 +50,12 @@ ServiceObject::ServiceObject(const CLSID& clsid, const std::string& host)
     HRESULT hr = CoCreateInstanceEx(clsid, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
                                     host.empty() ? nullptr : &server, 1, &qi);
     if (FAILED(hr) || FAILED(qi.hr)) {
-        error_ = "cannot reach the Velmo service: " + Describe(FAILED(hr) ? hr : qi.hr, nullptr);
+        HRESULT why = FAILED(hr) ? hr : qi.hr;
+        std::string detail = Describe(why, nullptr);
+        if (why == E_ACCESSDENIED)
+            detail = "access denied: only root and the members of the group velmo may use it "
+                     "(an administrator adds a user with: adduser USER velmo)";
+        error_ = "cannot reach the Velmo service: " + detail;
         return;
     }
     object_ = static_cast<IDispatch*>(qi.pItf);

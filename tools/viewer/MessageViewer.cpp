@@ -46,6 +46,7 @@ constexpr DialogTemplate kDialog{"Velmo - Message Viewer", 237, 191, kControls};
 struct State {
     std::string path;
     HBRUSH white = nullptr;
+    bool read = false;
 };
 
 // Text as the 8-bit program shows it: what the ANSI code page cannot hold
@@ -89,7 +90,8 @@ INT_PTR Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
         state = reinterpret_cast<State*>(lParam);
         state->white = CreateSolidBrush(RGB(255, 255, 255));
         auto* record = new store::MessageRecord();
-        if (FAILED(record->LoadFromFileA(state->path)))
+        state->read = SUCCEEDED(record->LoadFromFileA(state->path));
+        if (!state->read)
             MessageBoxA(dialog, "Error reading the specified file", "Velmo Viewer Error", MB_ICONERROR);
         else
             Fill(dialog, *record);
@@ -130,10 +132,12 @@ std::string PathFromCommandLine(const std::string& commandLine)
     return path;
 }
 
-void ShowMessage(const std::string& path)
+bool ShowMessage(const std::string& path)
 {
     State state{path};
+    // The dialog's result is always 0; what counts is whether the file was read.
     (void)DialogBoxParamA(nullptr, &kDialog, GetActiveWindow(), Proc, reinterpret_cast<LPARAM>(&state));
+    return state.read;
 }
 
 } // namespace velmo::viewer

@@ -13,7 +13,8 @@ namespace velmo::viewer {
 // double quote are dropped when the text is longer than two characters.
 std::string PathFromCommandLine(const std::string& commandLine);
 
-// Shows the dialog for the file (modal, until Close or Esc).
-void ShowMessage(const std::string& path);
+// Shows the dialog for the file (modal, until Close or Esc). False when the
+// file could not be read: the dialog then shows the error and empty fields.
+bool ShowMessage(const std::string& path);
 
 } // namespace velmo::viewer

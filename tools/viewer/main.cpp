@@ -32,7 +32,9 @@ int main(int argc, char** argv)
     // A file may begin with "-"; an option is what names no file.
     if (!path.empty() && path[0] == '-' && !velmo::PathExists(path))
         return velmo::UsageError("msgview", "unknown option " + std::string(argv[1]), kUsage);
-    if (!path.empty())
-        velmo::viewer::ShowMessage(path);
+    // A file that cannot be read is shown as the error it is, and the exit
+    // code says so to a script.
+    if (!path.empty() && !velmo::viewer::ShowMessage(path))
+        return 1;
     return 0;
 }

@@ -1,0 +1,311 @@
+#!/usr/bin/python3
+"""The Debian package, built, checked and installed into a throwaway root.
+
+cpack builds the package from the build tree and lintian must report no
+error. dpkg-deb unpacks it into a root and its postinst runs there under
+VELMO_SYSROOT, as dpkg would run it: the user velmo, the folders with their
+owners and modes, the unit (its sandbox rated by systemd-analyze), the bus
+files and the registrations must be what the package promises.
+
+Then, in a mount namespace of its own (so the machine's /etc/passwd is not
+touched), the root's passwd and group gain two users, alice in the group
+velmo and mallory outside it, and are mounted over the machine's. A private
+bus reads the root's policy; the installed velmosvc runs as velmo with the
+loopback device. alice may send, drop and read the messages; mallory is
+refused by the bus and by the file modes; a Body over the limit and one
+object over a connection's limit are refused and the service goes on.
+
+Last prerm and postrm (remove, then purge) must take back every
+registration and leave the messages.
+
+Usage: package_install.py BUILD_DIR SOURCE_DIR. Exit 0 when all holds, 1
+with what did not, 77 (skipped) without root, mount namespaces, cpack,
+dpkg-deb or lintian.
+"""
+import grp
+import os
+import pwd
+import re
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+LOOPBACK = "{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}"
+failed = []
+
+
+def check(ok, what):
+    if not ok:
+        failed.append(what)
+    return ok
+
+
+def wait_for(what, condition, seconds=30):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError("timed out waiting for " + what)
+
+
+def run(args, **kw):
+    return subprocess.run(args, capture_output=True, text=True, **kw)
+
+
+def build_and_lint(build, work):
+    out = run(["cpack", "-G", "DEB", "--config", build + "/CPackConfig.cmake", "-B", work])
+    if out.returncode != 0:
+        raise AssertionError("cpack failed:\n" + out.stdout + out.stderr)
+    debs = [f for f in os.listdir(work) if f.endswith(".deb")]
+    if len(debs) != 1:
+        raise AssertionError("cpack made %s" % debs)
+    deb = os.path.join(work, debs[0])
+    lint = run(["lintian", "--allow-root", deb])
+    errors = [line for line in lint.stdout.splitlines() if line.startswith("E:")]
+    check(not errors and lint.returncode == 0, "lintian: %s" % (errors or lint.stdout + lint.stderr))
+    return deb
+
+
+def unpack(deb, root):
+    subprocess.run(["dpkg-deb", "-x", deb, root], check=True)
+    control = root + "/DEBIAN"
+    subprocess.run(["dpkg-deb", "-e", deb, control], check=True)
+    for f in ["usr/sbin/velmosvc", "usr/sbin/regsvr", "usr/bin/velmo", "usr/bin/msgview", "usr/bin/devtest",
+              "usr/lib/velmo/libvelmo_platform.so", "usr/lib/velmo/Cellgate.so", "usr/lib/tmpfiles.d/velmo.conf",
+              "usr/lib/sysusers.d/velmo.conf", "usr/share/velmo/config.xml", "usr/share/man/man8/velmosvc.8.gz",
+              "usr/share/man/man5/config.xml.5.gz", "usr/share/doc/velmo/copyright"]:
+        check(os.path.isfile(os.path.join(root, f)), "the package lacks " + f)
+    for f in ["usr/bin/modemsim", "usr/lib/libvelmo_platform.so", "usr/bin/velmosvc"]:
+        check(not os.path.exists(os.path.join(root, f)), "the package holds " + f)
+    sections = run(["readelf", "-S", root + "/usr/sbin/velmosvc"]).stdout
+    check(".debug_info" not in sections and ".symtab" not in sections, "velmosvc is not stripped")
+    return control
+
+
+def mode_owner(path):
+    st = os.lstat(path)
+    return stat.S_IMODE(st.st_mode), st.st_uid, st.st_gid
+
+
+def install(root, control):
+    # The root's user database starts as the machine's, so the ids that
+    # sysusers gives velmo are free on the machine too.
+    os.makedirs(root + "/etc", exist_ok=True)
+    for f in ["passwd", "group"]:
+        shutil.copy("/etc/" + f, root + "/etc/" + f)
+    env = dict(os.environ, VELMO_SYSROOT=root)
+    out = run([control + "/postinst", "configure"], env=env)
+    check(out.returncode == 0, "postinst configure: %s%s" % (out.stdout, out.stderr))
+    check(out.stdout == "Service installed\n", "postinst printed %r" % out.stdout)
+
+    users = {line.split(":")[0]: line.split(":") for line in open(root + "/etc/passwd")}
+    groups = {line.split(":")[0]: line.split(":") for line in open(root + "/etc/group")}
+    if not check("velmo" in users and "velmo" in groups, "sysusers made no user velmo"):
+        return None
+    uid, gid = int(users["velmo"][2]), int(groups["velmo"][2])
+    check("velmo" in groups["dialout"][3].strip().split(","), "velmo is not in dialout")
+
+    base = root + "/var/lib/velmo"
+    for folder, mode, owner in [("", 0o750, (uid, gid)), ("/out", 0o750, (uid, gid)),
+                                ("/out/sent", 0o750, (uid, gid)), ("/out/failed", 0o750, (uid, gid)),
+                                ("/in", 0o750, (uid, gid)), ("/bad", 0o750, (uid, gid)),
+                                ("/pickup", 0o3770, (uid, gid)), ("/handlers.d", 0o755, (0, 0)),
+                                ("/config.xml", 0o640, (0, gid)), ("/devices.xml", 0o644, (0, 0))]:
+        got = mode_owner(base + folder)
+        check(got == (mode, *owner), "%s: %o %d:%d, expected %o %d:%d" % (folder or "/", *got, mode, *owner))
+
+    unit_path = root + "/etc/systemd/system/velmosvc.service"
+    unit = open(unit_path).read()
+    for line in ['ExecStart="%s/usr/sbin/velmosvc"' % root, "User=velmo", "Group=velmo",
+                 "SupplementaryGroups=dialout", "ProtectSystem=strict", 'ReadWritePaths="%s/"' % base,
+                 "NoNewPrivileges=yes", "CapabilityBoundingSet=", "SystemCallFilter=@system-service",
+                 "PrivateTmp=yes", "ProtectHome=yes"]:
+        check(line + "\n" in unit, "the unit lacks " + line)
+    verify = run(["systemd-analyze", "verify", unit_path])
+    check(verify.returncode == 0 and not verify.stderr.strip(), "systemd-analyze verify: " + verify.stderr)
+    security = run(["systemd-analyze", "security", "--offline=true", unit_path])
+    score = re.search(r"Overall exposure level for velmosvc.service: ([0-9.]+)", security.stdout)
+    if check(score, "systemd-analyze security: " + security.stdout[-300:] + security.stderr):
+        print("systemd-analyze security: %s" % score.group(1))
+        check(float(score.group(1)) <= 3.0, "exposure %s is over 3.0" % score.group(1))
+
+    policy = open(root + "/etc/dbus-1/system.d/org.norvane.Velmo.conf").read()
+    check('<policy group="velmo">' in policy and '<deny send_destination="org.norvane.Velmo"/>' in policy,
+          "bus policy: " + policy)
+    activation = open(root + "/usr/share/dbus-1/system-services/org.norvane.Velmo.service").read()
+    check("User=velmo\n" in activation, "activation: " + activation)
+    registry = open(root + "/etc/velmo/system.reg").read()
+    for key in ["Velmo.NewSMS", "{852F907B-3A8B-4CF5-B19D-8B813B2F7367}", LOOPBACK, root + "/usr/lib/velmo/"]:
+        check(key.lower() in registry.lower(), "the registry lacks " + key)
+    catalogue = open(base + "/devices.xml").read()
+    check("Cellgate" in catalogue, "catalogue: " + catalogue)
+    return uid, gid
+
+
+def outside(build, source):
+    if os.geteuid() != 0:
+        print("installing the package needs root: skipped")
+        return SKIP
+    for tool in ["cpack", "dpkg-deb", "lintian", "unshare", "setpriv", "dbus-daemon", "systemd-analyze"]:
+        if not shutil.which(tool):
+            print(tool + " is missing: skipped")
+            return SKIP
+    if run(["unshare", "-m", "true"]).returncode != 0:
+        print("no mount namespaces here: skipped")
+        return SKIP
+    work = tempfile.mkdtemp(prefix="velmo-package-")
+    os.chmod(work, 0o755)
+    try:
+        deb = build_and_lint(build, work + "/out")
+        root = work + "/root"
+        os.makedirs(root)
+        control = unpack(deb, root)
+        ids = install(root, control)
+        if ids:
+            env = dict(os.environ, VELMO_PACKAGE_INSIDE="1")
+            code = subprocess.run(["unshare", "-m", "--propagation", "private", sys.executable, __file__, build,
+                                   source, root], env=env).returncode
+            check(code == 0, "the installed service, inside the namespace, exit %d" % code)
+            uninstall(root, control)
+        for line in failed:
+            print(line)
+        return 1 if failed else 0
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def uninstall(root, control):
+    env = dict(os.environ, VELMO_SYSROOT=root)
+    message = os.listdir(root + "/var/lib/velmo/out/sent")
+    for script, arg in [("prerm", "remove"), ("postrm", "remove"), ("postrm", "purge")]:
+        out = run([control + "/" + script, arg], env=env)
+        check(out.returncode == 0, "%s %s: %s%s" % (script, arg, out.stdout, out.stderr))
+    for gone in ["etc/systemd/system/velmosvc.service", "etc/dbus-1/system.d/org.norvane.Velmo.conf",
+                 "usr/share/dbus-1/system-services/org.norvane.Velmo.service", "etc/velmo/system.reg"]:
+        check(not os.path.exists(os.path.join(root, gone)), "purge left " + gone)
+    catalogue = open(root + "/var/lib/velmo/devices.xml").read()
+    check("<device" not in catalogue, "the catalogue keeps " + catalogue)
+    check(message and os.listdir(root + "/var/lib/velmo/out/sent") == message, "purge touched the messages")
+
+
+def as_user(user, args, root, **kw):
+    env = dict(os.environ, VELMO_SYSROOT=root, HOME="/", LC_ALL="C.UTF-8")
+    return run(["setpriv", "--reuid=" + user, "--regid=" + user, "--init-groups", *args], env=env, **kw)
+
+
+def inside(build, source, root):
+    # The root's users, and two more, stand in for the machine's here only.
+    with open(root + "/etc/group") as g:
+        lines = g.read().splitlines()
+    next_id = max(int(line.split(":")[2]) for line in lines if line.split(":")[2].isdigit() and
+                  int(line.split(":")[2]) < 60000) + 1
+    alice, mallory = next_id + 1000, next_id + 1001
+    lines = [line + ("alice" if line.startswith("velmo:") and line.endswith(":") else "") for line in lines]
+    lines += ["alice:x:%d:" % alice, "mallory:x:%d:" % mallory]
+    with open(root + "/etc/group", "w") as g:
+        g.write("\n".join(lines) + "\n")
+    with open(root + "/etc/passwd", "a") as p:
+        p.write("alice:x:%d:%d::/:/bin/sh\nmallory:x:%d:%d::/:/bin/sh\n" % (alice, alice, mallory, mallory))
+    for f in ["passwd", "group"]:
+        subprocess.run(["mount", "--bind", root + "/etc/" + f, "/etc/" + f], check=True)
+    check("alice" in grp.getgrnam("velmo").gr_mem, "alice is not in the group velmo")
+
+    base = root + "/var/lib/velmo"
+    with open(base + "/config.xml", "w") as c:
+        c.write('<velmo><configuration><queue max="1000"/><retries max="3"/></configuration>'
+                '<devices><device status="1" id="1" name="Loop" clsid="%s">'
+                '<param name="result" value="ok"/></device></devices><rules def_device_id="1"/>'
+                '<eventhandlers/></velmo>'
+                % LOOPBACK)
+    processes = []
+    env = dict(os.environ, VELMO_SYSROOT=root, VELMO_TEST_TIME_DIVISOR="100")
+    try:
+        subprocess.run([source + "/scripts/private-bus", root, "start"], env=env, check=True)
+        log = open(root + "/service.log", "w")
+        service = subprocess.Popen(["setpriv", "--reuid=velmo", "--regid=velmo", "--init-groups",
+                                    root + "/usr/sbin/velmosvc", "/DEBUG"], env=env,
+                                   stdout=subprocess.DEVNULL, stderr=log)
+        processes.append(service)
+        velmo = root + "/usr/bin/velmo"
+        sent = wait_for("alice's send", lambda: as_user("alice", [velmo, "send", "+491711234567", "from alice"],
+                                                          root).stdout.strip())
+        wait_for("the message sent", lambda: os.listdir(base + "/out/sent"))
+        path = base + "/out/sent/" + sent + ".velmo"
+        if check(os.path.exists(path), "no %s in out/sent: %s" % (sent, os.listdir(base + "/out/sent"))):
+            velmo_ids = (pwd.getpwnam("velmo").pw_uid, grp.getgrnam("velmo").gr_gid)
+            check(mode_owner(path) == (0o640, *velmo_ids), "message file %o %d:%d" % mode_owner(path))
+            shown = as_user("alice", [root + "/usr/bin/msgview", path], root)
+            check(shown.returncode == 0 and "from alice" in shown.stdout, "msgview as alice: " + shown.stdout +
+                  shown.stderr)
+            check(as_user("mallory", [root + "/usr/bin/msgview", path], root).returncode != 0,
+                  "mallory read a message file")
+
+        refused = as_user("mallory", [velmo, "send", "+491711234567", "from mallory"], root)
+        check(refused.returncode != 0 and "access denied: only root and the members of the group velmo" in
+              refused.stderr,
+              "mallory's send: %d %s%s" % (refused.returncode, refused.stdout, refused.stderr))
+        check(as_user("root", [velmo, "send", "+491711234567", "from root"], root).returncode == 0,
+              "root may not send")
+
+        dropped = as_user("alice", [velmo, "drop", "+491711234568", "dropped by alice"], root)
+        check(dropped.returncode == 0, "alice's drop: " + dropped.stderr)
+        check(as_user("mallory", [velmo, "drop", "+491711234568", "x"], root).returncode != 0,
+              "mallory dropped into pickup")
+
+        long_text = as_user("alice", [velmo, "send", "+491711234567", "x" * 40001], root)
+        check(long_text.returncode != 0 and "longer than 40000 characters" in long_text.stderr,
+              "a Body over the limit: %d %s" % (long_text.returncode, long_text.stderr))
+
+        limit = as_user("alice", ["/usr/bin/python3", "-c", """import dbus, sys
+bus = dbus.bus.BusConnection(sys.argv[1])
+act = dbus.Interface(bus.get_object('org.norvane.Velmo', '/org/norvane/Velmo'), 'org.norvane.Velmo.Activator')
+paths = [act.CreateInstance('Velmo.NewSMS') for _ in range(1000)]
+try:
+    act.CreateInstance('Velmo.NewSMS')
+except dbus.DBusException as e:
+    print(e.get_dbus_message())
+""", "unix:path=" + root + "/run/dbus/system_bus_socket"], root)
+        check("the most one connection may hold" in limit.stdout, "the object limit: " + limit.stdout +
+              limit.stderr)
+
+        after = wait_for("a send after the refusals", lambda: as_user(
+            "alice", [velmo, "send", "+491711234567", "still here"], root).stdout.strip())
+        check(service.poll() is None and after, "the service did not go on")
+        wait_for("every message sent", lambda: len(os.listdir(base + "/out/sent")) == 4)
+    finally:
+        for p in reversed(processes):
+            p.terminate()
+            try:
+                p.wait(10)
+            except subprocess.TimeoutExpired:
+                p.kill()
+        subprocess.run([source + "/scripts/private-bus", root, "stop"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        if failed and os.path.exists(root + "/service.log"):
+            print("the service said:\n" + open(root + "/service.log").read()[-3000:])
+    for line in failed:
+        print(line)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 3:
+        print(__doc__)
+        sys.exit(2)
+    try:
+        if os.environ.get("VELMO_PACKAGE_INSIDE"):
+            sys.exit(inside(sys.argv[1], sys.argv[2], sys.argv[3]))
+        sys.exit(outside(sys.argv[1], sys.argv[2]))
+    except AssertionError as e:
+        print(e)
+        if len(sys.argv) > 3 and os.path.exists(sys.argv[3] + "/service.log"):
+            print("the service said:\n" + open(sys.argv[3] + "/service.log").read()[-3000:])
+        for line in failed:
+            print(line)
+        sys.exit(1)
