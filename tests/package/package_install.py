@@ -88,6 +88,11 @@ def unpack(deb, root):
     return control
 
 
+def messages(folder):
+    """The message files of a queue folder, without the temporary files of a write."""
+    return sorted(f for f in os.listdir(folder) if f.endswith(".velmo") and not f.startswith("."))
+
+
 def mode_owner(path):
     st = os.lstat(path)
     return stat.S_IMODE(st.st_mode), st.st_uid, st.st_gid
@@ -182,7 +187,7 @@ def outside(build, source):
 
 def uninstall(root, control):
     env = dict(os.environ, VELMO_SYSROOT=root)
-    message = os.listdir(root + "/var/lib/velmo/out/sent")
+    message = messages(root + "/var/lib/velmo/out/sent")
     for script, arg in [("prerm", "remove"), ("postrm", "remove"), ("postrm", "purge")]:
         out = run([control + "/" + script, arg], env=env)
         check(out.returncode == 0, "%s %s: %s%s" % (script, arg, out.stdout, out.stderr))
@@ -191,7 +196,7 @@ def uninstall(root, control):
         check(not os.path.exists(os.path.join(root, gone)), "purge left " + gone)
     catalogue = open(root + "/var/lib/velmo/devices.xml").read()
     check("<device" not in catalogue, "the catalogue keeps " + catalogue)
-    check(message and os.listdir(root + "/var/lib/velmo/out/sent") == message, "purge touched the messages")
+    check(message and messages(root + "/var/lib/velmo/out/sent") == message, "purge touched the messages")
 
 
 def as_user(user, args, root, **kw):
@@ -235,16 +240,15 @@ def inside(build, source, root):
         velmo = root + "/usr/bin/velmo"
         sent = wait_for("alice's send", lambda: as_user("alice", [velmo, "send", "+491711234567", "from alice"],
                                                           root).stdout.strip())
-        wait_for("the message sent", lambda: os.listdir(base + "/out/sent"))
         path = base + "/out/sent/" + sent + ".velmo"
-        if check(os.path.exists(path), "no %s in out/sent: %s" % (sent, os.listdir(base + "/out/sent"))):
-            velmo_ids = (pwd.getpwnam("velmo").pw_uid, grp.getgrnam("velmo").gr_gid)
-            check(mode_owner(path) == (0o640, *velmo_ids), "message file %o %d:%d" % mode_owner(path))
-            shown = as_user("alice", [root + "/usr/bin/msgview", path], root)
-            check(shown.returncode == 0 and "from alice" in shown.stdout, "msgview as alice: " + shown.stdout +
-                  shown.stderr)
-            check(as_user("mallory", [root + "/usr/bin/msgview", path], root).returncode != 0,
-                  "mallory read a message file")
+        wait_for("the message sent", lambda: os.path.exists(path))
+        velmo_ids = (pwd.getpwnam("velmo").pw_uid, grp.getgrnam("velmo").gr_gid)
+        check(mode_owner(path) == (0o640, *velmo_ids), "message file %o %d:%d" % mode_owner(path))
+        shown = as_user("alice", [root + "/usr/bin/msgview", path], root)
+        check(shown.returncode == 0 and "from alice" in shown.stdout, "msgview as alice: " + shown.stdout +
+              shown.stderr)
+        check(as_user("mallory", [root + "/usr/bin/msgview", path], root).returncode != 0,
+              "mallory read a message file")
 
         refused = as_user("mallory", [velmo, "send", "+491711234567", "from mallory"], root)
         check(refused.returncode != 0 and "access denied: only root and the members of the group velmo" in
@@ -277,7 +281,7 @@ except dbus.DBusException as e:
         after = wait_for("a send after the refusals", lambda: as_user(
             "alice", [velmo, "send", "+491711234567", "still here"], root).stdout.strip())
         check(service.poll() is None and after, "the service did not go on")
-        wait_for("every message sent", lambda: len(os.listdir(base + "/out/sent")) == 4)
+        wait_for("every message sent", lambda: len(messages(base + "/out/sent")) == 4)
     finally:
         for p in reversed(processes):
             p.terminate()
