@@ -31,7 +31,9 @@ import stat
 import subprocess
 import sys
 import tempfile
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
+from velmotest import stop_all, wait_for  # noqa: E402
 
 SKIP = 77
 LOOPBACK = "{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}"
@@ -44,14 +46,6 @@ def check(ok, what):
     return ok
 
 
-def wait_for(what, condition, seconds=30):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.05)
-    raise AssertionError("timed out waiting for " + what)
 
 
 def run(args, **kw):
@@ -283,14 +277,7 @@ except dbus.DBusException as e:
         check(service.poll() is None and after, "the service did not go on")
         wait_for("every message sent", lambda: len(messages(base + "/out/sent")) == 4)
     finally:
-        for p in reversed(processes):
-            p.terminate()
-            try:
-                p.wait(10)
-            except subprocess.TimeoutExpired:
-                p.kill()
-        subprocess.run([source + "/scripts/private-bus", root, "stop"], stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        stop_all(processes, source, root)
         if failed and os.path.exists(root + "/service.log"):
             print("the service said:\n" + open(root + "/service.log").read()[-3000:])
     for line in failed:

@@ -19,20 +19,14 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
+from velmotest import stop_all, wait_for  # noqa: E402
 
 JOURNALD = "/lib/systemd/systemd-journald"
 SKIP = 77
 
 
-def wait_for(what, condition, seconds=30):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.05)
-    raise AssertionError("timed out waiting for " + what)
 
 
 def outside(build, source):
@@ -140,14 +134,7 @@ def inside(build, source):
             print(line)
         return 1 if failed else 0
     finally:
-        for p in reversed(processes):
-            p.terminate()
-            try:
-                p.wait(10)
-            except subprocess.TimeoutExpired:
-                p.kill()
-        subprocess.run([source + "/scripts/private-bus", root, "stop"], stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        stop_all(processes, source, root)
         shutil.rmtree(root, ignore_errors=True)
 
 
