@@ -15,6 +15,7 @@ loopback device. alice may send, drop and read the messages; mallory is
 refused by the bus and by the file modes; a Body over the limit and one
 object over a connection's limit are refused and the service goes on.
 
+A second postinst (an upgrade) must keep the configuration and the unit.
 Last prerm and postrm (remove, then purge) must take back every
 registration and leave the messages.
 
@@ -171,12 +172,24 @@ def outside(build, source):
             code = subprocess.run(["unshare", "-m", "--propagation", "private", sys.executable, __file__, build,
                                    source, root], env=env).returncode
             check(code == 0, "the installed service, inside the namespace, exit %d" % code)
+            reinstall(root, control)
             uninstall(root, control)
         for line in failed:
             print(line)
         return 1 if failed else 0
     finally:
         shutil.rmtree(work, ignore_errors=True)
+
+
+def reinstall(root, control):
+    """A second configure (an upgrade) keeps the administrator's
+    configuration, the unit and the registry's root value, and is quiet."""
+    files = ["var/lib/velmo/config.xml", "etc/systemd/system/velmosvc.service"]
+    before = [open(os.path.join(root, f)).read() for f in files]
+    out = run([control + "/postinst", "configure", "1.0.0-1"], env=dict(os.environ, VELMO_SYSROOT=root))
+    check(out.returncode == 0 and out.stdout == "", "postinst again: %d %r %r" % (out.returncode, out.stdout,
+                                                                                 out.stderr))
+    check([open(os.path.join(root, f)).read() for f in files] == before, "postinst again changed " + str(files))
 
 
 def uninstall(root, control):
