@@ -248,12 +248,13 @@ std::string BusServer::ExportFor(IDispatch* object, const std::string& sender)
     if (FAILED(object->QueryInterface(IID_IUnknown, identity.ReceiveVoid())))
         throw ErrorFromHResult(E_NOINTERFACE, nullptr);
     std::string path;
-    if (auto it = pathOf_.find(identity.get()); it != pathOf_.end()) {
-        path = it->second;
-        if (!exports_[path].holders.count(sender))
-            RefuseOverLimit(sender);
-    } else {
+    auto known = pathOf_.find(identity.get());
+    // Only a new holding counts against the sender's limit.
+    if (known == pathOf_.end() || !exports_[known->second].holders.count(sender))
         RefuseOverLimit(sender);
+    if (known != pathOf_.end()) {
+        path = known->second;
+    } else {
         const DispInterface* iface = BusInterfaceOf(object);
         if (!iface)
             throw ErrorFromHResult(E_NOINTERFACE, nullptr);

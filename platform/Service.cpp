@@ -254,7 +254,7 @@ BOOL velmo::AddServiceSettings(SC_HANDLE service, std::string_view settings)
     std::size_t end = unit.find("\n\n[Install]");
     unit.insert(end == std::string::npos ? unit.size() : end + 1, settings);
     if (!WriteFileDurably(path, unit.data(), unit.size()))
-        return Fail(ERROR_WRITE_FAULT);
+        return FALSE;  // the write set the error
     ReloadSystemd();
     return TRUE;
 }
