@@ -23,8 +23,9 @@ VELMO_PLATFORM_API std::string BusPolicyPath(std::string_view busName);
 VELMO_PLATFORM_API bool WriteBusActivation(std::string_view busName, const std::string& program,
                                            std::string_view systemdUnit, std::string_view user);
 // Who may use the name: root and the service's user may own it, root and
-// the members of the callers' group may call it, nobody else may send it
-// anything. A user or group the machine does not know is skipped by the
+// the members of the callers' group may call it and receive its signals
+// (which name messages and their parties), nobody else may send it
+// anything or hear its signals. A user or group the machine does not know is skipped by the
 // bus (root keeps its rights).
 VELMO_PLATFORM_API bool WriteBusPolicy(std::string_view busName, std::string_view serviceUser,
                                        std::string_view callerGroup);

@@ -10,6 +10,7 @@
 #include "platform/Activation.h"
 #include "platform/ErrorInfo.h"
 #include "platform/BusConnection.h"
+#include "platform/BusFixedObjects.h"
 #include "platform/BusInvoke.h"
 #include "platform/Guid.h"
 #include "platform/Message.h"
@@ -90,6 +91,7 @@ private:
     std::vector<ClassEntry> classes_;
     std::unique_ptr<sdbus::IConnection> conn_;
     std::unique_ptr<sdbus::IObject> activator_;
+    std::unique_ptr<FixedObjects> fixed_;
     sdbus::Slot nameWatch_;
     std::map<std::string, Export> exports_;
     std::map<IUnknown*, std::string> pathOf_;
@@ -129,6 +131,7 @@ BusServer::BusServer(DWORD thread) : thread_(thread), wakeFd_(eventfd(0, EFD_NON
                                    reply.send();
                                });
     activator_->finishRegistration();
+    fixed_ = std::make_unique<FixedObjects>(*conn_, pool_, [this](std::function<void()> work) { Later(std::move(work)); });
     conn_->requestName(kBusName);
 }
 
@@ -137,6 +140,7 @@ BusServer::~BusServer()
     pool_.Stop();
     later_.clear();
     pending_.clear();
+    fixed_.reset();
     activator_.reset();
     for (auto& [path, e] : exports_)
         e.bus.reset();
