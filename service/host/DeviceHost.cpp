@@ -1,6 +1,6 @@
 #include "service/host/DeviceHost.h"
 
-#include "service/store/AuditTrail.h"
+#include "service/store/MessageEvents.h"
 
 #include "platform/Activation.h"
 #include "platform/Text.h"
@@ -77,6 +77,8 @@ bool DeviceHost::StartThread()
     lastStart_ = now;
     if (startCount_ > kQuickStarts)
         return false;
+    if (!first)
+        runState_ = RunState::Restarting;
     pause_ = first ? 0 : DesignWait(std::min(kRestartPause << (startCount_ - 1), kRestartPauseCap));
     thread_ = Handle(CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
     return static_cast<bool>(thread_);
@@ -192,7 +194,7 @@ HRESULT DeviceHost::ReportIncomingMsgEx(BSTR from, BSTR body, BSTR statusText)
     GetSystemTime(&record->Received);
     HRESULT hr = module_.eventHandlers.StoreIncoming(record.get());
     if (SUCCEEDED(hr))
-        store::Audit({store::AuditKind::Received, record->Id, Utf16ToUtf8(record->From.str()), {}, Utf16ToUtf8(name_), {}});
+        store::Announce({store::AuditKind::Received, record->Id, Utf16ToUtf8(record->From.str()), {}, Utf16ToUtf8(name_), {}});
     return hr;
 }
 
@@ -210,6 +212,7 @@ HRESULT DeviceHost::GetModemState(LONG* signal, LONG* registration, BSTR* operat
 
 void DeviceHost::SetStateSource(IVelmoDevice* device)
 {
+    runState_ = device ? RunState::Running : RunState::Restarting;
     ComPtr<IVelmoDeviceState> state;
     if (device && FAILED(device->QueryInterface(IID_IVelmoDeviceState, state.ReceiveVoid())))
         state = nullptr;  // a device without it tells nothing of its radio

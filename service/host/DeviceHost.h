@@ -85,6 +85,13 @@ public:
     // IVelmo_Q2
     HRESULT ReportIncomingMsgEx(BSTR from, BSTR body, BSTR statusText) override;
 
+    // Where the device is in its life: Starting until its first Run,
+    // Running while in Run, Restarting from the end of a Run (or a failed
+    // start) until the next Run. A device the restart rule gives up on
+    // leaves the dispatcher's table.
+    enum class RunState { Starting, Running, Restarting };
+    RunState State() const { return runState_.load(); }
+
     // The running device's IVelmoDeviceState answer; E_NOTIMPL while no
     // device runs or when the device offers none.
     HRESULT GetModemState(LONG* signal, LONG* registration, BSTR* operatorName);
@@ -111,6 +118,7 @@ private:
     Handle semaphore_;
     std::set<GUID, GuidByteLess> pending_;
     ComPtr<IVelmoDeviceState> state_;  // the running device's, under the lock
+    std::atomic<RunState> runState_{RunState::Starting};
 
     Handle thread_;
     int startCount_ = 0;

@@ -15,6 +15,7 @@
 
 #include "service/automation/MessageCenter.h"
 #include "service/automation/NewSms.h"
+#include "service/gateway/Gateway.h"
 #include "service/host/InstanceLock.h"
 
 
@@ -144,6 +145,10 @@ void RunService(ServiceModule& module)
         break;
     }
 
+    // The gateway goes on and off the bus with the classes.
+    if (FAILED(gateway::Publish(module)))
+        module.LogEvent(EVENTLOG_WARNING_TYPE, "The gateway object cannot be published: only the automation classes are on the bus");
+
     // A failed registration logs nothing; it is tried again at a fixed
     // interval, so a service started before its bus joins it later.
     Cookies cookies = {};
@@ -178,6 +183,7 @@ void RunService(ServiceModule& module)
         DispatchMessageW(&msg);
     }
     RevokeClassObjects(cookies);
+    gateway::Withdraw();
 
     SetEvent(module.stopEvent.get());
     // Programs that handlers started end now, so the handler thread can.

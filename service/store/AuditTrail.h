@@ -33,7 +33,7 @@ struct AuditEntry {
     std::string party;       // Queued: the recipient; Received: the sender
     std::string source;      // Queued: "bus" or "pickup"
     std::string device;      // Sent, Failed, Received: the device's name; empty when none took it
-    std::string statusText;  // Failed: what the devices reported
+    std::string statusText;  // Sent, Failed: the message's status text (the trail records it for Failed)
 };
 
 // The entry's journal fields, "NAME=value" each, in a fixed order. Line

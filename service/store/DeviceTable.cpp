@@ -80,6 +80,9 @@ LONG Dispatcher::WaitForDevices(HANDLE stopEvent)
 void Dispatcher::RemoveDevice(LONG id)
 {
     ModeLock::Hold hold(lock_, 2);
+    auto it = devices_.find(id);
+    if (it != devices_.end())
+        removed_.push_back(it->second->Name());
     devices_.erase(id);
     rules_.erase(std::remove_if(rules_.begin(), rules_.end(), [&](const auto& rule) { return rule->DeviceId() == id; }),
                  rules_.end());
@@ -126,6 +129,12 @@ bool Dispatcher::RestartDevice(LONG id)
             break;  // the rest wait in out/ for the next start
     }
     return running;
+}
+
+std::vector<std::u16string> Dispatcher::RemovedDevices()
+{
+    ModeLock::Hold hold(lock_, 1);
+    return removed_;
 }
 
 void Dispatcher::ClearDevices()

@@ -5,7 +5,7 @@
 #include "platform/Text.h"
 #include "platform/Timing.h"
 #include "service/host/ServiceModule.h"
-#include "service/store/AuditTrail.h"
+#include "service/store/MessageEvents.h"
 #include "messagefile/QueueFolders.h"
 
 namespace velmo::store {
@@ -107,7 +107,7 @@ HRESULT Dispatcher::QueueMessage(const Bstr& to, const Bstr& body, GUID* id)
     record->Body = body;
     HRESULT hr = SaveQueued(record.get());
     if (SUCCEEDED(hr)) {
-        Audit({AuditKind::Queued, record->Id, Utf16ToUtf8(record->To.str()), "bus", {}, {}});
+        Announce({AuditKind::Queued, record->Id, Utf16ToUtf8(record->To.str()), "bus", {}, {}});
         (void)Dispatch(record.get());  // a message not handed to a device stays in out/ for the next start
     }
     return hr;
@@ -210,8 +210,8 @@ HRESULT Dispatcher::Settle(MessageRecord* record, const std::u16string& path, co
         module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed saving velmo file: [%s]", Utf16ToUtf8(finished).c_str());
         return S_OK;
     }
-    Audit({record->Status == SENT ? AuditKind::Sent : AuditKind::Failed, record->Id, {}, {}, device,
-           record->Status == SENT ? std::string() : Utf16ToUtf8(record->StatusText.str())});
+    Announce({record->Status == SENT ? AuditKind::Sent : AuditKind::Failed, record->Id, {}, {}, device,
+              Utf16ToUtf8(record->StatusText.str())});
     for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
         if (DeleteFileW(path.c_str()) || GetLastError() == static_cast<DWORD>(ERROR_FILE_NOT_FOUND))
             break;

@@ -64,6 +64,8 @@ public:
     bool HasDevice(LONG id);
     // Visits every host in ascending id under mode 1.
     void ForEachDevice(const std::function<void(host::DeviceHost&)>& visit);
+    // The names of the devices the restart rule removed, in order of removal.
+    std::vector<std::u16string> RemovedDevices();
 
     // --- routing ---
     // 0, or the non-zero code of regcompW (the rule is not added then).
@@ -134,6 +136,7 @@ private:
     ModeLock lock_;
     std::map<LONG, std::unique_ptr<host::DeviceHost>> devices_;
     std::vector<std::unique_ptr<RoutingRule>> rules_;
+    std::vector<std::u16string> removed_;
     LONG defaultDevice_ = 0;
     // Seeded once, before anything is dispatched; dispatching threads share it.
     mutable std::mutex randomLock_;

@@ -6,7 +6,7 @@
 #include "platform/Text.h"
 #include "platform/Timing.h"
 #include "service/host/ServiceModule.h"
-#include "service/store/AuditTrail.h"
+#include "service/store/MessageEvents.h"
 #include "messagefile/QueueFolders.h"
 
 namespace velmo::store {
@@ -64,7 +64,7 @@ void Dispatcher::RecoverClaims(const std::u16string& pickup)
             record->Id = *id;
             HRESULT hr = SaveQueued(record.get());
             if (SUCCEEDED(hr)) {
-                Audit({AuditKind::Queued, record->Id, Utf16ToUtf8(record->To.str()), "pickup", {}, {}});
+                Announce({AuditKind::Queued, record->Id, Utf16ToUtf8(record->To.str()), "pickup", {}, {}});
                 (void)Dispatch(record.get());  // not handed on: it waits in out/ like any queued message
             }
             if (FAILED(hr))
@@ -94,7 +94,7 @@ void Dispatcher::ScanPickup()
         }
         HRESULT hr = SaveQueued(record.get());
         if (SUCCEEDED(hr)) {
-            Audit({AuditKind::Queued, record->Id, Utf16ToUtf8(record->To.str()), "pickup", {}, {}});
+            Announce({AuditKind::Queued, record->Id, Utf16ToUtf8(record->To.str()), "pickup", {}, {}});
             hr = Dispatch(record.get());
             if (FAILED(hr))
                 (void)DeleteFileW(Folder(kOutFolder).append(MessageFileName(record->Id)).c_str());  // no queue copy may outlive the pickup file

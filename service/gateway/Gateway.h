@@ -1,0 +1,45 @@
+// The gateway: one bus object at a fixed path whose methods each do their
+// whole job in one call, for clients that open a connection per call
+// (busctl, gdbus, scripts, velmo, velmo-http), and whose signals tell of
+// every message queued, finished or received, so no client has to poll.
+//
+// Methods (interface org.norvane.Velmo.IGateway):
+//   Send(s to, s text) -> (s id)
+//   Status(s id) -> (s status, s statusText, s date)
+//   List(s folder, u limit, s cursor) -> (a(sssss) messages, s next)
+//       each (id, status, to, from, date), newest first
+//   Get(s id) -> (a{sv} message)
+//       id, folder, status, to, from, text, statusText, created,
+//       completed, received (all s), retries (i)
+//   Devices() -> (a(ississ) devices)
+//       each (id, name, state, signal, registration, operator)
+// Signals:
+//   StatusChanged(s id, s status, s statusText)  QUEUED, SENT or FAILED
+//   Received(s id, s sender, s device)
+//
+// Errors: org.freedesktop.DBus.Error.InvalidArgs for a bad argument,
+// org.norvane.Velmo.Error.NotFound for an id no folder holds,
+// org.norvane.Velmo.Error.Unreadable for a message file that cannot be
+// read, org.norvane.Velmo.Error.Refused when the queue takes no message.
+// docs/gateway.md describes every value.
+#pragma once
+
+#include "platform/Types.h"
+
+namespace velmo::host {
+class ServiceModule;
+}
+
+namespace velmo::gateway {
+
+inline constexpr char kPath[] = "/org/norvane/Velmo/Gateway";
+inline constexpr char kInterface[] = "org.norvane.Velmo.IGateway";
+
+// Publishes the object (it appears on the bus with the automation classes)
+// and turns the module's message events into its signals. E_INVALIDARG
+// when it is published already.
+HRESULT Publish(host::ServiceModule& module);
+// Takes it off the bus and stops the signals.
+void Withdraw();
+
+} // namespace velmo::gateway
