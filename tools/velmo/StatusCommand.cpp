@@ -1,86 +1,79 @@
-#include "tools/velmo/StatusCommand.h"
+#include "gatewayclient/GatewayJson.h"
+#include "tools/velmo/GatewayCommands.h"
+#include "tools/velmo/GatewaySession.h"
 
-#include "interfaces/VelmoLib.h"
-#include "platform/SystemTime.h"
-#include "platform/Text.h"
-#include "tools/velmo/ServiceClient.h"
-
-#include <cstdio>
 #include <ostream>
 
 namespace velmo::cli {
 
 namespace {
 
-const char* StatusWord(LONG status)
-{
-    switch (status) {
-    case QUEUED: return "QUEUED";
-    case SENT: return "SENT";
-    case FAILED: return "FAILED";
-    case RECEIVED: return "RECEIVED";
-    default: return nullptr;
-    }
-}
+const char kUsage[] = "usage: velmo status [--host [USER@]HOST] [--wait [--timeout S]] [--json] ID\n";
+constexpr unsigned long kMaxTimeout = 31 * 24 * 3600;
+constexpr int kTimedOut = 124;
 
-// Line ends as this system's own: the service writes "\r\n" into status texts.
-std::string Lines(const VARIANT& text)
+bool Final(const std::string& status) { return status == "SENT" || status == "FAILED" || status == "RECEIVED"; }
+
+void Print(std::ostream& out, bool json, const std::string& id, const gw::MessageStatus& s)
 {
-    if (text.vt != VT_BSTR)
-        return std::string();
-    std::string s = Bstr(text.bstrVal).Utf8();
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i)
-        if (!(s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n'))
-            out += s[i];
-    return out;
+    if (json) {
+        out << gw::ToJson(id, s).dump(2) << '\n';
+        return;
+    }
+    out << s.status << '\n' << s.date << '\n';
+    std::string lines = PlainLines(s.statusText);
+    if (!lines.empty())
+        out << lines << '\n';
 }
 
 } // namespace
 
-std::string IsoUtc(const VARIANT& date)
+int StatusCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    SYSTEMTIME st{};
-    if (date.vt != VT_DATE || !VariantTimeToSystemTime(date.date, &st))
-        return std::string();
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02uZ", st.wYear, st.wMonth, st.wDay, st.wHour,
-                  st.wMinute, st.wSecond);
-    return buf;
-}
+    CommandOptions opts;
+    std::string problem;
+    unsigned long timeout = 0;
+    if (!ParseOptions(args, {"--host", "--timeout"}, {"--wait", "--json"}, opts, problem) ||
+        opts.positional.size() != 1 || opts.positional[0].empty())
+        return UsageFailure(err, problem, kUsage);
+    bool hasTimeout = opts.values.count("--timeout") != 0;
+    if (hasTimeout && (!opts.Has("--wait") || !ParseCount(opts.Value("--timeout"), kMaxTimeout, timeout)))
+        return UsageFailure(err, opts.Has("--wait") ? "--timeout takes whole seconds" : "--timeout needs --wait",
+                            kUsage);
+    const std::string& id = opts.positional[0];
+    bool json = opts.Has("--json");
+    auto session = OpenSession(opts, err);
+    if (!session)
+        return 1;
 
-int StatusCommand(std::vector<std::string> args, std::ostream& out, std::ostream& err)
-{
-    std::string host;
-    if (!TakeHostOption(args, host) || args.size() != 1 || args[0].empty()) {
-        err << "usage: velmo status [--host [USER@]HOST] ID\n";
-        return 2;
+    // Listening starts before the first question, so the signal that
+    // settles the message cannot fall between the two.
+    std::string settled;
+    if (opts.Has("--wait") && !session->Watch([&](const gw::Event& e) {
+            if (e.kind == gw::Event::Kind::StatusChanged && e.id == id && Final(e.status))
+                settled = e.status;
+        }))
+        return Failure(*session, err);
+    gw::MessageStatus status;
+    if (!session->Status(id, status)) {
+        if (session->ErrorName() == gw::kNotFoundError && !json)
+            out << "NOT_FOUND\n";
+        return Failure(*session, err);
     }
-    ServiceObject center(CLSID_MessageCenter, host);
-    if (!center.ok()) {
-        err << "velmo: " << center.error() << "\n";
-        return 1;
+    if (opts.Has("--wait") && !Final(status.status)) {
+        auto waited = session->Wait(hasTimeout ? static_cast<int>(timeout * 1000) : -1, [&] { return !settled.empty(); });
+        if (waited == gw::GatewayClient::WaitResult::Lost)
+            return Failure(*session, err);
+        if (waited == gw::GatewayClient::WaitResult::TimedOut) {
+            err << "velmo: " << id << " is still " << status.status << " after " << timeout << " s\n";
+            return kTimedOut;
+        }
+        if (!session->Status(id, status))
+            return Failure(*session, err);
     }
-    Variant id = Variant::FromBstr(Utf8ToUtf16(args[0]));
-    Variant text, date, status;
-    VARIANT textRef{}, dateRef{};
-    textRef.vt = dateRef.vt = VT_BYREF | VT_VARIANT;
-    textRef.pvarVal = &text;
-    dateRef.pvarVal = &date;
-    if (!center.Call(u"QueryMessageStatus", {id, textRef, dateRef}, status.Receive())) {
-        err << "velmo: " << center.error() << "\n";
-        return 1;
-    }
-    LONG code = status.vt == VT_I4 ? status.lVal : NOT_FOUND;
-    if (code == NOT_FOUND) {
-        out << "NOT_FOUND\n";
-        return 3;
-    }
-    const char* word = StatusWord(code);
-    out << (word ? word : std::to_string(code).c_str()) << "\n" << IsoUtc(date) << "\n";
-    std::string lines = Lines(text);
-    if (!lines.empty())
-        out << lines << (lines.ends_with('\n') ? "" : "\n");
+    Print(out, json, id, status);
+    if (opts.Has("--wait"))
+        return status.status == "FAILED" ? 1 : 0;
     return 0;
 }
 

@@ -1,0 +1,104 @@
+// The client side of the service's gateway object (docs/gateway.md): one
+// connection to the bus, the gateway's methods as plain calls, and its
+// signals delivered while the caller waits. Used by velmo and velmo-http.
+//
+// A GatewayClient is used from one thread at a time. Every call gives
+// true, or false with Error() (a sentence for a person) and ErrorName()
+// (the bus error's name, for a program to tell cases apart).
+#pragma once
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velmo::gw {
+
+inline constexpr char kNotFoundError[] = "org.norvane.Velmo.Error.NotFound";
+inline constexpr char kInvalidArgsError[] = "org.freedesktop.DBus.Error.InvalidArgs";
+inline constexpr char kRefusedError[] = "org.norvane.Velmo.Error.Refused";
+inline constexpr char kAccessDeniedError[] = "org.freedesktop.DBus.Error.AccessDenied";
+
+struct MessageStatus {
+    std::string status;  // QUEUED, SENT, FAILED, RECEIVED
+    std::string statusText;
+    std::string date;  // ISO 8601, UTC
+};
+
+struct MessageSummary {
+    std::string id, status, to, from, date;
+};
+
+// Every field of one message, as Get gives it.
+struct Message {
+    std::string id, folder, status, to, from, text, statusText, created, completed, received;
+    std::int32_t retries = 0;
+};
+
+struct Device {
+    std::int32_t id = 0;  // 0 for a removed device
+    std::string name;
+    std::string state;         // starting, running, restarting, removed
+    std::int32_t signal = -1;  // +CSQ 0..31; -1 when not known
+    std::string registration;  // home, roaming, searching, denied, none, unknown; "" when not known
+    std::string op;            // the operator's name; "" when not known
+};
+
+struct Event {
+    enum class Kind { StatusChanged, Received } kind = Kind::StatusChanged;
+    std::string id;
+    std::string status;      // StatusChanged: QUEUED, SENT or FAILED
+    std::string statusText;  // StatusChanged
+    std::string sender;      // Received
+    std::string device;      // Received
+};
+
+class GatewayClient {
+public:
+    // host: "" for this machine, else [USER@]HOST (over SSH). Null when the
+    // bus cannot be reached, with the reason in error.
+    static std::unique_ptr<GatewayClient> Connect(const std::string& host, std::string& error);
+    ~GatewayClient();
+    GatewayClient(const GatewayClient&) = delete;
+    GatewayClient& operator=(const GatewayClient&) = delete;
+
+    bool Send(const std::string& to, const std::string& text, std::string& id);
+    bool Status(const std::string& id, MessageStatus& status);
+    // limit 0: the service's default page; cursor "" for the first page.
+    // next is "" after the last page.
+    bool List(const std::string& folder, std::uint32_t limit, const std::string& cursor,
+              std::vector<MessageSummary>& messages, std::string& next);
+    bool Get(const std::string& id, Message& message);
+    bool Devices(std::vector<Device>& devices);
+
+    // From now on every signal of the gateway goes to onEvent, during Wait.
+    bool Watch(std::function<void(const Event&)> onEvent);
+    enum class WaitResult { Done, TimedOut, Lost };
+    // Handles bus traffic until done() is true (asked after each event),
+    // timeoutMs pass (negative: no limit) or the bus fails (Lost, with
+    // Error()).
+    WaitResult Wait(int timeoutMs, const std::function<bool()>& done);
+
+    const std::string& Error() const { return error_; }
+    const std::string& ErrorName() const { return errorName_; }
+
+private:
+    explicit GatewayClient(std::unique_ptr<sdbus::IConnection> conn);
+    bool Failed(const sdbus::Error& e);
+    template <class... Out, class... In>
+    bool Call(const char* method, std::tuple<Out&...> out, const In&... in);
+
+    std::unique_ptr<sdbus::IConnection> conn_;
+    std::unique_ptr<sdbus::IProxy> proxy_;
+    std::function<void(const Event&)> onEvent_;
+    std::string error_;
+    std::string errorName_;
+};
+
+// What a person should read when the service cannot be reached with name.
+std::string DescribeBusError(const std::string& name, const std::string& message);
+
+} // namespace velmo::gw

@@ -1,0 +1,23 @@
+// A plain client connection to the bus the service is on, for programs
+// that speak to its fixed objects (BusObject.h) directly rather than
+// through automation proxies. It follows the same rules as the automation
+// proxies (docs/platform.md): DBUS_SYSTEM_BUS_ADDRESS, else the system
+// root's socket under VELMO_SYSROOT, else the machine's system bus; a host
+// name reaches that machine's system bus over SSH.
+#pragma once
+
+#include "platform/Types.h"
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <memory>
+#include <string>
+
+namespace velmo {
+
+// host: "" for this machine, else [USER@]HOST. Null when the bus cannot
+// be reached, with the reason in error (when error is not null).
+VELMO_PLATFORM_API std::unique_ptr<sdbus::IConnection> ConnectServiceBus(const std::string& host,
+                                                                         std::string* error);
+
+} // namespace velmo

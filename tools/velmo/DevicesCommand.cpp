@@ -1,0 +1,43 @@
+#include "gatewayclient/GatewayJson.h"
+#include "tools/velmo/GatewayCommands.h"
+#include "tools/velmo/GatewaySession.h"
+
+#include <ostream>
+
+namespace velmo::cli {
+
+namespace {
+const char kUsage[] = "usage: velmo devices [--host [USER@]HOST] [--json]\n";
+std::string OrDash(const std::string& s) { return s.empty() ? "-" : s; }
+} // namespace
+
+int DevicesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    CommandOptions opts;
+    std::string problem;
+    if (!ParseOptions(args, {"--host"}, {"--json"}, opts, problem) || !opts.positional.empty())
+        return UsageFailure(err, problem, kUsage);
+    auto session = OpenSession(opts, err);
+    if (!session)
+        return 1;
+    std::vector<gw::Device> devices;
+    if (!session->Devices(devices))
+        return Failure(*session, err);
+    if (opts.Has("--json")) {
+        nlohmann::json all = nlohmann::json::array();
+        for (const gw::Device& d : devices)
+            all.push_back(gw::ToJson(d));
+        out << all.dump(2) << '\n';
+        return 0;
+    }
+    out << "ID\tNAME\tSTATE\tSIGNAL\tREGISTRATION\tOPERATOR\n";
+    for (const gw::Device& d : devices) {
+        std::optional<int> dbm = gw::SignalDbm(d.signal);
+        out << (d.id ? std::to_string(d.id) : "-") << '\t' << d.name << '\t' << d.state << '\t'
+            << (dbm ? std::to_string(*dbm) + " dBm" : "-") << '\t' << OrDash(d.registration) << '\t' << OrDash(d.op)
+            << '\n';
+    }
+    return 0;
+}
+
+} // namespace velmo::cli

@@ -1,0 +1,26 @@
+// What velmo's gateway commands share: the connection their options name,
+// and how a failure is told.
+#pragma once
+
+#include "gatewayclient/GatewayClient.h"
+#include "tools/velmo/CommandOptions.h"
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+namespace velmo::cli {
+
+// The gateway on the machine --host names (this one without it); null
+// after telling err why not.
+std::unique_ptr<gw::GatewayClient> OpenSession(const CommandOptions& options, std::ostream& err);
+// Tells err the client's last error. Returns 3 when the service does not
+// know the identifier, 1 otherwise.
+int Failure(const gw::GatewayClient& client, std::ostream& err);
+// Tells err the problem (when there is one) and the usage. Returns 2.
+int UsageFailure(std::ostream& err, const std::string& problem, const char* usage);
+// The text with every line end (CR, LF or CRLF) made a "\n", and none at
+// either end.
+std::string PlainLines(const std::string& text);
+
+} // namespace velmo::cli

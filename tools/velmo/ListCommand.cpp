@@ -1,0 +1,56 @@
+#include "gatewayclient/GatewayJson.h"
+#include "tools/velmo/CommandOptions.h"
+#include "tools/velmo/GatewayCommands.h"
+#include "tools/velmo/GatewaySession.h"
+
+#include <ostream>
+
+namespace velmo::cli {
+
+namespace {
+const char kUsage[] = "usage: velmo list [--host [USER@]HOST] [--folder queued|sent|failed|received|bad] "
+                      "[--limit N] [--json]\n";
+constexpr unsigned long kMaxLimit = 100000000;
+constexpr std::uint32_t kPage = 1000;
+} // namespace
+
+int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    CommandOptions opts;
+    std::string problem;
+    unsigned long limit = 0;
+    if (!ParseOptions(args, {"--host", "--folder", "--limit"}, {"--json"}, opts, problem) || !opts.positional.empty() ||
+        (opts.values.count("--limit") && (!ParseCount(opts.Value("--limit"), kMaxLimit, limit) || limit == 0)))
+        return UsageFailure(err, problem, kUsage);
+    auto session = OpenSession(opts, err);
+    if (!session)
+        return 1;
+    std::string folder = opts.Value("--folder", "queued");
+    bool json = opts.Has("--json");
+    nlohmann::json all = nlohmann::json::array();
+    std::string cursor;
+    unsigned long shown = 0;
+    do {
+        std::uint32_t page = kPage;
+        if (limit)
+            page = static_cast<std::uint32_t>(std::min<unsigned long>(kPage, limit - shown));
+        std::vector<gw::MessageSummary> messages;
+        std::string next;
+        if (!session->List(folder, page, cursor, messages, next))
+            return Failure(*session, err);
+        for (const gw::MessageSummary& m : messages) {
+            if (json)
+                all.push_back(gw::ToJson(m));
+            else
+                out << m.id << '\t' << m.status << '\t' << (m.date.empty() ? "-" : m.date) << '\t'
+                    << (m.status == "RECEIVED" ? m.from : m.to) << '\n';
+        }
+        shown += messages.size();
+        cursor = next;
+    } while (!cursor.empty() && (!limit || shown < limit));
+    if (json)
+        out << all.dump(2) << '\n';
+    return 0;
+}
+
+} // namespace velmo::cli
