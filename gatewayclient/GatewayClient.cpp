@@ -1,5 +1,6 @@
 #include "gatewayclient/GatewayClient.h"
 
+#include "interfaces/VelmoLib.h"
 #include "platform/BusClient.h"
 
 #include <chrono>
@@ -39,7 +40,7 @@ std::string DescribeBusError(const std::string& name, const std::string& message
 std::unique_ptr<GatewayClient> GatewayClient::Connect(const std::string& host, std::string& error)
 {
     std::string why;
-    std::unique_ptr<sdbus::IConnection> conn = ConnectServiceBus(host, &why);
+    std::unique_ptr<sdbus::IConnection> conn = ConnectServiceBus(host, &CLSID_MessageCenter, &why);
     if (!conn) {
         error = "cannot reach the Velmo service: " + why;
         return nullptr;

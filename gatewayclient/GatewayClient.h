@@ -58,8 +58,10 @@ struct Event {
 
 class GatewayClient {
 public:
-    // host: "" for this machine, else [USER@]HOST (over SSH). Null when the
-    // bus cannot be reached, with the reason in error.
+    // host: [USER@]HOST (over SSH), or "" for the machine the registry's
+    // AppID of the service names (this one, unless a client machine's
+    // RemoteServerName says otherwise). Null when the bus cannot be
+    // reached, with the reason in error.
     static std::unique_ptr<GatewayClient> Connect(const std::string& host, std::string& error);
     ~GatewayClient();
     GatewayClient(const GatewayClient&) = delete;

@@ -15,9 +15,13 @@
 
 namespace velmo {
 
-// host: "" for this machine, else [USER@]HOST. Null when the bus cannot
-// be reached, with the reason in error (when error is not null).
+// host: [USER@]HOST, or "" for the host that the AppID of serviceClass
+// names (RemoteServerName, as CoCreateInstanceEx follows it for a remote
+// server), or this machine when it names none or serviceClass is null.
+// Null when the bus cannot be reached, with the reason in error (when
+// error is not null).
 VELMO_PLATFORM_API std::unique_ptr<sdbus::IConnection> ConnectServiceBus(const std::string& host,
+                                                                         const CLSID* serviceClass,
                                                                          std::string* error);
 
 } // namespace velmo

@@ -1,6 +1,5 @@
 #include "platform/BusConnection.h"
 
-#include "platform/BusClient.h"
 #include "platform/SysRoot.h"
 
 #include <cstdlib>
@@ -46,14 +45,3 @@ std::unique_ptr<sdbus::IConnection> OpenBus(BusRole role, const std::string& hos
 }
 
 } // namespace velmo::detail
-
-std::unique_ptr<sdbus::IConnection> velmo::ConnectServiceBus(const std::string& host, std::string* error)
-{
-    try {
-        return detail::OpenBus(detail::BusRole::Client, host);
-    } catch (const sdbus::Error& e) {
-        if (error)
-            *error = e.getMessage();
-        return nullptr;
-    }
-}

@@ -8,6 +8,7 @@
 #include "platform/Automation.h"
 
 #include "platform/Activation.h"
+#include "platform/BusClient.h"
 #include "platform/BusConnection.h"
 #include "platform/BusValue.h"
 #include "platform/DispatchObject.h"
@@ -212,4 +213,17 @@ HRESULT CoCreateInstanceEx(REFCLSID clsid, IUnknown* outer, DWORD context, COSER
     else if (got < count)
         overall = CO_S_NOTALLINTERFACES;
     return overall;
+}
+
+std::unique_ptr<sdbus::IConnection> velmo::ConnectServiceBus(const std::string& host, const CLSID* serviceClass,
+                                                             std::string* error)
+{
+    using namespace velmo::detail;
+    try {
+        return OpenBus(BusRole::Client, !host.empty() || !serviceClass ? host : RemoteServerOf(*serviceClass));
+    } catch (const sdbus::Error& e) {
+        if (error)
+            *error = e.getMessage();
+        return nullptr;
+    }
 }

@@ -96,7 +96,7 @@ public:
         if (!found->record)
             return Unreadable(*id, found->readError);
         const store::MessageRecord& r = *found->record.get();
-        std::string status = StatusName(r.Status), statusText = Text(r.StatusText), date = IsoDate(MessageDate(r));
+        std::string status = StatusName(r.Status), statusText = StatusLines(Text(r.StatusText)), date = IsoDate(MessageDate(r));
         return {{}, {}, [=](sdbus::MethodReply& reply) { reply << status << statusText << date; }};
     }
 
@@ -134,7 +134,7 @@ public:
                                                   {"to", Text(r.To)},
                                                   {"from", Text(r.From)},
                                                   {"text", Text(r.Body)},
-                                                  {"statusText", Text(r.StatusText)},
+                                                  {"statusText", StatusLines(Text(r.StatusText))},
                                                   {"created", IsoDate(r.Created)},
                                                   {"completed", IsoDate(r.Completed)},
                                                   {"received", IsoDate(r.Received)}};
@@ -207,7 +207,7 @@ void Signal(const store::AuditEntry& e)
                              : e.kind == store::AuditKind::Sent ? "SENT"
                                                                  : "FAILED";
         EmitBusSignal(kPath, "StatusChanged",
-                      [id, status, text = e.statusText](sdbus::Signal& s) { s << id << status << text; });
+                      [id, status, text = StatusLines(e.statusText)](sdbus::Signal& s) { s << id << status << text; });
         break;
     }
     case store::AuditKind::Received:

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace velmo::gateway {
@@ -51,15 +52,10 @@ std::vector<Entry> ReadFolder(const std::string& folder)
         std::string name = it->path().filename().string();
         if (name.size() <= kSuffix.size() || !name.ends_with(kSuffix))
             continue;
-        std::error_code fileEc;
-        if (!it->is_regular_file(fileEc))
-            continue;
-        auto written = fs::last_write_time(it->path(), fileEc);
-        if (fileEc)
-            continue;  // gone meanwhile
-        entries.push_back({static_cast<long long>(
-                               std::chrono::duration_cast<std::chrono::nanoseconds>(written.time_since_epoch()).count()),
-                           std::move(name)});
+        struct stat st {};
+        if (stat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;  // gone meanwhile, or not a file
+        entries.push_back({static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec, std::move(name)});
     }
     return entries;
 }
@@ -86,6 +82,22 @@ std::string StatusName(LONG status)
     case RECEIVED: return "RECEIVED";
     default: return std::to_string(status);
     }
+}
+
+std::string StatusLines(std::string_view text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r') {
+            out += text[i];
+        } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
+            out += '\n';
+        }
+    }
+    std::size_t first = out.find_first_not_of('\n');
+    if (first == std::string::npos)
+        return {};
+    return out.substr(first, out.find_last_not_of('\n') - first + 1);
 }
 
 std::string IsoDate(const SYSTEMTIME& t)

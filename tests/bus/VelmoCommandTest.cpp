@@ -77,7 +77,7 @@ TEST_F(VelmoCommand, ExitCodesForUnknownMalformedAndUsage)
         std::string first;
     } cases[] = {
         {"status {00000000-0000-0000-0000-000000000001}", 3, "NOT_FOUND"},
-        {"status no-braces", 1, "velmo: invalid identifier"},
+        {"status no-braces", 1, "velmo: 'no-braces' is not a message id"},
         {"status", 2, "usage: velmo status"},
         {"send", 2, "usage: velmo send"},
         {"send --host", 2, "usage: velmo send"},

@@ -11,6 +11,7 @@ namespace {
 const char kUsage[] = "usage: velmo status [--host [USER@]HOST] [--wait [--timeout S]] [--json] ID\n";
 constexpr unsigned long kMaxTimeout = 31 * 24 * 3600;
 constexpr int kTimedOut = 124;
+constexpr int kNotFound = 3;
 
 bool Final(const std::string& status) { return status == "SENT" || status == "FAILED" || status == "RECEIVED"; }
 
@@ -56,9 +57,15 @@ int StatusCommand(const std::vector<std::string>& args, std::ostream& out, std::
         return Failure(*session, err);
     gw::MessageStatus status;
     if (!session->Status(id, status)) {
-        if (session->ErrorName() == gw::kNotFoundError && !json)
+        if (session->ErrorName() != gw::kNotFoundError)
+            return Failure(*session, err);
+        // Not known: the status word alone, as for any other status.
+        if (json)
+            out << nlohmann::json{{"id", id}, {"status", "NOT_FOUND"}, {"statusText", ""}, {"date", nullptr}}.dump(2)
+                << '\n';
+        else
             out << "NOT_FOUND\n";
-        return Failure(*session, err);
+        return kNotFound;
     }
     if (opts.Has("--wait") && !Final(status.status)) {
         auto waited = session->Wait(hasTimeout ? static_cast<int>(timeout * 1000) : -1, [&] { return !settled.empty(); });
