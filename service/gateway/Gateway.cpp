@@ -1,5 +1,6 @@
 #include "service/gateway/Gateway.h"
 
+#include "messagefile/TextLines.h"
 #include "platform/BusObject.h"
 #include "platform/Text.h"
 #include "service/automation/NewSms.h"
@@ -96,7 +97,7 @@ public:
         if (!found->record)
             return Unreadable(*id, found->readError);
         const store::MessageRecord& r = *found->record.get();
-        std::string status = StatusName(r.Status), statusText = StatusLines(Text(r.StatusText)), date = IsoDate(MessageDate(r));
+        std::string status = StatusName(r.Status), statusText = store::PlainLines(Text(r.StatusText)), date = IsoDate(MessageDate(r));
         return {{}, {}, [=](sdbus::MethodReply& reply) { reply << status << statusText << date; }};
     }
 
@@ -134,7 +135,7 @@ public:
                                                   {"to", Text(r.To)},
                                                   {"from", Text(r.From)},
                                                   {"text", Text(r.Body)},
-                                                  {"statusText", StatusLines(Text(r.StatusText))},
+                                                  {"statusText", store::PlainLines(Text(r.StatusText))},
                                                   {"created", IsoDate(r.Created)},
                                                   {"completed", IsoDate(r.Completed)},
                                                   {"received", IsoDate(r.Received)}};
@@ -207,7 +208,7 @@ void Signal(const store::AuditEntry& e)
                              : e.kind == store::AuditKind::Sent ? "SENT"
                                                                  : "FAILED";
         EmitBusSignal(kPath, "StatusChanged",
-                      [id, status, text = StatusLines(e.statusText)](sdbus::Signal& s) { s << id << status << text; });
+                      [id, status, text = store::PlainLines(e.statusText)](sdbus::Signal& s) { s << id << status << text; });
         break;
     }
     case store::AuditKind::Received:

@@ -35,7 +35,8 @@ std::string CursorOf(const Entry& e) { return std::to_string(e.written) + "/" + 
 std::optional<Entry> ParseCursor(std::string_view cursor)
 {
     auto slash = cursor.find('/');
-    if (slash == std::string_view::npos || slash == 0 || slash + 1 == cursor.size())
+    if (slash == std::string_view::npos || slash == 0 || slash + 1 == cursor.size() || cursor[0] < '0' ||
+        cursor[0] > '9')
         return std::nullopt;
     Entry e{0, std::string(cursor.substr(slash + 1))};
     auto [end, ec] = std::from_chars(cursor.data(), cursor.data() + slash, e.written);
@@ -82,22 +83,6 @@ std::string StatusName(LONG status)
     case RECEIVED: return "RECEIVED";
     default: return std::to_string(status);
     }
-}
-
-std::string StatusLines(std::string_view text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r') {
-            out += text[i];
-        } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
-            out += '\n';
-        }
-    }
-    std::size_t first = out.find_first_not_of('\n');
-    if (first == std::string::npos)
-        return {};
-    return out.substr(first, out.find_last_not_of('\n') - first + 1);
 }
 
 std::string IsoDate(const SYSTEMTIME& t)

@@ -32,9 +32,6 @@ const Folder* FindFolder(std::string_view name);
 // "QUEUED", "SENT", "FAILED", "RECEIVED"; "NOT_FOUND" for 0, the number
 // for any other value.
 std::string StatusName(LONG status);
-// A status text as clients get it: the service's CRLF (or lone CR) line
-// ends become "\n", and there are none at either end.
-std::string StatusLines(std::string_view text);
 // "2026-12-09T01:20:15Z" (the times are UTC); "" for a time never set.
 std::string IsoDate(const SYSTEMTIME& time);
 // The time that dates the message: completion for SENT and FAILED,

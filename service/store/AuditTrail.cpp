@@ -1,5 +1,6 @@
 #include "service/store/AuditTrail.h"
 
+#include "messagefile/TextLines.h"
 #include "platform/Journal.h"
 
 namespace velmo::store {
@@ -9,24 +10,6 @@ namespace {
 // Journal priorities, as syslog numbers them.
 constexpr int kInformation = 6;
 constexpr int kWarning = 4;
-
-// Line ends (one or a run of CR and LF) become "; "; leading and trailing ones go.
-std::string OneLine(const std::string& text)
-{
-    std::string out;
-    bool pendingBreak = false;
-    for (char c : text) {
-        if (c == '\r' || c == '\n') {
-            pendingBreak = !out.empty();
-            continue;
-        }
-        if (pendingBreak)
-            out += "; ";
-        pendingBreak = false;
-        out += c;
-    }
-    return out;
-}
 
 } // namespace
 

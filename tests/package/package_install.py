@@ -24,6 +24,7 @@ with what did not, 77 (skipped) without root, mount namespaces, cpack,
 dpkg-deb or lintian.
 """
 import grp
+import json
 import os
 import pwd
 import re
@@ -211,6 +212,50 @@ def as_user(user, args, root, **kw):
     return run(["setpriv", "--reuid=" + user, "--regid=" + user, "--init-groups", *args], env=env, **kw)
 
 
+LISTENER = """import dbus, dbus.mainloop.glib, sys
+from gi.repository import GLib
+dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
+bus = dbus.bus.BusConnection(sys.argv[1])
+def say(*words):
+    print(" ".join(str(w) for w in words), flush=True)
+bus.add_signal_receiver(lambda *a: say("gateway", *a), None, "org.norvane.Velmo.IGateway")
+bus.add_signal_receiver(lambda name, old, new: say("owner", name), "NameOwnerChanged", "org.freedesktop.DBus")
+say("listening")
+GLib.MainLoop().run()
+"""
+
+
+def signals_heard_only_by_members(root, velmo):
+    """alice, in the group velmo, hears the gateway's signals of a message;
+    mallory does not. A connection that comes and goes afterwards is the
+    fence: once mallory has heard of it, every earlier signal has reached
+    her too, if it was going to."""
+    address = "unix:path=" + root + "/run/dbus/system_bus_socket"
+    env = dict(os.environ, VELMO_SYSROOT=root, HOME="/", LC_ALL="C.UTF-8")
+    heard = {}
+    listeners = []
+    try:
+        for user in ["alice", "mallory"]:
+            out = open(root + "/heard-" + user, "w")
+            listeners.append(subprocess.Popen(["setpriv", "--reuid=" + user, "--regid=" + user, "--init-groups",
+                                               "/usr/bin/python3", "-c", LISTENER, address], env=env, stdout=out,
+                                              stderr=subprocess.STDOUT))
+            heard[user] = lambda user=user: open(root + "/heard-" + user).read()
+            wait_for(user + "'s listener", lambda: "listening" in heard[user]())
+        mid = as_user("alice", [velmo, "send", "+491711234567", "heard by members"], root).stdout.strip()
+        wait_for("alice hearing it sent", lambda: "gateway %s SENT" % mid in heard["alice"]())
+        fence = subprocess.run(["/usr/bin/python3", "-c", "import dbus, sys; "
+                                "print(dbus.bus.BusConnection(sys.argv[1]).get_unique_name())", address],
+                               capture_output=True, text=True).stdout.strip()
+        wait_for("mallory hearing the fence", lambda: "owner " + fence in heard["mallory"]())
+        check("gateway %s QUEUED" % mid in heard["alice"](), "alice did not hear QUEUED: " + heard["alice"]())
+        check("gateway" not in heard["mallory"](), "mallory heard the gateway: " + heard["mallory"]())
+    finally:
+        for p in listeners:
+            p.kill()
+            p.wait()
+
+
 def inside(build, source, root):
     # The root's users, and two more, stand in for the machine's here only.
     with open(root + "/etc/group") as g:
@@ -264,6 +309,13 @@ def inside(build, source, root):
         check(as_user("root", [velmo, "send", "+491711234567", "from root"], root).returncode == 0,
               "root may not send")
 
+        signals_heard_only_by_members(root, velmo)
+        listed = as_user("alice", [velmo, "list", "--folder", "sent", "--json"], root)
+        check(listed.returncode == 0 and sent in [m["id"] for m in json.loads(listed.stdout or "[]")],
+              "alice's list: %s%s" % (listed.stdout, listed.stderr))
+        refused = as_user("mallory", [velmo, "list", "--folder", "sent"], root)
+        check(refused.returncode == 1 and "access denied" in refused.stderr, "mallory's list: " + refused.stderr)
+
         dropped = as_user("alice", [velmo, "drop", "+491711234568", "dropped by alice"], root)
         check(dropped.returncode == 0, "alice's drop: " + dropped.stderr)
         check(as_user("mallory", [velmo, "drop", "+491711234568", "x"], root).returncode != 0,
@@ -288,7 +340,7 @@ except dbus.DBusException as e:
         after = wait_for("a send after the refusals", lambda: as_user(
             "alice", [velmo, "send", "+491711234567", "still here"], root).stdout.strip())
         check(service.poll() is None and after, "the service did not go on")
-        wait_for("every message sent", lambda: len(messages(base + "/out/sent")) == 4)
+        wait_for("every message sent", lambda: len(messages(base + "/out/sent")) == 5)
     finally:
         stop_all(processes, source, root)
         if failed and os.path.exists(root + "/service.log"):

@@ -27,22 +27,4 @@ int UsageFailure(std::ostream& err, const std::string& problem, const char* usag
     return 2;
 }
 
-std::string PlainLines(const std::string& text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            out += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    std::size_t first = out.find_first_not_of('\n');
-    if (first == std::string::npos)
-        return {};
-    return out.substr(first, out.find_last_not_of('\n') - first + 1);
-}
-
 } // namespace velmo::cli

@@ -19,8 +19,5 @@ std::unique_ptr<gw::GatewayClient> OpenSession(const CommandOptions& options, st
 int Failure(const gw::GatewayClient& client, std::ostream& err);
 // Tells err the problem (when there is one) and the usage. Returns 2.
 int UsageFailure(std::ostream& err, const std::string& problem, const char* usage);
-// The text with every line end (CR, LF or CRLF) made a "\n", and none at
-// either end.
-std::string PlainLines(const std::string& text);
 
 } // namespace velmo::cli

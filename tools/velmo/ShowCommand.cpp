@@ -1,4 +1,5 @@
 #include "gatewayclient/GatewayJson.h"
+#include "messagefile/TextLines.h"
 #include "tools/velmo/GatewayCommands.h"
 #include "tools/velmo/GatewaySession.h"
 
@@ -13,7 +14,7 @@ const char kUsage[] = "usage: velmo show [--host [USER@]HOST] [--json] ID\n";
 // "name: value", or "name:" and the value's lines indented when it has several.
 void Field(std::ostream& out, const char* name, const std::string& value)
 {
-    std::string lines = PlainLines(value);
+    std::string lines = store::PlainLines(value);
     if (lines.find('\n') == std::string::npos) {
         out << name << ": " << (lines.empty() ? "-" : lines) << '\n';
         return;

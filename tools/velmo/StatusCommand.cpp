@@ -1,4 +1,5 @@
 #include "gatewayclient/GatewayJson.h"
+#include "messagefile/TextLines.h"
 #include "tools/velmo/GatewayCommands.h"
 #include "tools/velmo/GatewaySession.h"
 
@@ -22,7 +23,7 @@ void Print(std::ostream& out, bool json, const std::string& id, const gw::Messag
         return;
     }
     out << s.status << '\n' << s.date << '\n';
-    std::string lines = PlainLines(s.statusText);
+    std::string lines = store::PlainLines(s.statusText);
     if (!lines.empty())
         out << lines << '\n';
 }

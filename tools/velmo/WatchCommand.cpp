@@ -1,4 +1,5 @@
 #include "gatewayclient/GatewayJson.h"
+#include "messagefile/TextLines.h"
 #include "tools/velmo/GatewayCommands.h"
 #include "tools/velmo/GatewaySession.h"
 
@@ -21,15 +22,6 @@ std::string Now()
     return text;
 }
 
-std::string OneLine(const std::string& text)
-{
-    std::string lines = PlainLines(text);
-    std::string out;
-    for (char c : lines)
-        out += c == '\n' ? std::string("; ") : std::string(1, c);
-    return out;
-}
-
 } // namespace
 
 int WatchCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
@@ -50,7 +42,7 @@ int WatchCommand(const std::vector<std::string>& args, std::ostream& out, std::o
         } else if (e.kind == gw::Event::Kind::Received) {
             out << Now() << " RECEIVED " << e.id << " from " << e.sender << " via " << e.device << std::endl;
         } else {
-            std::string text = OneLine(e.statusText);
+            std::string text = store::OneLine(e.statusText);
             out << Now() << ' ' << e.status << ' ' << e.id << (text.empty() ? "" : " " + text) << std::endl;
         }
     });
