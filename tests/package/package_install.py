@@ -75,7 +75,8 @@ def unpack(deb, root):
     for f in ["usr/sbin/velmosvc", "usr/sbin/regsvr", "usr/bin/velmo", "usr/bin/msgview", "usr/bin/devtest",
               "usr/lib/velmo/libvelmo_platform.so", "usr/lib/velmo/Cellgate.so", "usr/lib/tmpfiles.d/velmo.conf",
               "usr/lib/sysusers.d/velmo.conf", "usr/share/velmo/config.xml", "usr/share/man/man8/velmosvc.8.gz",
-              "usr/share/man/man5/config.xml.5.gz", "usr/share/doc/velmo/copyright"]:
+              "usr/share/man/man5/config.xml.5.gz", "usr/share/doc/velmo/copyright",
+              "usr/share/bash-completion/completions/velmo"]:
         check(os.path.isfile(os.path.join(root, f)), "the package lacks " + f)
     for f in ["usr/bin/modemsim", "usr/lib/libvelmo_platform.so", "usr/bin/velmosvc"]:
         check(not os.path.exists(os.path.join(root, f)), "the package holds " + f)

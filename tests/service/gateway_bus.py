@@ -240,6 +240,33 @@ def velmo_program(env, build, ids, check):
         check.equal("velmo %s" % " ".join(args), (r.returncode, text in r.stderr), (code, True))
 
 
+COMPLETE = """source /usr/share/bash-completion/bash_completion
+source "$1"
+shift
+COMP_WORDS=("$@"); COMP_CWORD=$(( ${#COMP_WORDS[@]} - 1 )); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+_velmo velmo "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
+printf '%s\\n' "${COMPREPLY[@]}"
+"""
+
+
+def completion(env, build, source, ids, check):
+    """The bash completion the package installs, asked as bash asks it."""
+    env = dict(env, PATH=build + "/bin:" + env["PATH"])
+
+    def complete(*words):
+        r = subprocess.run(["bash", "-c", COMPLETE, "complete", source + "/packaging/velmo.bash-completion", *words],
+                           env=env, capture_output=True, text=True)
+        return sorted(r.stdout.split())
+
+    check.equal("complete a command", complete("velmo", "de"), ["devices"])
+    check.equal("complete a folder", complete("velmo", "list", "--folder", "f"), ["failed"])
+    check.equal("complete status options", complete("velmo", "status", "--"),
+                ["--host", "--json", "--timeout", "--wait"])
+    # The three of bus_api, the fourth of velmo_program and the received one.
+    got = complete("velmo", "show", "{")
+    check.true("complete identifiers: %s" % got, set(ids) <= set(got) and len(got) == 5)
+
+
 def main(build, source):
     processes = []
     root = tempfile.mkdtemp(prefix="velmo-gateway-")
@@ -267,6 +294,7 @@ def main(build, source):
         listener = Listener(address)
         ids = bus_api(env, root, listener, control, check)
         velmo_program(env, build, ids, check)
+        completion(env, build, source, ids, check)
     finally:
         if listener:
             listener.stop()
