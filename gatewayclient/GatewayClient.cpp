@@ -130,6 +130,17 @@ bool GatewayClient::Devices(std::vector<Device>& devices)
     return true;
 }
 
+bool GatewayClient::ReadCounters(Counters& counters)
+{
+    std::vector<sdbus::Struct<std::string, std::uint64_t, std::uint64_t, std::uint64_t>> rows;
+    if (!Call("Counters", std::tie(counters.queued, counters.waiting, rows)))
+        return false;
+    counters.devices.clear();
+    for (const auto& r : rows)
+        counters.devices.push_back({std::get<0>(r), std::get<1>(r), std::get<2>(r), std::get<3>(r)});
+    return true;
+}
+
 bool GatewayClient::Watch(std::function<void(const Event&)> onEvent)
 {
     onEvent_ = std::move(onEvent);

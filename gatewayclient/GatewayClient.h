@@ -47,6 +47,17 @@ struct Device {
     std::string op;            // the operator's name; "" when not known
 };
 
+// The service's counts since it started (Counters).
+struct Counters {
+    std::uint64_t queued = 0;
+    std::uint64_t waiting = 0;  // messages in the queue now
+    struct PerDevice {
+        std::string device;  // "" for failures no device took
+        std::uint64_t sent = 0, failed = 0, received = 0;
+    };
+    std::vector<PerDevice> devices;
+};
+
 struct Event {
     enum class Kind { StatusChanged, Received } kind = Kind::StatusChanged;
     std::string id;
@@ -75,6 +86,7 @@ public:
               std::vector<MessageSummary>& messages, std::string& next);
     bool Get(const std::string& id, Message& message);
     bool Devices(std::vector<Device>& devices);
+    bool ReadCounters(Counters& counters);
 
     // From now on every signal of the gateway goes to onEvent, during Wait.
     bool Watch(std::function<void(const Event&)> onEvent);

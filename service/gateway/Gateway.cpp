@@ -4,7 +4,9 @@
 #include "platform/BusObject.h"
 #include "platform/Text.h"
 #include "service/automation/NewSms.h"
+#include "service/gateway/MessageCounters.h"
 #include "service/gateway/MessageListing.h"
+#include "messagefile/QueueFolders.h"
 #include "service/host/ServiceModule.h"
 #include "service/store/MessageEvents.h"
 
@@ -62,6 +64,8 @@ const char* StateName(host::DeviceHost::RunState state)
 class Handlers {
 public:
     explicit Handlers(host::ServiceModule& module) : module_(module) {}
+
+    MessageCounters counters;
 
     BusReply Send(const std::string& to, const std::string& text) const
     {
@@ -175,6 +179,18 @@ public:
                 }};
     }
 
+    BusReply Counters() const
+    {
+        CountsSnapshot counts = counters.Read();
+        std::uint64_t waiting = store::ListMessageFiles(module_.rootFolder + store::kOutFolder).size();
+        return {{}, {}, [counts = std::move(counts), waiting](sdbus::MethodReply& reply) {
+                    std::vector<sdbus::Struct<std::string, std::uint64_t, std::uint64_t, std::uint64_t>> devices;
+                    for (const auto& [name, c] : counts.devices)
+                        devices.emplace_back(name, c.sent, c.failed, c.received);
+                    reply << counts.queued << waiting << devices;
+                }};
+    }
+
 private:
     static BusReply Unreadable(const GUID& id, HRESULT why)
     {
@@ -240,12 +256,16 @@ HRESULT Publish(host::ServiceModule& module)
         {"Get", "s", {"id"}, "a{sv}", {"message"},
          Reading<std::string>([h](const std::string& id) { return h->Get(id); })},
         {"Devices", "", {}, "a(ississ)", {"devices"}, Reading<>([h] { return h->Devices(); })},
+        {"Counters", "", {}, "tta(sttt)", {"queued", "waiting", "devices"}, Reading<>([h] { return h->Counters(); })},
     };
     spec.signals = {{"StatusChanged", "sss", {"id", "status", "statusText"}},
                     {"Received", "sss", {"id", "sender", "device"}}};
     HRESULT hr = PublishBusObject(std::move(spec));
     if (SUCCEEDED(hr))
-        store::SetMessageListener(Signal);
+        store::SetMessageListener([h](const store::AuditEntry& e) {
+            h->counters.Count(e);
+            Signal(e);
+        });
     return hr;
 }
 

@@ -13,6 +13,9 @@
 //       completed, received (all s), retries (i)
 //   Devices() -> (a(ississ) devices)
 //       each (id, name, state, signal, registration, operator)
+//   Counters() -> (t queued, t waiting, a(sttt) devices)
+//       messages queued since the service started, messages in the queue
+//       now, and by device (sent, failed, received) since the start
 // Signals:
 //   StatusChanged(s id, s status, s statusText)  QUEUED, SENT or FAILED
 //   Received(s id, s sender, s device)

@@ -1,0 +1,144 @@
+#include "http/AlertText.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+namespace velmo::http {
+
+namespace {
+
+constexpr char kEllipsis[] = "...";
+
+bool Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The byte offset after the first n characters of text.
+std::size_t BytesOf(const std::string& text, std::size_t n)
+{
+    std::size_t i = 0;
+    for (std::size_t count = 0; i < text.size() && count < n; ++count) {
+        ++i;
+        while (i < text.size() && Continuation(text[i]))
+            ++i;
+    }
+    return i;
+}
+
+std::string Str(const nlohmann::json& object, const char* key)
+{
+    if (!object.is_object())
+        return {};
+    auto it = object.find(key);
+    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+std::string Upper(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return s;
+}
+
+std::string Summary(const nlohmann::json& alert)
+{
+    const nlohmann::json empty = nlohmann::json::object();
+    const nlohmann::json& annotations = alert.contains("annotations") ? alert["annotations"] : empty;
+    const nlohmann::json& labels = alert.contains("labels") ? alert["labels"] : empty;
+    for (const std::string& s : {Str(annotations, "summary"), Str(annotations, "description"), Str(labels, "instance"),
+                                 Str(labels, "alertname")})
+        if (!s.empty())
+            return s;
+    return {};
+}
+
+} // namespace
+
+std::size_t Characters(const std::string& text)
+{
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) { return !Continuation(c); }));
+}
+
+std::string CutText(const std::string& text, std::size_t max)
+{
+    if (Characters(text) <= max)
+        return text;
+    std::size_t keep = max > 3 ? max - 3 : 0;
+    std::string cut = text.substr(0, BytesOf(text, keep));
+    auto space = cut.find_last_of(' ');
+    if (space != std::string::npos && space > cut.size() / 2)
+        cut.resize(space);
+    while (!cut.empty() && (cut.back() == ' ' || cut.back() == ';' || cut.back() == ','))
+        cut.pop_back();
+    return cut + kEllipsis;
+}
+
+std::optional<std::string> AlertText(const nlohmann::json& payload, std::size_t maxLength, std::string& error)
+{
+    if (!payload.is_object() || !payload.contains("alerts") || !payload["alerts"].is_array() ||
+        Str(payload, "status").empty()) {
+        error = "not an Alertmanager notification: \"status\" and \"alerts\" are missing";
+        return std::nullopt;
+    }
+    const nlohmann::json& alerts = payload["alerts"];
+    if (alerts.empty()) {
+        error = "the notification holds no alert";
+        return std::nullopt;
+    }
+    std::string status = Str(payload, "status");
+    std::size_t firing = 0;
+    for (const auto& a : alerts)
+        firing += Str(a, "status") == "firing" ? 1 : 0;
+
+    std::string head = "[" + Upper(status) + (status == "firing" ? ":" + std::to_string(firing) : "") + "]";
+    std::map<std::string, std::string> group;  // sorted by label name, as Alertmanager sorts them
+    if (payload.contains("groupLabels") && payload["groupLabels"].is_object())
+        for (const auto& [name, value] : payload["groupLabels"].items())
+            if (value.is_string())
+                group[name] = value.get<std::string>();
+    if (group.empty()) {
+        std::string name = Str(payload.value("commonLabels", nlohmann::json::object()), "alertname");
+        if (name.empty())
+            name = Str(alerts[0].value("labels", nlohmann::json::object()), "alertname");
+        if (!name.empty())
+            group["alertname"] = name;
+    }
+    for (const auto& [name, value] : group)
+        head += " " + value;
+    head = CutText(head, maxLength);
+
+    std::vector<std::string> summaries;
+    std::set<std::string> seen;
+    for (bool firingPass : {true, false})
+        for (const auto& a : alerts) {
+            if ((Str(a, "status") == "firing") != firingPass)
+                continue;
+            std::string s = Summary(a);
+            if (!s.empty() && seen.insert(s).second)
+                summaries.push_back(s);
+        }
+
+    std::string text = head;
+    std::size_t used = 0;
+    for (const std::string& s : summaries) {
+        std::string next = text + (used == 0 ? ": " : "; ") + s;
+        std::size_t left = summaries.size() - used - 1;
+        std::string more = left ? " (+" + std::to_string(left) + " more)" : "";
+        if (Characters(next + more) > maxLength)
+            break;
+        text = next;
+        ++used;
+    }
+    if (used == 0 && !summaries.empty() && Characters(head) + 2 < maxLength) {
+        // Not even the first fits whole: as much of it as there is room for.
+        std::string more = summaries.size() > 1 ? " (+" + std::to_string(summaries.size() - 1) + " more)" : "";
+        std::size_t room = maxLength - Characters(head) - 2;
+        if (room > Characters(more) + 8) {
+            text += ": " + CutText(summaries[0], room - Characters(more));
+            used = 1;
+        }
+    }
+    if (used < summaries.size() && used > 0)
+        text += " (+" + std::to_string(summaries.size() - used) + " more)";
+    return text;
+}
+
+} // namespace velmo::http

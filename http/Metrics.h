@@ -1,0 +1,26 @@
+// The service's figures in the Prometheus text format (version 0.0.4):
+//
+//   velmo_messages_queued_total              counter, since the service started
+//   velmo_messages_sent_total{device}        counter
+//   velmo_messages_failed_total{device}      counter ("" for failures no device took)
+//   velmo_messages_received_total{device}    counter
+//   velmo_messages_waiting                   gauge: messages in the queue now
+//   velmo_devices_up                         gauge: devices running now
+//   velmo_device_up{device,state}            gauge: 1 running, 0 otherwise
+//   velmo_modem_signal_dbm{device}           gauge, for devices that tell it
+//   velmo_modem_registered{device,registration}  gauge: 1 home or roaming
+#pragma once
+
+#include "gatewayclient/GatewayClient.h"
+
+#include <string>
+#include <vector>
+
+namespace velmo::http {
+
+std::string RenderMetrics(const gw::Counters& counters, const std::vector<gw::Device>& devices);
+
+// A label value with \, " and line ends escaped as the format wants.
+std::string LabelValue(const std::string& value);
+
+} // namespace velmo::http
