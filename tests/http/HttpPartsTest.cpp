@@ -1,0 +1,218 @@
+// velmo-http's parts that need no server: its configuration, its token
+// file, the text of an alert and the metrics page.
+#include "http/AlertText.h"
+#include "http/HttpConfig.h"
+#include "http/Metrics.h"
+#include "http/TokenFile.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace velmo::http;
+using nlohmann::json;
+
+TEST(HttpConfig, SettingsOverTheDefaults)
+{
+    std::vector<std::string> errors;
+    auto c = ParseHttpConfig("# comment\n\nlisten = [::1]:8080\ntokens = /srv/t # the tokens\n"
+                             "metrics_without_token = yes\nalert_recipients = +4917, +4918 ,\n"
+                             "alert_max_length = 306\nmax_body = 2048\nthreads = 2\n",
+                             errors);
+    ASSERT_TRUE(c) << errors.front();
+    EXPECT_EQ(c->address, "::1");
+    EXPECT_EQ(c->port, 8080);
+    EXPECT_EQ(c->tokensFile, "/srv/t");
+    EXPECT_TRUE(c->openMetrics);
+    EXPECT_EQ(c->alertRecipients, (std::vector<std::string>{"+4917", "+4918"}));
+    EXPECT_EQ(c->alertMaxLength, 306u);
+    EXPECT_EQ(c->maxBody, 2048u);
+    EXPECT_EQ(c->threads, 2);
+
+    auto defaults = ParseHttpConfig("", errors);
+    ASSERT_TRUE(defaults);
+    EXPECT_EQ(defaults->address, "127.0.0.1");
+    EXPECT_FALSE(defaults->openMetrics);
+}
+
+TEST(HttpConfig, EveryWrongLineIsNamed)
+{
+    std::vector<std::string> errors;
+    EXPECT_FALSE(ParseHttpConfig("listen = 0.0.0.0\nnonsense\ncolour = blue\nthreads = 0\nmax_body = 1e6\n"
+                                 "tokens = relative\nmetrics_without_token = maybe\nlisten = ::1:80\n",
+                                 errors));
+    ASSERT_EQ(errors.size(), 8u);
+    EXPECT_EQ(errors[0].rfind("line 1: listen", 0), 0u) << errors[0];
+    EXPECT_EQ(errors[1], "line 2: \"nonsense\" is not \"name = value\"");
+    EXPECT_EQ(errors[2], "line 3: unknown setting \"colour\"");
+    EXPECT_EQ(errors[7].rfind("line 8: listen", 0), 0u) << errors[7];
+}
+
+TEST(HttpConfig, ListenForms)
+{
+    struct Case {
+        const char* text;
+        bool ok;
+        const char* address;
+        int port;
+    } cases[] = {
+        {"127.0.0.1:9730", true, "127.0.0.1", 9730}, {":80", true, "127.0.0.1", 80},
+        {"[::]:443", true, "::", 443},               {"0.0.0.0:65535", true, "0.0.0.0", 65535},
+        {"host:0", false, "", 0},                    {"host:65536", false, "", 0},
+        {"host", false, "", 0},                      {"::1:80", false, "", 0},
+    };
+    for (const Case& c : cases) {
+        HttpConfig config;
+        EXPECT_EQ(ParseListen(c.text, config), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(config.address, c.address);
+            EXPECT_EQ(config.port, c.port);
+        }
+    }
+}
+
+TEST(TokenFile, AcceptsOnlyAWholeTokenOfTheFile)
+{
+    std::string error;
+    auto tokens = TokenFile::Parse("# monitoring\nabcdefghijklmnop alertmanager\n\n  0123456789abcdef0\n", error);
+    ASSERT_TRUE(tokens) << error;
+    EXPECT_EQ(tokens->Count(), 2u);
+    struct Case {
+        const char* header;
+        bool accepted;
+    } cases[] = {
+        {"Bearer abcdefghijklmnop", true},  {"Bearer 0123456789abcdef0", true},
+        {"Bearer abcdefghijklmno", false},  {"Bearer abcdefghijklmnopq", false},
+        {"bearer abcdefghijklmnop", false}, {"Basic abcdefghijklmnop", false},
+        {"abcdefghijklmnop", false},        {"Bearer ", false},
+        {"", false},                        {"Bearer alertmanager", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tokens->Accepts(c.header), c.accepted) << c.header;
+
+    EXPECT_FALSE(TokenFile::Parse("short\n", error));
+    EXPECT_EQ(error, "line 1 holds a token of 5 characters: a token has at least 16");
+    auto none = TokenFile::Parse("# nothing yet\n", error);
+    ASSERT_TRUE(none);
+    EXPECT_FALSE(none->Accepts("Bearer "));
+}
+
+TEST(TokenFile, AFileOthersMayReadIsRefused)
+{
+    std::string path = testing::TempDir() + "velmo-tokens-" + std::to_string(getpid());
+    std::ofstream(path) << "abcdefghijklmnop\n";
+    std::string error;
+    chmod(path.c_str(), 0640);
+    EXPECT_FALSE(TokenFile::Load(path, error));
+    EXPECT_NE(error.find("mode 0640"), std::string::npos) << error;
+    chmod(path.c_str(), 0600);
+    auto tokens = TokenFile::Load(path, error);
+    ASSERT_TRUE(tokens) << error;
+    EXPECT_TRUE(tokens->Accepts("Bearer abcdefghijklmnop"));
+    std::filesystem::remove(path);
+    EXPECT_FALSE(TokenFile::Load(path, error));
+    EXPECT_NE(error.find("cannot be read"), std::string::npos) << error;
+}
+
+json Alert(const std::string& status, const std::string& instance, const std::string& summary)
+{
+    json a{{"status", status}, {"labels", {{"alertname", "HighLoad"}, {"instance", instance}}}};
+    a["annotations"] = summary.empty() ? json::object() : json{{"summary", summary}};
+    return a;
+}
+
+json Notification(const std::string& status, json alerts, json groupLabels = {{"alertname", "HighLoad"}})
+{
+    return {{"status", status}, {"groupLabels", groupLabels}, {"alerts", alerts}};
+}
+
+TEST(AlertText, HeadAndSummariesAsDocumented)
+{
+    std::string error;
+    struct Case {
+        const char* what;
+        json payload;
+        std::size_t max;
+        std::string text;
+    } cases[] = {
+        {"two firing", Notification("firing", {Alert("firing", "db1", "Load 12 on db1"), Alert("firing", "db2", "Load 11 on db2")}),
+         160, "[FIRING:2] HighLoad: Load 12 on db1; Load 11 on db2"},
+        {"firing first, each summary once",
+         Notification("firing", {Alert("resolved", "db1", "Load ok"), Alert("firing", "db2", "Load high"),
+                                 Alert("firing", "db3", "Load high")}),
+         160, "[FIRING:2] HighLoad: Load high; Load ok"},
+        {"resolved", Notification("resolved", {Alert("resolved", "db1", "Load 12 on db1")}), 160,
+         "[RESOLVED] HighLoad: Load 12 on db1"},
+        {"no summary: the instance", Notification("firing", {Alert("firing", "db1", "")}), 160,
+         "[FIRING:1] HighLoad: db1"},
+        {"group labels sorted by name",
+         Notification("firing", {Alert("firing", "db1", "x")}, {{"service", "pg"}, {"alertname", "Down"}}), 160,
+         "[FIRING:1] Down pg: x"},
+        {"no group labels: the alert's name", Notification("firing", {Alert("firing", "db1", "x")}, json::object()),
+         160, "[FIRING:1] HighLoad: x"},
+        {"what does not fit is counted",
+         Notification("firing", {Alert("firing", "a", "first summary"), Alert("firing", "b", "second summary"),
+                                 Alert("firing", "c", "third summary")}),
+         50, "[FIRING:3] HighLoad: first summary (+2 more)"},
+        {"a first summary too long is cut at a word",
+         Notification("firing", {Alert("firing", "a", "the disk of the database server is almost full now")}), 40,
+         "[FIRING:1] HighLoad: the disk of the..."},
+    };
+    for (const Case& c : cases) {
+        auto text = AlertText(c.payload, c.max, error);
+        ASSERT_TRUE(text) << c.what << ": " << error;
+        EXPECT_EQ(*text, c.text) << c.what;
+        EXPECT_LE(Characters(*text), c.max) << c.what;
+    }
+}
+
+TEST(AlertText, EveryLengthStaysWithinItsLimit)
+{
+    json alerts = json::array();
+    for (int i = 0; i < 30; ++i)
+        alerts.push_back(Alert("firing", "db" + std::to_string(i), "Überlast auf db" + std::to_string(i) + " – jetzt"));
+    std::string error;
+    for (std::size_t max = 20; max <= 400; ++max) {
+        auto text = AlertText(Notification("firing", alerts), max, error);
+        ASSERT_TRUE(text);
+        EXPECT_LE(Characters(*text), max) << *text;
+        EXPECT_EQ(text->rfind("[FIRING:30]", 0), 0u) << *text;
+    }
+}
+
+TEST(AlertText, WhatIsNoNotificationIsRefused)
+{
+    std::string error;
+    for (const json& bad : {json::array(), json{{"alerts", json::array()}}, json{{"status", "firing"}},
+                            json{{"status", "firing"}, {"alerts", "x"}}, json{{"status", 1}, {"alerts", json::array()}}})
+        EXPECT_FALSE(AlertText(bad, 160, error)) << bad.dump();
+    EXPECT_FALSE(AlertText(Notification("firing", json::array()), 160, error));
+    EXPECT_EQ(error, "the notification holds no alert");
+}
+
+TEST(Metrics, CountersGaugesAndEscapedLabels)
+{
+    velmo::gw::Counters counters;
+    counters.queued = 7;
+    counters.waiting = 2;
+    counters.devices = {{"Modem \"A\"", 4, 1, 3}, {"", 0, 1, 0}};
+    std::vector<velmo::gw::Device> devices = {{1, "Modem \"A\"", "running", 20, "home", "Op"},
+                                              {2, "Spare", "restarting", -1, "", ""}};
+    std::string page = RenderMetrics(counters, devices);
+    for (const char* line : {"velmo_messages_queued_total 7\n", "velmo_messages_sent_total{device=\"Modem \\\"A\\\"\"} 4\n",
+                             "velmo_messages_failed_total{device=\"\"} 1\n",
+                             "velmo_messages_sent_total{device=\"Spare\"} 0\n", "velmo_messages_waiting 2\n",
+                             "velmo_devices_up 1\n", "velmo_device_up{device=\"Spare\",state=\"restarting\"} 0\n",
+                             "velmo_modem_signal_dbm{device=\"Modem \\\"A\\\"\"} -73\n",
+                             "velmo_modem_registered{device=\"Modem \\\"A\\\"\",registration=\"home\"} 1\n",
+                             "# TYPE velmo_messages_received_total counter\n"})
+        EXPECT_NE(page.find(line), std::string::npos) << line << page;
+    EXPECT_EQ(page.find("velmo_modem_signal_dbm{device=\"Spare\"}"), std::string::npos);
+    EXPECT_EQ(LabelValue("a\\b\nc"), "a\\\\b\\nc");
+}
+
+} // namespace
