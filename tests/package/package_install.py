@@ -29,6 +29,7 @@ import os
 import pwd
 import re
 import shutil
+import socket
 import stat
 import subprocess
 import sys
@@ -76,7 +77,8 @@ def unpack(deb, root):
               "usr/lib/velmo/libvelmo_platform.so", "usr/lib/velmo/Cellgate.so", "usr/lib/tmpfiles.d/velmo.conf",
               "usr/lib/sysusers.d/velmo.conf", "usr/share/velmo/config.xml", "usr/share/man/man8/velmosvc.8.gz",
               "usr/share/man/man5/config.xml.5.gz", "usr/share/doc/velmo/copyright",
-              "usr/share/bash-completion/completions/velmo"]:
+              "usr/share/bash-completion/completions/velmo", "usr/sbin/velmo-http", "usr/share/velmo/http.conf",
+              "usr/lib/systemd/system/velmo-http.service", "usr/share/man/man8/velmo-http.8.gz"]:
         check(os.path.isfile(os.path.join(root, f)), "the package lacks " + f)
     for f in ["usr/bin/modemsim", "usr/lib/libvelmo_platform.so", "usr/bin/velmosvc"]:
         check(not os.path.exists(os.path.join(root, f)), "the package holds " + f)
@@ -147,7 +149,34 @@ def install(root, control):
         check(key.lower() in registry.lower(), "the registry lacks " + key)
     catalogue = open(base + "/devices.xml").read()
     check("Cellgate" in catalogue, "catalogue: " + catalogue)
+    http_user(root, users, groups)
     return uid, gid
+
+
+def http_user(root, users, groups):
+    """velmo-http's user, in the group velmo; its configuration; its token
+    file with one fresh token, readable by it alone; its unit."""
+    if not check("velmo-http" in users, "sysusers made no user velmo-http"):
+        return
+    check("velmo-http" in groups["velmo"][3].strip().split(","), "velmo-http is not in the group velmo")
+    ids = (int(users["velmo-http"][2]), int(groups["velmo-http"][2]))
+    tokens = root + "/etc/velmo/http-tokens"
+    check(mode_owner(tokens) == (0o600, *ids), "http-tokens: %o %d:%d" % mode_owner(tokens))
+    token = [line.split()[0] for line in open(tokens) if line.strip() and not line.startswith("#")]
+    check(len(token) == 1 and len(token[0]) == 48, "http-tokens holds %r" % token)
+    check(mode_owner(root + "/etc/velmo/http.conf")[0] == 0o644, "http.conf's mode")
+    # Verified as installed, but for its program's path, which is in the root here.
+    unit = root + "/velmo-http.service"
+    with open(unit, "w") as f:
+        f.write(open(root + "/usr/lib/systemd/system/velmo-http.service").read()
+                .replace("ExecStart=/usr/sbin/", "ExecStart=" + root + "/usr/sbin/"))
+    verify = run(["systemd-analyze", "verify", "--man=no", unit])
+    check(verify.returncode == 0 and not verify.stderr.strip(), "velmo-http unit: " + verify.stderr)
+    security = run(["systemd-analyze", "security", "--offline=true", unit])
+    score = re.search(r"Overall exposure level for velmo-http.service: ([0-9.]+)", security.stdout)
+    if check(score, "systemd-analyze security velmo-http: " + security.stdout[-300:] + security.stderr):
+        print("systemd-analyze security velmo-http: %s" % score.group(1))
+        check(float(score.group(1)) <= 3.0, "velmo-http's exposure %s is over 3.0" % score.group(1))
 
 
 def outside(build, source):
@@ -257,6 +286,37 @@ def signals_heard_only_by_members(root, velmo):
             p.wait()
 
 
+def http_as_its_user(root, processes):
+    """The installed velmo-http, as its own user with the package's token,
+    sends through the service: its group velmo lets it through the bus
+    policy."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    conf = root + "/etc/velmo/http-test.conf"
+    with open(conf, "w") as f:
+        f.write("listen = 127.0.0.1:%d\ntokens = %s/etc/velmo/http-tokens\n" % (port, root))
+    token = [line.split()[0] for line in open(root + "/etc/velmo/http-tokens") if not line.startswith("#")][0]
+    env = dict(os.environ, VELMO_SYSROOT=root, HOME="/")
+    log = open(root + "/http.log", "w")
+    processes.append(subprocess.Popen(["setpriv", "--reuid=velmo-http", "--regid=velmo-http", "--init-groups",
+                                       root + "/usr/sbin/velmo-http", "--config", conf], env=env, stdout=log,
+                                      stderr=log))
+    url = "http://127.0.0.1:%d/v1/messages" % port
+
+    def post(*headers):
+        h = [a for header in headers for a in ("-H", header)]
+        return run(["curl", "-s", "-o", "/dev/null", "-w", "%{http_code}", *h, "--data-urlencode", "to=+4917100",
+                    "--data-urlencode", "text=through velmo-http", url]).stdout
+
+    wait_for("velmo-http", lambda: run(["curl", "-s", "-o", "/dev/null", "-w", "%{http_code}", "-H",
+                                        "Authorization: Bearer " + token, url[:-len("messages")] + "devices"])
+             .stdout == "200")
+    code = post("Authorization: Bearer " + token)
+    check(code == "201", "velmo-http as its user: %s %s" % (code, open(root + "/http.log").read()))
+    check(post() == "401", "velmo-http took a request without its token")
+
+
 def inside(build, source, root):
     # The root's users, and two more, stand in for the machine's here only.
     with open(root + "/etc/group") as g:
@@ -264,7 +324,8 @@ def inside(build, source, root):
     next_id = max(int(line.split(":")[2]) for line in lines if line.split(":")[2].isdigit() and
                   int(line.split(":")[2]) < 60000) + 1
     alice, mallory = next_id + 1000, next_id + 1001
-    lines = [line + ("alice" if line.startswith("velmo:") and line.endswith(":") else "") for line in lines]
+    lines = [line + ("" if not line.startswith("velmo:") else "alice" if line.endswith(":") else ",alice")
+             for line in lines]
     lines += ["alice:x:%d:" % alice, "mallory:x:%d:" % mallory]
     with open(root + "/etc/group", "w") as g:
         g.write("\n".join(lines) + "\n")
@@ -311,6 +372,7 @@ def inside(build, source, root):
               "root may not send")
 
         signals_heard_only_by_members(root, velmo)
+        http_as_its_user(root, processes)
         listed = as_user("alice", [velmo, "list", "--folder", "sent", "--json"], root)
         check(listed.returncode == 0 and sent in [m["id"] for m in json.loads(listed.stdout or "[]")],
               "alice's list: %s%s" % (listed.stdout, listed.stderr))
@@ -341,7 +403,7 @@ except dbus.DBusException as e:
         after = wait_for("a send after the refusals", lambda: as_user(
             "alice", [velmo, "send", "+491711234567", "still here"], root).stdout.strip())
         check(service.poll() is None and after, "the service did not go on")
-        wait_for("every message sent", lambda: len(messages(base + "/out/sent")) == 5)
+        wait_for("every message sent", lambda: len(messages(base + "/out/sent")) == 6)
     finally:
         stop_all(processes, source, root)
         if failed and os.path.exists(root + "/service.log"):

@@ -1,5 +1,6 @@
 // Every program answers --help and --version alike, and refuses an option
 // it does not know with its usage on standard error and exit code 2.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -75,7 +76,12 @@ TEST_P(StandardOptions, HelpVersionAndAnUnknownOption)
 INSTANTIATE_TEST_SUITE_P(Programs, StandardOptions,
                          ::testing::Values(ProgramCase{"velmosvc", VELMO_SVC}, ProgramCase{"velmo", VELMO_VELMO},
                                            ProgramCase{"msgview", VELMO_MSGVIEW}, ProgramCase{"devtest", VELMO_DEVTEST},
-                                           ProgramCase{"modemsim", VELMO_MODEMSIM}, ProgramCase{"regsvr", VELMO_REGSVR}),
-                         [](const auto& param) { return std::string(param.param.name); });
+                                           ProgramCase{"modemsim", VELMO_MODEMSIM}, ProgramCase{"regsvr", VELMO_REGSVR},
+                                           ProgramCase{"velmo-http", VELMO_HTTP}),
+                         [](const auto& param) {
+                             std::string name = param.param.name;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 } // namespace
