@@ -209,6 +209,8 @@ void InstallApi(httplib::Server& server, const HttpConfig& config, const TokenFi
     // A client that keeps its connection (a monitoring system, a
     // benchmark) is not made to reconnect every few requests.
     server.set_keep_alive_max_count(1000);
+    // Answers go out at once, not held back for the client's next packet.
+    server.set_tcp_nodelay(true);
     server.set_pre_routing_handler([&config, &tokens](const httplib::Request& req, httplib::Response& res) {
         if (req.path == "/metrics" && config.openMetrics)
             return httplib::Server::HandlerResponse::Unhandled;

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <pthread.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <thread>
 
 namespace {
@@ -92,10 +93,22 @@ int main(int argc, char** argv)
     int threads = config->threads;
     server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
     velmo::http::InstallApi(server, *config, *tokens);
+    // Not SO_REUSEPORT, the library's default: a second velmo-http on the
+    // same port must fail, not share the connections unnoticed.
+    int listening = -1;
+    server.set_socket_options([&listening](int sock) {
+        int yes = 1;
+        (void)setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);  // only a faster rebind depends on it
+        listening = sock;
+    });
     if (!server.bind_to_port(config->address, config->port)) {
         std::fprintf(stderr, "velmo-http: cannot listen on %s port %d\n", config->address.c_str(), config->port);
         return 1;
     }
+    // The library listens with a backlog of 5: clients that connect at once
+    // would wait for the kernel's retry, a second or more.
+    if (listening >= 0 && ::listen(listening, SOMAXCONN) != 0)
+        std::fprintf(stderr, "velmo-http: the listen backlog stays at 5\n");
     std::thread stopper([&server, stops] {
         int signal = 0;
         sigwait(&stops, &signal);
