@@ -1,6 +1,6 @@
 // The service and its bus coming and going: a service started before its
-// bus joins the bus when it appears, so a client reaches it instead of
-// having a second one started; a service the bus started ends with its bus.
+// bus joins the bus when it appears, with its gateway, so a client reaches
+// it instead of having a second one started; a service the bus started ends with its bus.
 #include "bus/ServiceSandbox.h"
 #include "interfaces/VelmoLib.h"
 
@@ -32,6 +32,10 @@ TEST(BusPresence, AServiceStartedBeforeItsBusJoinsItWhenItAppears)
     std::string id = out.substr(0, out.find('\n'));
     EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(sandbox.Folder("out/sent") + id + ".velmo"); }));
     EXPECT_EQ(Owner(sandbox), service.pid());
+    // The gateway object joined the bus with the classes.
+    out = Capture("'" VELMO_VELMO "' status " + id + " 2>&1", &code);
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_EQ(out.rfind("SENT\n", 0), 0u) << out;
     ASSERT_TRUE(service.WaitUntilBlocks(SIGTERM));
     kill(service.pid(), SIGTERM);
     EXPECT_EQ(service.Wait(), 0);
