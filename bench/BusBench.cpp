@@ -9,6 +9,7 @@
 #include "platform/Activation.h"
 #include "platform/Automation.h"
 #include "platform/Text.h"
+#include "ServiceRoot.h"
 
 #include <algorithm>
 #include <atomic>
@@ -27,8 +28,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
-
 velmo::ComPtr<IDispatch> NewSms()
 {
     velmo::ComPtr<IDispatch> d;
@@ -44,13 +43,7 @@ DISPID SendId(IDispatch* d)
     return id;
 }
 
-struct Figures {
-    double perSecond;
-    double p50us, p99us;
-    int failures;
-};
-
-Figures Measure(int connections, int messages)
+bench::Figures Measure(int connections, int messages)
 {
     std::vector<std::vector<double>> latencies(connections);
     std::atomic<int> failures{0};
@@ -83,30 +76,17 @@ Figures Measure(int connections, int messages)
         });
     for (auto& t : threads)
         t.join();
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::vector<double> all;
-    for (auto& l : latencies)
-        all.insert(all.end(), l.begin(), l.end());
-    std::sort(all.begin(), all.end());
-    auto pct = [&](double p) { return all.empty() ? 0.0 : all[std::min(all.size() - 1, std::size_t(p * all.size()))]; };
-    return {all.size() / seconds, pct(0.50), pct(0.99), failures.load()};
+    return bench::Summarise(latencies, std::chrono::duration<double>(Clock::now() - start).count(), failures.load());
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    int messages = 2000;
-    if (argc == 3 && std::string(argv[1]) == "--messages")
-        messages = std::max(1, std::atoi(argv[2]));
-    char tmpl[] = "/tmp/velmo-busbench-XXXXXX";
-    std::string dir = mkdtemp(tmpl);
-    setenv("VELMO_BUILD_DIR", VELMO_BUILD_DIR, 1);
-    if (!Run("'" VELMO_SANDBOX "' '" + dir + "' >/dev/null") || !Run("'" VELMO_PRIVATE_BUS "' '" + dir + "' start")) {
-        std::fprintf(stderr, "bus_bench: cannot make the system root\n");
+    int messages = bench::MessagesOption(argc, argv, 2000, 1);
+    std::string dir = bench::MakeServiceRoot("bus_bench");
+    if (dir.empty())
         return 1;
-    }
-    setenv("VELMO_SYSROOT", dir.c_str(), 1);
     pid_t svc = fork();
     if (svc == 0) {
         execl(VELMO_SVC, VELMO_SVC, "/DEBUG", static_cast<char*>(nullptr));
@@ -122,7 +102,7 @@ int main(int argc, char** argv)
     std::printf("Send over the automation bus, %d messages per run (velmosvc, loopback device)\n", messages);
     int rc = 0;
     for (int connections : {1, 8}) {
-        Figures f = Measure(connections, messages);
+        bench::Figures f = Measure(connections, messages);
         std::printf("%d connection%s: %8.0f Sends/s   p50 %7.0f us   p99 %7.0f us%s\n", connections,
                     connections == 1 ? " " : "s", f.perSecond, f.p50us, f.p99us,
                     f.failures ? "   (some Sends failed)" : "");
@@ -131,7 +111,6 @@ int main(int argc, char** argv)
     }
     kill(svc, SIGTERM);
     waitpid(svc, nullptr, 0);
-    Run("'" VELMO_PRIVATE_BUS "' '" + dir + "' stop");
-    std::filesystem::remove_all(dir);
+    bench::RemoveServiceRoot(dir);
     return rc;
 }

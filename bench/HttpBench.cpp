@@ -18,6 +18,7 @@
 #include "platform/Activation.h"
 #include "platform/Automation.h"
 #include "platform/Text.h"
+#include "ServiceRoot.h"
 
 #include <httplib.h>
 
@@ -47,13 +48,8 @@ constexpr char kToken[] = "bench-token-0123456789abcdef";
 constexpr char kTo[] = "+491711234567";
 constexpr char kText[] = "Disk usage on db1 is above 90%";
 
-bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-struct Figures {
-    double perSecond = 0;
-    double p50us = 0, p99us = 0;
-    int failures = 0;
-};
+using bench::Figures;
+using bench::Run;
 
 // One connection's sender: set up once, then one send per call (true when
 // it went through).
@@ -81,13 +77,7 @@ Figures Measure(const MakeSender& make, int connections, int messages)
         });
     for (auto& t : threads)
         t.join();
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::vector<double> all;
-    for (auto& l : latencies)
-        all.insert(all.end(), l.begin(), l.end());
-    std::sort(all.begin(), all.end());
-    auto pct = [&](double p) { return all.empty() ? 0.0 : all[std::min(all.size() - 1, std::size_t(p * all.size()))]; };
-    return {all.size() / seconds, pct(0.50), pct(0.99), failures.load()};
+    return bench::Summarise(latencies, std::chrono::duration<double>(Clock::now() - start).count(), failures.load());
 }
 
 Sender HttpSender(int port)
@@ -175,17 +165,10 @@ pid_t Start(const std::vector<std::string>& args)
 
 int main(int argc, char** argv)
 {
-    int messages = 2000;
-    if (argc == 3 && std::string(argv[1]) == "--messages")
-        messages = std::max(10, std::atoi(argv[2]));
-    char tmpl[] = "/tmp/velmo-httpbench-XXXXXX";
-    std::string dir = mkdtemp(tmpl);
-    setenv("VELMO_BUILD_DIR", VELMO_BUILD_DIR, 1);
-    if (!Run("'" VELMO_SANDBOX "' '" + dir + "' >/dev/null") || !Run("'" VELMO_PRIVATE_BUS "' '" + dir + "' start")) {
-        std::fprintf(stderr, "http_bench: cannot make the system root\n");
+    int messages = bench::MessagesOption(argc, argv, 2000, 10);
+    std::string dir = bench::MakeServiceRoot("http_bench");
+    if (dir.empty())
         return 1;
-    }
-    setenv("VELMO_SYSROOT", dir.c_str(), 1);
     std::ofstream(dir + "/http-tokens") << kToken << "\n";
     std::filesystem::permissions(dir + "/http-tokens", std::filesystem::perms::owner_read |
                                                            std::filesystem::perms::owner_write);
@@ -242,7 +225,6 @@ int main(int argc, char** argv)
     kill(svc, SIGTERM);
     waitpid(http, nullptr, 0);
     waitpid(svc, nullptr, 0);
-    Run("'" VELMO_PRIVATE_BUS "' '" + dir + "' stop");
-    std::filesystem::remove_all(dir);
+    bench::RemoveServiceRoot(dir);
     return rc;
 }

@@ -92,16 +92,12 @@ public:
 
     BusReply Status(const std::string& idText) const
     {
-        std::optional<GUID> id = ParseMessageId(idText);
-        if (!id)
-            return BadId(idText);
-        std::optional<Found> found = FindMessage(module_.rootFolder, *id);
-        if (!found)
-            return NotFound(*id);
-        if (!found->record)
-            return Unreadable(*id, found->readError);
-        const store::MessageRecord& r = *found->record.get();
-        std::string status = StatusName(r.Status), statusText = store::PlainLines(Text(r.StatusText)), date = IsoDate(MessageDate(r));
+        Lookup found = Find(idText);
+        if (!found.record)
+            return found.failure;
+        const store::MessageRecord& r = *found.record.get();
+        std::string status = StatusName(r.Status), statusText = store::PlainLines(Text(r.StatusText)),
+                    date = IsoDate(MessageDate(r));
         return {{}, {}, [=](sdbus::MethodReply& reply) { reply << status << statusText << date; }};
     }
 
@@ -124,17 +120,12 @@ public:
 
     BusReply Get(const std::string& idText) const
     {
-        std::optional<GUID> id = ParseMessageId(idText);
-        if (!id)
-            return BadId(idText);
-        std::optional<Found> found = FindMessage(module_.rootFolder, *id);
-        if (!found)
-            return NotFound(*id);
-        if (!found->record)
-            return Unreadable(*id, found->readError);
-        const store::MessageRecord& r = *found->record.get();
+        Lookup found = Find(idText);
+        if (!found.record)
+            return found.failure;
+        const store::MessageRecord& r = *found.record.get();
         std::map<std::string, std::string> fields{{"id", GuidToUtf8(r.Id)},
-                                                  {"folder", found->folder->name},
+                                                  {"folder", found.folder->name},
                                                   {"status", StatusName(r.Status)},
                                                   {"to", Text(r.To)},
                                                   {"from", Text(r.From)},
@@ -192,6 +183,27 @@ public:
     }
 
 private:
+    // A message found by the id a client gave, or the error reply that
+    // says why there is none.
+    struct Lookup {
+        store::RecordPtr record;
+        const Folder* folder = nullptr;
+        BusReply failure;
+    };
+
+    Lookup Find(const std::string& idText) const
+    {
+        std::optional<GUID> id = ParseMessageId(idText);
+        if (!id)
+            return {{}, nullptr, BadId(idText)};
+        std::optional<Found> found = FindMessage(module_.rootFolder, *id);
+        if (!found)
+            return {{}, nullptr, NotFound(*id)};
+        if (!found->record)
+            return {{}, nullptr, Unreadable(*id, found->readError)};
+        return {found->record, found->folder, {}};
+    }
+
     static BusReply Unreadable(const GUID& id, HRESULT why)
     {
         char code[16];

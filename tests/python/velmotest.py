@@ -1,5 +1,7 @@
 """What the Python end-to-end tests share: polling for a condition with a
-deadline, and ending the processes and the private bus a test started."""
+deadline, starting the service on a simulated modem, and ending the
+processes and the private bus a test started."""
+import os
 import subprocess
 import time
 
@@ -27,3 +29,21 @@ def stop_all(processes, source, root):
             p.kill()
     subprocess.run([source + "/scripts/private-bus", root, "stop"], stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
+
+
+def start_modem_and_service(build, root, env, cmgs, processes):
+    """modemsim on the system root's ttyS0, answering each message in turn
+    as cmgs says, then velmosvc; returns once the GSM device has
+    initialised the modem, with the path of modemsim's control FIFO. Both
+    processes are appended to processes."""
+    control = root + "/modem.ctl"
+    transcript = root + "/transcript"
+    processes.append(subprocess.Popen(
+        [build + "/bin/modemsim", "--link=" + root + "/dev/ttyS0", "--control=" + control, "--cmgs=" + cmgs,
+         "--transcript=" + transcript], stdout=subprocess.DEVNULL, env=env))
+    wait_for("the modem", lambda: os.path.exists(control))
+    processes.append(subprocess.Popen([build + "/bin/velmosvc", "/DEBUG"], env=env,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    wait_for("the modem's initialisation",
+             lambda: os.path.exists(transcript) and "AT+CMGL=4" in open(transcript).read())
+    return control

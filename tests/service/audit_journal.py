@@ -21,7 +21,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
-from velmotest import stop_all, wait_for  # noqa: E402
+from velmotest import start_modem_and_service, stop_all, wait_for  # noqa: E402
 
 JOURNALD = "/lib/systemd/systemd-journald"
 SKIP = 77
@@ -63,16 +63,7 @@ def inside(build, source):
         subprocess.run([source + "/scripts/sandbox", root, "--device", "gsm"], env=env, check=True,
                        stdout=subprocess.DEVNULL)
         subprocess.run([source + "/scripts/private-bus", root, "start"], env=env, check=True)
-        control = root + "/modem.ctl"
-        processes.append(subprocess.Popen(
-            [build + "/bin/modemsim", "--link=" + root + "/dev/ttyS0", "--control=" + control, "--cmgs=ok,cms:38",
-             "--transcript=" + root + "/transcript"], stdout=subprocess.DEVNULL, env=env))
-        wait_for("the modem", lambda: os.path.exists(control))
-        processes.append(subprocess.Popen([build + "/bin/velmosvc", "/DEBUG"], env=env,
-                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        transcript = root + "/transcript"
-        wait_for("the modem's initialisation",
-                 lambda: os.path.exists(transcript) and "AT+CMGL=4" in open(transcript).read())
+        control = start_modem_and_service(build, root, env, "ok,cms:38", processes)
 
         velmo = build + "/bin/velmo"
         sent_id = wait_for("velmo send", lambda: subprocess.run(

@@ -25,7 +25,7 @@ import tempfile
 import threading
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
-from velmotest import stop_all, wait_for  # noqa: E402
+from velmotest import start_modem_and_service, stop_all, wait_for  # noqa: E402
 
 import dbus  # noqa: E402
 import dbus.mainloop.glib  # noqa: E402
@@ -280,17 +280,7 @@ def main(build, source):
                        stderr=subprocess.DEVNULL)
         address = "unix:path=" + root + "/run/dbus/system_bus_socket"
         env["DBUS_SYSTEM_BUS_ADDRESS"] = address
-        control = root + "/modem.ctl"
-        processes.append(subprocess.Popen(
-            [build + "/bin/modemsim", "--link=" + root + "/dev/ttyS0", "--control=" + control,
-             "--cmgs=silent,ok,ok,cms:38,silent,ok", "--transcript=" + root + "/transcript"],
-            stdout=subprocess.DEVNULL, env=env))
-        wait_for("the modem", lambda: os.path.exists(control))
-        processes.append(subprocess.Popen([build + "/bin/velmosvc", "/DEBUG"], env=env,
-                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        transcript = root + "/transcript"
-        wait_for("the modem's initialisation",
-                 lambda: os.path.exists(transcript) and "AT+CMGL=4" in open(transcript).read())
+        control = start_modem_and_service(build, root, env, "silent,ok,ok,cms:38,silent,ok", processes)
         listener = Listener(address)
         ids = bus_api(env, root, listener, control, check)
         velmo_program(env, build, ids, check)

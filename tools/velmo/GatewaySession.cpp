@@ -4,6 +4,18 @@
 
 namespace velmo::cli {
 
+bool ParseCommand(const std::vector<std::string>& args, std::set<std::string> values, std::set<std::string> flags,
+                  std::size_t positional, const char* usage, CommandOptions& options, std::ostream& err)
+{
+    values.insert("--host");
+    flags.insert("--json");
+    std::string problem;
+    if (ParseOptions(args, values, flags, options, problem) && options.positional.size() == positional)
+        return true;
+    UsageFailure(err, problem, usage);
+    return false;
+}
+
 std::unique_ptr<gw::GatewayClient> OpenSession(const CommandOptions& options, std::ostream& err)
 {
     std::string why;

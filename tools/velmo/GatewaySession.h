@@ -7,10 +7,17 @@
 
 #include <iosfwd>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace velmo::cli {
 
+// The options of a gateway command: --host and --json, and the command's
+// own value options and flags; exactly `positional` other arguments.
+// False after telling err what is wrong and the usage.
+bool ParseCommand(const std::vector<std::string>& args, std::set<std::string> values, std::set<std::string> flags,
+                  std::size_t positional, const char* usage, CommandOptions& options, std::ostream& err);
 // The gateway on the machine --host names (this one without it); null
 // after telling err why not.
 std::unique_ptr<gw::GatewayClient> OpenSession(const CommandOptions& options, std::ostream& err);

@@ -17,11 +17,11 @@ constexpr std::uint32_t kPage = 1000;
 int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     CommandOptions opts;
-    std::string problem;
     unsigned long limit = 0;
-    if (!ParseOptions(args, {"--host", "--folder", "--limit"}, {"--json"}, opts, problem) || !opts.positional.empty() ||
-        (opts.values.count("--limit") && (!ParseCount(opts.Value("--limit"), kMaxLimit, limit) || limit == 0)))
-        return UsageFailure(err, problem, kUsage);
+    if (!ParseCommand(args, {"--folder", "--limit"}, {}, 0, kUsage, opts, err))
+        return 2;
+    if (opts.values.count("--limit") && (!ParseCount(opts.Value("--limit"), kMaxLimit, limit) || limit == 0))
+        return UsageFailure(err, "--limit takes a whole number from 1", kUsage);
     auto session = OpenSession(opts, err);
     if (!session)
         return 1;

@@ -30,9 +30,8 @@ void Field(std::ostream& out, const char* name, const std::string& value)
 int ShowCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     CommandOptions opts;
-    std::string problem;
-    if (!ParseOptions(args, {"--host"}, {"--json"}, opts, problem) || opts.positional.size() != 1)
-        return UsageFailure(err, problem, kUsage);
+    if (!ParseCommand(args, {}, {}, 1, kUsage, opts, err))
+        return 2;
     auto session = OpenSession(opts, err);
     if (!session)
         return 1;

@@ -33,11 +33,11 @@ void Print(std::ostream& out, bool json, const std::string& id, const gw::Messag
 int StatusCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     CommandOptions opts;
-    std::string problem;
     unsigned long timeout = 0;
-    if (!ParseOptions(args, {"--host", "--timeout"}, {"--wait", "--json"}, opts, problem) ||
-        opts.positional.size() != 1 || opts.positional[0].empty())
-        return UsageFailure(err, problem, kUsage);
+    if (!ParseCommand(args, {"--timeout"}, {"--wait"}, 1, kUsage, opts, err))
+        return 2;
+    if (opts.positional[0].empty())
+        return UsageFailure(err, "the identifier is empty", kUsage);
     bool hasTimeout = opts.values.count("--timeout") != 0;
     if (hasTimeout && (!opts.Has("--wait") || !ParseCount(opts.Value("--timeout"), kMaxTimeout, timeout)))
         return UsageFailure(err, opts.Has("--wait") ? "--timeout takes whole seconds" : "--timeout needs --wait",

@@ -27,9 +27,8 @@ std::string Now()
 int WatchCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     CommandOptions opts;
-    std::string problem;
-    if (!ParseOptions(args, {"--host"}, {"--json"}, opts, problem) || !opts.positional.empty())
-        return UsageFailure(err, problem, kUsage);
+    if (!ParseCommand(args, {}, {}, 0, kUsage, opts, err))
+        return 2;
     auto session = OpenSession(opts, err);
     if (!session)
         return 1;
