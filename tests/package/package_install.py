@@ -131,13 +131,7 @@ def install(root, control):
                  "NoNewPrivileges=yes", "CapabilityBoundingSet=", "SystemCallFilter=@system-service",
                  "PrivateTmp=yes", "ProtectHome=yes"]:
         check(line + "\n" in unit, "the unit lacks " + line)
-    verify = run(["systemd-analyze", "verify", unit_path])
-    check(verify.returncode == 0 and not verify.stderr.strip(), "systemd-analyze verify: " + verify.stderr)
-    security = run(["systemd-analyze", "security", "--offline=true", unit_path])
-    score = re.search(r"Overall exposure level for velmosvc.service: ([0-9.]+)", security.stdout)
-    if check(score, "systemd-analyze security: " + security.stdout[-300:] + security.stderr):
-        print("systemd-analyze security: %s" % score.group(1))
-        check(float(score.group(1)) <= 3.0, "exposure %s is over 3.0" % score.group(1))
+    verify_unit(unit_path, "velmosvc.service")
 
     policy = open(root + "/etc/dbus-1/system.d/org.norvane.Velmo.conf").read()
     check('<policy group="velmo">' in policy and '<deny send_destination="org.norvane.Velmo"/>' in policy,
@@ -170,13 +164,20 @@ def http_user(root, users, groups):
     with open(unit, "w") as f:
         f.write(open(root + "/usr/lib/systemd/system/velmo-http.service").read()
                 .replace("ExecStart=/usr/sbin/", "ExecStart=" + root + "/usr/sbin/"))
-    verify = run(["systemd-analyze", "verify", "--man=no", unit])
-    check(verify.returncode == 0 and not verify.stderr.strip(), "velmo-http unit: " + verify.stderr)
-    security = run(["systemd-analyze", "security", "--offline=true", unit])
-    score = re.search(r"Overall exposure level for velmo-http.service: ([0-9.]+)", security.stdout)
-    if check(score, "systemd-analyze security velmo-http: " + security.stdout[-300:] + security.stderr):
-        print("systemd-analyze security velmo-http: %s" % score.group(1))
-        check(float(score.group(1)) <= 3.0, "velmo-http's exposure %s is over 3.0" % score.group(1))
+    verify_unit(unit, "velmo-http.service")
+
+
+def verify_unit(path, name):
+    """systemd-analyze finds nothing wrong with the unit, and rates its
+    exposure at 3.0 or under."""
+    verify = run(["systemd-analyze", "verify", "--man=no", path])
+    check(verify.returncode == 0 and not verify.stderr.strip(), "systemd-analyze verify %s: %s" % (name,
+                                                                                                  verify.stderr))
+    security = run(["systemd-analyze", "security", "--offline=true", path])
+    score = re.search(r"Overall exposure level for %s: ([0-9.]+)" % re.escape(name), security.stdout)
+    if check(score, "systemd-analyze security %s: %s%s" % (name, security.stdout[-300:], security.stderr)):
+        print("systemd-analyze security %s: %s" % (name, score.group(1)))
+        check(float(score.group(1)) <= 3.0, "%s: exposure %s is over 3.0" % (name, score.group(1)))
 
 
 def outside(build, source):

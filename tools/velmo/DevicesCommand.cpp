@@ -14,11 +14,10 @@ std::string OrDash(const std::string& s) { return s.empty() ? "-" : s; }
 int DevicesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     CommandOptions opts;
-    if (!ParseCommand(args, {}, {}, 0, kUsage, opts, err))
-        return 2;
-    auto session = OpenSession(opts, err);
+    int code = 0;
+    auto session = BeginCommand(args, 0, kUsage, opts, err, code);
     if (!session)
-        return 1;
+        return code;
     std::vector<gw::Device> devices;
     if (!session->Devices(devices))
         return Failure(*session, err);

@@ -16,6 +16,17 @@ bool ParseCommand(const std::vector<std::string>& args, std::set<std::string> va
     return false;
 }
 
+std::unique_ptr<gw::GatewayClient> BeginCommand(const std::vector<std::string>& args, std::size_t positional,
+                                                const char* usage, CommandOptions& options, std::ostream& err,
+                                                int& code)
+{
+    code = 2;
+    if (!ParseCommand(args, {}, {}, positional, usage, options, err))
+        return nullptr;
+    code = 1;
+    return OpenSession(options, err);
+}
+
 std::unique_ptr<gw::GatewayClient> OpenSession(const CommandOptions& options, std::ostream& err)
 {
     std::string why;

@@ -18,6 +18,11 @@ namespace velmo::cli {
 // False after telling err what is wrong and the usage.
 bool ParseCommand(const std::vector<std::string>& args, std::set<std::string> values, std::set<std::string> flags,
                   std::size_t positional, const char* usage, CommandOptions& options, std::ostream& err);
+// ParseCommand, then OpenSession: null, with the exit code in code (2 or
+// 1), when either fails.
+std::unique_ptr<gw::GatewayClient> BeginCommand(const std::vector<std::string>& args, std::size_t positional,
+                                                const char* usage, CommandOptions& options, std::ostream& err,
+                                                int& code);
 // The gateway on the machine --host names (this one without it); null
 // after telling err why not.
 std::unique_ptr<gw::GatewayClient> OpenSession(const CommandOptions& options, std::ostream& err);

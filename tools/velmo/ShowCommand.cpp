@@ -30,11 +30,10 @@ void Field(std::ostream& out, const char* name, const std::string& value)
 int ShowCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     CommandOptions opts;
-    if (!ParseCommand(args, {}, {}, 1, kUsage, opts, err))
-        return 2;
-    auto session = OpenSession(opts, err);
+    int code = 0;
+    auto session = BeginCommand(args, 1, kUsage, opts, err, code);
     if (!session)
-        return 1;
+        return code;
     gw::Message m;
     if (!session->Get(opts.positional[0], m))
         return Failure(*session, err);

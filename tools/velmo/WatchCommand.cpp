@@ -27,11 +27,10 @@ std::string Now()
 int WatchCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     CommandOptions opts;
-    if (!ParseCommand(args, {}, {}, 0, kUsage, opts, err))
-        return 2;
-    auto session = OpenSession(opts, err);
+    int code = 0;
+    auto session = BeginCommand(args, 0, kUsage, opts, err, code);
     if (!session)
-        return 1;
+        return code;
     bool json = opts.Has("--json");
     bool ok = session->Watch([&](const gw::Event& e) {
         if (json) {
