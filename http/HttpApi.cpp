@@ -236,7 +236,8 @@ void InstallApi(httplib::Server& server, const HttpConfig& config, const TokenFi
         case 404: return Fail(res, 404, "no such endpoint: " + req.method + " " + req.path);
         case 413:
             return Fail(res, 413, "the body is longer than " + std::to_string(config.maxBody) + " bytes");
-        default: return Fail(res, res.status, "the request cannot be handled (HTTP " + std::to_string(res.status) + ")");
+        default:
+            return Fail(res, res.status, "the request cannot be handled (HTTP " + std::to_string(res.status) + ")");
         }
     });
     server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {

@@ -22,11 +22,11 @@ VELMO_PLATFORM_API std::string BusPolicyPath(std::string_view busName);
 // a plain bus runs the program.
 VELMO_PLATFORM_API bool WriteBusActivation(std::string_view busName, const std::string& program,
                                            std::string_view systemdUnit, std::string_view user);
-// Who may use the name: root and the service's user may own it, root and
+// Who may use the name: root and the service's user may own it; root and
 // the members of the callers' group may call it and receive its signals
-// (which name messages and their parties), nobody else may send it
-// anything or hear its signals. A user or group the machine does not know is skipped by the
-// bus (root keeps its rights).
+// (which name messages and their parties); nobody else may send it
+// anything or hear its signals. A user or group the machine does not know
+// is skipped by the bus (root keeps its rights).
 VELMO_PLATFORM_API bool WriteBusPolicy(std::string_view busName, std::string_view serviceUser,
                                        std::string_view callerGroup);
 VELMO_PLATFORM_API bool RemoveBusPolicy(std::string_view busName);

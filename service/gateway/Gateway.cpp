@@ -33,7 +33,8 @@ std::string Text(const Bstr& s) { return Utf16ToUtf8(s.str()); }
 
 BusReply BadId(const std::string& id)
 {
-    return BusReply::Error(kInvalidArgs, "'" + id + "' is not a message id: it looks like {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}");
+    return BusReply::Error(kInvalidArgs,
+                           "'" + id + "' is not a message id: it looks like {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}");
 }
 
 BusReply NotFound(const GUID& id) { return BusReply::Error(kNotFound, "No message " + GuidToUtf8(id) + " is known"); }
@@ -236,7 +237,9 @@ void Signal(const store::AuditEntry& e)
                              : e.kind == store::AuditKind::Sent ? "SENT"
                                                                  : "FAILED";
         EmitBusSignal(kPath, "StatusChanged",
-                      [id, status, text = store::PlainLines(e.statusText)](sdbus::Signal& s) { s << id << status << text; });
+                      [id, status, text = store::PlainLines(e.statusText)](sdbus::Signal& s) {
+                          s << id << status << text;
+                      });
         break;
     }
     case store::AuditKind::Received:

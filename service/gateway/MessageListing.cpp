@@ -56,7 +56,8 @@ std::vector<Entry> ReadFolder(const std::string& folder)
         struct stat st {};
         if (stat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;  // gone meanwhile, or not a file
-        entries.push_back({static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec, std::move(name)});
+        long long written = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+        entries.push_back({written, std::move(name)});
     }
     return entries;
 }
@@ -134,8 +135,7 @@ std::optional<Page> ListFolder(const std::u16string& root, const Folder& folder,
     std::u16string dir = root + folder.relative;
     std::vector<Entry> entries = ReadFolder(Utf16ToUtf8(dir));
     if (after)
-        entries.erase(std::remove_if(entries.begin(), entries.end(), [&](const Entry& e) { return !Before(*after, e); }),
-                      entries.end());
+        std::erase_if(entries, [&](const Entry& e) { return !Before(*after, e); });
     // Only the page's files are put in order and read.
     std::size_t take = std::min(limit, entries.size());
     std::partial_sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(take), entries.end(), Before);

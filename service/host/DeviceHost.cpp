@@ -194,7 +194,8 @@ HRESULT DeviceHost::ReportIncomingMsgEx(BSTR from, BSTR body, BSTR statusText)
     GetSystemTime(&record->Received);
     HRESULT hr = module_.eventHandlers.StoreIncoming(record.get());
     if (SUCCEEDED(hr))
-        store::Announce({store::AuditKind::Received, record->Id, Utf16ToUtf8(record->From.str()), {}, Utf16ToUtf8(name_), {}});
+        store::Announce(
+            {store::AuditKind::Received, record->Id, Utf16ToUtf8(record->From.str()), {}, Utf16ToUtf8(name_), {}});
     return hr;
 }
 

@@ -147,7 +147,8 @@ void RunService(ServiceModule& module)
 
     // The gateway goes on and off the bus with the classes.
     if (FAILED(gateway::Publish(module)))
-        module.LogEvent(EVENTLOG_WARNING_TYPE, "The gateway object cannot be published: only the automation classes are on the bus");
+        module.LogEvent(EVENTLOG_WARNING_TYPE,
+                        "The gateway object cannot be published: only the automation classes are on the bus");
 
     // A failed registration logs nothing; it is tried again at a fixed
     // interval, so a service started before its bus joins it later.

@@ -69,7 +69,8 @@ int StatusCommand(const std::vector<std::string>& args, std::ostream& out, std::
         return kNotFound;
     }
     if (opts.Has("--wait") && !Final(status.status)) {
-        auto waited = session->Wait(hasTimeout ? static_cast<int>(timeout * 1000) : -1, [&] { return !settled.empty(); });
+        int waitMs = hasTimeout ? static_cast<int>(timeout * 1000) : -1;
+        auto waited = session->Wait(waitMs, [&] { return !settled.empty(); });
         if (waited == gw::GatewayClient::WaitResult::Lost)
             return Failure(*session, err);
         if (waited == gw::GatewayClient::WaitResult::TimedOut) {
