@@ -192,6 +192,14 @@ def velmo_program(env, build, ids, check):
     r = run("status", "--wait", "--timeout", "5", "{00000000-0000-0000-0000-000000000001}")
     check.equal("status --wait on an unknown id", (r.returncode, r.stdout), (3, "NOT_FOUND\n"))
 
+    # velmo watch follows the fourth message, as text and as JSON lines.
+    watchers = {}
+    for form in ("text", "json"):
+        out = open(os.path.join(os.environ.get("TMPDIR", "/tmp"), "velmo-watch-%d-%s" % (os.getpid(), form)), "w+")
+        args = [velmo, "watch"] + (["--json"] if form == "json" else [])
+        watchers[form] = (subprocess.Popen(args, env=env, stdout=out, stderr=subprocess.PIPE, text=True), out)
+        wait_for("velmo watch to listen", lambda: "watching" in watchers[form][0].stderr.readline())
+
     # The fourth message meets silence again: it stays QUEUED past a short wait, then is sent.
     fourth = run("send", "+491710000004", "fourth").stdout.strip()
     r = run("status", "--wait", "--timeout", "1", fourth)
@@ -200,6 +208,26 @@ def velmo_program(env, build, ids, check):
     r = run("status", "--wait", "--json", fourth)
     check.equal("status --wait until sent", r.returncode, 0)
     check.equal("status --json", json.loads(r.stdout)["status"] if r.returncode == 0 else None, "SENT")
+
+    for form, (process, out) in watchers.items():
+        def lines(out=out):
+            out.seek(0)
+            return out.read().splitlines()
+        wait_for("velmo watch --%s to see it sent" % form, lambda: any(fourth in line and "SENT" in line
+                                                                        for line in lines()))
+        process.terminate()
+        process.wait(10)
+        seen = [line for line in lines() if fourth in line]
+        if form == "text":
+            check.equal("velmo watch", [line.split(" ")[1:3] for line in seen], [["QUEUED", fourth], ["SENT", fourth]])
+            check.true("velmo watch prints the status text: %s" % seen, "No answer from the modem" in seen[-1])
+        else:
+            events = [json.loads(line) for line in seen]
+            check.equal("velmo watch --json", [(e["event"], e["status"]) for e in events],
+                        [("status", "QUEUED"), ("status", "SENT")])
+            check.true("velmo watch --json gives the time", all(e["time"].endswith("Z") for e in events))
+        out.close()
+        os.unlink(out.name)
 
     r = run("list", "--folder", "sent")
     check.equal("list: ids, newest first", [line.split("\t")[0] for line in r.stdout.splitlines()],
