@@ -25,6 +25,13 @@ std::string Field(const std::map<std::string, sdbus::Variant>& m, const char* ke
 
 } // namespace
 
+std::optional<int> SignalDbm(std::int32_t signal)
+{
+    if (signal < 0 || signal > 31)
+        return std::nullopt;
+    return -113 + 2 * signal;
+}
+
 std::string DescribeBusError(const std::string& name, const std::string& message)
 {
     if (name == kAccessDeniedError)

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,9 @@ private:
     std::string error_;
     std::string errorName_;
 };
+
+// -113 + 2 × signal for a +CSQ signal of 0 to 31 (dBm); nullopt otherwise.
+std::optional<int> SignalDbm(std::int32_t signal);
 
 // What a person should read when the service cannot be reached with name.
 std::string DescribeBusError(const std::string& name, const std::string& message);

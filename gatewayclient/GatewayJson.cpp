@@ -1,62 +1,75 @@
 #include "gatewayclient/GatewayJson.h"
 
+#include <nlohmann/json.hpp>
+
 namespace velmo::gw {
 
 namespace {
 
-nlohmann::json OrNull(const std::string& s) { return s.empty() ? nlohmann::json(nullptr) : nlohmann::json(s); }
+using nlohmann::json;
 
-} // namespace
+json OrNull(const std::string& s) { return s.empty() ? json(nullptr) : json(s); }
 
-std::optional<int> SignalDbm(std::int32_t signal)
-{
-    if (signal < 0 || signal > 31)
-        return std::nullopt;
-    return -113 + 2 * signal;
-}
-
-nlohmann::json ToJson(const MessageSummary& m)
+json Value(const MessageSummary& m)
 {
     return {{"id", m.id}, {"status", m.status}, {"to", m.to}, {"from", m.from}, {"date", OrNull(m.date)}};
 }
 
-nlohmann::json ToJson(const Message& m)
-{
-    return {{"id", m.id},
-            {"folder", m.folder},
-            {"status", m.status},
-            {"to", m.to},
-            {"from", m.from},
-            {"text", m.text},
-            {"statusText", m.statusText},
-            {"created", OrNull(m.created)},
-            {"completed", OrNull(m.completed)},
-            {"received", OrNull(m.received)},
-            {"retries", m.retries}};
-}
-
-nlohmann::json ToJson(const std::string& id, const MessageStatus& s)
-{
-    return {{"id", id}, {"status", s.status}, {"statusText", s.statusText}, {"date", OrNull(s.date)}};
-}
-
-nlohmann::json ToJson(const Device& d)
+json Value(const Device& d)
 {
     std::optional<int> dbm = SignalDbm(d.signal);
     return {{"id", d.id},
             {"name", d.name},
             {"state", d.state},
-            {"signal", dbm ? nlohmann::json(d.signal) : nlohmann::json(nullptr)},
-            {"signalDbm", dbm ? nlohmann::json(*dbm) : nlohmann::json(nullptr)},
+            {"signal", dbm ? json(d.signal) : json(nullptr)},
+            {"signalDbm", dbm ? json(*dbm) : json(nullptr)},
             {"registration", OrNull(d.registration)},
             {"operator", OrNull(d.op)}};
 }
 
-nlohmann::json ToJson(const Event& e)
+template <class T>
+std::string Array(const std::vector<T>& items, int indent)
 {
-    if (e.kind == Event::Kind::Received)
-        return {{"event", "received"}, {"id", e.id}, {"sender", e.sender}, {"device", e.device}};
-    return {{"event", "status"}, {"id", e.id}, {"status", e.status}, {"statusText", e.statusText}};
+    json all = json::array();
+    for (const T& item : items)
+        all.push_back(Value(item));
+    return all.dump(indent);
+}
+
+} // namespace
+
+std::string JsonText(const std::vector<MessageSummary>& messages, int indent) { return Array(messages, indent); }
+
+std::string JsonText(const std::vector<Device>& devices, int indent) { return Array(devices, indent); }
+
+std::string JsonText(const Message& m, int indent)
+{
+    return json{{"id", m.id},
+                {"folder", m.folder},
+                {"status", m.status},
+                {"to", m.to},
+                {"from", m.from},
+                {"text", m.text},
+                {"statusText", m.statusText},
+                {"created", OrNull(m.created)},
+                {"completed", OrNull(m.completed)},
+                {"received", OrNull(m.received)},
+                {"retries", m.retries}}
+        .dump(indent);
+}
+
+std::string JsonText(const std::string& id, const MessageStatus& s, int indent)
+{
+    return json{{"id", id}, {"status", s.status}, {"statusText", s.statusText}, {"date", OrNull(s.date)}}.dump(indent);
+}
+
+std::string JsonText(const Event& e, const std::string& time, int indent)
+{
+    json value = e.kind == Event::Kind::Received
+                     ? json{{"event", "received"}, {"id", e.id}, {"sender", e.sender}, {"device", e.device}}
+                     : json{{"event", "status"}, {"id", e.id}, {"status", e.status}, {"statusText", e.statusText}};
+    value["time"] = time;
+    return value.dump(indent);
 }
 
 } // namespace velmo::gw

@@ -1,27 +1,27 @@
 // The JSON form of the gateway's values, the same for velmo --json and
-// velmo-http. A date or name that is not known is null, never "".
+// velmo-http: each function gives the JSON text, compact for an indent
+// below 0, else spread over lines with that indent. A date or name that
+// is not known is null, never "".
 #pragma once
 
 #include "gatewayclient/GatewayClient.h"
 
-#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
 
 namespace velmo::gw {
 
-// {"id", "status", "to", "from", "date"}
-nlohmann::json ToJson(const MessageSummary& m);
+// [{"id", "status", "to", "from", "date"}, ...]
+std::string JsonText(const std::vector<MessageSummary>& messages, int indent);
 // {"id", "folder", "status", "to", "from", "text", "statusText", "created",
 //  "completed", "received", "retries"}
-nlohmann::json ToJson(const Message& m);
+std::string JsonText(const Message& m, int indent);
 // {"id", "status", "statusText", "date"}
-nlohmann::json ToJson(const std::string& id, const MessageStatus& s);
-// {"id", "name", "state", "signal", "signalDbm", "registration", "operator"}
-nlohmann::json ToJson(const Device& d);
-// {"event": "status", "id", "status", "statusText"} or
-// {"event": "received", "id", "sender", "device"}
-nlohmann::json ToJson(const Event& e);
-
-// -113 + 2 × signal for a +CSQ signal of 0 to 31; nullopt otherwise.
-std::optional<int> SignalDbm(std::int32_t signal);
+std::string JsonText(const std::string& id, const MessageStatus& s, int indent);
+// [{"id", "name", "state", "signal", "signalDbm", "registration", "operator"}, ...]
+std::string JsonText(const std::vector<Device>& devices, int indent);
+// {"event": "status", "id", "status", "statusText", "time"} or
+// {"event": "received", "id", "sender", "device", "time"}
+std::string JsonText(const Event& e, const std::string& time, int indent);
 
 } // namespace velmo::gw

@@ -1,5 +1,7 @@
 #include "http/AlertText.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <map>
 #include <set>

@@ -15,7 +15,7 @@
 // text that fits one SMS stays in one.
 #pragma once
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include <optional>
 #include <string>

@@ -1,6 +1,8 @@
 #include "http/HttpApi.h"
 
 #include "gatewayclient/GatewayJson.h"
+
+#include <nlohmann/json.hpp>
 #include "http/AlertText.h"
 #include "http/Metrics.h"
 
@@ -15,11 +17,13 @@ using nlohmann::json;
 
 constexpr char kJson[] = "application/json";
 
-void Answer(httplib::Response& res, int status, const json& body)
+void Answer(httplib::Response& res, int status, const std::string& text)
 {
     res.status = status;
-    res.set_content(body.dump() + "\n", kJson);
+    res.set_content(text + "\n", kJson);
 }
+
+void Answer(httplib::Response& res, int status, const json& body) { Answer(res, status, body.dump()); }
 
 void Fail(httplib::Response& res, int status, const std::string& message)
 {
@@ -140,7 +144,7 @@ void GetMessage(const httplib::Request& req, httplib::Response& res)
     gw::Message m;
     if (!gateway->Get(req.matches[1].str(), m))
         return GatewayFailed(res);
-    Answer(res, 200, gw::ToJson(m));
+    Answer(res, 200, gw::JsonText(m, -1));
 }
 
 void GetDevices(const httplib::Request&, httplib::Response& res)
@@ -151,10 +155,7 @@ void GetDevices(const httplib::Request&, httplib::Response& res)
     std::vector<gw::Device> devices;
     if (!gateway->Devices(devices))
         return GatewayFailed(res);
-    json all = json::array();
-    for (const gw::Device& d : devices)
-        all.push_back(gw::ToJson(d));
-    Answer(res, 200, all);
+    Answer(res, 200, gw::JsonText(devices, -1));
 }
 
 void PostAlert(const httplib::Request& req, httplib::Response& res, const HttpConfig& config)

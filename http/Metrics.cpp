@@ -1,7 +1,5 @@
 #include "http/Metrics.h"
 
-#include "gatewayclient/GatewayJson.h"
-
 #include <algorithm>
 #include <sstream>
 

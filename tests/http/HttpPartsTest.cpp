@@ -6,6 +6,7 @@
 #include "http/TokenFile.h"
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

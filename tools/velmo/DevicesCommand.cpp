@@ -22,10 +22,7 @@ int DevicesCommand(const std::vector<std::string>& args, std::ostream& out, std:
     if (!session->Devices(devices))
         return Failure(*session, err);
     if (opts.Has("--json")) {
-        nlohmann::json all = nlohmann::json::array();
-        for (const gw::Device& d : devices)
-            all.push_back(gw::ToJson(d));
-        out << all.dump(2) << '\n';
+        out << gw::JsonText(devices, 2) << '\n';
         return 0;
     }
     out << "ID\tNAME\tSTATE\tSIGNAL\tREGISTRATION\tOPERATOR\n";

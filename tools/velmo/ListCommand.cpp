@@ -1,5 +1,4 @@
 #include "gatewayclient/GatewayJson.h"
-#include "tools/velmo/CommandOptions.h"
 #include "tools/velmo/GatewayCommands.h"
 #include "tools/velmo/GatewaySession.h"
 
@@ -27,7 +26,7 @@ int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::os
         return 1;
     std::string folder = opts.Value("--folder", "queued");
     bool json = opts.Has("--json");
-    nlohmann::json all = nlohmann::json::array();
+    std::vector<gw::MessageSummary> all;
     std::string cursor;
     unsigned long shown = 0;
     do {
@@ -40,7 +39,7 @@ int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::os
             return Failure(*session, err);
         for (const gw::MessageSummary& m : messages) {
             if (json)
-                all.push_back(gw::ToJson(m));
+                all.push_back(m);
             else
                 out << m.id << '\t' << m.status << '\t' << (m.date.empty() ? "-" : m.date) << '\t'
                     << (m.status == "RECEIVED" ? m.from : m.to) << '\n';
@@ -49,7 +48,7 @@ int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::os
         cursor = next;
     } while (!cursor.empty() && (!limit || shown < limit));
     if (json)
-        out << all.dump(2) << '\n';
+        out << gw::JsonText(all, 2) << '\n';
     return 0;
 }
 

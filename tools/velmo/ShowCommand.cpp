@@ -38,7 +38,7 @@ int ShowCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     if (!session->Get(opts.positional[0], m))
         return Failure(*session, err);
     if (opts.Has("--json")) {
-        out << gw::ToJson(m).dump(2) << '\n';
+        out << gw::JsonText(m, 2) << '\n';
         return 0;
     }
     Field(out, "id", m.id);

@@ -19,7 +19,7 @@ bool Final(const std::string& status) { return status == "SENT" || status == "FA
 void Print(std::ostream& out, bool json, const std::string& id, const gw::MessageStatus& s)
 {
     if (json) {
-        out << gw::ToJson(id, s).dump(2) << '\n';
+        out << gw::JsonText(id, s, 2) << '\n';
         return;
     }
     out << s.status << '\n' << s.date << '\n';
@@ -62,8 +62,7 @@ int StatusCommand(const std::vector<std::string>& args, std::ostream& out, std::
             return Failure(*session, err);
         // Not known: the status word alone, as for any other status.
         if (json)
-            out << nlohmann::json{{"id", id}, {"status", "NOT_FOUND"}, {"statusText", ""}, {"date", nullptr}}.dump(2)
-                << '\n';
+            out << gw::JsonText(id, gw::MessageStatus{"NOT_FOUND", "", ""}, 2) << '\n';
         else
             out << "NOT_FOUND\n";
         return kNotFound;

@@ -34,9 +34,7 @@ int WatchCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     bool json = opts.Has("--json");
     bool ok = session->Watch([&](const gw::Event& e) {
         if (json) {
-            nlohmann::json line = gw::ToJson(e);
-            line["time"] = Now();
-            out << line.dump() << std::endl;
+            out << gw::JsonText(e, Now(), -1) << std::endl;
         } else if (e.kind == gw::Event::Kind::Received) {
             out << Now() << " RECEIVED " << e.id << " from " << e.sender << " via " << e.device << std::endl;
         } else {
