@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <map>
-#include <poll.h>
 
 namespace velmo::gw {
 
@@ -197,16 +196,8 @@ GatewayClient::WaitResult GatewayClient::Wait(int timeoutMs, const std::function
                     return WaitResult::TimedOut;
                 wait = static_cast<int>(left);
             }
-            auto data = conn_->getEventLoopPollData();
-            if (auto relative = data.getRelativeTimeout()) {
-                int bus = static_cast<int>((relative->count() + 999) / 1000);
-                wait = wait < 0 ? bus : std::min(wait, bus);
-            }
-            pollfd fd{data.fd, static_cast<short>(data.events), 0};
-            if (poll(&fd, 1, wait) < 0 && errno != EINTR) {
-                error_ = "waiting on the bus failed";
+            if (!WaitForBusTraffic(*conn_, wait, &error_))
                 return WaitResult::Lost;
-            }
         }
     } catch (const sdbus::Error& e) {
         Failed(e);

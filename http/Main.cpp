@@ -3,17 +3,15 @@
 // its own unit; TLS is left to a reverse proxy (docs/velmo-http.md).
 #include "http/HttpApi.h"
 #include "http/HttpConfig.h"
+#include "http/StopSignals.h"
 #include "http/TokenFile.h"
 
 #include "interfaces/StandardOptions.h"
+#include "platform/Listener.h"
 
-#include <csignal>
 #include <cstdio>
 #include <fstream>
-#include <pthread.h>
 #include <sstream>
-#include <sys/socket.h>
-#include <thread>
 
 namespace {
 
@@ -82,23 +80,18 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    // SIGTERM and SIGINT end the server from a thread of their own.
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGTERM);
-    sigaddset(&stops, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-
     httplib::Server server;
+    // SIGTERM and SIGINT end the server; taken before any thread starts.
+    if (!velmo::http::StopOnSignals([&server] { server.stop(); }))
+        std::fprintf(stderr, "velmo-http: SIGTERM cannot be taken: it ends the program at once\n");
     int threads = config->threads;
     server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
     velmo::http::InstallApi(server, *config, *tokens);
-    // Not SO_REUSEPORT, the library's default: a second velmo-http on the
-    // same port must fail, not share the connections unnoticed.
+    // Not the library's SO_REUSEPORT: a second velmo-http on the same port
+    // must fail, not share the connections unnoticed.
     int listening = -1;
     server.set_socket_options([&listening](int sock) {
-        int yes = 1;
-        (void)setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);  // only a faster rebind depends on it
+        (void)velmo::PrepareListeningSocket(sock);  // only a faster rebind after a restart depends on it
         listening = sock;
     });
     if (!server.bind_to_port(config->address, config->port)) {
@@ -107,19 +100,13 @@ int main(int argc, char** argv)
     }
     // The library listens with a backlog of 5: clients that connect at once
     // would wait for the kernel's retry, a second or more.
-    if (listening >= 0 && ::listen(listening, SOMAXCONN) != 0)
+    if (velmo::http::StopRequested())
+        return 0;
+    if (listening >= 0 && !velmo::WidenListenBacklog(listening))
         std::fprintf(stderr, "velmo-http: the listen backlog stays at 5\n");
-    std::thread stopper([&server, stops] {
-        int signal = 0;
-        sigwait(&stops, &signal);
-        server.stop();
-    });
     std::fprintf(stderr, "velmo-http: listening on %s port %d with %zu token(s)%s\n", config->address.c_str(),
                  config->port, tokens->Count(), config->openMetrics ? ", /metrics open" : "");
     bool served = server.listen_after_bind();
-    if (stopper.joinable()) {
-        pthread_kill(stopper.native_handle(), SIGTERM);
-        stopper.join();
-    }
-    return served ? 0 : 1;
+    // A stop that came before the server listened leaves it unable to.
+    return served || velmo::http::StopRequested() ? 0 : 1;
 }

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
+#include <filesystem>
 
 namespace velmo::http {
 
@@ -44,14 +44,16 @@ std::optional<TokenFile> TokenFile::Parse(const std::string& text, std::string& 
 std::optional<TokenFile> TokenFile::Load(const std::string& path, std::string& error)
 {
     std::ifstream in(path);
-    struct stat st {};
-    if (!in || stat(path.c_str(), &st) != 0) {
+    std::error_code ec;
+    std::filesystem::perms access = std::filesystem::status(path, ec).permissions();
+    if (!in || ec) {
         error = path + " cannot be read";
         return std::nullopt;
     }
-    if (st.st_mode & 077) {
+    using std::filesystem::perms;
+    if ((access & (perms::group_all | perms::others_all)) != perms::none) {
         char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(access & perms::mask));
         error = path + " may be read by others (mode " + mode + "): make it readable by its owner only (chmod 600)";
         return std::nullopt;
     }

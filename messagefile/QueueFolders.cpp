@@ -4,18 +4,27 @@
 
 namespace velmo::store {
 
-std::vector<std::u16string> ListFiles(const std::u16string& folder, const std::u16string& pattern)
+std::vector<FolderFile> ListFilesWithTimes(const std::u16string& folder, const std::u16string& pattern)
 {
-    std::vector<std::u16string> names;
+    std::vector<FolderFile> files;
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((folder + pattern).c_str(), &data);
     if (find == INVALID_HANDLE_VALUE)
-        return names;
+        return files;
     do {
         if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.emplace_back(data.cFileName);
+            files.push_back({data.cFileName, (std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                                 data.ftLastWriteTime.dwLowDateTime});
     } while (FindNextFileW(find, &data));
     FindClose(find);
+    return files;
+}
+
+std::vector<std::u16string> ListFiles(const std::u16string& folder, const std::u16string& pattern)
+{
+    std::vector<std::u16string> names;
+    for (FolderFile& f : ListFilesWithTimes(folder, pattern))
+        names.push_back(std::move(f.name));
     return names;
 }
 

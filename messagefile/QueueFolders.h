@@ -4,6 +4,7 @@
 
 #include "platform/Guid.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,18 @@ inline constexpr const char16_t* kPickupFolder = u"pickup/";
 // "{ID}.velmo"
 inline std::u16string MessageFileName(const GUID& id) { return GuidToString(id) + u".velmo"; }
 
-// The names of the files (not folders) in a folder that match pattern, in
-// the order the file system returns them, taken whole before the caller
-// changes the folder; empty when the folder is missing.
+// A file of a folder and when it was last written, in 100 ns steps since
+// 1601 (the platform's FILETIME).
+struct FolderFile {
+    std::u16string name;
+    std::uint64_t written = 0;
+};
+
+// The files (not folders) in a folder that match pattern, in the order the
+// file system returns them, taken whole before the caller changes the
+// folder; empty when the folder is missing.
+std::vector<FolderFile> ListFilesWithTimes(const std::u16string& folder, const std::u16string& pattern);
+// The same, names only.
 std::vector<std::u16string> ListFiles(const std::u16string& folder, const std::u16string& pattern);
 inline std::vector<std::u16string> ListMessageFiles(const std::u16string& folder) { return ListFiles(folder, u"*.velmo"); }
 

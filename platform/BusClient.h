@@ -6,6 +6,7 @@
 // name reaches that machine's system bus over SSH.
 #pragma once
 
+#include "platform/Guid.h"
 #include "platform/Types.h"
 
 #include <sdbus-c++/sdbus-c++.h>
@@ -23,5 +24,11 @@ namespace velmo {
 VELMO_PLATFORM_API std::unique_ptr<sdbus::IConnection> ConnectServiceBus(const std::string& host,
                                                                          const CLSID* serviceClass,
                                                                          std::string* error);
+
+// Waits until conn has something to process (call processPendingRequest
+// then) or timeoutMs pass; a negative timeout waits as long as it takes.
+// True after either; false, with the reason in error, when the wait
+// itself failed.
+VELMO_PLATFORM_API bool WaitForBusTraffic(sdbus::IConnection& conn, int timeoutMs, std::string* error);
 
 } // namespace velmo

@@ -1,8 +1,13 @@
 #include "platform/BusConnection.h"
 
+#include "platform/BusClient.h"
 #include "platform/SysRoot.h"
 
 #include <cstdlib>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 namespace velmo::detail {
@@ -45,3 +50,24 @@ std::unique_ptr<sdbus::IConnection> OpenBus(BusRole role, const std::string& hos
 }
 
 } // namespace velmo::detail
+
+bool velmo::WaitForBusTraffic(sdbus::IConnection& conn, int timeoutMs, std::string* error)
+{
+    try {
+        auto data = conn.getEventLoopPollData();
+        int wait = timeoutMs < 0 ? -1 : timeoutMs;
+        if (auto relative = data.getRelativeTimeout()) {
+            int bus = static_cast<int>((relative->count() + 999) / 1000);
+            wait = wait < 0 ? bus : std::min(wait, bus);
+        }
+        pollfd fd{data.fd, static_cast<short>(data.events), 0};
+        if (poll(&fd, 1, wait) >= 0 || errno == EINTR)
+            return true;
+        if (error)
+            *error = std::string("waiting on the bus failed: ") + std::strerror(errno);
+    } catch (const sdbus::Error& e) {
+        if (error)
+            *error = e.getMessage();
+    }
+    return false;
+}

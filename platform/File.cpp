@@ -23,6 +23,15 @@ namespace {
 using velmo::detail::FileObject;
 using velmo::detail::Object;
 
+// A POSIX time as Windows counts it: 100 ns steps since 1601-01-01 UTC.
+FILETIME FileTimeOf(const timespec& t)
+{
+    constexpr std::uint64_t kEpochDifference = 11644473600ULL;  // seconds from 1601 to 1970
+    std::uint64_t ticks = (static_cast<std::uint64_t>(t.tv_sec) + kEpochDifference) * 10000000ULL +
+                          static_cast<std::uint64_t>(t.tv_nsec) / 100;
+    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
 class FindObject final : public Object {
 public:
     FindObject(DIR* dir, std::string pattern) : Object(-1, Adopt{}), dir_(dir), pattern_(std::move(pattern)) {}
@@ -46,6 +55,8 @@ public:
                 auto size = static_cast<std::uint64_t>(st.st_size);
                 data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
                 data->nFileSizeLow = static_cast<DWORD>(size);
+                data->ftLastWriteTime = FileTimeOf(st.st_mtim);
+                data->ftLastAccessTime = FileTimeOf(st.st_atim);
             } else {
                 data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
             }

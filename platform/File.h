@@ -98,6 +98,8 @@ VELMO_PLATFORM_API BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
 VELMO_PLATFORM_API BOOL DeleteFileW(LPCWSTR path);
 VELMO_PLATFORM_API DWORD GetFileAttributesW(LPCWSTR path);
 VELMO_PLATFORM_API BOOL CreateDirectoryW(LPCWSTR path, const void* security);
+// The found entry's attributes, size, last write and last access times are
+// filled in; Linux keeps no creation time, so ftCreationTime stays zero.
 VELMO_PLATFORM_API HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data);
 VELMO_PLATFORM_API BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data);
 VELMO_PLATFORM_API BOOL FindClose(HANDLE find);

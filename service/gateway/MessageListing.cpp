@@ -6,21 +6,17 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <filesystem>
-#include <sys/stat.h>
 #include <system_error>
 
 namespace velmo::gateway {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr std::string_view kSuffix = ".velmo";
 
-// A file of the folder and the moment it was last written, in nanoseconds.
+// A file of the folder and the moment it was last written (100 ns steps).
 struct Entry {
-    long long written;
+    std::uint64_t written;
     std::string name;
 };
 
@@ -45,20 +41,12 @@ std::optional<Entry> ParseCursor(std::string_view cursor)
     return e;
 }
 
-std::vector<Entry> ReadFolder(const std::string& folder)
+std::vector<Entry> ReadFolder(const std::u16string& folder)
 {
     std::vector<Entry> entries;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string name = it->path().filename().string();
-        if (name.size() <= kSuffix.size() || !name.ends_with(kSuffix))
-            continue;
-        struct stat st {};
-        if (stat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-            continue;  // gone meanwhile, or not a file
-        long long written = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-        entries.push_back({written, std::move(name)});
-    }
+    for (store::FolderFile& f : store::ListFilesWithTimes(folder, u"*.velmo"))
+        if (f.name.size() > kSuffix.size())
+            entries.push_back({f.written, Utf16ToUtf8(f.name)});
     return entries;
 }
 
@@ -133,7 +121,7 @@ std::optional<Page> ListFolder(const std::u16string& root, const Folder& folder,
     limit = std::min(limit, kMostPerPage);
 
     std::u16string dir = root + folder.relative;
-    std::vector<Entry> entries = ReadFolder(Utf16ToUtf8(dir));
+    std::vector<Entry> entries = ReadFolder(dir);
     if (after)
         std::erase_if(entries, [&](const Entry& e) { return !Before(*after, e); });
     // Only the page's files are put in order and read.

@@ -3,6 +3,7 @@
 #include "platform/Text.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -123,6 +124,15 @@ TEST(File, FindMatchesThePatternWithoutRegardToCase)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
     FindClose(find);
     EXPECT_EQ(found, (std::set<std::string>{"one.velmo", "TWO.VELMO"}));
+
+    // The write time, as Windows counts it: 100 ns steps since 1601.
+    timespec times[2] = {{1796779644, 123456700}, {1796779644, 123456700}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (root.path() + "/one.velmo").c_str(), times, 0), 0);
+    find = FindFirstFileW(W(root.path() + "/one.velmo").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    FindClose(find);
+    std::uint64_t ticks = (std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    EXPECT_EQ(ticks, (1796779644ULL + 11644473600ULL) * 10000000ULL + 1234567ULL);
 
     EXPECT_EQ(FindFirstFileW(W(root.path() + "/*.none").c_str(), &data), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
