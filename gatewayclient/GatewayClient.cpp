@@ -10,9 +10,9 @@ namespace velmo::gw {
 
 namespace {
 
-constexpr char kService[] = "org.norvane.Velmo";
-constexpr char kPath[] = "/org/norvane/Velmo/Gateway";
-constexpr char kInterface[] = "org.norvane.Velmo.IGateway";
+using gateway::kBusName;
+using gateway::kInterface;
+using gateway::kPath;
 
 std::string Field(const std::map<std::string, sdbus::Variant>& m, const char* key)
 {
@@ -34,8 +34,7 @@ std::optional<int> SignalDbm(std::int32_t signal)
 std::string DescribeBusError(const std::string& name, const std::string& message)
 {
     if (name == kAccessDeniedError)
-        return "cannot reach the Velmo service: access denied: only root and the members of the group velmo may use it "
-               "(an administrator adds a user with: adduser USER velmo)";
+        return std::string("cannot reach the Velmo service: ") + kAccessDeniedText;
     if (name == "org.freedesktop.DBus.Error.ServiceUnknown" || name == "org.freedesktop.DBus.Error.NameHasNoOwner")
         return "cannot reach the Velmo service: it is not running and the bus cannot start it (" + message + ")";
     if (name == "org.freedesktop.DBus.Error.UnknownObject" || name == "org.freedesktop.DBus.Error.UnknownMethod")
@@ -60,7 +59,7 @@ std::unique_ptr<GatewayClient> GatewayClient::Connect(const std::string& host, s
 }
 
 GatewayClient::GatewayClient(std::unique_ptr<sdbus::IConnection> conn)
-    : conn_(std::move(conn)), proxy_(sdbus::createProxy(*conn_, kService, kPath))
+    : conn_(std::move(conn)), proxy_(sdbus::createProxy(*conn_, kBusName, kPath))
 {
 }
 

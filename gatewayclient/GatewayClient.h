@@ -7,6 +7,8 @@
 // (the bus error's name, for a program to tell cases apart).
 #pragma once
 
+#include "interfaces/GatewayNames.h"
+
 #include <sdbus-c++/sdbus-c++.h>
 
 #include <cstdint>
@@ -18,10 +20,10 @@
 
 namespace velmo::gw {
 
-inline constexpr char kNotFoundError[] = "org.norvane.Velmo.Error.NotFound";
-inline constexpr char kInvalidArgsError[] = "org.freedesktop.DBus.Error.InvalidArgs";
-inline constexpr char kRefusedError[] = "org.norvane.Velmo.Error.Refused";
-inline constexpr char kAccessDeniedError[] = "org.freedesktop.DBus.Error.AccessDenied";
+using gateway::kAccessDeniedError;
+using gateway::kInvalidArgsError;
+using gateway::kNotFoundError;
+using gateway::kRefusedError;
 
 struct MessageStatus {
     std::string status;  // QUEUED, SENT, FAILED, RECEIVED
@@ -115,6 +117,11 @@ private:
 
 // -113 + 2 × signal for a +CSQ signal of 0 to 31 (dBm); nullopt otherwise.
 std::optional<int> SignalDbm(std::int32_t signal);
+
+// What a person reads when the bus refuses the caller.
+inline constexpr char kAccessDeniedText[] =
+    "access denied: only root and the members of the group velmo may use it "
+    "(an administrator adds a user with: adduser USER velmo)";
 
 // What a person should read when the service cannot be reached with name.
 std::string DescribeBusError(const std::string& name, const std::string& message);

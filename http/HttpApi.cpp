@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <sstream>
 
 namespace velmo::http {
 
@@ -77,20 +78,13 @@ std::vector<std::string> Values(const httplib::Request& req, const char* key)
 {
     std::vector<std::string> out;
     for (std::size_t i = 0; i < req.get_param_value_count(key); ++i) {
-        std::string all = req.get_param_value(key, i);
-        std::size_t start = 0;
-        while (start <= all.size()) {
-            std::size_t comma = all.find(',', start);
-            std::string v = all.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-            if (!v.empty() && v[0] == ' ' && v.find_first_not_of(' ') != std::string::npos &&
-                std::isdigit(static_cast<unsigned char>(v[v.find_first_not_of(' ')])))
-                v = "+" + v.substr(v.find_first_not_of(' '));
+        std::stringstream all(req.get_param_value(key, i));
+        for (std::string v; std::getline(all, v, ',');) {
             auto first = v.find_first_not_of(' ');
-            if (first != std::string::npos)
-                out.push_back(v.substr(first, v.find_last_not_of(' ') - first + 1));
-            if (comma == std::string::npos)
-                break;
-            start = comma + 1;
+            if (first == std::string::npos)
+                continue;
+            bool plus = first > 0 && std::isdigit(static_cast<unsigned char>(v[first]));
+            out.push_back((plus ? "+" : "") + v.substr(first, v.find_last_not_of(' ') - first + 1));
         }
     }
     return out;

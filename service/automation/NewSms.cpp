@@ -10,7 +10,6 @@ namespace velmo::automation {
 namespace {
 
 constexpr const char16_t* kSource = u"Velmo.NewSMS";
-constexpr const char16_t* kTooLong = u"The text is longer than 40000 characters: it is refused";
 
 bool TooLong(BSTR body) { return body && SysStringLen(body) > NewSms::kMaxBody; }
 
@@ -130,13 +129,7 @@ HRESULT NewSms::Send(VARIANT to, VARIANT body, VARIANT* msgId)
         VariantClear(msgId);
         VariantInit(msgId);
     }
-    // A client can call while the service is still starting, as the first
-    // call of a bus-activated start does: wait until the worker has started
-    // the dispatcher (or given up) instead of refusing the message.
-    if (module_.workerThread) {
-        HANDLE started[] = {module_.workerStarted.get(), module_.workerThread.get()};
-        (void)WaitForMultipleObjects(2, started, FALSE, INFINITE);  // either way the dispatcher now answers for itself
-    }
+    module_.WaitForDispatcher();
     GUID id{};
     HRESULT hr = module_.dispatcher.QueueMessage(this, &id);
     if (FAILED(hr))

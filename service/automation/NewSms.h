@@ -23,9 +23,9 @@ class NewSms final : public DualObject<IVelmo> {
 public:
     // The longest text a client may set or send, in UTF-16 units: room for
     // the longest concatenated message (255 parts of 153 GSM characters).
-    // A longer one is refused with "The text is longer than 40000
-    // characters: it is refused" and the object keeps its text.
+    // A longer one is refused with kTooLong and the object keeps its text.
     static constexpr UINT kMaxBody = 40000;
+    static constexpr const char16_t* kTooLong = u"The text is longer than 40000 characters: it is refused";
 
     // Objects the service's class factory makes belong to its module.
     NewSms();

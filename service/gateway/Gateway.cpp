@@ -17,10 +17,6 @@ namespace velmo::gateway {
 
 namespace {
 
-constexpr const char* kInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
-constexpr const char* kNotFound = "org.norvane.Velmo.Error.NotFound";
-constexpr const char* kUnreadable = "org.norvane.Velmo.Error.Unreadable";
-constexpr const char* kRefused = "org.norvane.Velmo.Error.Refused";
 
 // The longest recipient taken: far beyond any phone number, short enough
 // that a routing rule never has to match a megabyte.
@@ -33,11 +29,11 @@ std::string Text(const Bstr& s) { return Utf16ToUtf8(s.str()); }
 
 BusReply BadId(const std::string& id)
 {
-    return BusReply::Error(kInvalidArgs,
+    return BusReply::Error(kInvalidArgsError,
                            "'" + id + "' is not a message id: it looks like {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}");
 }
 
-BusReply NotFound(const GUID& id) { return BusReply::Error(kNotFound, "No message " + GuidToUtf8(id) + " is known"); }
+BusReply NotFound(const GUID& id) { return BusReply::Error(kNotFoundError, "No message " + GuidToUtf8(id) + " is known"); }
 
 std::string RegistrationName(LONG registration)
 {
@@ -71,22 +67,17 @@ public:
     BusReply Send(const std::string& to, const std::string& text) const
     {
         if (to.empty())
-            return BusReply::Error(kInvalidArgs, "Must specify To address");
+            return BusReply::Error(kInvalidArgsError, "Must specify To address");
         if (to.size() > kMaxRecipient)
-            return BusReply::Error(kInvalidArgs, "The recipient is longer than " + std::to_string(kMaxRecipient) +
+            return BusReply::Error(kInvalidArgsError, "The recipient is longer than " + std::to_string(kMaxRecipient) +
                                                      " bytes: it is refused");
         std::u16string body = Utf8ToUtf16(text);
         if (body.size() > automation::NewSms::kMaxBody)
-            return BusReply::Error(kInvalidArgs, "The text is longer than 40000 characters: it is refused");
-        // A call may come while the service is still starting (the one that
-        // started it, say): wait for the dispatcher rather than refuse.
-        if (module_.workerThread) {
-            HANDLE started[] = {module_.workerStarted.get(), module_.workerThread.get()};
-            (void)WaitForMultipleObjects(2, started, FALSE, INFINITE);  // either way the dispatcher now answers
-        }
+            return BusReply::Error(kInvalidArgsError, Utf16ToUtf8(automation::NewSms::kTooLong));
+        module_.WaitForDispatcher();
         GUID id{};
         if (FAILED(module_.dispatcher.QueueMessage(Bstr(Utf8ToUtf16(to)), Bstr(body), &id)))
-            return BusReply::Error(kRefused, "Dispatcher failed queuing message.");
+            return BusReply::Error(kRefusedError, "Dispatcher failed queuing message.");
         std::string text8 = GuidToUtf8(id);
         return {{}, {}, [text8](sdbus::MethodReply& r) { r << text8; }};
     }
@@ -106,11 +97,11 @@ public:
     {
         const Folder* folder = FindFolder(folderName);
         if (!folder)
-            return BusReply::Error(kInvalidArgs, "'" + folderName +
+            return BusReply::Error(kInvalidArgsError, "'" + folderName +
                                                      "' is not a folder: queued, sent, failed, received or bad");
         std::optional<Page> page = ListFolder(module_.rootFolder, *folder, limit, cursor);
         if (!page)
-            return BusReply::Error(kInvalidArgs, "'" + cursor + "' is not a cursor a listing gave");
+            return BusReply::Error(kInvalidArgsError, "'" + cursor + "' is not a cursor a listing gave");
         return {{}, {}, [page = std::move(*page)](sdbus::MethodReply& reply) {
                     std::vector<MessageRow> rows;
                     for (const ListedMessage& m : page.messages)
@@ -209,7 +200,7 @@ private:
     {
         char code[16];
         std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(why));
-        return BusReply::Error(kUnreadable, "The file of message " + GuidToUtf8(id) + " cannot be read (" + code + ")");
+        return BusReply::Error(kUnreadableError, "The file of message " + GuidToUtf8(id) + " cannot be read (" + code + ")");
     }
 
     host::ServiceModule& module_;

@@ -27,6 +27,7 @@
 // docs/gateway.md describes every value.
 #pragma once
 
+#include "interfaces/GatewayNames.h"
 #include "platform/Types.h"
 
 namespace velmo::host {
@@ -34,9 +35,6 @@ class ServiceModule;
 }
 
 namespace velmo::gateway {
-
-inline constexpr char kPath[] = "/org/norvane/Velmo/Gateway";
-inline constexpr char kInterface[] = "org.norvane.Velmo.IGateway";
 
 // Publishes the object (it appears on the bus with the automation classes)
 // and turns the module's message events into its signals. E_INVALIDARG

@@ -1,6 +1,7 @@
 #include "service/gateway/MessageListing.h"
 
 #include "messagefile/QueueFolders.h"
+#include "messagefile/StatusWords.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -64,14 +65,9 @@ const Folder* FindFolder(std::string_view name)
 
 std::string StatusName(LONG status)
 {
-    switch (status) {
-    case NOT_FOUND: return "NOT_FOUND";
-    case QUEUED: return "QUEUED";
-    case SENT: return "SENT";
-    case FAILED: return "FAILED";
-    case RECEIVED: return "RECEIVED";
-    default: return std::to_string(status);
-    }
+    if (const char* word = store::StatusWord(status))
+        return word;
+    return status == NOT_FOUND ? "NOT_FOUND" : std::to_string(status);
 }
 
 std::string IsoDate(const SYSTEMTIME& t)
@@ -86,12 +82,8 @@ std::string IsoDate(const SYSTEMTIME& t)
 
 const SYSTEMTIME& MessageDate(const store::MessageRecord& record)
 {
-    switch (record.Status) {
-    case SENT:
-    case FAILED: return record.Completed;
-    case RECEIVED: return record.Received;
-    default: return record.Created;
-    }
+    const SYSTEMTIME* date = store::StatusDate(record);
+    return date ? *date : record.Created;
 }
 
 std::optional<GUID> ParseMessageId(std::string_view text)

@@ -29,6 +29,14 @@ std::string FormatV(const char* format, va_list args)
 
 ServiceModule::ServiceModule() = default;
 
+void ServiceModule::WaitForDispatcher()
+{
+    if (!workerThread)
+        return;
+    HANDLE started[] = {workerStarted.get(), workerThread.get()};
+    (void)WaitForMultipleObjects(2, started, FALSE, INFINITE);  // either way the dispatcher now answers for itself
+}
+
 ServiceModule& TheModule()
 {
     static ServiceModule* module = new ServiceModule();  // used by threads that may outlive main

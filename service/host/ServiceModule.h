@@ -34,6 +34,12 @@ public:
     void LogCallFailure(WORD type, HRESULT hr, IUnknown* object, const char* format, ...)
         __attribute__((format(printf, 5, 6)));
 
+    // A client can call while the service is still starting, as the first
+    // call of a bus-activated start does: this waits until the worker has
+    // started the dispatcher (or given up), so the call is answered by the
+    // dispatcher instead of refused. Returns at once without a worker.
+    void WaitForDispatcher();
+
     const std::u16string serviceName = u"velmosvc";
     const std::u16string displayName = u"Norvane SMS Service";
     bool serviceMode = false;

@@ -1,5 +1,6 @@
 #include "tools/velmo/ServiceClient.h"
 
+#include "gatewayclient/GatewayClient.h"
 #include "interfaces/VelmoLib.h"
 #include "platform/Activation.h"
 #include "platform/Automation.h"
@@ -53,8 +54,7 @@ ServiceObject::ServiceObject(const CLSID& clsid, const std::string& host)
         HRESULT why = FAILED(hr) ? hr : qi.hr;
         std::string detail = Describe(why, nullptr);
         if (why == E_ACCESSDENIED)
-            detail = "access denied: only root and the members of the group velmo may use it "
-                     "(an administrator adds a user with: adduser USER velmo)";
+            detail = gw::kAccessDeniedText;
         error_ = "cannot reach the Velmo service: " + detail;
         return;
     }

@@ -4,6 +4,7 @@
 #include "platform/SystemTime.h"
 #include "platform/Text.h"
 #include "messagefile/MessageRecord.h"
+#include "messagefile/StatusWords.h"
 
 #include <cstdio>
 
@@ -55,15 +56,8 @@ std::string Shown(const Bstr& text) { return Utf16ToUtf8(AnsiToUtf16(Utf16ToAnsi
 
 void Fill(HWND dialog, const store::MessageRecord& record)
 {
-    const SYSTEMTIME* when = nullptr;
-    const char* word = nullptr;
-    switch (record.Status) {
-    case QUEUED: word = "QUEUED", when = &record.Created; break;
-    case SENT: word = "SENT", when = &record.Completed; break;
-    case FAILED: word = "FAILED", when = &record.Completed; break;
-    case RECEIVED: word = "RECEIVED", when = &record.Received; break;
-    default: break;
-    }
+    const SYSTEMTIME* when = store::StatusDate(record);
+    const char* word = store::StatusWord(record.Status);
     if (word) {
         SetDlgItemTextA(dialog, IDC_STATUS, word);
         SYSTEMTIME local{};
