@@ -79,7 +79,7 @@ bench::Figures Measure(int connections, int messages)
     return bench::Summarise(latencies, std::chrono::duration<double>(Clock::now() - start).count(), failures.load());
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

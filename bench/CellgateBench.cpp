@@ -96,7 +96,7 @@ void Run(int n, int delayMs)
     std::filesystem::remove_all(root);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -107,7 +107,8 @@ int main(int argc, char** argv)
     setenv("VELMO_SYSROOT", sysroot.c_str(), 1);
     std::string error;
     HMODULE module = velmo::LoadModule(VELMO_CELLGATE, &error);
-    auto reg = module ? reinterpret_cast<PFN_DllRegisterServer>(velmo::ModuleSymbol(module, "DllRegisterServer")) : nullptr;
+    auto reg =
+        module ? reinterpret_cast<PFN_DllRegisterServer>(velmo::ModuleSymbol(module, "DllRegisterServer")) : nullptr;
     if (reg)
         reg();  // the catalogue step fails without Rigstock; the class entries are what counts here
     Run(instant, 0);

@@ -69,6 +69,6 @@ void Decode1000Ucs2(benchmark::State& state)
 }
 BENCHMARK(Decode1000Ucs2)->Unit(benchmark::kMicrosecond);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

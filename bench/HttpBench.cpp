@@ -161,7 +161,7 @@ pid_t Start(const std::vector<std::string>& args)
     return pid;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -170,8 +170,8 @@ int main(int argc, char** argv)
     if (dir.empty())
         return 1;
     std::ofstream(dir + "/http-tokens") << kToken << "\n";
-    std::filesystem::permissions(dir + "/http-tokens", std::filesystem::perms::owner_read |
-                                                           std::filesystem::perms::owner_write);
+    std::filesystem::permissions(dir + "/http-tokens",
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     int port = FreePort();
     std::ofstream(dir + "/http.conf") << "listen = 127.0.0.1:" << port << "\ntokens = " << dir
                                       << "/http-tokens\nthreads = 16\n";
@@ -206,8 +206,8 @@ int main(int argc, char** argv)
         double httpP50 = 0;
         for (const Way& way : ways) {
             Figures f = Measure(way.make, connections, messages / way.divisor);
-            std::printf("%s %2d connection%s: %8.0f sends/s   p50 %7.0f us   p99 %7.0f us%s\n", way.name,
-                        connections, connections == 1 ? " " : "s", f.perSecond, f.p50us, f.p99us,
+            std::printf("%s %2d connection%s: %8.0f sends/s   p50 %7.0f us   p99 %7.0f us%s\n", way.name, connections,
+                        connections == 1 ? " " : "s", f.perSecond, f.p50us, f.p99us,
                         f.failures ? "   (some sends failed)" : "");
             if (f.failures)
                 rc = 1;

@@ -58,7 +58,8 @@ struct Root {
             std::filesystem::create_directories(Folder(f));
         std::string error;
         HMODULE module = velmo::LoadModule(VELMO_LOOPBACK, &error);
-        auto reg = module ? reinterpret_cast<PFN_DllRegisterServer>(velmo::ModuleSymbol(module, "DllRegisterServer")) : nullptr;
+        auto reg = module ? reinterpret_cast<PFN_DllRegisterServer>(velmo::ModuleSymbol(module, "DllRegisterServer"))
+                          : nullptr;
         if (!reg || FAILED(reg())) {
             std::fprintf(stderr, "queue_bench: cannot register the loopback device: %s\n", error.c_str());
             std::exit(1);
@@ -189,7 +190,7 @@ void Find(int n, int lookups)
                 hit * 1e6, miss * 1e6, found);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -52,7 +52,7 @@ double Rate(int devices, velmo::store::Dispatcher::Choice choice, int messages)
     return messages / seconds;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -62,7 +62,8 @@ int main(int argc, char** argv)
     setenv("VELMO_SYSROOT", sysroot.c_str(), 1);
     std::string error;
     HMODULE module = velmo::LoadModule(VELMO_LOOPBACK, &error);
-    auto reg = module ? reinterpret_cast<PFN_DllRegisterServer>(velmo::ModuleSymbol(module, "DllRegisterServer")) : nullptr;
+    auto reg =
+        module ? reinterpret_cast<PFN_DllRegisterServer>(velmo::ModuleSymbol(module, "DllRegisterServer")) : nullptr;
     if (!reg || FAILED(reg())) {
         std::fprintf(stderr, "routing_bench: cannot register the loopback device: %s\n", error.c_str());
         return 1;

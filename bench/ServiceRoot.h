@@ -63,4 +63,4 @@ inline int MessagesOption(int argc, char** argv, int fallback, int least)
     return fallback;
 }
 
-} // namespace bench
+}  // namespace bench

@@ -22,7 +22,7 @@ std::string Field(const std::map<std::string, sdbus::Variant>& m, const char* ke
     return it->second.get<std::string>();
 }
 
-} // namespace
+}  // namespace
 
 std::optional<int> SignalDbm(std::int32_t signal)
 {
@@ -60,8 +60,7 @@ std::unique_ptr<GatewayClient> GatewayClient::Connect(const std::string& host, s
 
 GatewayClient::GatewayClient(std::unique_ptr<sdbus::IConnection> conn)
     : conn_(std::move(conn)), proxy_(sdbus::createProxy(*conn_, kBusName, kPath))
-{
-}
+{}
 
 GatewayClient::~GatewayClient() = default;
 
@@ -113,10 +112,17 @@ bool GatewayClient::Get(const std::string& id, Message& message)
     std::map<std::string, sdbus::Variant> fields;
     if (!Call("Get", std::tie(fields), id))
         return false;
-    message = Message{Field(fields, "id"),         Field(fields, "folder"),    Field(fields, "status"),
-                      Field(fields, "to"),         Field(fields, "from"),      Field(fields, "text"),
-                      Field(fields, "statusText"), Field(fields, "created"),   Field(fields, "completed"),
-                      Field(fields, "received"),   0};
+    message = Message{Field(fields, "id"),
+                      Field(fields, "folder"),
+                      Field(fields, "status"),
+                      Field(fields, "to"),
+                      Field(fields, "from"),
+                      Field(fields, "text"),
+                      Field(fields, "statusText"),
+                      Field(fields, "created"),
+                      Field(fields, "completed"),
+                      Field(fields, "received"),
+                      0};
     auto retries = fields.find("retries");
     if (retries != fields.end() && retries->second.containsValueOfType<std::int32_t>())
         message.retries = retries->second.get<std::int32_t>();
@@ -130,8 +136,8 @@ bool GatewayClient::Devices(std::vector<Device>& devices)
         return false;
     devices.clear();
     for (const auto& r : rows)
-        devices.push_back({std::get<0>(r), std::get<1>(r), std::get<2>(r), std::get<3>(r), std::get<4>(r),
-                           std::get<5>(r)});
+        devices.push_back(
+            {std::get<0>(r), std::get<1>(r), std::get<2>(r), std::get<3>(r), std::get<4>(r), std::get<5>(r)});
     return true;
 }
 
@@ -204,4 +210,4 @@ GatewayClient::WaitResult GatewayClient::Wait(int timeoutMs, const std::function
     }
 }
 
-} // namespace velmo::gw
+}  // namespace velmo::gw

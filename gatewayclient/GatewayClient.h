@@ -119,11 +119,10 @@ private:
 std::optional<int> SignalDbm(std::int32_t signal);
 
 // What a person reads when the bus refuses the caller.
-inline constexpr char kAccessDeniedText[] =
-    "access denied: only root and the members of the group velmo may use it "
-    "(an administrator adds a user with: adduser USER velmo)";
+inline constexpr char kAccessDeniedText[] = "access denied: only root and the members of the group velmo may use it "
+                                            "(an administrator adds a user with: adduser USER velmo)";
 
 // What a person should read when the service cannot be reached with name.
 std::string DescribeBusError(const std::string& name, const std::string& message);
 
-} // namespace velmo::gw
+}  // namespace velmo::gw

@@ -36,7 +36,7 @@ std::string Array(const std::vector<T>& items, int indent)
     return all.dump(indent);
 }
 
-} // namespace
+}  // namespace
 
 std::string JsonText(const std::vector<MessageSummary>& messages, int indent) { return Array(messages, indent); }
 
@@ -72,4 +72,4 @@ std::string JsonText(const Event& e, const std::string& time, int indent)
     return value.dump(indent);
 }
 
-} // namespace velmo::gw
+}  // namespace velmo::gw

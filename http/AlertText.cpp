@@ -52,7 +52,7 @@ std::string Summary(const nlohmann::json& alert)
     return {};
 }
 
-} // namespace
+}  // namespace
 
 std::size_t Characters(const std::string& text)
 {
@@ -143,4 +143,4 @@ std::optional<std::string> AlertText(const nlohmann::json& payload, std::size_t 
     return text;
 }
 
-} // namespace velmo::http
+}  // namespace velmo::http

@@ -32,4 +32,4 @@ std::size_t Characters(const std::string& text);
 // "..." in place of what was cut; text itself when it fits.
 std::string CutText(const std::string& text, std::size_t max);
 
-} // namespace velmo::http
+}  // namespace velmo::http

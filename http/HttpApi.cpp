@@ -167,8 +167,9 @@ void PostAlert(const httplib::Request& req, httplib::Response& res, const HttpCo
     if (recipients.empty())
         recipients = config.alertRecipients;
     if (recipients.empty())
-        return Fail(res, 400, "no recipient: give \"to\" in the receiver's URL (?to=%2B491711234567) or "
-                              "alert_recipients in the configuration");
+        return Fail(res, 400,
+                    "no recipient: give \"to\" in the receiver's URL (?to=%2B491711234567) or "
+                    "alert_recipients in the configuration");
     gw::GatewayClient* gateway = Gateway(res);
     if (!gateway)
         return;
@@ -196,7 +197,7 @@ void GetMetrics(const httplib::Request&, httplib::Response& res)
     res.set_content(RenderMetrics(counters, devices), "text/plain; version=0.0.4; charset=utf-8");
 }
 
-} // namespace
+}  // namespace
 
 void InstallApi(httplib::Server& server, const HttpConfig& config, const TokenFile& tokens)
 {
@@ -212,8 +213,9 @@ void InstallApi(httplib::Server& server, const HttpConfig& config, const TokenFi
         if (tokens.Accepts(req.get_header_value("Authorization")))
             return httplib::Server::HandlerResponse::Unhandled;
         res.set_header("WWW-Authenticate", "Bearer realm=\"velmo\"");
-        Fail(res, 401, req.has_header("Authorization") ? "the token is not valid"
-                                                       : "a bearer token is needed (Authorization: Bearer TOKEN)");
+        Fail(res, 401,
+             req.has_header("Authorization") ? "the token is not valid"
+                                             : "a bearer token is needed (Authorization: Bearer TOKEN)");
         return httplib::Server::HandlerResponse::Handled;
     });
     server.Post("/v1/messages", PostMessage);
@@ -229,8 +231,7 @@ void InstallApi(httplib::Server& server, const HttpConfig& config, const TokenFi
             return;
         switch (res.status) {
         case 404: return Fail(res, 404, "no such endpoint: " + req.method + " " + req.path);
-        case 413:
-            return Fail(res, 413, "the body is longer than " + std::to_string(config.maxBody) + " bytes");
+        case 413: return Fail(res, 413, "the body is longer than " + std::to_string(config.maxBody) + " bytes");
         default:
             return Fail(res, res.status, "the request cannot be handled (HTTP " + std::to_string(res.status) + ")");
         }
@@ -240,4 +241,4 @@ void InstallApi(httplib::Server& server, const HttpConfig& config, const TokenFi
     });
 }
 
-} // namespace velmo::http
+}  // namespace velmo::http

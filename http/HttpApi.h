@@ -25,4 +25,4 @@ namespace velmo::http {
 // answers on server. config and tokens must outlive it.
 void InstallApi(httplib::Server& server, const HttpConfig& config, const TokenFile& tokens);
 
-} // namespace velmo::http
+}  // namespace velmo::http

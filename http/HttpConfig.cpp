@@ -42,7 +42,7 @@ std::vector<std::string> List(const std::string& text)
     return items;
 }
 
-} // namespace
+}  // namespace
 
 bool ParseListen(const std::string& text, HttpConfig& config)
 {
@@ -116,4 +116,4 @@ std::optional<HttpConfig> ParseHttpConfig(const std::string& text, std::vector<s
     return config;
 }
 
-} // namespace velmo::http
+}  // namespace velmo::http

@@ -28,4 +28,4 @@ bool ParseListen(const std::string& text, HttpConfig& config);
 // errors ("line N: ..."), one per line that is wrong.
 std::optional<HttpConfig> ParseHttpConfig(const std::string& text, std::vector<std::string>& errors);
 
-} // namespace velmo::http
+}  // namespace velmo::http

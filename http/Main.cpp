@@ -15,20 +15,19 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: velmo-http [--config FILE] [--listen ADDRESS:PORT] [--check]\n"
-    "       velmo-http --help | --version\n"
-    "\n"
-    "Serves the Velmo gateway over HTTP: POST /v1/messages, GET /v1/messages/ID,\n"
-    "GET /v1/devices, POST /v1/alertmanager and GET /metrics, each with a bearer\n"
-    "token from the token file. The configuration is /etc/velmo/http.conf unless\n"
-    "--config names another; --listen overrides its listen setting; --check reads\n"
-    "the configuration and the tokens and exits (0 when both are good).\n"
-    "See velmo-http(8).\n";
+const char kUsage[] = "usage: velmo-http [--config FILE] [--listen ADDRESS:PORT] [--check]\n"
+                      "       velmo-http --help | --version\n"
+                      "\n"
+                      "Serves the Velmo gateway over HTTP: POST /v1/messages, GET /v1/messages/ID,\n"
+                      "GET /v1/devices, POST /v1/alertmanager and GET /metrics, each with a bearer\n"
+                      "token from the token file. The configuration is /etc/velmo/http.conf unless\n"
+                      "--config names another; --listen overrides its listen setting; --check reads\n"
+                      "the configuration and the tokens and exits (0 when both are good).\n"
+                      "See velmo-http(8).\n";
 
 constexpr char kDefaultConfig[] = "/etc/velmo/http.conf";
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -12,7 +12,7 @@ void Family(std::ostringstream& out, const char* name, const char* type, const c
     out << "# HELP " << name << ' ' << help << "\n# TYPE " << name << ' ' << type << '\n';
 }
 
-} // namespace
+}  // namespace
 
 std::string LabelValue(const std::string& value)
 {
@@ -83,4 +83,4 @@ std::string RenderMetrics(const gw::Counters& counters, const std::vector<gw::De
     return out.str();
 }
 
-} // namespace velmo::http
+}  // namespace velmo::http

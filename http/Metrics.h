@@ -23,4 +23,4 @@ std::string RenderMetrics(const gw::Counters& counters, const std::vector<gw::De
 // A label value with \, " and line ends escaped as the format wants.
 std::string LabelValue(const std::string& value);
 
-} // namespace velmo::http
+}  // namespace velmo::http

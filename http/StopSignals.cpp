@@ -22,7 +22,7 @@ BOOL OnSignal(DWORD)
     return TRUE;
 }
 
-} // namespace
+}  // namespace
 
 bool StopOnSignals(std::function<void()> stop)
 {
@@ -35,4 +35,4 @@ bool StopOnSignals(std::function<void()> stop)
 
 bool StopRequested() { return gRequested; }
 
-} // namespace velmo::http
+}  // namespace velmo::http

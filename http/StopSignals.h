@@ -13,4 +13,4 @@ bool StopOnSignals(std::function<void()> stop);
 // Whether a stop signal has come.
 bool StopRequested();
 
-} // namespace velmo::http
+}  // namespace velmo::http

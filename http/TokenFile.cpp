@@ -18,7 +18,7 @@ bool SameBytes(std::string_view a, std::string_view b)
     return differ == 0;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<TokenFile> TokenFile::Parse(const std::string& text, std::string& error)
 {
@@ -77,4 +77,4 @@ bool TokenFile::Accepts(std::string_view header) const
     return accepted;
 }
 
-} // namespace velmo::http
+}  // namespace velmo::http

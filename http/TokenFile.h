@@ -32,4 +32,4 @@ private:
     std::vector<std::string> tokens_;
 };
 
-} // namespace velmo::http
+}  // namespace velmo::http

@@ -18,4 +18,4 @@ inline std::u16string EntryText(const pugi::xml_node& entry)
     return Utf8ToUtf16(out.str());
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -17,4 +17,4 @@ inline constexpr char kRefusedError[] = "org.norvane.Velmo.Error.Refused";
 // The bus's own answer to a caller its policy refuses.
 inline constexpr char kAccessDeniedError[] = "org.freedesktop.DBus.Error.AccessDenied";
 
-} // namespace velmo::gateway
+}  // namespace velmo::gateway

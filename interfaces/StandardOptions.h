@@ -43,4 +43,4 @@ inline int UsageError(const char* program, const std::string& why, const char* u
     return 2;
 }
 
-} // namespace velmo
+}  // namespace velmo

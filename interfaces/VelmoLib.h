@@ -132,11 +132,10 @@ inline constexpr DispMember kIMessageCenterMembers[] = {
 inline constexpr DispInterface kIVelmo{u"IVelmo", u"org.norvane.Velmo.IVelmo", IID_IVelmo, u"IVelmo Interface",
                                        kIVelmoMembers};
 inline constexpr DispInterface kIMessageCenter{u"IMessageCenter", u"org.norvane.Velmo.IMessageCenter",
-                                               IID_IMessageCenter, u"IMessageCenter Interface",
-                                               kIMessageCenterMembers};
+                                               IID_IMessageCenter, u"IMessageCenter Interface", kIMessageCenterMembers};
 inline constexpr const DispInterface* kInterfaces[] = {&kIVelmo, &kIMessageCenter};
 
-inline constexpr TypeLibDescription kVelmoLib{LIBID_VelmoLib, 1, 0, u"VelmoLib", kVelmoLibHelp, kInterfaces,
+inline constexpr TypeLibDescription kVelmoLib{LIBID_VelmoLib,         1, 0, u"VelmoLib", kVelmoLibHelp, kInterfaces,
                                               "org.norvane.Velmo.xml"};
 
-} // namespace velmo::velmolib
+}  // namespace velmo::velmolib

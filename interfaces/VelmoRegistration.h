@@ -52,4 +52,4 @@ HKCR {
 }
 )";
 
-} // namespace velmo::velmolib
+}  // namespace velmo::velmolib

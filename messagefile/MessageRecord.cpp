@@ -78,7 +78,8 @@ HRESULT ReadExactly(HANDLE file, void* buffer, DWORD size)
 HRESULT OpenFailure()
 {
     DWORD code = GetLastError();
-    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == 0 ? E_FAIL : HRESULT_FROM_WIN32(code);
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == 0 ? E_FAIL
+                                                                                     : HRESULT_FROM_WIN32(code);
 }
 
 // Opens and reads with up to three attempts, pausing after each failure of
@@ -103,7 +104,7 @@ HRESULT ReadWithRetries(Open open, Read read)
     return hr;
 }
 
-} // namespace
+}  // namespace
 
 void MessageRecord::Initialise()
 {
@@ -227,4 +228,4 @@ HRESULT MessageRecord::Load(HANDLE file)
     return S_OK;
 }
 
-} // namespace velmo::store
+}  // namespace velmo::store

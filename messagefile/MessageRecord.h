@@ -90,4 +90,4 @@ private:
     std::atomic<LONG> refs_{1};
 };
 
-} // namespace velmo::store
+}  // namespace velmo::store

@@ -30,4 +30,4 @@ std::vector<std::u16string> ListFiles(const std::u16string& folder, const std::u
 
 bool FileExists(const std::u16string& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-} // namespace velmo::store
+}  // namespace velmo::store

@@ -33,8 +33,11 @@ struct FolderFile {
 std::vector<FolderFile> ListFilesWithTimes(const std::u16string& folder, const std::u16string& pattern);
 // The same, names only.
 std::vector<std::u16string> ListFiles(const std::u16string& folder, const std::u16string& pattern);
-inline std::vector<std::u16string> ListMessageFiles(const std::u16string& folder) { return ListFiles(folder, u"*.velmo"); }
+inline std::vector<std::u16string> ListMessageFiles(const std::u16string& folder)
+{
+    return ListFiles(folder, u"*.velmo");
+}
 
 bool FileExists(const std::u16string& path);
 
-} // namespace velmo::store
+}  // namespace velmo::store

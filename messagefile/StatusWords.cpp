@@ -24,4 +24,4 @@ const SYSTEMTIME* StatusDate(const MessageRecord& record)
     }
 }
 
-} // namespace velmo::store
+}  // namespace velmo::store

@@ -12,4 +12,4 @@ const char* StatusWord(LONG status);
 // received message; null for any other status.
 const SYSTEMTIME* StatusDate(const MessageRecord& record);
 
-} // namespace velmo::store
+}  // namespace velmo::store

@@ -34,4 +34,4 @@ std::string OneLine(std::string_view text)
     return out;
 }
 
-} // namespace velmo::store
+}  // namespace velmo::store

@@ -15,4 +15,4 @@ std::string PlainLines(std::string_view text);
 // becomes "; ", and those at either end go.
 std::string OneLine(std::string_view text);
 
-} // namespace velmo::store
+}  // namespace velmo::store

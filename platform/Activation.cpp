@@ -31,7 +31,7 @@ ModuleTable& Modules()
     return *t;
 }
 
-} // namespace
+}  // namespace
 
 HRESULT CoInitialize(void* reserved) { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }
 
@@ -182,4 +182,4 @@ std::string ProgramPath()
     return std::string(buf, static_cast<std::size_t>(n));
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -29,9 +29,9 @@ VELMO_PLATFORM_API HRESULT CoInitialize(void* reserved);
 VELMO_PLATFORM_API HRESULT CoInitializeEx(void* reserved, DWORD coInit);
 VELMO_PLATFORM_API void CoUninitialize();
 // Records the call; S_OK once per process, RPC_E_TOO_LATE afterwards.
-VELMO_PLATFORM_API HRESULT CoInitializeSecurity(void* descriptor, LONG authServices, void* authList,
-                                                void* reserved1, DWORD authLevel, DWORD impLevel, void* authInfo,
-                                                DWORD capabilities, void* reserved3);
+VELMO_PLATFORM_API HRESULT CoInitializeSecurity(void* descriptor, LONG authServices, void* authList, void* reserved1,
+                                                DWORD authLevel, DWORD impLevel, void* authInfo, DWORD capabilities,
+                                                void* reserved3);
 VELMO_PLATFORM_API HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* serverInfo, REFIID riid, void** ppv);
 VELMO_PLATFORM_API HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv);
 // REGDB_E_CLASSNOTREG / CO_E_CLASSSTRING when no ProgID key names a class.
@@ -50,7 +50,7 @@ VELMO_PLATFORM_API void* ModuleSymbol(HMODULE module, const char* name);
 // address of one of its own functions).
 VELMO_PLATFORM_API std::string ModulePathOf(const void* address);
 VELMO_PLATFORM_API std::string ProgramPath();
-} // namespace velmo
+}  // namespace velmo
 
 using PFN_DllGetClassObject = HRESULT (*)(REFCLSID, REFIID, void**);
 using PFN_DllCanUnloadNow = HRESULT (*)();

@@ -54,8 +54,8 @@ VELMO_PLATFORM_API HRESULT CoRevokeClassObject(DWORD cookie);
 // when their bus connection is lost: no client can reach them until they
 // are revoked and registered again.
 constexpr UINT WM_VELMO_BUSLOST = 0x0400 + 0x200;
-VELMO_PLATFORM_API HRESULT CoCreateInstanceEx(REFCLSID clsid, IUnknown* outer, DWORD context,
-                                              COSERVERINFO* serverInfo, DWORD count, MULTI_QI* results);
+VELMO_PLATFORM_API HRESULT CoCreateInstanceEx(REFCLSID clsid, IUnknown* outer, DWORD context, COSERVERINFO* serverInfo,
+                                              DWORD count, MULTI_QI* results);
 
 namespace velmo {
 // The interfaces the bus may carry, served or spoken by proxies. Kept for
@@ -70,4 +70,4 @@ VELMO_PLATFORM_API std::size_t BusExportedObjects();
 inline constexpr std::size_t kMaxObjectsPerClient = 1000;
 // Whether the bus started this process (bus activation).
 VELMO_PLATFORM_API bool StartedByBus();
-} // namespace velmo
+}  // namespace velmo

@@ -12,7 +12,7 @@ constexpr std::size_t kPrefix = sizeof(std::uint32_t);
 
 std::uint32_t* Header(BSTR s) { return reinterpret_cast<std::uint32_t*>(reinterpret_cast<char*>(s) - kPrefix); }
 
-} // namespace
+}  // namespace
 
 BSTR SysAllocStringLen(const OLECHAR* psz, UINT len)
 {
@@ -59,4 +59,4 @@ Bstr Bstr::FromUtf8(std::string_view text) { return Bstr(std::u16string_view(Utf
 
 std::string Bstr::Utf8() const { return Utf16ToUtf8(view()); }
 
-} // namespace velmo
+}  // namespace velmo

@@ -78,4 +78,4 @@ private:
     BSTR s_ = nullptr;
 };
 
-} // namespace velmo
+}  // namespace velmo

@@ -18,7 +18,7 @@ Catalogue& TheCatalogue()
     static Catalogue c;
     return c;
 }
-} // namespace
+}  // namespace
 
 void RegisterBusInterfaces(std::span<const DispInterface* const> interfaces)
 {
@@ -59,5 +59,5 @@ const DispInterface* BusInterfaceOf(IUnknown* object)
     return nullptr;
 }
 
-} // namespace detail
-} // namespace velmo
+}  // namespace detail
+}  // namespace velmo

@@ -22,8 +22,7 @@ namespace velmo {
 // Null when the bus cannot be reached, with the reason in error (when
 // error is not null).
 VELMO_PLATFORM_API std::unique_ptr<sdbus::IConnection> ConnectServiceBus(const std::string& host,
-                                                                         const CLSID* serviceClass,
-                                                                         std::string* error);
+                                                                         const CLSID* serviceClass, std::string* error);
 
 // Waits until conn has something to process (call processPendingRequest
 // then) or timeoutMs pass; a negative timeout waits as long as it takes.
@@ -31,4 +30,4 @@ VELMO_PLATFORM_API std::unique_ptr<sdbus::IConnection> ConnectServiceBus(const s
 // itself failed.
 VELMO_PLATFORM_API bool WaitForBusTraffic(sdbus::IConnection& conn, int timeoutMs, std::string* error);
 
-} // namespace velmo
+}  // namespace velmo

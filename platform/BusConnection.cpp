@@ -18,7 +18,7 @@ const char* Env(const char* name)
     const char* v = std::getenv(name);
     return v && *v ? v : nullptr;
 }
-} // namespace
+}  // namespace
 
 std::string LocalBusAddress(BusRole role)
 {
@@ -49,7 +49,7 @@ std::unique_ptr<sdbus::IConnection> OpenBus(BusRole role, const std::string& hos
     return sdbus::createSessionBusConnectionWithAddress(address);
 }
 
-} // namespace velmo::detail
+}  // namespace velmo::detail
 
 bool velmo::WaitForBusTraffic(sdbus::IConnection& conn, int timeoutMs, std::string* error)
 {

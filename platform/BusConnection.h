@@ -23,4 +23,4 @@ enum class BusRole { Server, Client };
 std::string LocalBusAddress(BusRole role);
 std::unique_ptr<sdbus::IConnection> OpenBus(BusRole role, const std::string& host);
 
-} // namespace velmo::detail
+}  // namespace velmo::detail

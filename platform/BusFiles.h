@@ -31,4 +31,4 @@ VELMO_PLATFORM_API bool WriteBusPolicy(std::string_view busName, std::string_vie
                                        std::string_view callerGroup);
 VELMO_PLATFORM_API bool RemoveBusPolicy(std::string_view busName);
 
-} // namespace velmo
+}  // namespace velmo

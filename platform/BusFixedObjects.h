@@ -57,4 +57,4 @@ private:
     std::uint64_t nextCall_ = 1;
 };
 
-} // namespace velmo::detail
+}  // namespace velmo::detail

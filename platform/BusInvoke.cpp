@@ -53,4 +53,4 @@ InvokeOutcome InvokeMember(IDispatch* object, const DispMember& member, std::vec
     return out;
 }
 
-} // namespace velmo::detail
+}  // namespace velmo::detail

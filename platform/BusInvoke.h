@@ -13,8 +13,8 @@ namespace velmo::detail {
 
 struct InvokeOutcome {
     HRESULT hr = S_OK;
-    Variant result;                   // a propget's value or the retval
-    std::vector<Variant> outs;        // the out-arguments, in declared order
+    Variant result;                     // a propget's value or the retval
+    std::vector<Variant> outs;          // the out-arguments, in declared order
     std::optional<sdbus::Error> error;  // set when the call failed
 };
 
@@ -22,4 +22,4 @@ struct InvokeOutcome {
 // Every out-argument is passed, so each comes back (VT_EMPTY if untouched).
 InvokeOutcome InvokeMember(IDispatch* object, const DispMember& member, std::vector<Variant> in);
 
-} // namespace velmo::detail
+}  // namespace velmo::detail

@@ -26,7 +26,7 @@ Registry& TheRegistry()
 
 constexpr const char* kFailedError = "org.freedesktop.DBus.Error.Failed";
 
-} // namespace
+}  // namespace
 
 FixedObjects::FixedObjects(sdbus::IConnection& conn, WorkerPool& pool, Later later)
     : conn_(conn), pool_(pool), later_(std::move(later))
@@ -143,7 +143,7 @@ void FixedObjects::Finish(std::uint64_t id, BusReply outcome)
     }
 }
 
-} // namespace velmo::detail
+}  // namespace velmo::detail
 
 HRESULT velmo::PublishBusObject(BusObjectSpec spec)
 {

@@ -83,4 +83,4 @@ VELMO_PLATFORM_API HRESULT WithdrawBusObject(const std::string& path);
 VELMO_PLATFORM_API void EmitBusSignal(const std::string& path, const std::string& signal,
                                       std::function<void(sdbus::Signal&)> fill);
 
-} // namespace velmo
+}  // namespace velmo

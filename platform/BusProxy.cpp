@@ -29,10 +29,7 @@ struct BusClient {
     std::recursive_mutex mu;  // a proxy may be released during a call
     std::unique_ptr<sdbus::IConnection> conn;
 
-    std::unique_ptr<sdbus::IProxy> Object(const std::string& path)
-    {
-        return sdbus::createProxy(*conn, kBusName, path);
-    }
+    std::unique_ptr<sdbus::IProxy> Object(const std::string& path) { return sdbus::createProxy(*conn, kBusName, path); }
 };
 
 // The catalogued interface an object's introspection names.
@@ -61,8 +58,7 @@ public:
     BusProxy(std::shared_ptr<BusClient> client, std::string path, const DispInterface& iface)
         : DispatchObject(iface), client_(std::move(client)), path_(std::move(path)),
           busName_(Utf16ToUtf8(iface.busName))
-    {
-    }
+    {}
     ~BusProxy() override
     {
         std::lock_guard lock(client_->mu);
@@ -158,8 +154,8 @@ std::string RemoteServerOf(REFCLSID clsid)
     return host ? Utf16ToUtf8(*host) : std::string();
 }
 
-} // namespace
-} // namespace velmo::detail
+}  // namespace
+}  // namespace velmo::detail
 
 HRESULT CoCreateInstanceEx(REFCLSID clsid, IUnknown* outer, DWORD context, COSERVERINFO* serverInfo, DWORD count,
                            MULTI_QI* results)
@@ -183,7 +179,7 @@ HRESULT CoCreateInstanceEx(REFCLSID clsid, IUnknown* outer, DWORD context, COSER
     if (!object) {
         if (!(context & (CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)))
             return REGDB_E_CLASSNOTREG;
-        std::string host = remote ? velmo::Utf16ToUtf8(serverInfo->pwszName)
+        std::string host = remote                             ? velmo::Utf16ToUtf8(serverInfo->pwszName)
                            : (context & CLSCTX_REMOTE_SERVER) ? RemoteServerOf(clsid)
                                                               : std::string();
         auto client = std::make_shared<BusClient>();

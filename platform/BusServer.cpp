@@ -131,8 +131,8 @@ BusServer::BusServer(DWORD thread) : thread_(thread), wakeFd_(eventfd(0, EFD_NON
                                    reply.send();
                                });
     activator_->finishRegistration();
-    fixed_ = std::make_unique<FixedObjects>(*conn_, pool_,
-                                            [this](std::function<void()> work) { Later(std::move(work)); });
+    fixed_ =
+        std::make_unique<FixedObjects>(*conn_, pool_, [this](std::function<void()> work) { Later(std::move(work)); });
     conn_->requestName(kBusName);
 }
 
@@ -484,8 +484,8 @@ ServerState& TheState()
     return *s;
 }
 
-} // namespace
-} // namespace velmo::detail
+}  // namespace
+}  // namespace velmo::detail
 
 HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD context, DWORD, DWORD* cookie)
 {

@@ -37,12 +37,13 @@ Variant IntegerVariant(const sdbus::Variant& v)
 {
     auto n = v.get<Int>();
     if (static_cast<long long>(n) < std::numeric_limits<LONG>::min() ||
-        (n > 0 && static_cast<unsigned long long>(n) > static_cast<unsigned long long>(std::numeric_limits<LONG>::max())))
+        (n > 0 &&
+         static_cast<unsigned long long>(n) > static_cast<unsigned long long>(std::numeric_limits<LONG>::max())))
         throw BusValueError(DISP_E_OVERFLOW, "integer does not fit 32 bits");
     return Variant::FromI4(static_cast<LONG>(n));
 }
 
-} // namespace
+}  // namespace
 
 std::string InputSignature(const DispMember& member)
 {
@@ -118,7 +119,9 @@ void AppendValue(sdbus::Message& msg, VARTYPE declared, const VARIANT& value, co
             msg << Utf8Of(Coerced(v, VT_BSTR).bstrVal);
         break;
     case 'i': msg << static_cast<std::int32_t>(v.vt == VT_I4 ? v.lVal : Coerced(v, VT_I4).lVal); break;
-    case 'b': msg << (v.vt == VT_BOOL ? v.boolVal != VARIANT_FALSE : Coerced(v, VT_BOOL).boolVal != VARIANT_FALSE); break;
+    case 'b':
+        msg << (v.vt == VT_BOOL ? v.boolVal != VARIANT_FALSE : Coerced(v, VT_BOOL).boolVal != VARIANT_FALSE);
+        break;
     case 'd': msg << (v.vt == VT_DATE ? v.date : v.vt == VT_R8 ? v.dblVal : Coerced(v, VT_R8).dblVal); break;
     case 'o': {
         IDispatch* object = (v.vt == VT_DISPATCH || v.vt == VT_UNKNOWN) ? v.pdispVal : nullptr;
@@ -200,4 +203,4 @@ HRESULT HResultFromError(const sdbus::Error& error, HRESULT fallback)
     return error.getName() == kExceptionError ? reported : fallback;
 }
 
-} // namespace velmo::detail
+}  // namespace velmo::detail

@@ -68,4 +68,4 @@ const DispInterface* FindBusInterface(std::string_view busName);
 // The first catalogued interface the object answers QueryInterface for.
 const DispInterface* BusInterfaceOf(IUnknown* object);
 
-} // namespace velmo::detail
+}  // namespace velmo::detail

@@ -45,7 +45,8 @@ public:
         if (!ppv)
             return E_POINTER;
         *ppv = riid == IID_IUnknown ? static_cast<First*>(this) : nullptr;
-        ((*ppv == nullptr && riid == InterfaceId<Interfaces>::value ? (*ppv = static_cast<Interfaces*>(this)) : nullptr),
+        ((*ppv == nullptr && riid == InterfaceId<Interfaces>::value ? (*ppv = static_cast<Interfaces*>(this))
+                                                                    : nullptr),
          ...);
         if (!*ppv)
             *ppv = QueryAlias(riid);
@@ -125,23 +126,23 @@ inline Registrar ModuleRegistrar(const void* anchor)
     return r;
 }
 
-} // namespace velmo
+}  // namespace velmo
 
 // The four entry points of a module that serves one class registered by
 // one script: DllGetClassObject, DllCanUnloadNow, DllRegisterServer and
 // DllUnregisterServer. Use once, at namespace scope, in the module.
-#define VELMO_SINGLE_CLASS_MODULE(Class, Clsid, Script)                                                              \
-    namespace {                                                                                                      \
-    velmo::ClassFactory<Class> g_velmoFactory;                                                                       \
-    velmo::Registrar VelmoModuleRegistrar()                                                                          \
-    {                                                                                                                \
-        return velmo::ModuleRegistrar(reinterpret_cast<const void*>(&VelmoModuleRegistrar));                         \
-    }                                                                                                                \
-    }                                                                                                                \
-    VELMO_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)                           \
-    {                                                                                                                \
-        return velmo::ServeClassObject(g_velmoFactory, Clsid, clsid, riid, ppv);                                     \
-    }                                                                                                                \
-    VELMO_MODULE_EXPORT HRESULT DllCanUnloadNow() { return velmo::ModuleObjects() == 0 ? S_OK : S_FALSE; }           \
-    VELMO_MODULE_EXPORT HRESULT DllRegisterServer() { return VelmoModuleRegistrar().StringRegister(Script); }        \
+#define VELMO_SINGLE_CLASS_MODULE(Class, Clsid, Script)                                                                \
+    namespace {                                                                                                        \
+    velmo::ClassFactory<Class> g_velmoFactory;                                                                         \
+    velmo::Registrar VelmoModuleRegistrar()                                                                            \
+    {                                                                                                                  \
+        return velmo::ModuleRegistrar(reinterpret_cast<const void*>(&VelmoModuleRegistrar));                           \
+    }                                                                                                                  \
+    }                                                                                                                  \
+    VELMO_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)                             \
+    {                                                                                                                  \
+        return velmo::ServeClassObject(g_velmoFactory, Clsid, clsid, riid, ppv);                                       \
+    }                                                                                                                  \
+    VELMO_MODULE_EXPORT HRESULT DllCanUnloadNow() { return velmo::ModuleObjects() == 0 ? S_OK : S_FALSE; }             \
+    VELMO_MODULE_EXPORT HRESULT DllRegisterServer() { return VelmoModuleRegistrar().StringRegister(Script); }          \
     VELMO_MODULE_EXPORT HRESULT DllUnregisterServer() { return VelmoModuleRegistrar().StringUnregister(Script); }

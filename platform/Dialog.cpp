@@ -41,7 +41,7 @@ std::vector<std::string> LinesOf(const std::string& text)
     return lines;
 }
 
-} // namespace
+}  // namespace
 
 namespace detail {
 
@@ -91,7 +91,7 @@ Control* AsControl(HWND h)
     return c && c->tag == kControlTag ? c : nullptr;
 }
 
-} // namespace detail
+}  // namespace detail
 
 void SetDialogDriver(DialogDriver driver) { Driver() = std::move(driver); }
 
@@ -128,7 +128,7 @@ void WriteDialogFields(HWND dialog, std::ostream& out)
     out.flush();
 }
 
-} // namespace velmo
+}  // namespace velmo
 
 using velmo::detail::AsControl;
 using velmo::detail::AsDialog;
@@ -305,4 +305,4 @@ bool BrushColor(INT_PTR brush, COLORREF* color)
     *color = b->color;
     return true;
 }
-} // namespace velmo::detail
+}  // namespace velmo::detail

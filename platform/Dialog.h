@@ -71,10 +71,7 @@ constexpr INT_PTR CB_ERR = -1;
 constexpr UINT EM_SETSEL = 0x00B1;
 constexpr UINT EM_REPLACESEL = 0x00C2;
 
-constexpr COLORREF RGB(int r, int g, int b)
-{
-    return static_cast<COLORREF>(r | (g << 8) | (b << 16));
-}
+constexpr COLORREF RGB(int r, int g, int b) { return static_cast<COLORREF>(r | (g << 8) | (b << 16)); }
 
 namespace velmo {
 
@@ -111,7 +108,7 @@ VELMO_PLATFORM_API void WriteDialogFields(HWND dialog, std::ostream& out);
 // True when dialogs draw on the terminal.
 VELMO_PLATFORM_API bool DialogsUseTerminal();
 
-} // namespace velmo
+}  // namespace velmo
 
 VELMO_PLATFORM_API INT_PTR DialogBoxParamA(HINSTANCE instance, const velmo::DialogTemplate* dialog, HWND owner,
                                            DLGPROC proc, LPARAM param);

@@ -56,4 +56,4 @@ void RunOnTerminal(Dialog& dialog, LPARAM param);
 // A message box on the terminal while a dialog shows; false when none shows.
 bool TerminalMessageBox(const char* text, const char* caption, int* answer);
 
-} // namespace velmo::detail
+}  // namespace velmo::detail

@@ -92,8 +92,8 @@ void Box(int row, int col, int rows, int cols)
 bool WhiteField(Dialog& d, Control& c)
 {
     COLORREF color = 0;
-    INT_PTR brush = d.Send((c.def->style & ES_READONLY) ? WM_CTLCOLORSTATIC : WM_CTLCOLOREDIT, 0,
-                           reinterpret_cast<LPARAM>(&c));
+    INT_PTR brush =
+        d.Send((c.def->style & ES_READONLY) ? WM_CTLCOLORSTATIC : WM_CTLCOLOREDIT, 0, reinterpret_cast<LPARAM>(&c));
     return has_colors() && BrushColor(brush, &color) && color == RGB(255, 255, 255);
 }
 
@@ -198,8 +198,8 @@ void HandleKey(Dialog& d, int key)
     Control* focused = d.focus >= 0 ? &d.controls[static_cast<std::size_t>(d.focus)] : nullptr;
     bool editable = focused && focused->def->kind == ControlKind::Edit && !(focused->def->style & ES_READONLY);
     bool multiline = focused && focused->def->kind == ControlKind::Edit && (focused->def->style & ES_MULTILINE);
-    bool button = focused && (focused->def->kind == ControlKind::Button ||
-                              focused->def->kind == ControlKind::DefaultButton);
+    bool button =
+        focused && (focused->def->kind == ControlKind::Button || focused->def->kind == ControlKind::DefaultButton);
     switch (key) {
     case '\t': d.MoveFocus(1); return;
     case KEY_BTAB: d.MoveFocus(-1); return;
@@ -210,8 +210,7 @@ void HandleKey(Dialog& d, int key)
         if (editable && multiline && (focused->def->style & ES_WANTRETURN)) {
             focused->text += "\r\n";
             focused->follow = true;
-        }
-        else
+        } else
             d.Command(button ? focused->def->id : DefaultButton(d));
         return;
     case ' ':
@@ -224,8 +223,7 @@ void HandleKey(Dialog& d, int key)
     case KEY_DOWN: {
         int step = key == KEY_UP ? -1 : 1;
         if (focused && focused->def->kind == ControlKind::DropDown && !focused->items.empty())
-            focused->selected =
-                std::clamp(focused->selected + step, 0, static_cast<int>(focused->items.size()) - 1);
+            focused->selected = std::clamp(focused->selected + step, 0, static_cast<int>(focused->items.size()) - 1);
         else if (multiline) {
             focused->follow = false;
             focused->scroll = std::max(0, focused->scroll + step);
@@ -248,7 +246,7 @@ void HandleKey(Dialog& d, int key)
     }
 }
 
-} // namespace
+}  // namespace
 
 void RunOnTerminal(Dialog& d, LPARAM param)
 {
@@ -309,4 +307,4 @@ bool TerminalMessageBox(const char* text, const char* caption, int* answer)
     return true;
 }
 
-} // namespace velmo::detail
+}  // namespace velmo::detail

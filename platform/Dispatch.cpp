@@ -87,7 +87,7 @@ void FillExcepInfo(HRESULT hr, EXCEPINFO* excepInfo)
     }
 }
 
-} // namespace
+}  // namespace
 
 HRESULT DispatchTable::Invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
                               UINT* argErr, const DispCall& call) const
@@ -193,4 +193,4 @@ HRESULT DispatchTable::Invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT
     return hr;
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -68,7 +68,7 @@ enum class ArgDir : unsigned char { In, Out, Retval };
 
 struct DispArg {
     const char16_t* name;
-    VARTYPE type;      // VT_VARIANT accepts any value unchanged
+    VARTYPE type;  // VT_VARIANT accepts any value unchanged
     ArgDir dir;
     bool optional;
 };
@@ -76,14 +76,14 @@ struct DispArg {
 struct DispMember {
     const char16_t* name;
     DISPID dispid;
-    WORD kind;         // DISPATCH_METHOD, DISPATCH_PROPERTYGET or DISPATCH_PROPERTYPUT
-    VARTYPE result;    // VT_VOID when nothing is returned; for a put, the value's type
+    WORD kind;       // DISPATCH_METHOD, DISPATCH_PROPERTYGET or DISPATCH_PROPERTYPUT
+    VARTYPE result;  // VT_VOID when nothing is returned; for a put, the value's type
     std::span<const DispArg> args;
 };
 
 struct DispInterface {
-    const char16_t* name;      // "IVelmo"
-    const char16_t* busName;   // "org.norvane.Velmo.IVelmo"
+    const char16_t* name;     // "IVelmo"
+    const char16_t* busName;  // "org.norvane.Velmo.IVelmo"
     IID iid;
     const char16_t* helpString;
     std::span<const DispMember> members;
@@ -115,4 +115,4 @@ private:
     const DispInterface& iface_;
 };
 
-} // namespace velmo
+}  // namespace velmo

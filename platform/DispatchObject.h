@@ -35,10 +35,9 @@ public:
     HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
                    UINT* argErr) override
     {
-        return table_.Invoke(member, flags, params, result, excepInfo, argErr,
-                             [this](const DispMember& m, std::span<Variant> args, VARIANT* out) {
-                                 return Call(m, args, out);
-                             });
+        return table_.Invoke(
+            member, flags, params, result, excepInfo, argErr,
+            [this](const DispMember& m, std::span<Variant> args, VARIANT* out) { return Call(m, args, out); });
     }
 
 protected:
@@ -50,4 +49,4 @@ private:
     DispatchTable table_;
 };
 
-} // namespace velmo
+}  // namespace velmo

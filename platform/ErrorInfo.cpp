@@ -96,7 +96,7 @@ struct ThreadSlot {
 };
 thread_local ThreadSlot t_slot;
 
-} // namespace
+}  // namespace
 
 HRESULT CreateErrorInfo(ICreateErrorInfo** out)
 {
@@ -167,4 +167,4 @@ HRESULT ReportError(const char16_t* source, const char16_t* description)
     return DISP_E_EXCEPTION;
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -64,4 +64,4 @@ VELMO_PLATFORM_API HRESULT ReportError(const char16_t* source, const char16_t* d
 // Takes the thread's error object (GetErrorInfo, which clears it) and gives
 // its description; nullopt when there is no error object or no description.
 VELMO_PLATFORM_API std::optional<Bstr> TakeErrorDescription();
-} // namespace velmo
+}  // namespace velmo

@@ -40,7 +40,7 @@ EventSource* AsSource(HANDLE h)
     return s && s->magic == EventSource::kMagic ? s : nullptr;
 }
 
-} // namespace
+}  // namespace
 
 HANDLE RegisterEventSourceW(LPCWSTR server, LPCWSTR source)
 {
@@ -114,4 +114,4 @@ void ReportEventText(std::u16string_view source, WORD type, std::string_view utf
     DeregisterEventSource(log);
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -33,4 +33,4 @@ VELMO_PLATFORM_API std::string EventText(std::u16string_view insertion);
 // event that cannot be written is lost silently (there is nowhere else to
 // report it).
 VELMO_PLATFORM_API void ReportEventText(std::u16string_view source, WORD type, std::string_view utf8);
-} // namespace velmo
+}  // namespace velmo

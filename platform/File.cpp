@@ -142,7 +142,10 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD creati
     bool truncate = false;
     switch (creation) {
     case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: flags |= O_CREAT; truncate = true; break;
+    case CREATE_ALWAYS:
+        flags |= O_CREAT;
+        truncate = true;
+        break;
     case OPEN_EXISTING: break;
     case OPEN_ALWAYS: flags |= O_CREAT; break;
     case TRUNCATE_EXISTING: truncate = true; break;
@@ -190,7 +193,7 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD creati
     return new FileObject(fd, path);
 }
 
-} // namespace
+}  // namespace
 
 namespace velmo::detail {
 
@@ -232,7 +235,7 @@ BOOL FileObject::Write(const void* buffer, DWORD size, DWORD* done)
     return TRUE;
 }
 
-} // namespace velmo::detail
+}  // namespace velmo::detail
 
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, const void*, DWORD creation, DWORD, HANDLE)
 {
@@ -302,7 +305,10 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD metho
         Fail(ERROR_INVALID_HANDLE);
         return INVALID_SET_FILE_POINTER;
     }
-    int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : -1;
+    int whence = method == FILE_BEGIN     ? SEEK_SET
+                 : method == FILE_CURRENT ? SEEK_CUR
+                 : method == FILE_END     ? SEEK_END
+                                          : -1;
     if (whence < 0) {
         Fail(ERROR_INVALID_PARAMETER);
         return INVALID_SET_FILE_POINTER;
@@ -451,7 +457,7 @@ int CreateTemporary(std::string& prefix)
     return -1;
 }
 
-} // namespace
+}  // namespace
 
 BOOL WriteFileDurably(const std::string& path, const void* data, std::size_t size, bool* openFailed)
 {
@@ -511,4 +517,4 @@ bool PathExists(const std::string& path)
 
 void SetFileCreationMask(unsigned mask) { umask(static_cast<mode_t>(mask)); }
 
-} // namespace velmo
+}  // namespace velmo

@@ -81,10 +81,10 @@ struct WIN32_FIND_DATAW {
 
 // security and templateFile are ignored; flags other than the attributes are
 // ignored too (FILE_FLAG_WRITE_THROUGH: call FlushFileBuffers).
-VELMO_PLATFORM_API HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, const void* security,
-                                      DWORD creation, DWORD flags, HANDLE templateFile);
-VELMO_PLATFORM_API HANDLE CreateFileA(const char* path, DWORD access, DWORD share, const void* security,
-                                      DWORD creation, DWORD flags, HANDLE templateFile);
+VELMO_PLATFORM_API HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, const void* security, DWORD creation,
+                                      DWORD flags, HANDLE templateFile);
+VELMO_PLATFORM_API HANDLE CreateFileA(const char* path, DWORD access, DWORD share, const void* security, DWORD creation,
+                                      DWORD flags, HANDLE templateFile);
 // overlapped must be null. A read at the end of the file succeeds with 0 bytes.
 VELMO_PLATFORM_API BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped);
 VELMO_PLATFORM_API BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, void* overlapped);
@@ -133,4 +133,4 @@ VELMO_PLATFORM_API bool PathExists(const std::string& path);
 // now on may not allow. Never fails.
 VELMO_PLATFORM_API void SetFileCreationMask(unsigned mask);
 
-} // namespace velmo
+}  // namespace velmo

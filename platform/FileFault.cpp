@@ -11,7 +11,7 @@ namespace {
 std::atomic<bool> g_set{false};
 std::mutex g_lock;
 std::shared_ptr<FileFaultHook> g_hook;
-} // namespace
+}  // namespace
 
 void SetFileFaultHook(FileFaultHook hook)
 {
@@ -37,6 +37,6 @@ int FileFault(FileOp op, const std::string& path, const std::string& target)
     return e;
 }
 
-} // namespace detail
+}  // namespace detail
 
-} // namespace velmo
+}  // namespace velmo

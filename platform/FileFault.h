@@ -35,6 +35,6 @@ namespace detail {
 // What the hook says of this call: 0, or the errno to fail with (errno is
 // then set to it).
 int FileFault(FileOp op, const std::string& path, const std::string& target = {});
-} // namespace detail
+}  // namespace detail
 
-} // namespace velmo
+}  // namespace velmo

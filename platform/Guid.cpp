@@ -12,13 +12,16 @@ namespace {
 
 int Hex(char16_t c)
 {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
     return -1;
 }
 
-} // namespace
+}  // namespace
 
 std::u16string GuidToString(const GUID& g) { return Utf8ToUtf16(GuidToUtf8(g)); }
 
@@ -47,18 +50,23 @@ std::optional<GUID> ParseGuid(std::u16string_view t)
     };
     GUID g{};
     std::uint32_t v;
-    if (!read(1, 8, v)) return std::nullopt;
+    if (!read(1, 8, v))
+        return std::nullopt;
     g.Data1 = v;
-    if (!read(10, 4, v)) return std::nullopt;
+    if (!read(10, 4, v))
+        return std::nullopt;
     g.Data2 = static_cast<std::uint16_t>(v);
-    if (!read(15, 4, v)) return std::nullopt;
+    if (!read(15, 4, v))
+        return std::nullopt;
     g.Data3 = static_cast<std::uint16_t>(v);
     for (std::size_t i = 0; i < 2; ++i) {
-        if (!read(20 + 2 * i, 2, v)) return std::nullopt;
+        if (!read(20 + 2 * i, 2, v))
+            return std::nullopt;
         g.Data4[i] = static_cast<std::uint8_t>(v);
     }
     for (std::size_t i = 0; i < 6; ++i) {
-        if (!read(25 + 2 * i, 2, v)) return std::nullopt;
+        if (!read(25 + 2 * i, 2, v))
+            return std::nullopt;
         g.Data4[2 + i] = static_cast<std::uint8_t>(v);
     }
     return g;
@@ -66,7 +74,7 @@ std::optional<GUID> ParseGuid(std::u16string_view t)
 
 std::optional<GUID> ParseGuid(std::string_view text) { return ParseGuid(std::u16string_view(Utf8ToUtf16(text))); }
 
-} // namespace velmo
+}  // namespace velmo
 
 int StringFromGUID2(REFGUID guid, LPOLESTR buf, int cchMax)
 {

@@ -78,16 +78,20 @@ VELMO_PLATFORM_API std::optional<GUID> ParseGuid(std::string_view text);
 consteval GUID MakeGuid(const char (&t)[39])
 {
     auto hex = [](char c) -> std::uint32_t {
-        if (c >= '0' && c <= '9') return static_cast<std::uint32_t>(c - '0');
-        if (c >= 'a' && c <= 'f') return static_cast<std::uint32_t>(c - 'a' + 10);
-        if (c >= 'A' && c <= 'F') return static_cast<std::uint32_t>(c - 'A' + 10);
+        if (c >= '0' && c <= '9')
+            return static_cast<std::uint32_t>(c - '0');
+        if (c >= 'a' && c <= 'f')
+            return static_cast<std::uint32_t>(c - 'a' + 10);
+        if (c >= 'A' && c <= 'F')
+            return static_cast<std::uint32_t>(c - 'A' + 10);
         throw "not a hexadecimal digit";
     };
     if (t[0] != '{' || t[9] != '-' || t[14] != '-' || t[19] != '-' || t[24] != '-' || t[37] != '}')
         throw "not a braced GUID";
     auto read = [&](int pos, int n) {
         std::uint32_t v = 0;
-        for (int i = 0; i < n; ++i) v = (v << 4) | hex(t[pos + i]);
+        for (int i = 0; i < n; ++i)
+            v = (v << 4) | hex(t[pos + i]);
         return v;
     };
     GUID g{};
@@ -96,7 +100,8 @@ consteval GUID MakeGuid(const char (&t)[39])
     g.Data3 = static_cast<std::uint16_t>(read(15, 4));
     g.Data4[0] = static_cast<std::uint8_t>(read(20, 2));
     g.Data4[1] = static_cast<std::uint8_t>(read(22, 2));
-    for (int i = 0; i < 6; ++i) g.Data4[2 + i] = static_cast<std::uint8_t>(read(25 + 2 * i, 2));
+    for (int i = 0; i < 6; ++i)
+        g.Data4[2 + i] = static_cast<std::uint8_t>(read(25 + 2 * i, 2));
     return g;
 }
-} // namespace velmo
+}  // namespace velmo

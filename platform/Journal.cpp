@@ -14,4 +14,4 @@ bool SendJournalEntry(const std::vector<std::string>& fields)
     return sd_journal_sendv(parts.data(), static_cast<int>(parts.size())) >= 0;
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -14,4 +14,4 @@ namespace velmo {
 // malformed); the caller has nowhere else to report that.
 VELMO_PLATFORM_API bool SendJournalEntry(const std::vector<std::string>& fields);
 
-} // namespace velmo
+}  // namespace velmo

@@ -40,4 +40,4 @@ Object* FromHandle(HANDLE h)
     return static_cast<Object*>(h);
 }
 
-} // namespace velmo::detail
+}  // namespace velmo::detail

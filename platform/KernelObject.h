@@ -68,4 +68,4 @@ bool IsSerialName(const std::string& path);
 // last error on failure.
 HANDLE OpenSerial(const std::string& name, DWORD access);
 
-} // namespace velmo::detail
+}  // namespace velmo::detail

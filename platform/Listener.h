@@ -17,4 +17,4 @@ VELMO_PLATFORM_API bool PrepareListeningSocket(int socket);
 // are not left to the kernel's retry. False when the system refuses it.
 VELMO_PLATFORM_API bool WidenListenBacklog(int socket);
 
-} // namespace velmo
+}  // namespace velmo

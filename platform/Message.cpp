@@ -68,7 +68,7 @@ bool WaitForMessageOrSource(Queue& q)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 namespace velmo::detail {
 
@@ -86,7 +86,7 @@ void DetachMessageSource(DWORD threadId, MessageSource* source)
     std::erase(q->sources, source);
 }
 
-} // namespace velmo::detail
+}  // namespace velmo::detail
 
 BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam)
 {

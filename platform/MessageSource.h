@@ -28,4 +28,4 @@ public:
 void AttachMessageSource(DWORD threadId, MessageSource* source);
 void DetachMessageSource(DWORD threadId, MessageSource* source);
 
-} // namespace velmo::detail
+}  // namespace velmo::detail

@@ -56,7 +56,7 @@ void End(pid_t pid, ProgramResult& result)
     Reap(pid, 0, result);
 }
 
-} // namespace
+}  // namespace
 
 HANDLE ProcessStopEvent()
 {
@@ -125,8 +125,8 @@ ProgramResult RunProgram(const ProgramRun& run)
     std::size_t written = 0;
     if (run.input.empty())
         CloseFd(writeFd);
-    auto deadline = run.timeoutMs == INFINITE ? Clock::time_point::max()
-                                              : Clock::now() + std::chrono::milliseconds(run.timeoutMs);
+    auto deadline =
+        run.timeoutMs == INFINITE ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(run.timeoutMs);
     detail::Object* stop = detail::FromHandle(run.stop);
     detail::Object* shutdown = detail::FromHandle(ProcessStopEvent());
     // The child's end shows on a pidfd, so a program that closes its output
@@ -141,7 +141,8 @@ ProgramResult RunProgram(const ProgramRun& run)
         if (got <= 0)
             CloseFd(readFd);
         else if (result.output.size() < run.outputLimit)
-            result.output.append(buffer, std::min(static_cast<std::size_t>(got), run.outputLimit - result.output.size()));
+            result.output.append(buffer,
+                                 std::min(static_cast<std::size_t>(got), run.outputLimit - result.output.size()));
     };
     while (!exited || readFd >= 0) {
         pollfd fds[5];
@@ -205,4 +206,4 @@ ProgramResult RunProgram(const ProgramRun& run)
     return result;
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -21,21 +21,21 @@
 namespace velmo {
 
 struct ProgramRun {
-    std::string path;                       // run as it stands, no PATH search
-    std::vector<std::string> args;          // after argv[0], which is path
-    std::vector<std::string> environment;   // NAME=value, added to a minimal PATH/HOME/LANG set
-    std::string input;                      // written to standard input, which is then closed
-    std::size_t outputLimit = 64 * 1024;    // bytes of standard output kept; the rest is read and dropped
+    std::string path;                      // run as it stands, no PATH search
+    std::vector<std::string> args;         // after argv[0], which is path
+    std::vector<std::string> environment;  // NAME=value, added to a minimal PATH/HOME/LANG set
+    std::string input;                     // written to standard input, which is then closed
+    std::size_t outputLimit = 64 * 1024;   // bytes of standard output kept; the rest is read and dropped
     DWORD timeoutMs = INFINITE;
-    HANDLE stop = nullptr;                  // ends the program early when signalled
+    HANDLE stop = nullptr;  // ends the program early when signalled
 };
 
 struct ProgramResult {
     bool started = false;
-    bool timedOut = false;   // ended because the time-out passed
-    bool stopped = false;    // ended because the stop event was signalled
-    int exitCode = -1;       // when it exited by itself
-    int signal = 0;          // when a signal ended it
+    bool timedOut = false;  // ended because the time-out passed
+    bool stopped = false;   // ended because the stop event was signalled
+    int exitCode = -1;      // when it exited by itself
+    int signal = 0;         // when a signal ended it
     std::string output;
 };
 
@@ -45,4 +45,4 @@ VELMO_PLATFORM_API ProgramResult RunProgram(const ProgramRun& run);
 
 VELMO_PLATFORM_API HANDLE ProcessStopEvent();
 
-} // namespace velmo
+}  // namespace velmo

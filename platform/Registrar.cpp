@@ -12,7 +12,7 @@ namespace {
 enum class Flag { Plain, NoRemove, ForceRemove, Delete };
 
 struct ScriptValue {
-    std::u16string name;   // empty: default value
+    std::u16string name;  // empty: default value
     DWORD type = REG_SZ;
     std::vector<BYTE> data;
 };
@@ -37,8 +37,7 @@ struct Token {
 
 class Parser {
 public:
-    Parser(std::u16string_view script, const std::vector<std::pair<std::u16string, std::u16string>>& repl)
-        : repl_(repl)
+    Parser(std::u16string_view script, const std::vector<std::pair<std::u16string, std::u16string>>& repl) : repl_(repl)
     {
         Tokenize(script);
     }
@@ -190,9 +189,12 @@ private:
             v.type = REG_BINARY;
             for (std::size_t i = 0; i < data.text.size(); i += 2) {
                 auto hex = [](char16_t c) -> int {
-                    if (c >= u'0' && c <= u'9') return c - u'0';
-                    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-                    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+                    if (c >= u'0' && c <= u'9')
+                        return c - u'0';
+                    if (c >= u'a' && c <= u'f')
+                        return c - u'a' + 10;
+                    if (c >= u'A' && c <= u'F')
+                        return c - u'A' + 10;
                     return -1;
                 };
                 int hi = hex(data.text[i]), lo = hex(data.text[i + 1]);
@@ -309,7 +311,7 @@ void UnregisterKey(RegKey& parent, const ScriptKey& k)
         parent.RemoveChild(k.name);
 }
 
-} // namespace
+}  // namespace
 
 void Registrar::AddReplacement(std::u16string_view name, std::u16string_view value)
 {
@@ -348,4 +350,4 @@ HRESULT Registrar::StringRegister(std::u16string_view script) const { return App
 
 HRESULT Registrar::StringUnregister(std::u16string_view script) const { return Apply(script, false); }
 
-} // namespace velmo
+}  // namespace velmo

@@ -47,4 +47,4 @@ private:
     std::vector<std::pair<std::u16string, std::u16string>> replacements_;
 };
 
-} // namespace velmo
+}  // namespace velmo

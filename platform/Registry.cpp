@@ -62,10 +62,10 @@ std::optional<FileStamp> StampOf(const std::string& path)
 // The one registry cache of the process.
 struct Store {
     std::mutex mu;
-    std::string path;           // file the cache belongs to
+    std::string path;  // file the cache belongs to
     std::optional<FileStamp> stamp;
-    bool valid = false;         // the cache matches the file
-    bool damaged = false;       // the file did not parse
+    bool valid = false;    // the cache matches the file
+    bool damaged = false;  // the file did not parse
     RegistryTree tree;
 };
 
@@ -262,9 +262,7 @@ LONG OpenKey(HKEY key, const std::u16string& sub, PHKEY result)
         return ERROR_INVALID_HANDLE;
     std::u16string full = sub.empty() ? path : (path.empty() ? sub : path + u"\\" + sub);
     bool exists = false;
-    LONG read = ReadRegistry([&](const RegistryTree& tree) {
-        exists = tree.Find(hive, full) != nullptr;
-    });
+    LONG read = ReadRegistry([&](const RegistryTree& tree) { exists = tree.Find(hive, full) != nullptr; });
     if (read != ERROR_SUCCESS)
         return read;
     if (!exists)
@@ -273,7 +271,7 @@ LONG OpenKey(HKEY key, const std::u16string& sub, PHKEY result)
     return ERROR_SUCCESS;
 }
 
-} // namespace
+}  // namespace
 
 std::string RegistryFilePath() { return SysRootPath("etc/velmo/system.reg"); }
 
@@ -329,7 +327,7 @@ std::optional<std::u16string> ReadRegistryString(Hive hive, std::u16string_view 
     return out;
 }
 
-} // namespace velmo
+}  // namespace velmo
 
 using velmo::Hive;
 
@@ -343,7 +341,10 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result)
     return velmo::OpenKey(key, velmo::Widen(subKey), result);
 }
 
-LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) { return RegOpenKeyExA(key, subKey, 0, KEY_ALL_ACCESS, result); }
+LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result)
+{
+    return RegOpenKeyExA(key, subKey, 0, KEY_ALL_ACCESS, result);
+}
 
 LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, const void*, PHKEY result,
                      DWORD* disposition)
@@ -357,9 +358,7 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, con
         return ERROR_INVALID_HANDLE;
     std::u16string full = velmo::Join(path, subKey);
     bool created = false;
-    LONG rc = velmo::ReadRegistry([&](const velmo::RegistryTree& tree) {
-        created = tree.Find(hive, full) == nullptr;
-    });
+    LONG rc = velmo::ReadRegistry([&](const velmo::RegistryTree& tree) { created = tree.Find(hive, full) == nullptr; });
     if (rc == ERROR_SUCCESS && created) {
         rc = velmo::ModifyRegistry([&](velmo::RegistryTree& tree) {
             created = tree.Find(hive, full) == nullptr;

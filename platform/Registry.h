@@ -40,8 +40,8 @@ constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 VELMO_PLATFORM_API LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM sam, PHKEY result);
 VELMO_PLATFORM_API LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result);
 VELMO_PLATFORM_API LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result);
-VELMO_PLATFORM_API LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR cls, DWORD options,
-                                        REGSAM sam, const void* security, PHKEY result, DWORD* disposition);
+VELMO_PLATFORM_API LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR cls, DWORD options, REGSAM sam,
+                                        const void* security, PHKEY result, DWORD* disposition);
 // data null: only the size (bytes, strings with their terminator) is given.
 VELMO_PLATFORM_API LONG RegQueryValueExW(HKEY key, LPCWSTR name, DWORD* reserved, DWORD* type, BYTE* data,
                                          DWORD* cbData);
@@ -95,4 +95,4 @@ VELMO_PLATFORM_API std::optional<std::u16string> ReadRegistryString(Hive hive, s
 // Path of the registry file in force.
 VELMO_PLATFORM_API std::string RegistryFilePath();
 
-} // namespace velmo
+}  // namespace velmo

@@ -100,9 +100,12 @@ std::optional<std::string> ReadQuoted(std::string_view text, std::size_t& pos)
 
 int HexDigit(char c)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -111,7 +114,8 @@ std::optional<std::vector<BYTE>> ParseHexBytes(std::string_view s)
     std::vector<BYTE> out;
     std::size_t i = 0;
     auto skip = [&] {
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
+            ++i;
     };
     skip();
     if (i == s.size())
@@ -165,7 +169,7 @@ bool ParseHive(std::string_view name, Hive& h)
     return false;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<std::u16string> SplitKeyPath(std::u16string_view path)
 {
@@ -367,8 +371,10 @@ std::optional<RegistryTree> RegistryTree::Parse(std::string_view text, std::stri
     RegKey* current = nullptr;
     for (auto& [no, raw] : lines) {
         std::string_view line(raw);
-        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-        while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
+            line.remove_suffix(1);
         if (line.empty() || line.front() == ';')
             continue;
         if (!headerSeen) {
@@ -461,4 +467,4 @@ std::optional<RegistryTree> RegistryTree::Parse(std::string_view text, std::stri
     return tree;
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -38,7 +38,7 @@ namespace velmo {
 enum class Hive { LocalMachine, ClassesRoot };
 
 struct RegValue {
-    std::u16string name;   // empty: the default value
+    std::u16string name;  // empty: the default value
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
 };
@@ -96,4 +96,4 @@ private:
 VELMO_PLATFORM_API std::vector<std::u16string> SplitKeyPath(std::u16string_view path);
 VELMO_PLATFORM_API std::vector<BYTE> StringData(std::u16string_view text);
 
-} // namespace velmo
+}  // namespace velmo

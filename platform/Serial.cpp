@@ -75,8 +75,9 @@ BOOL SerialObject::ReadUntil(void* buffer, DWORD size, DWORD* done, int stopFd)
     // MAXDWORD interval with no totals: return at once with what is there.
     bool immediate = t.ReadIntervalTimeout == kMax && !total && !firstByte;
     auto start = Clock::now();
-    auto deadline = start + std::chrono::milliseconds(static_cast<std::uint64_t>(t.ReadTotalTimeoutConstant) +
-                                                      (firstByte ? 0 : static_cast<std::uint64_t>(t.ReadTotalTimeoutMultiplier) * size));
+    auto deadline = start + std::chrono::milliseconds(
+                                static_cast<std::uint64_t>(t.ReadTotalTimeoutConstant) +
+                                (firstByte ? 0 : static_cast<std::uint64_t>(t.ReadTotalTimeoutMultiplier) * size));
     Clock::time_point lastByte{};
     while (*done < size) {
         int wait = -1;
@@ -124,8 +125,9 @@ BOOL SerialObject::Write(const void* buffer, DWORD size, DWORD* done)
 {
     COMMTIMEOUTS t = Timeouts();
     bool limited = t.WriteTotalTimeoutConstant || t.WriteTotalTimeoutMultiplier;
-    auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<std::uint64_t>(t.WriteTotalTimeoutConstant) +
-                                                             static_cast<std::uint64_t>(t.WriteTotalTimeoutMultiplier) * size);
+    auto deadline =
+        Clock::now() + std::chrono::milliseconds(static_cast<std::uint64_t>(t.WriteTotalTimeoutConstant) +
+                                                 static_cast<std::uint64_t>(t.WriteTotalTimeoutMultiplier) * size);
     const auto* in = static_cast<const char*>(buffer);
     *done = 0;
     while (*done < size) {
@@ -207,7 +209,7 @@ bool ParseBaud(const std::string& text, DWORD& baud)
         return false;
     unsigned long v = std::stoul(text);
     // The classic two-digit abbreviations of the mode syntax.
-    static const std::pair<unsigned long, DWORD> kShort[] = {{11, 110},  {15, 150},  {30, 300},  {60, 600}, {12, 1200},
+    static const std::pair<unsigned long, DWORD> kShort[] = {{11, 110},  {15, 150},  {30, 300},  {60, 600},  {12, 1200},
                                                              {24, 2400}, {48, 4800}, {96, 9600}, {19, 19200}};
     for (auto [abbrev, full] : kShort)
         if (v == abbrev) {
@@ -309,7 +311,7 @@ bool ParseDefinition(const std::string& raw, DCB& dcb)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 namespace velmo::detail {
 
@@ -323,10 +325,14 @@ HANDLE OpenSerial(const std::string& name, DWORD access)
         return INVALID_HANDLE_VALUE;
     }
     int flags = O_NOCTTY | O_CLOEXEC | O_NONBLOCK;
-    flags |= (access & GENERIC_READ) && (access & GENERIC_WRITE) ? O_RDWR : (access & GENERIC_WRITE) ? O_WRONLY : O_RDONLY;
+    flags |= (access & GENERIC_READ) && (access & GENERIC_WRITE) ? O_RDWR
+             : (access & GENERIC_WRITE)                          ? O_WRONLY
+                                                                 : O_RDONLY;
     int fd = open(path.c_str(), flags);
     if (fd < 0) {
-        SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : errno == EBUSY ? ERROR_ACCESS_DENIED : ERROR_ACCESS_DENIED);
+        SetLastError(errno == ENOENT  ? ERROR_FILE_NOT_FOUND
+                     : errno == EBUSY ? ERROR_ACCESS_DENIED
+                                      : ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     // Exclusive: TIOCEXCL keeps other openers out (root aside), the flock
@@ -355,7 +361,7 @@ HANDLE OpenSerial(const std::string& name, DWORD access)
     return port;
 }
 
-} // namespace velmo::detail
+}  // namespace velmo::detail
 
 BOOL BuildCommDCBW(LPCWSTR definition, DCB* dcb)
 {
@@ -376,7 +382,8 @@ BOOL SetCommState(HANDLE port, const DCB* dcb)
     if (!s || !dcb)
         return Fail(s ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
     speed_t speed = SpeedOf(dcb->BaudRate);
-    if (speed == B0 || dcb->ByteSize < 5 || dcb->ByteSize > 8 || dcb->Parity > SPACEPARITY || dcb->StopBits > TWOSTOPBITS)
+    if (speed == B0 || dcb->ByteSize < 5 || dcb->ByteSize > 8 || dcb->Parity > SPACEPARITY ||
+        dcb->StopBits > TWOSTOPBITS)
         return Fail(ERROR_INVALID_PARAMETER);
     termios tio{};
     if (tcgetattr(s->fd(), &tio) != 0)
@@ -464,4 +471,4 @@ std::string SerialDevicePath(const std::string& name)
     return SysRootPath("dev/ttyS" + std::to_string(*n - 1));
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -83,4 +83,4 @@ namespace velmo {
 VELMO_PLATFORM_API BOOL ReadFileInterruptible(HANDLE port, void* buffer, DWORD size, DWORD* read, HANDLE stop);
 // The tty path a "COM<n>:" name resolves to.
 VELMO_PLATFORM_API std::string SerialDevicePath(const std::string& name);
-} // namespace velmo
+}  // namespace velmo

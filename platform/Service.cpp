@@ -75,7 +75,7 @@ void ReloadSystemd()
     }
 }
 
-} // namespace
+}  // namespace
 
 std::string velmo::QuoteForUnit(const std::string& path)
 {
@@ -150,7 +150,7 @@ DWORD ConsoleWatcher(void* p)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD)
 {
@@ -166,8 +166,8 @@ SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD)
     return new ServiceHandle{true, {}};
 }
 
-SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, DWORD, DWORD serviceType, DWORD,
-                         DWORD, LPCWSTR binaryPath, LPCWSTR, DWORD*, LPCWSTR, LPCWSTR account, LPCWSTR)
+SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, DWORD, DWORD serviceType, DWORD, DWORD,
+                         LPCWSTR binaryPath, LPCWSTR, DWORD*, LPCWSTR, LPCWSTR account, LPCWSTR)
 {
     auto* m = static_cast<ServiceHandle*>(manager);
     if (!m || !m->manager) {
@@ -197,8 +197,8 @@ SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, D
         return nullptr;
     }
     DWORD written = 0;
-    BOOL ok = WriteFile(file, unit.data(), static_cast<DWORD>(unit.size()), &written, nullptr) &&
-              FlushFileBuffers(file);
+    BOOL ok =
+        WriteFile(file, unit.data(), static_cast<DWORD>(unit.size()), &written, nullptr) && FlushFileBuffers(file);
     DWORD error = GetLastError();
     CloseHandle(file);
     if (!ok) {
@@ -378,9 +378,6 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add)
 
 namespace velmo {
 
-std::string ServiceUnitPath(std::u16string_view name)
-{
-    return UnitFolder() + "/" + Utf16ToUtf8(name) + ".service";
-}
+std::string ServiceUnitPath(std::u16string_view name) { return UnitFolder() + "/" + Utf16ToUtf8(name) + ".service"; }
 
-} // namespace velmo
+}  // namespace velmo

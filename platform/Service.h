@@ -76,9 +76,9 @@ VELMO_PLATFORM_API SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, D
 // An account (a plain user name) runs the service as that user and its
 // group (User=, Group=); none runs it as root.
 VELMO_PLATFORM_API SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR displayName, DWORD access,
-                                            DWORD serviceType, DWORD startType, DWORD errorControl,
-                                            LPCWSTR binaryPath, LPCWSTR loadOrderGroup, DWORD* tagId,
-                                            LPCWSTR dependencies, LPCWSTR account, LPCWSTR password);
+                                            DWORD serviceType, DWORD startType, DWORD errorControl, LPCWSTR binaryPath,
+                                            LPCWSTR loadOrderGroup, DWORD* tagId, LPCWSTR dependencies, LPCWSTR account,
+                                            LPCWSTR password);
 VELMO_PLATFORM_API SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access);
 VELMO_PLATFORM_API BOOL DeleteService(SC_HANDLE service);
 VELMO_PLATFORM_API BOOL CloseServiceHandle(SC_HANDLE handle);
@@ -101,4 +101,4 @@ VELMO_PLATFORM_API std::string QuoteForUnit(const std::string& path);
 // for settings that are not whole lines or open a section, or the error of
 // reading or writing the unit.
 VELMO_PLATFORM_API BOOL AddServiceSettings(SC_HANDLE service, std::string_view settings);
-} // namespace velmo
+}  // namespace velmo

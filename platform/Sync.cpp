@@ -155,7 +155,7 @@ T* As(HANDLE h)
     return dynamic_cast<T*>(velmo::detail::FromHandle(h));
 }
 
-} // namespace
+}  // namespace
 
 DWORD GetLastError() { return t_lastError; }
 
@@ -231,8 +231,7 @@ DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
 
-HANDLE CreateThread(const void*, std::size_t, LPTHREAD_START_ROUTINE start, void* param, DWORD flags,
-                    DWORD* threadId)
+HANDLE CreateThread(const void*, std::size_t, LPTHREAD_START_ROUTINE start, void* param, DWORD flags, DWORD* threadId)
 {
     if (!start) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -383,4 +382,4 @@ void ExitProcess(int code)
     std::exit(code);
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -13,7 +13,6 @@
 
 #include "platform/Types.h"
 
-
 constexpr DWORD INFINITE = 0xFFFFFFFFu;
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_TIMEOUT = 258;
@@ -87,4 +86,4 @@ VELMO_PLATFORM_API int AbandonedThreadCount();
 // thread was abandoned, so no static destructor runs under a live thread.
 [[noreturn]] VELMO_PLATFORM_API void ExitProcess(int code);
 
-} // namespace velmo
+}  // namespace velmo

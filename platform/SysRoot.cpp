@@ -50,4 +50,4 @@ std::u16string InstallationRoot()
     return root;
 }
 
-} // namespace velmo
+}  // namespace velmo

@@ -20,4 +20,4 @@ VELMO_PLATFORM_API std::string SysRootPath(std::string_view relative);
 VELMO_PLATFORM_API std::u16string InstallationRoot();
 // Creates a folder and its parents (mode 0755); true when it exists afterwards.
 VELMO_PLATFORM_API bool MakeDirectories(const std::string& path);
-} // namespace velmo
+}  // namespace velmo

@@ -40,8 +40,8 @@ unsigned DaysInMonth(long long y, unsigned m)
 
 // 1899-12-30, day 0 of automation dates.
 const long long kEpochDays = DaysFromCivil(1899, 12, 30);
-constexpr double kMinDate = -657434.0;           // 0100-01-01
-constexpr double kMaxDate = 2958465.99999999;    // 9999-12-31 23:59:59
+constexpr double kMinDate = -657434.0;         // 0100-01-01
+constexpr double kMaxDate = 2958465.99999999;  // 9999-12-31 23:59:59
 
 void FromTm(const std::tm& tm, long nsec, SYSTEMTIME* st)
 {
@@ -55,7 +55,7 @@ void FromTm(const std::tm& tm, long nsec, SYSTEMTIME* st)
     st->wMilliseconds = static_cast<WORD>(nsec / 1000000);
 }
 
-} // namespace
+}  // namespace
 
 void GetSystemTime(SYSTEMTIME* st)
 {

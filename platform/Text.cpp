@@ -9,10 +9,10 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 // Windows-1252 bytes 0x80..0x9F; the five undefined ones map to the C1
 // control of the same value, as Windows does.
-constexpr std::array<char16_t, 32> kHigh1252 = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr std::array<char16_t, 32> kHigh1252 = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                                0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 char16_t ByteTo1252(unsigned char b)
 {
@@ -60,17 +60,38 @@ char32_t NextUtf8(std::string_view text, std::size_t& i)
     int len = 0;
     char32_t cp = 0;
     char32_t min = 0;
-    if ((b0 & 0xE0) == 0xC0) { len = 2; cp = b0 & 0x1F; min = 0x80; }
-    else if ((b0 & 0xF0) == 0xE0) { len = 3; cp = b0 & 0x0F; min = 0x800; }
-    else if ((b0 & 0xF8) == 0xF0) { len = 4; cp = b0 & 0x07; min = 0x10000; }
-    else { ++i; return kReplacement; }
-    if (i + static_cast<std::size_t>(len) > text.size()) { ++i; return kReplacement; }
+    if ((b0 & 0xE0) == 0xC0) {
+        len = 2;
+        cp = b0 & 0x1F;
+        min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        len = 3;
+        cp = b0 & 0x0F;
+        min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        len = 4;
+        cp = b0 & 0x07;
+        min = 0x10000;
+    } else {
+        ++i;
+        return kReplacement;
+    }
+    if (i + static_cast<std::size_t>(len) > text.size()) {
+        ++i;
+        return kReplacement;
+    }
     for (int k = 1; k < len; ++k) {
         auto b = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-        if ((b & 0xC0) != 0x80) { ++i; return kReplacement; }
+        if ((b & 0xC0) != 0x80) {
+            ++i;
+            return kReplacement;
+        }
         cp = (cp << 6) | (b & 0x3F);
     }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) { ++i; return kReplacement; }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++i;
+        return kReplacement;
+    }
     i += static_cast<std::size_t>(len);
     return cp;
 }
@@ -105,7 +126,7 @@ void AppendUtf16(std::u16string& out, char32_t cp)
     }
 }
 
-} // namespace
+}  // namespace
 
 std::string Utf16ToUtf8(std::u16string_view text)
 {
@@ -179,7 +200,7 @@ bool EqualsNoCase(std::u16string_view a, std::u16string_view b)
     return true;
 }
 
-} // namespace velmo
+}  // namespace velmo
 
 namespace {
 
@@ -197,7 +218,7 @@ int CopyOut(const Out& converted, typename Out::value_type* dst, int cchDst)
     return n;
 }
 
-} // namespace
+}  // namespace
 
 int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR src, int cbSrc, LPWSTR dst, int cchDst)
 {

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-constexpr UINT CP_ACP = 0;      // the ANSI code page: Windows-1252 here
+constexpr UINT CP_ACP = 0;  // the ANSI code page: Windows-1252 here
 constexpr UINT CP_1252 = 1252;
 constexpr UINT CP_UTF8 = 65001;
 
@@ -35,4 +35,4 @@ VELMO_PLATFORM_API std::size_t WideLength(const char16_t* text);
 VELMO_PLATFORM_API char16_t FoldCase(char16_t c);
 VELMO_PLATFORM_API std::u16string FoldCase(std::u16string_view text);
 VELMO_PLATFORM_API bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
-} // namespace velmo
+}  // namespace velmo

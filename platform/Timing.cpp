@@ -16,7 +16,7 @@ DWORD ReadDivisor()
         return 1;
     return static_cast<DWORD>(value);
 }
-} // namespace
+}  // namespace
 
 DWORD DesignWait(DWORD milliseconds)
 {
@@ -27,4 +27,4 @@ DWORD DesignWait(DWORD milliseconds)
     return scaled ? scaled : 1;
 }
 
-} // namespace velmo
+}  // namespace velmo

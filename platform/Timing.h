@@ -13,4 +13,4 @@
 namespace velmo {
 // milliseconds divided by the test divisor (at least 1 ms when it was not 0).
 VELMO_PLATFORM_API DWORD DesignWait(DWORD milliseconds);
-} // namespace velmo
+}  // namespace velmo

@@ -53,7 +53,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& text)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 const char* BusType(VARTYPE vt)
 {
@@ -101,8 +101,7 @@ std::string IntrospectionXml(const TypeLibDescription& lib)
             if (m.kind != DISPATCH_METHOD)
                 continue;
             x += "    <method name=\"" + Escape(m.name) + "\">\n";
-            x += "      <annotation name=\"org.norvane.Velmo.DispId\" value=\"" + std::to_string(m.dispid) +
-                 "\"/>\n";
+            x += "      <annotation name=\"org.norvane.Velmo.DispId\" value=\"" + std::to_string(m.dispid) + "\"/>\n";
             for (const auto& a : m.args)
                 if (a.dir == ArgDir::In)
                     x += "      <arg name=\"" + Escape(a.name) + "\" type=\"" + BusType(a.type) +
@@ -124,7 +123,7 @@ std::string IntrospectionXml(const TypeLibDescription& lib)
     return x;
 }
 
-} // namespace velmo
+}  // namespace velmo
 
 HRESULT RegisterTypeLib(const velmo::TypeLibDescription* lib, LPCOLESTR fullPath, LPCOLESTR helpDir)
 {

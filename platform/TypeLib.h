@@ -36,8 +36,7 @@ VELMO_PLATFORM_API std::string IntrospectionXml(const TypeLibDescription& lib);
 VELMO_PLATFORM_API const char* BusType(VARTYPE vt);
 VELMO_PLATFORM_API std::string IntrospectionPath(const TypeLibDescription& lib);
 
-} // namespace velmo
+}  // namespace velmo
 
-VELMO_PLATFORM_API HRESULT RegisterTypeLib(const velmo::TypeLibDescription* lib, LPCOLESTR fullPath,
-                                           LPCOLESTR helpDir);
+VELMO_PLATFORM_API HRESULT RegisterTypeLib(const velmo::TypeLibDescription* lib, LPCOLESTR fullPath, LPCOLESTR helpDir);
 VELMO_PLATFORM_API HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSKIND syskind);

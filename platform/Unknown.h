@@ -135,4 +135,4 @@ private:
     T* p_ = nullptr;
 };
 
-} // namespace velmo
+}  // namespace velmo

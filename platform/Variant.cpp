@@ -23,16 +23,13 @@ HRESULT VariantClear(VARIANT* v)
         return E_INVALIDARG;
     if (!(v->vt & VT_BYREF)) {
         switch (v->vt) {
-        case VT_BSTR:
-            SysFreeString(v->bstrVal);
-            break;
+        case VT_BSTR: SysFreeString(v->bstrVal); break;
         case VT_DISPATCH:
         case VT_UNKNOWN:
             if (v->punkVal)
                 v->punkVal->Release();
             break;
-        default:
-            break;
+        default: break;
         }
     }
     VariantInit(v);
@@ -56,8 +53,7 @@ HRESULT CopyValue(VARIANT* dest, const VARIANT* src)
             if (tmp.punkVal)
                 tmp.punkVal->AddRef();
             break;
-        default:
-            break;
+        default: break;
         }
     }
     VariantClear(dest);
@@ -101,8 +97,10 @@ bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == 
 std::optional<double> ParseDecimal(std::u16string_view t)
 {
     std::size_t b = 0, e = t.size();
-    while (b < e && IsBlank(t[b])) ++b;
-    while (e > b && IsBlank(t[e - 1])) --e;
+    while (b < e && IsBlank(t[b]))
+        ++b;
+    while (e > b && IsBlank(t[e - 1]))
+        --e;
     t = t.substr(b, e - b);
     std::string ascii;
     bool digits = false;
@@ -147,9 +145,7 @@ std::optional<double> NumericValue(const VARIANT& v, HRESULT& hr)
             hr = DISP_E_TYPEMISMATCH;
         return d;
     }
-    default:
-        hr = DISP_E_TYPEMISMATCH;
-        return std::nullopt;
+    default: hr = DISP_E_TYPEMISMATCH; return std::nullopt;
     }
 }
 
@@ -157,8 +153,10 @@ std::optional<bool> BoolFromText(BSTR s)
 {
     std::u16string_view t(s ? s : u"", SysStringLen(s));
     std::size_t b = 0, e = t.size();
-    while (b < e && IsBlank(t[b])) ++b;
-    while (e > b && IsBlank(t[e - 1])) --e;
+    while (b < e && IsBlank(t[b]))
+        ++b;
+    while (e > b && IsBlank(t[e - 1]))
+        --e;
     t = t.substr(b, e - b);
     if (velmo::EqualsNoCase(t, u"true"))
         return true;
@@ -213,7 +211,7 @@ HRESULT ToInteger(const VARIANT& v, T& out)
     return S_OK;
 }
 
-} // namespace
+}  // namespace
 
 HRESULT VariantCopy(VARIANT* dest, const VARIANT* src)
 {
@@ -264,8 +262,7 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, WORD flags, VARTYPE
 
     switch (vt) {
     case VT_EMPTY:
-    case VT_NULL:
-        break;
+    case VT_NULL: break;
     case VT_I2: hr = ToInteger(s, out.iVal); break;
     case VT_I4: hr = ToInteger(s, out.lVal); break;
     case VT_UI2: hr = ToInteger(s, out.uiVal); break;
@@ -318,9 +315,7 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, WORD flags, VARTYPE
                 hr = DISP_E_TYPEMISMATCH;
         }
         break;
-    default:
-        hr = DISP_E_BADVARTYPE;
-        break;
+    default: hr = DISP_E_BADVARTYPE; break;
     }
     if (FAILED(hr))
         return hr;
@@ -381,4 +376,4 @@ Variant Variant::FromDispatch(IDispatch* d)
     return v;
 }
 
-} // namespace velmo
+}  // namespace velmo

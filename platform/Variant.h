@@ -130,4 +130,4 @@ public:
     }
 };
 
-} // namespace velmo
+}  // namespace velmo

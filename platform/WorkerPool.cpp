@@ -48,4 +48,4 @@ void WorkerPool::Run()
     }
 }
 
-} // namespace velmo::detail
+}  // namespace velmo::detail

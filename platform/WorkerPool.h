@@ -33,4 +33,4 @@ private:
     std::vector<std::thread> threads_;
 };
 
-} // namespace velmo::detail
+}  // namespace velmo::detail

@@ -20,4 +20,4 @@ bool WriteAll(int fd, std::string_view data)
     return true;
 }
 
-} // namespace velmo::detail
+}  // namespace velmo::detail

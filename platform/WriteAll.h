@@ -7,4 +7,4 @@
 namespace velmo::detail {
 // True when everything was written.
 bool WriteAll(int fd, std::string_view data);
-} // namespace velmo::detail
+}  // namespace velmo::detail

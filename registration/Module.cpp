@@ -13,7 +13,7 @@ velmo::Registrar ModuleRegistrar() { return velmo::ModuleRegistrar(reinterpret_c
 const char16_t* const kScripts[] = {velmo::velmolib::kClientAppIdScript, velmo::velmolib::kNewSmsScript,
                                     velmo::velmolib::kMessageCenterScript};
 
-} // namespace
+}  // namespace
 
 VELMO_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID, REFIID, void** ppv)
 {

@@ -30,8 +30,8 @@ HKCR
 
 constexpr velmo::DispInterface kIRegHelper{u"IRegHelper", nullptr, IID_IRegHelper, u"IRegHelper Interface", {}};
 constexpr const velmo::DispInterface* kInterfaces[] = {&kIRegHelper};
-constexpr velmo::TypeLibDescription kRigstockLib{LIBID_RIGSTOCKLib, 1, 0, u"RIGSTOCKLib", u"Rigstock 1.0 Type Library",
-                                                 kInterfaces, nullptr};
+constexpr velmo::TypeLibDescription kRigstockLib{
+    LIBID_RIGSTOCKLib, 1, 0, u"RIGSTOCKLib", u"Rigstock 1.0 Type Library", kInterfaces, nullptr};
 
 velmo::ClassFactory<velmo::rigstock::RegHelper> g_factory;
 
@@ -39,7 +39,7 @@ const void* Anchor();
 std::u16string ModulePath() { return velmo::Utf8ToUtf16(velmo::ModulePathOf(Anchor())); }
 const void* Anchor() { return reinterpret_cast<const void*>(&ModulePath); }
 
-} // namespace
+}  // namespace
 
 VELMO_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
 {

@@ -11,12 +11,9 @@ namespace velmo::rigstock {
 
 namespace {
 
-std::string EntryPath(const GUID& clsid)
-{
-    return "/installed.devices/device[@clsid=\"" + GuidToUtf8(clsid) + "\"]";
-}
+std::string EntryPath(const GUID& clsid) { return "/installed.devices/device[@clsid=\"" + GuidToUtf8(clsid) + "\"]"; }
 
-} // namespace
+}  // namespace
 
 HRESULT RegHelper::OpenDevicesDocument(pugi::xml_document& doc)
 {
@@ -80,4 +77,4 @@ HRESULT RegHelper::Remove(GUID clsid)
     return SaveDevicesDocument(catalogue);
 }
 
-} // namespace velmo::rigstock
+}  // namespace velmo::rigstock

@@ -33,4 +33,4 @@ private:
     std::string path_;
 };
 
-} // namespace velmo::rigstock
+}  // namespace velmo::rigstock

@@ -112,7 +112,7 @@ constexpr UnsolicitedCode kUnsolicited[] = {
     {"RDY", U::Other, false, true},
 };
 
-} // namespace
+}  // namespace
 
 Final MatchFinal(std::string_view line)
 {
@@ -141,4 +141,4 @@ bool IsHexLine(std::string_view line)
     return true;
 }
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

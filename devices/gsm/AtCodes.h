@@ -30,8 +30,8 @@ enum class Unsolicited {
 struct UnsolicitedCode {
     std::string_view text;  // the prefix a line begins with, or the whole line when exact
     Unsolicited kind;
-    bool pduFollows;        // the next line is this code's PDU
-    bool exact;             // the line must equal text (trailing blanks allowed)
+    bool pduFollows;  // the next line is this code's PDU
+    bool exact;       // the line must equal text (trailing blanks allowed)
 };
 
 // The table entry a line matches, compared without regard to case; null
@@ -42,4 +42,4 @@ const UnsolicitedCode* MatchUnsolicited(std::string_view line);
 // True for a non-empty line of hexadecimal digits only (a PDU line).
 bool IsHexLine(std::string_view line);
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

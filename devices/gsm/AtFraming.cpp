@@ -37,7 +37,7 @@ std::string EchoText(std::string_view command)
     return std::string(Trim(out));
 }
 
-} // namespace
+}  // namespace
 
 void AtFraming::Begin(std::string_view echo, AtExpect expect)
 {
@@ -140,8 +140,8 @@ void AtFraming::TakeLine(std::string line, FramedOutput& out)
         if (!echo_.empty() && Trim(line) == echo_)
             return;
         Final final = MatchFinal(line);
-        bool callProgress = final == Final::NoCarrier || final == Final::Busy || final == Final::NoAnswer ||
-                            final == Final::NoDialtone;
+        bool callProgress =
+            final == Final::NoCarrier || final == Final::Busy || final == Final::NoAnswer || final == Final::NoDialtone;
         if (final != Final::None && (!callProgress || expect_.callProgress)) {
             append(line);
             EndReply(out, false, final);
@@ -166,4 +166,4 @@ void AtFraming::TakeLine(std::string line, FramedOutput& out)
     out.stray.push_back(std::move(line));
 }
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

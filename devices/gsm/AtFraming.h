@@ -41,9 +41,9 @@ struct AtExpect {
 };
 
 struct AtReply {
-    bool prompt = false;         // ended by the "> " prompt
-    Final final = Final::None;   // else ended by this final result code
-    std::string text;            // the reply's lines, each followed by CR LF
+    bool prompt = false;        // ended by the "> " prompt
+    Final final = Final::None;  // else ended by this final result code
+    std::string text;           // the reply's lines, each followed by CR LF
 };
 
 struct UnsolicitedLine {
@@ -89,4 +89,4 @@ private:
     std::optional<UnsolicitedLine> awaitingPdu_;
 };
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

@@ -21,9 +21,9 @@ constexpr char kTimedOut[] = "timedout reading comport";
 constexpr std::size_t kStrayKinds = 32;  // distinct kinds of stray lines logged per run
 constexpr std::size_t kShownLine = 80;   // characters of a stray line shown in its event
 constexpr DWORD kReaderStopWait = 5000;
-constexpr int kSimBusy = 14;             // +CME ERROR: SIM busy
-constexpr int kSimBusySms = 314;         // +CMS ERROR: SIM busy
-constexpr int kPleaseWait = 515;         // +CME/+CMS ERROR: please wait, initialisation in progress
+constexpr int kSimBusy = 14;      // +CME ERROR: SIM busy
+constexpr int kSimBusySms = 314;  // +CMS ERROR: SIM busy
+constexpr int kPleaseWait = 515;  // +CME/+CMS ERROR: please wait, initialisation in progress
 
 std::int64_t NowMs()
 {
@@ -39,7 +39,7 @@ std::string KindOf(const std::string& line)
     return line.substr(0, std::min<std::size_t>(end == std::string::npos ? line.size() : end, 16));
 }
 
-} // namespace
+}  // namespace
 
 CSmartException::CSmartException(const char* format, ...)
 {
@@ -102,7 +102,8 @@ AtModem::Result AtModem::Transact(std::string_view line, AtExpect expect, DWORD 
             return Result{ended ? Status::LinkGone : Status::TimedOut, {}};
         }
         HANDLE waits[2] = {replyEvent_.get(), reader};
-        (void)WaitForMultipleObjects(reader ? 2 : 1, waits, FALSE, static_cast<DWORD>(left));  // every outcome is looked at above
+        (void)WaitForMultipleObjects(reader ? 2 : 1, waits, FALSE,
+                                     static_cast<DWORD>(left));  // every outcome is looked at above
     }
 }
 
@@ -190,8 +191,7 @@ void AtModem::TakeUnsolicited(const UnsolicitedLine& line)
         state_.signal = signal;
         return;
     }
-    default:
-        break;
+    default: break;
     }
     if (!note) {
         ++ignored_;
@@ -214,7 +214,8 @@ void AtModem::Stray(const std::string& line)
             return;
     }
     std::string shown = BeginsWith(line, "AT+CPIN=") ? std::string("AT+CPIN=\"****\"") : line.substr(0, kShownLine);
-    Log(EVENTLOG_WARNING_TYPE, "The modem sent a line that answers no command: [%s%s]; it is skipped (further such lines are not logged)",
+    Log(EVENTLOG_WARNING_TYPE,
+        "The modem sent a line that answers no command: [%s%s]; it is skipped (further such lines are not logged)",
         shown.c_str(), line.size() > shown.size() ? "..." : "");
 }
 
@@ -224,4 +225,4 @@ ModemState AtModem::State() const
     return state_;
 }
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

@@ -54,8 +54,8 @@ HRESULT ReportFailure(const CSmartException& e);
 
 // The parameters the AT layer uses, in the device's 8-bit text.
 struct AtSettings {
-    std::string Name;        // the device's name, for events and the PIN guard
-    std::string Pin;         // empty: no PIN is ever sent
+    std::string Name;  // the device's name, for events and the PIN guard
+    std::string Pin;   // empty: no PIN is ever sent
     std::string SMSCentral;
     std::string CNMI = "1,2";
     std::uint16_t NoSMSC = 0;
@@ -76,12 +76,12 @@ public:
     static constexpr DWORD kPromptWait = 15000;    // the "> " after AT+CMGS
     static constexpr DWORD kEchoWait = 1000;       // each ATE0 attempt (not shortened in tests)
     static constexpr int kEchoAttempts = 3;
-    static constexpr DWORD kCancelWait = 1000;     // the answer to the ESC that cancels a PDU
+    static constexpr DWORD kCancelWait = 1000;  // the answer to the ESC that cancels a PDU
     static constexpr DWORD kCsmsPause = 10000;
     static constexpr int kCsmsAttempts = 5;
-    static constexpr DWORD kBusyPause = 1000;      // between commands the SIM called busy
+    static constexpr DWORD kBusyPause = 1000;  // between commands the SIM called busy
     static constexpr int kBusyAttempts = 20;
-    static constexpr DWORD kIdleCheck = 30000;     // quiet time before the modem is checked
+    static constexpr DWORD kIdleCheck = 30000;  // quiet time before the modem is checked
 
     enum class Status { Answered, TimedOut, LinkGone };
     struct Result {
@@ -192,4 +192,4 @@ private:
     PartStore parts_;             // parts waiting for their siblings
 };
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

@@ -81,7 +81,7 @@ std::string Unquoted(std::string text)
     return text;
 }
 
-} // namespace
+}  // namespace
 
 bool BeginsWith(std::string_view text, std::string_view prefix, std::size_t n)
 {
@@ -118,11 +118,12 @@ SendOutcome ClassifySendResponse(std::string_view response)
         long code = 0;
         if (!parts.empty()) {
             const std::string& first = parts[0];
-            for (std::size_t i = 0; i < first.size() && std::isdigit(static_cast<unsigned char>(first[i])) && code < 100000; ++i)
+            for (std::size_t i = 0;
+                 i < first.size() && std::isdigit(static_cast<unsigned char>(first[i])) && code < 100000; ++i)
                 code = code * 10 + (first[i] - '0');
         }
-        bool retry = !parts.empty() &&
-                     (code == 21 || code == 41 || code == 42 || code == 111 || code == 512 || code == 513 || code == 515);
+        bool retry = !parts.empty() && (code == 21 || code == 41 || code == 42 || code == 111 || code == 512 ||
+                                        code == 513 || code == 515);
         return {true, retry ? kRetry : kFailed, true};
     }
     return {false, kFailed, false};
@@ -192,4 +193,4 @@ std::string ParseOperator(std::string_view reply)
     return {};
 }
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

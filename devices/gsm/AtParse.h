@@ -73,4 +73,4 @@ int ParseRegistration(std::string_view line, bool solicited);
 // when the modem names none.
 std::string ParseOperator(std::string_view reply);
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

@@ -191,7 +191,7 @@ std::optional<DecodedPdu> Decode(const std::vector<std::uint8_t>& octets, bool w
     return out;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<DecodedPdu> DecodePdu(std::string_view hex, std::uint16_t noSmsc)
 {
@@ -204,4 +204,4 @@ std::optional<DecodedPdu> DecodePdu(std::string_view hex, std::uint16_t noSmsc)
     return Decode(*octets, !smscFirst);
 }
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

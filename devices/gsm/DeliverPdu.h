@@ -25,16 +25,16 @@ enum class Coding { Gsm7, EightBit, Ucs2 };
 struct Concatenation {
     unsigned reference;  // 0..255, or 0..65535 for the 16-bit element
     bool sixteenBit;
-    unsigned total;      // parts in all, 1 or more
-    unsigned sequence;   // this part, 1..total
+    unsigned total;     // parts in all, 1 or more
+    unsigned sequence;  // this part, 1..total
 };
 
 struct DecodedPdu {
-    bool submit = false;      // an SMS-SUBMIT; else an SMS-DELIVER
-    std::u16string address;   // the sender of a DELIVER, the recipient of a SUBMIT: "+" and digits, or a name
+    bool submit = false;     // an SMS-SUBMIT; else an SMS-DELIVER
+    std::u16string address;  // the sender of a DELIVER, the recipient of a SUBMIT: "+" and digits, or a name
     Coding coding = Coding::Gsm7;
-    std::u16string text;      // 8-bit data as one character per octet (U+0000..U+00FF)
-    std::string header;       // the user data header's octets in hex, without its length octet; empty for none
+    std::u16string text;  // 8-bit data as one character per octet (U+0000..U+00FF)
+    std::string header;   // the user data header's octets in hex, without its length octet; empty for none
     std::optional<Concatenation> concatenation;
 };
 
@@ -47,4 +47,4 @@ struct DecodedPdu {
 // characters that are not hex.
 std::optional<DecodedPdu> DecodePdu(std::string_view hex, std::uint16_t noSmsc);
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

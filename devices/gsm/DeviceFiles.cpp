@@ -22,10 +22,13 @@ std::string SafeName(const std::string& device)
     return out;
 }
 
-} // namespace
+}  // namespace
 
-std::string DeviceFile(const std::string& device, const std::string& suffix) { return Folder() + SafeName(device) + suffix; }
+std::string DeviceFile(const std::string& device, const std::string& suffix)
+{
+    return Folder() + SafeName(device) + suffix;
+}
 
 bool MakeDeviceFolder() { return MakeDirectories(Folder()); }
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

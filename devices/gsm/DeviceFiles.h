@@ -13,4 +13,4 @@ std::string DeviceFile(const std::string& device, const std::string& suffix);
 // "<root>cellgate/", created when missing; false when it cannot be.
 bool MakeDeviceFolder();
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

@@ -12,14 +12,18 @@ inline constexpr char kDeviceTemplate[] =
     "<author>Norvane</author>\r\n"
     "<parameters>\r\n"
     "\t<parameter name=\"Port\" value=\"1\" title=\"COM-port where device is attached\"/>\r\n"
-    "\t<parameter name=\"CommConfig\" value=\"96,n,8,1\" title=\"Comm. details, format: Baud,Parity,Databits,Stopbits. Ex: 96,N,8,1\"/>\r\n"
+    "\t<parameter name=\"CommConfig\" value=\"96,n,8,1\" title=\"Comm. details, format: Baud,Parity,Databits,Stopbits. "
+    "Ex: 96,N,8,1\"/>\r\n"
     "\t<parameter name=\"SMSCentral\" value=\"\" title=\"Phone no. to SMS Central. Ex. +4917100000000\"/>\r\n"
     "\t<parameter name=\"Pin\" value=\"7351\" title=\"SMS Pincode. Leave blank if running PIN-less\"/>\r\n"
     "\t<parameter name=\"NoSMSC\" value=\"0\" title=\"Set to 1 if using Falcom A1\"/>\r\n"
-    "\t<parameter name=\"DumpFile\" value=\"\" title=\"Path to filename used for dumping rawdata. Leave blank if no dump wanted\"/>\r\n"
-    "\t<parameter name=\"FullAlphabet\" value=\"0\" title=\"Set to 1 to send every GSM character (the euro sign, brackets, Greek capitals) and, for other text, UCS2 (Cyrillic, Chinese, emoji)\"/>\r\n"
-    "\t<parameter name=\"MaxParts\" value=\"1\" title=\"Most parts a long text is sent in (1: one part, cut at 160 characters; up to 255)\"/>\r\n"
+    "\t<parameter name=\"DumpFile\" value=\"\" title=\"Path to filename used for dumping rawdata. Leave blank if no "
+    "dump wanted\"/>\r\n"
+    "\t<parameter name=\"FullAlphabet\" value=\"0\" title=\"Set to 1 to send every GSM character (the euro sign, "
+    "brackets, Greek capitals) and, for other text, UCS2 (Cyrillic, Chinese, emoji)\"/>\r\n"
+    "\t<parameter name=\"MaxParts\" value=\"1\" title=\"Most parts a long text is sent in (1: one part, cut at 160 "
+    "characters; up to 255)\"/>\r\n"
     "</parameters>\r\n"
     "</device>\r\n";
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

@@ -22,4 +22,4 @@ extern const std::array<std::uint8_t, 256> kGsmToLatin;
 void LatinToGsm(std::string& text);
 void GsmToLatin(std::string& text);
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

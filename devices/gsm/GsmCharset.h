@@ -38,4 +38,4 @@ std::vector<std::uint8_t> PackSeptetsAt(std::string_view codes, unsigned startBi
 // octets run out.
 std::string UnpackSeptetsAt(std::span<const std::uint8_t> octets, unsigned startBit, std::size_t count);
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

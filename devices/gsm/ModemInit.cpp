@@ -10,7 +10,7 @@ namespace velmo::gsm {
 
 namespace {
 constexpr char kMaskedPin[] = "AT+CPIN=\"****\"\r";
-} // namespace
+}  // namespace
 
 HRESULT AtModem::InitModem()
 {
@@ -110,9 +110,10 @@ void AtModem::UnlockSim()
     if (!guard.Remember(settings_.Pin))
         Log(EVENTLOG_WARNING_TYPE, "The refused PIN is remembered only until the service stops: %s cannot be written",
             guard.FilePath().c_str());
-    throw CSmartException("The SIM refused the PIN: response [%s] to command AT+CPIN=\"****\". It is not sent again until "
-                          "the Pin parameter changes",
-                          answer.c_str());
+    throw CSmartException(
+        "The SIM refused the PIN: response [%s] to command AT+CPIN=\"****\". It is not sent again until "
+        "the Pin parameter changes",
+        answer.c_str());
 }
 
 AtModem::Result AtModem::ReadState()
@@ -134,4 +135,4 @@ AtModem::Result AtModem::ReadState()
     return csq;
 }
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

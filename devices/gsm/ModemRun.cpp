@@ -17,7 +17,8 @@ namespace {
 constexpr int kEmptySlot = 321;  // +CMS ERROR: invalid memory index (nothing stored there)
 constexpr int kReceivedUnread = 0;
 constexpr int kReceivedRead = 1;
-constexpr char kUndecodedStatus[] = "The PDU does not decode as an SMS-DELIVER; the text is the PDU as the modem gave it";
+constexpr char kUndecodedStatus[] =
+    "The PDU does not decode as an SMS-DELIVER; the text is the PDU as the modem gave it";
 
 // A received message for the host, with a status text when there is one
 // (through IVelmo_Q2, or without it where the host does not offer that).
@@ -32,7 +33,7 @@ HRESULT ReportIncoming(IVelmo_Q* queue, std::u16string_view from, std::u16string
     return queue->ReportIncomingMsg(0, from.empty() ? nullptr : sender.get(), body.get());
 }
 
-} // namespace
+}  // namespace
 
 HRESULT AtModem::RunLoop(IVelmo_Q* queue)
 {
@@ -100,9 +101,9 @@ void AtModem::Send(IVelmo_Q* queue, const GUID& id, const Bstr& to, const Bstr& 
         return;
     }
     bool chosen = settings_.FullAlphabet || settings_.MaxParts > 1;  // the 8-bit single part is cut silently
-    report(SEND_OK, message.cut && chosen ? "The text was cut to fit " + std::to_string(parts) +
-                                                (parts == 1 ? " part" : " parts")
-                                          : std::string());
+    report(SEND_OK, message.cut && chosen
+                        ? "The text was cut to fit " + std::to_string(parts) + (parts == 1 ? " part" : " parts")
+                        : std::string());
 }
 
 AtModem::PartOutcome AtModem::SendPart(const std::string& pdu)
@@ -129,8 +130,8 @@ AtModem::PartOutcome AtModem::SendPart(const std::string& pdu)
     if (answer.status == Status::LinkGone)
         return {SEND_RETRY, "The modem's line closed while the message was being sent", true};
     if (answer.status == Status::TimedOut)
-        return {SEND_RETRY, "No answer from the modem within " + std::to_string(kResponseWait / 1000) + " s after the PDU",
-                false};
+        return {SEND_RETRY,
+                "No answer from the modem within " + std::to_string(kResponseWait / 1000) + " s after the PDU", false};
     SendOutcome outcome = ClassifySendResponse(answer.reply.text);
     if (!outcome.expected)
         return {SEND_RETRY, "Unexpected response [" + answer.reply.text + "] to tpdu [" + pdu + "]", false};
@@ -157,7 +158,8 @@ void AtModem::HandleInbound(IVelmo_Q* queue)
         }
         if (note.kind == InboundNote::StoredIndex) {
             ReadStored(queue, note.value);
-        } else if (!Deliver(queue, note.value, "delivered directly by the modem: it is kept in memory and offered again")) {
+        } else if (!Deliver(queue, note.value,
+                            "delivered directly by the modem: it is kept in memory and offered again")) {
             unstoredPdus_.push_back(note.value);
         }
     }
@@ -177,8 +179,9 @@ void AtModem::ReadStored(IVelmo_Q* queue, const std::string& index)
     std::string pdu = PduOfCmgr(r.Text());
     if (!r.Ok() || pdu.empty()) {
         unstoredIndexes_.insert(index);
-        Log(EVENTLOG_WARNING_TYPE, "The message at index %s of the modem's storage could not be read: [%s]; it stays there",
-            index.c_str(), r.Text().c_str());
+        Log(EVENTLOG_WARNING_TYPE,
+            "The message at index %s of the modem's storage could not be read: [%s]; it stays there", index.c_str(),
+            r.Text().c_str());
         return;
     }
     TakeStored(queue, index, pdu);
@@ -196,7 +199,8 @@ void AtModem::TakeStored(IVelmo_Q* queue, const std::string& index, const std::s
     if (deleted.status == Status::LinkGone)
         ThrowLinkGone();
     if (!deleted.Ok())
-        Log(EVENTLOG_WARNING_TYPE, "The stored message at index %s could not be deleted from the modem: [%s]; it may be "
+        Log(EVENTLOG_WARNING_TYPE,
+            "The stored message at index %s could not be deleted from the modem: [%s]; it may be "
             "received once more",
             index.c_str(), deleted.Text().c_str());
 }
@@ -225,7 +229,8 @@ bool AtModem::Deliver(IVelmo_Q* queue, const std::string& pdu, const std::string
     std::optional<DecodedPdu> decoded = DecodePdu(pdu, settings_.NoSMSC);
     HRESULT hr;
     if (!decoded || decoded->submit) {
-        Log(EVENTLOG_WARNING_TYPE, "A received message does not decode as an SMS-DELIVER PDU; it is stored as the modem "
+        Log(EVENTLOG_WARNING_TYPE,
+            "A received message does not decode as an SMS-DELIVER PDU; it is stored as the modem "
             "gave it");
         hr = ReportIncoming(queue, u"", AnsiToUtf16(pdu), kUndecodedStatus);
     } else if (decoded->concatenation && decoded->concatenation->total > 1) {
@@ -245,8 +250,8 @@ bool AtModem::Deliver(IVelmo_Q* queue, const std::string& pdu, const std::string
     if (hr == E_NOTIMPL)
         hostTakesNone_ = true;  // a host that keeps nothing: the message stays where it is, without an event
     else if (FAILED(hr))
-        Log(EVENTLOG_ERROR_TYPE, "A received message could not be stored (0x%08X); it was %s", static_cast<unsigned>(hr),
-            where.c_str());
+        Log(EVENTLOG_ERROR_TYPE, "A received message could not be stored (0x%08X); it was %s",
+            static_cast<unsigned>(hr), where.c_str());
     return SUCCEEDED(hr);
 }
 
@@ -258,7 +263,8 @@ void AtModem::DeliverWhole(IVelmo_Q* queue, const PartStore::Message& message)
     } else if (hr == E_NOTIMPL) {
         hostTakesNone_ = true;
     } else {
-        Log(EVENTLOG_ERROR_TYPE, "A received message in %zu parts could not be stored (0x%08X); its parts are kept in %s "
+        Log(EVENTLOG_ERROR_TYPE,
+            "A received message in %zu parts could not be stored (0x%08X); its parts are kept in %s "
             "and offered again",
             message.files.size(), static_cast<unsigned>(hr), parts_.Folder().c_str());
     }
@@ -293,4 +299,4 @@ void AtModem::IdleCheck(IVelmo_Q* queue)
     }
 }
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

@@ -35,8 +35,8 @@ HKCR
 constexpr velmo::DispInterface kIPDU{u"IPDU", nullptr, IID_IPDU, u"IPDU Interface", {}};
 constexpr velmo::DispInterface kICBS{u"ICBS", nullptr, IID_ICBS, u"ICBS Interface", {}};
 constexpr const velmo::DispInterface* kInterfaces[] = {&kIPDU, &kICBS};
-constexpr velmo::TypeLibDescription kCellgateLib{LIBID_CellgateLib, 1, 0, u"CellgateLib", u"Cellgate 1.0 Type Library",
-                                                 kInterfaces, nullptr};
+constexpr velmo::TypeLibDescription kCellgateLib{
+    LIBID_CellgateLib, 1, 0, u"CellgateLib", u"Cellgate 1.0 Type Library", kInterfaces, nullptr};
 
 velmo::ClassFactory<velmo::gsm::PduDevice> g_factory;
 
@@ -44,7 +44,7 @@ const void* Anchor();
 std::u16string ModulePath() { return velmo::Utf8ToUtf16(velmo::ModulePathOf(Anchor())); }
 const void* Anchor() { return reinterpret_cast<const void*>(&ModulePath); }
 
-} // namespace
+}  // namespace
 
 VELMO_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
 {
@@ -85,7 +85,8 @@ VELMO_MODULE_EXPORT HRESULT DllUnregisterServer()
         hr = lib;
     (void)CoInitialize(nullptr);  // bookkeeping only; cannot fail here
     velmo::ComPtr<IRegHelper> helper;
-    if (SUCCEEDED(CoCreateInstance(CLSID_RegHelper, nullptr, CLSCTX_INPROC_SERVER, IID_IRegHelper, helper.ReceiveVoid())))
+    if (SUCCEEDED(
+            CoCreateInstance(CLSID_RegHelper, nullptr, CLSCTX_INPROC_SERVER, IID_IRegHelper, helper.ReceiveVoid())))
         (void)helper->Remove(CLSID_PDU);  // its outcome is ignored
     helper = nullptr;
     CoUninitialize();

@@ -50,4 +50,4 @@ std::string MissingPartsNote(unsigned total, const std::vector<unsigned>& missin
            " did not arrive in time; the text holds those that came";
 }
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

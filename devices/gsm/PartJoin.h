@@ -16,7 +16,7 @@ namespace velmo::gsm {
 struct ReceivedPart {
     unsigned sequence = 0;  // 1..total
     std::u16string text;
-    std::string file;       // where it is kept; carried through for the caller
+    std::string file;  // where it is kept; carried through for the caller
 };
 
 struct JoinedParts {
@@ -39,4 +39,4 @@ bool HasAllParts(const std::vector<ReceivedPart>& parts, unsigned total);
 // that came". Empty when nothing is missing.
 std::string MissingPartsNote(unsigned total, const std::vector<unsigned>& missing);
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

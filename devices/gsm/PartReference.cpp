@@ -26,4 +26,4 @@ unsigned PartReference::Next()
     return static_cast<unsigned>(last_);
 }
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

@@ -21,4 +21,4 @@ private:
     int last_ = -1;  // -1: not read yet
 };
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

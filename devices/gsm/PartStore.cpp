@@ -50,8 +50,8 @@ std::string Unhex(const std::string& hex)
 std::string Key(const std::u16string& sender, const Concatenation& c)
 {
     std::uint64_t hash = 0xcbf29ce484222325ull;
-    std::string text = Utf16ToUtf8(sender) + "|" + std::to_string(c.reference) + "|" + (c.sixteenBit ? "16" : "8") + "|" +
-                       std::to_string(c.total);
+    std::string text = Utf16ToUtf8(sender) + "|" + std::to_string(c.reference) + "|" + (c.sixteenBit ? "16" : "8") +
+                       "|" + std::to_string(c.total);
     for (unsigned char ch : text) {
         hash ^= ch;
         hash *= 0x100000001b3ull;
@@ -141,7 +141,7 @@ bool Whole(const std::vector<Part>& parts)
     return HasAllParts(same, parts.front().total);
 }
 
-} // namespace
+}  // namespace
 
 std::string PartStore::Folder() const { return DeviceFile(device_, ".parts/"); }
 
@@ -186,4 +186,4 @@ void PartStore::Forget(const Message& message)
         (void)DeleteFileDurably(file);  // a file left behind gives the message again: twice rather than never
 }
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

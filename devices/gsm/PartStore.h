@@ -54,4 +54,4 @@ private:
     const std::string& device_;
 };
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

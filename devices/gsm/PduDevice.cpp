@@ -73,16 +73,14 @@ std::string PortFailure(DWORD code)
 {
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        return "there is no such device (error " + std::to_string(code) + ")";
+    case ERROR_PATH_NOT_FOUND: return "there is no such device (error " + std::to_string(code) + ")";
     case ERROR_ACCESS_DENIED:
         return "access denied: another program has it open, or this user may not use it (the dialout group) (error 5)";
-    default:
-        return "error " + std::to_string(code);
+    default: return "error " + std::to_string(code);
     }
 }
 
-} // namespace
+}  // namespace
 
 bool LoadParameters(std::u16string_view xml, PduParameters& params)
 {
@@ -172,4 +170,4 @@ HRESULT PduDevice::Close()
     return S_OK;
 }
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

@@ -77,4 +77,4 @@ private:
     AtModem modem_{link_, settings_};
 };
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

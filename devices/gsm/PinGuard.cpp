@@ -18,7 +18,8 @@ namespace {
 std::mutex g_lock;
 std::map<std::string, std::string>& Remembered()
 {
-    static auto* remembered = new std::map<std::string, std::string>();  // used by device threads until the process ends
+    static auto* remembered =
+        new std::map<std::string, std::string>();  // used by device threads until the process ends
     return *remembered;
 }
 
@@ -35,7 +36,7 @@ std::string Fingerprint(const std::string& pin)
     return text;
 }
 
-} // namespace
+}  // namespace
 
 PinGuard::PinGuard(std::string device) : device_(std::move(device)) {}
 
@@ -76,4 +77,4 @@ void PinGuard::Forget()
         (void)DeleteFileW(Utf8ToUtf16(FilePath()).c_str());  // a file left behind names a PIN that no longer matches
 }
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

@@ -31,4 +31,4 @@ private:
     std::string device_;
 };
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

@@ -12,7 +12,7 @@ namespace {
 constexpr DWORD kReadChunk = 1024;
 constexpr DWORD kCloseWait = 5000;
 constexpr DWORD kFirstByte = 0xFFFFFFFFu;  // with both: return with the first bytes there
-} // namespace
+}  // namespace
 
 SerialPort::SerialPort() = default;
 
@@ -145,4 +145,4 @@ DWORD SerialPort::ReaderLoop()
     return 0;
 }
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

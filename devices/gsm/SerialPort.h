@@ -86,4 +86,4 @@ private:
     std::string dumpPath_;
 };
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

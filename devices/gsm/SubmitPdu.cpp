@@ -11,8 +11,8 @@ namespace velmo::gsm {
 
 namespace {
 
-constexpr std::size_t kHeaderOctets = 6;     // 05 00 03 reference parts part
-constexpr unsigned kHeaderSeptetBits = 49;   // the header and one fill bit: the text's first septet starts here
+constexpr std::size_t kHeaderOctets = 6;    // 05 00 03 reference parts part
+constexpr unsigned kHeaderSeptetBits = 49;  // the header and one fill bit: the text's first septet starts here
 constexpr std::size_t kHeaderSeptets = 7;
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -65,7 +65,11 @@ std::string Header(std::string number, std::uint16_t noSmsc, bool withUdh, unsig
 
 void AppendConcatenation(std::vector<std::uint8_t>& ud, unsigned reference, std::size_t parts, std::size_t part)
 {
-    std::uint8_t header[kHeaderOctets] = {5, 0, 3, static_cast<std::uint8_t>(reference), static_cast<std::uint8_t>(parts),
+    std::uint8_t header[kHeaderOctets] = {5,
+                                          0,
+                                          3,
+                                          static_cast<std::uint8_t>(reference),
+                                          static_cast<std::uint8_t>(parts),
                                           static_cast<std::uint8_t>(part)};
     std::copy(header, header + kHeaderOctets, ud.begin());
 }
@@ -87,7 +91,7 @@ std::vector<std::size_t> Cuts(std::size_t units, std::size_t size, const std::fu
     return ends;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<std::uint8_t> PackSeptets(const std::string& codes) { return PackSeptetsAt(codes, 0); }
 
@@ -176,4 +180,4 @@ SubmitMessage EncodeSubmit(const std::string& number, std::u16string_view text, 
     return message;
 }
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

@@ -46,7 +46,7 @@ struct SubmitOptions {
 struct SubmitMessage {
     std::vector<std::string> pdus;  // one per part, in order; at least one
     Coding coding = Coding::Gsm7;
-    bool cut = false;               // the text did not fit and was cut
+    bool cut = false;  // the text did not fit and was cut
 };
 
 // Septets of one part: 160 alone, 153 beside a concatenation header; UCS2
@@ -60,4 +60,4 @@ constexpr std::size_t kUnitsInPart = 67;
 // Never fails; an empty text gives one empty part.
 SubmitMessage EncodeSubmit(const std::string& number, std::u16string_view text, const SubmitOptions& options);
 
-} // namespace velmo::gsm
+}  // namespace velmo::gsm

@@ -40,7 +40,8 @@ void Apply(Settings& s, std::u16string_view name, std::u16string_view value)
         std::size_t start = 0;
         while (start <= value.size()) {
             std::size_t comma = value.find(u',', start);
-            std::u16string_view item = value.substr(start, comma == std::u16string_view::npos ? value.npos : comma - start);
+            std::u16string_view item =
+                value.substr(start, comma == std::u16string_view::npos ? value.npos : comma - start);
             while (!item.empty() && item.front() == u' ')
                 item.remove_prefix(1);
             while (!item.empty() && item.back() == u' ')
@@ -110,7 +111,7 @@ std::string Escape(std::u16string_view text)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 bool ParseSettings(std::u16string_view xml, Settings& settings)
 {
@@ -175,8 +176,8 @@ void LoopbackDevice::AppendToLog(const GUID& id, const Bstr& to, const Bstr& bod
 {
     if (log_ == INVALID_HANDLE_VALUE)
         return;
-    std::string line = GuidToUtf8(id) + "\t" + Escape(to.view()) + "\t" + Escape(body.view()) + "\t" +
-                       std::to_string(result) + "\n";
+    std::string line =
+        GuidToUtf8(id) + "\t" + Escape(to.view()) + "\t" + Escape(body.view()) + "\t" + std::to_string(result) + "\n";
     SetFilePointer(log_, 0, nullptr, FILE_END);
     DWORD written = 0;
     // The log is a test aid: a line that cannot be written is left out.
@@ -230,4 +231,4 @@ HRESULT LoopbackDevice::GetModemState(LONG* signal, LONG* registration, BSTR* op
     return S_OK;
 }
 
-} // namespace velmo::loopback
+}  // namespace velmo::loopback

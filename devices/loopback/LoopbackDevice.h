@@ -77,4 +77,4 @@ private:
     HANDLE log_ = INVALID_HANDLE_VALUE;
 };
 
-} // namespace velmo::loopback
+}  // namespace velmo::loopback

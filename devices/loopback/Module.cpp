@@ -29,6 +29,6 @@ HKCR
 }
 )";
 
-} // namespace
+}  // namespace
 
 VELMO_SINGLE_CLASS_MODULE(velmo::loopback::LoopbackDevice, CLSID_LoopbackDevice, kScript)

@@ -24,6 +24,6 @@ HKCR
 }
 )";
 
-} // namespace
+}  // namespace
 
 VELMO_SINGLE_CLASS_MODULE(velmo::scripthandler::ScriptHandler, CLSID_ScriptHandler, kScript)

@@ -70,7 +70,7 @@ void SendReply(IVelmo* message, std::string text, const std::string& program)
         Warn("Script handler: the reply of [" + program + "] was not queued");
 }
 
-} // namespace
+}  // namespace
 
 std::string IsoUtc(DATE date)
 {
@@ -139,4 +139,4 @@ LONG ScriptHandler::OnIncoming(IDispatch* dispatch)
     return velmoContinue;
 }
 
-} // namespace velmo::scripthandler
+}  // namespace velmo::scripthandler

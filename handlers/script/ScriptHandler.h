@@ -36,4 +36,4 @@ protected:
     HRESULT Call(const DispMember& member, std::span<Variant> args, VARIANT* result) override;
 };
 
-} // namespace velmo::scripthandler
+}  // namespace velmo::scripthandler

@@ -19,7 +19,10 @@ std::atomic<long>& LiveObjects();
 template <class Dual>
 class DualObject : public DispatchObject<Dual, ISupportErrorInfo> {
 public:
-    explicit DualObject(const DispInterface& iface) : DispatchObject<Dual, ISupportErrorInfo>(iface) { ++LiveObjects(); }
+    explicit DualObject(const DispInterface& iface) : DispatchObject<Dual, ISupportErrorInfo>(iface)
+    {
+        ++LiveObjects();
+    }
     ~DualObject() override { --LiveObjects(); }
 
     HRESULT InterfaceSupportsErrorInfo(REFIID riid) override
@@ -39,4 +42,4 @@ HRESULT ReturnObject(HRESULT hr, IDispatch* object, VARIANT* result);
 // when the argument was omitted.
 VARIANT* OutSlot(Variant& arg);
 
-} // namespace velmo::automation
+}  // namespace velmo::automation

@@ -10,7 +10,7 @@ namespace velmo::automation {
 
 namespace {
 bool Given(const VARIANT* v) { return v && v->vt != VT_ERROR; }
-} // namespace
+}  // namespace
 
 MessageCenter::MessageCenter() : MessageCenter(host::TheModule()) {}
 
@@ -87,4 +87,4 @@ HRESULT MessageCenter::Call(const DispMember& member, std::span<Variant> args, V
     }
 }
 
-} // namespace velmo::automation
+}  // namespace velmo::automation

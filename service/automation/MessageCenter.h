@@ -32,4 +32,4 @@ private:
     host::ServiceModule& module_;
 };
 
-} // namespace velmo::automation
+}  // namespace velmo::automation

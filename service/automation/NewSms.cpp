@@ -22,12 +22,9 @@ HRESULT CopyOut(const Bstr& value, BSTR* out)
 }
 
 // A copy up to the first zero character; null stays null.
-Bstr CopyIn(BSTR value)
-{
-    return value ? Bstr(std::u16string_view(value)) : Bstr();
-}
+Bstr CopyIn(BSTR value) { return value ? Bstr(std::u16string_view(value)) : Bstr(); }
 
-} // namespace
+}  // namespace
 
 std::atomic<long>& LiveObjects()
 {
@@ -214,4 +211,4 @@ HRESULT NewSms::Call(const DispMember& member, std::span<Variant> args, VARIANT*
     }
 }
 
-} // namespace velmo::automation
+}  // namespace velmo::automation

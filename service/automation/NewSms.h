@@ -55,4 +55,4 @@ private:
     Variant date_;
 };
 
-} // namespace velmo::automation
+}  // namespace velmo::automation

@@ -17,7 +17,6 @@ namespace velmo::gateway {
 
 namespace {
 
-
 // The longest recipient taken: far beyond any phone number, short enough
 // that a routing rule never has to match a megabyte.
 constexpr std::size_t kMaxRecipient = 256;
@@ -33,7 +32,10 @@ BusReply BadId(const std::string& id)
                            "'" + id + "' is not a message id: it looks like {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}");
 }
 
-BusReply NotFound(const GUID& id) { return BusReply::Error(kNotFoundError, "No message " + GuidToUtf8(id) + " is known"); }
+BusReply NotFound(const GUID& id)
+{
+    return BusReply::Error(kNotFoundError, "No message " + GuidToUtf8(id) + " is known");
+}
 
 std::string RegistrationName(LONG registration)
 {
@@ -70,7 +72,7 @@ public:
             return BusReply::Error(kInvalidArgsError, "Must specify To address");
         if (to.size() > kMaxRecipient)
             return BusReply::Error(kInvalidArgsError, "The recipient is longer than " + std::to_string(kMaxRecipient) +
-                                                     " bytes: it is refused");
+                                                          " bytes: it is refused");
         std::u16string body = Utf8ToUtf16(text);
         if (body.size() > automation::NewSms::kMaxBody)
             return BusReply::Error(kInvalidArgsError, Utf16ToUtf8(automation::NewSms::kTooLong));
@@ -97,8 +99,8 @@ public:
     {
         const Folder* folder = FindFolder(folderName);
         if (!folder)
-            return BusReply::Error(kInvalidArgsError, "'" + folderName +
-                                                     "' is not a folder: queued, sent, failed, received or bad");
+            return BusReply::Error(kInvalidArgsError,
+                                   "'" + folderName + "' is not a folder: queued, sent, failed, received or bad");
         std::optional<Page> page = ListFolder(module_.rootFolder, *folder, limit, cursor);
         if (!page)
             return BusReply::Error(kInvalidArgsError, "'" + cursor + "' is not a cursor a listing gave");
@@ -156,8 +158,8 @@ public:
         return {{}, {}, [rows = std::move(rows)](sdbus::MethodReply& reply) {
                     std::vector<DeviceRow> out;
                     for (const Row& r : rows)
-                        out.emplace_back(std::get<0>(r), std::get<1>(r), std::get<2>(r), std::get<3>(r),
-                                         std::get<4>(r), std::get<5>(r));
+                        out.emplace_back(std::get<0>(r), std::get<1>(r), std::get<2>(r), std::get<3>(r), std::get<4>(r),
+                                         std::get<5>(r));
                     reply << out;
                 }};
     }
@@ -200,7 +202,8 @@ private:
     {
         char code[16];
         std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(why));
-        return BusReply::Error(kUnreadableError, "The file of message " + GuidToUtf8(id) + " cannot be read (" + code + ")");
+        return BusReply::Error(kUnreadableError,
+                               "The file of message " + GuidToUtf8(id) + " cannot be read (" + code + ")");
     }
 
     host::ServiceModule& module_;
@@ -226,41 +229,51 @@ void Signal(const store::AuditEntry& e)
     case store::AuditKind::Failed: {
         std::string status = e.kind == store::AuditKind::Queued ? "QUEUED"
                              : e.kind == store::AuditKind::Sent ? "SENT"
-                                                                 : "FAILED";
-        EmitBusSignal(kPath, "StatusChanged",
-                      [id, status, text = store::PlainLines(e.statusText)](sdbus::Signal& s) {
-                          s << id << status << text;
-                      });
+                                                                : "FAILED";
+        EmitBusSignal(kPath, "StatusChanged", [id, status, text = store::PlainLines(e.statusText)](sdbus::Signal& s) {
+            s << id << status << text;
+        });
         break;
     }
     case store::AuditKind::Received:
-        EmitBusSignal(kPath, "Received", [id, sender = e.party, device = e.device](sdbus::Signal& s) {
-            s << id << sender << device;
-        });
+        EmitBusSignal(kPath, "Received",
+                      [id, sender = e.party, device = e.device](sdbus::Signal& s) { s << id << sender << device; });
         break;
     }
 }
 
-} // namespace
+}  // namespace
 
 HRESULT Publish(host::ServiceModule& module)
 {
     auto h = std::make_shared<Handlers>(module);
     BusObjectSpec spec{kPath, kInterface, {}, {}};
     spec.methods = {
-        {"Send", "ss", {"to", "text"}, "s", {"id"},
-         Reading<std::string, std::string>([h](const std::string& to, const std::string& text) {
-             return h->Send(to, text);
-         })},
-        {"Status", "s", {"id"}, "sss", {"status", "statusText", "date"},
+        {"Send",
+         "ss",
+         {"to", "text"},
+         "s",
+         {"id"},
+         Reading<std::string, std::string>(
+             [h](const std::string& to, const std::string& text) { return h->Send(to, text); })},
+        {"Status",
+         "s",
+         {"id"},
+         "sss",
+         {"status", "statusText", "date"},
          Reading<std::string>([h](const std::string& id) { return h->Status(id); })},
-        {"List", "sus", {"folder", "limit", "cursor"}, "a(sssss)s", {"messages", "next"},
+        {"List",
+         "sus",
+         {"folder", "limit", "cursor"},
+         "a(sssss)s",
+         {"messages", "next"},
          Reading<std::string, std::uint32_t, std::string>(
              [h](const std::string& folder, std::uint32_t limit, const std::string& cursor) {
                  return h->List(folder, limit, cursor);
              })},
-        {"Get", "s", {"id"}, "a{sv}", {"message"},
-         Reading<std::string>([h](const std::string& id) { return h->Get(id); })},
+        {"Get", "s", {"id"}, "a{sv}", {"message"}, Reading<std::string>([h](const std::string& id) {
+             return h->Get(id);
+         })},
         {"Devices", "", {}, "a(ississ)", {"devices"}, Reading<>([h] { return h->Devices(); })},
         {"Counters", "", {}, "tta(sttt)", {"queued", "waiting", "devices"}, Reading<>([h] { return h->Counters(); })},
     };
@@ -281,4 +294,4 @@ void Withdraw()
     (void)WithdrawBusObject(kPath);  // S_FALSE when it was never published: nothing to take off
 }
 
-} // namespace velmo::gateway
+}  // namespace velmo::gateway

@@ -43,4 +43,4 @@ HRESULT Publish(host::ServiceModule& module);
 // Takes it off the bus and stops the signals.
 void Withdraw();
 
-} // namespace velmo::gateway
+}  // namespace velmo::gateway

@@ -19,4 +19,4 @@ CountsSnapshot MessageCounters::Read() const
     return counts_;
 }
 
-} // namespace velmo::gateway
+}  // namespace velmo::gateway

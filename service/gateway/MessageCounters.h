@@ -20,7 +20,7 @@ struct DeviceCounts {
 };
 
 struct CountsSnapshot {
-    std::uint64_t queued = 0;  // queued messages have no device yet
+    std::uint64_t queued = 0;                     // queued messages have no device yet
     std::map<std::string, DeviceCounts> devices;  // by device name; "" for failures no device took
 };
 
@@ -34,4 +34,4 @@ private:
     CountsSnapshot counts_;
 };
 
-} // namespace velmo::gateway
+}  // namespace velmo::gateway

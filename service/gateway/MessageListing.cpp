@@ -22,10 +22,7 @@ struct Entry {
 };
 
 // Newest first; among files written at the same moment, by name downwards.
-bool Before(const Entry& a, const Entry& b)
-{
-    return a.written != b.written ? a.written > b.written : a.name > b.name;
-}
+bool Before(const Entry& a, const Entry& b) { return a.written != b.written ? a.written > b.written : a.name > b.name; }
 
 std::string CursorOf(const Entry& e) { return std::to_string(e.written) + "/" + e.name; }
 
@@ -53,7 +50,7 @@ std::vector<Entry> ReadFolder(const std::u16string& folder)
 
 std::string Text(const Bstr& s) { return Utf16ToUtf8(s.str()); }
 
-} // namespace
+}  // namespace
 
 const Folder* FindFolder(std::string_view name)
 {
@@ -165,4 +162,4 @@ std::optional<Found> FindMessage(const std::u16string& root, const GUID& id)
     return std::nullopt;
 }
 
-} // namespace velmo::gateway
+}  // namespace velmo::gateway

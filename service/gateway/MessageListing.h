@@ -21,11 +21,8 @@ struct Folder {
     const char* name;
     const char16_t* relative;
 };
-inline constexpr Folder kFolders[] = {{"queued", u"out/"},
-                                      {"sent", u"out/sent/"},
-                                      {"failed", u"out/failed/"},
-                                      {"received", u"in/"},
-                                      {"bad", u"bad/"}};
+inline constexpr Folder kFolders[] = {
+    {"queued", u"out/"}, {"sent", u"out/sent/"}, {"failed", u"out/failed/"}, {"received", u"in/"}, {"bad", u"bad/"}};
 // The folder of that name; null for any other.
 const Folder* FindFolder(std::string_view name);
 
@@ -76,4 +73,4 @@ struct Found {
 // nullopt when no folder holds the id.
 std::optional<Found> FindMessage(const std::u16string& root, const GUID& id);
 
-} // namespace velmo::gateway
+}  // namespace velmo::gateway

@@ -44,7 +44,7 @@ void RunInConsole(ServiceModule& module)
     RunService(module);
 }
 
-} // namespace
+}  // namespace
 
 int RunCommandLine(int argc, char** argv)
 {
@@ -68,4 +68,4 @@ int RunCommandLine(int argc, char** argv)
     return code;
 }
 
-} // namespace velmo::host
+}  // namespace velmo::host

@@ -35,7 +35,7 @@ void Lines(std::FILE* out, const char* label, const std::vector<std::string>& li
         std::fprintf(out, "%s: %s\n", label, line.c_str());
 }
 
-} // namespace
+}  // namespace
 
 int CheckConfiguration(ServiceModule& module, std::FILE* out)
 {
@@ -56,7 +56,8 @@ int CheckConfiguration(ServiceModule& module, std::FILE* out)
             bool usable = false;
             std::string state = ClassState(d.clsid, usable);
             std::fprintf(out, "device %d \"%s\" %s: %s%s\n", static_cast<int>(d.id), d.name.c_str(), d.clsid.c_str(),
-                         usable ? "starts from " : "", usable ? state.c_str() : (state + ": it would fail to start").c_str());
+                         usable ? "starts from " : "",
+                         usable ? state.c_str() : (state + ": it would fail to start").c_str());
         }
         for (const ConfigReport::Rule& r : report.rules)
             std::fprintf(out, "rule [%s] -> device %d%s\n", r.pattern.c_str(), static_cast<int>(r.device),
@@ -72,4 +73,4 @@ int CheckConfiguration(ServiceModule& module, std::FILE* out)
     return ok ? 0 : 1;
 }
 
-} // namespace velmo::host
+}  // namespace velmo::host

@@ -45,4 +45,4 @@ struct ConfigReport {
 // the end names the end.
 std::string PositionOf(const std::string& text, std::ptrdiff_t offset);
 
-} // namespace velmo::host
+}  // namespace velmo::host

@@ -66,8 +66,7 @@ class Reader {
 public:
     Reader(ServiceModule& module, ConfigReport& report, std::string text)
         : module_(module), report_(report), text_(std::move(text))
-    {
-    }
+    {}
 
     bool Read()
     {
@@ -123,7 +122,8 @@ private:
         pugi::xml_node node = doc.select_node(path.c_str()).node();
         auto value = ToInteger(node.attribute("max"));
         if (!value) {
-            report_.problems.push_back(node ? Where(node) + ": " + path + ": the attribute max is missing or not a number"
+            report_.problems.push_back(node ? Where(node) + ": " + path +
+                                                  ": the attribute max is missing or not a number"
                                             : path + " is missing");
             return;
         }
@@ -143,7 +143,8 @@ private:
         std::string text = node.value();
         std::size_t first = text.find_first_not_of(" \t\r\n");
         if (first != std::string::npos)
-            report_.skipped.push_back(Where(node, static_cast<std::ptrdiff_t>(first)) + ": text among the entries is ignored");
+            report_.skipped.push_back(Where(node, static_cast<std::ptrdiff_t>(first)) +
+                                      ": text among the entries is ignored");
         return false;
     }
 
@@ -173,7 +174,9 @@ private:
             }
             if (!clsid || !id || !name) {
                 Skip(entry, "device",
-                     std::string("the attribute ") + (!clsid ? "clsid is missing" : !id ? "id is missing or not a number" : "name is missing"));
+                     std::string("the attribute ") + (!clsid ? "clsid is missing"
+                                                      : !id  ? "id is missing or not a number"
+                                                             : "name is missing"));
                 continue;
             }
             std::u16string params = EntryText(entry);
@@ -213,7 +216,8 @@ private:
             pugi::xml_attribute match = entry.attribute("match");
             if (!deviceId || !match) {
                 Skip(entry, "rule",
-                     !deviceId ? "the attribute device_id is missing or not a number" : "the attribute match is missing");
+                     !deviceId ? "the attribute device_id is missing or not a number"
+                               : "the attribute match is missing");
                 continue;
             }
             std::u16string pattern = Utf8ToUtf16(match.value());
@@ -225,8 +229,9 @@ private:
             }
             int error = module_.dispatcher.AddRule(pattern, *deviceId, continueSearch);
             if (error != 0)
-                Skip(entry, "rule", "the pattern [" + std::string(match.value()) + "] does not compile (error " +
-                                        std::to_string(error) + ")");
+                Skip(entry, "rule",
+                     "the pattern [" + std::string(match.value()) + "] does not compile (error " +
+                         std::to_string(error) + ")");
             else
                 report_.rules.push_back({match.value(), *deviceId, continueSearch});
         }
@@ -267,7 +272,7 @@ std::string Joined(const std::vector<std::string>& lines)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 std::string PositionOf(const std::string& text, std::ptrdiff_t offset)
 {
@@ -321,4 +326,4 @@ bool LoadConfiguration(ServiceModule& module)
     return ok;
 }
 
-} // namespace velmo::host
+}  // namespace velmo::host

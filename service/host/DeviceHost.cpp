@@ -34,7 +34,7 @@ std::int64_t Now()
 
 HANDLE NewSemaphore() { return CreateSemaphoreW(nullptr, 0, DeviceHost::kQueueLimit, nullptr); }
 
-} // namespace
+}  // namespace
 
 void DeviceHost::SetClock(std::function<std::int64_t()> clock)
 {
@@ -42,12 +42,10 @@ void DeviceHost::SetClock(std::function<std::int64_t()> clock)
     g_clock = clock ? std::move(clock) : SteadyMilliseconds;
 }
 
-DeviceHost::DeviceHost(ServiceModule& module, LONG id, std::u16string name, const CLSID& clsid,
-                       std::u16string params)
+DeviceHost::DeviceHost(ServiceModule& module, LONG id, std::u16string name, const CLSID& clsid, std::u16string params)
     : module_(module), id_(id), name_(std::move(name)), clsid_(clsid), params_(std::move(params)),
       semaphore_(NewSemaphore())
-{
-}
+{}
 
 DeviceHost::~DeviceHost() = default;
 
@@ -226,7 +224,7 @@ DWORD DeviceHost::ThreadMain(void* self) { return static_cast<DeviceHost*>(self)
 DWORD DeviceHost::DeviceThread()
 {
     if (pause_ && WaitForSingleObject(stop_.get(), pause_) == WAIT_OBJECT_0)
-        return 0;  // stopped during the pause: no device to create
+        return 0;                                             // stopped during the pause: no device to create
     (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // bookkeeping only; cannot fail here
     HRESULT last = S_OK;
     std::string name = Utf16ToUtf8(name_);
@@ -270,4 +268,4 @@ DWORD DeviceHost::DeviceThread()
     return static_cast<DWORD>(last);
 }
 
-} // namespace velmo::host
+}  // namespace velmo::host

@@ -128,4 +128,4 @@ private:
     std::atomic<LONG> refs_{0};
 };
 
-} // namespace velmo::host
+}  // namespace velmo::host

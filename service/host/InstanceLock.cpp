@@ -40,4 +40,4 @@ InstanceLock::Result InstanceLock::Take(const std::u16string& root)
     return Result::HeldElsewhere;
 }
 
-} // namespace velmo::host
+}  // namespace velmo::host

@@ -13,7 +13,7 @@ namespace velmo::host {
 class InstanceLock {
 public:
     enum class Result {
-        Taken,      // this process holds the lock now
+        Taken,          // this process holds the lock now
         HeldElsewhere,  // another process holds it: Holder() names its pid
         Unavailable,    // the lock file cannot be opened (a missing or read-only root): no lock
     };
@@ -31,4 +31,4 @@ private:
     std::string path_;
 };
 
-} // namespace velmo::host
+}  // namespace velmo::host

@@ -28,38 +28,37 @@ constexpr const char* kCallerGroup = "velmo";
 // serial ports (group dialout and the tty devices), the bus and the
 // journal, and the handler programs it runs, which may use the network.
 // Everything else of the machine is read-only or hidden.
-constexpr const char* kSandbox =
-    "SupplementaryGroups=dialout\n"
-    "UMask=0027\n"
-    "ProtectSystem=strict\n"
-    "ReadWritePaths=%ROOT%\n"
-    "ProtectHome=yes\n"
-    "PrivateTmp=yes\n"
-    "PrivateMounts=yes\n"
-    "NoNewPrivileges=yes\n"
-    "CapabilityBoundingSet=\n"
-    "AmbientCapabilities=\n"
-    "ProtectKernelTunables=yes\n"
-    "ProtectKernelModules=yes\n"
-    "ProtectKernelLogs=yes\n"
-    "ProtectControlGroups=yes\n"
-    "ProtectClock=yes\n"
-    "ProtectHostname=yes\n"
-    "ProtectProc=invisible\n"
-    "ProcSubset=pid\n"
-    "RestrictNamespaces=yes\n"
-    "RestrictRealtime=yes\n"
-    "RestrictSUIDSGID=yes\n"
-    "LockPersonality=yes\n"
-    "RemoveIPC=yes\n"
-    "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6\n"
-    "SystemCallFilter=@system-service\n"
-    "SystemCallFilter=~@privileged @resources\n"
-    "SystemCallArchitectures=native\n"
-    "DevicePolicy=closed\n"
-    "DeviceAllow=char-ttyS rw\n"
-    "DeviceAllow=char-ttyUSB rw\n"
-    "DeviceAllow=char-ttyACM rw\n";
+constexpr const char* kSandbox = "SupplementaryGroups=dialout\n"
+                                 "UMask=0027\n"
+                                 "ProtectSystem=strict\n"
+                                 "ReadWritePaths=%ROOT%\n"
+                                 "ProtectHome=yes\n"
+                                 "PrivateTmp=yes\n"
+                                 "PrivateMounts=yes\n"
+                                 "NoNewPrivileges=yes\n"
+                                 "CapabilityBoundingSet=\n"
+                                 "AmbientCapabilities=\n"
+                                 "ProtectKernelTunables=yes\n"
+                                 "ProtectKernelModules=yes\n"
+                                 "ProtectKernelLogs=yes\n"
+                                 "ProtectControlGroups=yes\n"
+                                 "ProtectClock=yes\n"
+                                 "ProtectHostname=yes\n"
+                                 "ProtectProc=invisible\n"
+                                 "ProcSubset=pid\n"
+                                 "RestrictNamespaces=yes\n"
+                                 "RestrictRealtime=yes\n"
+                                 "RestrictSUIDSGID=yes\n"
+                                 "LockPersonality=yes\n"
+                                 "RemoveIPC=yes\n"
+                                 "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6\n"
+                                 "SystemCallFilter=@system-service\n"
+                                 "SystemCallFilter=~@privileged @resources\n"
+                                 "SystemCallArchitectures=native\n"
+                                 "DevicePolicy=closed\n"
+                                 "DeviceAllow=char-ttyS rw\n"
+                                 "DeviceAllow=char-ttyUSB rw\n"
+                                 "DeviceAllow=char-ttyACM rw\n";
 
 // Written only when the service was installed: the root folder, the event
 // source and the AppID that makes COM (here: the bus) start the service.
@@ -81,7 +80,6 @@ HKLM {
   } } } } }
 }
 )";
-
 
 std::u16string ModulePath()
 {
@@ -118,17 +116,17 @@ void RegisterClasses(const std::u16string& module)
     (void)RegisterTypeLib(&velmolib::kVelmoLib, module.c_str(), nullptr);
 }
 
-} // namespace
+}  // namespace
 
 void RegisterServer(ServiceModule& module)
 {
     std::u16string path = ModulePath();
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager) {
-        SC_HANDLE service = CreateServiceW(manager, module.serviceName.c_str(), module.displayName.c_str(),
-                                           SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                           SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr,
-                                           kServiceUser, nullptr);
+        SC_HANDLE service =
+            CreateServiceW(manager, module.serviceName.c_str(), module.displayName.c_str(), SERVICE_ALL_ACCESS,
+                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path.c_str(), nullptr,
+                           nullptr, nullptr, kServiceUser, nullptr);
         if (!service) {
             std::printf("Service install failed, error 0x%08X\n", static_cast<unsigned>(GetLastError()));
         } else {
@@ -171,4 +169,4 @@ void UnregisterServer(ServiceModule& module)
     std::fflush(stdout);
 }
 
-} // namespace velmo::host
+}  // namespace velmo::host

@@ -18,7 +18,6 @@
 #include "service/gateway/Gateway.h"
 #include "service/host/InstanceLock.h"
 
-
 namespace velmo::host {
 
 namespace {
@@ -55,7 +54,8 @@ bool RegisterClassObjects(Cookies& cookies)
     RegisterBusInterfaces(velmolib::kInterfaces);
     for (std::size_t i = 0; i < std::size(kPublished); ++i) {
         if (FAILED(CoRegisterClassObject(kPublished[i].clsid, kPublished[i].factory,
-                                         CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER, REGCLS_MULTIPLEUSE, &cookies[i]))) {
+                                         CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER, REGCLS_MULTIPLEUSE,
+                                         &cookies[i]))) {
             RevokeClassObjects(cookies);
             return false;
         }
@@ -104,7 +104,7 @@ void ControlHandler(DWORD control)
     ReportStatus(module, SERVICE_STOP_PENDING);
 }
 
-} // namespace
+}  // namespace
 
 void ServiceMainEntry(DWORD, LPWSTR*)
 {
@@ -129,20 +129,21 @@ void RunService(ServiceModule& module)
     std::u16string root = InstallationRoot();
     switch (lock.Take(root)) {
     case InstanceLock::Result::HeldElsewhere:
-        module.LogEvent(EVENTLOG_ERROR_TYPE,
-                        "Another velmosvc (pid %s) serves the root folder %s: this one stops without touching the queue",
-                        lock.Holder().empty() ? "unknown" : lock.Holder().c_str(), Utf16ToUtf8(root).c_str());
+        module.LogEvent(
+            EVENTLOG_ERROR_TYPE,
+            "Another velmosvc (pid %s) serves the root folder %s: this one stops without touching the queue",
+            lock.Holder().empty() ? "unknown" : lock.Holder().c_str(), Utf16ToUtf8(root).c_str());
         ReportStatus(module, SERVICE_STOPPED);
         if (module.serviceMode)
             CoUninitialize();
         module.LogEvent(EVENTLOG_INFORMATION_TYPE, "service is stopped");
         return;
     case InstanceLock::Result::Unavailable:
-        module.LogEvent(EVENTLOG_WARNING_TYPE, "The lock file %s cannot be opened: a second service on this root would not be stopped",
+        module.LogEvent(EVENTLOG_WARNING_TYPE,
+                        "The lock file %s cannot be opened: a second service on this root would not be stopped",
                         lock.Path().c_str());
         break;
-    case InstanceLock::Result::Taken:
-        break;
+    case InstanceLock::Result::Taken: break;
     }
 
     // The gateway goes on and off the bus with the classes.
@@ -198,4 +199,4 @@ void RunService(ServiceModule& module)
     module.LogEvent(EVENTLOG_INFORMATION_TYPE, "service is stopped");
 }
 
-} // namespace velmo::host
+}  // namespace velmo::host

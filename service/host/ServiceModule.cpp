@@ -25,7 +25,7 @@ std::string FormatV(const char* format, va_list args)
     return std::string(buffer.data(), static_cast<std::size_t>(n));
 }
 
-} // namespace
+}  // namespace
 
 ServiceModule::ServiceModule() = default;
 
@@ -69,4 +69,4 @@ void ServiceModule::LogCallFailure(WORD type, HRESULT hr, IUnknown* object, cons
         LogEvent(type, "%s failed with code 0x%08X", call.c_str(), static_cast<unsigned>(hr));
 }
 
-} // namespace velmo::host
+}  // namespace velmo::host

@@ -84,4 +84,4 @@ bool ReadConfiguration(ServiceModule& module, ConfigReport& report);
 // when the service would start, 1 when not.
 int CheckConfiguration(ServiceModule& module, std::FILE* out);
 
-} // namespace velmo::host
+}  // namespace velmo::host

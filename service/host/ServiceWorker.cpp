@@ -35,4 +35,4 @@ DWORD ServiceWorker(void* param)
     return 0;
 }
 
-} // namespace velmo::host
+}  // namespace velmo::host

@@ -11,7 +11,7 @@ namespace {
 constexpr int kInformation = 6;
 constexpr int kWarning = 4;
 
-} // namespace
+}  // namespace
 
 std::vector<std::string> AuditFields(const AuditEntry& e)
 {
@@ -43,7 +43,8 @@ std::vector<std::string> AuditFields(const AuditEntry& e)
         fields.push_back("VELMO_STATUS_TEXT=" + status);
         break;
     case AuditKind::Received:
-        add(kAuditReceivedId, "RECEIVED", kInformation, "Message " + id + " received from " + e.party + " through device " + device);
+        add(kAuditReceivedId, "RECEIVED", kInformation,
+            "Message " + id + " received from " + e.party + " through device " + device);
         fields.push_back("VELMO_SENDER=" + e.party);
         fields.push_back("VELMO_DEVICE=" + e.device);
         break;
@@ -56,4 +57,4 @@ void Audit(const AuditEntry& entry)
     (void)SendJournalEntry(AuditFields(entry));  // without a journal the entry is lost: there is nowhere else to say so
 }
 
-} // namespace velmo::store
+}  // namespace velmo::store

@@ -44,4 +44,4 @@ std::vector<std::string> AuditFields(const AuditEntry& entry);
 // not take is dropped.
 void Audit(const AuditEntry& entry);
 
-} // namespace velmo::store
+}  // namespace velmo::store

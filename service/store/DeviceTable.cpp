@@ -16,7 +16,7 @@ namespace velmo::store {
 namespace {
 constexpr DWORD kPickupStopWait = 10000;
 constexpr char16_t kEndedBeforeReport[] = u"\r\nThe device ended before it reported the message";
-} // namespace
+}  // namespace
 
 HRESULT Dispatcher::AddDevice(LONG id, std::u16string name, const CLSID& clsid, std::u16string params)
 {
@@ -103,7 +103,8 @@ bool Dispatcher::RestartDevice(LONG id)
         host = it->second.get();
     }
     std::string name = Utf16ToUtf8(host->Name());
-    module_.LogEvent(EVENTLOG_WARNING_TYPE, "Device [%s] has terminated unexpectedly. Attempting restart", name.c_str());
+    module_.LogEvent(EVENTLOG_WARNING_TYPE, "Device [%s] has terminated unexpectedly. Attempting restart",
+                     name.c_str());
     std::vector<host::DeviceHost::Pending> pending = host->TakePendingForRestart();
     // The dead device will never report these; each is counted afresh when
     // it is dispatched again.
@@ -112,9 +113,10 @@ bool Dispatcher::RestartDevice(LONG id)
 
     bool running = host->StartThread();
     if (!running) {
-        module_.LogEvent(EVENTLOG_ERROR_TYPE,
-                         "Device [%s] has failed restarting > %d times. The device is shutdown and removed from dispatcher",
-                         name.c_str(), host::DeviceHost::kQuickStarts);
+        module_.LogEvent(
+            EVENTLOG_ERROR_TYPE,
+            "Device [%s] has failed restarting > %d times. The device is shutdown and removed from dispatcher",
+            name.c_str(), host::DeviceHost::kQuickStarts);
         RemoveDevice(id);
     }
     for (const host::DeviceHost::Pending& message : pending) {
@@ -162,4 +164,4 @@ void Dispatcher::ForEachDevice(const std::function<void(host::DeviceHost&)>& vis
         visit(*device);
 }
 
-} // namespace velmo::store
+}  // namespace velmo::store

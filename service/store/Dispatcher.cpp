@@ -35,7 +35,7 @@ void Append(Bstr& text, std::u16string_view more)
     text = Bstr(joined);
 }
 
-} // namespace
+}  // namespace
 
 Dispatcher::Dispatcher(host::ServiceModule& module)
     : module_(module), retries_(
@@ -44,8 +44,7 @@ Dispatcher::Dispatcher(host::ServiceModule& module)
                                (void)Dispatch(record);  // not handed on: it waits in out/ for the next start
                            },
                            [this](MessageRecord*) { TakeBackInFlight(); })
-{
-}
+{}
 
 Dispatcher::~Dispatcher()
 {
@@ -158,7 +157,8 @@ HRESULT Dispatcher::Dispatch(MessageRecord* record)
     // No device takes it (the one its rule or the default named is gone):
     // the message fails, rather than stopping the service at every start.
     std::string text = GuidToUtf8(record->Id);
-    module_.LogEvent(EVENTLOG_ERROR_TYPE, "There is no Device to satisfy the dispatch call for message %s: device %d is "
+    module_.LogEvent(EVENTLOG_ERROR_TYPE,
+                     "There is no Device to satisfy the dispatch call for message %s: device %d is "
                      "not there, the message is failed",
                      text.c_str(), static_cast<int>(id));
     std::u16string name = MessageFileName(record->Id);
@@ -174,12 +174,14 @@ void Dispatcher::CompleteMessage(const std::u16string& device, const GUID& id, L
     RecordPtr record = LoadOrQuarantine(path, name);
     if (!record)
         return;
-    std::u16string_view note = statusText ? std::u16string_view(statusText, SysStringLen(statusText)) : std::u16string_view();
-    (void)Settle(record.get(), path, name, result, note, Utf16ToUtf8(device));  // a message not handed on waits in out/ for the next start
+    std::u16string_view note =
+        statusText ? std::u16string_view(statusText, SysStringLen(statusText)) : std::u16string_view();
+    (void)Settle(record.get(), path, name, result, note,
+                 Utf16ToUtf8(device));  // a message not handed on waits in out/ for the next start
 }
 
 HRESULT Dispatcher::Settle(MessageRecord* record, const std::u16string& path, const std::u16string& name, LONG result,
-                          std::u16string_view statusText, const std::string& device)
+                           std::u16string_view statusText, const std::string& device)
 {
     if (!statusText.empty())
         Append(record->StatusText, statusText);
@@ -210,7 +212,11 @@ HRESULT Dispatcher::Settle(MessageRecord* record, const std::u16string& path, co
         module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed saving velmo file: [%s]", Utf16ToUtf8(finished).c_str());
         return S_OK;
     }
-    Announce({record->Status == SENT ? AuditKind::Sent : AuditKind::Failed, record->Id, {}, {}, device,
+    Announce({record->Status == SENT ? AuditKind::Sent : AuditKind::Failed,
+              record->Id,
+              {},
+              {},
+              device,
               Utf16ToUtf8(record->StatusText.str())});
     for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
         if (DeleteFileW(path.c_str()) || GetLastError() == static_cast<DWORD>(ERROR_FILE_NOT_FOUND))
@@ -220,4 +226,4 @@ HRESULT Dispatcher::Settle(MessageRecord* record, const std::u16string& path, co
     return S_OK;
 }
 
-} // namespace velmo::store
+}  // namespace velmo::store

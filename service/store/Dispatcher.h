@@ -149,4 +149,4 @@ private:
     Handle pickupStop_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 };
 
-} // namespace velmo::store
+}  // namespace velmo::store

@@ -21,7 +21,7 @@ HRESULT EventHandlerQueue::StoreIncoming(MessageRecord* record)
     if (FAILED(hr)) {
         module_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed saving velmo file: [%s]", Utf16ToUtf8(path).c_str());
         module_.LogEvent(EVENTLOG_ERROR_TYPE, "A received message could not be stored in in/: the device is told, and "
-                         "keeps its copy where it can");
+                                              "keeps its copy where it can");
         (void)DeleteFileW(path.c_str());  // a copy not known to last is not a stored message
         return hr;
     }
@@ -72,7 +72,8 @@ void EventHandlerQueue::Offer(MessageRecord* record)
 {
     DATE received = 0;
     SystemTimeToVariantTime(&record->Received, &received);
-    auto message = ComPtr<IVelmo>::Attach(automation::NewSms::ForReceived(module_, record->From, record->Body, received));
+    auto message =
+        ComPtr<IVelmo>::Attach(automation::NewSms::ForReceived(module_, record->From, record->Body, received));
     if (!message)
         return;
     VARIANT arg;
@@ -104,4 +105,4 @@ std::size_t EventHandlerQueue::PendingCount()
     return pending_.size();
 }
 
-} // namespace velmo::store
+}  // namespace velmo::store

@@ -58,4 +58,4 @@ private:
     Handle wake_{CreateSemaphoreW(nullptr, 0, kWakeLimit, nullptr)};
 };
 
-} // namespace velmo::store
+}  // namespace velmo::store

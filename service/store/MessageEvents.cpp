@@ -11,7 +11,7 @@ std::mutex gListenerLock;
 // Shared so an announcement in progress keeps the listener it started with.
 std::shared_ptr<const MessageListener> gListener;
 
-} // namespace
+}  // namespace
 
 void SetMessageListener(MessageListener listener)
 {
@@ -32,4 +32,4 @@ void Announce(const AuditEntry& entry)
         (*listener)(entry);
 }
 
-} // namespace velmo::store
+}  // namespace velmo::store

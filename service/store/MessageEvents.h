@@ -22,4 +22,4 @@ void SetMessageListener(MessageListener listener);
 // Audits the event and tells the listener.
 void Announce(const AuditEntry& entry);
 
-} // namespace velmo::store
+}  // namespace velmo::store

@@ -20,4 +20,4 @@ void ModeLock::Leave()
     }
 }
 
-} // namespace velmo::store
+}  // namespace velmo::store

@@ -35,4 +35,4 @@ private:
     int holders_ = 0;
 };
 
-} // namespace velmo::store
+}  // namespace velmo::store

@@ -26,7 +26,7 @@ bool StillBeingWritten(const std::u16string& path)
     return false;
 }
 
-} // namespace
+}  // namespace
 
 DWORD Dispatcher::PickupMain(void* self)
 {
@@ -97,7 +97,9 @@ void Dispatcher::ScanPickup()
             Announce({AuditKind::Queued, record->Id, Utf16ToUtf8(record->To.str()), "pickup", {}, {}});
             hr = Dispatch(record.get());
             if (FAILED(hr))
-                (void)DeleteFileW(Folder(kOutFolder).append(MessageFileName(record->Id)).c_str());  // no queue copy may outlive the pickup file
+                (void)DeleteFileW(Folder(kOutFolder)
+                                      .append(MessageFileName(record->Id))
+                                      .c_str());  // no queue copy may outlive the pickup file
         }
         if (FAILED(hr)) {
             // The file goes back under its own name for the next scan.
@@ -108,4 +110,4 @@ void Dispatcher::ScanPickup()
     }
 }
 
-} // namespace velmo::store
+}  // namespace velmo::store

@@ -10,7 +10,7 @@ std::int64_t NowMs()
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
-} // namespace
+}  // namespace
 
 bool RetryQueue::Start()
 {
@@ -87,4 +87,4 @@ void RetryQueue::Loop()
     }
 }
 
-} // namespace velmo::store
+}  // namespace velmo::store

@@ -25,8 +25,7 @@ public:
     // dropped runs instead.
     RetryQueue(std::function<void(MessageRecord*)> due, std::function<void(MessageRecord*)> dropped)
         : due_(std::move(due)), dropped_(std::move(dropped))
-    {
-    }
+    {}
     ~RetryQueue() { Stop(); }
     RetryQueue(const RetryQueue&) = delete;
     RetryQueue& operator=(const RetryQueue&) = delete;
@@ -56,4 +55,4 @@ private:
     Handle thread_;
 };
 
-} // namespace velmo::store
+}  // namespace velmo::store

@@ -64,4 +64,4 @@ LONG Dispatcher::ChooseDevice(const Bstr& to) const
     return candidates[std::uniform_int_distribution<std::size_t>(0, candidates.size() - 1)(random_)];
 }
 
-} // namespace velmo::store
+}  // namespace velmo::store

@@ -27,8 +27,7 @@ struct RoutingRule::Compiled {
 
 RoutingRule::RoutingRule(LONG deviceId, bool continueSearch)
     : pattern_(std::make_unique<Compiled>()), deviceId_(deviceId), continue_(continueSearch)
-{
-}
+{}
 
 std::unique_ptr<RoutingRule> RoutingRule::Compile(std::u16string_view pattern, LONG deviceId, bool continueSearch,
                                                   int* error)
@@ -63,4 +62,4 @@ bool RoutingRule::Matches(std::u16string_view address) const
     return rc == 0;
 }
 
-} // namespace velmo::store
+}  // namespace velmo::store

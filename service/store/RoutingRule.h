@@ -40,4 +40,4 @@ private:
 // unpaired surrogate becomes U+FFFD.
 std::wstring ToWide(std::u16string_view text);
 
-} // namespace velmo::store
+}  // namespace velmo::store

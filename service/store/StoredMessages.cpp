@@ -64,7 +64,8 @@ void Dispatcher::MatchIdToName(MessageRecord* record, std::u16string& path, cons
         // The name wins: it is what a client was given and what every folder is searched by.
         record->Id = *id;
         if (SUCCEEDED(record->SaveToFile(path)))
-            module_.LogEvent(EVENTLOG_WARNING_TYPE, "The file [%s] holds the id %s: it is taken as the message its name "
+            module_.LogEvent(EVENTLOG_WARNING_TYPE,
+                             "The file [%s] holds the id %s: it is taken as the message its name "
                              "gives",
                              Utf16ToUtf8(path).c_str(), was.c_str());
         return;
@@ -93,4 +94,4 @@ RecordPtr Dispatcher::FindMessage(const GUID& id)
     return nullptr;
 }
 
-} // namespace velmo::store
+}  // namespace velmo::store

@@ -26,7 +26,7 @@ struct IThing : IDispatch {
 protected:
     ~IThing() = default;
 };
-} // namespace
+}  // namespace
 VELMO_INTERFACE_ID(IThing, kThingIid);
 namespace {
 
@@ -38,12 +38,9 @@ constexpr velmo::DispArg kEchoArgs[] = {
 constexpr velmo::DispArg kFailArgs[] = {{u"How", VT_I4, velmo::ArgDir::In, false}};
 constexpr velmo::DispArg kChildArgs[] = {{u"Child", VT_DISPATCH, velmo::ArgDir::Retval, false}};
 constexpr velmo::DispMember kThingMembers[] = {
-    {u"Name", 1, DISPATCH_PROPERTYGET, VT_BSTR, {}},
-    {u"Name", 1, DISPATCH_PROPERTYPUT, VT_BSTR, {}},
-    {u"Echo", 2, DISPATCH_METHOD, VT_VARIANT, kEchoArgs},
-    {u"Fail", 3, DISPATCH_METHOD, VT_VOID, kFailArgs},
-    {u"Child", 4, DISPATCH_METHOD, VT_DISPATCH, kChildArgs},
-    {u"Block", 5, DISPATCH_METHOD, VT_VOID, {}},
+    {u"Name", 1, DISPATCH_PROPERTYGET, VT_BSTR, {}},         {u"Name", 1, DISPATCH_PROPERTYPUT, VT_BSTR, {}},
+    {u"Echo", 2, DISPATCH_METHOD, VT_VARIANT, kEchoArgs},    {u"Fail", 3, DISPATCH_METHOD, VT_VOID, kFailArgs},
+    {u"Child", 4, DISPATCH_METHOD, VT_DISPATCH, kChildArgs}, {u"Block", 5, DISPATCH_METHOD, VT_VOID, {}},
 };
 constexpr velmo::DispInterface kThing{u"IThing", u"test.velmo.IThing", kThingIid, u"", kThingMembers};
 constexpr const velmo::DispInterface* kThingInterfaces[] = {&kThing};
@@ -102,8 +99,8 @@ protected:
         ResetEvent(unblock.get());
         server_ = std::thread([this] {
             DWORD cookie = 0;
-            registered_ = CoRegisterClassObject(kThingClass, &thingFactory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
-                                                &cookie);
+            registered_ =
+                CoRegisterClassObject(kThingClass, &thingFactory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
             serverThread_ = GetCurrentThreadId();
             ready_ = true;
             MSG msg;
@@ -221,7 +218,8 @@ TEST_F(Bridge, ObjectsOfAClientThatLeavesWithoutReleaseAreFreed)
     int code = 0;
     for (int i = 0; i < 3; ++i) {
         std::string out = Busctl("call org.norvane.Velmo /org/norvane/Velmo org.norvane.Velmo.Activator "
-                                 "CreateInstance s '" + kThingText + "'",
+                                 "CreateInstance s '" +
+                                     kThingText + "'",
                                  &code);
         EXPECT_EQ(code, 0) << out;
         EXPECT_NE(out.find("/org/norvane/Velmo/objects/"), std::string::npos) << out;
@@ -280,7 +278,7 @@ TEST_F(Bridge, ABlockedCallDoesNotHoldUpOtherClients)
     EXPECT_TRUE(slowDone.load());
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -347,9 +345,9 @@ print(refused(lambda: act.CreateInstance(sys.argv[2])))
 print(refused(lambda: activator(dbus.bus.BusConnection(sys.argv[1])).CreateInstance(sys.argv[2])))
 )";
     int code = 0;
-    std::string out = RunPython(root_.path(), "limit.py", script,
-                                bus_.address() + " '" + kThingText + "' " + std::to_string(velmo::kMaxObjectsPerClient),
-                                &code);
+    std::string out =
+        RunPython(root_.path(), "limit.py", script,
+                  bus_.address() + " '" + kThingText + "' " + std::to_string(velmo::kMaxObjectsPerClient), &code);
     EXPECT_EQ(code, 0) << out;
     const std::string refusal = "org.norvane.Velmo.Error.Exception: This connection already holds " +
                                 std::to_string(velmo::kMaxObjectsPerClient) +
@@ -358,4 +356,4 @@ print(refused(lambda: activator(dbus.bus.BusConnection(sys.argv[1])).CreateInsta
     EXPECT_TRUE(WaitUntil([] { return liveThings.load() == 0 && velmo::BusExportedObjects() == 0; }));
 }
 
-} // namespace
+}  // namespace

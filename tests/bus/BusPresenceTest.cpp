@@ -20,7 +20,8 @@ TEST(BusPresence, AServiceStartedBeforeItsBusJoinsItWhenItAppears)
 {
     ServiceSandbox sandbox("", false);
     Program service({"/DEBUG"}, {{"VELMO_TEST_TIME_DIVISOR", "10"}});  // tried every 500 ms
-    ASSERT_TRUE(WaitUntil([&] { return service.Err().find("Service started.") != std::string::npos; })) << service.Err();
+    ASSERT_TRUE(WaitUntil([&] { return service.Err().find("Service started.") != std::string::npos; }))
+        << service.Err();
     sandbox.StartBus();
     ASSERT_TRUE(WaitUntil([&] { return Owner(sandbox) == service.pid(); })) << service.Err();
     EXPECT_NE(service.Err().find("velmosvc: information: The service is on the system bus now.\n"), std::string::npos)
@@ -56,4 +57,4 @@ TEST(BusPresence, AServiceTheBusStartedEndsWithItsBus)
     EXPECT_TRUE(WaitUntil([&] { return kill(pid, 0) != 0; }, std::chrono::seconds(20))) << "velmosvc outlived its bus";
 }
 
-} // namespace
+}  // namespace

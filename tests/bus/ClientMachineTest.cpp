@@ -105,7 +105,7 @@ TEST(ClientRegistration, TheAppIdHostLeadsClientsToTheServiceMachine)
 
     std::filesystem::create_directories(client + "/standin");
     std::ofstream(client + "/standin/ssh") << "#!/bin/sh\necho \"$@\" >> \"$STANDIN_LOG\"\n"
-                                               "exec /usr/bin/systemd-stdio-bridge --bus-path=\"$STANDIN_BUS\"\n";
+                                              "exec /usr/bin/systemd-stdio-bridge --bus-path=\"$STANDIN_BUS\"\n";
     std::filesystem::permissions(client + "/standin/ssh", std::filesystem::perms::owner_all);
     env += "PATH='" + client + "/standin':\"$PATH\" STANDIN_LOG='" + client + "/ssh.log' STANDIN_BUS='" +
            server.BusAddress() + "' ";
@@ -124,4 +124,4 @@ TEST(ClientRegistration, TheAppIdHostLeadsClientsToTheServiceMachine)
     std::filesystem::remove_all(client);
 }
 
-} // namespace
+}  // namespace

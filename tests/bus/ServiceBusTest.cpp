@@ -112,7 +112,8 @@ TEST_F(ServiceBus, StatusGoesFromQueuedToSentAndToFailed)
     IDispatch* sms = made.result.pdispVal;
 
     DATE before = Now();
-    std::u16string id = Text(Call(sms, u"Send", DISPATCH_METHOD, {Variant::FromBstr(u"+4917"), Variant::FromBstr(u"hi")}));
+    std::u16string id =
+        Text(Call(sms, u"Send", DISPATCH_METHOD, {Variant::FromBstr(u"+4917"), Variant::FromBstr(u"hi")}));
     Status queued = Query(center.get(), id);
     EXPECT_EQ(queued.status, QUEUED);
     ASSERT_EQ(queued.date.vt, VT_DATE);
@@ -138,7 +139,8 @@ TEST_F(ServiceBus, UnknownReceivedAndMalformedIdentifiers)
     auto center = ServiceSandbox::Create(CLSID_MessageCenter);
     auto sms = ServiceSandbox::Create(CLSID_NewSMS);
     ASSERT_TRUE(center && sms);
-    Status unknown = Query(center.get(), velmo::GuidToString(velmo::MakeGuid("{00000000-0000-0000-0000-000000000001}")));
+    Status unknown =
+        Query(center.get(), velmo::GuidToString(velmo::MakeGuid("{00000000-0000-0000-0000-000000000001}")));
     EXPECT_EQ(unknown.status, NOT_FOUND);
     // Outputs the service left alone come back empty.
     EXPECT_EQ(unknown.text.vt, VT_EMPTY);
@@ -168,8 +170,8 @@ TEST_F(ServiceBus, UnimplementedMembersAndUnknownClasses)
     EXPECT_EQ(Call(center.get(), u"AddMessageMonitor", DISPATCH_METHOD, {Variant::FromBstr(u"{x}")}).hr, E_NOTIMPL);
     EXPECT_EQ(Call(center.get(), u"GetMessage", DISPATCH_METHOD, {Variant::FromBstr(u"{x}")}).hr, E_NOTIMPL);
     velmo::ComPtr<IDispatch> none;
-    EXPECT_EQ(CoCreateInstance(velmo::MakeGuid("{00000000-0000-0000-0000-0000000000AA}"), nullptr,
-                               CLSCTX_LOCAL_SERVER, IID_IDispatch, none.ReceiveVoid()),
+    EXPECT_EQ(CoCreateInstance(velmo::MakeGuid("{00000000-0000-0000-0000-0000000000AA}"), nullptr, CLSCTX_LOCAL_SERVER,
+                               IID_IDispatch, none.ReceiveVoid()),
               REGDB_E_CLASSNOTREG);
 }
 
@@ -192,8 +194,7 @@ print(dbus.Interface(obj, 'org.norvane.Velmo.IVelmo').Send(empty, empty))
     ASSERT_EQ(code, 0) << out;
     std::string id = out.substr(0, out.find('\n'));
     ASSERT_TRUE(velmo::ParseGuid(std::string_view(id))) << out;
-    EXPECT_TRUE(WaitUntil(
-        [&] { return std::filesystem::exists(sandbox.Folder("out/sent") + id + ".velmo"); }));
+    EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(sandbox.Folder("out/sent") + id + ".velmo"); }));
 }
 
 pid_t ServicePid(const ServiceSandbox& sandbox)
@@ -235,8 +236,9 @@ TEST(BusActivation, TheSendThatStartsTheServiceIsQueued)
     ASSERT_TRUE(sms);
     Outcome sent = Call(sms.get(), u"Send", DISPATCH_METHOD, {Variant::FromBstr(u"+4917"), Variant::FromBstr(u"up?")});
     ASSERT_EQ(sent.hr, S_OK) << sent.description;
-    EXPECT_TRUE(WaitUntil(
-        [&] { return std::filesystem::exists(sandbox.Folder("out/sent") + velmo::Utf16ToUtf8(Text(sent)) + ".velmo"); }));
+    EXPECT_TRUE(WaitUntil([&] {
+        return std::filesystem::exists(sandbox.Folder("out/sent") + velmo::Utf16ToUtf8(Text(sent)) + ".velmo");
+    }));
     sms.reset();
     pid_t pid = ServicePid(sandbox);
     ASSERT_GT(pid, 0);
@@ -244,4 +246,4 @@ TEST(BusActivation, TheSendThatStartsTheServiceIsQueued)
     EXPECT_TRUE(WaitUntil([&] { return kill(pid, 0) != 0; }));
 }
 
-} // namespace
+}  // namespace

@@ -103,4 +103,4 @@ TEST(VelmoWithoutService, ReportsThatTheServiceCannotBeReached)
     EXPECT_EQ(r.out.rfind("velmo: cannot reach the Velmo service: ", 0), 0u) << r.out;
 }
 
-} // namespace
+}  // namespace

@@ -30,7 +30,7 @@ bool Same(const velmo::store::MessageRecord& a, const velmo::store::MessageRecor
     return a.Serialize() == b.Serialize();
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     HRESULT hr = record->LoadFromFile(path);
     if (FAILED(hr))
         return 0;
-    std::size_t text = record->StatusText.Length() + record->To.Length() + record->From.Length() + record->Body.Length();
+    std::size_t text =
+        record->StatusText.Length() + record->To.Length() + record->From.Length() + record->Body.Length();
     Check(2 * text <= size);
     // What loaded, saved again, loads back the same.
     std::vector<unsigned char> bytes = record->Serialize();

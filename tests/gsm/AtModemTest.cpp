@@ -83,7 +83,7 @@ public:
         return S_OK;
     }
 
-    int failStores = 0;  // this many stores fail first (a full disk)
+    int failStores = 0;      // this many stores fail first (a full disk)
     bool takesNone = false;  // a host that keeps no received message (the test tool)
     int refused = 0;
 
@@ -140,8 +140,8 @@ struct InitCase {
     std::string cnmi = "1,2";
     bool opens = true;
     std::string error;
-    std::vector<std::string> sent;      // commands that must be in the transcript, in order
-    std::vector<std::string> notSent;   // commands that must not
+    std::vector<std::string> sent;     // commands that must be in the transcript, in order
+    std::vector<std::string> notSent;  // commands that must not
 };
 
 void PrintTo(const InitCase& c, std::ostream* os) { *os << c.name; }
@@ -176,9 +176,9 @@ TEST_P(Init, BringsTheModemIntoAKnownState)
         EXPECT_EQ(sim.Count("< " + command), 0) << command;
 }
 
-const std::vector<std::string> kFullSequence = {"ATE0",       "AT+CPIN?",     "AT+CSMS=0",           "AT+CNMI=1,2",
-                                                 "AT+CSCA=\"+491710760000\"", "AT+CMGF=0", "AT+CSCS=\"GSM\"",
-                                                 "AT+CMEE=1",  "ATS0=0"};
+const std::vector<std::string> kFullSequence = {
+    "ATE0",      "AT+CPIN?",        "AT+CSMS=0", "AT+CNMI=1,2", "AT+CSCA=\"+491710760000\"",
+    "AT+CMGF=0", "AT+CSCS=\"GSM\"", "AT+CMEE=1", "ATS0=0"};
 
 INSTANTIATE_TEST_SUITE_P(
     Modems, Init,
@@ -186,27 +186,67 @@ INSTANTIATE_TEST_SUITE_P(
         InitCase{"EchoOn", {"--echo=on"}, "1234", "1,2", true, "", kFullSequence, {"AT+CPIN=\"1234\""}},
         InitCase{"EchoOff", {"--echo=off"}, "1234", "1,2", true, "", kFullSequence, {}},
         InitCase{"SplitReplies", {"--split=on"}, "1234", "1,2", true, "", kFullSequence, {}},
-        InitCase{"Silence", {"--mute=on"}, "1234", "1,2", false, "ATE0 command failed. No modem on port?", {"ATE0"},
+        InitCase{"Silence",
+                 {"--mute=on"},
+                 "1234",
+                 "1,2",
+                 false,
+                 "ATE0 command failed. No modem on port?",
+                 {"ATE0"},
                  {"AT+CPIN?"}},
-        InitCase{"SimPin", {"--pin-state=pin", "--pin=4321"}, "4321", "1,2", true, "",
-                 {"AT+CPIN?", "AT+CPIN=\"4321\"", "AT+CSMS=0"}, {}},
-        InitCase{"WrongPin", {"--pin-state=pin", "--pin=4321"}, "1111", "1,2", false,
+        InitCase{"SimPin",
+                 {"--pin-state=pin", "--pin=4321"},
+                 "4321",
+                 "1,2",
+                 true,
+                 "",
+                 {"AT+CPIN?", "AT+CPIN=\"4321\"", "AT+CSMS=0"},
+                 {}},
+        InitCase{"WrongPin",
+                 {"--pin-state=pin", "--pin=4321"},
+                 "1111",
+                 "1,2",
+                 false,
                  "The SIM refused the PIN: response [+CME ERROR: 16\r\n] to command AT+CPIN=\"****\". It is not sent "
                  "again until the Pin parameter changes",
-                 {"AT+CPIN=\"1111\""}, {"AT+CSMS=0"}},
-        InitCase{"PinAskedButNoneSet", {"--pin-state=pin"}, "", "1,2", false,
-                 "The SIM asks for its PIN and the device has no Pin parameter: no PIN is sent", {"AT+CPIN?"}, {"AT+CPIN=\"\""}},
+                 {"AT+CPIN=\"1111\""},
+                 {"AT+CSMS=0"}},
+        InitCase{"PinAskedButNoneSet",
+                 {"--pin-state=pin"},
+                 "",
+                 "1,2",
+                 false,
+                 "The SIM asks for its PIN and the device has no Pin parameter: no PIN is sent",
+                 {"AT+CPIN?"},
+                 {"AT+CPIN=\"\""}},
         InitCase{"SimBusyForAWhile", {"--sim-busy=100"}, "1234", "1,2", true, "", kFullSequence, {}},
         InitCase{"NulsBeforeReplies", {"--nul=on"}, "1234", "1,2", true, "", kFullSequence, {}},
         InitCase{"ReplyLinesApart", {"--gap=50"}, "1234", "1,2", true, "", kFullSequence, {}},
-        InitCase{"UnsolicitedWhileOpening", {"--urc-every=3", "--urc=+CREG: 1|+CSQ: 17,99|@5000|+CIEV: 2,3|RING"}, "1234",
-                 "1,2", true, "", kFullSequence, {}},
-        InitCase{"SimPuk", {"--pin-state=puk"}, "1234", "1,2", false,
-                 "Unexpected response [+CPIN: SIM PUK\r\nOK\r\n] to command AT+CPIN?", {"AT+CPIN?"},
+        InitCase{"UnsolicitedWhileOpening",
+                 {"--urc-every=3", "--urc=+CREG: 1|+CSQ: 17,99|@5000|+CIEV: 2,3|RING"},
+                 "1234",
+                 "1,2",
+                 true,
+                 "",
+                 kFullSequence,
+                 {}},
+        InitCase{"SimPuk",
+                 {"--pin-state=puk"},
+                 "1234",
+                 "1,2",
+                 false,
+                 "Unexpected response [+CPIN: SIM PUK\r\nOK\r\n] to command AT+CPIN?",
+                 {"AT+CPIN?"},
                  {"AT+CPIN=\"1234\""}},
         InitCase{"CsmsFailsFourTimes", {"--csms-fail=4"}, "1234", "1,2", true, "", kFullSequence, {}},
-        InitCase{"CsmsFailsFiveTimes", {"--csms-fail=5"}, "1234", "1,2", false,
-                 "Unexpected response [ERROR\r\n] to command AT+CSMS=0", {"AT+CSMS=0"}, {"AT+CSCA=\"+491710760000\""}},
+        InitCase{"CsmsFailsFiveTimes",
+                 {"--csms-fail=5"},
+                 "1234",
+                 "1,2",
+                 false,
+                 "Unexpected response [ERROR\r\n] to command AT+CSMS=0",
+                 {"AT+CSMS=0"},
+                 {"AT+CSCA=\"+491710760000\""}},
         InitCase{"EmptyCnmi", {}, "1234", "", true, "", {"AT+CSMS=0", "AT+CSCA=\"+491710760000\""}, {"AT+CNMI="}}));
 
 TEST(InitCounts, CsmsIsTriedFiveTimesAtMost)
@@ -251,18 +291,18 @@ TEST_P(Send, ReportsWhatTheModemAnswered)
     EXPECT_EQ(sim.Count("SUBMIT +491711234567 Disk full on db1"), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, Send,
-    ::testing::Values(SendCase{"Sent", "ok", SEND_OK, nullptr}, SendCase{"BareError", "error", SEND_RETRY, nullptr},
-                      SendCase{"Cms21", "cms:21", SEND_RETRY, u"+CMS ERROR: 21\r\n"},
-                      SendCase{"Cms41", "cms:41", SEND_RETRY, u"+CMS ERROR: 41\r\n"},
-                      SendCase{"Cms42", "cms:42", SEND_RETRY, u"+CMS ERROR: 42\r\n"},
-                      SendCase{"Cme111", "cme:111", SEND_RETRY, u"+CME ERROR: 111\r\n"},
-                      SendCase{"Cms512", "cms:512", SEND_RETRY, u"+CMS ERROR: 512\r\n"},
-                      SendCase{"Cms513", "cms:513", SEND_RETRY, u"+CMS ERROR: 513\r\n"},
-                      SendCase{"Cms515", "cms:515", SEND_RETRY, u"+CMS ERROR: 515\r\n"},
-                      SendCase{"Cms38", "cms:38", SEND_FAILED, u"+CMS ERROR: 38\r\n"},
-                      SendCase{"Cme500", "cme:500", SEND_FAILED, u"+CME ERROR: 500\r\n"}));
+INSTANTIATE_TEST_SUITE_P(Answers, Send,
+                         ::testing::Values(SendCase{"Sent", "ok", SEND_OK, nullptr},
+                                           SendCase{"BareError", "error", SEND_RETRY, nullptr},
+                                           SendCase{"Cms21", "cms:21", SEND_RETRY, u"+CMS ERROR: 21\r\n"},
+                                           SendCase{"Cms41", "cms:41", SEND_RETRY, u"+CMS ERROR: 41\r\n"},
+                                           SendCase{"Cms42", "cms:42", SEND_RETRY, u"+CMS ERROR: 42\r\n"},
+                                           SendCase{"Cme111", "cme:111", SEND_RETRY, u"+CME ERROR: 111\r\n"},
+                                           SendCase{"Cms512", "cms:512", SEND_RETRY, u"+CMS ERROR: 512\r\n"},
+                                           SendCase{"Cms513", "cms:513", SEND_RETRY, u"+CMS ERROR: 513\r\n"},
+                                           SendCase{"Cms515", "cms:515", SEND_RETRY, u"+CMS ERROR: 515\r\n"},
+                                           SendCase{"Cms38", "cms:38", SEND_FAILED, u"+CMS ERROR: 38\r\n"},
+                                           SendCase{"Cme500", "cme:500", SEND_FAILED, u"+CME ERROR: 500\r\n"}));
 
 TEST(SendPath, LengthAnnouncedWithAndWithoutServiceCentre)
 {
@@ -339,16 +379,25 @@ TEST_P(EverySendEnds, WithAReportAndTheDeviceStillRunning)
 
 INSTANTIATE_TEST_SUITE_P(
     Modems, EverySendEnds,
-    ::testing::Values(
-        EndCase{"SilentAfterThePdu", {"--cmgs=silent,ok"}, {SEND_RETRY, SEND_OK}, "No answer from the modem within 60 s after the PDU", 2},
-        EndCase{"NoPrompt", {"--cmgs=noprompt,ok"}, {SEND_RETRY, SEND_OK},
-                "No prompt from the modem within 15 s after AT+CMGS; the message was cancelled with ESC", 1},
-        EndCase{"LatePromptThatDropsEarlyBytes", {"--prompt-delay=50"}, {SEND_OK, SEND_OK}, "", 2},
-        EndCase{"UnsolicitedBeforeThePrompt", {"--before-prompt=+CIEV: 2,3"}, {SEND_OK, SEND_OK}, "", 2},
-        EndCase{"UnsolicitedFlood", {"--urc-every=2", "--urc=+CREG: 1|+CSQ: 17,99|@5000|+CIEV: 2,3|+CMTI: \"SM\",9"},
-                {SEND_OK, SEND_OK}, "", 2},
-        EndCase{"ReplyLinesApart", {"--gap=40"}, {SEND_OK, SEND_OK}, "", 2},
-        EndCase{"NulsBeforeReplies", {"--nul=on"}, {SEND_OK, SEND_OK}, "", 2}));
+    ::testing::Values(EndCase{"SilentAfterThePdu",
+                              {"--cmgs=silent,ok"},
+                              {SEND_RETRY, SEND_OK},
+                              "No answer from the modem within 60 s after the PDU",
+                              2},
+                      EndCase{"NoPrompt",
+                              {"--cmgs=noprompt,ok"},
+                              {SEND_RETRY, SEND_OK},
+                              "No prompt from the modem within 15 s after AT+CMGS; the message was cancelled with ESC",
+                              1},
+                      EndCase{"LatePromptThatDropsEarlyBytes", {"--prompt-delay=50"}, {SEND_OK, SEND_OK}, "", 2},
+                      EndCase{"UnsolicitedBeforeThePrompt", {"--before-prompt=+CIEV: 2,3"}, {SEND_OK, SEND_OK}, "", 2},
+                      EndCase{"UnsolicitedFlood",
+                              {"--urc-every=2", "--urc=+CREG: 1|+CSQ: 17,99|@5000|+CIEV: 2,3|+CMTI: \"SM\",9"},
+                              {SEND_OK, SEND_OK},
+                              "",
+                              2},
+                      EndCase{"ReplyLinesApart", {"--gap=40"}, {SEND_OK, SEND_OK}, "", 2},
+                      EndCase{"NulsBeforeReplies", {"--nul=on"}, {SEND_OK, SEND_OK}, "", 2}));
 
 TEST(SendPath, UnsolicitedLinesNeverReachTheResponses)
 {
@@ -526,7 +575,7 @@ TEST(StoredMessages, ThoseOnTheSimAtStartAreTakenAndDeletedOnceStored)
     ASSERT_EQ(queue.incoming.size(), 2u);
     EXPECT_EQ(queue.incoming[0].from, u"+4915112345678");
     EXPECT_EQ(queue.incoming[0].body, u"stored while the service was down");
-    EXPECT_EQ(queue.incoming[1].from, u"");     // a PDU that does not decode is kept as it came
+    EXPECT_EQ(queue.incoming[1].from, u"");  // a PDU that does not decode is kept as it came
     EXPECT_EQ(queue.incoming[1].body, u"XYZ");
     EXPECT_EQ(sim.Count("< AT+CMGL=4"), 1);
     EXPECT_EQ(sim.Count("< AT+CMGD=1"), 1);
@@ -590,4 +639,4 @@ TEST(ForeignClient, GammuSendsOneMessage)
     EXPECT_EQ(sim.Count("SUBMIT +491711234567 Hello from gammu"), 1) << text;
 }
 
-} // namespace
+}  // namespace

@@ -115,4 +115,4 @@ TEST(BeginsWith, ComparesWithoutCaseOverTheGivenLength)
     EXPECT_FALSE(BeginsWith("O", "OK"));
 }
 
-} // namespace
+}  // namespace

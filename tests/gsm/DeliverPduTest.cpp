@@ -24,10 +24,7 @@ std::string Hex(const std::vector<std::uint8_t>& octets)
     return out;
 }
 
-std::string HexOctet(unsigned v)
-{
-    return Hex({static_cast<std::uint8_t>(v)});
-}
+std::string HexOctet(unsigned v) { return Hex({static_cast<std::uint8_t>(v)}); }
 
 // A DELIVER without service-centre part: first octet, sender part, DCS,
 // user data length and user data, all given.
@@ -79,17 +76,19 @@ TEST(DeliverPdu, WhatDoesNotHoldWhatItsHeaderAnnouncesIsRefused)
     std::string reserved = kExample;
     reserved[15] = '7';
     const std::string refused[] = {
-        kExample + "00",                                                 // an octet left over
-        kExample.substr(0, 20) + "ZZ" + kExample.substr(22),            // not hex
+        kExample + "00",                                      // an octet left over
+        kExample.substr(0, 20) + "ZZ" + kExample.substr(22),  // not hex
         kExample.substr(0, 21) + " " + kExample.substr(22),
         statusReport,
         reserved,
-        Deliver(0x04, "04912143", 0x04, 4, "414243"),                    // 8-bit: 4 octets announced, 3 there
-        Deliver(0x04, "04912143", 0x08, 4, "0041"),                      // UCS2: the same
-        Deliver(0x44, "04912143", 0x04, 3, "054142"),                    // a header longer than the data
-        Deliver(0x44, "04912143", 0x00, 0, ""),                          // a header flag with no data
-        Deliver(0x44, "04912143", 0x00, 1, "05"),                        // a header longer than the septets
-        "04" "FF91" + std::string(20, '1'),                              // an address past the end
+        Deliver(0x04, "04912143", 0x04, 4, "414243"),  // 8-bit: 4 octets announced, 3 there
+        Deliver(0x04, "04912143", 0x08, 4, "0041"),    // UCS2: the same
+        Deliver(0x44, "04912143", 0x04, 3, "054142"),  // a header longer than the data
+        Deliver(0x44, "04912143", 0x00, 0, ""),        // a header flag with no data
+        Deliver(0x44, "04912143", 0x00, 1, "05"),      // a header longer than the septets
+        "04"
+        "FF91" +
+            std::string(20, '1'),  // an address past the end
     };
     for (const std::string& pdu : refused) {
         EXPECT_FALSE(DecodePdu(pdu, 0)) << pdu;
@@ -126,7 +125,7 @@ TEST(DeliverPdu, SeptetsAreCountedNotGuessed)
     // The seven fill bits after seven septets, and a real "@" (code 0) in
     // the eighth or sixteenth place, differ only in the announced length.
     const std::u16string texts[] = {u"abcdefg", u"abcdefg@", u"abcdefg@x", u"abcdefghijklmno@", u"@", u"@@@@@@@@",
-                                    u"", u"{€}\f^", u"\r\n"};
+                                    u"",        u"{€}\f^",   u"\r\n"};
     for (const auto& text : texts) {
         auto d = DecodePdu(Gsm7Deliver(text), 1);
         ASSERT_TRUE(d);
@@ -140,9 +139,9 @@ TEST(DeliverPdu, CodingSchemes)
         unsigned dcs;
         Coding coding;
     } cases[] = {
-        {0x00, Coding::Gsm7},     {0x01, Coding::Gsm7},     {0x10, Coding::Gsm7},  {0xF0, Coding::Gsm7},
-        {0xF3, Coding::Gsm7},     {0xC0, Coding::Gsm7},     {0xD8, Coding::Gsm7},  {0x04, Coding::EightBit},
-        {0xF4, Coding::EightBit}, {0x24, Coding::EightBit}, {0x08, Coding::Ucs2},  {0x18, Coding::Ucs2},
+        {0x00, Coding::Gsm7},     {0x01, Coding::Gsm7},     {0x10, Coding::Gsm7}, {0xF0, Coding::Gsm7},
+        {0xF3, Coding::Gsm7},     {0xC0, Coding::Gsm7},     {0xD8, Coding::Gsm7}, {0x04, Coding::EightBit},
+        {0xF4, Coding::EightBit}, {0x24, Coding::EightBit}, {0x08, Coding::Ucs2}, {0x18, Coding::Ucs2},
         {0x48, Coding::Ucs2},     {0xE0, Coding::Ucs2},
     };
     for (const auto& c : cases) {
@@ -151,9 +150,9 @@ TEST(DeliverPdu, CodingSchemes)
         auto d = DecodePdu(Deliver(0x04, "04912143", c.dcs, udl, ud), 1);
         ASSERT_TRUE(d) << c.dcs;
         EXPECT_EQ(d->coding, c.coding) << c.dcs;
-        std::u16string expect = c.coding == Coding::Gsm7       ? u"hi"
-                                : c.coding == Coding::Ucs2     ? u"hi"
-                                                               : std::u16string{0, u'h', 0, u'i'};
+        std::u16string expect = c.coding == Coding::Gsm7   ? u"hi"
+                                : c.coding == Coding::Ucs2 ? u"hi"
+                                                           : std::u16string{0, u'h', 0, u'i'};
         EXPECT_EQ(d->text, expect) << c.dcs;
     }
 }
@@ -212,7 +211,11 @@ TEST(DeliverPdu, SubmitsAreReadWithEveryValidityFormat)
         std::string validity;
     } cases[] = {{0x01, ""}, {0x09, "00000000000000"}, {0x11, "AA"}, {0x19, kStamp}};
     for (const auto& c : cases) {
-        std::string pdu = "00" + HexOctet(c.first) + "00" "04912143" "0000" + c.validity + "02E834";
+        std::string pdu = "00" + HexOctet(c.first) +
+                          "00"
+                          "04912143"
+                          "0000" +
+                          c.validity + "02E834";
         auto d = DecodePdu(pdu, 0);
         ASSERT_TRUE(d) << pdu;
         EXPECT_TRUE(d->submit);
@@ -236,4 +239,4 @@ TEST(DeliverPdu, RandomInputIsReadSafelyAndNeverYieldsMoreThanItHolds)
     }
 }
 
-} // namespace
+}  // namespace

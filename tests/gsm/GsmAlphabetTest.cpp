@@ -29,9 +29,9 @@ struct Loss {
 TEST(GsmAlphabet, CharactersWithoutACodeLoseWhatTheAlphabetLacks)
 {
     const Loss cases[] = {
-        {"\xC1", "A"},     {"\xEA", "e"},     {"\xCA", "\xC9"}, {"[", "("}, {"]", ")"}, {"{", "("}, {"}", ")"},
-        {"\\", "/"},       {"|", "!"},        {"~", "-"},       {"^", "?"}, {"\xFF", "y"}, {"\xDD", "Y"},
-        {"\x80", "?"},     {"\xA2", "?"},     {"\xD0", "?"},    {"\xFE", "?"}, {"`", "\xBF"}, {"\x7F", "\xE0"},
+        {"\xC1", "A"}, {"\xEA", "e"}, {"\xCA", "\xC9"}, {"[", "("},    {"]", ")"},       {"{", "("},    {"}", ")"},
+        {"\\", "/"},   {"|", "!"},    {"~", "-"},       {"^", "?"},    {"\xFF", "y"},    {"\xDD", "Y"}, {"\x80", "?"},
+        {"\xA2", "?"}, {"\xD0", "?"}, {"\xFE", "?"},    {"`", "\xBF"}, {"\x7F", "\xE0"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(RoundTrip(c.in), c.out) << "input 0x" << std::hex << (static_cast<unsigned>(c.in[0]) & 0xFF);
@@ -52,4 +52,4 @@ TEST(GsmAlphabet, EscapeAndGreekCapitalsComeOutAsControlCharacters)
     EXPECT_EQ(received, "\x1B<\x10");
 }
 
-} // namespace
+}  // namespace

@@ -9,9 +9,8 @@ using namespace velmo::gsm;
 
 // The whole default alphabet in code order (0x1B, the escape, left out),
 // then the extension table.
-const std::u16string kBasicTable =
-    u"@£$¥èéùìòÇ\nØø\rÅåΔ_ΦΓΛΩΠΨΣΘΞÆæßÉ !\"#¤%&'()*+,-./0123456789:;<=>?"
-    u"¡ABCDEFGHIJKLMNOPQRSTUVWXYZÄÖÑÜ§¿abcdefghijklmnopqrstuvwxyzäöñüà";
+const std::u16string kBasicTable = u"@£$¥èéùìòÇ\nØø\rÅåΔ_ΦΓΛΩΠΨΣΘΞÆæßÉ !\"#¤%&'()*+,-./0123456789:;<=>?"
+                                   u"¡ABCDEFGHIJKLMNOPQRSTUVWXYZÄÖÑÜ§¿abcdefghijklmnopqrstuvwxyzäöñüà";
 const std::u16string kExtensionTable = u"\f^{}\\[~]|€";
 
 TEST(GsmCharset, EveryCharacterHasItsCodeAndComesBack)
@@ -35,7 +34,8 @@ TEST(GsmCharset, EveryCharacterHasItsCodeAndComesBack)
 
 TEST(GsmCharset, CharactersOutsideTheAlphabetRefuseTheWholeText)
 {
-    for (const std::u16string& text : std::vector<std::u16string>{u"a`b", u"Ж", u"ü😀", u"\x1B", u"\t", std::u16string(1, u'\0'), u"ê"}) {
+    for (const std::u16string& text :
+         std::vector<std::u16string>{u"a`b", u"Ж", u"ü😀", u"\x1B", u"\t", std::u16string(1, u'\0'), u"ê"}) {
         std::string septets = "kept";
         EXPECT_FALSE(EncodeGsm7(text, septets)) << text.size();
         EXPECT_EQ(septets, "kept");
@@ -50,11 +50,13 @@ TEST(GsmCharset, EscapesWithoutAnExtensionCharacter)
         std::string septets;
         std::u16string text;
     } cases[] = {
-        {"a\x1B", u"a"},           // at the end: nothing
-        {"\x1B\x41", u"A"},        // before a code of no extension character: the basic one
-        {"\x1B\x1B" "b", u" b"},   // two escapes: a space
+        {"a\x1B", u"a"},     // at the end: nothing
+        {"\x1B\x41", u"A"},  // before a code of no extension character: the basic one
+        {"\x1B\x1B"
+         "b",
+         u" b"},  // two escapes: a space
         {"\x1B\x1B\x1B\x65", u" €"},
-        {"\xC1", u"A"},            // the eighth bit is not part of a septet
+        {"\xC1", u"A"},  // the eighth bit is not part of a septet
     };
     for (const auto& c : cases)
         EXPECT_EQ(DecodeGsm7(c.septets), c.text) << c.septets;
@@ -84,4 +86,4 @@ TEST(GsmCharset, PackingAtEveryOffsetUnpacksToTheSameCodes)
               (std::vector<std::uint8_t>{0xE8, 0x32, 0x9B, 0xFD, 0x46, 0x97, 0xD9, 0xEC, 0x37}));
 }
 
-} // namespace
+}  // namespace

@@ -124,4 +124,4 @@ TEST_F(PartStoreTest, AMessageOverdueIsGivenWithWhatCameAndDamagedFilesAreLeftAl
     EXPECT_TRUE(store.Ready().empty());
 }
 
-} // namespace
+}  // namespace

@@ -33,20 +33,37 @@ TEST(PduCommand, EncodeAndDecodeTheExamples)
 TEST(PduCommand, TextGoesThroughTheDeviceChain)
 {
     // "Grüße €": ü and ß are in the alphabet; € is in Windows-1252 but not GSM.
-    Outcome e = Pdu({"encode", "+1", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC"});
+    Outcome e = Pdu({"encode", "+1",
+                     "Gr\xC3\xBC\xC3\x9F"
+                     "e \xE2\x82\xAC"});
     ASSERT_EQ(e.code, 0);
     std::string pdu = e.out.substr(0, e.out.find('\n'));
-    std::string deliver = "04" "0191F1" "0000" "20301291450040" + pdu.substr(pdu.find("0000AA") + 6);
+    std::string deliver = "04"
+                          "0191F1"
+                          "0000"
+                          "20301291450040" +
+                          pdu.substr(pdu.find("0000AA") + 6);
     Outcome d = Pdu({"decode", deliver});
-    EXPECT_EQ(d.out, "+1\nGr\xC3\xBC\xC3\x9F" "e ?\n");
+    EXPECT_EQ(d.out, "+1\nGr\xC3\xBC\xC3\x9F"
+                     "e ?\n");
 }
 
 TEST(PduCommand, UsageErrorsExitTwoWithOneLine)
 {
     const std::vector<std::vector<std::string>> bad = {
-        {}, {"encode"}, {"encode", "+1"}, {"encode", "+1", "a", "b"}, {"decode"}, {"decode", "a", "b"},
-        {"decode", "--bogus", "00"}, {"frobnicate"}, {"encode", "", "x"}, {"encode", "--parts", "0", "+1", "x"},
-        {"encode", "--parts", "256", "+1", "x"}, {"encode", "--parts", "3x", "+1", "x"}, {"encode", "+1", "x", "--parts"},
+        {},
+        {"encode"},
+        {"encode", "+1"},
+        {"encode", "+1", "a", "b"},
+        {"decode"},
+        {"decode", "a", "b"},
+        {"decode", "--bogus", "00"},
+        {"frobnicate"},
+        {"encode", "", "x"},
+        {"encode", "--parts", "0", "+1", "x"},
+        {"encode", "--parts", "256", "+1", "x"},
+        {"encode", "--parts", "3x", "+1", "x"},
+        {"encode", "+1", "x", "--parts"},
         {"decode", "--full", "00"},
     };
     for (const auto& args : bad) {
@@ -95,4 +112,4 @@ TEST(PduCommand, PartsOnePerLineAndTheirHeadersDecoded)
     EXPECT_EQ(std::count(cut.out.begin(), cut.out.end(), '\n'), 1);
 }
 
-} // namespace
+}  // namespace

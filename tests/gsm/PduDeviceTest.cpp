@@ -10,7 +10,10 @@ namespace {
 
 const bool kFastWaits = (setenv("VELMO_TEST_TIME_DIVISOR", "100", 1), true);
 
-std::string Entry(const std::string& params) { return "<device status='1' id='1' name='Modem'>" + params + "</device>"; }
+std::string Entry(const std::string& params)
+{
+    return "<device status='1' id='1' name='Modem'>" + params + "</device>";
+}
 std::string P(const std::string& name, const std::string& value)
 {
     return "<param name='" + name + "' value='" + value + "'/>";
@@ -49,27 +52,30 @@ INSTANTIATE_TEST_SUITE_P(
     Parameters, Load,
     ::testing::Values(
         LoadCase{"Complete", Entry(kComplete), S_OK, 3, u"", u"1,2", u"+491710760000", 0},
-        LoadCase{"NoServiceCentre", Entry(P("Port", "3") + P("CommConfig", "96,n,8,1")), E_FAIL, 3, u"", u"1,2", u"", 0},
-        LoadCase{"EmptyServiceCentre", Entry(P("Port", "3") + P("CommConfig", "96,n,8,1") + P("SMSCentral", "")), E_FAIL, 3,
-                 u"", u"1,2", u"", 0},
-        LoadCase{"PortZero", Entry(P("Port", "0") + P("CommConfig", "96,n,8,1") + P("SMSCentral", "+49")), E_FAIL, 0, u"",
-                 u"1,2", u"+49", 0},
+        LoadCase{"NoServiceCentre", Entry(P("Port", "3") + P("CommConfig", "96,n,8,1")), E_FAIL, 3, u"", u"1,2", u"",
+                 0},
+        LoadCase{"EmptyServiceCentre", Entry(P("Port", "3") + P("CommConfig", "96,n,8,1") + P("SMSCentral", "")),
+                 E_FAIL, 3, u"", u"1,2", u"", 0},
+        LoadCase{"PortZero", Entry(P("Port", "0") + P("CommConfig", "96,n,8,1") + P("SMSCentral", "+49")), E_FAIL, 0,
+                 u"", u"1,2", u"+49", 0},
         LoadCase{"NoCommConfig", Entry(P("Port", "1") + P("SMSCentral", "+49")), E_FAIL, 1, u"", u"1,2", u"+49", 0},
-        LoadCase{"NamesInAnyCase", Entry(P("port", "4") + P("COMMCONFIG", "96,n,8,1") + P("smsCentral", "+49") + P("PIN", "1111")),
-                 S_OK, 4, u"1111", u"1,2", u"+49", 0},
+        LoadCase{"NamesInAnyCase",
+                 Entry(P("port", "4") + P("COMMCONFIG", "96,n,8,1") + P("smsCentral", "+49") + P("PIN", "1111")), S_OK,
+                 4, u"1111", u"1,2", u"+49", 0},
         LoadCase{"UnknownNamesAndMissingValuesIgnored",
                  Entry(kComplete + P("Speed", "fast") + "<param name='Pin'/><param value='9'/>"), S_OK, 3, u"", u"1,2",
                  u"+491710760000", 0},
-        LoadCase{"LaterOverridesEarlier", Entry(kComplete + P("Port", "7") + P("Pin", "1") + P("Pin", "2")), S_OK, 7, u"2",
-                 u"1,2", u"+491710760000", 0},
-        LoadCase{"ValueThatDoesNotConvertChangesNothing", Entry(kComplete + P("Port", "abc") + P("Port", "70000")), S_OK, 3,
-                 u"", u"1,2", u"+491710760000", 0},
+        LoadCase{"LaterOverridesEarlier", Entry(kComplete + P("Port", "7") + P("Pin", "1") + P("Pin", "2")), S_OK, 7,
+                 u"2", u"1,2", u"+491710760000", 0},
+        LoadCase{"ValueThatDoesNotConvertChangesNothing", Entry(kComplete + P("Port", "abc") + P("Port", "70000")),
+                 S_OK, 3, u"", u"1,2", u"+491710760000", 0},
         LoadCase{"EmptyCnmi", Entry(kComplete + P("CNMI", "")), S_OK, 3, u"", u"", u"+491710760000", 0},
         LoadCase{"NoSmscFlag", Entry(kComplete + P("NoSMSC", "1")), S_OK, 3, u"", u"1,2", u"+491710760000", 1},
         LoadCase{"NoSmscWords", Entry(kComplete + P("NoSMSC", "true") + P("NoSMSC", "maybe")), S_OK, 3, u"", u"1,2",
                  u"+491710760000", 1},
-        LoadCase{"ParamsAtAnyDepth", "<device><group><x:param xmlns:x='urn:x' name='Port' value='5'/></group>" +
-                                         P("CommConfig", "96,n,8,1") + P("SMSCentral", "+49") + "</device>",
+        LoadCase{"ParamsAtAnyDepth",
+                 "<device><group><x:param xmlns:x='urn:x' name='Port' value='5'/></group>" +
+                     P("CommConfig", "96,n,8,1") + P("SMSCentral", "+49") + "</device>",
                  S_OK, 5, u"", u"1,2", u"+49", 0},
         LoadCase{"NotXml", "<device><param", E_FAIL, 0, u"", u"1,2", u"", 0}));
 
@@ -89,7 +95,7 @@ TEST(PduDevice, InterfacesAndErrorInformation)
     EXPECT_EQ(device->GetClassID(&clsid), S_OK);
     EXPECT_EQ(clsid, CLSID_PDU);
     EXPECT_EQ(device->Reserved(nullptr), E_NOTIMPL);
-    EXPECT_EQ(device->Close(), S_OK);  // never opened
+    EXPECT_EQ(device->Close(), S_OK);       // never opened
     EXPECT_EQ(device->Run(nullptr), S_OK);  // not open: returns at once
     device->Release();
 }
@@ -147,4 +153,4 @@ TEST(PduDevice, SecondOpenSendsNothing)
     device->Release();
 }
 
-} // namespace
+}  // namespace

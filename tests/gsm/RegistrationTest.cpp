@@ -35,8 +35,8 @@ HRESULT CallModule(const char* path, const char* entry)
 void SetRoot(const std::string& folder)
 {
     velmo::RegKeyHandle key;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(),
-                    nullptr);
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    key.Receive(), nullptr);
     std::u16string data = velmo::Utf8ToUtf16(folder);
     RegSetValueExW(key.get(), u"root", 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                    static_cast<DWORD>((data.size() + 1) * 2));
@@ -51,8 +51,9 @@ protected:
         SetRoot(folder);  // without a final slash: the helper adds one
         Write("<installed.devices/>");
         EXPECT_EQ(CallModule(VELMO_RIGSTOCK, "DllRegisterServer"), S_OK);
-        EXPECT_EQ(CoCreateInstance(CLSID_RegHelper, nullptr, CLSCTX_INPROC_SERVER, IID_IRegHelper, helper.ReceiveVoid()),
-                  S_OK);
+        EXPECT_EQ(
+            CoCreateInstance(CLSID_RegHelper, nullptr, CLSCTX_INPROC_SERVER, IID_IRegHelper, helper.ReceiveVoid()),
+            S_OK);
     }
     void Write(const std::string& text) { std::ofstream(folder + "/devices.xml") << text; }
     std::string Text() const { return Slurp(folder + "/devices.xml"); }
@@ -84,7 +85,8 @@ TEST_F(Catalogue, AddReplacesAnEntryAndPutsItLast)
     ASSERT_EQ(Add(kA, Device(kA, "first")), S_OK);
     ASSERT_EQ(Add(kB, Device(kB, "other")), S_OK);
     ASSERT_EQ(Add(kA, Device(kA, "second")), S_OK);
-    EXPECT_EQ(Entries(), (std::vector<std::string>{velmo::GuidToUtf8(kB) + "=other", velmo::GuidToUtf8(kA) + "=second"}));
+    EXPECT_EQ(Entries(),
+              (std::vector<std::string>{velmo::GuidToUtf8(kB) + "=other", velmo::GuidToUtf8(kA) + "=second"}));
     ASSERT_EQ(helper->Remove(kA), S_OK);
     EXPECT_EQ(Entries(), std::vector<std::string>{velmo::GuidToUtf8(kB) + "=other"});
     ASSERT_EQ(helper->Remove(kA), S_OK);  // nothing to remove: saved unchanged
@@ -189,4 +191,4 @@ TEST(CellgateRegistration, WithoutRigstockItFailsButKeepsItsClassEntries)
     EXPECT_EQ(Slurp(folder + "devices.xml"), "<installed.devices/>");
 }
 
-} // namespace
+}  // namespace

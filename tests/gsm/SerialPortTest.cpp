@@ -163,4 +163,4 @@ TEST(SerialPort, CloseAfterTheReaderEndedReturnsAtOnce)
     EXPECT_FALSE(p.port.IsOpen());
 }
 
-} // namespace
+}  // namespace

@@ -194,13 +194,28 @@ TEST(EncodeSubmit, PartsAndTheirLengths)
         {"empty", u"", true, 255, Coding::Gsm7, {0}, false},
         {"160 septets alone", Repeat(u"a", 160), true, 255, Coding::Gsm7, {160}, false},
         {"161 septets", Repeat(u"a", 161), true, 255, Coding::Gsm7, {153, 8}, false},
-        {"escape kept with its code", Repeat(u"a", 152) + u"€" + Repeat(u"b", 10), true, 255, Coding::Gsm7,
-         {152, 11}, false},
-        {"escape before the cut", Repeat(u"a", 151) + u"€" + Repeat(u"b", 10), true, 255, Coding::Gsm7, {152, 10},
+        {"escape kept with its code",
+         Repeat(u"a", 152) + u"€" + Repeat(u"b", 10),
+         true,
+         255,
+         Coding::Gsm7,
+         {152, 11},
+         false},
+        {"escape before the cut",
+         Repeat(u"a", 151) + u"€" + Repeat(u"b", 10),
+         true,
+         255,
+         Coding::Gsm7,
+         {152, 10},
          false},
         {"70 UCS2 alone", Repeat(u"Ж", 70), true, 255, Coding::Ucs2, {70}, false},
         {"71 UCS2", Repeat(u"Ж", 71), true, 255, Coding::Ucs2, {67, 4}, false},
-        {"surrogate pair kept whole", Repeat(u"Ж", 66) + u"😀" + Repeat(u"Ж", 5), true, 255, Coding::Ucs2, {66, 7},
+        {"surrogate pair kept whole",
+         Repeat(u"Ж", 66) + u"😀" + Repeat(u"Ж", 5),
+         true,
+         255,
+         Coding::Ucs2,
+         {66, 7},
          false},
         {"one part at most", Repeat(u"a", 161), true, 1, Coding::Gsm7, {160}, true},
         {"two parts at most", Repeat(u"a", 400), true, 2, Coding::Gsm7, {153, 153}, true},
@@ -280,4 +295,4 @@ TEST(EncodeSubmit, RandomTextsComeBackWhole)
     }
 }
 
-} // namespace
+}  // namespace

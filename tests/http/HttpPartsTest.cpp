@@ -61,10 +61,14 @@ TEST(HttpConfig, ListenForms)
         const char* address;
         int port;
     } cases[] = {
-        {"127.0.0.1:9730", true, "127.0.0.1", 9730}, {":80", true, "127.0.0.1", 80},
-        {"[::]:443", true, "::", 443},               {"0.0.0.0:65535", true, "0.0.0.0", 65535},
-        {"host:0", false, "", 0},                    {"host:65536", false, "", 0},
-        {"host", false, "", 0},                      {"::1:80", false, "", 0},
+        {"127.0.0.1:9730", true, "127.0.0.1", 9730},
+        {":80", true, "127.0.0.1", 80},
+        {"[::]:443", true, "::", 443},
+        {"0.0.0.0:65535", true, "0.0.0.0", 65535},
+        {"host:0", false, "", 0},
+        {"host:65536", false, "", 0},
+        {"host", false, "", 0},
+        {"::1:80", false, "", 0},
     };
     for (const Case& c : cases) {
         HttpConfig config;
@@ -86,11 +90,16 @@ TEST(TokenFile, AcceptsOnlyAWholeTokenOfTheFile)
         const char* header;
         bool accepted;
     } cases[] = {
-        {"Bearer abcdefghijklmnop", true},  {"Bearer 0123456789abcdef0", true},
-        {"Bearer abcdefghijklmno", false},  {"Bearer abcdefghijklmnopq", false},
-        {"bearer abcdefghijklmnop", false}, {"Basic abcdefghijklmnop", false},
-        {"abcdefghijklmnop", false},        {"Bearer ", false},
-        {"", false},                        {"Bearer alertmanager", false},
+        {"Bearer abcdefghijklmnop", true},
+        {"Bearer 0123456789abcdef0", true},
+        {"Bearer abcdefghijklmno", false},
+        {"Bearer abcdefghijklmnopq", false},
+        {"bearer abcdefghijklmnop", false},
+        {"Basic abcdefghijklmnop", false},
+        {"abcdefghijklmnop", false},
+        {"Bearer ", false},
+        {"", false},
+        {"Bearer alertmanager", false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(tokens->Accepts(c.header), c.accepted) << c.header;
@@ -140,7 +149,8 @@ TEST(AlertText, HeadAndSummariesAsDocumented)
         std::size_t max;
         std::string text;
     } cases[] = {
-        {"two firing", Notification("firing", {Alert("firing", "db1", "Load 12 on db1"), Alert("firing", "db2", "Load 11 on db2")}),
+        {"two firing",
+         Notification("firing", {Alert("firing", "db1", "Load 12 on db1"), Alert("firing", "db2", "Load 11 on db2")}),
          160, "[FIRING:2] HighLoad: Load 12 on db1; Load 11 on db2"},
         {"firing first, each summary once",
          Notification("firing", {Alert("resolved", "db1", "Load ok"), Alert("firing", "db2", "Load high"),
@@ -188,8 +198,9 @@ TEST(AlertText, EveryLengthStaysWithinItsLimit)
 TEST(AlertText, WhatIsNoNotificationIsRefused)
 {
     std::string error;
-    for (const json& bad : {json::array(), json{{"alerts", json::array()}}, json{{"status", "firing"}},
-                            json{{"status", "firing"}, {"alerts", "x"}}, json{{"status", 1}, {"alerts", json::array()}}})
+    for (const json& bad :
+         {json::array(), json{{"alerts", json::array()}}, json{{"status", "firing"}},
+          json{{"status", "firing"}, {"alerts", "x"}}, json{{"status", 1}, {"alerts", json::array()}}})
         EXPECT_FALSE(AlertText(bad, 160, error)) << bad.dump();
     EXPECT_FALSE(AlertText(Notification("firing", json::array()), 160, error));
     EXPECT_EQ(error, "the notification holds no alert");
@@ -204,16 +215,17 @@ TEST(Metrics, CountersGaugesAndEscapedLabels)
     std::vector<velmo::gw::Device> devices = {{1, "Modem \"A\"", "running", 20, "home", "Op"},
                                               {2, "Spare", "restarting", -1, "", ""}};
     std::string page = RenderMetrics(counters, devices);
-    for (const char* line : {"velmo_messages_queued_total 7\n", "velmo_messages_sent_total{device=\"Modem \\\"A\\\"\"} 4\n",
-                             "velmo_messages_failed_total{device=\"\"} 1\n",
-                             "velmo_messages_sent_total{device=\"Spare\"} 0\n", "velmo_messages_waiting 2\n",
-                             "velmo_devices_up 1\n", "velmo_device_up{device=\"Spare\",state=\"restarting\"} 0\n",
-                             "velmo_modem_signal_dbm{device=\"Modem \\\"A\\\"\"} -73\n",
-                             "velmo_modem_registered{device=\"Modem \\\"A\\\"\",registration=\"home\"} 1\n",
-                             "# TYPE velmo_messages_received_total counter\n"})
+    for (const char* line :
+         {"velmo_messages_queued_total 7\n", "velmo_messages_sent_total{device=\"Modem \\\"A\\\"\"} 4\n",
+          "velmo_messages_failed_total{device=\"\"} 1\n", "velmo_messages_sent_total{device=\"Spare\"} 0\n",
+          "velmo_messages_waiting 2\n", "velmo_devices_up 1\n",
+          "velmo_device_up{device=\"Spare\",state=\"restarting\"} 0\n",
+          "velmo_modem_signal_dbm{device=\"Modem \\\"A\\\"\"} -73\n",
+          "velmo_modem_registered{device=\"Modem \\\"A\\\"\",registration=\"home\"} 1\n",
+          "# TYPE velmo_messages_received_total counter\n"})
         EXPECT_NE(page.find(line), std::string::npos) << line << page;
     EXPECT_EQ(page.find("velmo_modem_signal_dbm{device=\"Spare\"}"), std::string::npos);
     EXPECT_EQ(LabelValue("a\\b\nc"), "a\\\\b\\nc");
 }
 
-} // namespace
+}  // namespace

@@ -119,4 +119,4 @@ TEST_F(Activation, RegsvrToolRegistersAndRemoves)
     EXPECT_NE(run(tool + " 2>/dev/null"), 0);
 }
 
-} // namespace
+}  // namespace

@@ -65,26 +65,18 @@ TEST_P(ChangeTypeFromText, FollowsAutomationRules)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ChangeTypeFromText,
-                         ::testing::Values(ChangeCase{u"  12", VT_I4, S_OK, 12},
-                                           ChangeCase{u"12  ", VT_UI2, S_OK, 12},
-                                           ChangeCase{u"-7", VT_I2, S_OK, -7},
-                                           ChangeCase{u"x", VT_I4, DISP_E_TYPEMISMATCH, 0},
-                                           ChangeCase{u"", VT_I4, DISP_E_TYPEMISMATCH, 0},
-                                           ChangeCase{u"1 2", VT_I4, DISP_E_TYPEMISMATCH, 0},
-                                           ChangeCase{u"true", VT_BOOL, S_OK, -1},
-                                           ChangeCase{u"FALSE", VT_BOOL, S_OK, 0},
-                                           ChangeCase{u"0", VT_BOOL, S_OK, 0},
-                                           ChangeCase{u"5", VT_BOOL, S_OK, -1},
-                                           ChangeCase{u"x", VT_BOOL, DISP_E_TYPEMISMATCH, 0},
-                                           ChangeCase{u"true", VT_I4, DISP_E_TYPEMISMATCH, 0},
-                                           ChangeCase{u"70000", VT_I4, S_OK, 70000},
-                                           ChangeCase{u"70000", VT_UI2, DISP_E_OVERFLOW, 0},
-                                           ChangeCase{u"70000", VT_I2, DISP_E_OVERFLOW, 0},
-                                           ChangeCase{u"65535", VT_UI2, S_OK, 65535},
-                                           ChangeCase{u"-1", VT_UI2, DISP_E_OVERFLOW, 0},
-                                           ChangeCase{u"2.5", VT_I4, S_OK, 2},
-                                           ChangeCase{u"3.5", VT_I4, S_OK, 4}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, ChangeTypeFromText,
+    ::testing::Values(ChangeCase{u"  12", VT_I4, S_OK, 12}, ChangeCase{u"12  ", VT_UI2, S_OK, 12},
+                      ChangeCase{u"-7", VT_I2, S_OK, -7}, ChangeCase{u"x", VT_I4, DISP_E_TYPEMISMATCH, 0},
+                      ChangeCase{u"", VT_I4, DISP_E_TYPEMISMATCH, 0}, ChangeCase{u"1 2", VT_I4, DISP_E_TYPEMISMATCH, 0},
+                      ChangeCase{u"true", VT_BOOL, S_OK, -1}, ChangeCase{u"FALSE", VT_BOOL, S_OK, 0},
+                      ChangeCase{u"0", VT_BOOL, S_OK, 0}, ChangeCase{u"5", VT_BOOL, S_OK, -1},
+                      ChangeCase{u"x", VT_BOOL, DISP_E_TYPEMISMATCH, 0},
+                      ChangeCase{u"true", VT_I4, DISP_E_TYPEMISMATCH, 0}, ChangeCase{u"70000", VT_I4, S_OK, 70000},
+                      ChangeCase{u"70000", VT_UI2, DISP_E_OVERFLOW, 0}, ChangeCase{u"70000", VT_I2, DISP_E_OVERFLOW, 0},
+                      ChangeCase{u"65535", VT_UI2, S_OK, 65535}, ChangeCase{u"-1", VT_UI2, DISP_E_OVERFLOW, 0},
+                      ChangeCase{u"2.5", VT_I4, S_OK, 2}, ChangeCase{u"3.5", VT_I4, S_OK, 4}));
 
 TEST(Variant, ChangeTypeInPlaceFreesTheOldString)
 {
@@ -128,4 +120,4 @@ TEST(Variant, CopyDuplicatesStrings)
     EXPECT_EQ(std::u16string(b.bstrVal), u"text");
 }
 
-} // namespace
+}  // namespace

@@ -113,8 +113,7 @@ TEST_F(Fixture, PropertyPutThenGet)
     ASSERT_EQ(got.vt, VT_BSTR);
     EXPECT_EQ(std::u16string(got.bstrVal), u"123");
     DISPPARAMS unnamed{&value, nullptr, 1, 0};
-    EXPECT_EQ(table.Invoke(1, DISPATCH_PROPERTYPUT, &unnamed, nullptr, nullptr, nullptr, Call()),
-              DISP_E_PARAMNOTFOUND);
+    EXPECT_EQ(table.Invoke(1, DISPATCH_PROPERTYPUT, &unnamed, nullptr, nullptr, nullptr, Call()), DISP_E_PARAMNOTFOUND);
     EXPECT_EQ(table.Invoke(42, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr, Call()), DISP_E_MEMBERNOTFOUND);
 }
 
@@ -134,4 +133,4 @@ TEST_F(Fixture, ExceptionFillsExcepInfoAndKeepsErrorInfo)
     EXPECT_EQ(GetErrorInfo(0, info.Receive()), S_FALSE) << "GetErrorInfo takes the object off the thread";
 }
 
-} // namespace
+}  // namespace

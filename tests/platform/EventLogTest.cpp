@@ -60,4 +60,4 @@ TEST(EventLog, RefusesRemoteServersAndBadHandles)
     EXPECT_FALSE(ReportEventW(nullptr, EVENTLOG_ERROR_TYPE, 0, 1, nullptr, 0, 0, nullptr, nullptr));
 }
 
-} // namespace
+}  // namespace

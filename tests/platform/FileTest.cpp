@@ -45,7 +45,8 @@ TEST_P(FileSharing, SecondOpenerSeesTheFirstOnesLock)
     const ShareCase& c = GetParam();
     velmo::Handle first(Open(path, c.firstAccess, c.firstShare, OPEN_EXISTING));
     ASSERT_NE(first.get(), INVALID_HANDLE_VALUE);
-    HANDLE second = Open(path, c.secondAccess, c.secondShare, c.secondAccess & GENERIC_WRITE ? CREATE_ALWAYS : OPEN_EXISTING);
+    HANDLE second =
+        Open(path, c.secondAccess, c.secondShare, c.secondAccess & GENERIC_WRITE ? CREATE_ALWAYS : OPEN_EXISTING);
     if (c.secondOpens) {
         ASSERT_NE(second, INVALID_HANDLE_VALUE);
         CloseHandle(second);
@@ -57,13 +58,15 @@ TEST_P(FileSharing, SecondOpenerSeesTheFirstOnesLock)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Locks, FileSharing,
-                         ::testing::Values(ShareCase{"ReadersShare", GENERIC_READ, FILE_SHARE_READ, GENERIC_READ, FILE_SHARE_READ, true},
-                                           ShareCase{"WriterBlocksReader", GENERIC_WRITE, 0, GENERIC_READ, FILE_SHARE_READ, false},
-                                           ShareCase{"ReaderBlocksWriter", GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE, 0, false},
-                                           ShareCase{"WriterBlocksWriter", GENERIC_WRITE, 0, GENERIC_WRITE, 0, false},
-                                           ShareCase{"ShareWriteTakesNoLock", GENERIC_WRITE, FILE_SHARE_WRITE, GENERIC_WRITE, FILE_SHARE_WRITE, true}),
-                         [](const auto& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Locks, FileSharing,
+    ::testing::Values(ShareCase{"ReadersShare", GENERIC_READ, FILE_SHARE_READ, GENERIC_READ, FILE_SHARE_READ, true},
+                      ShareCase{"WriterBlocksReader", GENERIC_WRITE, 0, GENERIC_READ, FILE_SHARE_READ, false},
+                      ShareCase{"ReaderBlocksWriter", GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE, 0, false},
+                      ShareCase{"WriterBlocksWriter", GENERIC_WRITE, 0, GENERIC_WRITE, 0, false},
+                      ShareCase{"ShareWriteTakesNoLock", GENERIC_WRITE, FILE_SHARE_WRITE, GENERIC_WRITE,
+                                FILE_SHARE_WRITE, true}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST(File, ReadWriteSeekAndSize)
 {
@@ -131,7 +134,8 @@ TEST(File, FindMatchesThePatternWithoutRegardToCase)
     find = FindFirstFileW(W(root.path() + "/one.velmo").c_str(), &data);
     ASSERT_NE(find, INVALID_HANDLE_VALUE);
     FindClose(find);
-    std::uint64_t ticks = (std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    std::uint64_t ticks =
+        (std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
     EXPECT_EQ(ticks, (1796779644ULL + 11644473600ULL) * 10000000ULL + 1234567ULL);
 
     EXPECT_EQ(FindFirstFileW(W(root.path() + "/*.none").c_str(), &data), INVALID_HANDLE_VALUE);
@@ -168,4 +172,4 @@ TEST(File, DurableWriteGivesTheModeTheUmaskAllows)
     }
 }
 
-} // namespace
+}  // namespace

@@ -89,4 +89,4 @@ TEST(Guid, ByteOrderingFollowsMemory)
     EXPECT_TRUE(GuidByteLess()(b, a));
 }
 
-} // namespace
+}  // namespace

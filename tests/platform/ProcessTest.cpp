@@ -90,4 +90,4 @@ TEST(Process, StopEventEndsTheProgram)
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
 }
 
-} // namespace
+}  // namespace

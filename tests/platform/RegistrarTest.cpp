@@ -44,9 +44,7 @@ std::optional<std::u16string> Str(Hive h, const char16_t* path, const char16_t* 
 bool Exists(Hive h, const char16_t* path)
 {
     bool found = false;
-    velmo::ReadRegistry([&](const velmo::RegistryTree& t) {
-        found = t.Find(h, path) != nullptr;
-    });
+    velmo::ReadRegistry([&](const velmo::RegistryTree& t) { found = t.Find(h, path) != nullptr; });
     return found;
 }
 
@@ -60,9 +58,9 @@ TEST(Registrar, RegistersWithReplacements)
     EXPECT_EQ(Str(Hive::ClassesRoot, cls), u"Test Class");
     EXPECT_EQ(Str(Hive::ClassesRoot, u"CLSID\\{11111111-2222-3333-4444-555555555555}\\InprocServer32"),
               u"/opt/velmo/lib/Test.so");
-    EXPECT_EQ(Str(Hive::ClassesRoot, u"CLSID\\{11111111-2222-3333-4444-555555555555}\\InprocServer32",
-                  u"ThreadingModel"),
-              u"Both");
+    EXPECT_EQ(
+        Str(Hive::ClassesRoot, u"CLSID\\{11111111-2222-3333-4444-555555555555}\\InprocServer32", u"ThreadingModel"),
+        u"Both");
     EXPECT_EQ(Str(Hive::ClassesRoot, u"CLSID\\{11111111-2222-3333-4444-555555555555}\\Prog ID"), u"It's quoted");
     EXPECT_EQ(Str(Hive::ClassesRoot, u"Test.Class.1\\CLSID"), u"{11111111-2222-3333-4444-555555555555}");
 }
@@ -75,8 +73,8 @@ TEST(Registrar, ForceRemoveClearsLeftoversAndNoRemoveKeepsParents)
     ASSERT_EQ(r.StringRegister(kScript), S_OK);
     // Leftovers: one under the ForceRemove key, one beside it in CLSID.
     velmo::RegKeyHandle k;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"CLSID\\{11111111-2222-3333-4444-555555555555}\\Stale", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, k.Receive(), nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"CLSID\\{11111111-2222-3333-4444-555555555555}\\Stale", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, k.Receive(), nullptr),
               ERROR_SUCCESS);
     ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"CLSID\\{99999999-0000-0000-0000-000000000000}", 0, nullptr, 0,
                               KEY_ALL_ACCESS, nullptr, k.Receive(), nullptr),
@@ -131,4 +129,4 @@ TEST(Registrar, BadScriptsChangeNothing)
     EXPECT_FALSE(Exists(Hive::ClassesRoot, u"A"));
 }
 
-} // namespace
+}  // namespace

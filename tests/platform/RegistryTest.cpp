@@ -91,8 +91,8 @@ TEST(Registry, Win32CallsOnTheFile)
     TempRoot root;
     velmo::RegKeyHandle key;
     DWORD disposition = 0;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo", 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, key.Receive(), &disposition),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key.Receive(), &disposition),
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
     ASSERT_EQ(SetString(key.get(), u"root", u"/srv/velmo/"), ERROR_SUCCESS);
@@ -134,10 +134,12 @@ TEST(Registry, DamagedFileIsNeverOverwritten)
     TempRoot root;
     velmo::MakeDirectories(root.path() + "/etc/velmo");
     const std::string path = root.path() + "/etc/velmo/system.reg";
-    { std::ofstream(path) << "garbage that is not a registry\n"; }
+    {
+        std::ofstream(path) << "garbage that is not a registry\n";
+    }
     velmo::RegKeyHandle key;
-    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              key.Receive(), nullptr),
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(),
+                              nullptr),
               ERROR_BADDB);
     EXPECT_EQ(ReadFile(path), "garbage that is not a registry\n");
 }
@@ -190,4 +192,4 @@ TEST(Registry, TwoProcessesLoseNoUpdate)
     });
 }
 
-} // namespace
+}  // namespace

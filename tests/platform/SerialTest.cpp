@@ -48,7 +48,8 @@ private:
 
 HANDLE OpenCom7()
 {
-    return CreateFileW(u"COM7:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(u"COM7:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
 }
 
 struct ModeCase {
@@ -224,4 +225,4 @@ TEST(Serial, StopEventEndsARead)
     EXPECT_EQ(WaitForSingleObject(stop.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));  // the stop was taken
 }
 
-} // namespace
+}  // namespace

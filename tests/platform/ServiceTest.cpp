@@ -55,8 +55,8 @@ TEST(Service, InstallWritesTheUnitAndRefusesASecondOne)
         EXPECT_NE(unit.find(line), std::string::npos) << line;
 
     EXPECT_EQ(CreateServiceW(manager, u"velmosvc", u"x", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                             SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, u"/other", nullptr, nullptr, nullptr,
-                             nullptr, nullptr),
+                             SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, u"/other", nullptr, nullptr, nullptr, nullptr,
+                             nullptr),
               nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_EXISTS));
     EXPECT_EQ(ReadText(root.path() + "/etc/systemd/system/velmosvc.service"), unit);
@@ -75,14 +75,13 @@ TEST(Service, AnAccountAndAddedSettingsEndTheServiceSection)
     TempRoot root;
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     ASSERT_NE(manager, nullptr);
-    EXPECT_EQ(CreateServiceW(manager, u"bad", u"x", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                             SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, u"/x", nullptr, nullptr, nullptr,
-                             u"two words", nullptr),
+    EXPECT_EQ(CreateServiceW(manager, u"bad", u"x", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                             SERVICE_ERROR_NORMAL, u"/x", nullptr, nullptr, nullptr, u"two words", nullptr),
               nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    SC_HANDLE service = CreateServiceW(manager, u"velmosvc", u"x", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, u"/usr/sbin/velmosvc", nullptr,
-                                       nullptr, nullptr, u"velmo", nullptr);
+    SC_HANDLE service =
+        CreateServiceW(manager, u"velmosvc", u"x", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                       SERVICE_ERROR_NORMAL, u"/usr/sbin/velmosvc", nullptr, nullptr, nullptr, u"velmo", nullptr);
     ASSERT_NE(service, nullptr);
     const std::string path = root.path() + "/etc/systemd/system/velmosvc.service";
     std::string before = ReadText(path);
@@ -129,19 +128,18 @@ TEST(Service, SigtermBecomesTheStopControlOfABusActivatedService)
         [] {
             setenv("DBUS_STARTER_BUS_TYPE", "system", 1);
             g_stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-            SERVICE_TABLE_ENTRYW table[] = {
-                {const_cast<LPWSTR>(u"velmosvc"),
-                 [](DWORD argc, LPWSTR* argv) {
-                     if (argc != 1 || std::u16string(argv[0]) != u"velmosvc")
-                         return;
-                     RegisterServiceCtrlHandlerW(u"velmosvc", [](DWORD control) {
-                         if (control == SERVICE_CONTROL_STOP)
-                             SetEvent(g_stopped);
-                     });
-                     SayReady();
-                     WaitForSingleObject(g_stopped, 5000);
-                 }},
-                {nullptr, nullptr}};
+            SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(u"velmosvc"),
+                                             [](DWORD argc, LPWSTR* argv) {
+                                                 if (argc != 1 || std::u16string(argv[0]) != u"velmosvc")
+                                                     return;
+                                                 RegisterServiceCtrlHandlerW(u"velmosvc", [](DWORD control) {
+                                                     if (control == SERVICE_CONTROL_STOP)
+                                                         SetEvent(g_stopped);
+                                                 });
+                                                 SayReady();
+                                                 WaitForSingleObject(g_stopped, 5000);
+                                             }},
+                                            {nullptr, nullptr}};
             if (!StartServiceCtrlDispatcherW(table))
                 return 2;
             return WaitForSingleObject(g_stopped, 0) == WAIT_OBJECT_0 ? 0 : 3;
@@ -197,4 +195,4 @@ TEST(Message, QuitPostedBeforeTheLoopIsKeptAndMessagesKeepTheirOrder)
     EXPECT_FALSE(PostThreadMessageW(0, WM_QUIT, 0, 0));
 }
 
-} // namespace
+}  // namespace

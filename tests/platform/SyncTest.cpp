@@ -130,4 +130,4 @@ TEST(Sync, MoreThanSixtyFourHandles)
     EXPECT_EQ(WaitForMultipleObjects(static_cast<DWORD>(raw.size()), raw.data(), TRUE, 0), WAIT_FAILED);
 }
 
-} // namespace
+}  // namespace

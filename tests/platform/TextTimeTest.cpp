@@ -15,8 +15,10 @@ TEST(Text, Utf8RoundTripIncludingSurrogatePairs)
 
 TEST(Text, MalformedInputBecomesReplacementCharacter)
 {
-    EXPECT_EQ(velmo::Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
-    EXPECT_EQ(velmo::Utf8ToUtf16("\xC3"), u"\uFFFD");          // truncated
+    EXPECT_EQ(velmo::Utf8ToUtf16("a\xFF"
+                                 "b"),
+              u"a\uFFFDb");
+    EXPECT_EQ(velmo::Utf8ToUtf16("\xC3"), u"\uFFFD");            // truncated
     EXPECT_EQ(velmo::Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong
     const char16_t lone[] = {u'x', 0xD800, 0};
     EXPECT_EQ(velmo::Utf16ToUtf8(lone), "x\xEF\xBF\xBD");
@@ -49,10 +51,8 @@ struct DateCase {
 TEST(SystemTime, KnownAutomationDates)
 {
     const DateCase cases[] = {
-        {{1899, 12, 0, 30, 0, 0, 0, 0}, 0.0},
-        {{1900, 1, 0, 1, 12, 0, 0, 0}, 2.5},
-        {{1899, 12, 0, 29, 6, 0, 0, 0}, -1.25},
-        {{2000, 1, 0, 1, 0, 0, 0, 0}, 36526.0},
+        {{1899, 12, 0, 30, 0, 0, 0, 0}, 0.0},      {{1900, 1, 0, 1, 12, 0, 0, 0}, 2.5},
+        {{1899, 12, 0, 29, 6, 0, 0, 0}, -1.25},    {{2000, 1, 0, 1, 0, 0, 0, 0}, 36526.0},
         {{2026, 12, 0, 8, 18, 0, 0, 0}, 46364.75},
     };
     for (const auto& c : cases) {
@@ -99,4 +99,4 @@ TEST(SystemTime, NowIsPlausible)
     EXPECT_TRUE(SystemTimeToVariantTime(&st, &d));
 }
 
-} // namespace
+}  // namespace

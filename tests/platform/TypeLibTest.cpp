@@ -31,7 +31,8 @@ std::map<std::string, std::string> Properties(const pugi::xml_node& iface)
 {
     std::map<std::string, std::string> out;
     for (auto p : iface.children("property"))
-        out[p.attribute("name").value()] = std::string(p.attribute("type").value()) + " " + p.attribute("access").value();
+        out[p.attribute("name").value()] =
+            std::string(p.attribute("type").value()) + " " + p.attribute("access").value();
     return out;
 }
 
@@ -41,11 +42,11 @@ TEST(VelmoLib, IntrospectionMatchesTheBusSurface)
     ASSERT_TRUE(doc.load_string(velmo::IntrospectionXml(kVelmoLib).c_str()));
     auto velmo = doc.select_node("/node/interface[@name='org.norvane.Velmo.IVelmo']").node();
     ASSERT_TRUE(velmo);
-    EXPECT_EQ(Properties(velmo), (std::map<std::string, std::string>{
-                                     {"To", "s readwrite"}, {"From", "s read"}, {"Body", "s readwrite"},
-                                     {"Date", "v read"}}));
-    EXPECT_EQ(Methods(velmo), (std::map<std::string, std::string>{
-                                  {"Send", "vv->v"}, {"Forward", "->o"}, {"Reply", "->o"}}));
+    EXPECT_EQ(Properties(velmo),
+              (std::map<std::string, std::string>{
+                  {"To", "s readwrite"}, {"From", "s read"}, {"Body", "s readwrite"}, {"Date", "v read"}}));
+    EXPECT_EQ(Methods(velmo),
+              (std::map<std::string, std::string>{{"Send", "vv->v"}, {"Forward", "->o"}, {"Reply", "->o"}}));
     auto center = doc.select_node("/node/interface[@name='org.norvane.Velmo.IMessageCenter']").node();
     ASSERT_TRUE(center);
     EXPECT_EQ(Methods(center), (std::map<std::string, std::string>{{"AddMessageMonitor", "s->"},
@@ -87,7 +88,8 @@ TEST(VelmoLib, RegisterAndUnregisterTypeLibrary)
 
     ASSERT_EQ(UnRegisterTypeLib(LIBID_VelmoLib, 1, 0, 0, SYS_WIN64), S_OK);
     EXPECT_FALSE(velmo::ReadRegistryString(Hive::ClassesRoot, key, u""));
-    EXPECT_FALSE(velmo::ReadRegistryString(Hive::ClassesRoot, u"Interface\\{0FB302C0-8866-4693-B0D5-F668AE9F90A9}", u""));
+    EXPECT_FALSE(
+        velmo::ReadRegistryString(Hive::ClassesRoot, u"Interface\\{0FB302C0-8866-4693-B0D5-F668AE9F90A9}", u""));
     EXPECT_FALSE(std::filesystem::exists(xml));
     EXPECT_EQ(UnRegisterTypeLib(LIBID_VelmoLib, 1, 0, 0, SYS_WIN64), TYPE_E_LIBNOTREGISTERED);
 }
@@ -103,4 +105,4 @@ TEST(DeviceContract, IdentifiersAndConstants)
     EXPECT_EQ(RECEIVED, 4);
 }
 
-} // namespace
+}  // namespace

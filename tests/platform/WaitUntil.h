@@ -7,7 +7,8 @@
 #include <functional>
 #include <thread>
 
-inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = std::chrono::seconds(20))
+inline bool WaitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds deadline = std::chrono::seconds(20))
 {
     auto end = std::chrono::steady_clock::now() + deadline;
     while (!condition()) {

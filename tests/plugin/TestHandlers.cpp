@@ -52,7 +52,8 @@ public:
         message->get_Date(&date);
         if (const char* log = std::getenv("VELMO_TEST_HANDLER_LOG")) {
             if (std::FILE* f = std::fopen(log, "a")) {
-                std::fprintf(f, "H%d from=%s body=%s to=%s date=%.9f\n", N, Get(message.get(), &IVelmo::get_From).c_str(),
+                std::fprintf(f, "H%d from=%s body=%s to=%s date=%.9f\n", N,
+                             Get(message.get(), &IVelmo::get_From).c_str(),
                              Get(message.get(), &IVelmo::get_Body).c_str(), Get(message.get(), &IVelmo::get_To).c_str(),
                              date.vt == VT_DATE ? date.date : -1.0);
                 std::fclose(f);
@@ -77,7 +78,7 @@ velmo::ClassFactory<Handler<4, Answer::Raise>> g_h4;
 velmo::ClassFactory<Handler<5, Answer::NoMethod>> g_h5;
 velmo::ClassFactory<Handler<6, Answer::SlowContinue>> g_h6;
 
-} // namespace
+}  // namespace
 
 VELMO_MODULE_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
 {
@@ -95,7 +96,8 @@ VELMO_MODULE_EXPORT HRESULT DllRegisterServer()
 {
     std::u16string script = u"HKCR { NoRemove CLSID {";
     for (int i = 1; i <= 6; ++i)
-        script += u" ForceRemove {7E570001-0000-4000-8000-00000000000" + std::u16string(1, static_cast<char16_t>(u'0' + i)) +
+        script += u" ForceRemove {7E570001-0000-4000-8000-00000000000" +
+                  std::u16string(1, static_cast<char16_t>(u'0' + i)) +
                   u"} = s 'Test Handler' { InprocServer32 = s '%MODULE%' }";
     script += u" } }";
     return velmo::ModuleRegistrar(reinterpret_cast<const void*>(&DllRegisterServer)).StringRegister(script);

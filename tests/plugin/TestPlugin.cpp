@@ -46,6 +46,6 @@ public:
     HRESULT InterfaceSupportsErrorInfo(REFIID riid) override { return riid == IID_ITestWidget ? S_OK : S_FALSE; }
 };
 
-} // namespace
+}  // namespace
 
 VELMO_SINGLE_CLASS_MODULE(Widget, CLSID_TestWidget, kScript)

@@ -149,8 +149,7 @@ TEST_F(Automation, QueryMessageStatusFollowsTheMessage)
     Variant text, date;
     text.vt = VT_EMPTY;
     auto query = [&](const std::u16string& id) {
-        return Call(center, u"QueryMessageStatus", DISPATCH_METHOD,
-                    {Variant::FromBstr(id), Variant(), Variant()});
+        return Call(center, u"QueryMessageStatus", DISPATCH_METHOD, {Variant::FromBstr(id), Variant(), Variant()});
     };
     // Out-arguments by reference, as an automation client passes them.
     auto queryOut = [&](const std::u16string& id, VARIANT* t, VARIANT* d) {
@@ -234,4 +233,4 @@ TEST_F(Automation, ObjectsAreCountedWhileTheyLive)
     EXPECT_EQ(velmo::automation::LiveObjects(), before);
 }
 
-} // namespace
+}  // namespace

@@ -58,23 +58,18 @@ TEST(ConfigCheck, EveryFaultIsNamedWithItsPlaceAndWhatWouldStartIsListed)
 {
     TempRoot root;
     RegisterLoopback(VELMO_LOOPBACK);
-    std::string xml = std::string("<velmo>\n<configuration><queue max='5'/><retries max='2'/></configuration>\n<devices>\n") +
-                      "  <device status='1' id='1' name='Loop' clsid='" + kLoopback + "'/>\n" +
-                      "  <device status='1' id='2' name='Gone' clsid='" + kUnregistered + "'/>\n" +
-                      "  <device status='1' id='3' name='Odd' clsid='x'/>\n" +
-                      "  <device status='0' id='4' name='Off' clsid='x'/>\n" +
-                      "  <device id='5' name='NoStatus' clsid='x'/>\n" +
-                      "  <device status='1' id='1' name='Twice' clsid='x'/>\n" +
-                      "  <device status='1' id='0' name='Zero' clsid='x'/>\n" +
-                      "  <device status='1' name='NoId' clsid='x'/>\n" +
-                      "  stray text\n" +
-                      "</devices>\n" +
-                      "<rules def_device_id='4' choose='round_robin'>\n" +
-                      "  <r match='^49' device_id='1' continue='false'/><r match='(' device_id='1'/>\n" +
-                      "  <r match='.*' device_id='9'/><r device_id='1'/><r match='^1' device_id='2'/>\n" +
-                      "</rules>\n" +
-                      "<eventhandlers><h/><h clsid='" + kUnregistered + "'/></eventhandlers>\n" +
-                      "</velmo>\n<trailing";
+    std::string xml =
+        std::string("<velmo>\n<configuration><queue max='5'/><retries max='2'/></configuration>\n<devices>\n") +
+        "  <device status='1' id='1' name='Loop' clsid='" + kLoopback + "'/>\n" +
+        "  <device status='1' id='2' name='Gone' clsid='" + kUnregistered + "'/>\n" +
+        "  <device status='1' id='3' name='Odd' clsid='x'/>\n" +
+        "  <device status='0' id='4' name='Off' clsid='x'/>\n" + "  <device id='5' name='NoStatus' clsid='x'/>\n" +
+        "  <device status='1' id='1' name='Twice' clsid='x'/>\n" +
+        "  <device status='1' id='0' name='Zero' clsid='x'/>\n" + "  <device status='1' name='NoId' clsid='x'/>\n" +
+        "  stray text\n" + "</devices>\n" + "<rules def_device_id='4' choose='round_robin'>\n" +
+        "  <r match='^49' device_id='1' continue='false'/><r match='(' device_id='1'/>\n" +
+        "  <r match='.*' device_id='9'/><r device_id='1'/><r match='^1' device_id='2'/>\n" + "</rules>\n" +
+        "<eventhandlers><h/><h clsid='" + kUnregistered + "'/></eventhandlers>\n" + "</velmo>\n<trailing";
     Checked c = Check(root, xml.c_str());
     EXPECT_EQ(c.code, 0);
     EXPECT_EQ(c.events, "");
@@ -95,15 +90,16 @@ TEST(ConfigCheck, EveryFaultIsNamedWithItsPlaceAndWhatWouldStartIsListed)
                          "warning: line 20, column 9: Error parsing start element tag: the service reads what comes "
                          "before it\n"
                          "queue max 5, retries max 2\n"
-                         "device 1 \"Loop\" " + kLoopback + ": starts from " + VELMO_LOOPBACK + "\n" +
-                         "device 2 \"Gone\" " + kUnregistered + ": " + unregistered + ": it would fail to start\n" +
+                         "device 1 \"Loop\" " +
+                         kLoopback + ": starts from " + VELMO_LOOPBACK + "\n" + "device 2 \"Gone\" " + kUnregistered +
+                         ": " + unregistered + ": it would fail to start\n" +
                          "device 3 \"Odd\" x: not a class id: it would fail to start\n"
                          "device 4 \"Off\": disabled (status 0)\n"
                          "rule [^49] -> device 1, last\n"
                          "rule [^1] -> device 2\n"
                          "default device 1\n"
-                         "event handler " + kUnregistered + ": " + unregistered + "\n" +
-                         "The service would start.\n");
+                         "event handler " +
+                         kUnregistered + ": " + unregistered + "\n" + "The service would start.\n");
 }
 
 struct RefusedCase {
@@ -144,13 +140,14 @@ INSTANTIATE_TEST_SUITE_P(
                     "<devices/><rules/><eventhandlers/></velmo>",
                     "problem: line 1, column 39: /velmo/configuration/retries: the attribute max is missing or not a "
                     "number\n"},
-        RefusedCase{"NoDevices",
-                    "<velmo><configuration><queue max='1'/><retries max='1'/></configuration>"
-                    "<devices><device status='0' id='1' name='Off' clsid='x'/></devices><rules/><eventhandlers/></velmo>",
-                    "problem: no devices specified\n"
-                    "queue max 1, retries max 1\n"
-                    "device 1 \"Off\": disabled (status 0)\n"
-                    "default device 0\n"}),
+        RefusedCase{
+            "NoDevices",
+            "<velmo><configuration><queue max='1'/><retries max='1'/></configuration>"
+            "<devices><device status='0' id='1' name='Off' clsid='x'/></devices><rules/><eventhandlers/></velmo>",
+            "problem: no devices specified\n"
+            "queue max 1, retries max 1\n"
+            "device 1 \"Off\": disabled (status 0)\n"
+            "default device 0\n"}),
     [](const auto& param) { return std::string(param.param.name); });
 
-} // namespace
+}  // namespace

@@ -179,7 +179,9 @@ TEST_F(HostTest, QuickRestartsEndInRemovalOfTheDeviceAndItsRules)
     std::int64_t now = 1000000;
     DeviceHost::SetClock([&] { return now += velmo::DesignWait(1000); });  // starts one second apart
     root.WriteConfig("");
-    ASSERT_EQ(module.dispatcher.AddDevice(1, u"Flaky", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "open")))), S_OK);
+    ASSERT_EQ(
+        module.dispatcher.AddDevice(1, u"Flaky", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "open")))),
+        S_OK);
     ASSERT_EQ(module.dispatcher.AddRule(u"1", 1, true), 0);
     ASSERT_EQ(module.dispatcher.AddRule(u"2", 2, true), 0);
     EventCapture events;
@@ -206,13 +208,15 @@ TEST_F(HostTest, StartsFurtherApartThanTheWindowNeverEndTheDevice)
 {
     std::int64_t now = 0;
     DeviceHost::SetClock([&] { return now += 61000; });
-    ASSERT_EQ(module.dispatcher.AddDevice(1, u"Slow", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "run")))), S_OK);
+    ASSERT_EQ(module.dispatcher.AddDevice(1, u"Slow", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "run")))),
+              S_OK);
     ASSERT_EQ(module.dispatcher.AddDevice(2, u"Steady", kLoopback, velmo::Utf8ToUtf16(Loopback(2))), S_OK);
     EventCapture events;
     module.dispatcher.Start();
     Supervise(module, 12);
     // The last restart runs after its pause.
-    EXPECT_TRUE(WaitUntil([&] { return events.Count("velmosvc: error: Slow::Run failed: Loopback Run refused.\n") == 13; }));
+    EXPECT_TRUE(
+        WaitUntil([&] { return events.Count("velmosvc: error: Slow::Run failed: Loopback Run refused.\n") == 13; }));
     module.dispatcher.Stop();
     EXPECT_EQ(module.dispatcher.DeviceCount(), 2u);
     EXPECT_EQ(events.Count("has failed restarting"), 0);
@@ -224,8 +228,11 @@ TEST_F(HostTest, PendingMessagesOfARemovedDeviceGoElsewhereInByteOrder)
     std::int64_t now = 0;
     DeviceHost::SetClock([&] { return now += 10; });
     std::string log = root.path() + "/sent.log";
-    ASSERT_EQ(module.dispatcher.AddDevice(1, u"Dead", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "open")))), S_OK);
-    ASSERT_EQ(module.dispatcher.AddDevice(2, u"Live", kLoopback, velmo::Utf8ToUtf16(Loopback(2, Param("log", log)))), S_OK);
+    ASSERT_EQ(
+        module.dispatcher.AddDevice(1, u"Dead", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "open")))),
+        S_OK);
+    ASSERT_EQ(module.dispatcher.AddDevice(2, u"Live", kLoopback, velmo::Utf8ToUtf16(Loopback(2, Param("log", log)))),
+              S_OK);
     ASSERT_EQ(module.dispatcher.AddRule(u"to-dead", 1, false), 0);
     module.dispatcher.SetDefaultDevice(2);
     DeviceHost* dead = nullptr;
@@ -276,9 +283,10 @@ TEST_F(HostTest, AMessageADeviceDiesHoldingCountsAsARetry)
     std::int64_t now = 0;
     DeviceHost::SetClock([&] { return now += 61000; });  // never a run of quick starts
     module.dispatcher.retryMax = 2;
-    ASSERT_EQ(module.dispatcher.AddDevice(1, u"Dying", kLoopback,
-                                          velmo::Utf8ToUtf16(Loopback(1, Param("result", "none") + Param("stopafter", "1")))),
-              S_OK);
+    ASSERT_EQ(
+        module.dispatcher.AddDevice(1, u"Dying", kLoopback,
+                                    velmo::Utf8ToUtf16(Loopback(1, Param("result", "none") + Param("stopafter", "1")))),
+        S_OK);
     module.dispatcher.SetDefaultDevice(1);
     module.dispatcher.Start();
     GUID id{};
@@ -342,7 +350,8 @@ TEST_F(HostTest, AClassThatCannotBeCreatedSaysWhyBeforeTheRestart)
     std::string text = events.Text();
     std::size_t cause = text.find("velmosvc: error: Device [Ghost]: its class {0D0D0D0D-0000-4000-8000-00000000000D} "
                                   "cannot be created (0x80040154).\n");
-    std::size_t restart = text.find("velmosvc: warning: Device [Ghost] has terminated unexpectedly. Attempting restart.\n");
+    std::size_t restart =
+        text.find("velmosvc: warning: Device [Ghost] has terminated unexpectedly. Attempting restart.\n");
     ASSERT_NE(cause, std::string::npos) << text;
     ASSERT_NE(restart, std::string::npos) << text;
     EXPECT_LT(cause, restart);
@@ -351,8 +360,9 @@ TEST_F(HostTest, AClassThatCannotBeCreatedSaysWhyBeforeTheRestart)
 TEST_F(HostTest, SeventyDevicesAreAllWatched)
 {
     for (LONG id = 1; id <= 70; ++id)
-        ASSERT_EQ(module.dispatcher.AddDevice(id, u"D", kLoopback,
-                                              velmo::Utf8ToUtf16(Loopback(static_cast<int>(id), id == 70 ? Param("stopafter", "1") : ""))),
+        ASSERT_EQ(module.dispatcher.AddDevice(
+                      id, u"D", kLoopback,
+                      velmo::Utf8ToUtf16(Loopback(static_cast<int>(id), id == 70 ? Param("stopafter", "1") : ""))),
                   S_OK);
     module.dispatcher.SetDefaultDevice(70);
     module.dispatcher.Start();
@@ -362,4 +372,4 @@ TEST_F(HostTest, SeventyDevicesAreAllWatched)
     module.dispatcher.Stop();
 }
 
-} // namespace
+}  // namespace

@@ -325,7 +325,7 @@ TEST_F(DispatcherTest, ClaimsLeftByACrashAreFinishedWithoutDuplicates)
 struct RouteCase {
     const char* name;
     std::vector<std::tuple<const char16_t*, LONG, bool>> rules;
-    const char16_t* to;  // null: a message without recipient
+    const char16_t* to;            // null: a message without recipient
     std::map<LONG, double> share;  // expected share of each device
 };
 
@@ -357,18 +357,20 @@ TEST_P(Routing, ChoosesTheDevicesTheRulesName)
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, Routing,
-    ::testing::Values(
-        RouteCase{"NoRulesDefault", {}, u"+491", {{9, 1.0}}},
-        RouteCase{"NullRecipientDefault", {{u".*", 1, true}}, nullptr, {{9, 1.0}}},
-        RouteCase{"FirstStops", {{u"49", 1, false}, {u"4", 2, true}}, u"+4930", {{1, 1.0}}},
-        RouteCase{"OnlySecondMatches", {{u"49", 1, false}, {u"3", 2, true}}, u"+3330", {{2, 1.0}}},
-        RouteCase{"EvenSplit", {{u"49", 1, true}, {u"30", 2, false}}, u"+4930", {{1, 0.5}, {2, 0.5}}},
-        RouteCase{"TwiceAsLikely", {{u"4", 1, true}, {u"9", 1, true}, {u"3", 2, true}}, u"+493", {{1, 2 / 3.0}, {2, 1 / 3.0}}},
-        RouteCase{"CaretNeverMatches", {{u"^\\+46", 1, true}}, u"+4670", {{9, 1.0}}},
-        RouteCase{"DollarNeverMatches", {{u"70$", 1, true}}, u"+4670", {{9, 1.0}}},
-        RouteCase{"WithoutCaretMatchesInside", {{u"\\+46", 1, true}}, u"0046+4670", {{1, 1.0}}},
-        RouteCase{"CaseSensitive", {{u"abc", 1, true}}, u"ABC", {{9, 1.0}}},
-        RouteCase{"BeyondTheBasicPlane", {{u"x\U0001F600y", 1, true}}, u"ax\U0001F600yb", {{1, 1.0}}}),
+    ::testing::Values(RouteCase{"NoRulesDefault", {}, u"+491", {{9, 1.0}}},
+                      RouteCase{"NullRecipientDefault", {{u".*", 1, true}}, nullptr, {{9, 1.0}}},
+                      RouteCase{"FirstStops", {{u"49", 1, false}, {u"4", 2, true}}, u"+4930", {{1, 1.0}}},
+                      RouteCase{"OnlySecondMatches", {{u"49", 1, false}, {u"3", 2, true}}, u"+3330", {{2, 1.0}}},
+                      RouteCase{"EvenSplit", {{u"49", 1, true}, {u"30", 2, false}}, u"+4930", {{1, 0.5}, {2, 0.5}}},
+                      RouteCase{"TwiceAsLikely",
+                                {{u"4", 1, true}, {u"9", 1, true}, {u"3", 2, true}},
+                                u"+493",
+                                {{1, 2 / 3.0}, {2, 1 / 3.0}}},
+                      RouteCase{"CaretNeverMatches", {{u"^\\+46", 1, true}}, u"+4670", {{9, 1.0}}},
+                      RouteCase{"DollarNeverMatches", {{u"70$", 1, true}}, u"+4670", {{9, 1.0}}},
+                      RouteCase{"WithoutCaretMatchesInside", {{u"\\+46", 1, true}}, u"0046+4670", {{1, 1.0}}},
+                      RouteCase{"CaseSensitive", {{u"abc", 1, true}}, u"ABC", {{9, 1.0}}},
+                      RouteCase{"BeyondTheBasicPlane", {{u"x\U0001F600y", 1, true}}, u"ax\U0001F600yb", {{1, 1.0}}}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(DispatcherTest, PatternThatDoesNotCompileIsRefused)
@@ -408,4 +410,4 @@ TEST(ModeLock, VisitsShareAndChangesAreAlone)
     }
 }
 
-} // namespace
+}  // namespace

@@ -66,4 +66,3 @@ inline std::string CaptureEvents(const std::function<void()>& fn)
     fn();
     return capture.Text();
 }
-

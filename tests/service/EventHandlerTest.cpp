@@ -88,12 +88,11 @@ TEST_P(Chain, EndsAtTheFirstBreak)
     EXPECT_EQ(Lines(), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Handlers, Chain,
-    ::testing::Values(ChainCase{"ContinueThenBreak", {1, 2, 3}, {"H1", "H2"}},
-                      ChainCase{"UnregisteredSkipped", {0, 1}, {"H1"}},
-                      ChainCase{"ErrorCountsAsGoingOn", {4, 1}, {"H4", "H1"}},
-                      ChainCase{"WithoutOnIncomingSkipped", {5, 3}, {"H3"}}));
+INSTANTIATE_TEST_SUITE_P(Handlers, Chain,
+                         ::testing::Values(ChainCase{"ContinueThenBreak", {1, 2, 3}, {"H1", "H2"}},
+                                           ChainCase{"UnregisteredSkipped", {0, 1}, {"H1"}},
+                                           ChainCase{"ErrorCountsAsGoingOn", {4, 1}, {"H4", "H1"}},
+                                           ChainCase{"WithoutOnIncomingSkipped", {5, 3}, {"H3"}}));
 
 TEST_F(Handlers, MessagesAreOfferedOneAfterTheOtherInOrder)
 {
@@ -135,4 +134,4 @@ TEST_F(Handlers, WithoutHandlersMessagesAreStillStored)
     EXPECT_TRUE(Lines().empty());
 }
 
-} // namespace
+}  // namespace

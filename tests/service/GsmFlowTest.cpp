@@ -12,8 +12,8 @@ namespace {
 const std::vector<std::pair<std::string, std::string>> kFast = {{"VELMO_TEST_TIME_DIVISOR", "100"}};
 
 // 0640: what the running service writes.
-constexpr auto kPrivateFile = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
-                              std::filesystem::perms::group_read;
+constexpr auto kPrivateFile =
+    std::filesystem::perms::owner_read | std::filesystem::perms::owner_write | std::filesystem::perms::group_read;
 
 TEST(GsmFlow, MessagesLeaveThroughTheModemAndErrorsAreRecorded)
 {
@@ -82,4 +82,4 @@ TEST_P(GsmInbound, ReceivedMessageIsStoredInIn)
 INSTANTIATE_TEST_SUITE_P(Indications, GsmInbound,
                          ::testing::Values(InboundCase{"DirectWithCmt", "1,2"}, InboundCase{"StoredWithCmti", "1,1"}));
 
-} // namespace
+}  // namespace

@@ -101,12 +101,11 @@ TEST_P(GsmTextInbound, ArrivesWithItsText)
     StopService(service);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, GsmTextInbound,
-    ::testing::Values(TextCase{"GsmWithExtensionTable", "@home: 5€ [ok] {x} ~^|\\ ΔΦΓ"},
-                      TextCase{"Ucs2Cyrillic", "Ответ: сервер db1 снова работает"},
-                      TextCase{"Ucs2CjkAndEmoji", "日本 東京 😀👍"},
-                      TextCase{"StoredLongGsm", std::string(300, 'x') + " end", "1,1"}));
+INSTANTIATE_TEST_SUITE_P(Texts, GsmTextInbound,
+                         ::testing::Values(TextCase{"GsmWithExtensionTable", "@home: 5€ [ok] {x} ~^|\\ ΔΦΓ"},
+                                           TextCase{"Ucs2Cyrillic", "Ответ: сервер db1 снова работает"},
+                                           TextCase{"Ucs2CjkAndEmoji", "日本 東京 😀👍"},
+                                           TextCase{"StoredLongGsm", std::string(300, 'x') + " end", "1,1"}));
 
 // The parts' files kept for the GSM device (not the temporary ones being written).
 std::size_t KeptParts(const GsmSandbox& box)
@@ -154,9 +153,10 @@ TEST(GsmTextFlow, AMessageWhosePartsDoNotAllComeIsStoredWithWhatCame)
     ASSERT_TRUE(WaitUntil([&] { return box.Files("in").size() == 1; }, std::chrono::seconds(40))) << service.Err();
     MessageRecord* in = ReadMessage(box.Files("in")[0]);
     EXPECT_EQ(in->Body.str(), Utf8ToUtf16(std::string(153, 'a')) + u" [...] " + u"end");
-    EXPECT_NE(Utf16ToUtf8(in->StatusText.str()).find("part 2 did not arrive"), std::string::npos) << Utf16ToUtf8(in->StatusText.str());
+    EXPECT_NE(Utf16ToUtf8(in->StatusText.str()).find("part 2 did not arrive"), std::string::npos)
+        << Utf16ToUtf8(in->StatusText.str());
     in->Release();
     StopService(service);
 }
 
-} // namespace
+}  // namespace

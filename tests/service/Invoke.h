@@ -32,8 +32,8 @@ inline Outcome Call(IDispatch* d, const char16_t* name, WORD flags, std::vector<
 {
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());
     DISPID put = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.data(), flags == DISPATCH_PROPERTYPUT ? &put : nullptr, static_cast<UINT>(reversed.size()),
-                      flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
+    DISPPARAMS params{reversed.data(), flags == DISPATCH_PROPERTYPUT ? &put : nullptr,
+                      static_cast<UINT>(reversed.size()), flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
     Outcome out;
     EXCEPINFO info{};
     UINT argErr = 0;

@@ -52,8 +52,8 @@ TEST(LogCallFailure, DescriptionWhenTheObjectAndThreadHaveOne)
                    Case{nullptr, false, "velmosvc: error: Modem::Open failed with code 0x80004005.\n"}}) {
         if (c.setError)
             SetThreadError(u"port busy");
-        std::string text = CaptureEvents(
-            [&] { module.LogCallFailure(EVENTLOG_ERROR_TYPE, E_FAIL, c.object, "%s::Open", "Modem"); });
+        std::string text =
+            CaptureEvents([&] { module.LogCallFailure(EVENTLOG_ERROR_TYPE, E_FAIL, c.object, "%s::Open", "Modem"); });
         EXPECT_EQ(text, c.expected);
         SetErrorInfo(0, nullptr);
     }
@@ -62,9 +62,9 @@ TEST(LogCallFailure, DescriptionWhenTheObjectAndThreadHaveOne)
 TEST(LogEvent, TextIsCutAt2047Characters)
 {
     velmo::host::ServiceModule module;
-    std::string text = CaptureEvents(
-        [&] { module.LogEvent(EVENTLOG_WARNING_TYPE, "%s", std::string(3000, 'x').c_str()); });
+    std::string text =
+        CaptureEvents([&] { module.LogEvent(EVENTLOG_WARNING_TYPE, "%s", std::string(3000, 'x').c_str()); });
     EXPECT_EQ(text, "velmosvc: warning: " + std::string(2047, 'x') + ".\n");
 }
 
-} // namespace
+}  // namespace

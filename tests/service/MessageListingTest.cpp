@@ -178,4 +178,4 @@ TEST(TextLines, LineEndsBecomeNewlinesAndNoneAtTheEnds)
     EXPECT_EQ(IsoDate(SYSTEMTIME{2026, 12, 3, 9, 1, 2, 3, 0}), "2026-12-09T01:02:03Z");
 }
 
-} // namespace
+}  // namespace

@@ -60,15 +60,15 @@ TEST(MessageRecord, GoldenBytesOfAFullRecord)
     Fill(*r.p);
     std::vector<unsigned char> expected = {
         0x04, 0x03, 0x02, 0x01, 0x06, 0x05, 0x08, 0x07, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10,  // Id
-        0x02, 0, 0, 0,                                                                                  // RetryCount
-        0xEA, 0x07, 12, 0, 2, 0, 8, 0, 5, 0, 6, 0, 7, 0, 8, 0,                                          // Created
-        0xEA, 0x07, 12, 0, 2, 0, 8, 0, 5, 0, 6, 0, 9, 0, 0, 0,                                          // Completed
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                                                 // Received
-        2, 0, 0, 0,                                                                                     // Status
-        6, 0, 0, 0, 'o', 0, 'k', 0, 0, 0,                                                               // StatusText
-        4, 0, 0, 0, '1', 0, 0, 0,                                                                       // To
-        8, 0, 0, 0, 'a', 0, 'b', 0, 'c', 0, 0, 0,                                                       // From
-        6, 0, 0, 0, 'h', 0, 'i', 0, 0, 0};                                                              // Body
+        0x02, 0,    0,    0,                                                                             // RetryCount
+        0xEA, 0x07, 12,   0,    2,    0,    8,    0,    5,    0,    6,    0,    7,    0,    8,    0,     // Created
+        0xEA, 0x07, 12,   0,    2,    0,    8,    0,    5,    0,    6,    0,    9,    0,    0,    0,     // Completed
+        0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,     // Received
+        2,    0,    0,    0,                                                                             // Status
+        6,    0,    0,    0,    'o',  0,    'k',  0,    0,    0,                                         // StatusText
+        4,    0,    0,    0,    '1',  0,    0,    0,                                                     // To
+        8,    0,    0,    0,    'a',  0,    'b',  0,    'c',  0,    0,    0,                             // From
+        6,    0,    0,    0,    'h',  0,    'i',  0,    0,    0};                                        // Body
     EXPECT_EQ(r->Serialize(), expected);
     TempRoot root;
     std::string path = root.path() + "/m.velmo";
@@ -102,8 +102,7 @@ TEST(MessageRecord, NullAndEmptyStringsStayDistinct)
     EXPECT_TRUE(back->To.IsEmpty());
     EXPECT_FALSE(back->Body.IsNull());
     EXPECT_EQ(back->Status, QUEUED);
-    EXPECT_TRUE(GuidByteLess()(back->Id, empties->Id) == false &&
-                GuidByteLess()(empties->Id, back->Id) == false);
+    EXPECT_TRUE(GuidByteLess()(back->Id, empties->Id) == false && GuidByteLess()(empties->Id, back->Id) == false);
 }
 
 TEST(MessageRecord, RoundTripKeepsEveryField)
@@ -181,8 +180,8 @@ TEST(MessageRecord, FileHeldForWritingCannotBeLoaded)
     RecordPtr r;
     r->Initialise();
     ASSERT_EQ(r->SaveToFile(W(path)), S_OK);
-    velmo::Handle writer(CreateFileW(W(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    velmo::Handle writer(
+        CreateFileW(W(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_NE(writer.get(), INVALID_HANDLE_VALUE);
     auto start = std::chrono::steady_clock::now();
     RecordPtr back;
@@ -224,4 +223,4 @@ TEST(MessageRecord, KillingASaverNeverLeavesAFileThatFailsToLoad)
     }
 }
 
-} // namespace
+}  // namespace

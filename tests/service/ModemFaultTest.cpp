@@ -32,8 +32,10 @@ TEST_P(SentOnce, EveryMessageLeavesExactlyOnceAndTheServiceRunsOn)
     Program service({"/DEBUG"}, Divisor(c.divisor));
     const int n = 3;
     for (int i = 0; i < n; ++i)
-        box.Drop(u"+4917112345" + velmo::Utf8ToUtf16(std::to_string(i)), u"alert " + velmo::Utf8ToUtf16(std::to_string(i)));
-    ASSERT_TRUE(WaitUntil([&] { return box.Files("out/sent").size() == n; }, std::chrono::seconds(60))) << service.Err();
+        box.Drop(u"+4917112345" + velmo::Utf8ToUtf16(std::to_string(i)),
+                 u"alert " + velmo::Utf8ToUtf16(std::to_string(i)));
+    ASSERT_TRUE(WaitUntil([&] { return box.Files("out/sent").size() == n; }, std::chrono::seconds(60)))
+        << service.Err();
     for (int i = 0; i < n; ++i)
         EXPECT_EQ(box.Count("SUBMIT +4917112345" + std::to_string(i) + " alert " + std::to_string(i)), 1) << i;
     EXPECT_TRUE(box.Files("out/failed").empty());
@@ -44,20 +46,22 @@ TEST_P(SentOnce, EveryMessageLeavesExactlyOnceAndTheServiceRunsOn)
 
 INSTANTIATE_TEST_SUITE_P(
     Modems, SentOnce,
-    ::testing::Values(
-        SendCase{"UnsolicitedLinesWhileIdle", {"--urc-every=20", "--urc=+CREG: 1|+CSQ: 17,99|@5000|RING|+CIEV: 2,3"}, 100},
-        SendCase{"UnsolicitedLineBeforeThePrompt", {"--before-prompt=+CIEV: 2,3"}, 100},
-        SendCase{"ReplyLinesApart", {"--gap=200"}, 100},
-        SendCase{"PromptAfterOneSecondDroppingEarlyBytes", {"--prompt-delay=1000"}, 10},
-        SendCase{"NulsBeforeReplies", {"--nul=on"}, 100},
-        SendCase{"SimBusyAtStart", {"--sim-busy=1500"}, 10}));
+    ::testing::Values(SendCase{"UnsolicitedLinesWhileIdle",
+                               {"--urc-every=20", "--urc=+CREG: 1|+CSQ: 17,99|@5000|RING|+CIEV: 2,3"},
+                               100},
+                      SendCase{"UnsolicitedLineBeforeThePrompt", {"--before-prompt=+CIEV: 2,3"}, 100},
+                      SendCase{"ReplyLinesApart", {"--gap=200"}, 100},
+                      SendCase{"PromptAfterOneSecondDroppingEarlyBytes", {"--prompt-delay=1000"}, 10},
+                      SendCase{"NulsBeforeReplies", {"--nul=on"}, 100},
+                      SendCase{"SimBusyAtStart", {"--sim-busy=1500"}, 10}));
 
 TEST(ModemFaults, ASilentModemFailsTheMessageAfterTheRetryMaximum)
 {
     GsmSandbox box({"--cmgs=silent"});
     Program service({"/DEBUG"}, Divisor(100));
     box.Drop(u"+491711234567", u"into the void");
-    ASSERT_TRUE(WaitUntil([&] { return box.Files("out/failed").size() == 1; }, std::chrono::seconds(60))) << service.Err();
+    ASSERT_TRUE(WaitUntil([&] { return box.Files("out/failed").size() == 1; }, std::chrono::seconds(60)))
+        << service.Err();
     // Retry maximum 3: the first attempt and four retries, then failed.
     EXPECT_EQ(box.Count("SUBMIT +491711234567 into the void"), 5);
     MessageRecord* failed = ReadMessage(box.Files("out/failed")[0]);
@@ -82,8 +86,9 @@ TEST(ModemFaults, ARefusedPinIsSentOnceNeverAgainAndNeverLogged)
         EXPECT_EQ(service.Wait(std::chrono::seconds(30)), 0);  // the only device is removed: the service stops
         std::string err = service.Err();
         EXPECT_EQ(err.find("1234"), std::string::npos) << err;
-        EXPECT_NE(err.find(run == 0 ? "The SIM refused the PIN: response [+CME ERROR: 16\r\n] to command AT+CPIN=\"****\""
-                                    : "The SIM refused the PIN of the Pin parameter before"),
+        EXPECT_NE(err.find(run == 0
+                               ? "The SIM refused the PIN: response [+CME ERROR: 16\r\n] to command AT+CPIN=\"****\""
+                               : "The SIM refused the PIN of the Pin parameter before"),
                   std::string::npos)
             << err;
         EXPECT_NE(err.find("All devices has been terminated. Service terminates."), std::string::npos) << err;
@@ -100,7 +105,8 @@ TEST(ModemFaults, AModemPluggedInLateGetsItsMessageSoonAfter)
     Program service({"/DEBUG"}, Divisor(10));
     ASSERT_TRUE(WaitUntil([&] { return box.CountPrefix("PLUGGED") == 1; }));
     auto back = Clock::now();
-    ASSERT_TRUE(WaitUntil([&] { return box.Files("out/sent").size() == 1; }, std::chrono::seconds(30))) << service.Err();
+    ASSERT_TRUE(WaitUntil([&] { return box.Files("out/sent").size() == 1; }, std::chrono::seconds(30)))
+        << service.Err();
     EXPECT_LT(Clock::now() - back, std::chrono::seconds(3));  // the paced restarts found it back within moments
     EXPECT_EQ(box.Count("SUBMIT +491711234567 waiting in out/"), 1);
     StopService(service);
@@ -119,7 +125,8 @@ TEST(ModemFaults, ALinePulledOutWhileRunningIsNoticedAndTheDeviceComesBack)
         << service.Err();
     ASSERT_TRUE(WaitUntil([&] { return box.Count("< AT+CMGL=4") == 2; }, std::chrono::seconds(30))) << service.Err();
     box.Drop(u"+491711234567", u"after the replug");
-    ASSERT_TRUE(WaitUntil([&] { return box.Files("out/sent").size() == 1; }, std::chrono::seconds(30))) << service.Err();
+    ASSERT_TRUE(WaitUntil([&] { return box.Files("out/sent").size() == 1; }, std::chrono::seconds(30)))
+        << service.Err();
     EXPECT_EQ(box.Count("SUBMIT +491711234567 after the replug"), 1);
     StopService(service);
     std::string err = service.Err();
@@ -137,7 +144,8 @@ TEST(ModemFaults, AModemThatHangsAtOpenIsWaitedFor)
     ASSERT_TRUE(WaitUntil([&] { return box.Count("HANG 900") == 1; }));
     auto hung = Clock::now();
     Program service({"/DEBUG"}, Divisor(10));
-    ASSERT_TRUE(WaitUntil([&] { return box.Files("out/sent").size() == 1; }, std::chrono::seconds(30))) << service.Err();
+    ASSERT_TRUE(WaitUntil([&] { return box.Files("out/sent").size() == 1; }, std::chrono::seconds(30)))
+        << service.Err();
     EXPECT_LT(Clock::now() - hung, std::chrono::milliseconds(900) + std::chrono::seconds(3));
     EXPECT_EQ(box.Count("SUBMIT +491711234567 sent after the hang"), 1);
     StopService(service);
@@ -162,7 +170,8 @@ TEST(ReceivedMessages, MessagesOnTheSimAtStartLandInIn)
             text = in->Body.str() == u"sent while the service was down";
         } else {
             raw = in->Body.str() == u"07FF" && in->From.IsNull() &&
-                  in->StatusText.str() == u"The PDU does not decode as an SMS-DELIVER; the text is the PDU as the modem gave it";
+                  in->StatusText.str() ==
+                      u"The PDU does not decode as an SMS-DELIVER; the text is the PDU as the modem gave it";
         }
         in->Release();
     }
@@ -208,13 +217,15 @@ TEST(ReceivedMessages, AFailedStoreKeepsTheSimCopyUntilItCanBeStored)
     Program service({"/DEBUG"}, Divisor(100));
     ASSERT_TRUE(WaitUntil([&] { return box.Count("< AT+CMGL=4") == 1; })) << service.Err();
     box.Control("deliver +4915112345678 kept on the SIM");
-    ASSERT_TRUE(WaitUntil([&] { return service.Err().find("A received message could not be stored") != std::string::npos; }))
-        << service.Err();
+    ASSERT_TRUE(WaitUntil([&] {
+        return service.Err().find("A received message could not be stored") != std::string::npos;
+    })) << service.Err();
     EXPECT_EQ(box.Count("< AT+CMGD=1"), 0);
     std::filesystem::remove(in.substr(0, in.size() - 1));
     std::filesystem::create_directories(in);
-    ASSERT_TRUE(WaitUntil([&] { return box.Files("in").size() == 1 && box.Count("< AT+CMGD=1") == 1; })) << service.Err();
+    ASSERT_TRUE(WaitUntil([&] { return box.Files("in").size() == 1 && box.Count("< AT+CMGD=1") == 1; }))
+        << service.Err();
     StopService(service);
 }
 
-} // namespace
+}  // namespace

@@ -16,7 +16,6 @@
 #include <utility>
 #include <vector>
 
-
 // A running velmosvc with its standard output and error in files.
 class Program {
 public:
@@ -93,4 +92,3 @@ private:
     pid_t pid_ = -1;
     bool waited_ = false;
 };
-

@@ -49,7 +49,10 @@ public:
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         }
     }
-    bool Idle() { return WaitUntil([&] { return module.dispatcher.InFlight() == 0; }, std::chrono::seconds(20)); }
+    bool Idle()
+    {
+        return WaitUntil([&] { return module.dispatcher.InFlight() == 0; }, std::chrono::seconds(20));
+    }
     // A restart: what waits in out/ and pickup/ is taken and sent.
     void Recover()
     {
@@ -77,7 +80,8 @@ void DropPickups(const ServiceRoot& root)
 }
 
 // The bodies of the messages in a folder, counted.
-std::map<std::u16string, int> Bodies(const ServiceRoot& root, const std::string& folder, std::vector<GUID>* ids = nullptr)
+std::map<std::u16string, int> Bodies(const ServiceRoot& root, const std::string& folder,
+                                     std::vector<GUID>* ids = nullptr)
 {
     std::map<std::u16string, int> bodies;
     for (const std::string& name : root.Files(folder)) {
@@ -126,11 +130,13 @@ void CheckRecovered(const ServiceRoot& root, const std::vector<std::pair<GUID, s
     std::vector<GUID> sentIds;
     std::map<std::u16string, int> sent = Bodies(root, "out/sent", &sentIds);
     for (const auto& [id, body] : accepted) {
-        EXPECT_TRUE(std::find(sentIds.begin(), sentIds.end(), id) != sentIds.end()) << where << ": lost " << velmo::Utf16ToUtf8(body);
+        EXPECT_TRUE(std::find(sentIds.begin(), sentIds.end(), id) != sentIds.end())
+            << where << ": lost " << velmo::Utf16ToUtf8(body);
         EXPECT_EQ(sent[body], 1) << where << ": " << velmo::Utf16ToUtf8(body);
     }
     for (int i = 0; i < kSends; ++i) {
-        bool wasAccepted = std::any_of(accepted.begin(), accepted.end(), [&](auto& a) { return a.second == SendBody(i); });
+        bool wasAccepted =
+            std::any_of(accepted.begin(), accepted.end(), [&](auto& a) { return a.second == SendBody(i); });
         if (othersRefused && !wasAccepted) {
             EXPECT_EQ(sent[SendBody(i)], 0) << where << ": a refused Send was sent";
         }
@@ -212,9 +218,7 @@ public:
                 live_.erase(r.path);
             }
             break;
-        case FileOp::Unlink:
-            live_.erase(r.path);
-            break;
+        case FileOp::Unlink: live_.erase(r.path); break;
         case FileOp::SyncFolder: {
             std::string folder = r.path + "/";
             auto inFolder = [&](const std::string& p) {
@@ -226,8 +230,7 @@ public:
                     lasting_[path] = content;
             break;
         }
-        default:
-            break;
+        default: break;
         }
     }
     const std::map<std::string, std::string>& Lasting() const { return lasting_; }
@@ -322,4 +325,4 @@ TEST(QueueCrashes, EveryCrashPointRecoversEveryAcceptedMessageOnce)
                 ops.size(), states);
 }
 
-} // namespace
+}  // namespace

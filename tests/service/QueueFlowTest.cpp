@@ -44,8 +44,8 @@ void Drop(const ServiceRoot& root, const std::u16string& to, const std::u16strin
 TEST(QueueFlow, PickupRetriesBadFilesAndStoredMessages)
 {
     ServiceRoot root;
-    root.WriteConfig(Loopback(1) + Loopback(2, Param("result", "retry")), "<rules><r match='retry' device_id='2' continue='false'/></rules>",
-                     0, 2);
+    root.WriteConfig(Loopback(1) + Loopback(2, Param("result", "retry")),
+                     "<rules><r match='retry' device_id='2' continue='false'/></rules>", 0, 2);
     for (int i = 0; i < 2; ++i) {
         auto* stored = new MessageRecord();
         stored->Initialise();
@@ -86,8 +86,9 @@ TEST(QueueFlow, PickupRetriesBadFilesAndStoredMessages)
                        "queue folder.\n"),
               std::string::npos)
         << err;
-    EXPECT_NE(err.find("velmosvc: error: Failed loading velmo file: [" + root.folderPath("pickup") + "broken.velmo].\n"),
-              std::string::npos)
+    EXPECT_NE(
+        err.find("velmosvc: error: Failed loading velmo file: [" + root.folderPath("pickup") + "broken.velmo].\n"),
+        std::string::npos)
         << err;
     EXPECT_TRUE(err.ends_with("velmosvc: information: service is stopped.\n")) << err;
 }
@@ -168,4 +169,4 @@ TEST(QueueFlow, KilledAtRandomMomentsLosesAndDoublesNothing)
     std::printf("crash test: %d kills, %d duplicated sends of %d messages\n", kills, duplicated, kMessages);
 }
 
-} // namespace
+}  // namespace

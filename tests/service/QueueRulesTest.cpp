@@ -17,7 +17,10 @@ using velmo::store::MessageRecord;
 
 namespace {
 
-std::vector<std::pair<std::string, std::string>> Divisor(int d) { return {{"VELMO_TEST_TIME_DIVISOR", std::to_string(d)}}; }
+std::vector<std::pair<std::string, std::string>> Divisor(int d)
+{
+    return {{"VELMO_TEST_TIME_DIVISOR", std::to_string(d)}};
+}
 
 // A message file saved into a folder under the name given.
 GUID Put(const ServiceRoot& root, const std::string& folder, const std::u16string& to, const std::u16string& body,
@@ -76,9 +79,10 @@ TEST(OneServicePerRoot, TheSecondStopsWithoutTouchingTheQueue)
         Put(root, "pickup", u"+4917", u"only once " + velmo::Utf8ToUtf16(std::to_string(i)));
     Program second({"/DEBUG"}, Divisor(1000));
     EXPECT_EQ(second.Wait(), 0);
-    EXPECT_EQ(second.Err(), "velmosvc: error: Another velmosvc (pid " + std::to_string(first.pid()) +
-                                ") serves the root folder " + root.folderPath("") +
-                                ": this one stops without touching the queue.\nvelmosvc: information: service is stopped.\n");
+    EXPECT_EQ(second.Err(),
+              "velmosvc: error: Another velmosvc (pid " + std::to_string(first.pid()) + ") serves the root folder " +
+                  root.folderPath("") +
+                  ": this one stops without touching the queue.\nvelmosvc: information: service is stopped.\n");
     ASSERT_TRUE(WaitUntil([&] { return root.Files("out/sent").size() == 5; })) << first.Err();
     Stop(first);
     EXPECT_EQ(LogLines(log).size(), 5u);  // nothing went out twice
@@ -118,8 +122,8 @@ TEST(Retries, ADeviceThatRetriesWithoutEndIsPacedAndItsStatusTextBounded)
     ServiceRoot root;
     std::string log = root.path() + "/sent.log";
     std::string longText(500, 'r');
-    root.WriteConfig(Loopback(1, Param("result", "retry") + Param("statustext", longText) + Param("log", log)), "<rules/>",
-                     0, 0);  // no retry maximum
+    root.WriteConfig(Loopback(1, Param("result", "retry") + Param("statustext", longText) + Param("log", log)),
+                     "<rules/>", 0, 0);  // no retry maximum
     Put(root, "out", u"+4917", u"retried for ever");
     Program service({"/DEBUG"}, Divisor(10));  // a retry waits 100 ms
     ASSERT_TRUE(WaitUntil([&] { return LogLines(log).size() >= 12; })) << service.Err();
@@ -145,9 +149,10 @@ TEST(Rules, RulesAndADefaultNamingMissingDevicesAreSkippedWithWarnings)
 {
     ServiceRoot root;
     std::string log = root.path() + "/sent.log";
-    root.WriteConfig(Loopback(1, Param("log", log)) +
-                         "<device status='0' id='2' name='Off' clsid='{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}'/>",
-                     "<rules def_device_id='7'><rule match='off' device_id='2'/><rule match='typo' device_id='9'/></rules>");
+    root.WriteConfig(
+        Loopback(1, Param("log", log)) +
+            "<device status='0' id='2' name='Off' clsid='{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}'/>",
+        "<rules def_device_id='7'><rule match='off' device_id='2'/><rule match='typo' device_id='9'/></rules>");
     Put(root, "pickup", u"off-duty", u"to the disabled device's rule");
     Put(root, "pickup", u"typo", u"to the mistyped rule");
     Put(root, "pickup", u"+4917", u"to the default");
@@ -176,8 +181,9 @@ TEST(Received, AMessageThatCannotBeSavedIsLoggedAndRefused)
     std::ofstream(root.path() + "/var/lib/velmo/in") << "in/ is a file here: nothing can be saved in it";
     Program service({"/DEBUG"}, Divisor(1000));
     Put(root, "pickup", u"+4917", u"comes back as a received message");
-    ASSERT_TRUE(WaitUntil([&] { return service.Err().find("A received message could not be stored") != std::string::npos; }))
-        << service.Err();
+    ASSERT_TRUE(WaitUntil([&] {
+        return service.Err().find("A received message could not be stored") != std::string::npos;
+    })) << service.Err();
     Stop(service);
     EXPECT_NE(service.Err().find("velmosvc: error: Failed saving velmo file: [" + root.path() + "/var/lib/velmo/in/"),
               std::string::npos)
@@ -191,7 +197,8 @@ std::map<std::string, int> Split(const std::string& choose, int messages)
     ServiceRoot root;
     std::string devices;
     for (int id = 1; id <= 4; ++id)
-        devices += Loopback(id, Param("delay", "200") + Param("log", root.path() + "/dev" + std::to_string(id) + ".log"));
+        devices +=
+            Loopback(id, Param("delay", "200") + Param("log", root.path() + "/dev" + std::to_string(id) + ".log"));
     root.WriteConfig(devices, "<rules" + (choose.empty() ? std::string() : " choose='" + choose + "'") +
                                   "><rule match='.' device_id='1'/><rule match='.' device_id='2'/>"
                                   "<rule match='.' device_id='3'/><rule match='.' device_id='4'/></rules>");
@@ -229,4 +236,4 @@ TEST(Routing, TheRandomChoiceIsNotTheSameAfterEveryRestart)
     EXPECT_NE(first, second);
 }
 
-} // namespace
+}  // namespace

@@ -57,8 +57,9 @@ protected:
             << "<velmo><configuration><queue max='0'/><retries max='0'/></configuration><devices>"
             << Loopback(1, Param("echo", "true")) << "</devices><rules/><eventhandlers>"
             << "<handler clsid='{6433DA4B-AC98-4EBD-B221-FD5B217DA8F6}'/></eventhandlers></velmo>";
-        Script(root, "10-ping", "#!/bin/sh\n[ \"$VELMO_BODY\" = ping ] && echo pong\n"
-                                "[ \"$(cat)\" = \"$VELMO_BODY\" ] || echo 'input differs' >&2\nexit 0\n");
+        Script(root, "10-ping",
+               "#!/bin/sh\n[ \"$VELMO_BODY\" = ping ] && echo pong\n"
+               "[ \"$(cat)\" = \"$VELMO_BODY\" ] || echo 'input differs' >&2\nexit 0\n");
         Script(root, "20-hang", "#!/bin/sh\n[ \"$VELMO_BODY\" = hang ] && exec sleep 600\nexit 0\n");
         Script(root, "30-fail", "#!/bin/sh\n[ \"$VELMO_BODY\" = fail ] && exit 3\nexit 0\n");
     }
@@ -69,8 +70,9 @@ TEST_F(ScriptFlow, PingIsAnsweredWithPong)
 {
     Program service({"/DEBUG"}, kFast);
     Drop(root, u"+4917", u"ping");
-    ASSERT_TRUE(WaitUntil([&] { return Sent(root, u"+4917") == std::multiset<std::u16string>{u"ping", u"pong"}; }))
-        << service.Err();
+    ASSERT_TRUE(WaitUntil([&] {
+        return Sent(root, u"+4917") == std::multiset<std::u16string>{u"ping", u"pong"};
+    })) << service.Err();
     // Both came back through the loopback as received messages.
     ASSERT_TRUE(WaitUntil([&] { return root.Files("in").size() == 2; })) << root.Files("in").size() << service.Err();
     ASSERT_TRUE(service.WaitUntilBlocks(SIGTERM));
@@ -82,8 +84,9 @@ TEST_F(ScriptFlow, HangingAndFailingScriptsAreReportedAndTheNextMessageIsHandled
 {
     Program service({"/DEBUG"}, kFast);
     Drop(root, u"+4917", u"hang");
-    ASSERT_TRUE(WaitUntil([&] { return service.Err().find("20-hang] ran longer than 30 s and was ended") != std::string::npos; }))
-        << service.Err();
+    ASSERT_TRUE(WaitUntil([&] {
+        return service.Err().find("20-hang] ran longer than 30 s and was ended") != std::string::npos;
+    })) << service.Err();
     Drop(root, u"+4918", u"fail");
     ASSERT_TRUE(WaitUntil([&] { return service.Err().find("30-fail] ended with status 3") != std::string::npos; }))
         << service.Err();
@@ -117,4 +120,4 @@ TEST_F(ScriptFlow, StopEndsARunningScriptAtOnce)
     EXPECT_TRUE(service.Err().ends_with("velmosvc: information: service is stopped.\n")) << service.Err();
 }
 
-} // namespace
+}  // namespace

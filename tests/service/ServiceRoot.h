@@ -55,8 +55,8 @@ public:
 inline std::string Loopback(int id, const std::string& params = "", const std::string& name = "")
 {
     return "<device status='1' id='" + std::to_string(id) + "' name='" +
-           (name.empty() ? "Loop" + std::to_string(id) : name) +
-           "' clsid='{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}'>" + params + "</device>";
+           (name.empty() ? "Loop" + std::to_string(id) : name) + "' clsid='{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}'>" +
+           params + "</device>";
 }
 
 inline std::string Param(const std::string& name, const std::string& value)

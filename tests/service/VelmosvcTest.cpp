@@ -197,11 +197,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "<velmo><configuration><queue max='0'/><retries max='0'/></configuration><devices>"
                     "<device status='0' id='1' name='Off' clsid='x'/></devices><rules/><eventhandlers/></velmo>",
                     "velmosvc: error: config.xml: no devices specified.\nvelmosvc: information: service is stopped.\n"},
-        ConsoleCase{"NoQueue",
-                    "<velmo><configuration><retries max='0'/></configuration><devices/><rules/><eventhandlers/></velmo>",
-                    "velmosvc: error: config.xml: invalid configuration file.\n"
-                    "velmosvc: error: config.xml: /velmo/configuration/queue is missing.\n"
-                    "velmosvc: information: service is stopped.\n"},
+        ConsoleCase{
+            "NoQueue",
+            "<velmo><configuration><retries max='0'/></configuration><devices/><rules/><eventhandlers/></velmo>",
+            "velmosvc: error: config.xml: invalid configuration file.\n"
+            "velmosvc: error: config.xml: /velmo/configuration/queue is missing.\n"
+            "velmosvc: information: service is stopped.\n"},
         ConsoleCase{"EmptyFile", "",
                     "velmosvc: error: config.xml: invalid configuration file.\n"
                     "velmosvc: error: config.xml: line 1, column 1: No document element found; "
@@ -316,4 +317,4 @@ TEST(Velmosvc, BusActivatedServiceWithoutDevicesStopsByItself)
     EXPECT_TRUE(notify.WaitFor("STATUS=stopped"));
 }
 
-} // namespace
+}  // namespace

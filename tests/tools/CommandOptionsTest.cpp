@@ -64,4 +64,4 @@ TEST(CommandOptions, CountsAreWholeAndBounded)
         EXPECT_FALSE(velmo::cli::ParseCount(bad, 10, v)) << bad;
 }
 
-} // namespace
+}  // namespace

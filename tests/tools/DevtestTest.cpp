@@ -20,9 +20,9 @@ using velmo::devtest::IDC_TO;
 void SetRoot(const std::string& root)
 {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo", 0, nullptr, 0, 0, nullptr, &key,
-                              nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo", 0, nullptr, 0, 0, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
     std::u16string value = velmo::Utf8ToUtf16(root);
     RegSetValueExW(key, u"root", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>((value.size() + 1) * sizeof(char16_t)));
@@ -101,7 +101,8 @@ TEST_F(Devtest, SetUpProblemsShowTheirMessageBoxes)
 TEST_F(Devtest, AnEntryWithoutANameEndsTheList)
 {
     SetRoot(root.folderPath(""));
-    root.WriteConfig(Loopback(1, "", "First") + "<device status='0' id='2' clsid='{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}'/>" +
+    root.WriteConfig(Loopback(1, "", "First") +
+                     "<device status='0' id='2' clsid='{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}'/>" +
                      Loopback(3, "", "Third"));
     Seen seen = RunDialog();
     EXPECT_EQ(seen.devices, std::vector<std::string>{"First"});
@@ -154,7 +155,8 @@ TEST_F(Devtest, AFailedOpenLeavesTheErrorDescriptionWithoutALineEnd)
         velmo::PressDialogButton(dialog, velmo::devtest::IDC_CLEARALL);
         velmo::PressDialogButton(dialog, IDC_SEND);
     });
-    EXPECT_TRUE(seen.log.ends_with("IVelmoDevice::Open() returned 0x80020009\r\nISupportErrorInfo:[Loopback Open refused]"))
+    EXPECT_TRUE(
+        seen.log.ends_with("IVelmoDevice::Open() returned 0x80020009\r\nISupportErrorInfo:[Loopback Open refused]"))
         << seen.log;
     EXPECT_EQ(seen.log.find("Calling"), std::string::npos);
     EXPECT_EQ(seen.log.rfind("- - - -", 0), 0u);  // Clear All emptied the first Send's log
@@ -190,18 +192,18 @@ TEST(DevtestProgram, WorksForAPersonInATerminal)
         });
     };
     ASSERT_TRUE(shows("[ Send ]")) << screen;
-    for (const char* text : {"Velmo Test Device", "Device", "Loop", "To", "Body", "Log", "[ Clear All ]",
-                             "[ Clear Log ]", "[ Exit ]"})
+    for (const char* text :
+         {"Velmo Test Device", "Device", "Loop", "To", "Body", "Log", "[ Clear All ]", "[ Clear Log ]", "[ Exit ]"})
         EXPECT_NE(screen.find(text), std::string::npos) << text << "\n" << screen;
     auto keys = [&](const std::string& k) {
         EXPECT_EQ(std::system(("tmux send-keys -t " + session + " " + k).c_str()), 0) << k;
     };
-    keys("+4917012345 Tab");         // the focus starts in To
+    keys("+4917012345 Tab");          // the focus starts in To
     keys("line-one Enter line-two");  // Enter in Body is a new line
     EXPECT_TRUE(shows("line-two")) << screen;
     EXPECT_NE(screen.find("line-one"), std::string::npos);
     EXPECT_EQ(screen.find("Trying to send"), std::string::npos);  // Enter did not press Send
-    keys("Tab Tab Enter");  // Body -> Log -> Send
+    keys("Tab Tab Enter");                                        // Body -> Log -> Send
     EXPECT_TRUE(shows("IVelmoDevice::Close(...) returned 0x00000000")) << screen;
     EXPECT_NE(screen.find("IVelmo_Q::WaitForMsg() returns 0x80004005"), std::string::npos) << screen;
     keys("Escape");
@@ -210,4 +212,4 @@ TEST(DevtestProgram, WorksForAPersonInATerminal)
     (void)!std::system(("tmux kill-session -t " + session + " 2>/dev/null").c_str());
 }
 
-} // namespace
+}  // namespace

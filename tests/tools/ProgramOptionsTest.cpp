@@ -84,4 +84,4 @@ INSTANTIATE_TEST_SUITE_P(Programs, StandardOptions,
                              return name;
                          });
 
-} // namespace
+}  // namespace

@@ -88,8 +88,7 @@ TEST(Viewer, ListsEachStatusWithItsDateAndTheFields)
             expected += cut == std::string::npos ? text : text.substr(0, cut) + "\n  " + text.substr(cut + 2);
         }
         expected += "\nDate / Time: " + c.date + "\nFrom: " + (c.from ? velmo::Utf16ToUtf8(c.from) : "") +
-                    "\nTo: " + (c.to ? velmo::Utf16ToUtf8(c.to) : "") +
-                    "\nBody: Disk usage on db1\n  is above 90%\n";
+                    "\nTo: " + (c.to ? velmo::Utf16ToUtf8(c.to) : "") + "\nBody: Disk usage on db1\n  is above 90%\n";
         EXPECT_EQ(out, expected) << c.name;
     }
 }
@@ -147,7 +146,8 @@ TEST(Viewer, ShowsTheDialogOnATerminal)
     if (std::system("tmux -V >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "tmux is not installed";
     TempRoot root;
-    std::string path = Save(root.path() + "/m.velmo", {"", 3, nullptr, u"+4917", u"Attempted too many retries", "", ""});
+    std::string path =
+        Save(root.path() + "/m.velmo", {"", 3, nullptr, u"+4917", u"Attempted too many retries", "", ""});
     std::string session = "velmo-viewer-" + std::to_string(getpid());
     std::string done = root.path() + "/done";
     ASSERT_EQ(std::system(("tmux new-session -d -s " + session + " -x 100 -y 40 \"'" VELMO_MSGVIEW "' " + path +
@@ -155,8 +155,17 @@ TEST(Viewer, ShowsTheDialogOnATerminal)
                               .c_str()),
               0);
     // The dialog is drawn field by field: the screen is read until it is whole.
-    const char* const texts[] = {"Velmo - Message Viewer", "Status", "FAILED", "Retry attempts", "Attempted too many",
-                                 "Date / Time", "From", "+4917", "Body", "Disk usage on db1", "is above 90%",
+    const char* const texts[] = {"Velmo - Message Viewer",
+                                 "Status",
+                                 "FAILED",
+                                 "Retry attempts",
+                                 "Attempted too many",
+                                 "Date / Time",
+                                 "From",
+                                 "+4917",
+                                 "Body",
+                                 "Disk usage on db1",
+                                 "is above 90%",
                                  "[ Close ]"};
     std::string screen;
     EXPECT_TRUE(WaitUntil([&] {
@@ -170,4 +179,4 @@ TEST(Viewer, ShowsTheDialogOnATerminal)
     (void)!std::system(("tmux kill-session -t " + session + " 2>/dev/null").c_str());
 }
 
-} // namespace
+}  // namespace

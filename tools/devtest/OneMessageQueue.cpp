@@ -8,8 +8,7 @@ namespace velmo::devtest {
 
 OneMessageQueue::OneMessageQueue(std::u16string to, std::u16string body, Log log)
     : to_(std::move(to)), body_(std::move(body)), log_(std::move(log))
-{
-}
+{}
 
 HRESULT OneMessageQueue::QueryInterface(REFIID iid, void** out)
 {
@@ -48,4 +47,4 @@ HRESULT OneMessageQueue::ReportMsgResult(GUID, LONG, LONG, BSTR) { return S_OK; 
 // leaves it where it is (on the SIM) for the service.
 HRESULT OneMessageQueue::ReportIncomingMsg(LONG, BSTR, BSTR) { return E_NOTIMPL; }
 
-} // namespace velmo::devtest
+}  // namespace velmo::devtest

@@ -36,4 +36,4 @@ private:
     Log log_;
 };
 
-} // namespace velmo::devtest
+}  // namespace velmo::devtest

@@ -197,7 +197,7 @@ INT_PTR Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
     }
 }
 
-} // namespace
+}  // namespace
 
 INT_PTR RunTestDevice()
 {
@@ -210,4 +210,4 @@ INT_PTR RunTestDevice()
     return result;
 }
 
-} // namespace velmo::devtest
+}  // namespace velmo::devtest

@@ -20,4 +20,4 @@ enum : int {
 // Shows the dialog until Exit; 0.
 INT_PTR RunTestDevice();
 
-} // namespace velmo::devtest
+}  // namespace velmo::devtest

@@ -38,7 +38,7 @@ std::vector<std::string> Split(const std::string& value, char sep)
     }
 }
 
-} // namespace
+}  // namespace
 
 bool ApplyOption(Behaviour& b, const std::string& name, const std::string& value, std::string& error)
 {
@@ -132,4 +132,4 @@ bool ParseBehaviour(int argc, char** argv, Behaviour& b, std::string& error)
     return true;
 }
 
-} // namespace modemsim
+}  // namespace modemsim

@@ -8,26 +8,26 @@
 namespace modemsim {
 
 struct Behaviour {
-    std::string link;        // a symbolic link to the tty, made at start
-    bool echo = true;        // echo commands until ATE0
+    std::string link;                // a symbolic link to the tty, made at start
+    bool echo = true;                // echo commands until ATE0
     std::string pinState = "ready";  // ready, pin or puk
     std::string pin = "1234";
-    int pinAttempts = 3;     // wrong PINs before the SIM asks for its PUK
-    int csmsFailures = 0;    // AT+CSMS=0 answered ERROR this many times first
-    std::string delivery = "cnmi";   // cmt, cmti, or cnmi: as AT+CNMI's second value says
+    int pinAttempts = 3;                  // wrong PINs before the SIM asks for its PUK
+    int csmsFailures = 0;                 // AT+CSMS=0 answered ERROR this many times first
+    std::string delivery = "cnmi";        // cmt, cmti, or cnmi: as AT+CNMI's second value says
     std::vector<std::string> cmgs{"ok"};  // ok, error, cms:N, cme:N, silent, noprompt; used in turn
-    int delayMs = 0;         // before each answer to a message
-    bool split = false;      // replies in two writes
-    int gapMs = 0;           // each line of a reply written on its own, this far apart
-    int promptDelayMs = 0;   // the "> " comes this late; bytes sent before it are lost
-    std::string beforePrompt;        // a line sent between AT+CMGS and the prompt
-    std::vector<std::string> urc;    // unsolicited lines sent in turn while idle ("@N": a line of N characters)
-    int urcEveryMs = 0;      // how often
-    int simBusyMs = 0;       // SIM commands answer +CME ERROR: 14 this long after start or a replug
-    bool nul = false;        // NULs in front of every reply
-    bool mute = false;       // answers nothing at all
-    std::string control;     // FIFO for injected messages and raw lines
-    std::string transcript;  // commands received and messages decoded
+    int delayMs = 0;                      // before each answer to a message
+    bool split = false;                   // replies in two writes
+    int gapMs = 0;                        // each line of a reply written on its own, this far apart
+    int promptDelayMs = 0;                // the "> " comes this late; bytes sent before it are lost
+    std::string beforePrompt;             // a line sent between AT+CMGS and the prompt
+    std::vector<std::string> urc;         // unsolicited lines sent in turn while idle ("@N": a line of N characters)
+    int urcEveryMs = 0;                   // how often
+    int simBusyMs = 0;                    // SIM commands answer +CME ERROR: 14 this long after start or a replug
+    bool nul = false;                     // NULs in front of every reply
+    bool mute = false;                    // answers nothing at all
+    std::string control;                  // FIFO for injected messages and raw lines
+    std::string transcript;               // commands received and messages decoded
     std::string smsc = "+491700000000";
 };
 
@@ -36,4 +36,4 @@ bool ApplyOption(Behaviour& b, const std::string& name, const std::string& value
 // Reads argv and any --config file; false and a reason on a bad option.
 bool ParseBehaviour(int argc, char** argv, Behaviour& b, std::string& error);
 
-} // namespace modemsim
+}  // namespace modemsim

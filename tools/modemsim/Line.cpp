@@ -66,4 +66,4 @@ void Line::Drain()
     }
 }
 
-} // namespace modemsim
+}  // namespace modemsim

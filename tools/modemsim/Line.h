@@ -36,4 +36,4 @@ private:
     int keep_ = -1;
 };
 
-} // namespace modemsim
+}  // namespace modemsim

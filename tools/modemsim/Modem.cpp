@@ -58,7 +58,7 @@ std::pair<std::string, std::string> SplitFirst(const std::string& text)
     return {text.substr(0, space), text.substr(space + 1)};
 }
 
-} // namespace
+}  // namespace
 
 Modem::Modem(Line& line, Behaviour b) : line_(line), b_(std::move(b)) { PowerOn(); }
 
@@ -389,4 +389,4 @@ void Modem::Log(const std::string& line)
     std::ofstream(b_.transcript, std::ios::app) << line << "\n";
 }
 
-} // namespace modemsim
+}  // namespace modemsim

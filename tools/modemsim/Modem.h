@@ -70,4 +70,4 @@ private:
     Clock::time_point nextUrc_;
 };
 
-} // namespace modemsim
+}  // namespace modemsim

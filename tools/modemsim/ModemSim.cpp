@@ -20,18 +20,17 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: modemsim [--name=value ...] [--config=FILE]\n"
-    "       modemsim --help | --version\n"
-    "\n"
-    "A simulated GSM modem in PDU mode on a pseudo-terminal, for tests and demos.\n"
-    "It prints the tty on its first line and runs until SIGTERM or SIGINT.\n"
-    "Options (name=value lines in FILE too): link, echo, pin-state, pin,\n"
-    "pin-attempts, csms-fail, delivery, cmgs, delay, prompt-delay, before-prompt,\n"
-    "split, gap, nul, urc, urc-every, sim-busy, mute, control, transcript, smsc.\n"
-    "Control lines go into the FIFO of --control. See modemsim(1).\n";
+const char kUsage[] = "usage: modemsim [--name=value ...] [--config=FILE]\n"
+                      "       modemsim --help | --version\n"
+                      "\n"
+                      "A simulated GSM modem in PDU mode on a pseudo-terminal, for tests and demos.\n"
+                      "It prints the tty on its first line and runs until SIGTERM or SIGINT.\n"
+                      "Options (name=value lines in FILE too): link, echo, pin-state, pin,\n"
+                      "pin-attempts, csms-fail, delivery, cmgs, delay, prompt-delay, before-prompt,\n"
+                      "split, gap, nul, urc, urc-every, sim-busy, mute, control, transcript, smsc.\n"
+                      "Control lines go into the FIFO of --control. See modemsim(1).\n";
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

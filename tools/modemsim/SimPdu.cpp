@@ -39,7 +39,8 @@ std::string Address(const std::string& number, bool countOctets)
         if (std::isdigit(static_cast<unsigned char>(c)))
             digits += c;
     std::string out;
-    PutOctet(out, countOctets ? static_cast<unsigned>(1 + (digits.size() + 1) / 2) : static_cast<unsigned>(digits.size()));
+    PutOctet(out,
+             countOctets ? static_cast<unsigned>(1 + (digits.size() + 1) / 2) : static_cast<unsigned>(digits.size()));
     PutOctet(out, international ? 0x91 : 0x81);
     return out + SemiOctets(digits);
 }
@@ -115,7 +116,7 @@ unsigned Reference(const std::string& sender, const std::string& text)
     return h & 0xFF;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<std::string> EncodeDeliver(const std::string& smsc, const std::string& sender, const std::string& text)
 {
@@ -140,7 +141,7 @@ std::vector<std::string> EncodeDeliver(const std::string& smsc, const std::strin
         std::string pdu = Address(smsc, true);
         PutOctet(pdu, header ? 0x44 : 0x04);  // SMS-DELIVER, no more messages to send, UDHI
         pdu += Address(sender, false);
-        PutOctet(pdu, 0x00);             // protocol identifier
+        PutOctet(pdu, 0x00);               // protocol identifier
         PutOctet(pdu, gsm ? 0x00 : 0x08);  // 7-bit default alphabet or UCS2
         pdu += Timestamp();
         std::size_t headerOctets = header ? 6 : 0;
@@ -150,7 +151,8 @@ std::vector<std::string> EncodeDeliver(const std::string& smsc, const std::strin
         else
             PutOctet(pdu, static_cast<unsigned>(headerOctets + 2 * body.size()));
         if (header) {
-            for (unsigned v : {5u, 0u, 3u, reference, static_cast<unsigned>(parts.size()), static_cast<unsigned>(k + 1)})
+            for (unsigned v :
+                 {5u, 0u, 3u, reference, static_cast<unsigned>(parts.size()), static_cast<unsigned>(k + 1)})
                 PutOctet(pdu, v);
         }
         if (gsm) {
@@ -234,7 +236,8 @@ std::optional<Submit> DecodeSubmit(const std::string& hex, int tpduLength)
                 return std::nullopt;
             if ((id == 0x00 && len == 3) || (id == 0x08 && len == 4)) {
                 std::size_t v = i + 2;
-                out.reference = id == 0x00 ? static_cast<int>(octets[v++]) : static_cast<int>(octets[v] << 8 | octets[v + 1]);
+                out.reference =
+                    id == 0x00 ? static_cast<int>(octets[v++]) : static_cast<int>(octets[v] << 8 | octets[v + 1]);
                 v += id == 0x08 ? 2 : 0;
                 out.total = static_cast<int>(octets[v]);
                 out.part = static_cast<int>(octets[v + 1]);
@@ -276,4 +279,4 @@ std::optional<Submit> DecodeSubmit(const std::string& hex, int tpduLength)
     return out;
 }
 
-} // namespace modemsim
+}  // namespace modemsim

@@ -35,4 +35,4 @@ int DeliverTpduLength(const std::string& pdu);
 // a user-data header. Nothing when it does not parse.
 std::optional<Submit> DecodeSubmit(const std::string& hex, int tpduLength);
 
-} // namespace modemsim
+}  // namespace modemsim

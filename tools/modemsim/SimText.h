@@ -25,4 +25,4 @@ char32_t CharOfSeptet(unsigned septet, unsigned next, bool& consumedNext);
 // UTF-16 code units of cp (a surrogate pair above U+FFFF).
 std::vector<unsigned> Utf16Units(char32_t cp);
 
-} // namespace modemsim
+}  // namespace modemsim

@@ -17,14 +17,13 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: regsvr [/u] MODULE\n"
-    "       regsvr --help | --version\n"
-    "\n"
-    "Calls DllRegisterServer of the component module MODULE (a .so file), or\n"
-    "DllUnregisterServer with /u (or -u). See regsvr(8).\n";
+const char kUsage[] = "usage: regsvr [/u] MODULE\n"
+                      "       regsvr --help | --version\n"
+                      "\n"
+                      "Calls DllRegisterServer of the component module MODULE (a .so file), or\n"
+                      "DllUnregisterServer with /u (or -u). See regsvr(8).\n";
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

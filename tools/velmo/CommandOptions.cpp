@@ -49,4 +49,4 @@ bool ParseCount(const std::string& text, unsigned long max, unsigned long& value
     return !text.empty() && ec == std::errc() && end == text.data() + text.size() && value <= max;
 }
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

@@ -30,4 +30,4 @@ bool ParseOptions(const std::vector<std::string>& args, const std::set<std::stri
 // A whole non-negative decimal number up to max; false otherwise.
 bool ParseCount(const std::string& text, unsigned long max, unsigned long& value);
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

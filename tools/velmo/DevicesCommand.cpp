@@ -9,7 +9,7 @@ namespace velmo::cli {
 namespace {
 const char kUsage[] = "usage: velmo devices [--host [USER@]HOST] [--json]\n";
 std::string OrDash(const std::string& s) { return s.empty() ? "-" : s; }
-} // namespace
+}  // namespace
 
 int DevicesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
@@ -35,4 +35,4 @@ int DevicesCommand(const std::vector<std::string>& args, std::ostream& out, std:
     return 0;
 }
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

@@ -32,4 +32,4 @@ int DropCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     return 0;
 }
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

@@ -13,4 +13,4 @@ namespace velmo::cli {
 // the file cannot be written; 2 for a usage error.
 int DropCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

@@ -29,4 +29,4 @@ int WatchCommand(const std::vector<std::string>& args, std::ostream& out, std::o
 // velmo devices: the devices, their state and what they know of their radio.
 int DevicesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

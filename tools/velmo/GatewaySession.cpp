@@ -50,4 +50,4 @@ int UsageFailure(std::ostream& err, const std::string& problem, const char* usag
     return 2;
 }
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

@@ -32,4 +32,4 @@ int Failure(const gw::GatewayClient& client, std::ostream& err);
 // Tells err the problem (when there is one) and the usage. Returns 2.
 int UsageFailure(std::ostream& err, const std::string& problem, const char* usage);
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

@@ -11,7 +11,7 @@ const char kUsage[] = "usage: velmo list [--host [USER@]HOST] [--folder queued|s
                       "[--limit N] [--json]\n";
 constexpr unsigned long kMaxLimit = 100000000;
 constexpr std::uint32_t kPage = 1000;
-} // namespace
+}  // namespace
 
 int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
@@ -52,4 +52,4 @@ int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     return 0;
 }
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

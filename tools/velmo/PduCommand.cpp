@@ -28,7 +28,7 @@ const char* CodingName(gsm::Coding coding)
     return coding == gsm::Coding::Ucs2 ? "UCS2" : coding == gsm::Coding::EightBit ? "8-bit data" : "GSM 7-bit";
 }
 
-} // namespace
+}  // namespace
 
 int PduCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
@@ -98,4 +98,4 @@ int PduCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     return Usage(err, "unknown command " + verb);
 }
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

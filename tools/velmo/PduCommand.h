@@ -12,4 +12,4 @@ namespace velmo::cli {
 // args: what follows "pdu". Returns the exit code: 0, or 2 for a usage error.
 int PduCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

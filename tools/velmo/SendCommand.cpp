@@ -49,4 +49,4 @@ int SendCommand(std::vector<std::string> args, std::istream& in, std::ostream& o
     return 0;
 }
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

@@ -14,4 +14,4 @@ namespace velmo::cli {
 // on err); 2 for a usage error.
 int SendCommand(std::vector<std::string> args, std::istream& in, std::ostream& out, std::ostream& err);
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

@@ -40,7 +40,7 @@ std::string Describe(HRESULT hr, const EXCEPINFO* excep)
     return code;
 }
 
-} // namespace
+}  // namespace
 
 ServiceObject::ServiceObject(const CLSID& clsid, const std::string& host)
 {
@@ -100,4 +100,4 @@ bool TakeHostOption(std::vector<std::string>& args, std::string& host)
     return true;
 }
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

@@ -36,4 +36,4 @@ private:
 // when the option lacks its value.
 bool TakeHostOption(std::vector<std::string>& args, std::string& host);
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

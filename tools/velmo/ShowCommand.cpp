@@ -25,7 +25,7 @@ void Field(std::ostream& out, const char* name, const std::string& value)
     out << '\n';
 }
 
-} // namespace
+}  // namespace
 
 int ShowCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
@@ -55,4 +55,4 @@ int ShowCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     return 0;
 }
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

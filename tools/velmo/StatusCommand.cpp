@@ -28,7 +28,7 @@ void Print(std::ostream& out, bool json, const std::string& id, const gw::Messag
         out << lines << '\n';
 }
 
-} // namespace
+}  // namespace
 
 int StatusCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
@@ -85,4 +85,4 @@ int StatusCommand(const std::vector<std::string>& args, std::ostream& out, std::
     return 0;
 }
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

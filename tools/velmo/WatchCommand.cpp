@@ -22,7 +22,7 @@ std::string Now()
     return text;
 }
 
-} // namespace
+}  // namespace
 
 int WatchCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
@@ -53,4 +53,4 @@ int WatchCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     return Failure(*session, err);
 }
 
-} // namespace velmo::cli
+}  // namespace velmo::cli

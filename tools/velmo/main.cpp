@@ -10,35 +10,34 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: velmo send [--host [USER@]HOST] TO [TEXT...]\n"
-    "       velmo status [--host [USER@]HOST] [--wait [--timeout S]] [--json] ID\n"
-    "       velmo list [--host [USER@]HOST] [--folder FOLDER] [--limit N] [--json]\n"
-    "       velmo show [--host [USER@]HOST] [--json] ID\n"
-    "       velmo watch [--host [USER@]HOST] [--json]\n"
-    "       velmo devices [--host [USER@]HOST] [--json]\n"
-    "       velmo drop NUMBER TEXT\n"
-    "       velmo pdu encode [--nosmsc] [--full] [--parts N] NUMBER TEXT\n"
-    "       velmo pdu decode [--nosmsc] PDU\n"
-    "       velmo --help | --version\n"
-    "\n"
-    "send    queue a message through the service; prints its identifier\n"
-    "        (the text is read from standard input when none is given)\n"
-    "status  the state of a message: status word, date (UTC), status text;\n"
-    "        exit code 3 when the identifier is not known; --wait waits until it\n"
-    "        is sent (exit 0) or failed (exit 1), or S seconds pass (exit 124)\n"
-    "list    the messages of a folder, newest first: queued (the default),\n"
-    "        sent, failed, received or bad\n"
-    "show    every field of one message\n"
-    "watch   one line per message queued, sent, failed or received, as it happens\n"
-    "devices the devices, their state, signal, registration and operator\n"
-    "drop    queue a message by writing it into the pickup folder (no bus)\n"
-    "pdu     encode or decode an SMS PDU as the GSM device does\n"
-    "\n"
-    "--host reaches the service on another machine over SSH; --json prints JSON.\n"
-    "See velmo(1).\n";
+const char kUsage[] = "usage: velmo send [--host [USER@]HOST] TO [TEXT...]\n"
+                      "       velmo status [--host [USER@]HOST] [--wait [--timeout S]] [--json] ID\n"
+                      "       velmo list [--host [USER@]HOST] [--folder FOLDER] [--limit N] [--json]\n"
+                      "       velmo show [--host [USER@]HOST] [--json] ID\n"
+                      "       velmo watch [--host [USER@]HOST] [--json]\n"
+                      "       velmo devices [--host [USER@]HOST] [--json]\n"
+                      "       velmo drop NUMBER TEXT\n"
+                      "       velmo pdu encode [--nosmsc] [--full] [--parts N] NUMBER TEXT\n"
+                      "       velmo pdu decode [--nosmsc] PDU\n"
+                      "       velmo --help | --version\n"
+                      "\n"
+                      "send    queue a message through the service; prints its identifier\n"
+                      "        (the text is read from standard input when none is given)\n"
+                      "status  the state of a message: status word, date (UTC), status text;\n"
+                      "        exit code 3 when the identifier is not known; --wait waits until it\n"
+                      "        is sent (exit 0) or failed (exit 1), or S seconds pass (exit 124)\n"
+                      "list    the messages of a folder, newest first: queued (the default),\n"
+                      "        sent, failed, received or bad\n"
+                      "show    every field of one message\n"
+                      "watch   one line per message queued, sent, failed or received, as it happens\n"
+                      "devices the devices, their state, signal, registration and operator\n"
+                      "drop    queue a message by writing it into the pickup folder (no bus)\n"
+                      "pdu     encode or decode an SMS PDU as the GSM device does\n"
+                      "\n"
+                      "--host reaches the service on another machine over SSH; --json prints JSON.\n"
+                      "See velmo(1).\n";
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

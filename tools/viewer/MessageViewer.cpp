@@ -75,7 +75,6 @@ void Fill(HWND dialog, const store::MessageRecord& record)
         SetDlgItemTextA(dialog, IDC_STATUSTEXT, Shown(record.StatusText).c_str());
 }
 
-
 INT_PTR Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     static State* state = nullptr;
@@ -94,8 +93,7 @@ INT_PTR Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
         return FALSE;
     }
     case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLOREDIT:
-        return reinterpret_cast<INT_PTR>(state ? state->white : nullptr);
+    case WM_CTLCOLOREDIT: return reinterpret_cast<INT_PTR>(state ? state->white : nullptr);
     case WM_COMMAND: {
         int id = static_cast<int>(wParam & 0xFFFF);
         if (id == IDOK || id == IDCANCEL) {
@@ -112,7 +110,7 @@ INT_PTR Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
     }
 }
 
-} // namespace
+}  // namespace
 
 std::string PathFromCommandLine(const std::string& commandLine)
 {
@@ -134,4 +132,4 @@ bool ShowMessage(const std::string& path)
     return state.read;
 }
 
-} // namespace velmo::viewer
+}  // namespace velmo::viewer

@@ -17,4 +17,4 @@ std::string PathFromCommandLine(const std::string& commandLine);
 // file could not be read: the dialog then shows the error and empty fields.
 bool ShowMessage(const std::string& path);
 
-} // namespace velmo::viewer
+}  // namespace velmo::viewer

@@ -9,16 +9,15 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: msgview FILE\n"
-    "       msgview --help | --version\n"
-    "\n"
-    "Shows the stored message FILE (a .velmo file of the queue folders) read-only:\n"
-    "a dialog on a terminal, its fields as text when standard output is not one.\n"
-    "The whole command line is the path, so a path with spaces needs no quotes.\n"
-    "See msgview(1).\n";
+const char kUsage[] = "usage: msgview FILE\n"
+                      "       msgview --help | --version\n"
+                      "\n"
+                      "Shows the stored message FILE (a .velmo file of the queue folders) read-only:\n"
+                      "a dialog on a terminal, its fields as text when standard output is not one.\n"
+                      "The whole command line is the path, so a path with spaces needs no quotes.\n"
+                      "See msgview(1).\n";
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
