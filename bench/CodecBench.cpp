@@ -2,14 +2,14 @@
 // 7-bit part (the legacy 8-bit path and the full alphabet), and a
 // 1,000-character text in UCS2 (Cyrillic with an emoji) as its 15 parts.
 // The target for the long text is under 20 µs each way.
-#include "devices/gsm/DeliverPdu.h"
-#include "devices/gsm/SubmitPdu.h"
+#include "smscodec/DeliverPdu.h"
+#include "smscodec/SubmitPdu.h"
 
 #include <benchmark/benchmark.h>
 
 namespace {
 
-using namespace velmo::gsm;
+using namespace velmo::sms;
 
 const std::string kNumber = "+491711234567";
 const std::string kText160(160, 'x');

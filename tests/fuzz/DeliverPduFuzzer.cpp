@@ -6,8 +6,8 @@
 // octets. The parts it reads are then joined as reassembly joins them
 // (each read a part at the place its header names, once more as a
 // duplicate): every place is filled exactly once, by a part or a gap.
-#include "devices/gsm/DeliverPdu.h"
-#include "devices/gsm/PartJoin.h"
+#include "smscodec/DeliverPdu.h"
+#include "smscodec/PartJoin.h"
 
 #include <cstdlib>
 #include <string>
@@ -21,11 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         hex += kDigits[data[i] >> 4];
         hex += kDigits[data[i] & 0xF];
     }
-    std::vector<velmo::gsm::ReceivedPart> parts;
+    std::vector<velmo::sms::ReceivedPart> parts;
     unsigned total = 0;
     for (const std::string& pdu : {raw, hex}) {
         for (std::uint16_t noSmsc : {std::uint16_t{0}, std::uint16_t{1}}) {
-            auto decoded = velmo::gsm::DecodePdu(pdu, noSmsc);
+            auto decoded = velmo::sms::DecodePdu(pdu, noSmsc);
             if (!decoded)
                 continue;
             // A septet is less than an octet, a digit half of one; a header is hex of octets read.
@@ -42,10 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     if (total) {
-        velmo::gsm::JoinedParts joined = velmo::gsm::JoinParts(parts, total);
+        velmo::sms::JoinedParts joined = velmo::sms::JoinParts(parts, total);
         if (joined.files.size() + joined.missing.size() != total)
             std::abort();
-        if (velmo::gsm::HasAllParts(parts, total) != joined.missing.empty())
+        if (velmo::sms::HasAllParts(parts, total) != joined.missing.empty())
             std::abort();
     }
     return 0;

@@ -4,15 +4,15 @@
 // octets of user data, carry a header naming its place, and the parts'
 // texts joined must be the input again. The 8-bit path is run on the same
 // text and its single part must decode too.
-#include "devices/gsm/DeliverPdu.h"
-#include "devices/gsm/SubmitPdu.h"
+#include "smscodec/DeliverPdu.h"
+#include "smscodec/SubmitPdu.h"
 
 #include <cstdlib>
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    using namespace velmo::gsm;
+    using namespace velmo::sms;
     if (size == 0)
         return 0;
     const std::uint16_t noSmsc = data[0] & 1;

@@ -1,7 +1,7 @@
 #include "tools/velmo/PduCommand.h"
 
-#include "devices/gsm/DeliverPdu.h"
-#include "devices/gsm/SubmitPdu.h"
+#include "smscodec/DeliverPdu.h"
+#include "smscodec/SubmitPdu.h"
 #include "platform/Text.h"
 
 #include <charconv>
@@ -23,9 +23,9 @@ int Usage(std::ostream& err, const std::string& why)
 // UTF-8 from the terminal to the device's 8-bit text.
 std::string ToDevice(const std::string& utf8) { return Utf16ToAnsi(Utf8ToUtf16(utf8)); }
 
-const char* CodingName(gsm::Coding coding)
+const char* CodingName(sms::Coding coding)
 {
-    return coding == gsm::Coding::Ucs2 ? "UCS2" : coding == gsm::Coding::EightBit ? "8-bit data" : "GSM 7-bit";
+    return coding == sms::Coding::Ucs2 ? "UCS2" : coding == sms::Coding::EightBit ? "8-bit data" : "GSM 7-bit";
 }
 
 }  // namespace
@@ -35,7 +35,7 @@ int PduCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (args.empty())
         return Usage(err, "missing encode or decode");
     const std::string& verb = args[0];
-    gsm::SubmitOptions options;
+    sms::SubmitOptions options;
     bool several = false;  // --full or --parts: one line per part
     std::vector<std::string> rest;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -64,13 +64,13 @@ int PduCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
             return Usage(err, rest.size() < 2 ? "encode needs NUMBER and TEXT" : "too many arguments");
         if (rest[0].empty())
             return Usage(err, "NUMBER is empty");
-        gsm::SubmitMessage message = gsm::EncodeSubmit(ToDevice(rest[0]), Utf8ToUtf16(rest[1]), options);
+        sms::SubmitMessage message = sms::EncodeSubmit(ToDevice(rest[0]), Utf8ToUtf16(rest[1]), options);
         if (!several) {
-            out << message.pdus[0] << "\n" << gsm::SubmitLength(message.pdus[0], options.noSmsc) << "\n";
+            out << message.pdus[0] << "\n" << sms::SubmitLength(message.pdus[0], options.noSmsc) << "\n";
             return 0;
         }
         for (const std::string& pdu : message.pdus)
-            out << pdu << "\t" << gsm::SubmitLength(pdu, options.noSmsc) << "\n";
+            out << pdu << "\t" << sms::SubmitLength(pdu, options.noSmsc) << "\n";
         if (message.cut)
             err << "velmo pdu: the text was cut to fit " << message.pdus.size() << " part(s)\n";
         return 0;
@@ -78,13 +78,13 @@ int PduCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (verb == "decode") {
         if (rest.size() != 1)
             return Usage(err, rest.empty() ? "decode needs PDU" : "too many arguments");
-        std::optional<gsm::DecodedPdu> pdu = gsm::DecodePdu(rest[0], options.noSmsc);
+        std::optional<sms::DecodedPdu> pdu = sms::DecodePdu(rest[0], options.noSmsc);
         if (!pdu) {
             err << "velmo pdu: this is no SMS-DELIVER or SMS-SUBMIT PDU, or it holds less than its header says\n";
             return 1;
         }
         out << Utf16ToUtf8(pdu->address) << "\n" << Utf16ToUtf8(pdu->text) << "\n";
-        if (pdu->submit || pdu->coding != gsm::Coding::Gsm7)
+        if (pdu->submit || pdu->coding != sms::Coding::Gsm7)
             out << (pdu->submit ? "SMS-SUBMIT" : "SMS-DELIVER") << ", " << CodingName(pdu->coding) << "\n";
         if (!pdu->header.empty()) {
             out << "header " << pdu->header;

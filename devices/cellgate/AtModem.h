@@ -1,0 +1,195 @@
+// The GSM device's dialogue with its modem: GSM 07.05 AT commands in PDU
+// mode over a SerialPort.
+//
+// One command is pending at a time, and its reply is complete when its final
+// result line arrives (or the "> " prompt, for AT+CMGS); AtFraming sorts
+// every line the modem sends on the serial reader thread (OnData), so an
+// unsolicited line is never taken for a reply, wherever it arrives. Lines of
+// new messages (+CMTI, +CMT) become notes on the inbound list and set the
+// inbound event, which WaitForMsg watches; registration and signal lines
+// update the modem state; other known codes are counted; lines that fit
+// nothing are logged (once per kind of line) and skipped.
+//
+// InitModem brings the modem into a known state; RunLoop first takes the
+// messages already stored in the modem, then serves the service's queue and
+// the modem's indications on the device thread, and checks the modem when
+// it has been quiet for kIdleCheck. A received message is deleted from the
+// modem only after the service has stored it. Locks: the framing lock (the
+// framer, the reply slot), the inbound lock (the inbound list) and the
+// state lock (the modem state) are each held only for their own short
+// changes, never while another is taken, while writing to the port or while
+// calling the service. Failures of the two entry points become error
+// information with the source "Cellgate.PDU.1" and DISP_E_EXCEPTION.
+#pragma once
+
+#include "devices/cellgate/AtFraming.h"
+#include "devices/cellgate/AtParse.h"
+#include "devices/cellgate/PartStore.h"
+#include "devices/cellgate/SerialPort.h"
+#include "interfaces/VelmoDevice.h"
+
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+
+namespace velmo::cellgate {
+
+// The error of the device: one message text of at most 2048 characters.
+class CSmartException : public std::exception {
+public:
+    explicit CSmartException(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    const char* what() const noexcept override { return text_.c_str(); }
+
+private:
+    std::string text_;
+};
+
+// The exception as error information of the source "Cellgate.PDU.1";
+// returns DISP_E_EXCEPTION.
+HRESULT ReportFailure(const CSmartException& e);
+
+// The parameters the AT layer uses, in the device's 8-bit text.
+struct AtSettings {
+    std::string Name;  // the device's name, for events and the PIN guard
+    std::string Pin;   // empty: no PIN is ever sent
+    std::string SMSCentral;
+    std::string CNMI = "1,2";
+    std::uint16_t NoSMSC = 0;
+    bool FullAlphabet = false;  // the extension table and UCS2
+    unsigned MaxParts = 1;      // most parts of a long text
+};
+
+// What the modem last said of its radio (IVelmoDeviceState's values).
+struct ModemState {
+    int signal = 99;        // +CSQ scale, 99 unknown
+    int registration = -1;  // +CREG status, -1 unknown
+    std::string operatorName;
+};
+
+class AtModem final : public ISerialSink {
+public:
+    static constexpr DWORD kResponseWait = 60000;  // the reply to any command
+    static constexpr DWORD kPromptWait = 15000;    // the "> " after AT+CMGS
+    static constexpr DWORD kEchoWait = 1000;       // each ATE0 attempt (not shortened in tests)
+    static constexpr int kEchoAttempts = 3;
+    static constexpr DWORD kCancelWait = 1000;  // the answer to the ESC that cancels a PDU
+    static constexpr DWORD kCsmsPause = 10000;
+    static constexpr int kCsmsAttempts = 5;
+    static constexpr DWORD kBusyPause = 1000;  // between commands the SIM called busy
+    static constexpr int kBusyAttempts = 20;
+    static constexpr DWORD kIdleCheck = 30000;  // quiet time before the modem is checked
+
+    enum class Status { Answered, TimedOut, LinkGone };
+    struct Result {
+        Status status = Status::TimedOut;
+        AtReply reply;
+        // The reply's text; "timedout reading comport" when none came.
+        std::string Text() const;
+        bool Ok() const { return status == Status::Answered && reply.final == Final::Ok; }
+    };
+
+    AtModem(SerialPort& port, const AtSettings& settings) : port_(port), settings_(settings), parts_(settings.Name) {}
+    // Stops the reader it started, so nothing calls into it once it is gone.
+    ~AtModem();
+    AtModem(const AtModem&) = delete;
+    AtModem& operator=(const AtModem&) = delete;
+
+    // The initialisation sequence on an open, configured port.
+    HRESULT InitModem();
+    // The device's Run body: S_OK when WaitForMsg ends it.
+    HRESULT RunLoop(IVelmo_Q* queue);
+
+    // ISerialSink, on the reader thread.
+    void OnData(const std::string& bytes) override;
+    void OnIdle() override;
+    void OnEnded() override;
+
+    // Writes one command line (dumped as dumpAs when given) and waits up to
+    // timeoutMs for its reply; TimedOut when none came, LinkGone once the
+    // reader has ended. A reply that comes after the time-out is never
+    // taken for a later command's.
+    Result Transact(std::string_view line, AtExpect expect, DWORD timeoutMs, std::string_view dumpAs = {});
+
+    bool Opened() const { return opened_; }
+    void ResetOpened() { opened_ = false; }
+    HANDLE InboundEvent() const { return inboundEvent_.get(); }
+    ModemState State() const;
+    // Known unsolicited lines that were only counted, and stray lines.
+    std::size_t IgnoredCount() const { return ignored_; }
+    std::size_t StrayCount() const { return stray_; }
+
+private:
+    // --- the dialogue (AtModem.cpp) ---
+    void TakeUnsolicited(const UnsolicitedLine& line);
+    void Stray(const std::string& line);
+    void RequestCheckIfDue();
+    // The modem answered: the idle check waits kIdleCheck from now.
+    void NoteAnswer();
+    void Log(WORD type, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    // Transact with kResponseWait, asked again while the SIM says it is busy.
+    Result Command(std::string_view line, AtExpect expect = {}, std::string_view dumpAs = {});
+
+    // --- opening (ModemInit.cpp) ---
+    void Init();
+    void UnlockSim();
+    // Reads signal, registration and operator; the result of AT+CSQ.
+    Result ReadState();
+
+    // --- running (ModemRun.cpp) ---
+    void Send(IVelmo_Q* queue, const GUID& id, const Bstr& to, const Bstr& body);
+    struct PartOutcome {
+        LONG result;
+        std::string status;
+        bool linkGone;
+    };
+    // One PDU out: the prompt, the PDU, the answer.
+    PartOutcome SendPart(const std::string& pdu);
+    void CancelPdu();
+    void HandleInbound(IVelmo_Q* queue);
+    void TakeStoredMessages(IVelmo_Q* queue);
+    void TakeStored(IVelmo_Q* queue, const std::string& index, const std::string& pdu);
+    void ReadStored(IVelmo_Q* queue, const std::string& index);
+    bool Deliver(IVelmo_Q* queue, const std::string& pdu, const std::string& where);
+    // A message of parts to the service; its parts go once it is stored.
+    void DeliverWhole(IVelmo_Q* queue, const PartStore::Message& message);
+    // The part store's whole and overdue messages.
+    void DeliverReadyParts(IVelmo_Q* queue);
+    void IdleCheck(IVelmo_Q* queue);
+    [[noreturn]] void ThrowLinkGone();
+
+    SerialPort& port_;
+    const AtSettings& settings_;
+
+    mutable std::mutex framingLock_;
+    AtFraming framing_;
+    std::optional<AtReply> reply_;
+    Handle replyEvent_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+
+    std::mutex inboundLock_;
+    std::deque<InboundNote> inbound_;
+    Handle inboundEvent_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+
+    mutable std::mutex stateLock_;
+    ModemState state_;
+    std::set<std::string> loggedStray_;
+
+    std::atomic<bool> opened_{false};
+    std::atomic<bool> linkEnded_{false};
+    std::atomic<bool> checkDue_{false};
+    std::atomic<std::int64_t> lastAnswer_{0};
+    std::atomic<std::size_t> ignored_{0};
+    std::atomic<std::size_t> stray_{0};
+
+    // Received messages not yet stored by the service: indexes in the
+    // modem's storage, and PDUs delivered directly. Device thread only.
+    std::set<std::string> unstoredIndexes_;
+    std::deque<std::string> unstoredPdus_;
+    bool hostTakesNone_ = false;  // ReportIncomingMsg said E_NOTIMPL: messages stay in the modem
+    PartStore parts_;             // parts waiting for their siblings
+};
+
+}  // namespace velmo::cellgate

@@ -1,0 +1,118 @@
+// The pure AT parsers: string in, values out.
+#include "devices/cellgate/AtParse.h"
+
+#include <gtest/gtest.h>
+
+using namespace velmo::cellgate;
+
+namespace {
+
+struct SendCase {
+    const char* response;
+    bool expected;
+    std::int32_t result;
+    bool status;
+};
+
+class SendResults : public ::testing::TestWithParam<SendCase> {};
+
+void PrintTo(const SendCase& c, std::ostream* os) { *os << '"' << c.response << '"'; }
+
+TEST_P(SendResults, FollowTheResultTable)
+{
+    SendOutcome o = ClassifySendResponse(GetParam().response);
+    EXPECT_EQ(o.expected, GetParam().expected);
+    if (o.expected) {
+        EXPECT_EQ(o.result, GetParam().result);
+        EXPECT_EQ(o.withStatusText, GetParam().status);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SendResults,
+    ::testing::Values(SendCase{"+CMGS: 12\r\nOK\r\n", true, 2, false}, SendCase{"ERROR\r\n", true, 1, false},
+                      SendCase{"+CMS ERROR: 21\r\n", true, 1, true}, SendCase{"+CMS ERROR: 41\r\n", true, 1, true},
+                      SendCase{"+CMS ERROR: 42\r\n", true, 1, true}, SendCase{"+CME ERROR: 111\r\n", true, 1, true},
+                      SendCase{"+CMS ERROR: 512\r\n", true, 1, true}, SendCase{"+CMS ERROR: 513\r\n", true, 1, true},
+                      SendCase{"+CMS ERROR: 515\r\n", true, 1, true}, SendCase{"+CMS ERROR: 38\r\n", true, 0, true},
+                      SendCase{"+CMS ERROR: 42x\r\n", true, 1, true}, SendCase{"+CMS ERROR:\r\n", true, 0, true},
+                      SendCase{"+CMS ERROR: abc\r\n", true, 0, true}, SendCase{"+cms error: 42\r\n", true, 1, true},
+                      SendCase{"+CMS ERROR: 99999999999\r\n", true, 0, true},
+                      SendCase{"timedout reading comport", false, 0, false}, SendCase{"OK\r\n", false, 0, false},
+                      SendCase{"", false, 0, false}));
+
+TEST(Cmgr, SecondLineIsThePdu)
+{
+    EXPECT_EQ(PduOfCmgr("+CMGR: 0,,24\r\n0791AABB\r\nOK\r\n"), "0791AABB");
+    EXPECT_EQ(PduOfCmgr("+CMGR: 0,,24\r\n"), "");
+    EXPECT_EQ(PduOfCmgr("+CMS ERROR: 321\r\n"), "");
+    EXPECT_EQ(PduOfCmgr("timedout reading comport"), "");
+}
+
+TEST(Cmti, IndexIsTheSecondField)
+{
+    EXPECT_EQ(StoredIndexOfCmti("+CMTI: \"SM\",3"), "3");
+    EXPECT_EQ(StoredIndexOfCmti("+cmti: \"ME\",12"), "12");
+    EXPECT_EQ(StoredIndexOfCmti("+CMTI: \"SM\""), std::nullopt);
+    EXPECT_EQ(StoredIndexOfCmti("+CMT: ,24"), std::nullopt);
+}
+
+TEST(ErrorCodes, NumberAfterTheColon)
+{
+    EXPECT_EQ(ErrorCode("+CME ERROR: 14\r\n"), 14);
+    EXPECT_EQ(ErrorCode("+CMS ERROR: 321\r\n"), 321);
+    EXPECT_EQ(ErrorCode("+CMS ERROR:\r\n"), -1);
+    EXPECT_EQ(ErrorCode("+CME ERROR: SIM busy\r\n"), -1);
+    EXPECT_EQ(ErrorCode("ERROR\r\n"), -1);
+    EXPECT_EQ(ErrorCode("+CMS ERROR: 99999999999\r\n"), -1);
+}
+
+TEST(Listing, MessagesWithTheirPdusAndStatus)
+{
+    std::vector<ListedMessage> listed =
+        ParseCmgl("+CMGL: 1,0,,24\r\n07AA\r\n+CMGL: 4,3,,9\r\n07BB\r\n+CMGL: 7,1,,24\r\n+CMGL: ,1\r\nOK\r\n");
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_EQ(listed[0].index, "1");
+    EXPECT_EQ(listed[0].status, 0);
+    EXPECT_EQ(listed[0].pdu, "07AA");
+    EXPECT_EQ(listed[1].status, 3);
+    EXPECT_EQ(listed[2].index, "7");
+    EXPECT_EQ(listed[2].pdu, "");  // no PDU line before the next entry
+    EXPECT_TRUE(ParseCmgl("OK\r\n").empty());
+    EXPECT_TRUE(ParseCmgl("timedout reading comport").empty());
+}
+
+struct StateCase {
+    const char* line;
+    bool solicited;
+    int value;
+};
+
+TEST(RadioState, SignalRegistrationAndOperator)
+{
+    EXPECT_EQ(ParseSignal("+CSQ: 17,99"), 17);
+    EXPECT_EQ(ParseSignal("+CSQ: 99,99"), 99);
+    EXPECT_EQ(ParseSignal("+CSQ: 40,0"), 99);
+    EXPECT_EQ(ParseSignal("^RSSI: 14"), 14);
+    EXPECT_EQ(ParseSignal("+CSQ:"), 99);
+    for (const StateCase& c : {StateCase{"+CREG: 0,1", true, 1}, StateCase{"+CREG: 2,5,\"00C3\",\"B6B9\"", true, 5},
+                               StateCase{"+CREG: 1", false, 1}, StateCase{"+CREG: 1,\"00C3\",\"B6B9\",7", false, 1},
+                               StateCase{"+CGREG: 3", false, 3}, StateCase{"+CREG: 1", true, 1},
+                               StateCase{"+CREG:", false, -1}, StateCase{"+CREG: x,y", true, -1}})
+        EXPECT_EQ(ParseRegistration(c.line, c.solicited), c.value) << c.line;
+    EXPECT_EQ(ParseOperator("+COPS: 0,0,\"Telekom.de, LTE\",7\r\nOK\r\n"), "Telekom.de, LTE");
+    EXPECT_EQ(ParseOperator("+COPS: 0,2,\"26201\"\r\nOK\r\n"), "26201");
+    EXPECT_EQ(ParseOperator("+COPS: 0\r\nOK\r\n"), "");
+    EXPECT_EQ(ParseOperator("ERROR\r\n"), "");
+}
+
+TEST(BeginsWith, ComparesWithoutCaseOverTheGivenLength)
+{
+    EXPECT_TRUE(BeginsWith("+CRINGX", "+CRING", 5));
+    EXPECT_TRUE(BeginsWith("+CRIN", "+CRING", 5));
+    EXPECT_FALSE(BeginsWith("+CRI", "+CRING", 5));
+    EXPECT_TRUE(BeginsWith("ok\r\n", "OK"));
+    EXPECT_FALSE(BeginsWith("O", "OK"));
+}
+
+}  // namespace
