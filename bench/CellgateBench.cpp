@@ -60,13 +60,14 @@ void Run(int n, int delayMs)
     while (!std::filesystem::exists(root + "/dev/ttyS0"))
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
-    auto* service = new velmo::host::ServiceModule();  // its threads may still unwind when the run ends
-    service->rootFolder = velmo::Utf8ToUtf16(folder);
+    // Never deleted: its threads may still unwind when the run ends.
+    auto* service = new velmo::host::ServiceModule(velmo::Utf8ToUtf16(folder));
     service->mainThreadId = GetCurrentThreadId();
-    service->dispatcher.AddDevice(1, u"Modem", velmo::MakeGuid("{852F907B-3A8B-4CF5-B19D-8B813B2F7367}"),
-                                  u"<device><param name='Port' value='1'/><param name='CommConfig' value='96,n,8,1'/>"
-                                  u"<param name='SMSCentral' value='+491710760000'/></device>");
-    service->dispatcher.SetDefaultDevice(1);
+    service->dispatcher.Devices().Add(
+        1, u"Modem", velmo::MakeGuid("{852F907B-3A8B-4CF5-B19D-8B813B2F7367}"),
+        u"<device><param name='Port' value='1'/><param name='CommConfig' value='96,n,8,1'/>"
+        u"<param name='SMSCentral' value='+491710760000'/></device>");
+    service->dispatcher.Devices().SetDefaultDevice(1);
     service->dispatcher.Start();
     // The modem is opened before the clock starts: only sending is measured.
     velmo::Bstr to(u"+491711234567"), body(u"Disk usage on host db1 is above 90 percent");
@@ -83,7 +84,7 @@ void Run(int n, int delayMs)
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     double cpu = CpuSeconds() - cpu0;
     service->dispatcher.Stop();
-    service->dispatcher.ClearDevices();
+    service->dispatcher.Devices().Clear();
     std::size_t sent = 0;
     for (auto& e : std::filesystem::directory_iterator(folder + "out/sent"))
         sent += e.is_regular_file();

@@ -1,6 +1,6 @@
 // Throughput of the queue: messages through QueueMessage and through pickup
 // files to a loopback device that reports at once, the time to load 10,000
-// stored messages, and FindMessage among 100,000 sent messages. A timed
+// stored messages, and Find among 100,000 sent messages. A timed
 // program: it prints its figures. Runs under a temporary system root.
 #include "platform/Activation.h"
 #include "platform/Text.h"
@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 using velmo::Bstr;
-using velmo::store::MessageRecord;
+using velmo::messagefile::MessageRecord;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -69,12 +69,16 @@ struct Root {
     std::string Folder(const std::string& f) const { return path + "/var/lib/velmo/" + f + "/"; }
 };
 
-void Setup(velmo::host::ServiceModule& module, const Root& root)
+std::u16string RootOf(const Root& root)
 {
-    module.rootFolder = velmo::Utf8ToUtf16(root.Folder("").substr(0, root.Folder("").size() - 1));
+    return velmo::Utf8ToUtf16(root.Folder("").substr(0, root.Folder("").size() - 1));
+}
+
+void Setup(velmo::host::ServiceModule& module)
+{
     module.mainThreadId = GetCurrentThreadId();
-    module.dispatcher.AddDevice(1, u"Loop", kLoopback, u"<device/>");
-    module.dispatcher.SetDefaultDevice(1);
+    module.dispatcher.Devices().Add(1, u"Loop", kLoopback, u"<device/>");
+    module.dispatcher.Devices().SetDefaultDevice(1);
 }
 
 void WaitForIdle(velmo::host::ServiceModule& module)
@@ -92,8 +96,8 @@ void Report(const char* what, int n, double seconds, double cpu)
 void ThroughQueueMessage(int n)
 {
     Root root;
-    velmo::host::ServiceModule module;
-    Setup(module, root);
+    velmo::host::ServiceModule module(RootOf(root));
+    Setup(module);
     module.dispatcher.Start();
     double cpu0 = CpuSeconds();
     auto start = Clock::now();
@@ -111,8 +115,8 @@ void ThroughQueueMessage(int n)
 void ThroughPickup(int n)
 {
     Root root;
-    velmo::host::ServiceModule module;
-    Setup(module, root);
+    velmo::host::ServiceModule module(RootOf(root));
+    Setup(module);
     for (int i = 0; i < n; ++i) {
         auto* r = new MessageRecord();
         r->Initialise();
@@ -154,8 +158,8 @@ void WriteRecords(const std::string& folder, int n, std::vector<GUID>* ids)
 void LoadStored(int n)
 {
     Root root;
-    velmo::host::ServiceModule module;
-    Setup(module, root);
+    velmo::host::ServiceModule module(RootOf(root));
+    Setup(module);
     WriteRecords(root.Folder("out"), n, nullptr);
     double cpu0 = CpuSeconds();
     auto start = Clock::now();
@@ -168,14 +172,15 @@ void LoadStored(int n)
 void Find(int n, int lookups)
 {
     Root root;
-    velmo::host::ServiceModule module;
-    Setup(module, root);
+    velmo::host::ServiceModule module(RootOf(root));
+    Setup(module);
     std::vector<GUID> ids;
     WriteRecords(root.Folder("out/sent"), n, &ids);
     auto start = Clock::now();
     int found = 0;
     for (int i = 0; i < lookups; ++i) {
-        if (module.dispatcher.FindMessage(ids[static_cast<std::size_t>(i * 7919) % ids.size()]))
+        std::optional<velmo::queue::Found> f = module.store.Find(ids[static_cast<std::size_t>(i * 7919) % ids.size()]);
+        if (f && f->record)
             ++found;
     }
     double hit = Since(start) / lookups;
@@ -183,11 +188,11 @@ void Find(int n, int lookups)
     for (int i = 0; i < lookups; ++i) {
         GUID missing{};
         CoCreateGuid(&missing);
-        (void)module.dispatcher.FindMessage(missing);  // only the time counts
+        (void)module.store.Find(missing);  // only the time counts
     }
     double miss = Since(start) / lookups;
-    std::printf("%-34s %6d files     %8.1f us/found  %7.1f us/not found (%d found)\n", "FindMessage in out/sent", n,
-                hit * 1e6, miss * 1e6, found);
+    std::printf("%-34s %6d files     %8.1f us/found  %7.1f us/not found (%d found)\n", "Find in out/sent", n, hit * 1e6,
+                miss * 1e6, found);
 }
 
 }  // namespace

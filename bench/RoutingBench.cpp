@@ -22,22 +22,23 @@ namespace {
 constexpr CLSID kLoopback = velmo::MakeGuid("{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}");
 
 // Messages per second through devices, each 1 s a message.
-double Rate(int devices, velmo::store::Dispatcher::Choice choice, int messages)
+double Rate(int devices, velmo::routing::Router::Choice choice, int messages)
 {
     char tmpl[] = "/var/tmp/velmo-routing-XXXXXX";
     std::string root = mkdtemp(tmpl);
     std::string folder = root + "/var/lib/velmo/";
     for (const char* f : {"out/sent", "out/failed", "in", "bad", "pickup"})
         std::filesystem::create_directories(folder + f);
-    auto* module = new velmo::host::ServiceModule();  // its threads may still unwind when the run ends
-    module->rootFolder = velmo::Utf8ToUtf16(folder);
+    // Never deleted: its threads may still unwind when the run ends.
+    auto* module = new velmo::host::ServiceModule(velmo::Utf8ToUtf16(folder));
     module->mainThreadId = GetCurrentThreadId();
     for (LONG id = 1; id <= devices; ++id) {
-        module->dispatcher.AddDevice(id, u"Modem", kLoopback, u"<device><param name='delay' value='1000'/></device>");
-        module->dispatcher.AddRule(u".", id, true);
+        module->dispatcher.Devices().Add(id, u"Modem", kLoopback,
+                                         u"<device><param name='delay' value='1000'/></device>");
+        module->dispatcher.Devices().AddRule(u".", id, true);
     }
-    module->dispatcher.SetDefaultDevice(1);
-    module->dispatcher.choice = choice;
+    module->dispatcher.Devices().SetDefaultDevice(1);
+    module->dispatcher.Devices().SetChoice(choice);
     module->dispatcher.Start();
     auto start = Clock::now();
     velmo::Bstr to(u"+491711234567"), body(u"Disk usage on host db1 is above 90 percent");
@@ -47,7 +48,7 @@ double Rate(int devices, velmo::store::Dispatcher::Choice choice, int messages)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     module->dispatcher.Stop();
-    module->dispatcher.ClearDevices();
+    module->dispatcher.Devices().Clear();
     std::filesystem::remove_all(root);
     return messages / seconds;
 }
@@ -68,7 +69,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "routing_bench: cannot register the loopback device: %s\n", error.c_str());
         return 1;
     }
-    using Choice = velmo::store::Dispatcher::Choice;
+    using Choice = velmo::routing::Router::Choice;
     double one = Rate(1, Choice::Random, perDevice);
     double random = Rate(4, Choice::Random, 4 * perDevice);
     double fewest = Rate(4, Choice::FewestWaiting, 4 * perDevice);

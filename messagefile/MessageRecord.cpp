@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-namespace velmo::store {
+namespace velmo::messagefile {
 
 namespace {
 
@@ -228,4 +228,4 @@ HRESULT MessageRecord::Load(HANDLE file)
     return S_OK;
 }
 
-}  // namespace velmo::store
+}  // namespace velmo::messagefile

@@ -38,7 +38,7 @@
 #include <string>
 #include <vector>
 
-namespace velmo::store {
+namespace velmo::messagefile {
 
 class MessageRecord;
 // The one way to hold a record: a counted reference.
@@ -90,4 +90,4 @@ private:
     std::atomic<LONG> refs_{1};
 };
 
-}  // namespace velmo::store
+}  // namespace velmo::messagefile

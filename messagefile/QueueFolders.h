@@ -1,14 +1,17 @@
-// The names of the queue folders under the root folder, and the file name
-// of a message id. The root always ends in "/".
+// The queue folders under the root folder (which always ends in "/"): where
+// each lies and the name clients know it by.
+//
+//   out/          queued   messages waiting to be sent
+//   out/sent/     sent     messages a device sent
+//   out/failed/   failed   messages that could not be sent
+//   in/           received messages the devices received
+//   bad/          bad      files that are no readable message, kept aside
+//   pickup/                message files other programs drop in to be sent
 #pragma once
 
-#include "platform/Guid.h"
+#include <string_view>
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
-namespace velmo::store {
+namespace velmo::messagefile {
 
 inline constexpr const char16_t* kOutFolder = u"out/";
 inline constexpr const char16_t* kSentFolder = u"out/sent/";
@@ -17,27 +20,24 @@ inline constexpr const char16_t* kInFolder = u"in/";
 inline constexpr const char16_t* kBadFolder = u"bad/";
 inline constexpr const char16_t* kPickupFolder = u"pickup/";
 
-// "{ID}.velmo"
-inline std::u16string MessageFileName(const GUID& id) { return GuidToString(id) + u".velmo"; }
+// The folders that hold messages, in the order a message is looked for.
+enum class Folder { Queued, Sent, Failed, Received, Bad };
 
-// A file of a folder and when it was last written, in 100 ns steps since
-// 1601 (the platform's FILETIME).
-struct FolderFile {
-    std::u16string name;
-    std::uint64_t written = 0;
+struct FolderName {
+    Folder folder;
+    const char* name;          // as clients name it: "queued", "sent", "failed", "received", "bad"
+    const char16_t* relative;  // under the root, ending in "/"
 };
 
-// The files (not folders) in a folder that match pattern, in the order the
-// file system returns them, taken whole before the caller changes the
-// folder; empty when the folder is missing.
-std::vector<FolderFile> ListFilesWithTimes(const std::u16string& folder, const std::u16string& pattern);
-// The same, names only.
-std::vector<std::u16string> ListFiles(const std::u16string& folder, const std::u16string& pattern);
-inline std::vector<std::u16string> ListMessageFiles(const std::u16string& folder)
-{
-    return ListFiles(folder, u"*.velmo");
-}
+inline constexpr FolderName kFolders[] = {{Folder::Queued, "queued", kOutFolder},
+                                          {Folder::Sent, "sent", kSentFolder},
+                                          {Folder::Failed, "failed", kFailedFolder},
+                                          {Folder::Received, "received", kInFolder},
+                                          {Folder::Bad, "bad", kBadFolder}};
 
-bool FileExists(const std::u16string& path);
+// The entry of a folder; never fails.
+const FolderName& NameOf(Folder folder);
+// The folder clients call name; null for any other name.
+const FolderName* FindFolder(std::string_view name);
 
-}  // namespace velmo::store
+}  // namespace velmo::messagefile

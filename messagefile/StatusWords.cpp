@@ -1,16 +1,25 @@
 #include "messagefile/StatusWords.h"
 
-namespace velmo::store {
+#include "interfaces/StatusWords.h"
+
+namespace velmo::messagefile {
 
 const char* StatusWord(LONG status)
 {
     switch (status) {
-    case QUEUED: return "QUEUED";
-    case SENT: return "SENT";
-    case FAILED: return "FAILED";
-    case RECEIVED: return "RECEIVED";
+    case QUEUED: return status::kQueued;
+    case SENT: return status::kSent;
+    case FAILED: return status::kFailed;
+    case RECEIVED: return status::kReceived;
     default: return nullptr;
     }
+}
+
+std::string StatusName(LONG status)
+{
+    if (const char* word = StatusWord(status))
+        return word;
+    return status == NOT_FOUND ? status::kNotFound : std::to_string(status);
 }
 
 const SYSTEMTIME* StatusDate(const MessageRecord& record)
@@ -24,4 +33,10 @@ const SYSTEMTIME* StatusDate(const MessageRecord& record)
     }
 }
 
-}  // namespace velmo::store
+const SYSTEMTIME& MessageDate(const MessageRecord& record)
+{
+    const SYSTEMTIME* date = StatusDate(record);
+    return date ? *date : record.Created;
+}
+
+}  // namespace velmo::messagefile

@@ -4,12 +4,18 @@
 
 #include "messagefile/MessageRecord.h"
 
-namespace velmo::store {
+#include <string>
+
+namespace velmo::messagefile {
 
 // "QUEUED", "SENT", "FAILED" or "RECEIVED"; null for any other value.
 const char* StatusWord(LONG status);
+// The same, with "NOT_FOUND" for 0 and the number for any other value.
+std::string StatusName(LONG status);
 // Creation while queued, completion once sent or failed, reception for a
 // received message; null for any other status.
 const SYSTEMTIME* StatusDate(const MessageRecord& record);
+// The status's date, or the creation for a status that has none.
+const SYSTEMTIME& MessageDate(const MessageRecord& record);
 
-}  // namespace velmo::store
+}  // namespace velmo::messagefile

@@ -1,6 +1,6 @@
 #include "messagefile/TextLines.h"
 
-namespace velmo::store {
+namespace velmo::messagefile {
 
 std::string PlainLines(std::string_view text)
 {
@@ -34,4 +34,4 @@ std::string OneLine(std::string_view text)
     return out;
 }
 
-}  // namespace velmo::store
+}  // namespace velmo::messagefile

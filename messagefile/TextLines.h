@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace velmo::store {
+namespace velmo::messagefile {
 
 // The text with every line end (CRLF, or a lone CR or LF) made "\n", and
 // no line end at either end.
@@ -15,4 +15,4 @@ std::string PlainLines(std::string_view text);
 // becomes "; ", and those at either end go.
 std::string OneLine(std::string_view text);
 
-}  // namespace velmo::store
+}  // namespace velmo::messagefile

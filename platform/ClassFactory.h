@@ -1,8 +1,8 @@
 // The class factory of an in-process component module, written once.
 //
-// ClassFactory<T> creates T with new (T starts with a reference count of
-// 1, which the factory gives up after QueryInterface) and refuses
-// aggregation. It lives as a static object of the module and is never
+// ClassFactory<T> creates T with new, or with the maker it was given (T
+// starts with a reference count of 1, which the factory gives up after
+// QueryInterface), and refuses aggregation. It lives as a static object of the module and is never
 // destroyed through Release. ModuleObjects counts the module's live objects
 // for DllCanUnloadNow: an object adds itself in its constructor and removes
 // itself in its destructor; ComObject does that, the reference count and
@@ -16,8 +16,10 @@
 #include "platform/Unknown.h"
 
 #include <atomic>
+#include <functional>
 #include <new>
 #include <tuple>
+#include <type_traits>
 
 namespace velmo {
 
@@ -75,6 +77,12 @@ private:
 template <class T>
 class ClassFactory final : public IClassFactory {
 public:
+    // make gives a new object (null when out of memory); without one, T's
+    // default constructor is used.
+    using Make = std::function<T*()>;
+    ClassFactory() = default;
+    explicit ClassFactory(Make make) : make_(std::move(make)) {}
+
     HRESULT QueryInterface(REFIID riid, void** ppv) override
     {
         if (!ppv)
@@ -95,7 +103,7 @@ public:
         *ppv = nullptr;
         if (outer)
             return CLASS_E_NOAGGREGATION;
-        T* object = new (std::nothrow) T();
+        T* object = Create();
         if (!object)
             return E_OUTOFMEMORY;
         HRESULT hr = object->QueryInterface(riid, ppv);
@@ -103,6 +111,18 @@ public:
         return hr;
     }
     HRESULT LockServer(BOOL) override { return S_OK; }
+
+private:
+    T* Create()
+    {
+        if (make_)
+            return make_();
+        if constexpr (std::is_default_constructible_v<T>)
+            return new (std::nothrow) T();
+        return nullptr;
+    }
+
+    Make make_;
 };
 
 // DllGetClassObject of a module with one class.

@@ -8,9 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <random>
 #include <stdio.h>
 #include <sys/file.h>
@@ -22,55 +20,6 @@ namespace {
 
 using velmo::detail::FileObject;
 using velmo::detail::Object;
-
-// A POSIX time as Windows counts it: 100 ns steps since 1601-01-01 UTC.
-FILETIME FileTimeOf(const timespec& t)
-{
-    constexpr std::uint64_t kEpochDifference = 11644473600ULL;  // seconds from 1601 to 1970
-    std::uint64_t ticks = (static_cast<std::uint64_t>(t.tv_sec) + kEpochDifference) * 10000000ULL +
-                          static_cast<std::uint64_t>(t.tv_nsec) / 100;
-    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
-class FindObject final : public Object {
-public:
-    FindObject(DIR* dir, std::string pattern) : Object(-1, Adopt{}), dir_(dir), pattern_(std::move(pattern)) {}
-    ~FindObject() override { closedir(dir_); }
-    bool TryAcquire() override { return false; }
-    // The next entry that matches, or false at the end.
-    bool Next(WIN32_FIND_DATAW* data)
-    {
-        while (dirent* e = readdir(dir_)) {
-            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
-                continue;
-            if (fnmatch(pattern_.c_str(), e->d_name, FNM_CASEFOLD | FNM_PERIOD) != 0)
-                continue;
-            std::u16string name = velmo::Utf8ToUtf16(e->d_name);
-            if (name.size() >= MAX_PATH)
-                continue;
-            *data = WIN32_FIND_DATAW{};
-            struct stat st {};
-            if (fstatat(dirfd(dir_), e->d_name, &st, 0) == 0) {
-                data->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-                auto size = static_cast<std::uint64_t>(st.st_size);
-                data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-                data->nFileSizeLow = static_cast<DWORD>(size);
-                data->ftLastWriteTime = FileTimeOf(st.st_mtim);
-                data->ftLastAccessTime = FileTimeOf(st.st_atim);
-            } else {
-                data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
-            }
-            std::copy(name.begin(), name.end(), data->cFileName);
-            data->cFileName[name.size()] = 0;
-            return true;
-        }
-        return false;
-    }
-
-private:
-    DIR* dir_;
-    std::string pattern_;
-};
 
 DWORD FromErrno(int e)
 {
@@ -390,45 +339,6 @@ BOOL CreateDirectoryW(LPCWSTR path, const void*)
     if (!path)
         return Fail(ERROR_INVALID_PARAMETER);
     return mkdir(Narrow(path).c_str(), 0755) == 0 ? TRUE : FailErrno();
-}
-
-HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data)
-{
-    if (!pattern || !data) {
-        Fail(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
-    std::string full = Narrow(pattern);
-    auto slash = full.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : full.substr(0, slash);
-    std::string name = slash == std::string::npos ? full : full.substr(slash + 1);
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) {
-        Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : FromErrno(errno));
-        return INVALID_HANDLE_VALUE;
-    }
-    auto* find = new FindObject(dir, name);
-    if (!find->Next(data)) {
-        find->Unref();
-        Fail(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    return find;
-}
-
-BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data)
-{
-    auto* f = dynamic_cast<FindObject*>(velmo::detail::FromHandle(find));
-    if (!f || !data)
-        return Fail(f ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
-    return f->Next(data) ? TRUE : Fail(ERROR_NO_MORE_FILES);
-}
-
-BOOL FindClose(HANDLE find)
-{
-    if (!dynamic_cast<FindObject*>(velmo::detail::FromHandle(find)))
-        return Fail(ERROR_INVALID_HANDLE);
-    return CloseHandle(find);
 }
 
 namespace velmo {

@@ -16,10 +16,8 @@
 // file is moved then, but the move may not outlive a crash). I/O errors have
 // their own codes: ERROR_IO_DEVICE (EIO), ERROR_DISK_FULL (ENOSPC),
 // ERROR_DISK_QUOTA_EXCEEDED, ERROR_WRITE_PROTECT (a read-only file system),
-// ERROR_TOO_MANY_OPEN_FILES. FindFirstFileW
-// matches the last path component as a pattern ("*" and "?", without regard
-// to case) in the order the file system returns; "." and ".." are never
-// returned. Failures set GetLastError to the Win32 code.
+// ERROR_TOO_MANY_OPEN_FILES. Failures set GetLastError to the Win32 code.
+// Folders are listed with ListFolder (FolderListing.h).
 #pragma once
 
 #include "platform/Sync.h"
@@ -59,25 +57,7 @@ constexpr LONG ERROR_FILE_TOO_LARGE = 223;
 constexpr LONG ERROR_IO_DEVICE = 1117;
 constexpr LONG ERROR_DISK_QUOTA_EXCEEDED = 1295;
 constexpr LONG ERROR_FILE_CORRUPT = 1392;
-constexpr LONG ERROR_NO_MORE_FILES = 18;
 constexpr LONG ERROR_DIRECTORY = 267;
-
-struct FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-};
-
-constexpr std::size_t MAX_PATH = 260;
-
-struct WIN32_FIND_DATAW {
-    DWORD dwFileAttributes;
-    FILETIME ftCreationTime;
-    FILETIME ftLastAccessTime;
-    FILETIME ftLastWriteTime;
-    DWORD nFileSizeHigh;
-    DWORD nFileSizeLow;
-    WCHAR cFileName[MAX_PATH];
-};
 
 // security and templateFile are ignored; flags other than the attributes are
 // ignored too (FILE_FLAG_WRITE_THROUGH: call FlushFileBuffers).
@@ -100,9 +80,6 @@ VELMO_PLATFORM_API DWORD GetFileAttributesW(LPCWSTR path);
 VELMO_PLATFORM_API BOOL CreateDirectoryW(LPCWSTR path, const void* security);
 // The found entry's attributes, size, last write and last access times are
 // filled in; Linux keeps no creation time, so ftCreationTime stays zero.
-VELMO_PLATFORM_API HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data);
-VELMO_PLATFORM_API BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* data);
-VELMO_PLATFORM_API BOOL FindClose(HANDLE find);
 
 namespace velmo {
 

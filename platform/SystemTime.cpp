@@ -1,6 +1,7 @@
 #include "platform/SystemTime.h"
 
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 
 namespace {
@@ -131,3 +132,17 @@ INT VariantTimeToSystemTime(DOUBLE date, SYSTEMTIME* st)
     st->wMilliseconds = 0;
     return TRUE;
 }
+
+namespace velmo {
+
+std::string IsoDate(const SYSTEMTIME& t)
+{
+    if (t.wYear == 0)
+        return {};
+    char text[64];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                  t.wSecond);
+    return text;
+}
+
+}  // namespace velmo

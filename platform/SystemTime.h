@@ -10,6 +10,8 @@
 
 #include "platform/Types.h"
 
+#include <string>
+
 struct SYSTEMTIME {
     WORD wYear;
     WORD wMonth;
@@ -29,3 +31,9 @@ VELMO_PLATFORM_API void GetLocalTime(SYSTEMTIME* st);
 VELMO_PLATFORM_API BOOL SystemTimeToTzSpecificLocalTime(const void* timeZone, const SYSTEMTIME* utc, SYSTEMTIME* local);
 VELMO_PLATFORM_API INT SystemTimeToVariantTime(const SYSTEMTIME* st, DOUBLE* date);
 VELMO_PLATFORM_API INT VariantTimeToSystemTime(DOUBLE date, SYSTEMTIME* st);
+
+namespace velmo {
+// "2026-12-09T01:20:15Z", ISO 8601 in UTC as scripts and JSON expect it, for
+// a time held in UTC; "" for a time never set (year 0).
+VELMO_PLATFORM_API std::string IsoDate(const SYSTEMTIME& utc);
+}  // namespace velmo

@@ -1,5 +1,6 @@
 #include "platform/Timing.h"
 
+#include <chrono>
 #include <cstdlib>
 
 namespace velmo {
@@ -25,6 +26,18 @@ DWORD DesignWait(DWORD milliseconds)
         return milliseconds;
     DWORD scaled = milliseconds / divisor;
     return scaled ? scaled : 1;
+}
+
+std::int64_t SteadyMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::int64_t WallClockMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace velmo

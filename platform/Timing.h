@@ -10,7 +10,16 @@
 
 #include "platform/Types.h"
 
+#include <cstdint>
+
 namespace velmo {
 // milliseconds divided by the test divisor (at least 1 ms when it was not 0).
 VELMO_PLATFORM_API DWORD DesignWait(DWORD milliseconds);
+
+// Milliseconds on the monotonic clock, for measuring waits and intervals
+// inside one process: never set back, meaningless across processes.
+VELMO_PLATFORM_API std::int64_t SteadyMs();
+// Milliseconds since 1970-01-01 UTC on the wall clock, for times kept in
+// files that outlive the process; it may jump when the clock is set.
+VELMO_PLATFORM_API std::int64_t WallClockMs();
 }  // namespace velmo

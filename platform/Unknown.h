@@ -103,6 +103,7 @@ public:
     }
     T* get() const { return p_; }
     T* operator->() const { return p_; }
+    T& operator*() const { return *p_; }
     explicit operator bool() const { return p_ != nullptr; }
     // Releases what is held and gives the slot, for out-parameters.
     T** Receive()

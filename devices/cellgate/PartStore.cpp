@@ -3,14 +3,13 @@
 #include "devices/cellgate/DeviceFiles.h"
 #include "smscodec/PartJoin.h"
 #include "platform/File.h"
+#include "platform/FolderListing.h"
 #include "platform/SysRoot.h"
 #include "platform/Text.h"
 #include "platform/Timing.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <dirent.h>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -20,12 +19,6 @@ namespace velmo::cellgate {
 namespace {
 
 constexpr char kMagic[] = "velmo part 1";
-
-std::int64_t NowMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
 
 std::string Hex(const std::string& bytes)
 {
@@ -102,18 +95,13 @@ std::optional<Part> ReadPart(const std::string& path)
 std::map<std::string, std::vector<Part>> Scan(const std::string& folder)
 {
     std::map<std::string, std::vector<Part>> messages;
-    DIR* dir = opendir(folder.c_str());
-    if (!dir)
-        return messages;
-    while (dirent* e = readdir(dir)) {
-        std::string name = e->d_name;
+    for (const std::string& name : ListFileNames(folder)) {
         std::size_t dash = name.find('-');
         if (name.empty() || name[0] == '.' || dash == std::string::npos)
             continue;
         if (auto part = ReadPart(folder + name))
             messages[name.substr(0, dash)].push_back(std::move(*part));
     }
-    closedir(dir);
     return messages;
 }
 
@@ -155,7 +143,7 @@ bool PartStore::Add(const std::u16string& sender, const sms::Concatenation& part
     if (!PathExists(path)) {
         std::ostringstream out;
         out << kMagic << "\nsender " << Hex(Utf16ToUtf8(sender)) << "\ntotal " << part.total << "\nsequence "
-            << part.sequence << "\narrived " << NowMs() << "\ntext " << Hex(Utf16ToUtf8(text)) << "\n";
+            << part.sequence << "\narrived " << WallClockMs() << "\ntext " << Hex(Utf16ToUtf8(text)) << "\n";
         std::string bytes = out.str();
         if (!MakeDirectories(folder) || !WriteFileDurably(path, bytes.data(), bytes.size()))
             return false;
@@ -169,7 +157,7 @@ bool PartStore::Add(const std::u16string& sender, const sms::Concatenation& part
 std::vector<PartStore::Message> PartStore::Ready()
 {
     std::vector<Message> ready;
-    std::int64_t now = NowMs();
+    std::int64_t now = WallClockMs();
     for (auto& [key, parts] : Scan(Folder())) {
         std::int64_t first = parts.front().arrived;
         for (const Part& p : parts)

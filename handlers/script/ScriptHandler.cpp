@@ -2,6 +2,7 @@
 
 #include "platform/EventLog.h"
 #include "platform/File.h"
+#include "platform/FolderListing.h"
 #include "platform/Process.h"
 #include "platform/SysRoot.h"
 #include "platform/SystemTime.h"
@@ -38,16 +39,9 @@ std::string Read(IVelmo* message, HRESULT (IVelmo::*getter)(BSTR*))
 std::vector<std::string> Programs(const std::string& folder)
 {
     std::vector<std::string> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(Utf8ToUtf16(folder + "*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        std::string name = Utf16ToUtf8(data.cFileName);
-        if (!name.empty() && name[0] != '.' && IsExecutableFile(folder + name))
-            names.push_back(name);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    for (FolderEntry& e : ListFolder(folder))
+        if (!e.name.empty() && e.name[0] != '.' && IsExecutableFile(folder + e.name))
+            names.push_back(std::move(e.name));
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -77,10 +71,7 @@ std::string IsoUtc(DATE date)
     SYSTEMTIME t{};
     if (!VariantTimeToSystemTime(date, &t))
         return {};
-    char text[64];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-                  t.wSecond);
-    return text;
+    return IsoDate(t);
 }
 
 ScriptHandler::ScriptHandler() : DispatchObject(kInterface) {}

@@ -2,7 +2,7 @@
 
 #include "platform/SystemTime.h"
 #include "service/automation/NewSms.h"
-#include "service/host/ServiceModule.h"
+#include "messagefile/StatusWords.h"
 
 #include <new>
 
@@ -12,9 +12,9 @@ namespace {
 bool Given(const VARIANT* v) { return v && v->vt != VT_ERROR; }
 }  // namespace
 
-MessageCenter::MessageCenter() : MessageCenter(host::TheModule()) {}
-
-MessageCenter::MessageCenter(host::ServiceModule& module) : DualObject(velmolib::kIMessageCenter), module_(module) {}
+MessageCenter::MessageCenter(queue::MessageIntake& intake, queue::QueueStore& store, events::EventSink& log)
+    : DualObject(velmolib::kIMessageCenter), intake_(intake), store_(store), log_(log)
+{}
 
 HRESULT MessageCenter::AddMessageMonitor(BSTR) { return E_NOTIMPL; }
 
@@ -29,7 +29,7 @@ HRESULT MessageCenter::NewMessage(IVelmo** newSms)
 {
     if (!newSms)
         return E_POINTER;
-    *newSms = new (std::nothrow) NewSms(module_);
+    *newSms = new (std::nothrow) NewSms(intake_);
     return *newSms ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -41,11 +41,17 @@ HRESULT MessageCenter::QueryMessageStatus(BSTR msgId, VARIANT* statusText, VARIA
     HRESULT hr = CLSIDFromString(msgId, &id);
     if (FAILED(hr))
         return hr;
-    store::RecordPtr record = module_.dispatcher.FindMessage(id);
-    if (!record) {
+    std::optional<queue::Found> found = store_.Find(id);
+    if (found && found->folder != queue::Folder::Queued && found->folder != queue::Folder::Sent &&
+        found->folder != queue::Folder::Failed)
+        found.reset();
+    if (found && !found->record)
+        log_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed loading velmo file: [%s]", found->location.c_str());
+    if (!found || !found->record) {
         *status = NOT_FOUND;
         return hr;
     }
+    const messagefile::MessageRecord* record = found->record.get();
     *status = record->Status;
     if (Given(statusText)) {
         VariantClear(statusText);
@@ -54,8 +60,7 @@ HRESULT MessageCenter::QueryMessageStatus(BSTR msgId, VARIANT* statusText, VARIA
     }
     if (Given(date)) {
         VariantClear(date);
-        const SYSTEMTIME& when =
-            record->Status == SENT || record->Status == FAILED ? record->Completed : record->Created;
+        const SYSTEMTIME& when = messagefile::MessageDate(*record);
         DATE value = 0;
         SystemTimeToVariantTime(&when, &value);
         Variant v = Variant::FromDate(value);

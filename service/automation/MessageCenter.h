@@ -1,22 +1,23 @@
 // MessageCenter: creates message objects and reports the status of a sent
 // message by the identifier Send returned. It keeps no state: every query
-// reads the message's file from out/, out/sent/ or out/failed/. None of its
-// methods sets error information.
+// reads the queue store (a message that is queued, sent or failed; a
+// received one is not found). None of its methods sets error information.
 #pragma once
 
 #include "interfaces/VelmoLib.h"
 #include "service/automation/DualObject.h"
-
-namespace velmo::host {
-class ServiceModule;
-}
+#include "service/events/EventSink.h"
+#include "service/queue/MessageIntake.h"
+#include "service/queue/QueueStore.h"
 
 namespace velmo::automation {
 
 class MessageCenter final : public DualObject<IMessageCenter> {
 public:
-    MessageCenter();
-    explicit MessageCenter(host::ServiceModule& module);
+    // intake queues what its new messages send, store answers the
+    // queries, log takes a message that cannot be read; all three must
+    // outlive the object.
+    MessageCenter(queue::MessageIntake& intake, queue::QueueStore& store, events::EventSink& log);
 
     HRESULT AddMessageMonitor(BSTR msgId) override;
     // statusText and date are filled only when given (not null and not an
@@ -29,7 +30,9 @@ protected:
     HRESULT Call(const DispMember& member, std::span<Variant> args, VARIANT* result) override;
 
 private:
-    host::ServiceModule& module_;
+    queue::MessageIntake& intake_;
+    queue::QueueStore& store_;
+    events::EventSink& log_;
 };
 
 }  // namespace velmo::automation

@@ -1,7 +1,6 @@
 #include "service/automation/NewSms.h"
 
 #include "platform/Guid.h"
-#include "service/host/ServiceModule.h"
 
 #include <new>
 
@@ -50,13 +49,11 @@ VARIANT* OutSlot(Variant& arg)
     return arg.pvarVal;
 }
 
-NewSms::NewSms() : NewSms(host::TheModule()) {}
+NewSms::NewSms(queue::MessageIntake& intake) : DualObject(velmolib::kIVelmo), intake_(intake) {}
 
-NewSms::NewSms(host::ServiceModule& module) : DualObject(velmolib::kIVelmo), module_(module) {}
-
-NewSms* NewSms::ForReceived(host::ServiceModule& module, const Bstr& from, const Bstr& body, DATE received)
+NewSms* NewSms::ForReceived(queue::MessageIntake& intake, const Bstr& from, const Bstr& body, DATE received)
 {
-    auto* sms = new (std::nothrow) NewSms(module);
+    auto* sms = new (std::nothrow) NewSms(intake);
     if (!sms)
         return nullptr;
     sms->from_ = from;
@@ -126,14 +123,19 @@ HRESULT NewSms::Send(VARIANT to, VARIANT body, VARIANT* msgId)
         VariantClear(msgId);
         VariantInit(msgId);
     }
-    module_.WaitForDispatcher();
+    // The fields as a client reads them, a null text as an empty one.
+    Bstr recipient, text;
+    HRESULT hr = get_To(recipient.Receive());
+    if (SUCCEEDED(hr))
+        hr = get_Body(text.Receive());
     GUID id{};
-    HRESULT hr = module_.dispatcher.QueueMessage(this, &id);
+    if (SUCCEEDED(hr))
+        hr = intake_.QueueMessage(recipient, text, &id);
     if (FAILED(hr))
         return ReportError(kSource, u"Dispatcher failed queuing message.");
     if (msgId) {
-        Variant text = Variant::FromBstr(GuidToString(id));
-        text.Detach(msgId);
+        Variant idText = Variant::FromBstr(GuidToString(id));
+        idText.Detach(msgId);
     }
     return hr;
 }
@@ -151,7 +153,7 @@ HRESULT NewSms::Derived(bool reply, IVelmo** out)
     }
     if (from.IsEmpty())
         return ReportError(kSource, reply ? u"Cannot reply to this message" : u"Cannot forward this message");
-    auto* sms = new (std::nothrow) NewSms(module_);
+    auto* sms = new (std::nothrow) NewSms(intake_);
     if (!sms)
         return E_OUTOFMEMORY;
     if (reply)

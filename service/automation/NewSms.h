@@ -12,10 +12,7 @@
 #include "platform/Bstr.h"
 #include "platform/Variant.h"
 #include "service/automation/DualObject.h"
-
-namespace velmo::host {
-class ServiceModule;
-}
+#include "service/queue/MessageIntake.h"
 
 namespace velmo::automation {
 
@@ -27,13 +24,12 @@ public:
     static constexpr UINT kMaxBody = 40000;
     static constexpr const char16_t* kTooLong = u"The text is longer than 40000 characters: it is refused";
 
-    // Objects the service's class factory makes belong to its module.
-    NewSms();
-    explicit NewSms(host::ServiceModule& module);
+    // intake queues what Send sends; it must outlive the object.
+    explicit NewSms(queue::MessageIntake& intake);
 
     // A received message for the event handlers: From, Body and the
-    // reception time as Date; To stays null.
-    static NewSms* ForReceived(host::ServiceModule& module, const Bstr& from, const Bstr& body, DATE received);
+    // reception time as Date; To stays null. Null when out of memory.
+    static NewSms* ForReceived(queue::MessageIntake& intake, const Bstr& from, const Bstr& body, DATE received);
 
     HRESULT get_To(BSTR* to) override;
     HRESULT put_To(BSTR to) override;
@@ -50,7 +46,7 @@ protected:
 
 private:
     HRESULT Derived(bool reply, IVelmo** out);
-    host::ServiceModule& module_;
+    queue::MessageIntake& intake_;
     Bstr from_, to_, body_;
     Variant date_;
 };

@@ -1,14 +1,15 @@
 #include "service/gateway/Gateway.h"
 
+#include "interfaces/StatusWords.h"
+#include "messagefile/MessageId.h"
+#include "messagefile/StatusWords.h"
 #include "messagefile/TextLines.h"
 #include "platform/BusObject.h"
+#include "platform/SystemTime.h"
 #include "platform/Text.h"
 #include "service/automation/NewSms.h"
+#include "service/events/MessageEvents.h"
 #include "service/gateway/MessageCounters.h"
-#include "service/gateway/MessageListing.h"
-#include "messagefile/QueueFolders.h"
-#include "service/host/ServiceModule.h"
-#include "service/store/MessageEvents.h"
 
 #include <map>
 #include <tuple>
@@ -50,19 +51,19 @@ std::string RegistrationName(LONG registration)
     }
 }
 
-const char* StateName(host::DeviceHost::RunState state)
+const char* StateName(devices::DeviceHost::RunState state)
 {
     switch (state) {
-    case host::DeviceHost::RunState::Starting: return "starting";
-    case host::DeviceHost::RunState::Running: return "running";
-    case host::DeviceHost::RunState::Restarting: return "restarting";
+    case devices::DeviceHost::RunState::Starting: return "starting";
+    case devices::DeviceHost::RunState::Running: return "running";
+    case devices::DeviceHost::RunState::Restarting: return "restarting";
     }
     return "unknown";
 }
 
 class Handlers {
 public:
-    explicit Handlers(host::ServiceModule& module) : module_(module) {}
+    explicit Handlers(const GatewayParts& parts) : parts_(parts) {}
 
     MessageCounters counters;
 
@@ -76,9 +77,8 @@ public:
         std::u16string body = Utf8ToUtf16(text);
         if (body.size() > automation::NewSms::kMaxBody)
             return BusReply::Error(kInvalidArgsError, Utf16ToUtf8(automation::NewSms::kTooLong));
-        module_.WaitForDispatcher();
         GUID id{};
-        if (FAILED(module_.dispatcher.QueueMessage(Bstr(Utf8ToUtf16(to)), Bstr(body), &id)))
+        if (FAILED(parts_.intake.QueueMessage(Bstr(Utf8ToUtf16(to)), Bstr(body), &id)))
             return BusReply::Error(kRefusedError, "Dispatcher failed queuing message.");
         std::string text8 = GuidToUtf8(id);
         return {{}, {}, [text8](sdbus::MethodReply& r) { r << text8; }};
@@ -89,24 +89,25 @@ public:
         Lookup found = Find(idText);
         if (!found.record)
             return found.failure;
-        const store::MessageRecord& r = *found.record.get();
-        std::string status = StatusName(r.Status), statusText = store::PlainLines(Text(r.StatusText)),
-                    date = IsoDate(MessageDate(r));
+        const messagefile::MessageRecord& r = *found.record.get();
+        std::string status = messagefile::StatusName(r.Status),
+                    statusText = messagefile::PlainLines(Text(r.StatusText)),
+                    date = IsoDate(messagefile::MessageDate(r));
         return {{}, {}, [=](sdbus::MethodReply& reply) { reply << status << statusText << date; }};
     }
 
     BusReply List(const std::string& folderName, std::uint32_t limit, const std::string& cursor) const
     {
-        const Folder* folder = FindFolder(folderName);
+        const messagefile::FolderName* folder = messagefile::FindFolder(folderName);
         if (!folder)
             return BusReply::Error(kInvalidArgsError,
                                    "'" + folderName + "' is not a folder: queued, sent, failed, received or bad");
-        std::optional<Page> page = ListFolder(module_.rootFolder, *folder, limit, cursor);
+        std::optional<queue::Page> page = parts_.store.List(folder->folder, limit, cursor);
         if (!page)
             return BusReply::Error(kInvalidArgsError, "'" + cursor + "' is not a cursor a listing gave");
         return {{}, {}, [page = std::move(*page)](sdbus::MethodReply& reply) {
                     std::vector<MessageRow> rows;
-                    for (const ListedMessage& m : page.messages)
+                    for (const queue::ListedMessage& m : page.messages)
                         rows.emplace_back(m.id, m.status, m.to, m.from, m.date);
                     reply << rows << page.next;
                 }};
@@ -117,14 +118,14 @@ public:
         Lookup found = Find(idText);
         if (!found.record)
             return found.failure;
-        const store::MessageRecord& r = *found.record.get();
+        const messagefile::MessageRecord& r = *found.record.get();
         std::map<std::string, std::string> fields{{"id", GuidToUtf8(r.Id)},
-                                                  {"folder", found.folder->name},
-                                                  {"status", StatusName(r.Status)},
+                                                  {"folder", messagefile::NameOf(found.folder).name},
+                                                  {"status", messagefile::StatusName(r.Status)},
                                                   {"to", Text(r.To)},
                                                   {"from", Text(r.From)},
                                                   {"text", Text(r.Body)},
-                                                  {"statusText", store::PlainLines(Text(r.StatusText))},
+                                                  {"statusText", messagefile::PlainLines(Text(r.StatusText))},
                                                   {"created", IsoDate(r.Created)},
                                                   {"completed", IsoDate(r.Completed)},
                                                   {"received", IsoDate(r.Received)}};
@@ -142,7 +143,7 @@ public:
     {
         using Row = std::tuple<std::int32_t, std::string, std::string, std::int32_t, std::string, std::string>;
         std::vector<Row> rows;
-        module_.dispatcher.ForEachDevice([&](host::DeviceHost& device) {
+        parts_.devices.ForEach([&](devices::DeviceHost& device) {
             LONG signal = SIGNAL_UNKNOWN, registration = REGISTRATION_UNKNOWN;
             Bstr op;
             if (FAILED(device.GetModemState(&signal, &registration, op.Receive()))) {
@@ -153,7 +154,7 @@ public:
             rows.emplace_back(device.Id(), Text(Bstr(device.Name())), StateName(device.State()),
                               signal == SIGNAL_UNKNOWN ? -1 : signal, RegistrationName(registration), Text(op));
         });
-        for (const std::u16string& name : module_.dispatcher.RemovedDevices())
+        for (const std::u16string& name : parts_.devices.Removed())
             rows.emplace_back(0, Utf16ToUtf8(name), "removed", -1, "", "");
         return {{}, {}, [rows = std::move(rows)](sdbus::MethodReply& reply) {
                     std::vector<DeviceRow> out;
@@ -167,7 +168,7 @@ public:
     BusReply Counters() const
     {
         CountsSnapshot counts = counters.Read();
-        std::uint64_t waiting = store::ListMessageFiles(module_.rootFolder + store::kOutFolder).size();
+        std::uint64_t waiting = parts_.store.CountQueued();
         return {{}, {}, [counts = std::move(counts), waiting](sdbus::MethodReply& reply) {
                     std::vector<sdbus::Struct<std::string, std::uint64_t, std::uint64_t, std::uint64_t>> devices;
                     for (const auto& [name, c] : counts.devices)
@@ -180,21 +181,21 @@ private:
     // A message found by the id a client gave, or the error reply that
     // says why there is none.
     struct Lookup {
-        store::RecordPtr record;
-        const Folder* folder = nullptr;
+        messagefile::RecordPtr record;
+        messagefile::Folder folder = messagefile::Folder::Queued;
         BusReply failure;
     };
 
     Lookup Find(const std::string& idText) const
     {
-        std::optional<GUID> id = ParseMessageId(idText);
+        std::optional<GUID> id = messagefile::ParseMessageId(idText);
         if (!id)
-            return {{}, nullptr, BadId(idText)};
-        std::optional<Found> found = FindMessage(module_.rootFolder, *id);
+            return {{}, {}, BadId(idText)};
+        std::optional<queue::Found> found = parts_.store.Find(*id);
         if (!found)
-            return {{}, nullptr, NotFound(*id)};
+            return {{}, {}, NotFound(*id)};
         if (!found->record)
-            return {{}, nullptr, Unreadable(*id, found->readError)};
+            return {{}, {}, Unreadable(*id, found->readError)};
         return {found->record, found->folder, {}};
     }
 
@@ -206,7 +207,7 @@ private:
                                "The file of message " + GuidToUtf8(id) + " cannot be read (" + code + ")");
     }
 
-    host::ServiceModule& module_;
+    GatewayParts parts_;
 };
 
 // Reads the arguments on the bus thread; the work runs on a worker.
@@ -220,22 +221,22 @@ std::function<BusWork(sdbus::MethodCall&)> Reading(Call call)
     };
 }
 
-void Signal(const store::AuditEntry& e)
+void Signal(const events::AuditEntry& e)
 {
     std::string id = GuidToUtf8(e.id);
     switch (e.kind) {
-    case store::AuditKind::Queued:
-    case store::AuditKind::Sent:
-    case store::AuditKind::Failed: {
-        std::string status = e.kind == store::AuditKind::Queued ? "QUEUED"
-                             : e.kind == store::AuditKind::Sent ? "SENT"
-                                                                : "FAILED";
-        EmitBusSignal(kPath, "StatusChanged", [id, status, text = store::PlainLines(e.statusText)](sdbus::Signal& s) {
-            s << id << status << text;
-        });
+    case events::AuditKind::Queued:
+    case events::AuditKind::Sent:
+    case events::AuditKind::Failed: {
+        std::string word = e.kind == events::AuditKind::Queued ? status::kQueued
+                           : e.kind == events::AuditKind::Sent ? status::kSent
+                                                               : status::kFailed;
+        EmitBusSignal(
+            kPath, "StatusChanged",
+            [id, word, text = messagefile::PlainLines(e.statusText)](sdbus::Signal& s) { s << id << word << text; });
         break;
     }
-    case store::AuditKind::Received:
+    case events::AuditKind::Received:
         EmitBusSignal(kPath, "Received",
                       [id, sender = e.party, device = e.device](sdbus::Signal& s) { s << id << sender << device; });
         break;
@@ -244,9 +245,9 @@ void Signal(const store::AuditEntry& e)
 
 }  // namespace
 
-HRESULT Publish(host::ServiceModule& module)
+HRESULT Publish(const GatewayParts& parts)
 {
-    auto h = std::make_shared<Handlers>(module);
+    auto h = std::make_shared<Handlers>(parts);
     BusObjectSpec spec{kPath, kInterface, {}, {}};
     spec.methods = {
         {"Send",
@@ -281,7 +282,7 @@ HRESULT Publish(host::ServiceModule& module)
                     {"Received", "sss", {"id", "sender", "device"}}};
     HRESULT hr = PublishBusObject(std::move(spec));
     if (SUCCEEDED(hr))
-        store::SetMessageListener([h](const store::AuditEntry& e) {
+        events::SetMessageListener([h](const events::AuditEntry& e) {
             h->counters.Count(e);
             Signal(e);
         });
@@ -290,7 +291,7 @@ HRESULT Publish(host::ServiceModule& module)
 
 void Withdraw()
 {
-    store::SetMessageListener({});
+    events::SetMessageListener({});
     (void)WithdrawBusObject(kPath);  // S_FALSE when it was never published: nothing to take off
 }
 

@@ -29,17 +29,23 @@
 
 #include "interfaces/GatewayNames.h"
 #include "platform/Types.h"
-
-namespace velmo::host {
-class ServiceModule;
-}
+#include "service/devices/DeviceTable.h"
+#include "service/queue/MessageIntake.h"
+#include "service/queue/QueueStore.h"
 
 namespace velmo::gateway {
 
+// What the gateway's methods use; each must outlive the publication.
+struct GatewayParts {
+    queue::MessageIntake& intake;   // Send
+    queue::QueueStore& store;       // Status, List, Get, Counters
+    devices::DeviceTable& devices;  // Devices
+};
+
 // Publishes the object (it appears on the bus with the automation classes)
-// and turns the module's message events into its signals. E_INVALIDARG
+// and turns the service's message events into its signals. E_INVALIDARG
 // when it is published already.
-HRESULT Publish(host::ServiceModule& module);
+HRESULT Publish(const GatewayParts& parts);
 // Takes it off the bus and stops the signals.
 void Withdraw();
 

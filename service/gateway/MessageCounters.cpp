@@ -2,14 +2,14 @@
 
 namespace velmo::gateway {
 
-void MessageCounters::Count(const store::AuditEntry& e)
+void MessageCounters::Count(const events::AuditEntry& e)
 {
     std::lock_guard lock(lock_);
     switch (e.kind) {
-    case store::AuditKind::Queued: ++counts_.queued; break;
-    case store::AuditKind::Sent: ++counts_.devices[e.device].sent; break;
-    case store::AuditKind::Failed: ++counts_.devices[e.device].failed; break;
-    case store::AuditKind::Received: ++counts_.devices[e.device].received; break;
+    case events::AuditKind::Queued: ++counts_.queued; break;
+    case events::AuditKind::Sent: ++counts_.devices[e.device].sent; break;
+    case events::AuditKind::Failed: ++counts_.devices[e.device].failed; break;
+    case events::AuditKind::Received: ++counts_.devices[e.device].received; break;
     }
 }
 

@@ -4,7 +4,7 @@
 // monitoring system expects of a counter. Safe to use from any thread.
 #pragma once
 
-#include "service/store/AuditTrail.h"
+#include "service/events/AuditTrail.h"
 
 #include <cstdint>
 #include <map>
@@ -26,7 +26,7 @@ struct CountsSnapshot {
 
 class MessageCounters {
 public:
-    void Count(const store::AuditEntry& event);
+    void Count(const events::AuditEntry& event);
     CountsSnapshot Read() const;
 
 private:

@@ -62,7 +62,7 @@ int CheckConfiguration(ServiceModule& module, std::FILE* out)
         for (const ConfigReport::Rule& r : report.rules)
             std::fprintf(out, "rule [%s] -> device %d%s\n", r.pattern.c_str(), static_cast<int>(r.device),
                          r.continueSearch ? "" : ", last");
-        std::fprintf(out, "default device %d\n", static_cast<int>(module.dispatcher.DefaultDevice()));
+        std::fprintf(out, "default device %d\n", static_cast<int>(module.dispatcher.Devices().DefaultDevice()));
         for (const std::string& h : report.handlers) {
             bool usable = false;
             std::string state = ClassState(h, usable);

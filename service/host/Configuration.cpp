@@ -57,15 +57,15 @@ CLSID ToClsid(const std::u16string& text)
     return clsid;
 }
 
-// Reads one document into the module and the report. A faulty entry is
-// skipped with its reason; a missing required element or limit is a
-// problem. From the first problem on nothing more is loaded into the
-// module or read for the report, but every later required element is still
+// Reads one document into the dispatcher (limits, devices, rules), the
+// handler queue (handlers) and the report. A faulty entry is skipped with
+// its reason; a missing required element or limit is a problem. From the
+// first problem on nothing more is loaded or read for the report, but every later required element is still
 // looked for, so each missing one is reported.
 class Reader {
 public:
-    Reader(ServiceModule& module, ConfigReport& report, std::string text)
-        : module_(module), report_(report), text_(std::move(text))
+    Reader(queue::Dispatcher& dispatcher, handlers::EventHandlerQueue& handlers, ConfigReport& report, std::string text)
+        : dispatcher_(dispatcher), handlers_(handlers), report_(report), text_(std::move(text))
     {}
 
     bool Read()
@@ -77,8 +77,8 @@ public:
         std::string parseFault =
             parsed ? std::string() : PositionOf(text_, parsed.offset) + ": " + parsed.description();
 
-        ReadLimit(doc, "queue", report_.queueMax, module_.dispatcher.queueMax);
-        ReadLimit(doc, "retries", report_.retryMax, module_.dispatcher.retryMax);
+        ReadLimit(doc, "queue", report_.queueMax, dispatcher_.queueMax);
+        ReadLimit(doc, "retries", report_.retryMax, dispatcher_.retryMax);
         LONG firstDevice = 0;
         if (pugi::xml_node devices = Required(doc, "/velmo/devices"))
             firstDevice = ReadDevices(devices);
@@ -182,18 +182,18 @@ private:
             std::u16string params = EntryText(entry);
             if (*id <= 0) {
                 Skip(entry, "device", "id " + std::to_string(*id) + " is refused: ids are 1 or more");
-            } else if (module_.dispatcher.HasDevice(*id)) {
+            } else if (table().Has(*id)) {
                 Skip(entry, "device", "id " + std::to_string(*id) + " is taken by an earlier entry");
             } else {
                 report_.devices.push_back({*id, name.value(), clsid.value(), true});
-                (void)module_.dispatcher.AddDevice(*id, Utf8ToUtf16(name.value()), ToClsid(Utf8ToUtf16(clsid.value())),
-                                                   std::move(params));  // S_OK: the id was checked above
+                (void)table().Add(*id, Utf8ToUtf16(name.value()), ToClsid(Utf8ToUtf16(clsid.value())),
+                                  std::move(params));  // S_OK: the id was checked above
                 if (firstId == 0)
                     firstId = *id;
             }
             // The first enabled entry names the default device, even one refused.
             if (first)
-                module_.dispatcher.SetDefaultDevice(*id);
+                table().SetDefaultDevice(*id);
             first = false;
         }
         return firstId;
@@ -202,10 +202,10 @@ private:
     void ReadRules(const pugi::xml_node& rules, LONG firstDevice)
     {
         if (auto def = ToInteger(rules.attribute("def_device_id")))
-            module_.dispatcher.SetDefaultDevice(*def);
+            table().SetDefaultDevice(*def);
         std::string choose = rules.attribute("choose").value();
         if (choose == "fewest_waiting")
-            module_.dispatcher.choice = store::Dispatcher::Choice::FewestWaiting;
+            table().SetChoice(routing::Router::Choice::FewestWaiting);
         else if (!choose.empty() && choose != "random")
             report_.warnings.push_back("rules choose=\"" + choose + "\" is not known: the choice is random");
         for (pugi::xml_node entry : rules.children()) {
@@ -221,13 +221,13 @@ private:
                 continue;
             }
             std::u16string pattern = Utf8ToUtf16(match.value());
-            if (!module_.dispatcher.HasDevice(*deviceId)) {
+            if (!table().Has(*deviceId)) {
                 report_.warnings.push_back("the rule [" + std::string(match.value()) + "] names device " +
                                            std::to_string(*deviceId) +
                                            ", which is not configured or not enabled: the rule is skipped");
                 continue;
             }
-            int error = module_.dispatcher.AddRule(pattern, *deviceId, continueSearch);
+            int error = table().AddRule(pattern, *deviceId, continueSearch);
             if (error != 0)
                 Skip(entry, "rule",
                      "the pattern [" + std::string(match.value()) + "] does not compile (error " +
@@ -235,12 +235,12 @@ private:
             else
                 report_.rules.push_back({match.value(), *deviceId, continueSearch});
         }
-        LONG def = module_.dispatcher.DefaultDevice();
-        if (!module_.dispatcher.HasDevice(def) && firstDevice != 0) {
+        LONG def = table().DefaultDevice();
+        if (!table().Has(def) && firstDevice != 0) {
             report_.warnings.push_back("the default device " + std::to_string(def) +
                                        " is not configured or not enabled: device " + std::to_string(firstDevice) +
                                        " is the default");
-            module_.dispatcher.SetDefaultDevice(firstDevice);
+            table().SetDefaultDevice(firstDevice);
         }
     }
 
@@ -254,12 +254,15 @@ private:
                 Skip(entry, "event handler", "the attribute clsid is missing");
                 continue;
             }
-            module_.eventHandlers.AddHandler(ToClsid(Utf8ToUtf16(clsid.value())));
+            handlers_.AddHandler(ToClsid(Utf8ToUtf16(clsid.value())));
             report_.handlers.push_back(clsid.value());
         }
     }
 
-    ServiceModule& module_;
+    devices::DeviceTable& table() { return dispatcher_.Devices(); }
+
+    queue::Dispatcher& dispatcher_;
+    handlers::EventHandlerQueue& handlers_;
     ConfigReport& report_;
     std::string text_;
 };
@@ -291,7 +294,6 @@ std::string PositionOf(const std::string& text, std::ptrdiff_t offset)
 
 bool ReadConfiguration(ServiceModule& module, ConfigReport& report)
 {
-    module.rootFolder = InstallationRoot();
     report.path = Utf16ToUtf8(module.rootFolder) + "config.xml";
     std::ifstream in(report.path, std::ios::binary);
     if (!in) {
@@ -300,11 +302,11 @@ bool ReadConfiguration(ServiceModule& module, ConfigReport& report)
         return false;
     }
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!Reader(module, report, std::move(text)).Read()) {
+    if (!Reader(module.dispatcher, module.eventHandlers, report, std::move(text)).Read()) {
         report.rejected = true;
         return false;
     }
-    if (module.dispatcher.DeviceCount() == 0) {
+    if (module.dispatcher.Devices().Count() == 0) {
         report.problems.push_back(kNoDevices);
         return false;
     }

@@ -13,6 +13,9 @@
 #include "platform/Text.h"
 #include "platform/Timing.h"
 
+#include <array>
+#include <new>
+
 #include "service/automation/MessageCenter.h"
 #include "service/automation/NewSms.h"
 #include "service/gateway/Gateway.h"
@@ -26,16 +29,27 @@ constexpr DWORD kWorkerWait = 15000;
 constexpr DWORD kBusRetryInterval = 5000;  // how often a service without its bus tries it again
 constexpr UINT kBusRetry = WM_USER + 1;
 
-ClassFactory<automation::NewSms> newSmsFactory;
-ClassFactory<automation::MessageCenter> messageCenterFactory;
-
 struct PublishedClass {
     const CLSID& clsid;
     IUnknown* factory;
 };
-const PublishedClass kPublished[] = {{CLSID_NewSMS, &newSmsFactory}, {CLSID_MessageCenter, &messageCenterFactory}};
 
-using Cookies = DWORD[std::size(kPublished)];
+// The classes the service serves; their objects queue through the module
+// and read its store. Made once, with the process's module, and never
+// destroyed: the bus may still hold a factory while it is revoked.
+const std::array<PublishedClass, 2>& Published()
+{
+    static ClassFactory<automation::NewSms> newSms([] { return new (std::nothrow) automation::NewSms(TheModule()); });
+    static ClassFactory<automation::MessageCenter> messageCenter([] {
+        ServiceModule& module = TheModule();
+        return new (std::nothrow) automation::MessageCenter(module, module.store, module);
+    });
+    static const std::array<PublishedClass, 2> published{
+        {{CLSID_NewSMS, &newSms}, {CLSID_MessageCenter, &messageCenter}}};
+    return published;
+}
+
+using Cookies = DWORD[2];
 
 // Revokes in the same order; at the first failure the rest stay registered.
 void RevokeClassObjects(Cookies& cookies)
@@ -52,8 +66,9 @@ void RevokeClassObjects(Cookies& cookies)
 bool RegisterClassObjects(Cookies& cookies)
 {
     RegisterBusInterfaces(velmolib::kInterfaces);
-    for (std::size_t i = 0; i < std::size(kPublished); ++i) {
-        if (FAILED(CoRegisterClassObject(kPublished[i].clsid, kPublished[i].factory,
+    const auto& published = Published();
+    for (std::size_t i = 0; i < published.size(); ++i) {
+        if (FAILED(CoRegisterClassObject(published[i].clsid, published[i].factory,
                                          CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER, REGCLS_MULTIPLEUSE,
                                          &cookies[i]))) {
             RevokeClassObjects(cookies);
@@ -147,7 +162,7 @@ void RunService(ServiceModule& module)
     }
 
     // The gateway goes on and off the bus with the classes.
-    if (FAILED(gateway::Publish(module)))
+    if (FAILED(gateway::Publish({module, module.store, module.dispatcher.Devices()})))
         module.LogEvent(EVENTLOG_WARNING_TYPE,
                         "The gateway object cannot be published: only the automation classes are on the bus");
 

@@ -1,33 +1,35 @@
 #include "service/host/ServiceModule.h"
 
-#include "platform/Bstr.h"
-#include "platform/ErrorInfo.h"
-#include "platform/Text.h"
-
-#include <cstdarg>
-#include <cstdio>
-#include <vector>
+#include "platform/EventLog.h"
+#include "platform/Message.h"
+#include "platform/SysRoot.h"
+#include "platform/SystemTime.h"
+#include "service/automation/NewSms.h"
 
 namespace velmo::host {
 
 namespace {
 
-std::string FormatV(const char* format, va_list args)
+// A received message as the handlers see it: a NewSMS object whose replies
+// and forwards are queued through intake.
+handlers::EventHandlerQueue::MakeMessage ReceivedMessages(queue::MessageIntake& intake)
 {
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (n < 0)
-        return {};
-    std::vector<char> buffer(static_cast<std::size_t>(n) + 1);
-    std::vsnprintf(buffer.data(), buffer.size(), format, args);
-    return std::string(buffer.data(), static_cast<std::size_t>(n));
+    return [&intake](const messagefile::MessageRecord& record) {
+        DATE received = 0;
+        SystemTimeToVariantTime(&record.Received, &received);
+        return ComPtr<IVelmo>::Attach(automation::NewSms::ForReceived(intake, record.From, record.Body, received));
+    };
 }
 
 }  // namespace
 
-ServiceModule::ServiceModule() = default;
+ServiceModule::ServiceModule() : ServiceModule(InstallationRoot()) {}
+
+ServiceModule::ServiceModule(std::u16string root)
+    : rootFolder(std::move(root)), eventHandlers(*this, store, ReceivedMessages(*this))
+{}
+
+void ServiceModule::Report(WORD type, const std::string& text) { ReportEventText(serviceName, type, text); }
 
 void ServiceModule::WaitForDispatcher()
 {
@@ -37,36 +39,18 @@ void ServiceModule::WaitForDispatcher()
     (void)WaitForMultipleObjects(2, started, FALSE, INFINITE);  // either way the dispatcher now answers for itself
 }
 
+HRESULT ServiceModule::QueueMessage(const Bstr& to, const Bstr& body, GUID* id)
+{
+    WaitForDispatcher();
+    return dispatcher.QueueMessage(to, body, id);
+}
+
+void ServiceModule::RequestStop() { PostThreadMessageW(mainThreadId, WM_QUIT, 0, 0); }
+
 ServiceModule& TheModule()
 {
     static ServiceModule* module = new ServiceModule();  // used by threads that may outlive main
     return *module;
-}
-
-void ServiceModule::LogEvent(WORD type, const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::string text = FormatV(format, args);
-    va_end(args);
-    ReportEventText(serviceName, type, text);
-}
-
-void ServiceModule::LogCallFailure(WORD type, HRESULT hr, IUnknown* object, const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::string call = FormatV(format, args);
-    va_end(args);
-
-    std::optional<Bstr> description;
-    ComPtr<ISupportErrorInfo> support;
-    if (object && SUCCEEDED(object->QueryInterface(IID_ISupportErrorInfo, support.ReceiveVoid())) && support)
-        description = TakeErrorDescription();
-    if (description)
-        LogEvent(type, "%s failed: %s", call.c_str(), description->Utf8().c_str());
-    else
-        LogEvent(type, "%s failed with code 0x%08X", call.c_str(), static_cast<unsigned>(hr));
 }
 
 }  // namespace velmo::host

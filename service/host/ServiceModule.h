@@ -1,44 +1,54 @@
 // The one ServiceModule of the velmosvc process: the service's names, its
 // mode, status handle, stop event, worker thread and main thread id, the
-// root folder, the dispatcher and the event-handler queue, and the event
-// log through which every part of the service reports.
+// root folder, and the parts it is made of, each given what it uses:
+//
+//   store          the queue folders (QueueStore)
+//   eventHandlers  received messages to the handler chain
+//   dispatcher     outgoing messages to the devices, with the device table
+//
+// The module is the service's event log (EventSink) and its door for new
+// messages (MessageIntake), which waits for the start before it hands a
+// message to the dispatcher. The parts never reach back into the module.
 //
 // The main thread id is written once, before the worker starts; the stop
 // event is the only object the main thread and the worker share directly.
 #pragma once
 
-#include "platform/EventLog.h"
 #include "platform/Service.h"
 #include "platform/Unknown.h"
-#include "service/store/Dispatcher.h"
-#include "service/store/EventHandlerQueue.h"
+#include "service/events/EventSink.h"
+#include "service/handlers/EventHandlerQueue.h"
+#include "service/queue/Dispatcher.h"
+#include "service/queue/FolderStore.h"
+#include "service/queue/MessageIntake.h"
 
 #include <cstdio>
 #include <string>
 
 namespace velmo::host {
 
-class ServiceModule {
+class ServiceModule final : public events::EventSink, public queue::MessageIntake {
 public:
+    // The service of the root folder the registry names.
     ServiceModule();
+    // The service of rootFolder (which ends in "/").
+    explicit ServiceModule(std::u16string rootFolder);
     ServiceModule(const ServiceModule&) = delete;
     ServiceModule& operator=(const ServiceModule&) = delete;
 
-    // One event: the text formatted with printf rules (UTF-8 arguments),
-    // at most 2047 characters, reported with event id 1 under the service
-    // name. Nothing is reported when the source cannot be opened.
-    void LogEvent(WORD type, const char* format, ...) __attribute__((format(printf, 3, 4)));
-    // "<call> failed: <description>" when object supports error information
-    // and the thread holds a readable error object, else
-    // "<call> failed with code 0x%08X".
-    void LogCallFailure(WORD type, HRESULT hr, IUnknown* object, const char* format, ...)
-        __attribute__((format(printf, 5, 6)));
+    // EventSink: one event with event id 1 under the service name. Nothing
+    // is reported when the source cannot be opened.
+    void Report(WORD type, const std::string& text) override;
 
-    // A client can call while the service is still starting, as the first
-    // call of a bus-activated start does: this waits until the worker has
-    // started the dispatcher (or given up), so the call is answered by the
-    // dispatcher instead of refused. Returns at once without a worker.
+    // MessageIntake. A client can call while the service is still starting,
+    // as the first call of a bus-activated start does: this waits until the
+    // worker has started the dispatcher (or given up), so the call is
+    // answered by the dispatcher instead of refused.
+    HRESULT QueueMessage(const Bstr& to, const Bstr& body, GUID* id) override;
+    // The wait of QueueMessage; returns at once without a worker.
     void WaitForDispatcher();
+    // Asks the main thread to end the service in its normal order.
+    void RequestStop();
 
     const std::u16string serviceName = u"velmosvc";
     const std::u16string displayName = u"Norvane SMS Service";
@@ -50,9 +60,11 @@ public:
     Handle workerStarted{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     DWORD workerThreadId = 0;
     DWORD mainThreadId = 0;
-    std::u16string rootFolder;  // always ends in "/"
-    store::Dispatcher dispatcher{*this};
-    store::EventHandlerQueue eventHandlers{*this};
+    const std::u16string rootFolder;  // always ends in "/"
+
+    queue::FolderStore store{*this, rootFolder};
+    handlers::EventHandlerQueue eventHandlers;
+    queue::Dispatcher dispatcher{*this, store, eventHandlers, rootFolder, [this] { RequestStop(); }};
 };
 
 // The module of this process.

@@ -28,7 +28,7 @@ DWORD ServiceWorker(void* param)
         module.dispatcher.Stop();
         module.eventHandlers.Stop();
     }
-    module.dispatcher.ClearDevices();
+    module.dispatcher.Devices().Clear();
     SetEvent(module.workerStarted.get());
     CoUninitialize();
     PostThreadMessageW(module.mainThreadId, WM_QUIT, 0, 0);

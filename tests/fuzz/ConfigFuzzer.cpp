@@ -45,9 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto* module = new velmo::host::ServiceModule();
     bool loaded = velmo::host::LoadConfiguration(*module);
     if (loaded) {
-        Check(module->dispatcher.DeviceCount() > 0);
-        Check(module->dispatcher.HasDevice(module->dispatcher.DefaultDevice()));
-        module->dispatcher.ForEachRule([&](const auto& rule) { Check(module->dispatcher.HasDevice(rule.DeviceId())); });
+        velmo::devices::DeviceTable& devices = module->dispatcher.Devices();
+        Check(devices.Count() > 0);
+        Check(devices.Has(devices.DefaultDevice()));
+        devices.ForEachRule([&](const auto& rule) { Check(devices.Has(rule.DeviceId())); });
     }
     delete module;
     // The check reads the same file to the same verdict.

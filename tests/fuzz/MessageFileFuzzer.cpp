@@ -25,7 +25,7 @@ int MemoryFile()
     return fd;
 }
 
-bool Same(const velmo::store::MessageRecord& a, const velmo::store::MessageRecord& b)
+bool Same(const velmo::messagefile::MessageRecord& a, const velmo::messagefile::MessageRecord& b)
 {
     return a.Serialize() == b.Serialize();
 }
@@ -34,12 +34,12 @@ bool Same(const velmo::store::MessageRecord& a, const velmo::store::MessageRecor
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    using velmo::store::MessageRecord;
+    using velmo::messagefile::MessageRecord;
     int fd = MemoryFile();
     Check(fd >= 0 && ftruncate(fd, 0) == 0);
     Check(pwrite(fd, data, size, 0) == static_cast<ssize_t>(size));
     std::u16string path = velmo::Utf8ToUtf16("/proc/self/fd/" + std::to_string(fd));
-    velmo::store::RecordPtr record = MessageRecord::New();
+    velmo::messagefile::RecordPtr record = MessageRecord::New();
     HRESULT hr = record->LoadFromFile(path);
     if (FAILED(hr))
         return 0;
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // What loaded, saved again, loads back the same.
     std::vector<unsigned char> bytes = record->Serialize();
     Check(ftruncate(fd, 0) == 0 && pwrite(fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()));
-    velmo::store::RecordPtr again = MessageRecord::New();
+    velmo::messagefile::RecordPtr again = MessageRecord::New();
     Check(again->LoadFromFile(path) == S_OK && Same(*record.get(), *again.get()));
     return 0;
 }

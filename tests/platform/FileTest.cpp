@@ -1,4 +1,5 @@
 #include "platform/File.h"
+#include "platform/FolderListing.h"
 #include "platform/TempRoot.h"
 #include "platform/Text.h"
 
@@ -108,40 +109,31 @@ TEST(File, MoveNeverReplacesAndLeavesTheSourceOnFailure)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
-TEST(File, FindMatchesThePatternWithoutRegardToCase)
+TEST(File, ListingMatchesThePatternWithoutRegardToCase)
 {
     TempRoot root;
     for (const char* name : {"one.velmo", "TWO.VELMO", "three.txt", ".hidden.velmo.tmp"})
         WriteText(root.path() + "/" + name, "x");
     std::filesystem::create_directory(root.path() + "/sub.velmo");
-    WIN32_FIND_DATAW data;
-    std::set<std::string> found;
-    HANDLE find = FindFirstFileW(W(root.path() + "/*.velmo").c_str(), &data);
-    ASSERT_NE(find, INVALID_HANDLE_VALUE);
-    do {
-        std::string name = velmo::Utf16ToUtf8(data.cFileName);
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            found.insert(name);
-        EXPECT_NE(name, ".");
-    } while (FindNextFileW(find, &data));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
-    FindClose(find);
-    EXPECT_EQ(found, (std::set<std::string>{"one.velmo", "TWO.VELMO"}));
+    std::set<std::string> files, folders;
+    for (const velmo::FolderEntry& e : velmo::ListFolder(root.path(), "*.velmo"))
+        (e.folder ? folders : files).insert(e.name);
+    EXPECT_EQ(files, (std::set<std::string>{"one.velmo", "TWO.VELMO"}));
+    EXPECT_EQ(folders, (std::set<std::string>{"sub.velmo"}));
+    EXPECT_EQ(velmo::ListFolder(velmo::Utf8ToUtf16(root.path()), ".*").size(), 1u);
+    std::vector<std::string> names = velmo::ListFileNames(root.path());  // no folder, and "*" passes dot files by
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()),
+              (std::set<std::string>{"one.velmo", "TWO.VELMO", "three.txt"}));
 
     // The write time, as Windows counts it: 100 ns steps since 1601.
     timespec times[2] = {{1796779644, 123456700}, {1796779644, 123456700}};
     ASSERT_EQ(utimensat(AT_FDCWD, (root.path() + "/one.velmo").c_str(), times, 0), 0);
-    find = FindFirstFileW(W(root.path() + "/one.velmo").c_str(), &data);
-    ASSERT_NE(find, INVALID_HANDLE_VALUE);
-    FindClose(find);
-    std::uint64_t ticks =
-        (std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
-    EXPECT_EQ(ticks, (1796779644ULL + 11644473600ULL) * 10000000ULL + 1234567ULL);
+    std::vector<velmo::FolderEntry> one = velmo::ListFolder(root.path(), "one.velmo");
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].written, (1796779644ULL + 11644473600ULL) * 10000000ULL + 1234567ULL);
 
-    EXPECT_EQ(FindFirstFileW(W(root.path() + "/*.none").c_str(), &data), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(FindFirstFileW(W(root.path() + "/nowhere/*").c_str(), &data), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_TRUE(velmo::ListFolder(root.path(), "*.none").empty());
+    EXPECT_TRUE(velmo::ListFolder(root.path() + "/nowhere", "*").empty());
 }
 
 TEST(File, DurableWriteReplacesWholeAndLeavesNoTemporaryFile)

@@ -20,17 +20,17 @@ class Automation : public ::testing::Test {
 protected:
     Automation()
     {
-        module.rootFolder = root.root();
         module.mainThreadId = GetCurrentThreadId();
-        module.dispatcher.AddDevice(1, u"Loop", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("result", "ok"))));
-        module.dispatcher.AddDevice(2, u"Fails", kLoopback, velmo::Utf8ToUtf16(Loopback(2, Param("result", "retry"))));
-        module.dispatcher.AddRule(u"retry", 2, false);
-        module.dispatcher.SetDefaultDevice(1);
+        module.dispatcher.Devices().Add(1, u"Loop", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("result", "ok"))));
+        module.dispatcher.Devices().Add(2, u"Fails", kLoopback,
+                                        velmo::Utf8ToUtf16(Loopback(2, Param("result", "retry"))));
+        module.dispatcher.Devices().AddRule(u"retry", 2, false);
+        module.dispatcher.Devices().SetDefaultDevice(1);
         module.dispatcher.retryMax = 1;
     }
     ~Automation() override { module.dispatcher.Stop(); }
     ServiceRoot root;
-    velmo::host::ServiceModule module;
+    velmo::host::ServiceModule module{root.root()};
 };
 
 TEST_F(Automation, NewObjectReadsEmptyAndRefusesReplyAndForward)
@@ -137,11 +137,11 @@ double ToDate(const SYSTEMTIME& t)
 
 TEST_F(Automation, QueryMessageStatusFollowsTheMessage)
 {
-    auto* center = new MessageCenter(module);
+    auto* center = new MessageCenter(module, module.store, module);
     velmo::ComPtr<IVelmo> sms;
     ASSERT_EQ(center->NewMessage(sms.Receive()), S_OK);
     // Queued and not yet taken: the dispatcher runs, the devices do not.
-    auto* queued = new velmo::store::MessageRecord();
+    auto* queued = new velmo::messagefile::MessageRecord();
     queued->Initialise();
     queued->To = Bstr(u"+49");
     ASSERT_EQ(queued->SaveToFile(root.root() + u"out/" + queued->FileName()), S_OK);
@@ -185,8 +185,9 @@ TEST_F(Automation, QueryMessageStatusFollowsTheMessage)
     Variant sentText, sentDate;
     q = queryOut(velmo::GuidToString(sentId), &sentText, &sentDate);
     EXPECT_EQ(q.result.lVal, SENT);
-    velmo::store::RecordPtr sent = module.dispatcher.FindMessage(sentId);
-    ASSERT_TRUE(sent);
+    std::optional<velmo::queue::Found> found = module.store.Find(sentId);
+    ASSERT_TRUE(found && found->record);
+    velmo::messagefile::RecordPtr sent = found->record;
     EXPECT_EQ(sentDate.date, ToDate(sent->Completed));
     Variant failedText, failedDate;
     q = queryOut(velmo::GuidToString(failedId), &failedText, &failedDate);
@@ -199,7 +200,7 @@ TEST_F(Automation, QueryMessageStatusFollowsTheMessage)
     EXPECT_EQ(q.result.lVal, SENT);
 
     // A received message is never found, and outputs stay untouched.
-    auto* in = new velmo::store::MessageRecord();
+    auto* in = new velmo::messagefile::MessageRecord();
     in->Initialise();
     in->Status = RECEIVED;
     ASSERT_EQ(in->SaveToFile(root.root() + u"in/" + in->FileName()), S_OK);
@@ -224,7 +225,7 @@ TEST_F(Automation, QueryMessageStatusFollowsTheMessage)
 TEST_F(Automation, ObjectsAreCountedWhileTheyLive)
 {
     long before = velmo::automation::LiveObjects();
-    auto* center = new MessageCenter(module);
+    auto* center = new MessageCenter(module, module.store, module);
     IVelmo* sms = nullptr;
     ASSERT_EQ(center->NewMessage(&sms), S_OK);
     EXPECT_EQ(velmo::automation::LiveObjects(), before + 2);

@@ -46,11 +46,11 @@ Loaded Load(const std::string& xml, const std::string& folder)
     Loaded out;
     ServiceModule module;
     out.events = CaptureEvents([&] { out.result = velmo::host::LoadConfiguration(module); });
-    module.dispatcher.ForEachDevice(
-        [&](velmo::host::DeviceHost& d) { out.devices.emplace_back(d.Id(), velmo::Utf16ToUtf8(d.Name())); });
-    out.defaultDevice = module.dispatcher.DefaultDevice();
-    module.dispatcher.ForEachRule(
-        [&](const velmo::store::RoutingRule& r) { out.rules.emplace_back(r.DeviceId(), r.ContinueSearch()); });
+    module.dispatcher.Devices().ForEach(
+        [&](velmo::devices::DeviceHost& d) { out.devices.emplace_back(d.Id(), velmo::Utf16ToUtf8(d.Name())); });
+    out.defaultDevice = module.dispatcher.Devices().DefaultDevice();
+    module.dispatcher.Devices().ForEachRule(
+        [&](const velmo::routing::RoutingRule& r) { out.rules.emplace_back(r.DeviceId(), r.ContinueSearch()); });
     out.handlers = module.eventHandlers.Handlers().size();
     out.queueMax = module.dispatcher.queueMax;
     out.retryMax = module.dispatcher.retryMax;
@@ -328,7 +328,7 @@ TEST(ConfigurationParams, DeviceGetsItsWholeEntryElement)
     ASSERT_TRUE(velmo::host::LoadConfiguration(module));
     std::string params;
     GUID clsid{};
-    module.dispatcher.ForEachDevice([&](velmo::host::DeviceHost& d) {
+    module.dispatcher.Devices().ForEach([&](velmo::devices::DeviceHost& d) {
         params = velmo::Utf16ToUtf8(d.Params());
         clsid = d.Clsid();
     });

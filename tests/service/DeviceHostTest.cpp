@@ -4,15 +4,16 @@
 #include "platform/Timing.h"
 #include "service/EventCapture.h"
 #include "service/ServiceRoot.h"
+#include "messagefile/MessageId.h"
 #include "service/host/ServiceModule.h"
 #include "messagefile/QueueFolders.h"
 
 #include <algorithm>
 
 using velmo::Bstr;
-using velmo::host::DeviceHost;
+using velmo::devices::DeviceHost;
 using velmo::host::ServiceModule;
-using velmo::store::MessageRecord;
+using velmo::messagefile::MessageRecord;
 
 namespace {
 
@@ -57,13 +58,12 @@ class HostTest : public ::testing::Test {
 protected:
     HostTest()
     {
-        module.rootFolder = root.root();
         module.mainThreadId = GetCurrentThreadId();
         DrainQuit();
     }
     ~HostTest() override { DeviceHost::SetClock(nullptr); }
     ServiceRoot root;
-    ServiceModule module;
+    ServiceModule module{root.root()};
 };
 
 TEST_F(HostTest, LoopbackRegistersItsProgIds)
@@ -77,7 +77,7 @@ TEST_F(HostTest, LoopbackRegistersItsProgIds)
 
 TEST_F(HostTest, WaitForMsgTakesStopThenQueueThenTheDevicesEvent)
 {
-    DeviceHost host(module, 1, u"Dev", kLoopback, u"<device/>");
+    DeviceHost host(module, module.dispatcher, module.eventHandlers, 1, u"Dev", kLoopback, u"<device/>");
     MessageRecord* record = NewRecord(u"123");
     ASSERT_EQ(host.Enqueue(record), S_OK);
     velmo::Handle own(CreateEventW(nullptr, TRUE, TRUE, nullptr));
@@ -104,7 +104,7 @@ TEST_F(HostTest, WaitForMsgTakesStopThenQueueThenTheDevicesEvent)
 
 TEST_F(HostTest, StopWhileThreeMessagesWaitKeepsThemPending)
 {
-    DeviceHost host(module, 1, u"Dev", kLoopback, u"<device/>");
+    DeviceHost host(module, module.dispatcher, module.eventHandlers, 1, u"Dev", kLoopback, u"<device/>");
     for (int i = 0; i < 3; ++i) {
         MessageRecord* r = NewRecord(u"1");
         ASSERT_EQ(host.Enqueue(r), S_OK);
@@ -120,7 +120,7 @@ TEST_F(HostTest, StopWhileThreeMessagesWaitKeepsThemPending)
 
 TEST_F(HostTest, QueueInterfaceAnswersOnlyItsOwnInterfaces)
 {
-    DeviceHost host(module, 1, u"Dev", kLoopback, u"<device/>");
+    DeviceHost host(module, module.dispatcher, module.eventHandlers, 1, u"Dev", kLoopback, u"<device/>");
     void* p = nullptr;
     EXPECT_EQ(host.QueryInterface(IID_IVelmo_Q, &p), S_OK);
     EXPECT_EQ(p, static_cast<IVelmo_Q*>(&host));
@@ -130,7 +130,7 @@ TEST_F(HostTest, QueueInterfaceAnswersOnlyItsOwnInterfaces)
 
 TEST_F(HostTest, ReportForAnUnknownMessageIsAcceptedAndLogged)
 {
-    DeviceHost host(module, 1, u"Dev", kLoopback, u"<device/>");
+    DeviceHost host(module, module.dispatcher, module.eventHandlers, 1, u"Dev", kLoopback, u"<device/>");
     EventCapture events;
     GUID id = velmo::MakeGuid("{00000000-0000-0000-0000-0000000000AB}");
     EXPECT_EQ(host.ReportMsgResult(id, 0, SEND_OK, nullptr), S_OK);
@@ -141,7 +141,7 @@ TEST_F(HostTest, ReportForAnUnknownMessageIsAcceptedAndLogged)
 
 TEST_F(HostTest, IncomingMessageIsStoredWithoutASender)
 {
-    DeviceHost host(module, 1, u"Dev", kLoopback, u"<device/>");
+    DeviceHost host(module, module.dispatcher, module.eventHandlers, 1, u"Dev", kLoopback, u"<device/>");
     Bstr body(u"hello");
     ASSERT_EQ(host.ReportIncomingMsg(0, nullptr, body.get()), S_OK);
     auto files = root.Files("in");
@@ -167,7 +167,7 @@ TEST_F(HostTest, IncomingMessageIsStoredWithoutASender)
 void Supervise(ServiceModule& module, int rounds)
 {
     velmo::Handle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    for (int i = 0; i < rounds && module.dispatcher.DeviceCount() > 0; ++i) {
+    for (int i = 0; i < rounds && module.dispatcher.Devices().Count() > 0; ++i) {
         LONG ended = module.dispatcher.WaitForDevices(never.get());
         ASSERT_GT(ended, 0);
         module.dispatcher.RestartDevice(ended);
@@ -180,10 +180,10 @@ TEST_F(HostTest, QuickRestartsEndInRemovalOfTheDeviceAndItsRules)
     DeviceHost::SetClock([&] { return now += velmo::DesignWait(1000); });  // starts one second apart
     root.WriteConfig("");
     ASSERT_EQ(
-        module.dispatcher.AddDevice(1, u"Flaky", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "open")))),
+        module.dispatcher.Devices().Add(1, u"Flaky", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "open")))),
         S_OK);
-    ASSERT_EQ(module.dispatcher.AddRule(u"1", 1, true), 0);
-    ASSERT_EQ(module.dispatcher.AddRule(u"2", 2, true), 0);
+    ASSERT_EQ(module.dispatcher.Devices().AddRule(u"1", 1, true), 0);
+    ASSERT_EQ(module.dispatcher.Devices().AddRule(u"2", 2, true), 0);
     EventCapture events;
     auto start = std::chrono::steady_clock::now();
     module.dispatcher.Start();
@@ -198,9 +198,9 @@ TEST_F(HostTest, QuickRestartsEndInRemovalOfTheDeviceAndItsRules)
               1);
     EXPECT_EQ(events.Count("velmosvc: error: All devices has been terminated. Service terminates..\n"), 1);
     EXPECT_TRUE(QuitPosted());
-    EXPECT_EQ(module.dispatcher.DeviceCount(), 0u);
+    EXPECT_EQ(module.dispatcher.Devices().Count(), 0u);
     std::vector<LONG> ruleDevices;
-    module.dispatcher.ForEachRule([&](const auto& r) { ruleDevices.push_back(r.DeviceId()); });
+    module.dispatcher.Devices().ForEachRule([&](const auto& r) { ruleDevices.push_back(r.DeviceId()); });
     EXPECT_EQ(ruleDevices, std::vector<LONG>{2});
 }
 
@@ -208,9 +208,10 @@ TEST_F(HostTest, StartsFurtherApartThanTheWindowNeverEndTheDevice)
 {
     std::int64_t now = 0;
     DeviceHost::SetClock([&] { return now += 61000; });
-    ASSERT_EQ(module.dispatcher.AddDevice(1, u"Slow", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "run")))),
-              S_OK);
-    ASSERT_EQ(module.dispatcher.AddDevice(2, u"Steady", kLoopback, velmo::Utf8ToUtf16(Loopback(2))), S_OK);
+    ASSERT_EQ(
+        module.dispatcher.Devices().Add(1, u"Slow", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "run")))),
+        S_OK);
+    ASSERT_EQ(module.dispatcher.Devices().Add(2, u"Steady", kLoopback, velmo::Utf8ToUtf16(Loopback(2))), S_OK);
     EventCapture events;
     module.dispatcher.Start();
     Supervise(module, 12);
@@ -218,7 +219,7 @@ TEST_F(HostTest, StartsFurtherApartThanTheWindowNeverEndTheDevice)
     EXPECT_TRUE(
         WaitUntil([&] { return events.Count("velmosvc: error: Slow::Run failed: Loopback Run refused.\n") == 13; }));
     module.dispatcher.Stop();
-    EXPECT_EQ(module.dispatcher.DeviceCount(), 2u);
+    EXPECT_EQ(module.dispatcher.Devices().Count(), 2u);
     EXPECT_EQ(events.Count("has failed restarting"), 0);
     EXPECT_EQ(events.Count("velmosvc: error: Slow::Run failed: Loopback Run refused.\n"), 13);
 }
@@ -229,14 +230,15 @@ TEST_F(HostTest, PendingMessagesOfARemovedDeviceGoElsewhereInByteOrder)
     DeviceHost::SetClock([&] { return now += 10; });
     std::string log = root.path() + "/sent.log";
     ASSERT_EQ(
-        module.dispatcher.AddDevice(1, u"Dead", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "open")))),
+        module.dispatcher.Devices().Add(1, u"Dead", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "open")))),
         S_OK);
-    ASSERT_EQ(module.dispatcher.AddDevice(2, u"Live", kLoopback, velmo::Utf8ToUtf16(Loopback(2, Param("log", log)))),
-              S_OK);
-    ASSERT_EQ(module.dispatcher.AddRule(u"to-dead", 1, false), 0);
-    module.dispatcher.SetDefaultDevice(2);
+    ASSERT_EQ(
+        module.dispatcher.Devices().Add(2, u"Live", kLoopback, velmo::Utf8ToUtf16(Loopback(2, Param("log", log)))),
+        S_OK);
+    ASSERT_EQ(module.dispatcher.Devices().AddRule(u"to-dead", 1, false), 0);
+    module.dispatcher.Devices().SetDefaultDevice(2);
     DeviceHost* dead = nullptr;
-    module.dispatcher.ForEachDevice([&](DeviceHost& h) {
+    module.dispatcher.Devices().ForEach([&](DeviceHost& h) {
         if (h.Id() == 1)
             dead = &h;
     });
@@ -246,7 +248,7 @@ TEST_F(HostTest, PendingMessagesOfARemovedDeviceGoElsewhereInByteOrder)
         ASSERT_TRUE(dead->StartThread());
         WaitForSingleObject(dead->Thread(), INFINITE);
     }
-    module.dispatcher.ForEachDevice([&](DeviceHost& h) {
+    module.dispatcher.Devices().ForEach([&](DeviceHost& h) {
         if (h.Id() == 2)
             h.StartThread();
     });
@@ -284,10 +286,10 @@ TEST_F(HostTest, AMessageADeviceDiesHoldingCountsAsARetry)
     DeviceHost::SetClock([&] { return now += 61000; });  // never a run of quick starts
     module.dispatcher.retryMax = 2;
     ASSERT_EQ(
-        module.dispatcher.AddDevice(1, u"Dying", kLoopback,
-                                    velmo::Utf8ToUtf16(Loopback(1, Param("result", "none") + Param("stopafter", "1")))),
+        module.dispatcher.Devices().Add(
+            1, u"Dying", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("result", "none") + Param("stopafter", "1")))),
         S_OK);
-    module.dispatcher.SetDefaultDevice(1);
+    module.dispatcher.Devices().SetDefaultDevice(1);
     module.dispatcher.Start();
     GUID id{};
     ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"+4917"), Bstr(u"held when the device dies"), &id), S_OK);
@@ -295,7 +297,7 @@ TEST_F(HostTest, AMessageADeviceDiesHoldingCountsAsARetry)
     ASSERT_TRUE(WaitUntil([&] { return root.Files("out/failed").size() == 1; }));
     module.dispatcher.Stop();
     auto* r = new MessageRecord();
-    ASSERT_EQ(r->LoadFromFile(root.root() + u"out/failed/" + velmo::store::MessageFileName(id)), S_OK);
+    ASSERT_EQ(r->LoadFromFile(root.root() + u"out/failed/" + velmo::messagefile::MessageFileName(id)), S_OK);
     EXPECT_EQ(r->Status, FAILED);
     EXPECT_EQ(r->RetryCount, 3);
     EXPECT_EQ(r->StatusText.str(), u"\r\nThe device ended before it reported the message"
@@ -310,7 +312,7 @@ TEST_F(HostTest, AMessageADeviceDiesHoldingCountsAsARetry)
 
 TEST_F(HostTest, TheRunningDevicesRadioStateAndIncomingStatusText)
 {
-    DeviceHost host(module, 1, u"Radio", kLoopback,
+    DeviceHost host(module, module.dispatcher, module.eventHandlers, 1, u"Radio", kLoopback,
                     velmo::Utf8ToUtf16(Loopback(1, Param("signal", "17") + Param("operator", "Norvane Mobile"))));
     LONG signal = 0, registration = 0;
     Bstr name;
@@ -342,7 +344,7 @@ TEST_F(HostTest, AClassThatCannotBeCreatedSaysWhyBeforeTheRestart)
     std::int64_t now = 0;
     DeviceHost::SetClock([&] { return now += 61000; });
     const CLSID unknown = velmo::MakeGuid("{0D0D0D0D-0000-4000-8000-00000000000D}");
-    ASSERT_EQ(module.dispatcher.AddDevice(1, u"Ghost", unknown, u"<device/>"), S_OK);
+    ASSERT_EQ(module.dispatcher.Devices().Add(1, u"Ghost", unknown, u"<device/>"), S_OK);
     EventCapture events;
     module.dispatcher.Start();
     Supervise(module, 1);
@@ -360,11 +362,11 @@ TEST_F(HostTest, AClassThatCannotBeCreatedSaysWhyBeforeTheRestart)
 TEST_F(HostTest, SeventyDevicesAreAllWatched)
 {
     for (LONG id = 1; id <= 70; ++id)
-        ASSERT_EQ(module.dispatcher.AddDevice(
+        ASSERT_EQ(module.dispatcher.Devices().Add(
                       id, u"D", kLoopback,
                       velmo::Utf8ToUtf16(Loopback(static_cast<int>(id), id == 70 ? Param("stopafter", "1") : ""))),
                   S_OK);
-    module.dispatcher.SetDefaultDevice(70);
+    module.dispatcher.Devices().SetDefaultDevice(70);
     module.dispatcher.Start();
     ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"b"), nullptr), S_OK);
     velmo::Handle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));

@@ -4,6 +4,7 @@
 #include "platform/Message.h"
 #include "service/EventCapture.h"
 #include "service/ServiceRoot.h"
+#include "service/automation/MessageCenter.h"
 #include "service/host/ServiceModule.h"
 
 #include <atomic>
@@ -11,9 +12,9 @@
 #include <thread>
 
 using velmo::Bstr;
-using velmo::host::DeviceHost;
+using velmo::devices::DeviceHost;
 using velmo::host::ServiceModule;
-using velmo::store::MessageRecord;
+using velmo::messagefile::MessageRecord;
 
 namespace {
 
@@ -30,7 +31,6 @@ class DispatcherTest : public ::testing::Test {
 protected:
     DispatcherTest()
     {
-        module.rootFolder = root.root();
         module.mainThreadId = GetCurrentThreadId();
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -39,8 +39,8 @@ protected:
     ~DispatcherTest() override { module.dispatcher.Stop(); }
     void Add(LONG id, const std::string& params = "")
     {
-        ASSERT_EQ(module.dispatcher.AddDevice(id, u"Loop" + velmo::Utf8ToUtf16(std::to_string(id)), kLoopback,
-                                              velmo::Utf8ToUtf16(Loopback(static_cast<int>(id), params))),
+        ASSERT_EQ(module.dispatcher.Devices().Add(id, u"Loop" + velmo::Utf8ToUtf16(std::to_string(id)), kLoopback,
+                                                  velmo::Utf8ToUtf16(Loopback(static_cast<int>(id), params))),
                   S_OK);
     }
     MessageRecord* Load(const std::string& folder, const std::string& name)
@@ -50,13 +50,13 @@ protected:
         return r;
     }
     ServiceRoot root;
-    ServiceModule module;
+    ServiceModule module{root.root()};
 };
 
 TEST_F(DispatcherTest, SentMessageEndsInSentWithCompletedSet)
 {
     Add(1);
-    module.dispatcher.SetDefaultDevice(1);
+    module.dispatcher.Devices().SetDefaultDevice(1);
     EXPECT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"b"), nullptr), E_FAIL);  // not started
     EXPECT_TRUE(root.Files("out").empty());
     module.dispatcher.Start();
@@ -72,9 +72,10 @@ TEST_F(DispatcherTest, SentMessageEndsInSentWithCompletedSet)
     EXPECT_EQ(r->To.str(), u"+4912");
     r->Release();
 
-    velmo::store::RecordPtr found = module.dispatcher.FindMessage(id);
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->Status, SENT);
+    std::optional<velmo::queue::Found> found = module.store.Find(id);
+    ASSERT_TRUE(found && found->record);
+    EXPECT_EQ(found->folder, velmo::queue::Folder::Sent);
+    EXPECT_EQ(found->record->Status, SENT);
     EXPECT_EQ(module.dispatcher.InFlight(), 0);
 }
 
@@ -96,7 +97,7 @@ TEST_P(RetryTest, MessageEndsInFailedWithItsReports)
     const RetryCase& c = GetParam();
     std::string log = root.path() + "/log";
     Add(1, Param("result", c.results) + Param("log", log));
-    module.dispatcher.SetDefaultDevice(1);
+    module.dispatcher.Devices().SetDefaultDevice(1);
     module.dispatcher.retryMax = c.retryMax;
     module.dispatcher.Start();
     ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"b"), nullptr), S_OK);
@@ -127,13 +128,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(DispatcherTest, RetryMaximumZeroRetriesWithoutEnd)
 {
     Add(1, Param("result", "retry"));
-    module.dispatcher.SetDefaultDevice(1);
+    module.dispatcher.Devices().SetDefaultDevice(1);
     module.dispatcher.Start();
     GUID id{};
     ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"b"), &id), S_OK);
     ASSERT_TRUE(WaitUntil([&] {
-        velmo::store::RecordPtr r = module.dispatcher.FindMessage(id);
-        return r && r->RetryCount > 3;  // each retry after a 1 s pause, and never an end
+        std::optional<velmo::queue::Found> found = module.store.Find(id);
+        return found && found->record &&
+               found->record->RetryCount > 3;  // each retry after a 1 s pause, and never an end
     }));
     EXPECT_TRUE(root.Files("out/failed").empty());
 }
@@ -141,7 +143,7 @@ TEST_F(DispatcherTest, RetryMaximumZeroRetriesWithoutEnd)
 TEST_F(DispatcherTest, QueueMaximumRefusesUntilAReport)
 {
     Add(1, Param("fail", "run"));  // its thread ends at once: nothing is taken from its queue
-    module.dispatcher.SetDefaultDevice(1);
+    module.dispatcher.Devices().SetDefaultDevice(1);
     module.dispatcher.queueMax = 2;
     module.dispatcher.Start();
     GUID first{}, second{};
@@ -149,7 +151,7 @@ TEST_F(DispatcherTest, QueueMaximumRefusesUntilAReport)
     ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"b"), &second), S_OK);
     EXPECT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"c"), nullptr), E_FAIL);
     EXPECT_EQ(root.Files("out").size(), 2u);
-    module.dispatcher.ForEachDevice([&](DeviceHost& h) { h.ReportMsgResult(first, 0, SEND_OK, nullptr); });
+    module.dispatcher.Devices().ForEach([&](DeviceHost& h) { h.ReportMsgResult(first, 0, SEND_OK, nullptr); });
     EXPECT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"c"), nullptr), S_OK);
     EXPECT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"d"), nullptr), E_FAIL);
 }
@@ -157,7 +159,7 @@ TEST_F(DispatcherTest, QueueMaximumRefusesUntilAReport)
 TEST_F(DispatcherTest, AMessageNoDeviceTakesIsFailedAndTheServiceRunsOn)
 {
     Add(1);
-    module.dispatcher.SetDefaultDevice(9);  // no such device
+    module.dispatcher.Devices().SetDefaultDevice(9);  // no such device
     module.dispatcher.queueMax = 1;
     module.dispatcher.Start();
     EventCapture events;
@@ -181,7 +183,7 @@ TEST_F(DispatcherTest, StoredMessagesAreDispatchedAndUnreadableOnesMovedToBad)
 {
     std::string log = root.path() + "/log";
     Add(1, Param("log", log));
-    module.dispatcher.SetDefaultDevice(1);
+    module.dispatcher.Devices().SetDefaultDevice(1);
     for (int i = 0; i < 2; ++i) {
         auto* r = new MessageRecord();
         r->Initialise();
@@ -212,26 +214,42 @@ TEST_F(DispatcherTest, StoredMessagesAreDispatchedAndUnreadableOnesMovedToBad)
     EXPECT_EQ(lines, 2);
 }
 
-TEST_F(DispatcherTest, FindMessageLooksOnlyInTheOutgoingFolders)
+TEST_F(DispatcherTest, MessageStatusLooksOnlyInTheOutgoingFolders)
 {
+    auto* center = new velmo::automation::MessageCenter(module, module.store, module);
+    auto status = [&](const GUID& id) {
+        LONG value = -1;
+        EXPECT_EQ(center->QueryMessageStatus(Bstr(velmo::GuidToString(id)).get(), nullptr, nullptr, &value), S_OK);
+        return value;
+    };
     auto* received = new MessageRecord();
     received->Initialise();
     received->Status = RECEIVED;
     ASSERT_EQ(received->SaveToFile(root.root() + u"in/" + received->FileName()), S_OK);
-    EXPECT_FALSE(module.dispatcher.FindMessage(received->Id));
+    std::optional<velmo::queue::Found> found = module.store.Find(received->Id);
+    ASSERT_TRUE(found && found->record);
+    EXPECT_EQ(found->folder, velmo::queue::Folder::Received);
+    EXPECT_EQ(status(received->Id), NOT_FOUND);
+
     GUID broken = velmo::MakeGuid("{00000000-0000-0000-0000-0000000000CC}");
     std::ofstream(root.folderPath("out") + "{00000000-0000-0000-0000-0000000000CC}.velmo") << "x";
     EventCapture events;
-    EXPECT_FALSE(module.dispatcher.FindMessage(broken));
+    found = module.store.Find(broken);
+    ASSERT_TRUE(found);
+    EXPECT_FALSE(found->record);
+    EXPECT_EQ(found->readError, E_FAIL);
+    EXPECT_EQ(events.Count("Failed loading velmo file"), 0);  // finding reports nothing itself
+    EXPECT_EQ(status(broken), NOT_FOUND);
     EXPECT_EQ(events.Count("Failed loading velmo file"), 1);
     EXPECT_EQ(root.Files("out").size(), 1u);  // not moved
     received->Release();
+    center->Release();
 }
 
 TEST_F(DispatcherTest, FinishedMessageThatCannotBeSavedStaysQueued)
 {
     Add(1);
-    module.dispatcher.SetDefaultDevice(1);
+    module.dispatcher.Devices().SetDefaultDevice(1);
     std::filesystem::remove_all(root.folderPath("out/sent"));
     module.dispatcher.Start();
     EventCapture events;
@@ -245,7 +263,7 @@ TEST_F(DispatcherTest, FinishedMessageThatCannotBeSavedStaysQueued)
 TEST_F(DispatcherTest, PickupGivesANewIdAndKeepsTheTexts)
 {
     Add(1);
-    module.dispatcher.SetDefaultDevice(1);
+    module.dispatcher.Devices().SetDefaultDevice(1);
     module.dispatcher.Start();
     auto* dropped = new MessageRecord();
     dropped->Initialise();
@@ -281,7 +299,7 @@ TEST_F(DispatcherTest, PickupGivesANewIdAndKeepsTheTexts)
 TEST_F(DispatcherTest, APickupFileNoDeviceTakesIsFailedNotLeftWaiting)
 {
     Add(1);
-    module.dispatcher.SetDefaultDevice(5);
+    module.dispatcher.Devices().SetDefaultDevice(5);
     module.dispatcher.Start();
     auto* dropped = new MessageRecord();
     dropped->Initialise();
@@ -298,7 +316,7 @@ TEST_F(DispatcherTest, APickupFileNoDeviceTakesIsFailedNotLeftWaiting)
 TEST_F(DispatcherTest, ClaimsLeftByACrashAreFinishedWithoutDuplicates)
 {
     Add(1);
-    module.dispatcher.SetDefaultDevice(1);
+    module.dispatcher.Devices().SetDefaultDevice(1);
     module.dispatcher.Start();
     // Claimed, not yet queued: queued under its id.
     auto* lone = new MessageRecord();
@@ -331,20 +349,21 @@ struct RouteCase {
 
 void PrintTo(const RouteCase& c, std::ostream* os) { *os << c.name; }
 
-class Routing : public DispatcherTest, public ::testing::WithParamInterface<RouteCase> {};
+class Routing : public ::testing::TestWithParam<RouteCase> {};
 
 TEST_P(Routing, ChoosesTheDevicesTheRulesName)
 {
     const RouteCase& c = GetParam();
+    velmo::routing::Router router;
     for (auto& [pattern, device, cont] : c.rules)
-        ASSERT_EQ(module.dispatcher.AddRule(pattern, device, cont), 0);
-    module.dispatcher.SetDefaultDevice(9);
-    std::srand(42);
+        ASSERT_EQ(router.AddRule(pattern, device, cont), 0);
+    router.SetDefaultDevice(9);
     std::map<LONG, int> counts;
     const int n = 4000;
     Bstr to = c.to ? Bstr(c.to) : Bstr();
+    auto waiting = [](LONG) -> std::optional<std::size_t> { return 0; };
     for (int i = 0; i < n; ++i)
-        ++counts[module.dispatcher.ChooseDevice(to)];
+        ++counts[router.Choose(to, waiting)];
     for (auto& [device, share] : c.share)
         EXPECT_NEAR(counts[device] / double(n), share, 0.05) << "device " << device;
     int total = 0;
@@ -375,23 +394,23 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DispatcherTest, PatternThatDoesNotCompileIsRefused)
 {
-    EXPECT_NE(module.dispatcher.AddRule(u"(", 1, true), 0);
-    EXPECT_NE(module.dispatcher.AddRule(u"[a", 1, true), 0);
+    EXPECT_NE(module.dispatcher.Devices().AddRule(u"(", 1, true), 0);
+    EXPECT_NE(module.dispatcher.Devices().AddRule(u"[a", 1, true), 0);
     int rules = 0;
-    module.dispatcher.ForEachRule([&](const auto&) { ++rules; });
+    module.dispatcher.Devices().ForEachRule([&](const auto&) { ++rules; });
     EXPECT_EQ(rules, 0);
 }
 
 TEST(ModeLock, VisitsShareAndChangesAreAlone)
 {
     for (int mode : {1, 2}) {
-        velmo::store::ModeLock lock;
+        velmo::devices::ModeLock lock;
         std::atomic<int> inside{0}, most{0};
         std::vector<std::thread> threads;
         for (int t = 0; t < 4; ++t)
             threads.emplace_back([&] {
                 for (int i = 0; i < 50; ++i) {
-                    velmo::store::ModeLock::Hold hold(lock, mode);
+                    velmo::devices::ModeLock::Hold hold(lock, mode);
                     int now = ++inside;
                     int seen = most;
                     while (now > seen && !most.compare_exchange_weak(seen, now)) {

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 using velmo::Bstr;
-using velmo::store::MessageRecord;
+using velmo::messagefile::MessageRecord;
 
 namespace {
 
@@ -28,7 +28,6 @@ protected:
         EXPECT_EQ(reg(), S_OK);
         log = root.path() + "/handlers.log";
         setenv("VELMO_TEST_HANDLER_LOG", log.c_str(), 1);
-        module.rootFolder = root.root();
     }
     ~Handlers() override
     {
@@ -57,7 +56,7 @@ protected:
     }
     ServiceRoot root;
     std::string log;
-    velmo::host::ServiceModule module;
+    velmo::host::ServiceModule module{root.root()};
 };
 
 struct ChainCase {

@@ -4,7 +4,7 @@
 #include "service/GsmSandbox.h"
 
 using velmo::Bstr;
-using velmo::store::MessageRecord;
+using velmo::messagefile::MessageRecord;
 
 namespace {
 

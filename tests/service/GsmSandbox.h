@@ -90,7 +90,7 @@ public:
 private:
     void Write(const std::u16string& to, const std::u16string& body, const std::string& folder) const
     {
-        auto* r = new velmo::store::MessageRecord();
+        auto* r = new velmo::messagefile::MessageRecord();
         r->Initialise();
         r->To = velmo::Bstr(to);
         r->Body = velmo::Bstr(body);
@@ -104,9 +104,9 @@ private:
     pid_t simPid_ = -1;
 };
 
-inline velmo::store::MessageRecord* ReadMessage(const std::string& path)
+inline velmo::messagefile::MessageRecord* ReadMessage(const std::string& path)
 {
-    auto* r = new velmo::store::MessageRecord();
+    auto* r = new velmo::messagefile::MessageRecord();
     EXPECT_EQ(r->LoadFromFile(velmo::Utf8ToUtf16(path)), S_OK) << path;
     return r;
 }

@@ -8,7 +8,7 @@
 
 using velmo::Utf16ToUtf8;
 using velmo::Utf8ToUtf16;
-using velmo::store::MessageRecord;
+using velmo::messagefile::MessageRecord;
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include <chrono>
 
-using velmo::store::MessageRecord;
+using velmo::messagefile::MessageRecord;
 using Clock = std::chrono::steady_clock;
 
 namespace {

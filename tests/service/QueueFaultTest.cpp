@@ -21,7 +21,7 @@
 using velmo::Bstr;
 using velmo::FileOp;
 using velmo::host::ServiceModule;
-using velmo::store::MessageRecord;
+using velmo::messagefile::MessageRecord;
 
 namespace {
 
@@ -35,12 +35,11 @@ std::u16string PickupBody(int i) { return u"pickup " + velmo::Utf8ToUtf16(std::t
 // A dispatcher over a root with one loopback device that sends everything.
 class Gateway {
 public:
-    explicit Gateway(const ServiceRoot& root)
+    explicit Gateway(const ServiceRoot& root) : module(root.root())
     {
-        module.rootFolder = root.root();
         module.mainThreadId = GetCurrentThreadId();
-        EXPECT_EQ(module.dispatcher.AddDevice(1, u"Loop", kLoopback, velmo::Utf8ToUtf16(Loopback(1))), S_OK);
-        module.dispatcher.SetDefaultDevice(1);
+        EXPECT_EQ(module.dispatcher.Devices().Add(1, u"Loop", kLoopback, velmo::Utf8ToUtf16(Loopback(1))), S_OK);
+        module.dispatcher.Devices().SetDefaultDevice(1);
     }
     ~Gateway()
     {

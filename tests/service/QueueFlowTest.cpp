@@ -10,7 +10,7 @@
 #include <random>
 
 using velmo::Bstr;
-using velmo::store::MessageRecord;
+using velmo::messagefile::MessageRecord;
 
 namespace {
 

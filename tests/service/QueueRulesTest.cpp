@@ -13,7 +13,7 @@
 #include <set>
 
 using velmo::Bstr;
-using velmo::store::MessageRecord;
+using velmo::messagefile::MessageRecord;
 
 namespace {
 

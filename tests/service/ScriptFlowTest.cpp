@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 
 using velmo::Bstr;
-using velmo::store::MessageRecord;
+using velmo::messagefile::MessageRecord;
 
 namespace {
 

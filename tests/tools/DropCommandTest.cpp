@@ -19,7 +19,7 @@ TEST(DropCommand, WritesACompleteMessageIntoPickup)
     ASSERT_EQ(velmo::cli::DropCommand({"+491711234567", "Disk full – ä"}, out, err), 0);
     std::string path = out.str().substr(0, out.str().size() - 1);
     EXPECT_EQ(path.rfind(pickup, 0), 0u);
-    auto* r = new velmo::store::MessageRecord();
+    auto* r = new velmo::messagefile::MessageRecord();
     ASSERT_EQ(r->LoadFromFile(velmo::Utf8ToUtf16(path)), S_OK);
     EXPECT_EQ(r->To.Utf8(), "+491711234567");
     EXPECT_EQ(r->Body.Utf8(), "Disk full – ä");

@@ -17,7 +17,7 @@
 namespace {
 
 using velmo::Bstr;
-using velmo::store::MessageRecord;
+using velmo::messagefile::MessageRecord;
 
 SYSTEMTIME At(WORD hour, WORD minute)
 {

@@ -15,13 +15,13 @@ int DropCommand(const std::vector<std::string>& args, std::ostream& out, std::os
         err << "usage: velmo drop NUMBER TEXT\n";
         return 2;
     }
-    auto* record = new store::MessageRecord();
+    auto* record = new messagefile::MessageRecord();
     record->Initialise();
     record->To = Bstr(Utf8ToUtf16(args[0]));
     record->Body = Bstr(Utf8ToUtf16(args[1]));
     // The save writes a temporary dot file and renames it: the pickup scan
     // only ever sees the complete file.
-    std::u16string path = InstallationRoot() + store::kPickupFolder + record->FileName();
+    std::u16string path = InstallationRoot() + messagefile::kPickupFolder + record->FileName();
     HRESULT hr = record->SaveToFile(path);
     record->Release();
     if (FAILED(hr)) {

@@ -14,7 +14,7 @@ const char kUsage[] = "usage: velmo show [--host [USER@]HOST] [--json] ID\n";
 // "name: value", or "name:" and the value's lines indented when it has several.
 void Field(std::ostream& out, const char* name, const std::string& value)
 {
-    std::string lines = store::PlainLines(value);
+    std::string lines = messagefile::PlainLines(value);
     if (lines.find('\n') == std::string::npos) {
         out << name << ": " << (lines.empty() ? "-" : lines) << '\n';
         return;

@@ -23,7 +23,7 @@ void Print(std::ostream& out, bool json, const std::string& id, const gw::Messag
         return;
     }
     out << s.status << '\n' << s.date << '\n';
-    std::string lines = store::PlainLines(s.statusText);
+    std::string lines = messagefile::PlainLines(s.statusText);
     if (!lines.empty())
         out << lines << '\n';
 }

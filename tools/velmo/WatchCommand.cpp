@@ -38,7 +38,7 @@ int WatchCommand(const std::vector<std::string>& args, std::ostream& out, std::o
         } else if (e.kind == gw::Event::Kind::Received) {
             out << Now() << " RECEIVED " << e.id << " from " << e.sender << " via " << e.device << std::endl;
         } else {
-            std::string text = store::OneLine(e.statusText);
+            std::string text = messagefile::OneLine(e.statusText);
             out << Now() << ' ' << e.status << ' ' << e.id << (text.empty() ? "" : " " + text) << std::endl;
         }
     });

@@ -54,10 +54,10 @@ struct State {
 // becomes its default character; the terminal takes UTF-8.
 std::string Shown(const Bstr& text) { return Utf16ToUtf8(AnsiToUtf16(Utf16ToAnsi(text.view()))); }
 
-void Fill(HWND dialog, const store::MessageRecord& record)
+void Fill(HWND dialog, const messagefile::MessageRecord& record)
 {
-    const SYSTEMTIME* when = store::StatusDate(record);
-    const char* word = store::StatusWord(record.Status);
+    const SYSTEMTIME* when = messagefile::StatusDate(record);
+    const char* word = messagefile::StatusWord(record.Status);
     if (word) {
         SetDlgItemTextA(dialog, IDC_STATUS, word);
         SYSTEMTIME local{};
@@ -82,7 +82,7 @@ INT_PTR Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_INITDIALOG: {
         state = reinterpret_cast<State*>(lParam);
         state->white = CreateSolidBrush(RGB(255, 255, 255));
-        auto* record = new store::MessageRecord();
+        auto* record = new messagefile::MessageRecord();
         state->read = SUCCEEDED(record->LoadFromFileA(state->path));
         if (!state->read)
             MessageBoxA(dialog, "Error reading the specified file", "Velmo Viewer Error", MB_ICONERROR);

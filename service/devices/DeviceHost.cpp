@@ -1,0 +1,264 @@
+#include "service/devices/DeviceHost.h"
+
+#include "service/events/MessageEvents.h"
+
+#include "platform/Activation.h"
+#include "platform/Text.h"
+#include "platform/SystemTime.h"
+#include "platform/Timing.h"
+
+#include <algorithm>
+
+namespace velmo::devices {
+
+namespace {
+
+constexpr DWORD kQuickStartWindow = 60000;
+
+std::mutex g_clockLock;
+std::function<std::int64_t()> g_clock = SteadyMs;
+
+std::int64_t Now()
+{
+    std::lock_guard lock(g_clockLock);
+    return g_clock();
+}
+
+HANDLE NewSemaphore() { return CreateSemaphoreW(nullptr, 0, DeviceHost::kQueueLimit, nullptr); }
+
+}  // namespace
+
+void DeviceHost::SetClock(std::function<std::int64_t()> clock)
+{
+    std::lock_guard lock(g_clockLock);
+    g_clock = clock ? std::move(clock) : SteadyMs;
+}
+
+DeviceHost::DeviceHost(events::EventSink& log, MessageOutcomes& outcomes, IncomingMessages& incoming, LONG id,
+                       std::u16string name, const CLSID& clsid, std::u16string params)
+    : log_(log), outcomes_(outcomes), incoming_(incoming), id_(id), name_(std::move(name)), clsid_(clsid),
+      params_(std::move(params)), semaphore_(NewSemaphore())
+{}
+
+DeviceHost::~DeviceHost() = default;
+
+HRESULT DeviceHost::Enqueue(messagefile::MessageRecord* record)
+{
+    std::lock_guard lock(lock_);
+    if (queueCount_ >= kQueueLimit)
+        return E_FAIL;
+    pending_.insert(record->Id);
+    queue_.push_back(messagefile::RecordPtr(record));
+    ++queueCount_;
+    // Released under the lock, so a restart that replaces the semaphore
+    // never receives a count for a message it has already taken away.
+    ReleaseSemaphore(semaphore_.get(), 1, nullptr);
+    return S_OK;
+}
+
+bool DeviceHost::StartThread()
+{
+    std::int64_t now = Now();
+    if (started_ && now - lastStart_ <= static_cast<std::int64_t>(DesignWait(kQuickStartWindow)))
+        ++startCount_;
+    else
+        startCount_ = 1;
+    bool first = !started_;
+    started_ = true;
+    lastStart_ = now;
+    if (startCount_ > kQuickStarts)
+        return false;
+    if (!first)
+        runState_ = RunState::Restarting;
+    pause_ = first ? 0 : DesignWait(std::min(kRestartPause << (startCount_ - 1), kRestartPauseCap));
+    thread_ = Handle(CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
+    return static_cast<bool>(thread_);
+}
+
+void DeviceHost::StopThread()
+{
+    SetEvent(stop_.get());
+    if (thread_)
+        WaitForSingleObject(thread_.get(), INFINITE);
+}
+
+std::vector<DeviceHost::Pending> DeviceHost::TakePendingForRestart()
+{
+    std::lock_guard lock(lock_);
+    std::set<GUID, GuidByteLess> queued;
+    for (const messagefile::RecordPtr& r : queue_)
+        queued.insert(r->Id);
+    std::vector<Pending> ids;
+    for (const GUID& id : pending_)
+        ids.push_back({id, queued.count(id) == 0});
+    queue_.clear();
+    queueCount_ = 0;
+    pending_.clear();
+    semaphore_ = Handle(NewSemaphore());
+    return ids;
+}
+
+std::size_t DeviceHost::PendingCount()
+{
+    std::lock_guard lock(lock_);
+    return pending_.size();
+}
+
+std::size_t DeviceHost::QueuedCount()
+{
+    std::lock_guard lock(lock_);
+    return queue_.size();
+}
+
+HRESULT DeviceHost::QueryInterface(REFIID iid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (iid == IID_IUnknown || iid == IID_IVelmo_Q || iid == IID_IVelmo_Q2) {
+        *out = static_cast<IVelmo_Q2*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return E_NOTIMPL;
+}
+
+HRESULT DeviceHost::WaitForMsg(HANDLE hEvent, LONG* reason, GUID* msgId, BSTR* to, BSTR* body)
+{
+    if (!reason)
+        return E_POINTER;
+    *reason = WAKE_NONE;
+    HANDLE semaphore;
+    {
+        std::lock_guard lock(lock_);
+        semaphore = semaphore_.get();
+    }
+    HANDLE waits[3] = {stop_.get(), semaphore, hEvent};
+    DWORD r = WaitForMultipleObjects(hEvent ? 3 : 2, waits, FALSE, INFINITE);
+    if (r == WAIT_OBJECT_0 + 1) {
+        messagefile::RecordPtr record;
+        {
+            std::lock_guard lock(lock_);
+            if (queue_.empty())
+                return E_FAIL;
+            record = std::move(queue_.front());
+            queue_.pop_front();
+            --queueCount_;
+        }
+        if (msgId)
+            *msgId = record->Id;
+        if (to)
+            *to = record->To.Copy();
+        if (body)
+            *body = record->Body.Copy();
+        *reason = WAKE_MESSAGE;
+        return S_OK;
+    }
+    if (r == WAIT_OBJECT_0 + 2) {
+        *reason = WAKE_EVENT;
+        return S_OK;
+    }
+    return E_FAIL;  // the stop event or a failed wait
+}
+
+HRESULT DeviceHost::ReportMsgResult(GUID msgId, LONG, LONG result, BSTR statusText)
+{
+    {
+        std::lock_guard lock(lock_);
+        pending_.erase(msgId);
+    }
+    outcomes_.CompleteMessage(name_, msgId, result, statusText);
+    return S_OK;
+}
+
+HRESULT DeviceHost::ReportIncomingMsg(LONG, BSTR from, BSTR body) { return ReportIncomingMsgEx(from, body, nullptr); }
+
+HRESULT DeviceHost::ReportIncomingMsgEx(BSTR from, BSTR body, BSTR statusText)
+{
+    auto copy = [](BSTR s) { return Bstr::Attach(s ? SysAllocStringLen(s, SysStringLen(s)) : nullptr); };
+    messagefile::RecordPtr record = messagefile::MessageRecord::New();
+    record->Initialise();
+    record->From = copy(from);
+    record->Body = copy(body);
+    record->StatusText = copy(statusText);
+    record->Status = RECEIVED;
+    GetSystemTime(&record->Received);
+    HRESULT hr = incoming_.StoreIncoming(record.get());
+    if (SUCCEEDED(hr))
+        events::Announce(
+            {events::AuditKind::Received, record->Id, Utf16ToUtf8(record->From.str()), {}, Utf16ToUtf8(name_), {}});
+    return hr;
+}
+
+HRESULT DeviceHost::GetModemState(LONG* signal, LONG* registration, BSTR* operatorName)
+{
+    ComPtr<IVelmoDeviceState> state;
+    {
+        std::lock_guard lock(lock_);
+        state = state_;
+    }
+    if (!state)
+        return E_NOTIMPL;
+    return state->GetModemState(signal, registration, operatorName);
+}
+
+void DeviceHost::SetStateSource(IVelmoDevice* device)
+{
+    runState_ = device ? RunState::Running : RunState::Restarting;
+    ComPtr<IVelmoDeviceState> state;
+    if (device && FAILED(device->QueryInterface(IID_IVelmoDeviceState, state.ReceiveVoid())))
+        state = nullptr;  // a device without it tells nothing of its radio
+    std::lock_guard lock(lock_);
+    state_ = std::move(state);
+}
+
+DWORD DeviceHost::ThreadMain(void* self) { return static_cast<DeviceHost*>(self)->DeviceThread(); }
+
+DWORD DeviceHost::DeviceThread()
+{
+    if (pause_ && WaitForSingleObject(stop_.get(), pause_) == WAIT_OBJECT_0)
+        return 0;                                             // stopped during the pause: no device to create
+    (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // bookkeeping only; cannot fail here
+    HRESULT last = S_OK;
+    std::string name = Utf16ToUtf8(name_);
+    ComPtr<IVelmoDevice> device;
+    last = CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, IID_IVelmoDevice, device.ReceiveVoid());
+    if (FAILED(last))
+        log_.LogEvent(EVENTLOG_ERROR_TYPE, "Device [%s]: its class %s cannot be created (0x%08X)", name.c_str(),
+                      GuidToUtf8(clsid_).c_str(), static_cast<unsigned>(last));
+    if (SUCCEEDED(last)) {
+        ComPtr<IPersistXMLParam> persist;
+        last = device->QueryInterface(IID_IPersistXMLParam, persist.ReceiveVoid());
+        if (FAILED(last))
+            log_.LogEvent(EVENTLOG_ERROR_TYPE, "Device [%s]: its class %s has no IPersistXMLParam (0x%08X)",
+                          name.c_str(), GuidToUtf8(clsid_).c_str(), static_cast<unsigned>(last));
+        if (SUCCEEDED(last)) {
+            Bstr params(params_);
+            last = persist->Load(params.get());
+            if (FAILED(last))
+                log_.LogCallFailure(EVENTLOG_ERROR_TYPE, last, persist.get(), "%s::Load", name.c_str());
+            persist = nullptr;
+            if (SUCCEEDED(last)) {
+                Bstr deviceName(name_);
+                last = device->Open(deviceName.get());
+                if (FAILED(last)) {
+                    log_.LogCallFailure(EVENTLOG_ERROR_TYPE, last, device.get(), "%s::Open", name.c_str());
+                } else {
+                    SetStateSource(device.get());
+                    AddRef();
+                    last = device->Run(this);
+                    if (FAILED(last))
+                        log_.LogCallFailure(EVENTLOG_ERROR_TYPE, last, device.get(), "%s::Run", name.c_str());
+                    Release();
+                    SetStateSource(nullptr);
+                    (void)device->Close();  // its result is not looked at
+                }
+            }
+        }
+    }
+    device = nullptr;
+    CoUninitialize();
+    return static_cast<DWORD>(last);
+}
+
+}  // namespace velmo::devices

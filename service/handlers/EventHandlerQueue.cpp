@@ -1,0 +1,100 @@
+#include "service/handlers/EventHandlerQueue.h"
+
+#include "platform/Activation.h"
+#include "platform/Dispatch.h"
+#include "platform/Timing.h"
+#include "platform/Variant.h"
+
+namespace velmo::handlers {
+
+using messagefile::MessageRecord;
+using messagefile::RecordPtr;
+
+EventHandlerQueue::~EventHandlerQueue() = default;
+
+HRESULT EventHandlerQueue::StoreIncoming(MessageRecord* record)
+{
+    HRESULT hr = store_.StoreReceived(*record);
+    if (FAILED(hr)) {
+        log_.LogEvent(EVENTLOG_ERROR_TYPE, "A received message could not be stored in in/: the device is told, and "
+                                           "keeps its copy where it can");
+        return hr;
+    }
+    {
+        std::lock_guard lock(lock_);
+        pending_.push_back(RecordPtr(record));
+    }
+    // Past the maximum the message waits until a later wake-up finds it.
+    (void)ReleaseSemaphore(wake_.get(), 1, nullptr);
+    return S_OK;
+}
+
+void EventHandlerQueue::Start()
+{
+    thread_ = Handle(CreateThread(nullptr, 0, ThreadMain, this, CREATE_SUSPENDED, nullptr));
+    if (thread_)
+        ResumeThread(thread_.get());
+}
+
+void EventHandlerQueue::Stop()
+{
+    SetEvent(stop_.get());
+    if (thread_ && WaitForSingleObject(thread_.get(), DesignWait(10000)) != WAIT_OBJECT_0)
+        TerminateThread(thread_.get(), 1);
+}
+
+DWORD EventHandlerQueue::ThreadMain(void* self)
+{
+    auto* queue = static_cast<EventHandlerQueue*>(self);
+    (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // bookkeeping only; cannot fail here
+    HANDLE waits[2] = {queue->stop_.get(), queue->wake_.get()};
+    while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        RecordPtr record;
+        {
+            std::lock_guard lock(queue->lock_);
+            if (queue->pending_.empty())
+                continue;
+            record = std::move(queue->pending_.front());
+            queue->pending_.pop_front();
+        }
+        queue->Offer(record.get());
+    }
+    CoUninitialize();
+    return 0;
+}
+
+void EventHandlerQueue::Offer(MessageRecord* record)
+{
+    ComPtr<IVelmo> message = makeMessage_(*record);
+    if (!message)
+        return;
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_DISPATCH;
+    arg.pdispVal = message.get();
+    DISPPARAMS params{&arg, nullptr, 1, 0};
+    for (const CLSID& clsid : handlers_) {
+        ComPtr<IDispatch> handler;
+        if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, handler.ReceiveVoid())))
+            continue;
+        DISPID id = 0;
+        LPOLESTR names[] = {const_cast<LPOLESTR>(u"OnIncoming")};
+        if (FAILED(handler->GetIDsOfNames(IID_NULL, names, 1, LOCALE_SYSTEM_DEFAULT, &id)))
+            continue;
+        Variant result;
+        HRESULT hr = handler->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD, &params, result.Receive(),
+                                     nullptr, nullptr);
+        Variant value;
+        // Only an answer that reads as the number 0 ends the chain.
+        if (SUCCEEDED(hr) && SUCCEEDED(VariantChangeType(&value, &result, 0, VT_I4)) && value.lVal == velmoBreak)
+            break;
+    }
+}
+
+std::size_t EventHandlerQueue::PendingCount()
+{
+    std::lock_guard lock(lock_);
+    return pending_.size();
+}
+
+}  // namespace velmo::handlers

@@ -1,0 +1,205 @@
+#include "service/queue/Dispatcher.h"
+
+#include "platform/SystemTime.h"
+#include "platform/Text.h"
+#include "platform/Timing.h"
+#include "service/events/MessageEvents.h"
+
+namespace velmo::queue {
+
+using messagefile::MessageRecord;
+using messagefile::RecordPtr;
+
+namespace {
+
+constexpr char16_t kTooManyRetries[] = u"\r\nAttempted too many retries";
+constexpr char16_t kEndedBeforeReport[] = u"\r\nThe device ended before it reported the message";
+constexpr std::size_t kStatusTextLimit = 4096;
+constexpr char16_t kCutMark[] = u"[earlier status text cut]";
+constexpr DWORD kRetryPause = 1000;
+
+// A status text keeps its last kStatusTextLimit characters: a message
+// retried without end must not grow its file without end.
+void Append(Bstr& text, std::u16string_view more)
+{
+    std::u16string joined(text.view());
+    joined += more;
+    if (joined.size() > kStatusTextLimit) {
+        std::size_t keep = kStatusTextLimit - std::u16string_view(kCutMark).size();
+        std::size_t from = joined.size() - keep;
+        if (from < joined.size() && joined[from] >= 0xDC00 && joined[from] <= 0xDFFF)
+            ++from;  // never half a surrogate pair
+        joined = kCutMark + joined.substr(from);
+    }
+    text = Bstr(joined);
+}
+
+}  // namespace
+
+Dispatcher::Dispatcher(events::EventSink& log, QueueStore& store, devices::IncomingMessages& incoming,
+                       std::u16string root, std::function<void()> stopService)
+    : log_(log), store_(store), stopService_(std::move(stopService)), devices_(log, *this, incoming,
+                                                                               [this] {
+                                                                                   if (stopService_)
+                                                                                       stopService_();
+                                                                               }),
+      retries_(
+          [this](MessageRecord* record) {
+              TakeBackInFlight();
+              (void)Dispatch(record);  // not handed on: it waits in the queue for the next start
+          },
+          [this](MessageRecord*) { TakeBackInFlight(); }),
+      pickup_(log, std::move(root), store, [this](MessageRecord* record) { return Dispatch(record); })
+{}
+
+Dispatcher::~Dispatcher()
+{
+    pickup_.Stop();
+    retries_.Stop();
+}
+
+void Dispatcher::Start()
+{
+    devices_.StartAll();
+    running_ = true;
+    accepting_ = true;
+    (void)retries_.Start();  // without its thread a retry goes out at once
+    pickup_.Start();
+}
+
+void Dispatcher::Stop()
+{
+    running_ = false;
+    accepting_ = false;
+    pickup_.Stop();
+    retries_.Stop();
+    devices_.StopAll();
+}
+
+void Dispatcher::CountInFlight()
+{
+    LONG n = ++inFlight_;
+    if (queueMax > 0 && n >= queueMax)
+        accepting_ = false;
+}
+
+void Dispatcher::TakeBackInFlight()
+{
+    LONG n = --inFlight_;
+    if (queueMax > 0 && n < queueMax && running_)
+        accepting_ = true;
+}
+
+HRESULT Dispatcher::QueueMessage(const Bstr& to, const Bstr& body, GUID* id)
+{
+    if (!accepting_)
+        return E_FAIL;
+    RecordPtr record = MessageRecord::New();
+    record->Initialise();
+    if (id)
+        *id = record->Id;
+    record->To = to;
+    record->Body = body;
+    HRESULT hr = store_.Accept(*record);
+    if (SUCCEEDED(hr)) {
+        events::Announce({events::AuditKind::Queued, record->Id, Utf16ToUtf8(record->To.str()), "bus", {}, {}});
+        (void)Dispatch(record.get());  // a message not handed to a device stays queued for the next start
+    }
+    return hr;
+}
+
+HRESULT Dispatcher::Dispatch(MessageRecord* record)
+{
+    CountInFlight();
+    LONG chosen = 0;
+    HRESULT hr = devices_.Route(*record, chosen, [&](devices::DeviceHost& host) {
+        HRESULT taken = store_.Take(*record, host.Name());
+        return FAILED(taken) ? taken : host.Enqueue(record);
+    });
+    if (hr == S_OK)
+        return hr;
+    TakeBackInFlight();
+    if (hr != S_FALSE)
+        return hr;
+    // No device takes it (the one its rule or the default named is gone):
+    // the message fails, rather than stopping the service at every start.
+    log_.LogEvent(EVENTLOG_ERROR_TYPE,
+                  "There is no Device to satisfy the dispatch call for message %s: device %d is "
+                  "not there, the message is failed",
+                  GuidToUtf8(record->Id).c_str(), static_cast<int>(chosen));
+    return Settle(record, SEND_FAILED,
+                  u"\r\nNo device to send it: device " + Utf8ToUtf16(std::to_string(chosen)) + u" is not there", {});
+}
+
+void Dispatcher::CompleteMessage(const std::u16string& device, const GUID& id, LONG result, BSTR statusText)
+{
+    TakeBackInFlight();
+    RecordPtr record = store_.LoadQueued(id);
+    if (!record)
+        return;
+    std::u16string_view note =
+        statusText ? std::u16string_view(statusText, SysStringLen(statusText)) : std::u16string_view();
+    (void)Settle(record.get(), result, note, Utf16ToUtf8(device));  // see Settle: it always answers S_OK
+}
+
+HRESULT Dispatcher::Settle(MessageRecord* record, LONG result, std::u16string_view statusText,
+                           const std::string& device)
+{
+    if (!statusText.empty())
+        Append(record->StatusText, statusText);
+    if (result == SEND_RETRY && (retryMax <= 0 || record->RetryCount <= retryMax)) {
+        record->Status = QUEUED;
+        ++record->RetryCount;
+        (void)store_.SaveRetry(*record);  // the older queued copy serves as well
+        // Held for a pause before it goes out again; it counts as in flight meanwhile.
+        CountInFlight();
+        retries_.Add(record, DesignWait(kRetryPause));
+        return S_OK;
+    }
+
+    GetSystemTime(&record->Completed);
+    if (result == SEND_OK) {
+        record->Status = SENT;
+    } else {
+        if (result != SEND_FAILED)
+            Append(record->StatusText, kTooManyRetries);
+        record->Status = FAILED;
+    }
+    if (FAILED(store_.Finish(*record)))
+        return S_OK;  // still queued: dispatched again at the next start rather than lost
+    events::Announce({record->Status == SENT ? events::AuditKind::Sent : events::AuditKind::Failed,
+                      record->Id,
+                      {},
+                      {},
+                      device,
+                      Utf16ToUtf8(record->StatusText.str())});
+    return S_OK;
+}
+
+int Dispatcher::LoadStoredMessages()
+{
+    return store_.Recover([this](RecordPtr record) { return SUCCEEDED(Dispatch(record.get())); });
+}
+
+bool Dispatcher::RestartDevice(LONG id)
+{
+    std::optional<devices::DeviceTable::Restarted> restarted = devices_.Restart(id);
+    if (!restarted)
+        return false;
+    // The dead device will never report these; each is counted afresh when
+    // it is dispatched again.
+    for (std::size_t i = 0; i < restarted->pending.size(); ++i)
+        TakeBackInFlight();
+    for (const devices::DeviceHost::Pending& message : restarted->pending) {
+        RecordPtr record = store_.LoadQueued(message.id);
+        if (!record)
+            continue;
+        HRESULT hr = message.handedOut ? Settle(record.get(), SEND_RETRY, kEndedBeforeReport, restarted->name)
+                                       : Dispatch(record.get());
+        if (FAILED(hr))
+            break;  // the rest wait in the queue for the next start
+    }
+    return restarted->running;
+}
+
+}  // namespace velmo::queue

@@ -1,0 +1,109 @@
+// The dispatcher: every outgoing message passes through it.
+//
+//   client (bus, gateway, handler reply) -> QueueMessage ---+
+//   pickup/ -> PickupWatcher -------------------------------+-> store.Accept
+//   start -> LoadStoredMessages -> store.Recover -----------+
+//        -> Dispatch -> DeviceTable::Route -> DeviceHost queue -> device
+//   device -> CompleteMessage -> Settle -> store.Finish (sent/failed)
+//                                       -> store.SaveRetry -> RetryQueue -> Dispatch
+//
+// A message waits in the queue store exactly as long as it is not finished,
+// and whatever is queued at start is dispatched again. The dispatcher keeps
+// what is in flight in memory only: a message counts from its hand-off to a
+// device until the device reports it (or a retry's pause ends), and a
+// hand-off that fails is taken back out. With a queue maximum greater than
+// 0, no new message is accepted while the count is at or above it. The
+// in-flight count and the accepting flag are atomic; the device table has
+// its own lock, and no lock is held across a call into the store.
+#pragma once
+
+#include "interfaces/VelmoLib.h"
+#include "messagefile/MessageRecord.h"
+#include "service/devices/DeviceTable.h"
+#include "service/events/EventSink.h"
+#include "service/queue/MessageIntake.h"
+#include "service/queue/PickupWatcher.h"
+#include "service/queue/QueueStore.h"
+#include "service/queue/RetryQueue.h"
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+namespace velmo::queue {
+
+class Dispatcher final : public MessageIntake, public devices::MessageOutcomes {
+public:
+    // root: the installation root (pickup/ and bad/ lie under it). log,
+    // store and incoming must outlive the dispatcher; stopService runs when
+    // the service has no device left and must stop.
+    Dispatcher(events::EventSink& log, QueueStore& store, devices::IncomingMessages& incoming, std::u16string root,
+               std::function<void()> stopService);
+    ~Dispatcher() override;
+    Dispatcher(const Dispatcher&) = delete;
+    Dispatcher& operator=(const Dispatcher&) = delete;
+
+    // The devices and the rules that choose among them.
+    devices::DeviceTable& Devices() { return devices_; }
+
+    // Starts every device thread, sets the accepting flag, starts the
+    // retry queue and the pickup watcher.
+    void Start();
+    // Clears the accepting flag, stops the pickup watcher (10 s), drops the
+    // retries held (they wait in the queue for the next start), then stops
+    // every device in ascending id, each without a time limit.
+    void Stop();
+    // -1 for the stop event, -2 for a failed wait, else the id of a device
+    // whose thread has ended.
+    LONG WaitForDevices(HANDLE stopEvent) { return devices_.WaitForEnded(stopEvent); }
+    // Restarts an ended device under the restart rule and dispatches its
+    // pending messages again; those the device had been handed count as a
+    // retry, so the retry maximum bounds a message that a device keeps
+    // dying on. True when the device runs again.
+    bool RestartDevice(LONG id);
+
+    // MessageIntake: E_FAIL while not accepting.
+    HRESULT QueueMessage(const Bstr& to, const Bstr& body, GUID* id) override;
+    // Hands a queued message to the device its recipient's rules choose.
+    // S_OK when handed; the failure of a device's full queue (the message
+    // waits in the queue for the next start); a message no device in the
+    // table takes is failed (and S_OK).
+    HRESULT Dispatch(messagefile::MessageRecord* record);
+    // MessageOutcomes.
+    void CompleteMessage(const std::u16string& device, const GUID& id, LONG result, BSTR statusText) override;
+    // Dispatches what is queued at start; the count of entries handled.
+    int LoadStoredMessages();
+    // One scan of pickup/ (the pickup watcher runs it every 30 s).
+    void ScanPickup() { pickup_.Scan(); }
+
+    bool Accepting() const { return accepting_; }
+    LONG InFlight() const { return inFlight_; }
+
+    LONG queueMax = 0;  // most messages in flight; 0 or less: no limit
+    LONG retryMax = 0;  // most retries of one message; 0 or less: no limit
+
+private:
+    void CountInFlight();
+    void TakeBackInFlight();
+    // The end of one attempt at sending a message, with statusText appended
+    // to its status text: a retry within the retry maximum is kept queued
+    // with one more retry and held for a pause before it is dispatched
+    // again, anything else is finished as sent or failed. device names the
+    // device that reported (empty: none), for the audit trail. S_OK; a
+    // finished copy that cannot be stored leaves it queued for the next
+    // start.
+    HRESULT Settle(messagefile::MessageRecord* record, LONG result, std::u16string_view statusText,
+                   const std::string& device);
+
+    events::EventSink& log_;
+    QueueStore& store_;
+    std::function<void()> stopService_;
+    std::atomic<LONG> inFlight_{0};
+    std::atomic<bool> accepting_{false};
+    std::atomic<bool> running_{false};  // between Start and Stop: reports may reopen accepting
+    devices::DeviceTable devices_;
+    RetryQueue retries_;
+    PickupWatcher pickup_;
+};
+
+}  // namespace velmo::queue
