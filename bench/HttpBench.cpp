@@ -96,7 +96,8 @@ Sender HttpSender(int port)
 Sender GatewaySender()
 {
     std::string error;
-    std::shared_ptr<velmo::gw::GatewayClient> client = velmo::gw::GatewayClient::Connect("", error);
+    std::shared_ptr<velmo::gatewayclient::GatewayClient> client =
+        velmo::gatewayclient::GatewayClient::Connect("", error);
     return [client] {
         std::string id;
         return client && client->Send(kTo, kText, id);

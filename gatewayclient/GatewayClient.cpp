@@ -6,7 +6,7 @@
 #include <chrono>
 #include <map>
 
-namespace velmo::gw {
+namespace velmo::gatewayclient {
 
 namespace {
 
@@ -210,4 +210,4 @@ GatewayClient::WaitResult GatewayClient::Wait(int timeoutMs, const std::function
     }
 }
 
-}  // namespace velmo::gw
+}  // namespace velmo::gatewayclient

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-namespace velmo::gw {
+namespace velmo::gatewayclient {
 
 using gateway::kAccessDeniedError;
 using gateway::kInvalidArgsError;
@@ -125,4 +125,4 @@ inline constexpr char kAccessDeniedText[] = "access denied: only root and the me
 // What a person should read when the service cannot be reached with name.
 std::string DescribeBusError(const std::string& name, const std::string& message);
 
-}  // namespace velmo::gw
+}  // namespace velmo::gatewayclient

@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace velmo::gw {
+namespace velmo::gatewayclient {
 
 namespace {
 
@@ -72,4 +72,4 @@ std::string JsonText(const Event& e, const std::string& time, int indent)
     return value.dump(indent);
 }
 
-}  // namespace velmo::gw
+}  // namespace velmo::gatewayclient

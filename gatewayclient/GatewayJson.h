@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace velmo::gw {
+namespace velmo::gatewayclient {
 
 // [{"id", "status", "to", "from", "date"}, ...]
 std::string JsonText(const std::vector<MessageSummary>& messages, int indent);
@@ -24,4 +24,4 @@ std::string JsonText(const std::vector<Device>& devices, int indent);
 // {"event": "received", "id", "sender", "device", "time"}
 std::string JsonText(const Event& e, const std::string& time, int indent);
 
-}  // namespace velmo::gw
+}  // namespace velmo::gatewayclient

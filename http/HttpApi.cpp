@@ -1,6 +1,7 @@
 #include "http/HttpApi.h"
 
 #include "gatewayclient/GatewayJson.h"
+#include "interfaces/StatusWords.h"
 
 #include <nlohmann/json.hpp>
 #include "http/AlertText.h"
@@ -33,18 +34,18 @@ void Fail(httplib::Response& res, int status, const std::string& message)
 
 // The gateway client of this server thread: one bus connection per thread,
 // made at its first request and made again after the bus failed it.
-std::unique_ptr<gw::GatewayClient>& ThreadClient()
+std::unique_ptr<gatewayclient::GatewayClient>& ThreadClient()
 {
-    thread_local std::unique_ptr<gw::GatewayClient> client;
+    thread_local std::unique_ptr<gatewayclient::GatewayClient> client;
     return client;
 }
 
-gw::GatewayClient* Gateway(httplib::Response& res)
+gatewayclient::GatewayClient* Gateway(httplib::Response& res)
 {
     auto& client = ThreadClient();
     if (!client) {
         std::string why;
-        client = gw::GatewayClient::Connect("", why);
+        client = gatewayclient::GatewayClient::Connect("", why);
         if (!client) {
             std::fprintf(stderr, "velmo-http: %s\n", why.c_str());
             Fail(res, 503, why);
@@ -58,18 +59,18 @@ void GatewayFailed(httplib::Response& res)
 {
     auto& client = ThreadClient();
     const std::string name = client->ErrorName(), text = client->Error();
-    if (name == gw::kInvalidArgsError)
+    if (name == gatewayclient::kInvalidArgsError)
         return Fail(res, 400, text);
-    if (name == gw::kNotFoundError)
+    if (name == gatewayclient::kNotFoundError)
         return Fail(res, 404, text);
-    if (name == gw::kRefusedError) {
+    if (name == gatewayclient::kRefusedError) {
         res.set_header("Retry-After", "60");
         return Fail(res, 503, text);
     }
     // The bus or the service failed: the next request connects afresh.
     std::fprintf(stderr, "velmo-http: %s (%s)\n", text.c_str(), name.c_str());
     client.reset();
-    Fail(res, name == gw::kAccessDeniedError ? 500 : 503, text);
+    Fail(res, name == gatewayclient::kAccessDeniedError ? 500 : 503, text);
 }
 
 // The values of a query or form field, each "a,b" split; a leading space
@@ -120,36 +121,36 @@ void PostMessage(const httplib::Request& req, httplib::Response& res)
     } else {
         return Fail(res, 415, "send JSON (application/json) or a form (application/x-www-form-urlencoded)");
     }
-    gw::GatewayClient* gateway = Gateway(res);
+    gatewayclient::GatewayClient* gateway = Gateway(res);
     if (!gateway)
         return;
     std::string id;
     if (!gateway->Send(to, text, id))
         return GatewayFailed(res);
     res.set_header("Location", "/v1/messages/" + id);
-    Answer(res, 201, json{{"id", id}, {"status", "QUEUED"}});
+    Answer(res, 201, json{{"id", id}, {"status", status::kQueued}});
 }
 
 void GetMessage(const httplib::Request& req, httplib::Response& res)
 {
-    gw::GatewayClient* gateway = Gateway(res);
+    gatewayclient::GatewayClient* gateway = Gateway(res);
     if (!gateway)
         return;
-    gw::Message m;
+    gatewayclient::Message m;
     if (!gateway->Get(req.matches[1].str(), m))
         return GatewayFailed(res);
-    Answer(res, 200, gw::JsonText(m, -1));
+    Answer(res, 200, gatewayclient::JsonText(m, -1));
 }
 
 void GetDevices(const httplib::Request&, httplib::Response& res)
 {
-    gw::GatewayClient* gateway = Gateway(res);
+    gatewayclient::GatewayClient* gateway = Gateway(res);
     if (!gateway)
         return;
-    std::vector<gw::Device> devices;
+    std::vector<gatewayclient::Device> devices;
     if (!gateway->Devices(devices))
         return GatewayFailed(res);
-    Answer(res, 200, gw::JsonText(devices, -1));
+    Answer(res, 200, gatewayclient::JsonText(devices, -1));
 }
 
 void PostAlert(const httplib::Request& req, httplib::Response& res, const HttpConfig& config)
@@ -170,7 +171,7 @@ void PostAlert(const httplib::Request& req, httplib::Response& res, const HttpCo
         return Fail(res, 400,
                     "no recipient: give \"to\" in the receiver's URL (?to=%2B491711234567) or "
                     "alert_recipients in the configuration");
-    gw::GatewayClient* gateway = Gateway(res);
+    gatewayclient::GatewayClient* gateway = Gateway(res);
     if (!gateway)
         return;
     json sent = json::array();
@@ -187,11 +188,11 @@ void PostAlert(const httplib::Request& req, httplib::Response& res, const HttpCo
 
 void GetMetrics(const httplib::Request&, httplib::Response& res)
 {
-    gw::GatewayClient* gateway = Gateway(res);
+    gatewayclient::GatewayClient* gateway = Gateway(res);
     if (!gateway)
         return;
-    gw::Counters counters;
-    std::vector<gw::Device> devices;
+    gatewayclient::Counters counters;
+    std::vector<gatewayclient::Device> devices;
     if (!gateway->ReadCounters(counters) || !gateway->Devices(devices))
         return GatewayFailed(res);
     res.set_content(RenderMetrics(counters, devices), "text/plain; version=0.0.4; charset=utf-8");

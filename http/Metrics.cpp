@@ -29,7 +29,7 @@ std::string LabelValue(const std::string& value)
     return out;
 }
 
-std::string RenderMetrics(const gw::Counters& counters, const std::vector<gw::Device>& devices)
+std::string RenderMetrics(const gatewayclient::Counters& counters, const std::vector<gatewayclient::Device>& devices)
 {
     std::ostringstream out;
     Family(out, "velmo_messages_queued_total", "counter", "Messages queued since the service started.");
@@ -37,24 +37,24 @@ std::string RenderMetrics(const gw::Counters& counters, const std::vector<gw::De
     struct PerDevice {
         const char* name;
         const char* help;
-        std::uint64_t gw::Counters::PerDevice::*field;
+        std::uint64_t gatewayclient::Counters::PerDevice::*field;
     } perDevice[] = {
         {"velmo_messages_sent_total", "Messages sent since the service started, by device.",
-         &gw::Counters::PerDevice::sent},
+         &gatewayclient::Counters::PerDevice::sent},
         {"velmo_messages_failed_total", "Messages failed since the service started, by device.",
-         &gw::Counters::PerDevice::failed},
+         &gatewayclient::Counters::PerDevice::failed},
         {"velmo_messages_received_total", "Messages received since the service started, by device.",
-         &gw::Counters::PerDevice::received},
+         &gatewayclient::Counters::PerDevice::received},
     };
     for (const PerDevice& p : perDevice) {
         Family(out, p.name, "counter", p.help);
         // Every device that ran is named, at 0 until its first message.
         std::vector<std::string> named;
-        for (const gw::Counters::PerDevice& d : counters.devices) {
+        for (const gatewayclient::Counters::PerDevice& d : counters.devices) {
             out << p.name << "{device=\"" << LabelValue(d.device) << "\"} " << d.*p.field << '\n';
             named.push_back(d.device);
         }
-        for (const gw::Device& d : devices)
+        for (const gatewayclient::Device& d : devices)
             if (std::find(named.begin(), named.end(), d.name) == named.end())
                 out << p.name << "{device=\"" << LabelValue(d.name) << "\"} 0\n";
     }
@@ -62,20 +62,20 @@ std::string RenderMetrics(const gw::Counters& counters, const std::vector<gw::De
     out << "velmo_messages_waiting " << counters.waiting << '\n';
 
     std::size_t up = 0;
-    for (const gw::Device& d : devices)
+    for (const gatewayclient::Device& d : devices)
         up += d.state == "running" ? 1 : 0;
     Family(out, "velmo_devices_up", "gauge", "Devices running now.");
     out << "velmo_devices_up " << up << '\n';
     Family(out, "velmo_device_up", "gauge", "1 while the device runs, 0 while it starts, restarts or is removed.");
-    for (const gw::Device& d : devices)
+    for (const gatewayclient::Device& d : devices)
         out << "velmo_device_up{device=\"" << LabelValue(d.name) << "\",state=\"" << d.state << "\"} "
             << (d.state == "running" ? 1 : 0) << '\n';
     Family(out, "velmo_modem_signal_dbm", "gauge", "Received signal strength of the modem, in dBm.");
-    for (const gw::Device& d : devices)
-        if (auto dbm = gw::SignalDbm(d.signal))
+    for (const gatewayclient::Device& d : devices)
+        if (auto dbm = gatewayclient::SignalDbm(d.signal))
             out << "velmo_modem_signal_dbm{device=\"" << LabelValue(d.name) << "\"} " << *dbm << '\n';
     Family(out, "velmo_modem_registered", "gauge", "1 while the modem is registered (home or roaming).");
-    for (const gw::Device& d : devices)
+    for (const gatewayclient::Device& d : devices)
         if (!d.registration.empty())
             out << "velmo_modem_registered{device=\"" << LabelValue(d.name) << "\",registration=\""
                 << LabelValue(d.registration) << "\"} "

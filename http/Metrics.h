@@ -18,7 +18,7 @@
 
 namespace velmo::http {
 
-std::string RenderMetrics(const gw::Counters& counters, const std::vector<gw::Device>& devices);
+std::string RenderMetrics(const gatewayclient::Counters& counters, const std::vector<gatewayclient::Device>& devices);
 
 // A label value with \, " and line ends escaped as the format wants.
 std::string LabelValue(const std::string& value);

@@ -9,5 +9,7 @@ inline constexpr char kQueued[] = "QUEUED";
 inline constexpr char kSent[] = "SENT";
 inline constexpr char kFailed[] = "FAILED";
 inline constexpr char kReceived[] = "RECEIVED";
+// A listed entry that is no readable message.
+inline constexpr char kBad[] = "BAD";
 
 }  // namespace velmo::status

@@ -7,7 +7,6 @@
 #include "platform/Text.h"
 #include "platform/Timing.h"
 
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 
@@ -24,12 +23,6 @@ constexpr DWORD kReaderStopWait = 5000;
 constexpr int kSimBusy = 14;      // +CME ERROR: SIM busy
 constexpr int kSimBusySms = 314;  // +CMS ERROR: SIM busy
 constexpr int kPleaseWait = 515;  // +CME/+CMS ERROR: please wait, initialisation in progress
-
-std::int64_t NowMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 // What a stray line is, for logging each kind once: its text up to the
 // first ':' or blank, at most 16 characters.
@@ -85,13 +78,13 @@ AtModem::Result AtModem::Transact(std::string_view line, AtExpect expect, DWORD 
         reply_.reset();
         return r;
     };
-    std::int64_t deadline = NowMs() + timeoutMs;
+    std::int64_t deadline = SteadyMs() + timeoutMs;
     while (true) {
         if (auto r = take())
             return *r;
         HANDLE reader = port_.ReaderThread();
         bool ended = linkEnded_ || (reader && WaitForSingleObject(reader, 0) == WAIT_OBJECT_0);
-        std::int64_t left = deadline - NowMs();
+        std::int64_t left = deadline - SteadyMs();
         if (ended || left <= 0) {
             {
                 std::lock_guard lock(framingLock_);
@@ -144,7 +137,7 @@ void AtModem::OnData(const std::string& bytes)
 
 void AtModem::OnIdle() { RequestCheckIfDue(); }
 
-void AtModem::NoteAnswer() { lastAnswer_ = NowMs(); }
+void AtModem::NoteAnswer() { lastAnswer_ = SteadyMs(); }
 
 void AtModem::OnEnded()
 {
@@ -157,7 +150,7 @@ void AtModem::RequestCheckIfDue()
 {
     if (!opened_ || checkDue_)
         return;
-    if (NowMs() - lastAnswer_ < static_cast<std::int64_t>(DesignWait(kIdleCheck)))
+    if (SteadyMs() - lastAnswer_ < static_cast<std::int64_t>(DesignWait(kIdleCheck)))
         return;
     checkDue_ = true;
     SetEvent(inboundEvent_.get());

@@ -2,8 +2,8 @@
 
 #include "devices/cellgate/DeviceFiles.h"
 #include "platform/File.h"
+#include "platform/Timing.h"
 
-#include <ctime>
 #include <fstream>
 
 namespace velmo::cellgate {
@@ -17,7 +17,7 @@ unsigned PartReference::Next()
         if (in >> stored && stored >= 0 && stored <= 255)
             last_ = stored;
         else
-            last_ = static_cast<int>(std::time(nullptr) % 256);
+            last_ = static_cast<int>(WallClockMs() / 1000 % 256);
     }
     last_ = (last_ + 1) % 256;
     std::string text = std::to_string(last_) + "\n";

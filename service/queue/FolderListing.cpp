@@ -4,6 +4,7 @@
 // stands on disk at that moment.
 #include "service/queue/FolderStore.h"
 
+#include "interfaces/StatusWords.h"
 #include "messagefile/MessageId.h"
 #include "messagefile/StatusWords.h"
 #include "platform/FolderListing.h"
@@ -22,7 +23,6 @@ using messagefile::RecordPtr;
 namespace {
 
 constexpr std::string_view kSuffix = ".velmo";
-constexpr char kBadStatus[] = "BAD";
 
 // A file of the folder and the moment it was last written (100 ns steps).
 struct Entry {
@@ -113,7 +113,7 @@ std::optional<Page> FolderStore::List(Folder folder, std::size_t limit, std::str
                                      Text(record->From), IsoDate(messagefile::MessageDate(*record.get()))});
         } else if (bad || Exists(dir + Utf8ToUtf16(e.name))) {
             // Standing there and not readable as a message: shown, not hidden.
-            ListedMessage m{e.name.substr(0, e.name.size() - kSuffix.size()), kBadStatus, {}, {}, {}};
+            ListedMessage m{e.name.substr(0, e.name.size() - kSuffix.size()), status::kBad, {}, {}, {}};
             if (SUCCEEDED(hr)) {
                 m.to = Text(record->To);
                 m.from = Text(record->From);

@@ -208,12 +208,12 @@ TEST(AlertText, WhatIsNoNotificationIsRefused)
 
 TEST(Metrics, CountersGaugesAndEscapedLabels)
 {
-    velmo::gw::Counters counters;
+    velmo::gatewayclient::Counters counters;
     counters.queued = 7;
     counters.waiting = 2;
     counters.devices = {{"Modem \"A\"", 4, 1, 3}, {"", 0, 1, 0}};
-    std::vector<velmo::gw::Device> devices = {{1, "Modem \"A\"", "running", 20, "home", "Op"},
-                                              {2, "Spare", "restarting", -1, "", ""}};
+    std::vector<velmo::gatewayclient::Device> devices = {{1, "Modem \"A\"", "running", 20, "home", "Op"},
+                                                         {2, "Spare", "restarting", -1, "", ""}};
     std::string page = RenderMetrics(counters, devices);
     for (const char* line :
          {"velmo_messages_queued_total 7\n", "velmo_messages_sent_total{device=\"Modem \\\"A\\\"\"} 4\n",

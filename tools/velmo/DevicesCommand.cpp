@@ -18,16 +18,16 @@ int DevicesCommand(const std::vector<std::string>& args, std::ostream& out, std:
     auto session = BeginCommand(args, 0, kUsage, opts, err, code);
     if (!session)
         return code;
-    std::vector<gw::Device> devices;
+    std::vector<gatewayclient::Device> devices;
     if (!session->Devices(devices))
         return Failure(*session, err);
     if (opts.Has("--json")) {
-        out << gw::JsonText(devices, 2) << '\n';
+        out << gatewayclient::JsonText(devices, 2) << '\n';
         return 0;
     }
     out << "ID\tNAME\tSTATE\tSIGNAL\tREGISTRATION\tOPERATOR\n";
-    for (const gw::Device& d : devices) {
-        std::optional<int> dbm = gw::SignalDbm(d.signal);
+    for (const gatewayclient::Device& d : devices) {
+        std::optional<int> dbm = gatewayclient::SignalDbm(d.signal);
         out << (d.id ? std::to_string(d.id) : "-") << '\t' << d.name << '\t' << d.state << '\t'
             << (dbm ? std::to_string(*dbm) + " dBm" : "-") << '\t' << OrDash(d.registration) << '\t' << OrDash(d.op)
             << '\n';

@@ -16,9 +16,9 @@ bool ParseCommand(const std::vector<std::string>& args, std::set<std::string> va
     return false;
 }
 
-std::unique_ptr<gw::GatewayClient> BeginCommand(const std::vector<std::string>& args, std::size_t positional,
-                                                const char* usage, CommandOptions& options, std::ostream& err,
-                                                int& code)
+std::unique_ptr<gatewayclient::GatewayClient> BeginCommand(const std::vector<std::string>& args, std::size_t positional,
+                                                           const char* usage, CommandOptions& options,
+                                                           std::ostream& err, int& code)
 {
     code = 2;
     if (!ParseCommand(args, {}, {}, positional, usage, options, err))
@@ -27,19 +27,19 @@ std::unique_ptr<gw::GatewayClient> BeginCommand(const std::vector<std::string>& 
     return OpenSession(options, err);
 }
 
-std::unique_ptr<gw::GatewayClient> OpenSession(const CommandOptions& options, std::ostream& err)
+std::unique_ptr<gatewayclient::GatewayClient> OpenSession(const CommandOptions& options, std::ostream& err)
 {
     std::string why;
-    auto client = gw::GatewayClient::Connect(options.Value("--host"), why);
+    auto client = gatewayclient::GatewayClient::Connect(options.Value("--host"), why);
     if (!client)
         err << "velmo: " << why << "\n";
     return client;
 }
 
-int Failure(const gw::GatewayClient& client, std::ostream& err)
+int Failure(const gatewayclient::GatewayClient& client, std::ostream& err)
 {
     err << "velmo: " << client.Error() << "\n";
-    return client.ErrorName() == gw::kNotFoundError ? 3 : 1;
+    return client.ErrorName() == gatewayclient::kNotFoundError ? 3 : 1;
 }
 
 int UsageFailure(std::ostream& err, const std::string& problem, const char* usage)

@@ -20,15 +20,15 @@ bool ParseCommand(const std::vector<std::string>& args, std::set<std::string> va
                   std::size_t positional, const char* usage, CommandOptions& options, std::ostream& err);
 // ParseCommand, then OpenSession: null, with the exit code in code (2 or
 // 1), when either fails.
-std::unique_ptr<gw::GatewayClient> BeginCommand(const std::vector<std::string>& args, std::size_t positional,
-                                                const char* usage, CommandOptions& options, std::ostream& err,
-                                                int& code);
+std::unique_ptr<gatewayclient::GatewayClient> BeginCommand(const std::vector<std::string>& args, std::size_t positional,
+                                                           const char* usage, CommandOptions& options,
+                                                           std::ostream& err, int& code);
 // The gateway on the machine --host names (this one without it); null
 // after telling err why not.
-std::unique_ptr<gw::GatewayClient> OpenSession(const CommandOptions& options, std::ostream& err);
+std::unique_ptr<gatewayclient::GatewayClient> OpenSession(const CommandOptions& options, std::ostream& err);
 // Tells err the client's last error. Returns 3 when the service does not
 // know the identifier, 1 otherwise.
-int Failure(const gw::GatewayClient& client, std::ostream& err);
+int Failure(const gatewayclient::GatewayClient& client, std::ostream& err);
 // Tells err the problem (when there is one) and the usage. Returns 2.
 int UsageFailure(std::ostream& err, const std::string& problem, const char* usage);
 

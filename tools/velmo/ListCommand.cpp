@@ -1,4 +1,5 @@
 #include "gatewayclient/GatewayJson.h"
+#include "interfaces/StatusWords.h"
 #include "tools/velmo/GatewayCommands.h"
 #include "tools/velmo/GatewaySession.h"
 
@@ -26,29 +27,29 @@ int ListCommand(const std::vector<std::string>& args, std::ostream& out, std::os
         return 1;
     std::string folder = opts.Value("--folder", "queued");
     bool json = opts.Has("--json");
-    std::vector<gw::MessageSummary> all;
+    std::vector<gatewayclient::MessageSummary> all;
     std::string cursor;
     unsigned long shown = 0;
     do {
         std::uint32_t page = kPage;
         if (limit)
             page = static_cast<std::uint32_t>(std::min<unsigned long>(kPage, limit - shown));
-        std::vector<gw::MessageSummary> messages;
+        std::vector<gatewayclient::MessageSummary> messages;
         std::string next;
         if (!session->List(folder, page, cursor, messages, next))
             return Failure(*session, err);
-        for (const gw::MessageSummary& m : messages) {
+        for (const gatewayclient::MessageSummary& m : messages) {
             if (json)
                 all.push_back(m);
             else
                 out << m.id << '\t' << m.status << '\t' << (m.date.empty() ? "-" : m.date) << '\t'
-                    << (m.status == "RECEIVED" ? m.from : m.to) << '\n';
+                    << (m.status == status::kReceived ? m.from : m.to) << '\n';
         }
         shown += messages.size();
         cursor = next;
     } while (!cursor.empty() && (!limit || shown < limit));
     if (json)
-        out << gw::JsonText(all, 2) << '\n';
+        out << gatewayclient::JsonText(all, 2) << '\n';
     return 0;
 }
 

@@ -54,7 +54,7 @@ ServiceObject::ServiceObject(const CLSID& clsid, const std::string& host)
         HRESULT why = FAILED(hr) ? hr : qi.hr;
         std::string detail = Describe(why, nullptr);
         if (why == E_ACCESSDENIED)
-            detail = gw::kAccessDeniedText;
+            detail = gatewayclient::kAccessDeniedText;
         error_ = "cannot reach the Velmo service: " + detail;
         return;
     }

@@ -34,11 +34,11 @@ int ShowCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     auto session = BeginCommand(args, 1, kUsage, opts, err, code);
     if (!session)
         return code;
-    gw::Message m;
+    gatewayclient::Message m;
     if (!session->Get(opts.positional[0], m))
         return Failure(*session, err);
     if (opts.Has("--json")) {
-        out << gw::JsonText(m, 2) << '\n';
+        out << gatewayclient::JsonText(m, 2) << '\n';
         return 0;
     }
     Field(out, "id", m.id);

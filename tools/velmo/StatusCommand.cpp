@@ -1,4 +1,5 @@
 #include "gatewayclient/GatewayJson.h"
+#include "interfaces/StatusWords.h"
 #include "messagefile/TextLines.h"
 #include "tools/velmo/GatewayCommands.h"
 #include "tools/velmo/GatewaySession.h"
@@ -14,12 +15,15 @@ constexpr unsigned long kMaxTimeout = 31 * 24 * 3600;
 constexpr int kTimedOut = 124;
 constexpr int kNotFound = 3;
 
-bool Final(const std::string& status) { return status == "SENT" || status == "FAILED" || status == "RECEIVED"; }
+bool Final(const std::string& word)
+{
+    return word == status::kSent || word == status::kFailed || word == status::kReceived;
+}
 
-void Print(std::ostream& out, bool json, const std::string& id, const gw::MessageStatus& s)
+void Print(std::ostream& out, bool json, const std::string& id, const gatewayclient::MessageStatus& s)
 {
     if (json) {
-        out << gw::JsonText(id, s, 2) << '\n';
+        out << gatewayclient::JsonText(id, s, 2) << '\n';
         return;
     }
     out << s.status << '\n' << s.date << '\n';
@@ -51,18 +55,18 @@ int StatusCommand(const std::vector<std::string>& args, std::ostream& out, std::
     // Listening starts before the first question, so the signal that
     // settles the message cannot fall between the two.
     std::string settled;
-    if (opts.Has("--wait") && !session->Watch([&](const gw::Event& e) {
-            if (e.kind == gw::Event::Kind::StatusChanged && e.id == id && Final(e.status))
+    if (opts.Has("--wait") && !session->Watch([&](const gatewayclient::Event& e) {
+            if (e.kind == gatewayclient::Event::Kind::StatusChanged && e.id == id && Final(e.status))
                 settled = e.status;
         }))
         return Failure(*session, err);
-    gw::MessageStatus status;
+    gatewayclient::MessageStatus status;
     if (!session->Status(id, status)) {
-        if (session->ErrorName() != gw::kNotFoundError)
+        if (session->ErrorName() != gatewayclient::kNotFoundError)
             return Failure(*session, err);
         // Not known: the status word alone, as for any other status.
         if (json)
-            out << gw::JsonText(id, gw::MessageStatus{"NOT_FOUND", "", ""}, 2) << '\n';
+            out << gatewayclient::JsonText(id, gatewayclient::MessageStatus{status::kNotFound, "", ""}, 2) << '\n';
         else
             out << "NOT_FOUND\n";
         return kNotFound;
@@ -70,9 +74,9 @@ int StatusCommand(const std::vector<std::string>& args, std::ostream& out, std::
     if (opts.Has("--wait") && !Final(status.status)) {
         int waitMs = hasTimeout ? static_cast<int>(timeout * 1000) : -1;
         auto waited = session->Wait(waitMs, [&] { return !settled.empty(); });
-        if (waited == gw::GatewayClient::WaitResult::Lost)
+        if (waited == gatewayclient::GatewayClient::WaitResult::Lost)
             return Failure(*session, err);
-        if (waited == gw::GatewayClient::WaitResult::TimedOut) {
+        if (waited == gatewayclient::GatewayClient::WaitResult::TimedOut) {
             err << "velmo: " << id << " is still " << status.status << " after " << timeout << " s\n";
             return kTimedOut;
         }
@@ -81,7 +85,7 @@ int StatusCommand(const std::vector<std::string>& args, std::ostream& out, std::
     }
     Print(out, json, id, status);
     if (opts.Has("--wait"))
-        return status.status == "FAILED" ? 1 : 0;
+        return status.status == status::kFailed ? 1 : 0;
     return 0;
 }
 

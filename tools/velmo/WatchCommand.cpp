@@ -1,9 +1,10 @@
 #include "gatewayclient/GatewayJson.h"
+#include "interfaces/StatusWords.h"
 #include "messagefile/TextLines.h"
+#include "platform/SystemTime.h"
 #include "tools/velmo/GatewayCommands.h"
 #include "tools/velmo/GatewaySession.h"
 
-#include <ctime>
 #include <ostream>
 
 namespace velmo::cli {
@@ -14,12 +15,9 @@ const char kUsage[] = "usage: velmo watch [--host [USER@]HOST] [--json]\n";
 
 std::string Now()
 {
-    std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    return IsoDate(now);
 }
 
 }  // namespace
@@ -32,11 +30,12 @@ int WatchCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     if (!session)
         return code;
     bool json = opts.Has("--json");
-    bool ok = session->Watch([&](const gw::Event& e) {
+    bool ok = session->Watch([&](const gatewayclient::Event& e) {
         if (json) {
-            out << gw::JsonText(e, Now(), -1) << std::endl;
-        } else if (e.kind == gw::Event::Kind::Received) {
-            out << Now() << " RECEIVED " << e.id << " from " << e.sender << " via " << e.device << std::endl;
+            out << gatewayclient::JsonText(e, Now(), -1) << std::endl;
+        } else if (e.kind == gatewayclient::Event::Kind::Received) {
+            out << Now() << " " << status::kReceived << " " << e.id << " from " << e.sender << " via " << e.device
+                << std::endl;
         } else {
             std::string text = messagefile::OneLine(e.statusText);
             out << Now() << ' ' << e.status << ' ' << e.id << (text.empty() ? "" : " " + text) << std::endl;
@@ -45,7 +44,7 @@ int WatchCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     if (!ok)
         return Failure(*session, err);
     // The gateway's own object answering proves the service is there to watch.
-    std::vector<gw::Device> devices;
+    std::vector<gatewayclient::Device> devices;
     if (!session->Devices(devices))
         return Failure(*session, err);
     err << "velmo: watching the service's messages; end with Ctrl-C\n";
