@@ -1,10 +1,6 @@
 #include "gatewayclient/GatewayClient.h"
 
 #include "interfaces/VelmoLib.h"
-#include "platform/BusClient.h"
-
-#include <chrono>
-#include <map>
 
 namespace velmo::gatewayclient {
 
@@ -13,14 +9,6 @@ namespace {
 using gateway::kBusName;
 using gateway::kInterface;
 using gateway::kPath;
-
-std::string Field(const std::map<std::string, sdbus::Variant>& m, const char* key)
-{
-    auto it = m.find(key);
-    if (it == m.end() || !it->second.containsValueOfType<std::string>())
-        return {};
-    return it->second.get<std::string>();
-}
 
 }  // namespace
 
@@ -45,169 +33,160 @@ std::string DescribeBusError(const std::string& name, const std::string& message
 std::unique_ptr<GatewayClient> GatewayClient::Connect(const std::string& host, std::string& error)
 {
     std::string why;
-    std::unique_ptr<sdbus::IConnection> conn = ConnectServiceBus(host, &CLSID_MessageCenter, &why);
-    if (!conn) {
+    std::unique_ptr<BusClient> bus = BusClient::Connect(kBusName, host, &CLSID_MessageCenter, why);
+    if (!bus) {
         error = "cannot reach the Velmo service: " + why;
         return nullptr;
     }
-    try {
-        return std::unique_ptr<GatewayClient>(new GatewayClient(std::move(conn)));
-    } catch (const sdbus::Error& e) {
-        error = "cannot reach the Velmo service: " + e.getMessage();
-        return nullptr;
-    }
+    return std::unique_ptr<GatewayClient>(new GatewayClient(std::move(bus)));
 }
-
-GatewayClient::GatewayClient(std::unique_ptr<sdbus::IConnection> conn)
-    : conn_(std::move(conn)), proxy_(sdbus::createProxy(*conn_, kBusName, kPath))
-{}
 
 GatewayClient::~GatewayClient() = default;
 
-bool GatewayClient::Failed(const sdbus::Error& e)
+bool GatewayClient::Failed(const BusError& e)
 {
-    errorName_ = e.getName();
-    error_ = DescribeBusError(errorName_, e.getMessage());
+    errorName_ = e.name;
+    error_ = DescribeBusError(errorName_, e.message);
     return false;
 }
 
-template <class... Out, class... In>
-bool GatewayClient::Call(const char* method, std::tuple<Out&...> out, const In&... in)
+bool GatewayClient::Call(const char* method, const char* inSignature, const std::vector<BusData>& in,
+                         const char* outSignature, std::vector<BusData>& out)
 {
-    try {
-        auto call = proxy_->createMethodCall(kInterface, method);
-        (void)(call << ... << in);
-        auto reply = proxy_->callMethod(call);
-        std::apply([&](auto&... o) { (void)(reply >> ... >> o); }, out);
-        return true;
-    } catch (const sdbus::Error& e) {
-        return Failed(e);
-    }
+    BusError error;
+    if (!bus_->Call(kPath, kInterface, method, inSignature, in, outSignature, out, error))
+        return Failed(error);
+    return true;
 }
 
 bool GatewayClient::Send(const std::string& to, const std::string& text, std::string& id)
 {
-    return Call("Send", std::tie(id), to, text);
+    std::vector<BusData> out;
+    if (!Call("Send", "ss", {to, text}, "s", out))
+        return false;
+    id = out[0].As<std::string>();
+    return true;
 }
 
 bool GatewayClient::Status(const std::string& id, MessageStatus& status)
 {
-    return Call("Status", std::tie(status.status, status.statusText, status.date), id);
+    std::vector<BusData> out;
+    if (!Call("Status", "s", {id}, "sss", out))
+        return false;
+    status = {out[0].As<std::string>(), out[1].As<std::string>(), out[2].As<std::string>()};
+    return true;
 }
 
 bool GatewayClient::List(const std::string& folder, std::uint32_t limit, const std::string& cursor,
                          std::vector<MessageSummary>& messages, std::string& next)
 {
-    std::vector<sdbus::Struct<std::string, std::string, std::string, std::string, std::string>> rows;
-    if (!Call("List", std::tie(rows, next), folder, limit, cursor))
+    std::vector<BusData> out;
+    if (!Call("List", "sus", {folder, limit, cursor}, "a(sssss)s", out))
         return false;
     messages.clear();
-    for (const auto& r : rows)
-        messages.push_back({std::get<0>(r), std::get<1>(r), std::get<2>(r), std::get<3>(r), std::get<4>(r)});
+    for (const BusData& row : out[0].Items()) {
+        const BusData::List& f = row.Items();
+        messages.push_back({f[0].As<std::string>(), f[1].As<std::string>(), f[2].As<std::string>(),
+                            f[3].As<std::string>(), f[4].As<std::string>()});
+    }
+    next = out[1].As<std::string>();
     return true;
 }
 
 bool GatewayClient::Get(const std::string& id, Message& message)
 {
-    std::map<std::string, sdbus::Variant> fields;
-    if (!Call("Get", std::tie(fields), id))
+    std::vector<BusData> out;
+    if (!Call("Get", "s", {id}, "a{sv}", out))
         return false;
-    message = Message{Field(fields, "id"),
-                      Field(fields, "folder"),
-                      Field(fields, "status"),
-                      Field(fields, "to"),
-                      Field(fields, "from"),
-                      Field(fields, "text"),
-                      Field(fields, "statusText"),
-                      Field(fields, "created"),
-                      Field(fields, "completed"),
-                      Field(fields, "received"),
+    auto field = [&](const char* key) {
+        const BusData* value = out[0].Find(key);
+        return value ? value->As<std::string>() : std::string();
+    };
+    message = Message{field("id"),
+                      field("folder"),
+                      field("status"),
+                      field("to"),
+                      field("from"),
+                      field("text"),
+                      field("statusText"),
+                      field("created"),
+                      field("completed"),
+                      field("received"),
                       0};
-    auto retries = fields.find("retries");
-    if (retries != fields.end() && retries->second.containsValueOfType<std::int32_t>())
-        message.retries = retries->second.get<std::int32_t>();
+    if (const BusData* retries = out[0].Find("retries"))
+        message.retries = retries->As<std::int32_t>();
     return true;
 }
 
 bool GatewayClient::Devices(std::vector<Device>& devices)
 {
-    std::vector<sdbus::Struct<std::int32_t, std::string, std::string, std::int32_t, std::string, std::string>> rows;
-    if (!Call("Devices", std::tie(rows)))
+    std::vector<BusData> out;
+    if (!Call("Devices", "", {}, "a(ississ)", out))
         return false;
     devices.clear();
-    for (const auto& r : rows)
-        devices.push_back(
-            {std::get<0>(r), std::get<1>(r), std::get<2>(r), std::get<3>(r), std::get<4>(r), std::get<5>(r)});
+    for (const BusData& row : out[0].Items()) {
+        const BusData::List& f = row.Items();
+        devices.push_back({f[0].As<std::int32_t>(), f[1].As<std::string>(), f[2].As<std::string>(),
+                           f[3].As<std::int32_t>(), f[4].As<std::string>(), f[5].As<std::string>()});
+    }
     return true;
 }
 
 bool GatewayClient::ReadCounters(Counters& counters)
 {
-    std::vector<sdbus::Struct<std::string, std::uint64_t, std::uint64_t, std::uint64_t>> rows;
-    if (!Call("Counters", std::tie(counters.queued, counters.waiting, rows)))
+    std::vector<BusData> out;
+    if (!Call("Counters", "", {}, "tta(sttt)", out))
         return false;
+    counters.queued = out[0].As<std::uint64_t>();
+    counters.waiting = out[1].As<std::uint64_t>();
     counters.devices.clear();
-    for (const auto& r : rows)
-        counters.devices.push_back({std::get<0>(r), std::get<1>(r), std::get<2>(r), std::get<3>(r)});
+    for (const BusData& row : out[2].Items()) {
+        const BusData::List& f = row.Items();
+        counters.devices.push_back(
+            {f[0].As<std::string>(), f[1].As<std::uint64_t>(), f[2].As<std::uint64_t>(), f[3].As<std::uint64_t>()});
+    }
     return true;
 }
 
 bool GatewayClient::Watch(std::function<void(const Event&)> onEvent)
 {
     onEvent_ = std::move(onEvent);
-    try {
-        proxy_->uponSignal("StatusChanged")
-            .onInterface(kInterface)
-            .call([this](const std::string& id, const std::string& status, const std::string& text) {
-                Event e;
-                e.kind = Event::Kind::StatusChanged;
-                e.id = id;
-                e.status = status;
-                e.statusText = text;
-                onEvent_(e);
-            });
-        proxy_->uponSignal("Received")
-            .onInterface(kInterface)
-            .call([this](const std::string& id, const std::string& sender, const std::string& device) {
-                Event e;
-                e.kind = Event::Kind::Received;
-                e.id = id;
-                e.sender = sender;
-                e.device = device;
-                onEvent_(e);
-            });
-        proxy_->finishRegistration();
-        return true;
-    } catch (const sdbus::Error& e) {
-        return Failed(e);
-    }
+    BusError error;
+    bool ok = bus_->Subscribe(
+                  kPath, kInterface, "StatusChanged", "sss",
+                  [this](const std::vector<BusData>& args) {
+                      Event e;
+                      e.kind = Event::Kind::StatusChanged;
+                      e.id = args[0].As<std::string>();
+                      e.status = args[1].As<std::string>();
+                      e.statusText = args[2].As<std::string>();
+                      onEvent_(e);
+                  },
+                  error) &&
+              bus_->Subscribe(
+                  kPath, kInterface, "Received", "sss",
+                  [this](const std::vector<BusData>& args) {
+                      Event e;
+                      e.kind = Event::Kind::Received;
+                      e.id = args[0].As<std::string>();
+                      e.sender = args[1].As<std::string>();
+                      e.device = args[2].As<std::string>();
+                      onEvent_(e);
+                  },
+                  error);
+    return ok || Failed(error);
 }
 
 GatewayClient::WaitResult GatewayClient::Wait(int timeoutMs, const std::function<bool()>& done)
 {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-    try {
-        while (true) {
-            while (conn_->processPendingRequest())
-                if (done())
-                    return WaitResult::Done;
-            if (done())
-                return WaitResult::Done;
-            int wait = -1;
-            if (timeoutMs >= 0) {
-                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-                if (left <= 0)
-                    return WaitResult::TimedOut;
-                wait = static_cast<int>(left);
-            }
-            if (!WaitForBusTraffic(*conn_, wait, &error_))
-                return WaitResult::Lost;
-        }
-    } catch (const sdbus::Error& e) {
-        Failed(e);
-        return WaitResult::Lost;
+    BusError error;
+    switch (bus_->Wait(timeoutMs, done, error)) {
+    case BusClient::WaitResult::Done: return WaitResult::Done;
+    case BusClient::WaitResult::TimedOut: return WaitResult::TimedOut;
+    case BusClient::WaitResult::Lost: break;
     }
+    Failed(error);
+    return WaitResult::Lost;
 }
 
 }  // namespace velmo::gatewayclient

@@ -8,8 +8,7 @@
 #pragma once
 
 #include "interfaces/GatewayNames.h"
-
-#include <sdbus-c++/sdbus-c++.h>
+#include "platform/BusClient.h"
 
 #include <cstdint>
 #include <functional>
@@ -103,13 +102,13 @@ public:
     const std::string& ErrorName() const { return errorName_; }
 
 private:
-    explicit GatewayClient(std::unique_ptr<sdbus::IConnection> conn);
-    bool Failed(const sdbus::Error& e);
-    template <class... Out, class... In>
-    bool Call(const char* method, std::tuple<Out&...> out, const In&... in);
+    explicit GatewayClient(std::unique_ptr<BusClient> bus) : bus_(std::move(bus)) {}
+    bool Failed(const BusError& e);
+    // One method of the gateway; false with the error set.
+    bool Call(const char* method, const char* inSignature, const std::vector<BusData>& in, const char* outSignature,
+              std::vector<BusData>& out);
 
-    std::unique_ptr<sdbus::IConnection> conn_;
-    std::unique_ptr<sdbus::IProxy> proxy_;
+    std::unique_ptr<BusClient> bus_;
     std::function<void(const Event&)> onEvent_;
     std::string error_;
     std::string errorName_;

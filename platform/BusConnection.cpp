@@ -1,13 +1,13 @@
 #include "platform/BusConnection.h"
 
-#include "platform/BusClient.h"
+#include "platform/Registry.h"
+#include "platform/Text.h"
 #include "platform/SysRoot.h"
 
 #include <cstdlib>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <poll.h>
 #include <unistd.h>
 
 namespace velmo::detail {
@@ -49,25 +49,16 @@ std::unique_ptr<sdbus::IConnection> OpenBus(BusRole role, const std::string& hos
     return sdbus::createSessionBusConnectionWithAddress(address);
 }
 
-}  // namespace velmo::detail
-
-bool velmo::WaitForBusTraffic(sdbus::IConnection& conn, int timeoutMs, std::string* error)
+std::string RemoteServerOf(REFCLSID clsid)
 {
-    try {
-        auto data = conn.getEventLoopPollData();
-        int wait = timeoutMs < 0 ? -1 : timeoutMs;
-        if (auto relative = data.getRelativeTimeout()) {
-            int bus = static_cast<int>((relative->count() + 999) / 1000);
-            wait = wait < 0 ? bus : std::min(wait, bus);
-        }
-        pollfd fd{data.fd, static_cast<short>(data.events), 0};
-        if (poll(&fd, 1, wait) >= 0 || errno == EINTR)
-            return true;
-        if (error)
-            *error = std::string("waiting on the bus failed: ") + std::strerror(errno);
-    } catch (const sdbus::Error& e) {
-        if (error)
-            *error = e.getMessage();
-    }
-    return false;
+    auto appId = ReadRegistryString(Hive::ClassesRoot, u"CLSID\\" + GuidToString(clsid), u"AppID");
+    if (!appId || appId->empty())
+        return std::string();
+    std::u16string key = u"AppId\\" + *appId;
+    if (ReadRegistryString(Hive::ClassesRoot, key, u"LocalService"))
+        return std::string();
+    auto host = ReadRegistryString(Hive::ClassesRoot, key, u"RemoteServerName");
+    return host ? Utf16ToUtf8(*host) : std::string();
 }
+
+}  // namespace velmo::detail

@@ -9,6 +9,8 @@
 // Throws sdbus::Error when the bus cannot be reached.
 #pragma once
 
+#include "platform/Guid.h"
+
 #include <sdbus-c++/sdbus-c++.h>
 
 #include <memory>
@@ -22,5 +24,8 @@ enum class BusRole { Server, Client };
 // machine's default system bus).
 std::string LocalBusAddress(BusRole role);
 std::unique_ptr<sdbus::IConnection> OpenBus(BusRole role, const std::string& host);
+// The host a client machine's AppID names for the class ("RemoteServerName"),
+// "" when the AppID says the service runs here ("LocalService") or names none.
+std::string RemoteServerOf(REFCLSID clsid);
 
 }  // namespace velmo::detail

@@ -10,6 +10,8 @@
 #include "platform/BusObject.h"
 #include "platform/WorkerPool.h"
 
+#include <sdbus-c++/sdbus-c++.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -36,7 +38,7 @@ public:
     void Remove(const std::string& path);
     // On the bus thread: sends one signal of the object at path, if it is
     // on the bus.
-    void Emit(const std::string& path, const std::string& signal, const std::function<void(sdbus::Signal&)>& fill);
+    void Emit(const std::string& path, const std::string& signal, const std::vector<BusData>& args);
     // Hands a job to the bus thread.
     void Post(std::function<void()> job) { later_(std::move(job)); }
 
@@ -47,13 +49,17 @@ private:
     };
 
     void Start(const BusMethod& method, sdbus::MethodCall call);
+    struct Call {
+        sdbus::MethodCall message;
+        std::string outSignature;
+    };
     void Finish(std::uint64_t id, BusReply reply);
 
     sdbus::IConnection& conn_;
     WorkerPool& pool_;
     Later later_;
     std::map<std::string, Served> served_;
-    std::map<std::uint64_t, sdbus::MethodCall> pending_;
+    std::map<std::uint64_t, Call> pending_;
     std::uint64_t nextCall_ = 1;
 };
 

@@ -2,6 +2,7 @@
 // connection of the automation server while there is one.
 #include "platform/BusObject.h"
 
+#include "platform/BusDataCodec.h"
 #include "platform/BusFixedObjects.h"
 
 #include <cstdio>
@@ -25,6 +26,7 @@ Registry& TheRegistry()
 }
 
 constexpr const char* kFailedError = "org.freedesktop.DBus.Error.Failed";
+constexpr const char* kInvalidArgsError = "org.freedesktop.DBus.Error.InvalidArgs";
 
 }  // namespace
 
@@ -75,17 +77,22 @@ void FixedObjects::Add(const BusObjectSpec& spec)
 
 void FixedObjects::Remove(const std::string& path) { served_.erase(path); }
 
-void FixedObjects::Emit(const std::string& path, const std::string& signal,
-                        const std::function<void(sdbus::Signal&)>& fill)
+void FixedObjects::Emit(const std::string& path, const std::string& signal, const std::vector<BusData>& args)
 {
     auto it = served_.find(path);
     if (it == served_.end())
         return;
+    const BusSignal* declared = nullptr;
+    for (const BusSignal& s : it->second.spec.signals)
+        if (s.name == signal)
+            declared = &s;
     try {
+        if (!declared)
+            throw BusDataError("it is not declared");
         sdbus::Signal message = it->second.bus->createSignal(it->second.spec.interfaceName, signal);
-        fill(message);
+        WriteBusData(message, declared->signature, args);
         it->second.bus->emitSignal(message);
-    } catch (const sdbus::Error& e) {
+    } catch (const std::exception& e) {
         // Nobody is owed a signal: a lost bus is reported by the server itself.
         std::fprintf(stderr, "automation bus: signal %s not sent: %s\n", signal.c_str(), e.what());
     }
@@ -96,12 +103,14 @@ void FixedObjects::Start(const BusMethod& method, sdbus::MethodCall call)
     BusWork work;
     BusReply early;
     try {
-        work = method.start(call);
+        work = method.start(ReadBusData(call, method.inSignature));
+    } catch (const BusDataError& e) {
+        early = BusReply::Error(kInvalidArgsError, e.what());
     } catch (const std::exception& e) {
         early = BusReply::Error(kFailedError, e.what());
     }
     std::uint64_t id = nextCall_++;
-    pending_.emplace(id, std::move(call));
+    pending_.emplace(id, Call{std::move(call), method.outSignature});
     if (!work) {
         Finish(id, std::move(early));
         return;
@@ -122,7 +131,8 @@ void FixedObjects::Finish(std::uint64_t id, BusReply outcome)
     auto it = pending_.find(id);
     if (it == pending_.end())
         return;
-    sdbus::MethodCall call = std::move(it->second);
+    sdbus::MethodCall call = std::move(it->second.message);
+    std::string outSignature = std::move(it->second.outSignature);
     pending_.erase(it);
     try {
         if (!outcome.errorName.empty()) {
@@ -130,14 +140,18 @@ void FixedObjects::Finish(std::uint64_t id, BusReply outcome)
             return;
         }
         auto reply = call.createReply();
-        if (outcome.write)
-            outcome.write(reply);
+        WriteBusData(reply, outSignature, outcome.values);
         reply.send();
     } catch (const sdbus::Error& e) {
         // A reply that cannot be built becomes an error reply; one that
         // cannot be sent has nobody left to receive it.
         try {
             call.createErrorReply(e).send();
+        } catch (const sdbus::Error&) {
+        }
+    } catch (const BusDataError& e) {
+        try {
+            call.createErrorReply(sdbus::Error(kFailedError, e.what())).send();
         } catch (const sdbus::Error&) {
         }
     }
@@ -173,12 +187,12 @@ HRESULT velmo::WithdrawBusObject(const std::string& path)
     return S_OK;
 }
 
-void velmo::EmitBusSignal(const std::string& path, const std::string& signal, std::function<void(sdbus::Signal&)> fill)
+void velmo::EmitBusSignal(const std::string& path, const std::string& signal, std::vector<BusData> args)
 {
     using namespace velmo::detail;
     Registry& r = TheRegistry();
     std::lock_guard lock(r.mu);
     if (!r.serving || !r.specs.count(path))
         return;
-    r.serving->Post([serving = r.serving, path, signal, fill = std::move(fill)] { serving->Emit(path, signal, fill); });
+    r.serving->Post([serving = r.serving, path, signal, args = std::move(args)] { serving->Emit(path, signal, args); });
 }

@@ -14,13 +14,14 @@
 // writer runs on the bus thread again. Signals may be emitted from any
 // thread; they are sent from the bus thread in order of emission.
 //
-// No exception leaves these functions, and none may leave the callbacks:
-// an error reply is a BusReply with an error name.
+// Arguments, replies and signals are plain values (BusData.h), read and
+// written by the declared signatures. No exception leaves these functions,
+// and none may leave the callbacks: an error reply is a BusReply with an
+// error name.
 #pragma once
 
+#include "platform/BusData.h"
 #include "platform/Types.h"
-
-#include <sdbus-c++/sdbus-c++.h>
 
 #include <functional>
 #include <string>
@@ -28,14 +29,17 @@
 
 namespace velmo {
 
-// The outcome of one method call. errorName empty: success, and write (if
-// any) appends the reply's values. Otherwise an error reply with that name
-// (for example "org.freedesktop.DBus.Error.InvalidArgs") and errorMessage.
+// The outcome of one method call. errorName empty: success, and values
+// are the reply's, one per complete type of the method's outSignature (a
+// reply whose values do not fit it is sent as an error instead).
+// Otherwise an error reply with that name (for example
+// "org.freedesktop.DBus.Error.InvalidArgs") and errorMessage.
 struct BusReply {
     std::string errorName;
     std::string errorMessage;
-    std::function<void(sdbus::MethodReply&)> write;
+    std::vector<BusData> values;
 
+    static BusReply Success(std::vector<BusData> values) { return BusReply{{}, {}, std::move(values)}; }
     static BusReply Error(std::string name, std::string message)
     {
         return BusReply{std::move(name), std::move(message), {}};
@@ -51,10 +55,10 @@ struct BusMethod {
     std::vector<std::string> inNames;
     std::string outSignature;
     std::vector<std::string> outNames;
-    // Takes the arguments out of the call (their types match inSignature:
-    // the bus refuses other calls before this runs) and returns the work.
-    // A null work answers with an empty success.
-    std::function<BusWork(sdbus::MethodCall&)> start;
+    // Takes the arguments, one per complete type of inSignature (the bus
+    // refuses other calls before this runs), and returns the work. A null
+    // work answers with an empty success.
+    std::function<BusWork(std::vector<BusData> args)> start;
 };
 
 struct BusSignal {
@@ -76,11 +80,11 @@ struct BusObjectSpec {
 VELMO_PLATFORM_API HRESULT PublishBusObject(BusObjectSpec spec);
 // Removes the object; S_FALSE when none is published at path.
 VELMO_PLATFORM_API HRESULT WithdrawBusObject(const std::string& path);
-// Emits the signal of the object at path, its arguments appended by fill
-// on the bus thread. Dropped, silently, while the object is not on the bus
-// (not published, or no class registered, or the bus lost): a signal is
-// news for whoever listens now, never a record.
-VELMO_PLATFORM_API void EmitBusSignal(const std::string& path, const std::string& signal,
-                                      std::function<void(sdbus::Signal&)> fill);
+// Emits the signal of the object at path with args, one per complete type
+// of the signal's declared signature. Dropped, silently, while the object
+// is not on the bus (not published, or no class registered, or the bus
+// lost), and when args do not fit the signature: a signal is news for
+// whoever listens now, never a record.
+VELMO_PLATFORM_API void EmitBusSignal(const std::string& path, const std::string& signal, std::vector<BusData> args);
 
 }  // namespace velmo

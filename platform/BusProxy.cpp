@@ -8,7 +8,6 @@
 #include "platform/Automation.h"
 
 #include "platform/Activation.h"
-#include "platform/BusClient.h"
 #include "platform/BusConnection.h"
 #include "platform/BusValue.h"
 #include "platform/DispatchObject.h"
@@ -25,7 +24,7 @@ namespace {
 
 constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
 
-struct BusClient {
+struct ProxyConnection {
     std::recursive_mutex mu;  // a proxy may be released during a call
     std::unique_ptr<sdbus::IConnection> conn;
 
@@ -33,7 +32,7 @@ struct BusClient {
 };
 
 // The catalogued interface an object's introspection names.
-const DispInterface* IntrospectInterface(BusClient& client, const std::string& path)
+const DispInterface* IntrospectInterface(ProxyConnection& client, const std::string& path)
 {
     auto proxy = client.Object(path);
     auto call = proxy->createMethodCall("org.freedesktop.DBus.Introspectable", "Introspect");
@@ -55,7 +54,7 @@ const DispInterface* IntrospectInterface(BusClient& client, const std::string& p
 
 class BusProxy final : public DispatchObject<IDispatch> {
 public:
-    BusProxy(std::shared_ptr<BusClient> client, std::string path, const DispInterface& iface)
+    BusProxy(std::shared_ptr<ProxyConnection> client, std::string path, const DispInterface& iface)
         : DispatchObject(iface), client_(std::move(client)), path_(std::move(path)),
           busName_(Utf16ToUtf8(iface.busName))
     {}
@@ -75,7 +74,7 @@ private:
     HRESULT Call(const DispMember& m, std::span<Variant> args, VARIANT* result) override;
     Variant Import(const std::string& path);
 
-    std::shared_ptr<BusClient> client_;
+    std::shared_ptr<ProxyConnection> client_;
     std::string path_;
     std::string busName_;
 };
@@ -140,20 +139,6 @@ HRESULT BusProxy::Call(const DispMember& m, std::span<Variant> args, VARIANT* re
     }
 }
 
-// The host a client machine's AppID names for the class ("RemoteServerName"),
-// when the AppID does not say the service runs here ("LocalService").
-std::string RemoteServerOf(REFCLSID clsid)
-{
-    auto appId = ReadRegistryString(Hive::ClassesRoot, u"CLSID\\" + GuidToString(clsid), u"AppID");
-    if (!appId || appId->empty())
-        return std::string();
-    std::u16string key = u"AppId\\" + *appId;
-    if (ReadRegistryString(Hive::ClassesRoot, key, u"LocalService"))
-        return std::string();
-    auto host = ReadRegistryString(Hive::ClassesRoot, key, u"RemoteServerName");
-    return host ? Utf16ToUtf8(*host) : std::string();
-}
-
 }  // namespace
 }  // namespace velmo::detail
 
@@ -182,7 +167,7 @@ HRESULT CoCreateInstanceEx(REFCLSID clsid, IUnknown* outer, DWORD context, COSER
         std::string host = remote                             ? velmo::Utf16ToUtf8(serverInfo->pwszName)
                            : (context & CLSCTX_REMOTE_SERVER) ? RemoteServerOf(clsid)
                                                               : std::string();
-        auto client = std::make_shared<BusClient>();
+        auto client = std::make_shared<ProxyConnection>();
         try {
             client->conn = OpenBus(BusRole::Client, host);
             auto activator = client->Object(kActivatorPath);
@@ -209,17 +194,4 @@ HRESULT CoCreateInstanceEx(REFCLSID clsid, IUnknown* outer, DWORD context, COSER
     else if (got < count)
         overall = CO_S_NOTALLINTERFACES;
     return overall;
-}
-
-std::unique_ptr<sdbus::IConnection> velmo::ConnectServiceBus(const std::string& host, const CLSID* serviceClass,
-                                                             std::string* error)
-{
-    using namespace velmo::detail;
-    try {
-        return OpenBus(BusRole::Client, !host.empty() || !serviceClass ? host : RemoteServerOf(*serviceClass));
-    } catch (const sdbus::Error& e) {
-        if (error)
-            *error = e.getMessage();
-        return nullptr;
-    }
 }

@@ -11,8 +11,8 @@
 #include "service/events/MessageEvents.h"
 #include "service/gateway/MessageCounters.h"
 
-#include <map>
-#include <tuple>
+#include <algorithm>
+#include <utility>
 
 namespace velmo::gateway {
 
@@ -21,9 +21,6 @@ namespace {
 // The longest recipient taken: far beyond any phone number, short enough
 // that a routing rule never has to match a megabyte.
 constexpr std::size_t kMaxRecipient = 256;
-
-using DeviceRow = sdbus::Struct<std::int32_t, std::string, std::string, std::int32_t, std::string, std::string>;
-using MessageRow = sdbus::Struct<std::string, std::string, std::string, std::string, std::string>;
 
 std::string Text(const Bstr& s) { return Utf16ToUtf8(s.str()); }
 
@@ -80,8 +77,7 @@ public:
         GUID id{};
         if (FAILED(parts_.intake.QueueMessage(Bstr(Utf8ToUtf16(to)), Bstr(body), &id)))
             return BusReply::Error(kRefusedError, "Dispatcher failed queuing message.");
-        std::string text8 = GuidToUtf8(id);
-        return {{}, {}, [text8](sdbus::MethodReply& r) { r << text8; }};
+        return BusReply::Success({GuidToUtf8(id)});
     }
 
     BusReply Status(const std::string& idText) const
@@ -93,7 +89,7 @@ public:
         std::string status = messagefile::StatusName(r.Status),
                     statusText = messagefile::PlainLines(Text(r.StatusText)),
                     date = IsoDate(messagefile::MessageDate(r));
-        return {{}, {}, [=](sdbus::MethodReply& reply) { reply << status << statusText << date; }};
+        return BusReply::Success({status, statusText, date});
     }
 
     BusReply List(const std::string& folderName, std::uint32_t limit, const std::string& cursor) const
@@ -105,12 +101,10 @@ public:
         std::optional<queue::Page> page = parts_.store.List(folder->folder, limit, cursor);
         if (!page)
             return BusReply::Error(kInvalidArgsError, "'" + cursor + "' is not a cursor a listing gave");
-        return {{}, {}, [page = std::move(*page)](sdbus::MethodReply& reply) {
-                    std::vector<MessageRow> rows;
-                    for (const queue::ListedMessage& m : page.messages)
-                        rows.emplace_back(m.id, m.status, m.to, m.from, m.date);
-                    reply << rows << page.next;
-                }};
+        BusData::List rows;
+        for (const queue::ListedMessage& m : page->messages)
+            rows.push_back(BusData::List{m.id, m.status, m.to, m.from, m.date});
+        return BusReply::Success({std::move(rows), page->next});
     }
 
     BusReply Get(const std::string& idText) const
@@ -119,30 +113,24 @@ public:
         if (!found.record)
             return found.failure;
         const messagefile::MessageRecord& r = *found.record.get();
-        std::map<std::string, std::string> fields{{"id", GuidToUtf8(r.Id)},
-                                                  {"folder", messagefile::NameOf(found.folder).name},
-                                                  {"status", messagefile::StatusName(r.Status)},
-                                                  {"to", Text(r.To)},
-                                                  {"from", Text(r.From)},
-                                                  {"text", Text(r.Body)},
-                                                  {"statusText", messagefile::PlainLines(Text(r.StatusText))},
-                                                  {"created", IsoDate(r.Created)},
-                                                  {"completed", IsoDate(r.Completed)},
-                                                  {"received", IsoDate(r.Received)}};
-        std::int32_t retries = r.RetryCount;
-        return {{}, {}, [fields = std::move(fields), retries](sdbus::MethodReply& reply) {
-                    std::map<std::string, sdbus::Variant> message;
-                    for (const auto& [key, value] : fields)
-                        message.emplace(key, sdbus::Variant(value));
-                    message.emplace("retries", sdbus::Variant(retries));
-                    reply << message;
-                }};
+        BusData::Entries fields{{"id", GuidToUtf8(r.Id)},
+                                {"folder", messagefile::NameOf(found.folder).name},
+                                {"status", messagefile::StatusName(r.Status)},
+                                {"to", Text(r.To)},
+                                {"from", Text(r.From)},
+                                {"text", Text(r.Body)},
+                                {"statusText", messagefile::PlainLines(Text(r.StatusText))},
+                                {"created", IsoDate(r.Created)},
+                                {"completed", IsoDate(r.Completed)},
+                                {"received", IsoDate(r.Received)},
+                                {"retries", static_cast<std::int32_t>(r.RetryCount)}};
+        std::sort(fields.begin(), fields.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        return BusReply::Success({std::move(fields)});
     }
 
     BusReply Devices() const
     {
-        using Row = std::tuple<std::int32_t, std::string, std::string, std::int32_t, std::string, std::string>;
-        std::vector<Row> rows;
+        BusData::List rows;
         parts_.devices.ForEach([&](devices::DeviceHost& device) {
             LONG signal = SIGNAL_UNKNOWN, registration = REGISTRATION_UNKNOWN;
             Bstr op;
@@ -151,30 +139,24 @@ public:
                 registration = REGISTRATION_UNKNOWN;
                 op = Bstr();
             }
-            rows.emplace_back(device.Id(), Text(Bstr(device.Name())), StateName(device.State()),
-                              signal == SIGNAL_UNKNOWN ? -1 : signal, RegistrationName(registration), Text(op));
+            rows.push_back(BusData::List{static_cast<std::int32_t>(device.Id()), Utf16ToUtf8(device.Name()),
+                                         StateName(device.State()),
+                                         static_cast<std::int32_t>(signal == SIGNAL_UNKNOWN ? -1 : signal),
+                                         RegistrationName(registration), Text(op)});
         });
         for (const std::u16string& name : parts_.devices.Removed())
-            rows.emplace_back(0, Utf16ToUtf8(name), "removed", -1, "", "");
-        return {{}, {}, [rows = std::move(rows)](sdbus::MethodReply& reply) {
-                    std::vector<DeviceRow> out;
-                    for (const Row& r : rows)
-                        out.emplace_back(std::get<0>(r), std::get<1>(r), std::get<2>(r), std::get<3>(r), std::get<4>(r),
-                                         std::get<5>(r));
-                    reply << out;
-                }};
+            rows.push_back(BusData::List{std::int32_t{0}, Utf16ToUtf8(name), "removed", std::int32_t{-1}, "", ""});
+        return BusReply::Success({std::move(rows)});
     }
 
     BusReply Counters() const
     {
         CountsSnapshot counts = counters.Read();
         std::uint64_t waiting = parts_.store.CountQueued();
-        return {{}, {}, [counts = std::move(counts), waiting](sdbus::MethodReply& reply) {
-                    std::vector<sdbus::Struct<std::string, std::uint64_t, std::uint64_t, std::uint64_t>> devices;
-                    for (const auto& [name, c] : counts.devices)
-                        devices.emplace_back(name, c.sent, c.failed, c.received);
-                    reply << counts.queued << waiting << devices;
-                }};
+        BusData::List devices;
+        for (const auto& [name, c] : counts.devices)
+            devices.push_back(BusData::List{name, c.sent, c.failed, c.received});
+        return BusReply::Success({counts.queued, waiting, std::move(devices)});
     }
 
 private:
@@ -210,14 +192,16 @@ private:
     GatewayParts parts_;
 };
 
-// Reads the arguments on the bus thread; the work runs on a worker.
+// The arguments as the method's types (the bus has checked the signature);
+// the work runs on a worker.
 template <class... Args, class Call>
-std::function<BusWork(sdbus::MethodCall&)> Reading(Call call)
+std::function<BusWork(std::vector<BusData>)> Reading(Call call)
 {
-    return [call](sdbus::MethodCall& message) -> BusWork {
-        std::tuple<Args...> args;
-        std::apply([&](auto&... a) { (void)(message >> ... >> a); }, args);
-        return [call, args] { return std::apply(call, args); };
+    return [call](std::vector<BusData> in) -> BusWork {
+        return [call, in = std::move(in)] {
+            return [&]<std::size_t... I>(std::index_sequence<I...>) { return call(in[I].As<Args>()...); }
+            (std::index_sequence_for<Args...>{});
+        };
     };
 }
 
@@ -231,15 +215,10 @@ void Signal(const events::AuditEntry& e)
         std::string word = e.kind == events::AuditKind::Queued ? status::kQueued
                            : e.kind == events::AuditKind::Sent ? status::kSent
                                                                : status::kFailed;
-        EmitBusSignal(
-            kPath, "StatusChanged",
-            [id, word, text = messagefile::PlainLines(e.statusText)](sdbus::Signal& s) { s << id << word << text; });
+        EmitBusSignal(kPath, "StatusChanged", {id, word, messagefile::PlainLines(e.statusText)});
         break;
     }
-    case events::AuditKind::Received:
-        EmitBusSignal(kPath, "Received",
-                      [id, sender = e.party, device = e.device](sdbus::Signal& s) { s << id << sender << device; });
-        break;
+    case events::AuditKind::Received: EmitBusSignal(kPath, "Received", {id, e.party, e.device}); break;
     }
 }
 

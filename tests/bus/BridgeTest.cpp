@@ -3,7 +3,9 @@
 // proxies, by busctl and by Python's dbus module, each its own connection.
 #include "bus/PrivateBus.h"
 #include "platform/Automation.h"
+#include "platform/BusClient.h"
 #include "platform/BusFiles.h"
+#include "platform/BusObject.h"
 #include "platform/DispatchObject.h"
 #include "platform/ErrorInfo.h"
 #include "platform/Message.h"
@@ -194,6 +196,108 @@ TEST_F(Bridge, ProxyCarriesPropertiesArgumentsOutputsAndObjects)
     EXPECT_TRUE(WaitUntil([] { return liveThings.load() == 1; }));
     thing.reset();
     EXPECT_TRUE(WaitUntil([] { return liveThings.load() == 0 && velmo::BusExportedObjects() == 0; }));
+}
+
+// A fixed object's methods and signals carry plain values of every kind the
+// bus takes, both ways; a reply or signal that does not fit its signature
+// becomes an error or is dropped, never a broken message.
+TEST_F(Bridge, FixedObjectsCarryPlainValuesBothWays)
+{
+    using velmo::BusData;
+    using velmo::BusReply;
+    using velmo::BusWork;
+    const std::string kPath = "/test/velmo/Fixed", kIface = "test.velmo.IFixed";
+    const std::string kSig = "a(si)a{sv}tbdx";
+    velmo::BusObjectSpec spec{kPath, kIface, {}, {}};
+    spec.methods = {
+        {"Echo",
+         kSig,
+         {"rows", "fields", "big", "flag", "real", "small"},
+         kSig,
+         {"rows", "fields", "big", "flag", "real", "small"},
+         [](std::vector<BusData> in) -> BusWork { return [in] { return BusReply::Success(in); }; }},
+        {"Misfit",
+         "",
+         {},
+         "s",
+         {"text"},
+         [](std::vector<BusData>) -> BusWork { return [] { return BusReply::Success({std::int32_t{1}}); }; }},
+        {"Refuse",
+         "",
+         {},
+         "",
+         {},
+         [](std::vector<BusData>) -> BusWork { return [] { return BusReply::Error("test.velmo.Error.No", "no"); }; }},
+    };
+    spec.signals = {{"Told", "sa{sv}", {"what", "fields"}}};
+    ASSERT_EQ(velmo::PublishBusObject(spec), S_OK);
+    EXPECT_EQ(velmo::PublishBusObject(spec), E_INVALIDARG);
+
+    std::string why;
+    auto client = velmo::BusClient::Connect("org.norvane.Velmo", "", nullptr, why);
+    ASSERT_TRUE(client) << why;
+    std::vector<BusData> in{BusData::List{BusData::List{"Grüße", std::int32_t{1}}, BusData::List{"", std::int32_t{-2}}},
+                            BusData::Entries{{"s", "text"},
+                                             {"i", std::int32_t{-7}},
+                                             {"u", std::uint32_t{7}},
+                                             {"t", std::uint64_t{1} << 40},
+                                             {"b", true},
+                                             {"d", 2.5}},
+                            std::uint64_t{18446744073709551615ULL},
+                            false,
+                            -0.5,
+                            std::int64_t{-1} << 40};
+    std::vector<BusData> out;
+    velmo::BusError error;
+    // The object appears on the bus thread, a moment after it is published.
+    ASSERT_TRUE(WaitUntil([&] { return client->Call(kPath, kIface, "Echo", kSig, in, kSig, out, error); }))
+        << error.message;
+    ASSERT_EQ(out.size(), 6u);
+    ASSERT_EQ(out[0].Items().size(), 2u);
+    EXPECT_EQ(out[0].Items()[0].Items()[0].As<std::string>(), "Grüße");
+    EXPECT_EQ(out[0].Items()[1].Items()[1].As<std::int32_t>(), -2);
+    ASSERT_EQ(out[1].Named().size(), 6u);
+    EXPECT_EQ(out[1].Find("s")->As<std::string>(), "text");
+    EXPECT_EQ(out[1].Find("i")->As<std::int32_t>(), -7);
+    EXPECT_EQ(out[1].Find("u")->As<std::uint32_t>(), 7u);
+    EXPECT_EQ(out[1].Find("t")->As<std::uint64_t>(), std::uint64_t{1} << 40);
+    EXPECT_TRUE(out[1].Find("b")->As<bool>());
+    EXPECT_DOUBLE_EQ(out[1].Find("d")->As<double>(), 2.5);
+    EXPECT_EQ(out[2].As<std::uint64_t>(), 18446744073709551615ULL);
+    EXPECT_TRUE(out[3].Is<bool>() && !out[3].As<bool>());
+    EXPECT_DOUBLE_EQ(out[4].As<double>(), -0.5);
+    EXPECT_EQ(out[5].As<std::int64_t>(), std::int64_t{-1} << 40);
+
+    // Values that do not fit the signature never leave the caller.
+    EXPECT_FALSE(client->Call(kPath, kIface, "Echo", kSig, {std::int32_t{1}}, kSig, out, error));
+    EXPECT_FALSE(client->Call(kPath, kIface, "Echo", "s", {"x"}, "", out, error));
+    EXPECT_EQ(error.name, "org.freedesktop.DBus.Error.InvalidArgs") << error.message;
+    EXPECT_FALSE(client->Call(kPath, kIface, "Misfit", "", {}, "s", out, error));
+    EXPECT_EQ(error.name, "org.freedesktop.DBus.Error.Failed") << error.message;
+    EXPECT_FALSE(client->Call(kPath, kIface, "Refuse", "", {}, "", out, error));
+    EXPECT_EQ(error.name, "test.velmo.Error.No");
+    EXPECT_EQ(error.message, "no");
+
+    std::vector<std::string> told;
+    ASSERT_TRUE(client->Subscribe(
+        kPath, kIface, "Told", "sa{sv}",
+        [&](const std::vector<BusData>& args) {
+            told.push_back(args[0].As<std::string>() + "=" + args[1].Find("n")->As<std::string>());
+        },
+        error));
+    velmo::EmitBusSignal(kPath, "Told", {"misfit"});  // dropped: it does not fit
+    velmo::EmitBusSignal(kPath, "Unknown", {"x"});    // dropped: not declared
+    velmo::EmitBusSignal(kPath, "Told", {"one", BusData::Entries{{"n", "1"}}});
+    EXPECT_EQ(client->Wait(
+                  10000, [&] { return !told.empty(); }, error),
+              velmo::BusClient::WaitResult::Done);
+    EXPECT_EQ(told, std::vector<std::string>{"one=1"});
+    EXPECT_EQ(client->Wait(
+                  0, [] { return false; }, error),
+              velmo::BusClient::WaitResult::TimedOut);
+
+    EXPECT_EQ(velmo::WithdrawBusObject(kPath), S_OK);
+    EXPECT_EQ(velmo::WithdrawBusObject(kPath), S_FALSE);
 }
 
 TEST_F(Bridge, FailuresCrossAsTheirTwoErrorNames)
