@@ -3,12 +3,13 @@
 // its own unit; TLS is left to a reverse proxy (docs/velmo-http.md).
 #include "http/HttpApi.h"
 #include "http/HttpConfig.h"
-#include "http/StopSignals.h"
 #include "http/TokenFile.h"
 
 #include "interfaces/StandardOptions.h"
 #include "platform/Listener.h"
+#include "platform/StopSignals.h"
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -81,7 +82,11 @@ int main(int argc, char** argv)
 
     httplib::Server server;
     // SIGTERM and SIGINT end the server; taken before any thread starts.
-    if (!velmo::http::StopOnSignals([&server] { server.stop(); }))
+    std::atomic<bool> stopRequested{false};
+    if (!velmo::OnStopSignals([&server, &stopRequested](velmo::StopSignal) {
+            stopRequested = true;
+            server.stop();
+        }))
         std::fprintf(stderr, "velmo-http: SIGTERM cannot be taken: it ends the program at once\n");
     int threads = config->threads;
     server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
@@ -99,7 +104,7 @@ int main(int argc, char** argv)
     }
     // The library listens with a backlog of 5: clients that connect at once
     // would wait for the kernel's retry, a second or more.
-    if (velmo::http::StopRequested())
+    if (stopRequested)
         return 0;
     if (listening >= 0 && !velmo::WidenListenBacklog(listening))
         std::fprintf(stderr, "velmo-http: the listen backlog stays at 5\n");
@@ -107,5 +112,5 @@ int main(int argc, char** argv)
                  config->port, tokens->Count(), config->openMetrics ? ", /metrics open" : "");
     bool served = server.listen_after_bind();
     // A stop that came before the server listened leaves it unable to.
-    return served || velmo::http::StopRequested() ? 0 : 1;
+    return served || stopRequested ? 0 : 1;
 }

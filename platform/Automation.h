@@ -4,7 +4,7 @@
 // Server side: CoRegisterClassObject with CLSCTX_LOCAL_SERVER publishes a
 // class factory. The first registration connects to the bus (see
 // docs/platform.md for which bus), takes the name org.norvane.Velmo and
-// serves it from the registering thread's GetMessageW loop. Clients call
+// serves it from the registering thread's main loop (MainLoop.h). Clients call
 // org.norvane.Velmo.Activator.CreateInstance with a CLSID or ProgID and get
 // an object path; bus calls on it become GetIDsOfNames/Invoke on the
 // object's IDispatch, driven by its interface's member table (the server
@@ -50,10 +50,6 @@ VELMO_PLATFORM_API HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* facto
 // Must run on the thread that registered. CO_E_OBJNOTREG for an unknown cookie.
 VELMO_PLATFORM_API HRESULT CoRevokeClassObject(DWORD cookie);
 
-// Posted (PostThreadMessageW) to the thread that registered the classes
-// when their bus connection is lost: no client can reach them until they
-// are revoked and registered again.
-constexpr UINT WM_VELMO_BUSLOST = 0x0400 + 0x200;
 VELMO_PLATFORM_API HRESULT CoCreateInstanceEx(REFCLSID clsid, IUnknown* outer, DWORD context, COSERVERINFO* serverInfo,
                                               DWORD count, MULTI_QI* results);
 

@@ -2,7 +2,7 @@
 // the objects handed to clients and the references each client holds.
 //
 // Everything here runs on the thread that registered the first class (the
-// bus thread), inside its GetMessageW loop, except the method calls, which
+// bus thread), inside its main loop, except the method calls, which
 // run on the worker pool and hand their outcome back through a queue and
 // an eventfd. sd-bus objects never leave the bus thread.
 #include "platform/Automation.h"
@@ -13,8 +13,8 @@
 #include "platform/BusFixedObjects.h"
 #include "platform/BusInvoke.h"
 #include "platform/Guid.h"
-#include "platform/Message.h"
-#include "platform/MessageSource.h"
+#include "platform/MainLoop.h"
+#include "platform/LoopSource.h"
 #include "platform/Sync.h"
 #include "platform/Text.h"
 #include "platform/TypeLib.h"
@@ -55,7 +55,7 @@ struct Export {
     std::set<std::string> holders;
 };
 
-class BusServer final : public MessageSource {
+class BusServer final : public LoopSource {
 public:
     explicit BusServer(DWORD thread);
     ~BusServer() override;
@@ -204,7 +204,7 @@ void BusServer::Serve()
             // connection. Clients cannot reach the objects any more.
             broken_ = true;
             std::fprintf(stderr, "automation bus: connection lost: %s\n", e.what());
-            (void)PostThreadMessageW(thread_, WM_VELMO_BUSLOST, 0, 0);  // the thread's queue exists: it serves us
+            NotifyBusLost(thread_);
         }
         std::lock_guard lock(laterMu_);
         if (!processed && later_.empty())
@@ -500,7 +500,7 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD context, 
     if (!s.server) {
         try {
             auto server = std::make_unique<BusServer>(GetCurrentThreadId());
-            AttachMessageSource(server->Thread(), server.get());
+            AttachLoopSource(server->Thread(), server.get());
             s.server = std::move(server);
         } catch (const sdbus::Error& e) {
             // The caller decides whether to report it; the text is in the error information.
@@ -524,7 +524,7 @@ HRESULT CoRevokeClassObject(DWORD cookie)
         if (!s.server || !s.server->RemoveClass(cookie))
             return CO_E_OBJNOTREG;
         if (s.server->Empty()) {
-            DetachMessageSource(s.server->Thread(), s.server.get());
+            DetachLoopSource(s.server->Thread(), s.server.get());
             ended = std::move(s.server);
         }
     }

@@ -1,4 +1,5 @@
 #include "platform/Service.h"
+#include "platform/StopSignals.h"
 
 #include "platform/File.h"
 #include "platform/KernelObject.h"
@@ -95,8 +96,8 @@ struct ControlState {
     LPHANDLER_FUNCTION handler = nullptr;
     std::u16string name;
     bool dispatching = false;
-    std::vector<PHANDLER_ROUTINE> consoleHandlers;
-    bool consoleWatcher = false;
+    std::function<void(velmo::StopSignal)> onStop;
+    bool stopWatcher = false;
 };
 
 ControlState& Control()
@@ -130,22 +131,17 @@ DWORD RunServiceMain(void* p)
     return 0;
 }
 
-DWORD ConsoleWatcher(void* p)
+DWORD StopWatcher(void* p)
 {
     auto* signals = static_cast<SignalObject*>(p);
     HANDLE h = signals;
     while (WaitForSingleObject(h, INFINITE) == WAIT_OBJECT_0) {
-        DWORD type = signals->last() == SIGINT ? CTRL_C_EVENT : CTRL_CLOSE_EVENT;
-        std::vector<PHANDLER_ROUTINE> handlers;
+        std::function<void(velmo::StopSignal)> onStop;
         {
             std::lock_guard lock(Control().mu);
-            handlers = Control().consoleHandlers;
+            onStop = Control().onStop;
         }
-        bool handled = false;
-        for (auto it = handlers.rbegin(); it != handlers.rend() && !handled; ++it)
-            handled = (*it)(type) != FALSE;
-        if (!handled)
-            velmo::ExitProcess(128 + signals->last());
+        onStop(signals->last() == SIGINT ? velmo::StopSignal::Interrupt : velmo::StopSignal::Terminate);
     }
     return 0;
 }
@@ -339,22 +335,16 @@ BOOL SetServiceStatus(SERVICE_STATUS_HANDLE status, const SERVICE_STATUS* report
     return sd_notify(0, text) >= 0 ? TRUE : Fail(ERROR_INVALID_FUNCTION);
 }
 
-BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add)
+namespace velmo {
+
+bool OnStopSignals(std::function<void(StopSignal)> onStop)
 {
-    if (!handler)
-        return Fail(ERROR_INVALID_PARAMETER);
+    if (!onStop)
+        return false;
     std::lock_guard lock(Control().mu);
-    auto& list = Control().consoleHandlers;
-    if (!add) {
-        auto it = std::find(list.begin(), list.end(), handler);
-        if (it == list.end())
-            return Fail(ERROR_INVALID_PARAMETER);
-        list.erase(it);
-        return TRUE;
-    }
-    list.push_back(handler);
-    if (Control().consoleWatcher)
-        return TRUE;
+    Control().onStop = std::move(onStop);
+    if (Control().stopWatcher)
+        return true;
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
@@ -363,20 +353,18 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add)
     auto* signals = new SignalObject(set);
     if (!signals->ok()) {
         signals->Unref();
-        return Fail(ERROR_INVALID_FUNCTION);
+        return false;
     }
     // The watcher owns the signal object and lives as long as the process.
-    HANDLE thread = CreateThread(nullptr, 0, ConsoleWatcher, signals, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, StopWatcher, signals, 0, nullptr);
     if (!thread) {
         signals->Unref();
-        return FALSE;
+        return false;
     }
     CloseHandle(thread);
-    Control().consoleWatcher = true;
-    return TRUE;
+    Control().stopWatcher = true;
+    return true;
 }
-
-namespace velmo {
 
 std::string ServiceUnitPath(std::u16string_view name) { return UnitFolder() + "/" + Utf16ToUtf8(name) + ".service"; }
 

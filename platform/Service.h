@@ -17,11 +17,8 @@
 // registered handler. SetServiceStatus reports to systemd with sd_notify
 // (READY=1 when running, STOPPING=1 when stop-pending).
 //
-// SetConsoleCtrlHandler takes SIGINT (CTRL_C_EVENT) and SIGTERM
-// (CTRL_CLOSE_EVENT) for a program run in the console. It blocks both
-// signals in the calling thread, so it must be called before the program
-// starts other threads (they inherit the mask); the handler runs on a
-// thread of the layer. A signal that no handler takes ends the process.
+// A program that stops in order on SIGINT and SIGTERM takes them with
+// OnStopSignals (StopSignals.h).
 #pragma once
 
 #include "platform/Sync.h"
@@ -45,8 +42,6 @@ constexpr DWORD SERVICE_RUNNING = 4;
 constexpr DWORD SERVICE_ACCEPT_STOP = 1;
 constexpr DWORD SERVICE_CONTROL_STOP = 1;
 constexpr DWORD SERVICE_CONTROL_INTERROGATE = 4;
-constexpr DWORD CTRL_C_EVENT = 0;
-constexpr DWORD CTRL_CLOSE_EVENT = 2;
 constexpr LONG ERROR_FAILED_SERVICE_CONTROLLER_CONNECT = 1063;
 constexpr LONG ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
 
@@ -62,7 +57,6 @@ struct SERVICE_STATUS {
 
 using LPSERVICE_MAIN_FUNCTIONW = void (*)(DWORD argc, LPWSTR* argv);
 using LPHANDLER_FUNCTION = void (*)(DWORD control);
-using PHANDLER_ROUTINE = BOOL (*)(DWORD ctrlType);
 
 struct SERVICE_TABLE_ENTRYW {
     LPWSTR lpServiceName;
@@ -87,7 +81,6 @@ VELMO_PLATFORM_API BOOL CloseServiceHandle(SC_HANDLE handle);
 VELMO_PLATFORM_API BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table);
 VELMO_PLATFORM_API SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerW(LPCWSTR name, LPHANDLER_FUNCTION handler);
 VELMO_PLATFORM_API BOOL SetServiceStatus(SERVICE_STATUS_HANDLE status, const SERVICE_STATUS* report);
-VELMO_PLATFORM_API BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
 
 namespace velmo {
 // Path of the unit file of a service name.

@@ -2,7 +2,8 @@
 #include "service/host/ServiceModule.h"
 
 #include "platform/Activation.h"
-#include "platform/Message.h"
+#include "platform/MainLoop.h"
+#include "platform/StopSignals.h"
 #include "platform/File.h"
 #include "platform/Text.h"
 
@@ -11,13 +12,6 @@ namespace velmo::host {
 void ServiceMainEntry(DWORD argc, LPWSTR* argv);
 
 namespace {
-
-// Ctrl-C or SIGTERM in the console stops the service in its normal order.
-BOOL ConsoleHandler(DWORD)
-{
-    PostThreadMessageW(TheModule().mainThreadId, WM_QUIT, 0, 0);
-    return TRUE;
-}
 
 // What the running service writes (messages, device files, handler output)
 // is for its own user and group: files 0640, folders 0750.
@@ -40,7 +34,8 @@ void RunInConsole(ServiceModule& module)
     module.mainThreadId = GetCurrentThreadId();
     SetEventLogConsoleMirror(true);
     // Before any thread starts, so that every thread leaves the signals to it.
-    (void)SetConsoleCtrlHandler(ConsoleHandler, TRUE);
+    // Ctrl-C or SIGTERM in the console stops the service in its normal order.
+    (void)OnStopSignals([](StopSignal) { TheModule().RequestStop(); });  // without them the signals end it at once
     RunService(module);
 }
 

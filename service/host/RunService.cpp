@@ -6,13 +6,14 @@
 #include "platform/Activation.h"
 #include "platform/Automation.h"
 #include "platform/ClassFactory.h"
-#include "platform/Message.h"
+#include "platform/MainLoop.h"
 #include "platform/Process.h"
 #include "platform/SysRoot.h"
 #include "platform/SystemTime.h"
 #include "platform/Text.h"
 #include "platform/Timing.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 
@@ -27,7 +28,6 @@ namespace {
 
 constexpr DWORD kWorkerWait = 15000;
 constexpr DWORD kBusRetryInterval = 5000;  // how often a service without its bus tries it again
-constexpr UINT kBusRetry = WM_USER + 1;
 
 struct PublishedClass {
     const CLSID& clsid;
@@ -78,29 +78,6 @@ bool RegisterClassObjects(Cookies& cookies)
     return true;
 }
 
-// Posts kBusRetry to the main thread at a fixed interval until its stop
-// event is set.
-struct BusTicker {
-    DWORD mainThread;
-    Handle stop{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    Handle thread;
-
-    static DWORD Main(void* self)
-    {
-        auto* ticker = static_cast<BusTicker*>(self);
-        while (WaitForSingleObject(ticker->stop.get(), DesignWait(kBusRetryInterval)) == WAIT_TIMEOUT)
-            (void)PostThreadMessageW(ticker->mainThread, kBusRetry, 0, 0);  // a lost tick is made up by the next
-        return 0;
-    }
-    void Start() { thread = Handle(CreateThread(nullptr, 0, Main, this, 0, nullptr)); }
-    void Stop()
-    {
-        SetEvent(stop.get());
-        if (thread)
-            (void)WaitForSingleObject(thread.get(), INFINITE);
-    }
-};
-
 void ReportStatus(ServiceModule& module, DWORD state)
 {
     if (!module.serviceMode)
@@ -115,7 +92,7 @@ void ControlHandler(DWORD control)
     if (control != SERVICE_CONTROL_STOP)
         return;
     ServiceModule& module = TheModule();
-    PostThreadMessageW(module.mainThreadId, WM_QUIT, 0, 0);
+    module.RequestStop();
     ReportStatus(module, SERVICE_STOP_PENDING);
 }
 
@@ -170,8 +147,6 @@ void RunService(ServiceModule& module)
     // interval, so a service started before its bus joins it later.
     Cookies cookies = {};
     bool onBus = RegisterClassObjects(cookies);
-    BusTicker ticker{module.mainThreadId};
-    ticker.Start();
 
     DWORD workerId = 0;
     module.workerThread = Handle(CreateThread(nullptr, 0, ServiceWorker, &module, 0, &workerId));
@@ -179,11 +154,18 @@ void RunService(ServiceModule& module)
 
     ReportStatus(module, SERVICE_RUNNING);
 
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (msg.message == WM_VELMO_BUSLOST) {
+    // The main loop serves the bus until the service is asked to stop; a
+    // service off its bus tries it again at a fixed interval.
+    std::int64_t nextTry = SteadyMs() + DesignWait(kBusRetryInterval);
+    while (true) {
+        int wait = onBus ? -1 : static_cast<int>(std::max<std::int64_t>(0, nextTry - SteadyMs()));
+        LoopEvent event = RunMainLoop(wait);
+        if (event == LoopEvent::Quit || event == LoopEvent::Failed)
+            break;
+        if (event == LoopEvent::BusLost) {
             RevokeClassObjects(cookies);
             onBus = false;
+            nextTry = SteadyMs() + DesignWait(kBusRetryInterval);
             if (StartedByBus()) {
                 // The bus that started the service is gone: a new bus starts a new one.
                 module.LogEvent(EVENTLOG_ERROR_TYPE, "The bus that started the service is gone: the service stops");
@@ -191,13 +173,12 @@ void RunService(ServiceModule& module)
             }
             module.LogEvent(EVENTLOG_WARNING_TYPE, "The system bus connection is lost: it is tried again every %u s",
                             static_cast<unsigned>(kBusRetryInterval / 1000));
-        } else if (msg.message == kBusRetry && !onBus) {
+        } else if (!onBus && SteadyMs() >= nextTry) {
             onBus = RegisterClassObjects(cookies);
+            nextTry = SteadyMs() + DesignWait(kBusRetryInterval);
             if (onBus)
                 module.LogEvent(EVENTLOG_INFORMATION_TYPE, "The service is on the system bus now");
         }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
     }
     RevokeClassObjects(cookies);
     gateway::Withdraw();
@@ -207,7 +188,6 @@ void RunService(ServiceModule& module)
     SetEvent(ProcessStopEvent());
     if (module.workerThread && WaitForSingleObject(module.workerThread.get(), DesignWait(kWorkerWait)) != WAIT_OBJECT_0)
         TerminateThread(module.workerThread.get(), static_cast<DWORD>(-1));
-    ticker.Stop();
     ReportStatus(module, SERVICE_STOPPED);
     if (module.serviceMode)
         CoUninitialize();

@@ -1,7 +1,7 @@
 #include "service/host/ServiceModule.h"
 
 #include "platform/EventLog.h"
-#include "platform/Message.h"
+#include "platform/MainLoop.h"
 #include "platform/SysRoot.h"
 #include "platform/SystemTime.h"
 #include "service/automation/NewSms.h"
@@ -45,7 +45,7 @@ HRESULT ServiceModule::QueueMessage(const Bstr& to, const Bstr& body, GUID* id)
     return dispatcher.QueueMessage(to, body, id);
 }
 
-void ServiceModule::RequestStop() { PostThreadMessageW(mainThreadId, WM_QUIT, 0, 0); }
+void ServiceModule::RequestStop() { QuitMainLoop(mainThreadId); }
 
 ServiceModule& TheModule()
 {

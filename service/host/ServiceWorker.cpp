@@ -1,10 +1,10 @@
 // The worker thread: configuration, stored messages, devices and their
-// supervision until the stop event, then the orderly end that posts the
-// quit message to the main thread.
+// supervision until the stop event, then the orderly end that asks the
+// main thread to quit.
 #include "service/host/ServiceModule.h"
 
 #include "platform/Activation.h"
-#include "platform/Message.h"
+#include "platform/MainLoop.h"
 
 namespace velmo::host {
 
@@ -31,7 +31,7 @@ DWORD ServiceWorker(void* param)
     module.dispatcher.Devices().Clear();
     SetEvent(module.workerStarted.get());
     CoUninitialize();
-    PostThreadMessageW(module.mainThreadId, WM_QUIT, 0, 0);
+    module.RequestStop();
     return 0;
 }
 

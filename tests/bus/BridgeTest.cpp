@@ -8,7 +8,7 @@
 #include "platform/BusObject.h"
 #include "platform/DispatchObject.h"
 #include "platform/ErrorInfo.h"
-#include "platform/Message.h"
+#include "platform/MainLoop.h"
 #include "platform/Sync.h"
 #include "platform/TempRoot.h"
 #include "service/EventCapture.h"
@@ -105,8 +105,10 @@ protected:
                 CoRegisterClassObject(kThingClass, &thingFactory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
             serverThread_ = GetCurrentThreadId();
             ready_ = true;
-            MSG msg;
-            while (SUCCEEDED(registered_) && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            while (SUCCEEDED(registered_)) {
+                velmo::LoopEvent event = velmo::RunMainLoop(-1);
+                if (event == velmo::LoopEvent::Quit || event == velmo::LoopEvent::Failed)
+                    break;
             }
             if (SUCCEEDED(registered_))
                 revoked_ = CoRevokeClassObject(cookie);
@@ -117,7 +119,7 @@ protected:
     ~Bridge() override
     {
         SetEvent(unblock.get());
-        PostThreadMessageW(serverThread_, WM_QUIT, 0, 0);
+        velmo::QuitMainLoop(serverThread_);
         server_.join();
         EXPECT_EQ(revoked_, S_OK);
         EXPECT_EQ(velmo::BusExportedObjects(), 0u);

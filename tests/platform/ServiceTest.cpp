@@ -1,10 +1,13 @@
-#include "platform/Message.h"
+#include "platform/MainLoop.h"
 #include "platform/Service.h"
+#include "platform/StopSignals.h"
 #include "platform/TempRoot.h"
 #include "platform/Text.h"
 
 #include <csignal>
 #include <fstream>
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -148,51 +151,44 @@ TEST(Service, SigtermBecomesTheStopControlOfABusActivatedService)
     EXPECT_EQ(code, 0);
 }
 
-DWORD g_ctrlType = 99;
+std::atomic<int> g_stopSignal{-1};
 
-TEST(Service, ConsoleHandlerTakesSigint)
+// Each signal reaches the function as what it is; the process lives on.
+TEST(Service, StopSignalsRunTheFunctionInsteadOfEndingTheProgram)
 {
-    int code = InChild(
-        [] {
-            g_stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-            SetConsoleCtrlHandler(
-                [](DWORD type) {
-                    g_ctrlType = type;
-                    SetEvent(g_stopped);
-                    return TRUE;
-                },
-                TRUE);
-            SayReady();
-            if (WaitForSingleObject(g_stopped, 5000) != WAIT_OBJECT_0)
-                return 2;
-            return g_ctrlType == CTRL_C_EVENT ? 0 : 3;
-        },
-        SIGINT);
-    EXPECT_EQ(code, 0);
+    for (int signal : {SIGINT, SIGTERM}) {
+        int code = InChild(
+            [] {
+                g_stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+                if (!velmo::OnStopSignals([](velmo::StopSignal s) {
+                        g_stopSignal = s == velmo::StopSignal::Interrupt ? SIGINT : SIGTERM;
+                        SetEvent(g_stopped);
+                    }))
+                    return 4;
+                SayReady();
+                if (WaitForSingleObject(g_stopped, 5000) != WAIT_OBJECT_0)
+                    return 2;
+                return 10 + (g_stopSignal == SIGINT ? 1 : 2);
+            },
+            signal);
+        EXPECT_EQ(code, signal == SIGINT ? 11 : 12) << signal;
+    }
 }
 
-TEST(Message, QuitPostedBeforeTheLoopIsKeptAndMessagesKeepTheirOrder)
+TEST(MainLoop, AQuitAskedBeforeTheLoopIsKeptAndTakenOnce)
 {
     DWORD self = GetCurrentThreadId();
-    HANDLE poster = CreateThread(
-        nullptr, 0,
-        [](void* p) -> DWORD {
-            DWORD target = *static_cast<DWORD*>(p);
-            PostThreadMessageW(target, WM_USER, 1, 0);
-            PostThreadMessageW(target, WM_USER, 2, 0);
-            PostThreadMessageW(target, WM_QUIT, 0, 0);
-            return 0;
-        },
-        &self, 0, nullptr);
-    WaitForSingleObject(poster, INFINITE);
-    CloseHandle(poster);
-    MSG msg;
-    ASSERT_EQ(GetMessageW(&msg, nullptr, 0, 0), 1);
-    EXPECT_EQ(msg.wParam, 1u);
-    ASSERT_EQ(GetMessageW(&msg, nullptr, 0, 0), 1);
-    EXPECT_EQ(msg.wParam, 2u);
-    EXPECT_EQ(GetMessageW(&msg, nullptr, 0, 0), 0);
-    EXPECT_FALSE(PostThreadMessageW(0, WM_QUIT, 0, 0));
+    HANDLE asker = CreateThread(
+        nullptr, 0, [](void* p) -> DWORD { return velmo::QuitMainLoop(*static_cast<DWORD*>(p)) ? 0 : 1; }, &self, 0,
+        nullptr);
+    WaitForSingleObject(asker, INFINITE);
+    CloseHandle(asker);
+    EXPECT_EQ(velmo::RunMainLoop(-1), velmo::LoopEvent::Quit);
+    EXPECT_EQ(velmo::RunMainLoop(0), velmo::LoopEvent::TimedOut);  // taken once
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(velmo::RunMainLoop(30), velmo::LoopEvent::TimedOut);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+    EXPECT_FALSE(velmo::QuitMainLoop(0));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // NewSMS and MessageCenter in process, called the way the bus bridge and
 // event handlers call them: through IDispatch::Invoke.
-#include "platform/Message.h"
+#include "platform/MainLoop.h"
 #include "platform/SystemTime.h"
 #include "service/EventCapture.h"
 #include "service/Invoke.h"

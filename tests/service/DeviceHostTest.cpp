@@ -1,6 +1,6 @@
 // The device host's queue interface and the restart rule, in process.
 #include "platform/File.h"
-#include "platform/Message.h"
+#include "platform/MainLoop.h"
 #include "platform/Timing.h"
 #include "service/EventCapture.h"
 #include "service/ServiceRoot.h"
@@ -40,17 +40,15 @@ MessageRecord* NewRecord(const char16_t* to)
 
 void DrainQuit()
 {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (velmo::RunMainLoop(0) != velmo::LoopEvent::TimedOut) {
     }
 }
 
 bool QuitPosted()
 {
-    MSG msg;
     bool quit = false;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-        quit = quit || msg.message == WM_QUIT;
+    for (velmo::LoopEvent e; (e = velmo::RunMainLoop(0)) != velmo::LoopEvent::TimedOut;)
+        quit = quit || e == velmo::LoopEvent::Quit;
     return quit;
 }
 

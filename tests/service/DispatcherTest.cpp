@@ -1,7 +1,7 @@
 // The dispatcher's queue folders, reports, retries, pickup and routing, in
 // process with loopback devices.
 #include "platform/File.h"
-#include "platform/Message.h"
+#include "platform/MainLoop.h"
 #include "service/EventCapture.h"
 #include "service/ServiceRoot.h"
 #include "service/automation/MessageCenter.h"
@@ -32,8 +32,7 @@ protected:
     DispatcherTest()
     {
         module.mainThreadId = GetCurrentThreadId();
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (velmo::RunMainLoop(0) != velmo::LoopEvent::TimedOut) {
         }
     }
     ~DispatcherTest() override { module.dispatcher.Stop(); }
@@ -169,8 +168,7 @@ TEST_F(DispatcherTest, AMessageNoDeviceTakesIsFailedAndTheServiceRunsOn)
                                  velmo::GuidToUtf8(id) + ": device 9 is not there, the message is failed.\n");
     EXPECT_EQ(module.dispatcher.InFlight(), 0);
     EXPECT_TRUE(module.dispatcher.Accepting());
-    MSG msg;
-    EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));  // no quit: one message blocks nothing
+    EXPECT_EQ(velmo::RunMainLoop(0), velmo::LoopEvent::TimedOut);  // no quit: one message blocks nothing
     EXPECT_TRUE(root.Files("out").empty());
     ASSERT_EQ(root.Files("out/failed").size(), 1u);
     MessageRecord* failed = Load("out/failed", root.Files("out/failed")[0]);

@@ -6,7 +6,7 @@
 // device, then a restart on what is on disk.
 #include "platform/File.h"
 #include "platform/FileFault.h"
-#include "platform/Message.h"
+#include "platform/MainLoop.h"
 #include "service/EventCapture.h"
 #include "service/ServiceRoot.h"
 #include "service/host/ServiceModule.h"
@@ -44,8 +44,7 @@ public:
     ~Gateway()
     {
         module.dispatcher.Stop();
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (velmo::RunMainLoop(0) != velmo::LoopEvent::TimedOut) {
         }
     }
     bool Idle()
