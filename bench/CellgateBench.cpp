@@ -9,6 +9,7 @@
 #include "platform/Registry.h"
 #include "platform/Text.h"
 #include "service/host/ServiceModule.h"
+#include "tests/platform/RegistryValues.h"
 
 #include <chrono>
 #include <csignal>
@@ -40,12 +41,11 @@ void Run(int n, int delayMs)
     for (const char* f : {"out/sent", "out/failed", "in", "bad", "pickup"})
         std::filesystem::create_directories(folder + f);
     std::filesystem::create_directories(root + "/dev");
-    velmo::RegKeyHandle key;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo\\Ports", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                    key.Receive(), nullptr);
-    std::u16string tty = velmo::Utf8ToUtf16(root + "/dev/ttyS0");
-    RegSetValueExW(key.get(), u"COM1", 0, REG_SZ, reinterpret_cast<const BYTE*>(tty.c_str()),
-                   static_cast<DWORD>((tty.size() + 1) * 2));
+    if (SetRegistryString(velmo::Hive::LocalMachine, u"Software\\Norvane\\Velmo\\Ports", u"COM1",
+                          velmo::Utf8ToUtf16(root + "/dev/ttyS0")) != ERROR_SUCCESS) {
+        std::fprintf(stderr, "cellgate_bench: COM1 cannot be mapped in the registry\n");
+        return;
+    }
 
     std::fflush(stdout);  // the child must not write what is buffered here
     pid_t sim = fork();

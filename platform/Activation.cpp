@@ -102,23 +102,6 @@ HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid)
     return S_OK;
 }
 
-HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* progId)
-{
-    if (!progId)
-        return E_INVALIDARG;
-    *progId = nullptr;
-    auto text =
-        velmo::ReadRegistryString(velmo::Hive::ClassesRoot, u"CLSID\\" + velmo::GuidToString(clsid) + u"\\ProgID", u"");
-    if (!text)
-        return REGDB_E_CLASSNOTREG;
-    auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((text->size() + 1) * sizeof(OLECHAR)));
-    if (!out)
-        return E_OUTOFMEMORY;
-    std::memcpy(out, text->c_str(), (text->size() + 1) * sizeof(OLECHAR));
-    *progId = out;
-    return S_OK;
-}
-
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
 {
     std::string path;

@@ -36,8 +36,6 @@ VELMO_PLATFORM_API HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*
 VELMO_PLATFORM_API HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv);
 // REGDB_E_CLASSNOTREG / CO_E_CLASSSTRING when no ProgID key names a class.
 VELMO_PLATFORM_API HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid);
-// The ProgID in task memory (free with CoTaskMemFree); REGDB_E_CLASSNOTREG when none.
-VELMO_PLATFORM_API HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* progId);
 // module null: the running program. Returns the characters written, 0 on failure.
 VELMO_PLATFORM_API DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 

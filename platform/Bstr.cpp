@@ -49,10 +49,6 @@ UINT SysStringByteLen(BSTR bstr) { return bstr ? *Header(bstr) : 0; }
 
 UINT SysStringLen(BSTR bstr) { return SysStringByteLen(bstr) / sizeof(OLECHAR); }
 
-void* CoTaskMemAlloc(std::size_t size) { return std::malloc(size ? size : 1); }
-
-void CoTaskMemFree(void* p) { std::free(p); }
-
 namespace velmo {
 
 Bstr Bstr::FromUtf8(std::string_view text) { return Bstr(std::u16string_view(Utf8ToUtf16(text))); }

@@ -24,8 +24,6 @@ VELMO_PLATFORM_API UINT SysStringLen(BSTR bstr);
 VELMO_PLATFORM_API UINT SysStringByteLen(BSTR bstr);
 
 // Task memory, for strings that COM hands out (ProgIDFromCLSID).
-VELMO_PLATFORM_API void* CoTaskMemAlloc(std::size_t size);
-VELMO_PLATFORM_API void CoTaskMemFree(void* p);
 
 namespace velmo {
 

@@ -334,13 +334,6 @@ DWORD GetFileAttributesW(LPCWSTR path)
     return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
 
-BOOL CreateDirectoryW(LPCWSTR path, const void*)
-{
-    if (!path)
-        return Fail(ERROR_INVALID_PARAMETER);
-    return mkdir(Narrow(path).c_str(), 0755) == 0 ? TRUE : FailErrno();
-}
-
 namespace velmo {
 
 namespace {

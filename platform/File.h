@@ -77,7 +77,6 @@ VELMO_PLATFORM_API BOOL MoveFileW(LPCWSTR from, LPCWSTR to);
 VELMO_PLATFORM_API BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
 VELMO_PLATFORM_API BOOL DeleteFileW(LPCWSTR path);
 VELMO_PLATFORM_API DWORD GetFileAttributesW(LPCWSTR path);
-VELMO_PLATFORM_API BOOL CreateDirectoryW(LPCWSTR path, const void* security);
 // The found entry's attributes, size, last write and last access times are
 // filled in; Linux keeps no creation time, so ftCreationTime stays zero.
 

@@ -86,17 +86,6 @@ int StringFromGUID2(REFGUID guid, LPOLESTR buf, int cchMax)
     return 39;
 }
 
-HRESULT IIDFromString(LPCOLESTR text, IID* iid)
-{
-    if (!iid)
-        return E_INVALIDARG;
-    auto g = text ? velmo::ParseGuid(std::u16string_view(text)) : std::nullopt;
-    if (!g)
-        return E_INVALIDARG;
-    *iid = *g;
-    return S_OK;
-}
-
 HRESULT CLSIDFromString(LPCOLESTR text, CLSID* clsid)
 {
     if (!clsid)

@@ -60,9 +60,6 @@ VELMO_PLATFORM_API int StringFromGUID2(REFGUID guid, LPOLESTR buf, int cchMax);
 // a null output.
 VELMO_PLATFORM_API HRESULT CLSIDFromString(LPCOLESTR text, CLSID* clsid);
 
-// Parses an IID: the braced form only.
-VELMO_PLATFORM_API HRESULT IIDFromString(LPCOLESTR text, IID* iid);
-
 // A new random (version 4, RFC 4122 variant) GUID.
 VELMO_PLATFORM_API HRESULT CoCreateGuid(GUID* guid);
 

@@ -194,13 +194,6 @@ bool Resolve(HKEY key, Hive& hive, std::u16string& path)
     return true;
 }
 
-std::u16string Join(const std::u16string& base, LPCWSTR sub)
-{
-    if (!sub || !*sub)
-        return base;
-    return base.empty() ? std::u16string(sub) : base + u"\\" + sub;
-}
-
 std::u16string Widen(LPCSTR s) { return s ? Utf8ToUtf16(s) : std::u16string(); }
 
 LONG QueryInto(const RegValue& v, DWORD* type, BYTE* data, DWORD* cbData, const std::vector<BYTE>& bytes)
@@ -331,135 +324,11 @@ std::optional<std::u16string> ReadRegistryString(Hive hive, std::u16string_view 
 
 using velmo::Hive;
 
-LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result)
-{
-    return velmo::OpenKey(key, subKey ? std::u16string(subKey) : std::u16string(), result);
-}
-
-LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result)
-{
-    return velmo::OpenKey(key, velmo::Widen(subKey), result);
-}
-
-LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result)
-{
-    return RegOpenKeyExA(key, subKey, 0, KEY_ALL_ACCESS, result);
-}
-
-LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, const void*, PHKEY result,
-                     DWORD* disposition)
-{
-    if (!result)
-        return ERROR_INVALID_PARAMETER;
-    *result = nullptr;
-    Hive hive;
-    std::u16string path;
-    if (!velmo::Resolve(key, hive, path))
-        return ERROR_INVALID_HANDLE;
-    std::u16string full = velmo::Join(path, subKey);
-    bool created = false;
-    LONG rc = velmo::ReadRegistry([&](const velmo::RegistryTree& tree) { created = tree.Find(hive, full) == nullptr; });
-    if (rc == ERROR_SUCCESS && created) {
-        rc = velmo::ModifyRegistry([&](velmo::RegistryTree& tree) {
-            created = tree.Find(hive, full) == nullptr;
-            if (!created)
-                return ERROR_ALREADY_EXISTS;
-            tree.Create(hive, full);
-            return ERROR_SUCCESS;
-        });
-        if (rc == ERROR_ALREADY_EXISTS)
-            rc = ERROR_SUCCESS;
-    }
-    if (rc != ERROR_SUCCESS)
-        return rc;
-    if (disposition)
-        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    *result = velmo::NewHandle(hive, full);
-    return ERROR_SUCCESS;
-}
-
-LONG RegQueryValueExW(HKEY key, LPCWSTR name, DWORD*, DWORD* type, BYTE* data, DWORD* cbData)
-{
-    return velmo::QueryValue(key, name ? std::u16string(name) : std::u16string(), false, type, data, cbData);
-}
+LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) { return velmo::OpenKey(key, velmo::Widen(subKey), result); }
 
 LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD*, DWORD* type, BYTE* data, DWORD* cbData)
 {
     return velmo::QueryValue(key, velmo::Widen(name), true, type, data, cbData);
-}
-
-LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD cbData)
-{
-    Hive hive;
-    std::u16string path;
-    if (!velmo::Resolve(key, hive, path))
-        return ERROR_INVALID_HANDLE;
-    if (!data && cbData)
-        return ERROR_INVALID_PARAMETER;
-    std::vector<BYTE> bytes(data, data + cbData);
-    std::u16string valueName = name ? std::u16string(name) : std::u16string();
-    return velmo::ModifyRegistry([&](velmo::RegistryTree& tree) {
-        velmo::RegKey* k = tree.Find(hive, path);
-        if (!k)
-            return ERROR_KEY_DELETED;
-        k->SetValue(valueName, type, std::move(bytes));
-        return ERROR_SUCCESS;
-    });
-}
-
-LONG RegDeleteValueW(HKEY key, LPCWSTR name)
-{
-    Hive hive;
-    std::u16string path;
-    if (!velmo::Resolve(key, hive, path))
-        return ERROR_INVALID_HANDLE;
-    std::u16string valueName = name ? std::u16string(name) : std::u16string();
-    return velmo::ModifyRegistry([&](velmo::RegistryTree& tree) {
-        velmo::RegKey* k = tree.Find(hive, path);
-        if (!k)
-            return ERROR_KEY_DELETED;
-        return k->RemoveValue(valueName) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
-    });
-}
-
-LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey)
-{
-    Hive hive;
-    std::u16string path;
-    if (!velmo::Resolve(key, hive, path))
-        return ERROR_INVALID_HANDLE;
-    if (!subKey)
-        return ERROR_INVALID_PARAMETER;
-    std::u16string full = velmo::Join(path, subKey);
-    return velmo::ModifyRegistry([&](velmo::RegistryTree& tree) {
-        velmo::RegKey* k = tree.Find(hive, full);
-        if (!k || velmo::SplitKeyPath(full).empty())
-            return ERROR_FILE_NOT_FOUND;
-        if (k->HasChildren())
-            return ERROR_ACCESS_DENIED;
-        tree.RemoveTree(hive, full);
-        return ERROR_SUCCESS;
-    });
-}
-
-LONG RegDeleteTreeW(HKEY key, LPCWSTR subKey)
-{
-    Hive hive;
-    std::u16string path;
-    if (!velmo::Resolve(key, hive, path))
-        return ERROR_INVALID_HANDLE;
-    std::u16string full = velmo::Join(path, subKey);
-    bool whole = subKey && *subKey;
-    return velmo::ModifyRegistry([&](velmo::RegistryTree& tree) {
-        velmo::RegKey* k = tree.Find(hive, full);
-        if (!k)
-            return ERROR_FILE_NOT_FOUND;
-        if (whole)
-            tree.RemoveTree(hive, full);
-        else
-            k->Clear();
-        return ERROR_SUCCESS;
-    });
 }
 
 LONG RegCloseKey(HKEY key)

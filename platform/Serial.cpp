@@ -411,30 +411,12 @@ BOOL SetCommState(HANDLE port, const DCB* dcb)
     return TRUE;
 }
 
-BOOL GetCommState(HANDLE port, DCB* dcb)
-{
-    SerialObject* s = AsSerial(port);
-    if (!s || !dcb)
-        return Fail(s ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
-    *dcb = s->dcb;
-    return TRUE;
-}
-
 BOOL SetCommTimeouts(HANDLE port, const COMMTIMEOUTS* timeouts)
 {
     SerialObject* s = AsSerial(port);
     if (!s || !timeouts)
         return Fail(s ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
     s->SetTimeouts(*timeouts);
-    return TRUE;
-}
-
-BOOL GetCommTimeouts(HANDLE port, COMMTIMEOUTS* timeouts)
-{
-    SerialObject* s = AsSerial(port);
-    if (!s || !timeouts)
-        return Fail(s ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
-    *timeouts = s->Timeouts();
     return TRUE;
 }
 

@@ -73,9 +73,7 @@ struct COMMTIMEOUTS {
 
 VELMO_PLATFORM_API BOOL BuildCommDCBW(LPCWSTR definition, DCB* dcb);
 VELMO_PLATFORM_API BOOL SetCommState(HANDLE port, const DCB* dcb);
-VELMO_PLATFORM_API BOOL GetCommState(HANDLE port, DCB* dcb);
 VELMO_PLATFORM_API BOOL SetCommTimeouts(HANDLE port, const COMMTIMEOUTS* timeouts);
-VELMO_PLATFORM_API BOOL GetCommTimeouts(HANDLE port, COMMTIMEOUTS* timeouts);
 
 namespace velmo {
 // ReadFile on a serial port that also ends, with ERROR_OPERATION_ABORTED,

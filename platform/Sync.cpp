@@ -103,11 +103,6 @@ public:
         exitCode_ = code;
         Signal();
     }
-    DWORD ExitCode()
-    {
-        std::lock_guard lock(mu_);
-        return ended_ ? exitCode_ : STILL_ACTIVE;
-    }
     bool Ended()
     {
         std::lock_guard lock(mu_);
@@ -276,17 +271,6 @@ DWORD ResumeThread(HANDLE thread)
     return t->Resume();
 }
 
-BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode)
-{
-    auto* t = As<Thread>(thread);
-    if (!t || !exitCode) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    *exitCode = t->ExitCode();
-    return TRUE;
-}
-
 BOOL TerminateThread(HANDLE thread, DWORD exitCode)
 {
     auto* t = As<Thread>(thread);
@@ -370,8 +354,6 @@ void Sleep(DWORD milliseconds)
 }
 
 namespace velmo {
-
-int AbandonedThreadCount() { return g_abandoned; }
 
 void ExitProcess(int code)
 {

@@ -18,7 +18,6 @@ constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_TIMEOUT = 258;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
 constexpr DWORD CREATE_SUSPENDED = 0x4;
-constexpr DWORD STILL_ACTIVE = 259;
 
 using LPTHREAD_START_ROUTINE = DWORD (*)(void* param);
 
@@ -36,7 +35,6 @@ VELMO_PLATFORM_API HANDLE CreateThread(const void* security, std::size_t stackSi
                                        void* param, DWORD flags, DWORD* threadId);
 // Returns the previous suspend count, or (DWORD)-1 on failure.
 VELMO_PLATFORM_API DWORD ResumeThread(HANDLE thread);
-VELMO_PLATFORM_API BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
 VELMO_PLATFORM_API BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 VELMO_PLATFORM_API DWORD GetCurrentThreadId();
 // The id of this process (its pid).
@@ -80,8 +78,6 @@ private:
     HANDLE h_ = nullptr;
 };
 
-// Threads that TerminateThread abandoned in this process.
-VELMO_PLATFORM_API int AbandonedThreadCount();
 // exit(code), or _exit(code) after flushing the standard streams when a
 // thread was abandoned, so no static destructor runs under a live thread.
 [[noreturn]] VELMO_PLATFORM_API void ExitProcess(int code);

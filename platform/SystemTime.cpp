@@ -67,15 +67,6 @@ void GetSystemTime(SYSTEMTIME* st)
     FromTm(tm, ts.tv_nsec, st);
 }
 
-void GetLocalTime(SYSTEMTIME* st)
-{
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    std::tm tm{};
-    localtime_r(&ts.tv_sec, &tm);
-    FromTm(tm, ts.tv_nsec, st);
-}
-
 BOOL SystemTimeToTzSpecificLocalTime(const void*, const SYSTEMTIME* utc, SYSTEMTIME* local)
 {
     if (!utc || !local || utc->wMonth < 1 || utc->wMonth > 12 || utc->wDay < 1 ||

@@ -25,8 +25,6 @@ struct SYSTEMTIME {
 
 // The current time in UTC.
 VELMO_PLATFORM_API void GetSystemTime(SYSTEMTIME* st);
-// The current time in the machine's local time zone.
-VELMO_PLATFORM_API void GetLocalTime(SYSTEMTIME* st);
 // A UTC time as local time (the time zone argument is ignored: the machine's zone is used).
 VELMO_PLATFORM_API BOOL SystemTimeToTzSpecificLocalTime(const void* timeZone, const SYSTEMTIME* utc, SYSTEMTIME* local);
 VELMO_PLATFORM_API INT SystemTimeToVariantTime(const SYSTEMTIME* st, DOUBLE* date);

@@ -11,18 +11,6 @@
 #include <string>
 #include <string_view>
 
-constexpr UINT CP_ACP = 0;  // the ANSI code page: Windows-1252 here
-constexpr UINT CP_1252 = 1252;
-constexpr UINT CP_UTF8 = 65001;
-
-// The Win32 calls, with their buffer rules: a zero output size asks for the
-// size needed; cch -1 means the input is zero-terminated and the terminator
-// is converted too. Return the number of units written (or needed), 0 on
-// failure (unknown code page, buffer too small).
-VELMO_PLATFORM_API int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int cbSrc, LPWSTR dst, int cchDst);
-VELMO_PLATFORM_API int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int cchSrc, LPSTR dst, int cbDst,
-                                           LPCSTR defaultChar, BOOL* usedDefaultChar);
-
 namespace velmo {
 VELMO_PLATFORM_API std::string Utf16ToUtf8(std::u16string_view text);
 VELMO_PLATFORM_API std::u16string Utf8ToUtf16(std::string_view text);

@@ -4,6 +4,7 @@
 // that root.
 #pragma once
 
+#include "platform/RegistryValues.h"
 #include "platform/Registry.h"
 #include "platform/TempRoot.h"
 #include "platform/WaitUntil.h"
@@ -50,13 +51,9 @@ public:
         while (read(out[0], &c, 1) == 1 && c != '\n')
             tty_ += c;
         close(out[0]);
-        velmo::RegKeyHandle key;
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo\\Ports", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        key.Receive(), nullptr);
         std::u16string name = u"COM" + velmo::Utf8ToUtf16(std::to_string(com));
-        std::u16string data = velmo::Utf8ToUtf16(link_);
-        RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                       static_cast<DWORD>((data.size() + 1) * 2));
+        (void)SetRegistryString(velmo::Hive::LocalMachine, u"Software\\Norvane\\Velmo\\Ports", name,
+                                velmo::Utf8ToUtf16(link_));  // a port that is not mapped fails the test that opens it
     }
     ~ModemSim()
     {

@@ -1,6 +1,7 @@
 // RegHelper's catalogue and the registration of Cellgate into it.
 #include "devices/cellgate/PduDevice.h"
 #include "interfaces/RegHelper.h"
+#include "platform/RegistryValues.h"
 #include "platform/Activation.h"
 #include "platform/Registry.h"
 #include "platform/TempRoot.h"
@@ -34,12 +35,9 @@ HRESULT CallModule(const char* path, const char* entry)
 
 void SetRoot(const std::string& folder)
 {
-    velmo::RegKeyHandle key;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                    key.Receive(), nullptr);
-    std::u16string data = velmo::Utf8ToUtf16(folder);
-    RegSetValueExW(key.get(), u"root", 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                   static_cast<DWORD>((data.size() + 1) * 2));
+    EXPECT_EQ(
+        SetRegistryString(velmo::Hive::LocalMachine, u"Software\\Norvane\\Velmo", u"root", velmo::Utf8ToUtf16(folder)),
+        ERROR_SUCCESS);
 }
 
 class Catalogue : public ::testing::Test {
@@ -123,7 +121,7 @@ TEST_F(Catalogue, FailuresWriteNothing)
     EXPECT_EQ(helper->Remove(kA), E_FAIL);
     EXPECT_FALSE(std::filesystem::exists(folder + "/devices.xml"));
 
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo");
+    EXPECT_EQ(RemoveRegistryTree(velmo::Hive::LocalMachine, u"Software\\Norvane\\Velmo"), ERROR_SUCCESS);
     EXPECT_EQ(Add(kA, Device(kA, "x")), E_FAIL);
 }
 
@@ -135,14 +133,7 @@ std::string RunRegsvr(const std::string& args)
     return Slurp(out);
 }
 
-bool KeyExists(const char16_t* path)
-{
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
+bool KeyExists(const char16_t* path) { return RegistryKeyExists(velmo::Hive::ClassesRoot, path); }
 
 // The root folder with an empty catalogue, as the installation leaves it.
 std::string Install(const TempRoot& root)

@@ -1,5 +1,6 @@
 // The GSM device's serial link over a bare pseudo-terminal.
 #include "devices/cellgate/SerialPort.h"
+#include "platform/RegistryValues.h"
 #include "platform/Registry.h"
 #include "platform/TempRoot.h"
 #include "platform/Text.h"
@@ -72,12 +73,9 @@ struct PtyPort {
         master = posix_openpt(O_RDWR | O_NOCTTY);
         grantpt(master);
         unlockpt(master);
-        velmo::RegKeyHandle key;
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo\\Ports", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        key.Receive(), nullptr);
-        std::u16string tty = velmo::Utf8ToUtf16(ptsname(master));
-        RegSetValueExW(key.get(), u"COM3", 0, REG_SZ, reinterpret_cast<const BYTE*>(tty.c_str()),
-                       static_cast<DWORD>((tty.size() + 1) * 2));
+        EXPECT_EQ(SetRegistryString(velmo::Hive::LocalMachine, u"Software\\Norvane\\Velmo\\Ports", u"COM3",
+                                    velmo::Utf8ToUtf16(ptsname(master))),
+                  ERROR_SUCCESS);
         EXPECT_TRUE(port.OpenPort(3));
         EXPECT_TRUE(port.Configure(u"96,n,8,1"));
         EXPECT_TRUE(port.SetTimeouts());

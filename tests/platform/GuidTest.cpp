@@ -1,3 +1,4 @@
+#include "platform/RegistryValues.h"
 #include "platform/Guid.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
@@ -55,14 +56,8 @@ TEST(Guid, MalformedTextsAreRefused)
 TEST(Guid, ProgIdStandsForItsClass)
 {
     TempRoot root;
-    velmo::RegKeyHandle key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"Velmo.NewSMS\\CLSID", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              key.Receive(), nullptr),
-              ERROR_SUCCESS);
     std::u16string text = u"{C7F74FB8-7146-4ae5-9D83-37751212E0A1}";
-    ASSERT_EQ(RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                             static_cast<DWORD>((text.size() + 1) * 2)),
-              ERROR_SUCCESS);
+    ASSERT_EQ(SetRegistryString(velmo::Hive::ClassesRoot, u"Velmo.NewSMS\\CLSID", u"", text), ERROR_SUCCESS);
     CLSID g{};
     ASSERT_EQ(CLSIDFromString(u"velmo.newsms", &g), S_OK);
     EXPECT_EQ(g, kNewSms);

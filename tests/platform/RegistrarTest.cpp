@@ -1,3 +1,4 @@
+#include "platform/RegistryValues.h"
 #include "platform/Registrar.h"
 #include "platform/Registry.h"
 #include "TempRoot.h"
@@ -72,13 +73,9 @@ TEST(Registrar, ForceRemoveClearsLeftoversAndNoRemoveKeepsParents)
     r.AddReplacement(u"MODULE", u"/m.so");
     ASSERT_EQ(r.StringRegister(kScript), S_OK);
     // Leftovers: one under the ForceRemove key, one beside it in CLSID.
-    velmo::RegKeyHandle k;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"CLSID\\{11111111-2222-3333-4444-555555555555}\\Stale", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, k.Receive(), nullptr),
+    ASSERT_EQ(CreateRegistryKey(Hive::ClassesRoot, u"CLSID\\{11111111-2222-3333-4444-555555555555}\\Stale"),
               ERROR_SUCCESS);
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"CLSID\\{99999999-0000-0000-0000-000000000000}", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, k.Receive(), nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(CreateRegistryKey(Hive::ClassesRoot, u"CLSID\\{99999999-0000-0000-0000-000000000000}"), ERROR_SUCCESS);
     ASSERT_EQ(r.StringRegister(kScript), S_OK);
     EXPECT_FALSE(Exists(Hive::ClassesRoot, u"CLSID\\{11111111-2222-3333-4444-555555555555}\\Stale"))
         << "ForceRemove deletes the key before writing it anew";
@@ -99,10 +96,7 @@ TEST(Registrar, PlainKeyWithForeignSubkeysSurvivesUnregistration)
     velmo::Registrar r;
     r.AddReplacement(u"MODULE", u"/m.so");
     ASSERT_EQ(r.StringRegister(kScript), S_OK);
-    velmo::RegKeyHandle k;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"Test.Class.1\\Other", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              k.Receive(), nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(CreateRegistryKey(Hive::ClassesRoot, u"Test.Class.1\\Other"), ERROR_SUCCESS);
     ASSERT_EQ(r.StringUnregister(kScript), S_OK);
     EXPECT_TRUE(Exists(Hive::ClassesRoot, u"Test.Class.1\\Other"));
     EXPECT_FALSE(Exists(Hive::ClassesRoot, u"Test.Class.1\\CLSID"));

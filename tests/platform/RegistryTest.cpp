@@ -1,4 +1,5 @@
 #include "platform/Registry.h"
+#include "platform/RegistryValues.h"
 #include "platform/SysRoot.h"
 #include "platform/Text.h"
 #include "TempRoot.h"
@@ -19,13 +20,6 @@ std::string ReadFile(const std::string& path)
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
-}
-
-LONG SetString(HKEY key, const char16_t* name, std::u16string_view text)
-{
-    std::u16string t(text);
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(t.c_str()),
-                          static_cast<DWORD>((t.size() + 1) * 2));
 }
 
 TEST(RegistryTree, ParseAndSerializeRoundTrip)
@@ -86,44 +80,39 @@ TEST(RegistryTree, MalformedFilesAreRefusedWhole)
     }
 }
 
-TEST(Registry, Win32CallsOnTheFile)
+TEST(Registry, ChangesAndReadsGoThroughTheFile)
 {
     TempRoot root;
-    velmo::RegKeyHandle key;
-    DWORD disposition = 0;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              key.Receive(), &disposition),
+    ASSERT_EQ(SetRegistryString(Hive::LocalMachine, u"Software\\Norvane\\Velmo", u"root", u"/srv/velmo/"),
               ERROR_SUCCESS);
-    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
-    ASSERT_EQ(SetString(key.get(), u"root", u"/srv/velmo/"), ERROR_SUCCESS);
+    EXPECT_EQ(velmo::ReadRegistryString(Hive::LocalMachine, u"software\\NORVANE\\velmo", u"Root"), u"/srv/velmo/")
+        << "key and value names compare without regard to case";
+    EXPECT_FALSE(velmo::ReadRegistryString(Hive::LocalMachine, u"Software\\Norvane\\Velmo", u"missing"));
+    EXPECT_FALSE(velmo::ReadRegistryString(Hive::LocalMachine, u"Software\\Nobody", u"root"));
 
-    velmo::RegKeyHandle again;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"software\\NORVANE\\velmo", 0, KEY_READ, again.Receive()),
-              ERROR_SUCCESS);
+    // The 8-bit calls devtest reads the root with.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Norvane\\Velmo", &key), ERROR_SUCCESS);
     DWORD type = 0, size = 0;
-    ASSERT_EQ(RegQueryValueExW(again.get(), u"Root", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExA(key, "root", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_SZ);
-    EXPECT_EQ(size, 24u);
-    char16_t small[4];
+    EXPECT_EQ(size, 12u);
+    char small[4];
     DWORD smallSize = sizeof small;
-    EXPECT_EQ(RegQueryValueExW(again.get(), u"root", nullptr, nullptr, reinterpret_cast<BYTE*>(small), &smallSize),
+    EXPECT_EQ(RegQueryValueExA(key, "root", nullptr, nullptr, reinterpret_cast<BYTE*>(small), &smallSize),
               ERROR_MORE_DATA);
-    EXPECT_EQ(smallSize, 24u);
     char narrow[64];
     DWORD narrowSize = sizeof narrow;
-    ASSERT_EQ(RegQueryValueExA(again.get(), "root", nullptr, nullptr, reinterpret_cast<BYTE*>(narrow), &narrowSize),
+    ASSERT_EQ(RegQueryValueExA(key, "ROOT", nullptr, nullptr, reinterpret_cast<BYTE*>(narrow), &narrowSize),
               ERROR_SUCCESS);
     EXPECT_STREQ(narrow, "/srv/velmo/");
-    EXPECT_EQ(RegQueryValueExW(again.get(), u"missing", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
-
-    velmo::RegKeyHandle none;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Nobody", 0, KEY_READ, none.Receive()),
-              ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Software\\Norvane"), ERROR_ACCESS_DENIED)
-        << "a key with subkeys is not deleted by RegDeleteKeyW";
-    EXPECT_EQ(RegDeleteValueW(key.get(), u"ROOT"), ERROR_SUCCESS);
-    EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, u"Software\\Norvane"), ERROR_SUCCESS);
-    EXPECT_EQ(SetString(key.get(), u"root", u"x"), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegQueryValueExA(key, "missing", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+    // A key removed meanwhile is gone for the handle that named it.
+    EXPECT_EQ(RemoveRegistryTree(Hive::LocalMachine, u"Software\\Norvane"), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExA(key, "root", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    HKEY none = nullptr;
+    EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Nobody", &none), ERROR_FILE_NOT_FOUND);
 
     std::string file = ReadFile(root.path() + "/etc/velmo/system.reg");
     EXPECT_EQ(file.rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
@@ -137,10 +126,8 @@ TEST(Registry, DamagedFileIsNeverOverwritten)
     {
         std::ofstream(path) << "garbage that is not a registry\n";
     }
-    velmo::RegKeyHandle key;
-    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(),
-                              nullptr),
-              ERROR_BADDB);
+    EXPECT_EQ(CreateRegistryKey(Hive::LocalMachine, u"Software\\X"), ERROR_BADDB);
+    EXPECT_FALSE(velmo::ReadRegistryString(Hive::LocalMachine, u"Software\\X", u""));
     EXPECT_EQ(ReadFile(path), "garbage that is not a registry\n");
 }
 
@@ -155,13 +142,9 @@ TEST(Registry, TwoProcessesLoseNoUpdate)
         if (children[p] == 0) {
             int failures = 0;
             for (int i = 0; i < kWrites; ++i) {
-                velmo::RegKeyHandle key;
                 std::u16string sub = u"Software\\Stress\\P" + velmo::Utf8ToUtf16(std::to_string(p));
-                if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, sub.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                    key.Receive(), nullptr) != ERROR_SUCCESS)
-                    ++failures;
                 std::u16string name = velmo::Utf8ToUtf16("v" + std::to_string(i));
-                if (SetString(key.get(), name.c_str(), u"x") != ERROR_SUCCESS)
+                if (SetRegistryString(Hive::LocalMachine, sub, name, u"x") != ERROR_SUCCESS)
                     ++failures;
             }
             _exit(failures == 0 ? 0 : 1);

@@ -1,3 +1,4 @@
+#include "platform/RegistryValues.h"
 #include "platform/Registry.h"
 #include "platform/Serial.h"
 #include "platform/TempRoot.h"
@@ -17,13 +18,7 @@ using Clock = std::chrono::steady_clock;
 
 void SetPortPath(const char16_t* key, const char16_t* name, const std::string& path)
 {
-    velmo::RegKeyHandle k;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, k.Receive(), nullptr),
-              ERROR_SUCCESS);
-    std::u16string data = velmo::Utf8ToUtf16(path);
-    ASSERT_EQ(RegSetValueExW(k.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                             static_cast<DWORD>((data.size() + 1) * 2)),
-              ERROR_SUCCESS);
+    ASSERT_EQ(SetRegistryString(velmo::Hive::LocalMachine, key, name, velmo::Utf8ToUtf16(path)), ERROR_SUCCESS);
 }
 
 // A pseudo-terminal whose slave is registered as COM7.

@@ -77,14 +77,9 @@ TEST(Sync, SuspendedThreadRunsOnResumeAndItsHandleSignalsAtTheEnd)
     EXPECT_NE(id, GetCurrentThreadId());
     EXPECT_EQ(WaitForSingleObject(t.get(), 50), WAIT_TIMEOUT);
     EXPECT_EQ(ran.load(), 0) << "a suspended thread must not run";
-    DWORD code = 0;
-    ASSERT_TRUE(GetExitCodeThread(t.get(), &code));
-    EXPECT_EQ(code, STILL_ACTIVE);
     EXPECT_EQ(ResumeThread(t.get()), 1u);
     EXPECT_EQ(WaitForSingleObject(t.get(), 5000), WAIT_OBJECT_0);
     EXPECT_EQ(ran.load(), 1);
-    ASSERT_TRUE(GetExitCodeThread(t.get(), &code));
-    EXPECT_EQ(code, 42u);
     EXPECT_EQ(WaitForSingleObject(t.get(), 0), WAIT_OBJECT_0) << "a thread handle stays signalled";
 }
 

@@ -1,6 +1,7 @@
 // velmosvc /CHECK in process: what it prints for a file with every kind of
 // fault, for a file that is rejected, and its exit codes; no event is
 // logged by a check.
+#include "platform/RegistryValues.h"
 #include "platform/Registry.h"
 #include "platform/TempRoot.h"
 #include "platform/Text.h"
@@ -20,13 +21,9 @@ constexpr const char* kUnregistered = "{11111111-2222-3333-4444-555555555555}";
 // The loopback class registered to module in the test's registry.
 void RegisterLoopback(const std::string& module)
 {
-    velmo::RegKeyHandle key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"CLSID\\{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}\\InprocServer32", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr),
-              ERROR_SUCCESS);
-    std::u16string data = velmo::Utf8ToUtf16(module);
-    ASSERT_EQ(RegSetValueExW(key.get(), u"", 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                             static_cast<DWORD>((data.size() + 1) * 2)),
+    ASSERT_EQ(SetRegistryString(velmo::Hive::ClassesRoot,
+                                u"CLSID\\{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}\\InprocServer32", u"",
+                                velmo::Utf8ToUtf16(module)),
               ERROR_SUCCESS);
 }
 

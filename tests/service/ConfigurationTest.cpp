@@ -1,3 +1,4 @@
+#include "platform/RegistryValues.h"
 #include "platform/Registry.h"
 #include "platform/TempRoot.h"
 #include "platform/Text.h"
@@ -275,13 +276,8 @@ TEST(ConfigurationRoot, RegistryValueGetsASlashAndLimitsAreRead)
     std::string folder = root.path() + "/custom";
     std::string limits = "<configuration><queue max='0'/><retries max='-2'/></configuration>";
     for (const std::string& value : {folder, folder + "/"}) {
-        velmo::RegKeyHandle key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, key.Receive(), nullptr),
-                  ERROR_SUCCESS);
-        std::u16string data = velmo::Utf8ToUtf16(value);
-        ASSERT_EQ(RegSetValueExW(key.get(), u"root", 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                                 static_cast<DWORD>((data.size() + 1) * 2)),
+        ASSERT_EQ(SetRegistryString(velmo::Hive::LocalMachine, u"Software\\Norvane\\Velmo", u"root",
+                                    velmo::Utf8ToUtf16(value)),
                   ERROR_SUCCESS);
         Loaded out = Load(Config(kOne, "<rules/>", "<eventhandlers/>", limits), folder + "/");
         EXPECT_TRUE(out.result);
@@ -295,14 +291,9 @@ TEST(ConfigurationRoot, LongRootValueIsReadWhole)
 {
     TempRoot root;
     std::string folder = root.path() + "/" + std::string(200, 'r');
-    velmo::RegKeyHandle key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              key.Receive(), nullptr),
-              ERROR_SUCCESS);
-    std::u16string data = velmo::Utf8ToUtf16(folder);
-    ASSERT_EQ(RegSetValueExW(key.get(), u"root", 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                             static_cast<DWORD>((data.size() + 1) * 2)),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        SetRegistryString(velmo::Hive::LocalMachine, u"Software\\Norvane\\Velmo", u"root", velmo::Utf8ToUtf16(folder)),
+        ERROR_SUCCESS);
     Loaded out = Load(Config(kOne), folder + "/");
     EXPECT_TRUE(out.result);
     EXPECT_EQ(out.root, folder + "/");

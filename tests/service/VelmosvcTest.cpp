@@ -1,6 +1,7 @@
 // velmosvc as administrators run it: the command line under a temporary
 // system root, the console run, and the service run with systemd's
 // notification socket.
+#include "platform/RegistryValues.h"
 #include "platform/Registry.h"
 #include "platform/TempRoot.h"
 #include "service/EventCapture.h"
@@ -42,14 +43,7 @@ std::optional<std::u16string> Value(velmo::Hive hive, std::u16string_view key, s
     return velmo::ReadRegistryString(hive, key, name);
 }
 
-bool KeyExists(HKEY hive, const char16_t* path)
-{
-    HKEY key;
-    if (RegOpenKeyExW(hive, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
+bool KeyExists(velmo::Hive hive, const char16_t* path) { return RegistryKeyExists(hive, path); }
 
 void WriteConfig(const TempRoot& root, const std::string& xml)
 {
@@ -81,30 +75,17 @@ TEST(Velmosvc, RegisterTwiceThenUnregisterTwice)
     EXPECT_EQ(Value(velmo::Hive::ClassesRoot, u"Velmo.NewSMS\\CurVer", u""), u"Velmo.NewSMS");
     EXPECT_EQ(Value(velmo::Hive::ClassesRoot, u"Velmo.MessageCenter.1\\CLSID", u""),
               u"{B0463299-53D5-4317-9EA1-93E0F15CD05C}");
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, u"CLSID\\{B0463299-53D5-4317-9EA1-93E0F15CD05C}\\Programmable"));
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, u"TypeLib\\{3589C97E-0D5E-4B9A-B1C4-FCB5E239A144}\\1.0"));
-    HKEY events;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEventKey, 0, KEY_READ, &events), ERROR_SUCCESS);
-    DWORD types = 0, size = sizeof types, type = 0;
-    EXPECT_EQ(RegQueryValueExW(events, u"TypesSupported", nullptr, &type, reinterpret_cast<BYTE*>(&types), &size),
-              ERROR_SUCCESS);
-    RegCloseKey(events);
-    EXPECT_EQ(types, 7u);
+    EXPECT_TRUE(KeyExists(velmo::Hive::ClassesRoot, u"CLSID\\{B0463299-53D5-4317-9EA1-93E0F15CD05C}\\Programmable"));
+    EXPECT_TRUE(KeyExists(velmo::Hive::ClassesRoot, u"TypeLib\\{3589C97E-0D5E-4B9A-B1C4-FCB5E239A144}\\1.0"));
+    EXPECT_EQ(ReadRegistryDword(velmo::Hive::LocalMachine, kEventKey, u"TypesSupported"), 7u);
     EXPECT_TRUE(std::filesystem::exists(root.path() + "/etc/systemd/system/velmosvc.service"));
     EXPECT_TRUE(std::filesystem::exists(root.path() + "/usr/share/dbus-1/system-services/org.norvane.Velmo.service"));
     EXPECT_TRUE(std::filesystem::exists(root.path() + "/etc/dbus-1/system.d/org.norvane.Velmo.conf"));
 
     // The administrator moves the root; a failed second install keeps it.
-    {
-        velmo::RegKeyHandle key;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo", 0, KEY_ALL_ACCESS, key.Receive()),
-                  ERROR_SUCCESS);
-        std::u16string moved = u"/srv/velmo/";
-        ASSERT_EQ(RegSetValueExW(key.get(), u"root", 0, REG_SZ, reinterpret_cast<const BYTE*>(moved.c_str()),
-                                 static_cast<DWORD>((moved.size() + 1) * 2)),
-                  ERROR_SUCCESS);
-    }
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, kNewSmsKey);
+    ASSERT_EQ(SetRegistryString(velmo::Hive::LocalMachine, u"Software\\Norvane\\Velmo", u"root", u"/srv/velmo/"),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RemoveRegistryTree(velmo::Hive::ClassesRoot, kNewSmsKey), ERROR_SUCCESS);
     Outcome second = RunOnce({"/REGISTER"});
     EXPECT_EQ(second.code, 0);
     EXPECT_EQ(second.out, "Service install failed, error 0x00000431\n");
@@ -114,14 +95,14 @@ TEST(Velmosvc, RegisterTwiceThenUnregisterTwice)
     Outcome removed = RunOnce({"/Unregister"});
     EXPECT_EQ(removed.code, 0);
     EXPECT_EQ(removed.out, "Service uninstalled\n");
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kNewSmsKey));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, u"Velmo.NewSMS"));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, u"Velmo.MessageCenter.1"));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, u"CLSID\\{B0463299-53D5-4317-9EA1-93E0F15CD05C}"));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEventKey));
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
+    EXPECT_FALSE(KeyExists(velmo::Hive::ClassesRoot, kNewSmsKey));
+    EXPECT_FALSE(KeyExists(velmo::Hive::ClassesRoot, u"Velmo.NewSMS"));
+    EXPECT_FALSE(KeyExists(velmo::Hive::ClassesRoot, u"Velmo.MessageCenter.1"));
+    EXPECT_FALSE(KeyExists(velmo::Hive::ClassesRoot, u"CLSID\\{B0463299-53D5-4317-9EA1-93E0F15CD05C}"));
+    EXPECT_FALSE(KeyExists(velmo::Hive::LocalMachine, kEventKey));
+    EXPECT_TRUE(KeyExists(velmo::Hive::ClassesRoot, kAppIdKey));
     EXPECT_EQ(Value(velmo::Hive::LocalMachine, u"Software\\Norvane\\Velmo", u"root"), u"/srv/velmo/");
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, u"TypeLib\\{3589C97E-0D5E-4B9A-B1C4-FCB5E239A144}"));
+    EXPECT_TRUE(KeyExists(velmo::Hive::ClassesRoot, u"TypeLib\\{3589C97E-0D5E-4B9A-B1C4-FCB5E239A144}"));
     EXPECT_FALSE(std::filesystem::exists(root.path() + "/etc/systemd/system/velmosvc.service"));
     EXPECT_TRUE(std::filesystem::exists(root.path() + "/usr/share/dbus-1/system-services/org.norvane.Velmo.service"));
     EXPECT_FALSE(std::filesystem::exists(root.path() + "/etc/dbus-1/system.d/org.norvane.Velmo.conf"));

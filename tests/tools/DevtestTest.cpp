@@ -1,5 +1,6 @@
 // devtest driven in process (the headless dialog) over a test root with the
 // loopback device, and in a terminal (tmux) as a person uses it.
+#include "platform/RegistryValues.h"
 #include "platform/Capture.h"
 #include "platform/Dialog.h"
 #include "platform/Registry.h"
@@ -19,14 +20,9 @@ using velmo::devtest::IDC_TO;
 
 void SetRoot(const std::string& root)
 {
-    HKEY key = nullptr;
     ASSERT_EQ(
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Norvane\\Velmo", 0, nullptr, 0, 0, nullptr, &key, nullptr),
+        SetRegistryString(velmo::Hive::LocalMachine, u"Software\\Norvane\\Velmo", u"root", velmo::Utf8ToUtf16(root)),
         ERROR_SUCCESS);
-    std::u16string value = velmo::Utf8ToUtf16(root);
-    RegSetValueExW(key, u"root", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(char16_t)));
-    RegCloseKey(key);
 }
 
 std::string Text(HWND dialog, int id)
