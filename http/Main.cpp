@@ -28,6 +28,44 @@ const char kUsage[] = "usage: velmo-http [--config FILE] [--listen ADDRESS:PORT]
 
 constexpr char kDefaultConfig[] = "/etc/velmo/http.conf";
 
+// Serves until SIGTERM or SIGINT; the exit code.
+int Serve(const velmo::http::HttpConfig& config, const velmo::http::TokenFile& tokens)
+{
+    httplib::Server server;
+    // SIGTERM and SIGINT end the server; taken before any thread starts.
+    std::atomic<bool> stopRequested{false};
+    if (!velmo::OnStopSignals([&server, &stopRequested](velmo::StopSignal) {
+            stopRequested = true;
+            server.stop();
+        }))
+        std::fprintf(stderr, "velmo-http: SIGTERM cannot be taken: it ends the program at once\n");
+    int threads = config.threads;
+    server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
+    velmo::http::InstallApi(server, config, tokens);
+    // Not the library's SO_REUSEPORT: a second velmo-http on the same port
+    // must fail, not share the connections unnoticed.
+    int listening = -1;
+    server.set_socket_options([&listening](int sock) {
+        (void)velmo::PrepareListeningSocket(sock);  // only a faster rebind after a restart depends on it
+        listening = sock;
+    });
+    if (!server.bind_to_port(config.address, config.port)) {
+        std::fprintf(stderr, "velmo-http: cannot listen on %s port %d\n", config.address.c_str(), config.port);
+        return 1;
+    }
+    // The library listens with a backlog of 5: clients that connect at once
+    // would wait for the kernel's retry, a second or more.
+    if (stopRequested)
+        return 0;
+    if (listening >= 0 && !velmo::WidenListenBacklog(listening))
+        std::fprintf(stderr, "velmo-http: the listen backlog stays at 5\n");
+    std::fprintf(stderr, "velmo-http: listening on %s port %d with %zu token(s)%s\n", config.address.c_str(),
+                 config.port, tokens.Count(), config.openMetrics ? ", /metrics open" : "");
+    bool served = server.listen_after_bind();
+    // A stop that came before the server listened leaves it unable to.
+    return served || stopRequested ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -80,37 +118,5 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    httplib::Server server;
-    // SIGTERM and SIGINT end the server; taken before any thread starts.
-    std::atomic<bool> stopRequested{false};
-    if (!velmo::OnStopSignals([&server, &stopRequested](velmo::StopSignal) {
-            stopRequested = true;
-            server.stop();
-        }))
-        std::fprintf(stderr, "velmo-http: SIGTERM cannot be taken: it ends the program at once\n");
-    int threads = config->threads;
-    server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
-    velmo::http::InstallApi(server, *config, *tokens);
-    // Not the library's SO_REUSEPORT: a second velmo-http on the same port
-    // must fail, not share the connections unnoticed.
-    int listening = -1;
-    server.set_socket_options([&listening](int sock) {
-        (void)velmo::PrepareListeningSocket(sock);  // only a faster rebind after a restart depends on it
-        listening = sock;
-    });
-    if (!server.bind_to_port(config->address, config->port)) {
-        std::fprintf(stderr, "velmo-http: cannot listen on %s port %d\n", config->address.c_str(), config->port);
-        return 1;
-    }
-    // The library listens with a backlog of 5: clients that connect at once
-    // would wait for the kernel's retry, a second or more.
-    if (stopRequested)
-        return 0;
-    if (listening >= 0 && !velmo::WidenListenBacklog(listening))
-        std::fprintf(stderr, "velmo-http: the listen backlog stays at 5\n");
-    std::fprintf(stderr, "velmo-http: listening on %s port %d with %zu token(s)%s\n", config->address.c_str(),
-                 config->port, tokens->Count(), config->openMetrics ? ", /metrics open" : "");
-    bool served = server.listen_after_bind();
-    // A stop that came before the server listened leaves it unable to.
-    return served || stopRequested ? 0 : 1;
+    return Serve(*config, *tokens);
 }

@@ -8,7 +8,6 @@
 #include "platform/ClassFactory.h"
 #include "platform/MainLoop.h"
 #include "platform/Process.h"
-#include "platform/SysRoot.h"
 #include "platform/SystemTime.h"
 #include "platform/Text.h"
 #include "platform/Timing.h"
@@ -96,6 +95,57 @@ void ControlHandler(DWORD control)
     ReportStatus(module, SERVICE_STOP_PENDING);
 }
 
+// Takes the root's instance lock; false when another service holds it
+// (logged). A lock that cannot be opened is logged and the service goes on.
+bool TakeRoot(ServiceModule& module, InstanceLock& lock)
+{
+    switch (lock.Take(module.rootFolder)) {
+    case InstanceLock::Result::HeldElsewhere:
+        module.LogEvent(
+            EVENTLOG_ERROR_TYPE,
+            "Another velmosvc (pid %s) serves the root folder %s: this one stops without touching the queue",
+            lock.Holder().empty() ? "unknown" : lock.Holder().c_str(), Utf16ToUtf8(module.rootFolder).c_str());
+        return false;
+    case InstanceLock::Result::Unavailable:
+        module.LogEvent(EVENTLOG_WARNING_TYPE,
+                        "The lock file %s cannot be opened: a second service on this root would not be stopped",
+                        lock.Path().c_str());
+        return true;
+    case InstanceLock::Result::Taken: return true;
+    }
+    return true;
+}
+
+// The main loop: serves the bus until the service is asked to stop; a
+// service off its bus tries it again at a fixed interval.
+void ServeUntilStopped(ServiceModule& module, Cookies& cookies, bool onBus)
+{
+    std::int64_t nextTry = SteadyMs() + DesignWait(kBusRetryInterval);
+    while (true) {
+        int wait = onBus ? -1 : static_cast<int>(std::max<std::int64_t>(0, nextTry - SteadyMs()));
+        LoopEvent event = RunMainLoop(wait);
+        if (event == LoopEvent::Quit || event == LoopEvent::Failed)
+            return;
+        if (event == LoopEvent::BusLost) {
+            RevokeClassObjects(cookies);
+            onBus = false;
+            nextTry = SteadyMs() + DesignWait(kBusRetryInterval);
+            if (StartedByBus()) {
+                // The bus that started the service is gone: a new bus starts a new one.
+                module.LogEvent(EVENTLOG_ERROR_TYPE, "The bus that started the service is gone: the service stops");
+                return;
+            }
+            module.LogEvent(EVENTLOG_WARNING_TYPE, "The system bus connection is lost: it is tried again every %u s",
+                            static_cast<unsigned>(kBusRetryInterval / 1000));
+        } else if (!onBus && SteadyMs() >= nextTry) {
+            onBus = RegisterClassObjects(cookies);
+            nextTry = SteadyMs() + DesignWait(kBusRetryInterval);
+            if (onBus)
+                module.LogEvent(EVENTLOG_INFORMATION_TYPE, "The service is on the system bus now");
+        }
+    }
+}
+
 }  // namespace
 
 void ServiceMainEntry(DWORD, LPWSTR*)
@@ -118,24 +168,12 @@ void RunService(ServiceModule& module)
 
     // One service per root: a second one stops before it touches the queue.
     InstanceLock lock;
-    std::u16string root = InstallationRoot();
-    switch (lock.Take(root)) {
-    case InstanceLock::Result::HeldElsewhere:
-        module.LogEvent(
-            EVENTLOG_ERROR_TYPE,
-            "Another velmosvc (pid %s) serves the root folder %s: this one stops without touching the queue",
-            lock.Holder().empty() ? "unknown" : lock.Holder().c_str(), Utf16ToUtf8(root).c_str());
+    if (!TakeRoot(module, lock)) {
         ReportStatus(module, SERVICE_STOPPED);
         if (module.serviceMode)
             CoUninitialize();
         module.LogEvent(EVENTLOG_INFORMATION_TYPE, "service is stopped");
         return;
-    case InstanceLock::Result::Unavailable:
-        module.LogEvent(EVENTLOG_WARNING_TYPE,
-                        "The lock file %s cannot be opened: a second service on this root would not be stopped",
-                        lock.Path().c_str());
-        break;
-    case InstanceLock::Result::Taken: break;
     }
 
     // The gateway goes on and off the bus with the classes.
@@ -154,32 +192,7 @@ void RunService(ServiceModule& module)
 
     ReportStatus(module, SERVICE_RUNNING);
 
-    // The main loop serves the bus until the service is asked to stop; a
-    // service off its bus tries it again at a fixed interval.
-    std::int64_t nextTry = SteadyMs() + DesignWait(kBusRetryInterval);
-    while (true) {
-        int wait = onBus ? -1 : static_cast<int>(std::max<std::int64_t>(0, nextTry - SteadyMs()));
-        LoopEvent event = RunMainLoop(wait);
-        if (event == LoopEvent::Quit || event == LoopEvent::Failed)
-            break;
-        if (event == LoopEvent::BusLost) {
-            RevokeClassObjects(cookies);
-            onBus = false;
-            nextTry = SteadyMs() + DesignWait(kBusRetryInterval);
-            if (StartedByBus()) {
-                // The bus that started the service is gone: a new bus starts a new one.
-                module.LogEvent(EVENTLOG_ERROR_TYPE, "The bus that started the service is gone: the service stops");
-                break;
-            }
-            module.LogEvent(EVENTLOG_WARNING_TYPE, "The system bus connection is lost: it is tried again every %u s",
-                            static_cast<unsigned>(kBusRetryInterval / 1000));
-        } else if (!onBus && SteadyMs() >= nextTry) {
-            onBus = RegisterClassObjects(cookies);
-            nextTry = SteadyMs() + DesignWait(kBusRetryInterval);
-            if (onBus)
-                module.LogEvent(EVENTLOG_INFORMATION_TYPE, "The service is on the system bus now");
-        }
-    }
+    ServeUntilStopped(module, cookies, onBus);
     RevokeClassObjects(cookies);
     gateway::Withdraw();
 
