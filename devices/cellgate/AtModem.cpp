@@ -46,6 +46,8 @@ CSmartException::CSmartException(const char* format, ...)
 
 HRESULT ReportFailure(const CSmartException& e) { return ReportError(kSource, Utf8ToUtf16(e.what()).c_str()); }
 
+void ThrowLinkGone() { throw CSmartException("The modem's line has closed: the port failed or the modem went away"); }
+
 AtModem::~AtModem() { (void)port_.StopReader(kReaderStopWait); }  // an abandoned reader is logged by nobody
 
 std::string AtModem::Result::Text() const { return status == Status::Answered ? reply.text : kTimedOut; }
@@ -210,6 +212,35 @@ void AtModem::Stray(const std::string& line)
     Log(EVENTLOG_WARNING_TYPE,
         "The modem sent a line that answers no command: [%s%s]; it is skipped (further such lines are not logged)",
         shown.c_str(), line.size() > shown.size() ? "..." : "");
+}
+
+std::optional<InboundNote> AtModem::TakeInbound()
+{
+    std::lock_guard lock(inboundLock_);
+    if (inbound_.empty())
+        return std::nullopt;
+    InboundNote note = std::move(inbound_.front());
+    inbound_.pop_front();
+    return note;
+}
+
+AtModem::Result AtModem::ReadState()
+{
+    Result csq = Command("AT+CSQ\r", {{"+CSQ:"}});
+    if (csq.status != Status::Answered)
+        return csq;
+    Result creg = Command("AT+CREG?\r", {{"+CREG:"}});
+    Result cops = Command("AT+COPS?\r", {{"+COPS:"}});
+    std::lock_guard lock(stateLock_);
+    for (const std::string& line : SplitLines(csq.reply.text))
+        if (BeginsWith(line, "+CSQ:"))
+            state_.signal = ParseSignal(line);
+    for (const std::string& line : SplitLines(creg.Text()))
+        if (BeginsWith(line, "+CREG:") && ParseRegistration(line, true) >= 0)
+            state_.registration = ParseRegistration(line, true);
+    if (cops.Ok())
+        state_.operatorName = ParseOperator(cops.reply.text);
+    return csq;
 }
 
 ModemState AtModem::State() const

@@ -1,5 +1,6 @@
 // The GSM device's dialogue with its modem: GSM 07.05 AT commands in PDU
-// mode over a SerialPort.
+// mode over a SerialPort. What is said in it is up to ModemStartup (the
+// opening) and ModemSession (the running device).
 //
 // One command is pending at a time, and its reply is complete when its final
 // result line arrives (or the "> " prompt, for AT+CMGS); AtFraming sorts
@@ -8,23 +9,18 @@
 // new messages (+CMTI, +CMT) become notes on the inbound list and set the
 // inbound event, which WaitForMsg watches; registration and signal lines
 // update the modem state; other known codes are counted; lines that fit
-// nothing are logged (once per kind of line) and skipped.
-//
-// InitModem brings the modem into a known state; RunLoop first takes the
-// messages already stored in the modem, then serves the service's queue and
-// the modem's indications on the device thread, and checks the modem when
-// it has been quiet for kIdleCheck. A received message is deleted from the
-// modem only after the service has stored it. Locks: the framing lock (the
-// framer, the reply slot), the inbound lock (the inbound list) and the
-// state lock (the modem state) are each held only for their own short
-// changes, never while another is taken, while writing to the port or while
-// calling the service. Failures of the two entry points become error
+// nothing are logged (once per kind of line) and skipped. Once the modem is
+// open, a modem quiet for kIdleCheck sets the inbound event with a check
+// due. Locks: the framing lock (the framer, the reply slot), the inbound
+// lock (the inbound list) and the state lock (the modem state) are each
+// held only for their own short changes, never while another is taken,
+// while writing to the port or while calling the service. Failures are
+// CSmartException inside the device; its entry points turn them into error
 // information with the source "Cellgate.PDU.1" and DISP_E_EXCEPTION.
 #pragma once
 
 #include "devices/cellgate/AtFraming.h"
 #include "devices/cellgate/AtParse.h"
-#include "devices/cellgate/PartStore.h"
 #include "devices/cellgate/SerialPort.h"
 #include "interfaces/VelmoDevice.h"
 
@@ -51,6 +47,9 @@ private:
 // The exception as error information of the source "Cellgate.PDU.1";
 // returns DISP_E_EXCEPTION.
 HRESULT ReportFailure(const CSmartException& e);
+
+// The failure of a line that has closed under a command.
+[[noreturn]] void ThrowLinkGone();
 
 // The parameters the AT layer uses, in the device's 8-bit text.
 struct AtSettings {
@@ -92,16 +91,11 @@ public:
         bool Ok() const { return status == Status::Answered && reply.final == Final::Ok; }
     };
 
-    AtModem(SerialPort& port, const AtSettings& settings) : port_(port), settings_(settings), parts_(settings.Name) {}
+    AtModem(SerialPort& port, const AtSettings& settings) : port_(port), settings_(settings) {}
     // Stops the reader it started, so nothing calls into it once it is gone.
     ~AtModem();
     AtModem(const AtModem&) = delete;
     AtModem& operator=(const AtModem&) = delete;
-
-    // The initialisation sequence on an open, configured port.
-    HRESULT InitModem();
-    // The device's Run body: S_OK when WaitForMsg ends it.
-    HRESULT RunLoop(IVelmo_Q* queue);
 
     // ISerialSink, on the reader thread.
     void OnData(const std::string& bytes) override;
@@ -113,9 +107,28 @@ public:
     // reader has ended. A reply that comes after the time-out is never
     // taken for a later command's.
     Result Transact(std::string_view line, AtExpect expect, DWORD timeoutMs, std::string_view dumpAs = {});
+    // Transact with kResponseWait, asked again while the SIM says it is busy.
+    Result Command(std::string_view line, AtExpect expect = {}, std::string_view dumpAs = {});
+    // Reads signal, registration and operator into the modem state; the
+    // result of AT+CSQ.
+    Result ReadState();
+    // One event under the service's source, prefixed with the device's name.
+    void Log(WORD type, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
+    // The port, for the opening's raw first bytes and its reader.
+    SerialPort& Port() { return port_; }
+    const AtSettings& Settings() const { return settings_; }
+
+    // Opened: the opening is done and the idle check may fall due.
     bool Opened() const { return opened_; }
-    void ResetOpened() { opened_ = false; }
+    void SetOpened(bool opened) { opened_ = opened; }
+    bool LinkEnded() const { return linkEnded_; }
+    // The modem answered: the idle check waits kIdleCheck from now.
+    void NoteAnswer();
+    // Whether an idle check fell due since the last call (it is taken).
+    bool TakeCheckDue() { return checkDue_.exchange(false); }
+    // The oldest note of a new message, taken; nullopt when none waits.
+    std::optional<InboundNote> TakeInbound();
     HANDLE InboundEvent() const { return inboundEvent_.get(); }
     ModemState State() const;
     // Known unsolicited lines that were only counted, and stray lines.
@@ -123,43 +136,9 @@ public:
     std::size_t StrayCount() const { return stray_; }
 
 private:
-    // --- the dialogue (AtModem.cpp) ---
     void TakeUnsolicited(const UnsolicitedLine& line);
     void Stray(const std::string& line);
     void RequestCheckIfDue();
-    // The modem answered: the idle check waits kIdleCheck from now.
-    void NoteAnswer();
-    void Log(WORD type, const char* format, ...) __attribute__((format(printf, 3, 4)));
-    // Transact with kResponseWait, asked again while the SIM says it is busy.
-    Result Command(std::string_view line, AtExpect expect = {}, std::string_view dumpAs = {});
-
-    // --- opening (ModemInit.cpp) ---
-    void Init();
-    void UnlockSim();
-    // Reads signal, registration and operator; the result of AT+CSQ.
-    Result ReadState();
-
-    // --- running (ModemRun.cpp) ---
-    void Send(IVelmo_Q* queue, const GUID& id, const Bstr& to, const Bstr& body);
-    struct PartOutcome {
-        LONG result;
-        std::string status;
-        bool linkGone;
-    };
-    // One PDU out: the prompt, the PDU, the answer.
-    PartOutcome SendPart(const std::string& pdu);
-    void CancelPdu();
-    void HandleInbound(IVelmo_Q* queue);
-    void TakeStoredMessages(IVelmo_Q* queue);
-    void TakeStored(IVelmo_Q* queue, const std::string& index, const std::string& pdu);
-    void ReadStored(IVelmo_Q* queue, const std::string& index);
-    bool Deliver(IVelmo_Q* queue, const std::string& pdu, const std::string& where);
-    // A message of parts to the service; its parts go once it is stored.
-    void DeliverWhole(IVelmo_Q* queue, const PartStore::Message& message);
-    // The part store's whole and overdue messages.
-    void DeliverReadyParts(IVelmo_Q* queue);
-    void IdleCheck(IVelmo_Q* queue);
-    [[noreturn]] void ThrowLinkGone();
 
     SerialPort& port_;
     const AtSettings& settings_;
@@ -183,13 +162,6 @@ private:
     std::atomic<std::int64_t> lastAnswer_{0};
     std::atomic<std::size_t> ignored_{0};
     std::atomic<std::size_t> stray_{0};
-
-    // Received messages not yet stored by the service: indexes in the
-    // modem's storage, and PDUs delivered directly. Device thread only.
-    std::set<std::string> unstoredIndexes_;
-    std::deque<std::string> unstoredPdus_;
-    bool hostTakesNone_ = false;  // ReportIncomingMsg said E_NOTIMPL: messages stay in the modem
-    PartStore parts_;             // parts waiting for their siblings
 };
 
 }  // namespace velmo::cellgate

@@ -1,5 +1,8 @@
 #include "devices/cellgate/PduDevice.h"
 
+#include "devices/cellgate/ModemSession.h"
+#include "devices/cellgate/ModemStartup.h"
+
 #include "platform/ClassFactory.h"
 #include "platform/Serial.h"
 #include "platform/Text.h"
@@ -144,13 +147,13 @@ HRESULT PduDevice::Open(BSTR name)
         link_.ClosePort();
         return ReportError(kSource, u"Internal Error: Cannot set commtimeouts");
     }
-    HRESULT hr = modem_.InitModem();
+    HRESULT hr = ModemStartup(modem_).Run();
     if (FAILED(hr))
         link_.ClosePort();  // the error information stays set for the caller
     return hr;
 }
 
-HRESULT PduDevice::Run(IVelmo_Q* queue) { return modem_.RunLoop(queue); }
+HRESULT PduDevice::Run(IVelmo_Q* queue) { return ModemSession(modem_).Run(queue); }
 
 HRESULT PduDevice::GetModemState(LONG* signal, LONG* registration, BSTR* operatorName)
 {
@@ -166,7 +169,7 @@ HRESULT PduDevice::GetModemState(LONG* signal, LONG* registration, BSTR* operato
 HRESULT PduDevice::Close()
 {
     link_.ClosePort();
-    modem_.ResetOpened();
+    modem_.SetOpened(false);
     return S_OK;
 }
 

@@ -1,5 +1,7 @@
 // The AT dialogue against modemsim over a pseudo-terminal.
 #include "devices/cellgate/AtModem.h"
+#include "devices/cellgate/ModemSession.h"
+#include "devices/cellgate/ModemStartup.h"
 #include "smscodec/SubmitPdu.h"
 #include "cellgate/ModemSimHarness.h"
 #include "platform/ErrorInfo.h"
@@ -127,6 +129,10 @@ struct Link {
         s.SMSCentral = "+491710760000";
         return s;
     }
+    // The device's two halves, as it runs them.
+    HRESULT Open() { return ModemStartup(modem).Run(); }
+    HRESULT Run(IVelmo_Q* queue) { return ModemSession(modem).Run(queue); }
+
     bool ok = false;
     SerialPort port;
     AtSettings settings;
@@ -157,7 +163,7 @@ TEST_P(Init, BringsTheModemIntoAKnownState)
     settings.CNMI = c.cnmi;
     Link link(sim, settings);
     ASSERT_TRUE(link.ok);
-    HRESULT hr = link.modem.InitModem();
+    HRESULT hr = link.Open();
     if (c.opens) {
         EXPECT_EQ(hr, S_OK) << ErrorText();
         EXPECT_TRUE(link.modem.Opened());
@@ -254,7 +260,7 @@ TEST(InitCounts, CsmsIsTriedFiveTimesAtMost)
     ModemSim sim({"--csms-fail=4"});
     Link link(sim);
     ASSERT_TRUE(link.ok);
-    ASSERT_EQ(link.modem.InitModem(), S_OK);
+    ASSERT_EQ(link.Open(), S_OK);
     EXPECT_EQ(sim.Count("< AT+CSMS=0"), 5);
     EXPECT_EQ(sim.Count("< AT+CNMI="), 0);
 }
@@ -276,11 +282,11 @@ TEST_P(Send, ReportsWhatTheModemAnswered)
     ModemSim sim({"--cmgs=" + c.cmgs});
     Link link(sim);
     ASSERT_TRUE(link.ok);
-    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    ASSERT_EQ(link.Open(), S_OK) << ErrorText();
     FakeQueue queue;
     queue.Add(u"+491711234567", u"Disk full on db1");
     queue.StopAfter(1, 0);
-    EXPECT_EQ(link.modem.RunLoop(&queue), S_OK) << ErrorText();
+    EXPECT_EQ(link.Run(&queue), S_OK) << ErrorText();
     ASSERT_EQ(queue.reports.size(), 1u);
     EXPECT_EQ(queue.reports[0].result, c.result);
     EXPECT_EQ(queue.reports[0].statusNull, c.status == nullptr);
@@ -312,11 +318,11 @@ TEST(SendPath, LengthAnnouncedWithAndWithoutServiceCentre)
         settings.NoSMSC = noSmsc;
         Link link(sim, settings);
         ASSERT_TRUE(link.ok);
-        ASSERT_EQ(link.modem.InitModem(), S_OK);
+        ASSERT_EQ(link.Open(), S_OK);
         FakeQueue queue;
         queue.Add(u"+4917", u"hello");
         queue.StopAfter(1, 0);
-        ASSERT_EQ(link.modem.RunLoop(&queue), S_OK);
+        ASSERT_EQ(link.Run(&queue), S_OK);
         std::string pdu = velmo::sms::EncodeSubmitPdu("+4917", "hello", noSmsc);
         int expected = noSmsc ? static_cast<int>(pdu.size() / 2) : static_cast<int>((pdu.size() - 2) / 2);
         EXPECT_EQ(sim.Count("< AT+CMGS=" + std::to_string(expected)), 1) << noSmsc;
@@ -331,12 +337,12 @@ TEST(SendPath, ShortNumberFailsWithoutTouchingThePort)
     ModemSim sim({});
     Link link(sim);
     ASSERT_TRUE(link.ok);
-    ASSERT_EQ(link.modem.InitModem(), S_OK);
+    ASSERT_EQ(link.Open(), S_OK);
     FakeQueue queue;
     queue.Add(u"1", u"x");
     queue.Add(u"", u"y");
     queue.StopAfter(2, 0);
-    ASSERT_EQ(link.modem.RunLoop(&queue), S_OK);
+    ASSERT_EQ(link.Run(&queue), S_OK);
     ASSERT_EQ(queue.reports.size(), 2u);
     for (auto& r : queue.reports) {
         EXPECT_EQ(r.result, SEND_FAILED);
@@ -364,12 +370,12 @@ TEST_P(EverySendEnds, WithAReportAndTheDeviceStillRunning)
     ModemSim sim(c.options);
     Link link(sim);
     ASSERT_TRUE(link.ok);
-    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    ASSERT_EQ(link.Open(), S_OK) << ErrorText();
     FakeQueue queue;
     queue.Add(u"+4917", u"first");
     queue.Add(u"+4917", u"second");
     queue.StopAfter(2, 0);
-    EXPECT_EQ(link.modem.RunLoop(&queue), S_OK) << ErrorText();
+    EXPECT_EQ(link.Run(&queue), S_OK) << ErrorText();
     ASSERT_EQ(queue.reports.size(), 2u);
     std::vector<LONG> results{queue.reports[0].result, queue.reports[1].result};
     EXPECT_EQ(results, c.results);
@@ -404,12 +410,12 @@ TEST(SendPath, UnsolicitedLinesNeverReachTheResponses)
     ModemSim sim({});
     Link link(sim);
     ASSERT_TRUE(link.ok);
-    ASSERT_EQ(link.modem.InitModem(), S_OK);
+    ASSERT_EQ(link.Open(), S_OK);
     sim.Send("raw \\r\\nRING\\r\\n\\r\\n+CRING: VOICE\\r\\n\\r\\nNO CARRIER\\r\\n+CDS: 6,1\\r\\n");
     FakeQueue queue;
     queue.Add(u"+4917", u"after the noise");
     queue.StopAfter(1, 0);
-    ASSERT_EQ(link.modem.RunLoop(&queue), S_OK) << ErrorText();
+    ASSERT_EQ(link.Run(&queue), S_OK) << ErrorText();
     ASSERT_EQ(queue.reports.size(), 1u);
     EXPECT_EQ(queue.reports[0].result, SEND_OK);
 }
@@ -419,7 +425,7 @@ TEST(Transact, RepliesPairWithTheirCommandsWhateverComesBetween)
     ModemSim sim({"--gap=30"});
     Link link(sim);
     ASSERT_TRUE(link.ok);
-    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    ASSERT_EQ(link.Open(), S_OK) << ErrorText();
     sim.Send("raw \\r\\n+CREG: 5\\r\\nOK\\r\\n");  // registration and a stray OK, while no command waits
     ASSERT_TRUE(WaitUntil([&] { return link.modem.StrayCount() == 1; }));
     AtModem::Result csq = link.modem.Transact("AT+CSQ\r", {{"+CSQ:"}}, 2000);
@@ -441,7 +447,7 @@ TEST(ModemState, ReadAtOpenAndFollowedFromUnsolicitedLines)
     ModemSim sim({});
     Link link(sim);
     ASSERT_TRUE(link.ok);
-    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    ASSERT_EQ(link.Open(), S_OK) << ErrorText();
     ModemState state = link.modem.State();
     EXPECT_EQ(state.signal, 20);
     EXPECT_EQ(state.registration, 1);
@@ -455,12 +461,12 @@ TEST(ModemGone, ALinePulledOutEndsRunAtOnce)
     ModemSim sim({});
     Link link(sim);
     ASSERT_TRUE(link.ok);
-    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    ASSERT_EQ(link.Open(), S_OK) << ErrorText();
     sim.Send("replug 3000");
     FakeQueue queue;
     queue.StopAfter(0, 1);  // waits for the device's event
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(link.modem.RunLoop(&queue), DISP_E_EXCEPTION);
+    EXPECT_EQ(link.Run(&queue), DISP_E_EXCEPTION);
     EXPECT_EQ(ErrorText(), "The modem's line has closed: the port failed or the modem went away");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
@@ -470,11 +476,11 @@ TEST(ModemGone, ASilentModemIsNoticedWhileIdle)
     ModemSim sim({});
     Link link(sim);
     ASSERT_TRUE(link.ok);
-    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    ASSERT_EQ(link.Open(), S_OK) << ErrorText();
     sim.Send("hang 3000");
     FakeQueue queue;
     queue.StopAfter(0, 1);
-    EXPECT_EQ(link.modem.RunLoop(&queue), DISP_E_EXCEPTION);
+    EXPECT_EQ(link.Run(&queue), DISP_E_EXCEPTION);
     EXPECT_EQ(ErrorText(), "The modem does not answer: no reply to AT+CSQ within 60 s");
 }
 
@@ -486,7 +492,7 @@ TEST(Pin, ARefusedPinIsNeverSentAgainUntilItChanges)
     for (int run = 0; run < 3; ++run) {
         Link link(sim, wrong);
         ASSERT_TRUE(link.ok);
-        EXPECT_EQ(link.modem.InitModem(), DISP_E_EXCEPTION);
+        EXPECT_EQ(link.Open(), DISP_E_EXCEPTION);
         std::string error = ErrorText();
         EXPECT_EQ(error.find("1111"), std::string::npos) << error;
         if (run > 0) {
@@ -500,7 +506,7 @@ TEST(Pin, ARefusedPinIsNeverSentAgainUntilItChanges)
     right.Pin = "4321";
     Link link(sim, right);
     ASSERT_TRUE(link.ok);
-    EXPECT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    EXPECT_EQ(link.Open(), S_OK) << ErrorText();
     EXPECT_EQ(sim.Count("< AT+CPIN=\"4321\""), 1);
 }
 
@@ -513,7 +519,7 @@ TEST(Pin, TheDumpMasksThePin)
     ASSERT_TRUE(link.ok);
     std::string dump = sim.rootPath() + "/dump";
     link.port.SetDumpPath(dump);
-    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    ASSERT_EQ(link.Open(), S_OK) << ErrorText();
     std::ifstream in(dump);
     std::string text(std::istreambuf_iterator<char>(in), {});
     EXPECT_NE(text.find("AT+CPIN=\"****\"\r"), std::string::npos);
@@ -535,12 +541,12 @@ TEST_P(Inbound, ReceivedMessagesReachTheService)
     ModemSim sim({"--delivery=" + GetParam().delivery});
     Link link(sim);
     ASSERT_TRUE(link.ok);
-    ASSERT_EQ(link.modem.InitModem(), S_OK);
+    ASSERT_EQ(link.Open(), S_OK);
     sim.Send("deliver +4915112345678 Server db1 is back");
     sim.Send("deliver 0301234 second one");
     FakeQueue queue;
     queue.StopAfter(0, 2);
-    ASSERT_EQ(link.modem.RunLoop(&queue), S_OK) << ErrorText();
+    ASSERT_EQ(link.Run(&queue), S_OK) << ErrorText();
     ASSERT_EQ(queue.incoming.size(), 2u);
     EXPECT_EQ(queue.incoming[0].from, u"+4915112345678");
     EXPECT_EQ(queue.incoming[0].body, u"Server db1 is back");
@@ -568,10 +574,10 @@ TEST(StoredMessages, ThoseOnTheSimAtStartAreTakenAndDeletedOnceStored)
     ASSERT_TRUE(WaitUntil([&] { return sim.CountPrefix("STORE") == 2; }));
     Link link(sim);
     ASSERT_TRUE(link.ok);
-    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    ASSERT_EQ(link.Open(), S_OK) << ErrorText();
     FakeQueue queue;
     queue.StopAfter(0, 2);
-    ASSERT_EQ(link.modem.RunLoop(&queue), S_OK) << ErrorText();
+    ASSERT_EQ(link.Run(&queue), S_OK) << ErrorText();
     ASSERT_EQ(queue.incoming.size(), 2u);
     EXPECT_EQ(queue.incoming[0].from, u"+4915112345678");
     EXPECT_EQ(queue.incoming[0].body, u"stored while the service was down");
@@ -589,12 +595,12 @@ TEST(StoredMessages, AHostThatTakesNoMessagesLeavesThemOnTheSim)
     ASSERT_TRUE(WaitUntil([&] { return sim.CountPrefix("STORE") == 1; }));
     Link link(sim);
     ASSERT_TRUE(link.ok);
-    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    ASSERT_EQ(link.Open(), S_OK) << ErrorText();
     FakeQueue queue;
     queue.takesNone = true;
     queue.Add(u"+4917", u"one message");
     queue.StopAfter(1, 0);
-    ASSERT_EQ(link.modem.RunLoop(&queue), S_OK) << ErrorText();
+    ASSERT_EQ(link.Run(&queue), S_OK) << ErrorText();
     EXPECT_EQ(queue.reports.size(), 1u);
     EXPECT_EQ(sim.CountPrefix("< AT+CMGD"), 0);
 }
@@ -604,19 +610,19 @@ TEST(StoredMessages, AMessageTheServiceCannotStoreStaysOnTheSim)
     ModemSim sim({"--delivery=cmti"});
     Link link(sim);
     ASSERT_TRUE(link.ok);
-    ASSERT_EQ(link.modem.InitModem(), S_OK) << ErrorText();
+    ASSERT_EQ(link.Open(), S_OK) << ErrorText();
     sim.Send("deliver +4915112345678 disk full");
     ASSERT_TRUE(WaitUntil([&] { return sim.CountPrefix("DELIVER") == 1; }));
     FakeQueue queue;
     queue.failStores = 1;
     queue.StopAfter(0, 1);
-    ASSERT_EQ(link.modem.RunLoop(&queue), S_OK) << ErrorText();
+    ASSERT_EQ(link.Run(&queue), S_OK) << ErrorText();
     EXPECT_EQ(queue.refused, 1);
     EXPECT_EQ(sim.Count("< AT+CMGD=1"), 0);
     // The next run finds it on the SIM and stores it.
     FakeQueue again;
     again.StopAfter(0, 1);
-    ASSERT_EQ(link.modem.RunLoop(&again), S_OK) << ErrorText();
+    ASSERT_EQ(link.Run(&again), S_OK) << ErrorText();
     ASSERT_EQ(again.incoming.size(), 1u);
     EXPECT_EQ(again.incoming[0].body, u"disk full");
     EXPECT_EQ(sim.Count("< AT+CMGD=1"), 1);

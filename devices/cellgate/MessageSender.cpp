@@ -1,0 +1,87 @@
+#include "devices/cellgate/MessageSender.h"
+
+#include "devices/cellgate/PartReference.h"
+#include "platform/Text.h"
+#include "platform/Timing.h"
+#include "smscodec/SubmitPdu.h"
+
+namespace velmo::cellgate {
+
+void MessageSender::Send(IVelmo_Q* queue, const GUID& id, const Bstr& to, const Bstr& body)
+{
+    auto report = [&](LONG result, const std::string& status) {
+        Bstr text = status.empty() ? Bstr() : Bstr(AnsiToUtf16(status));
+        (void)queue->ReportMsgResult(id, 0, result, text.get());  // S_OK always
+    };
+    std::string number = Utf16ToAnsi(to.view());
+    if (number.size() < 2) {
+        report(SEND_FAILED, "Invalid Phoneno.");
+        return;
+    }
+    sms::SubmitOptions options{settings_.NoSMSC, settings_.FullAlphabet, settings_.MaxParts, 0};
+    sms::SubmitMessage message = sms::EncodeSubmit(number, body.view(), options);
+    if (message.pdus.size() > 1) {
+        options.reference = PartReference(settings_.Name).Next();
+        message = sms::EncodeSubmit(number, body.view(), options);
+    }
+    std::size_t parts = message.pdus.size();
+    for (std::size_t i = 0; i < parts; ++i) {
+        PartOutcome outcome = SendPart(message.pdus[i]);
+        if (outcome.result == SEND_OK)
+            continue;
+        // A part that did not go: the message is retried or failed as that part
+        // was; the parts before it are out already.
+        std::string prefix = parts > 1 ? "Part " + std::to_string(i + 1) + " of " + std::to_string(parts) + ": " : "";
+        report(outcome.result, outcome.status.empty() ? outcome.status : prefix + outcome.status);
+        if (outcome.linkGone)
+            ThrowLinkGone();
+        return;
+    }
+    bool chosen = settings_.FullAlphabet || settings_.MaxParts > 1;  // the 8-bit single part is cut silently
+    report(SEND_OK, message.cut && chosen
+                        ? "The text was cut to fit " + std::to_string(parts) + (parts == 1 ? " part" : " parts")
+                        : std::string());
+}
+
+MessageSender::PartOutcome MessageSender::SendPart(const std::string& pdu)
+{
+    int length = sms::SubmitLength(pdu, settings_.NoSMSC);
+    AtModem::Result prompt = modem_.Transact("AT+CMGS=" + std::to_string(length) + "\r", {{}, false, true},
+                                             DesignWait(AtModem::kPromptWait));
+    if (prompt.status == AtModem::Status::LinkGone)
+        return {SEND_RETRY, "The modem's line closed before the message was sent", true};
+    if (prompt.status == AtModem::Status::TimedOut) {
+        CancelPdu();
+        return {SEND_RETRY,
+                "No prompt from the modem within " + std::to_string(AtModem::kPromptWait / 1000) +
+                    " s after AT+CMGS; the message was cancelled with ESC",
+                false};
+    }
+    if (!prompt.reply.prompt) {
+        // Refused before the prompt: the answer says why, as after a PDU.
+        SendOutcome outcome = ClassifySendResponse(prompt.reply.text);
+        if (outcome.expected && outcome.result != SEND_OK)
+            return {outcome.result, outcome.withStatusText ? prompt.reply.text : std::string(), false};
+        return {SEND_RETRY, "Unexpected response [" + prompt.reply.text + "] to command AT+CMGS", false};
+    }
+    AtModem::Result answer = modem_.Transact(pdu + "\x1a", {{"+CMGS:"}}, DesignWait(AtModem::kResponseWait));
+    if (answer.status == AtModem::Status::LinkGone)
+        return {SEND_RETRY, "The modem's line closed while the message was being sent", true};
+    if (answer.status == AtModem::Status::TimedOut)
+        return {SEND_RETRY,
+                "No answer from the modem within " + std::to_string(AtModem::kResponseWait / 1000) + " s after the PDU",
+                false};
+    SendOutcome outcome = ClassifySendResponse(answer.reply.text);
+    if (!outcome.expected)
+        return {SEND_RETRY, "Unexpected response [" + answer.reply.text + "] to tpdu [" + pdu + "]", false};
+    return {outcome.result, outcome.withStatusText ? answer.reply.text : std::string(), false};
+}
+
+void MessageSender::CancelPdu()
+{
+    // ESC ends the modem's wait for a PDU; its answer, if one comes, is
+    // taken here so it never ends a later command's reply.
+    (void)modem_.Transact("\x1b", {}, DesignWait(AtModem::kCancelWait));
+}
+
+}  // namespace velmo::cellgate
