@@ -151,29 +151,25 @@ bool GatewayClient::ReadCounters(Counters& counters)
 bool GatewayClient::Watch(std::function<void(const Event&)> onEvent)
 {
     onEvent_ = std::move(onEvent);
+    // Both signals carry three texts: the id, then status and status text,
+    // or sender and device.
+    auto subscribe = [this](const char* name, Event::Kind kind, BusError& error) {
+        return bus_->Subscribe(
+            kPath, kInterface, name, "sss",
+            [this, kind](const std::vector<BusData>& args) {
+                Event e;
+                e.kind = kind;
+                e.id = args[0].As<std::string>();
+                bool status = kind == Event::Kind::StatusChanged;
+                (status ? e.status : e.sender) = args[1].As<std::string>();
+                (status ? e.statusText : e.device) = args[2].As<std::string>();
+                onEvent_(e);
+            },
+            error);
+    };
     BusError error;
-    bool ok = bus_->Subscribe(
-                  kPath, kInterface, "StatusChanged", "sss",
-                  [this](const std::vector<BusData>& args) {
-                      Event e;
-                      e.kind = Event::Kind::StatusChanged;
-                      e.id = args[0].As<std::string>();
-                      e.status = args[1].As<std::string>();
-                      e.statusText = args[2].As<std::string>();
-                      onEvent_(e);
-                  },
-                  error) &&
-              bus_->Subscribe(
-                  kPath, kInterface, "Received", "sss",
-                  [this](const std::vector<BusData>& args) {
-                      Event e;
-                      e.kind = Event::Kind::Received;
-                      e.id = args[0].As<std::string>();
-                      e.sender = args[1].As<std::string>();
-                      e.device = args[2].As<std::string>();
-                      onEvent_(e);
-                  },
-                  error);
+    bool ok = subscribe("StatusChanged", Event::Kind::StatusChanged, error) &&
+              subscribe("Received", Event::Kind::Received, error);
     return ok || Failed(error);
 }
 

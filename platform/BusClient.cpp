@@ -48,7 +48,20 @@ namespace {
 
 BusError ErrorOf(const sdbus::Error& e) { return {e.getName(), e.getMessage()}; }
 
-BusError ErrorOf(const detail::BusDataError& e) { return {"org.freedesktop.DBus.Error.InvalidSignature", e.what()}; }
+// Runs step; false, with error, when the bus or the values failed it.
+template <class Step>
+bool Guarded(BusError& error, Step step)
+{
+    try {
+        step();
+        return true;
+    } catch (const sdbus::Error& e) {
+        error = ErrorOf(e);
+    } catch (const detail::BusDataError& e) {
+        error = {"org.freedesktop.DBus.Error.InvalidSignature", e.what()};
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -75,25 +88,19 @@ bool BusClient::Call(const std::string& path, const std::string& interfaceName, 
                      const std::string& inSignature, const std::vector<BusData>& in, const std::string& outSignature,
                      std::vector<BusData>& out, BusError& error)
 {
-    try {
+    return Guarded(error, [&] {
         sdbus::IProxy& proxy = state_->Proxy(path);
         auto call = proxy.createMethodCall(interfaceName, method);
         detail::WriteBusData(call, inSignature, in);
         auto reply = proxy.callMethod(call);
         out = detail::ReadBusData(reply, outSignature);
-        return true;
-    } catch (const sdbus::Error& e) {
-        error = ErrorOf(e);
-    } catch (const detail::BusDataError& e) {
-        error = ErrorOf(e);
-    }
-    return false;
+    });
 }
 
 bool BusClient::Subscribe(const std::string& path, const std::string& interfaceName, const std::string& name,
                           const std::string& signature, SignalHandler onSignal, BusError& error)
 {
-    try {
+    return Guarded(error, [&] {
         sdbus::IProxy& proxy = state_->Proxy(path);
         proxy.registerSignalHandler(interfaceName, name,
                                     [signature, onSignal = std::move(onSignal)](sdbus::Signal& signal) {
@@ -104,13 +111,7 @@ bool BusClient::Subscribe(const std::string& path, const std::string& interfaceN
                                         }
                                     });
         proxy.finishRegistration();
-        return true;
-    } catch (const sdbus::Error& e) {
-        error = ErrorOf(e);
-    } catch (const detail::BusDataError& e) {
-        error = ErrorOf(e);
-    }
-    return false;
+    });
 }
 
 BusClient::WaitResult BusClient::Wait(int timeoutMs, const std::function<bool()>& done, BusError& error)

@@ -35,47 +35,32 @@ bool WriteBusActivation(std::string_view busName, const std::string& program, st
 
 bool WriteBusPolicy(std::string_view busName, std::string_view serviceUser, std::string_view callerGroup)
 {
-    std::string name(busName);
-    std::string text = "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
-                       " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                       "<busconfig>\n"
-                       "  <policy context=\"default\">\n"
-                       "    <deny send_destination=\"" +
-                       name +
-                       "\"/>\n"
-                       "    <deny receive_sender=\"" +
-                       name +
-                       "\" receive_type=\"signal\"/>\n"
-                       "  </policy>\n"
-                       "  <policy user=\"root\">\n"
-                       "    <allow own=\"" +
-                       name +
-                       "\"/>\n"
-                       "    <allow send_destination=\"" +
-                       name +
-                       "\"/>\n"
-                       "    <allow receive_sender=\"" +
-                       name +
-                       "\" receive_type=\"signal\"/>\n"
-                       "  </policy>\n"
-                       "  <policy user=\"" +
-                       std::string(serviceUser) +
-                       "\">\n"
-                       "    <allow own=\"" +
-                       name +
-                       "\"/>\n"
-                       "  </policy>\n"
-                       "  <policy group=\"" +
-                       std::string(callerGroup) +
-                       "\">\n"
-                       "    <allow send_destination=\"" +
-                       name +
-                       "\"/>\n"
-                       "    <allow receive_sender=\"" +
-                       name +
-                       "\" receive_type=\"signal\"/>\n"
-                       "  </policy>\n"
-                       "</busconfig>\n";
+    std::string text = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <policy context="default">
+    <deny send_destination="@NAME@"/>
+    <deny receive_sender="@NAME@" receive_type="signal"/>
+  </policy>
+  <policy user="root">
+    <allow own="@NAME@"/>
+    <allow send_destination="@NAME@"/>
+    <allow receive_sender="@NAME@" receive_type="signal"/>
+  </policy>
+  <policy user="@USER@">
+    <allow own="@NAME@"/>
+  </policy>
+  <policy group="@GROUP@">
+    <allow send_destination="@NAME@"/>
+    <allow receive_sender="@NAME@" receive_type="signal"/>
+  </policy>
+</busconfig>
+)";
+    for (auto [mark, value] :
+         {std::pair{std::string_view("@NAME@"), busName}, std::pair{std::string_view("@USER@"), serviceUser},
+          std::pair{std::string_view("@GROUP@"), callerGroup}})
+        for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size()))
+            text.replace(at, mark.size(), value);
     return WriteText(BusPolicyPath(busName), text);
 }
 
