@@ -8,9 +8,7 @@
 
 namespace velmo {
 
-namespace {
-
-int Hex(char16_t c)
+int HexValue(char16_t c)
 {
     if (c >= u'0' && c <= u'9')
         return c - u'0';
@@ -20,8 +18,6 @@ int Hex(char16_t c)
         return c - u'A' + 10;
     return -1;
 }
-
-}  // namespace
 
 std::u16string GuidToString(const GUID& g) { return Utf8ToUtf16(GuidToUtf8(g)); }
 
@@ -41,7 +37,7 @@ std::optional<GUID> ParseGuid(std::u16string_view t)
     auto read = [&](std::size_t pos, std::size_t n, std::uint32_t& out) {
         out = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            int d = Hex(t[pos + i]);
+            int d = HexValue(t[pos + i]);
             if (d < 0)
                 return false;
             out = (out << 4) | static_cast<std::uint32_t>(d);

@@ -64,6 +64,8 @@ VELMO_PLATFORM_API HRESULT CLSIDFromString(LPCOLESTR text, CLSID* clsid);
 VELMO_PLATFORM_API HRESULT CoCreateGuid(GUID* guid);
 
 namespace velmo {
+// The value of a hexadecimal digit (either case); -1 for any other character.
+VELMO_PLATFORM_API int HexValue(char16_t c);
 // The braced upper-case text form.
 VELMO_PLATFORM_API std::u16string GuidToString(const GUID& guid);
 VELMO_PLATFORM_API std::string GuidToUtf8(const GUID& guid);

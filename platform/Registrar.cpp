@@ -1,5 +1,6 @@
 #include "platform/Registrar.h"
 
+#include "platform/Guid.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
 
@@ -188,16 +189,7 @@ private:
                 return Fail("even number of hexadecimal digits expected for 'b'");
             v.type = REG_BINARY;
             for (std::size_t i = 0; i < data.text.size(); i += 2) {
-                auto hex = [](char16_t c) -> int {
-                    if (c >= u'0' && c <= u'9')
-                        return c - u'0';
-                    if (c >= u'a' && c <= u'f')
-                        return c - u'a' + 10;
-                    if (c >= u'A' && c <= u'F')
-                        return c - u'A' + 10;
-                    return -1;
-                };
-                int hi = hex(data.text[i]), lo = hex(data.text[i + 1]);
+                int hi = HexValue(data.text[i]), lo = HexValue(data.text[i + 1]);
                 if (hi < 0 || lo < 0)
                     return Fail("hexadecimal digits expected for 'b'");
                 v.data.push_back(static_cast<BYTE>(hi * 16 + lo));
