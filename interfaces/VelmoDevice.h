@@ -15,6 +15,7 @@ inline constexpr IID IID_IVelmoDevice = velmo::MakeGuid("{D3450BA1-365F-4688-8EC
 inline constexpr IID IID_IPersistXMLParam = velmo::MakeGuid("{1A3660EB-8835-4A86-BDF8-039272CCC1DD}");
 inline constexpr IID IID_IVelmo_Q = velmo::MakeGuid("{985D14E8-E15F-43BE-BB98-121C8542AAFB}");
 inline constexpr IID IID_IVelmo_Q2 = velmo::MakeGuid("{5B824718-144F-4C58-9873-420D387E663D}");
+inline constexpr IID IID_IVelmoDeviceCheck = velmo::MakeGuid("{4F7A2C1E-8B3D-4E65-A9F0-6C2B7D8E1A35}");
 
 // Why WaitForMsg returned.
 constexpr LONG WAKE_NONE = 0;
@@ -101,7 +102,23 @@ protected:
     ~IPersistXMLParam() = default;
 };
 
+// Optional beside IPersistXMLParam: the device's own check of its
+// parameters, without opening anything (velmosvc /CHECK asks it; a device
+// without it is checked with Load alone).
+struct IVelmoDeviceCheck : IUnknown {
+    // Checks xml (what Load takes). S_OK when the device would load with
+    // it, S_FALSE when it would not. *report: a new string the caller
+    // frees, one line (LF) per finding, each beginning "problem: " (it
+    // keeps the device from loading) or "warning: " (it loads, but perhaps
+    // not as meant); null when there is none. E_POINTER when report is null.
+    virtual HRESULT CheckParams(BSTR xml, BSTR* report) = 0;
+
+protected:
+    ~IVelmoDeviceCheck() = default;
+};
+
 VELMO_INTERFACE_ID(IVelmo_Q, IID_IVelmo_Q);
+VELMO_INTERFACE_ID(IVelmoDeviceCheck, IID_IVelmoDeviceCheck);
 VELMO_INTERFACE_ID(IVelmo_Q2, IID_IVelmo_Q2);
 VELMO_INTERFACE_ID(IVelmoDevice, IID_IVelmoDevice);
 VELMO_INTERFACE_ID(IPersistXMLParam, IID_IPersistXMLParam);

@@ -1,5 +1,6 @@
-// What a device knows of its radio, for people: an optional interface a
-// device may offer beside IVelmoDevice (QueryInterface on the device).
+// What a device knows of its radio and its hardware, for people: optional
+// interfaces a device may offer beside IVelmoDevice (QueryInterface on the
+// device).
 //
 // The service may ask it from any thread while the device runs, so an
 // implementation answers from state it keeps under its own lock and never
@@ -10,6 +11,7 @@
 #include "platform/Unknown.h"
 
 inline constexpr IID IID_IVelmoDeviceState = velmo::MakeGuid("{D283A640-554F-4149-9E76-89134B27007E}");
+inline constexpr IID IID_IVelmoDeviceInfo = velmo::MakeGuid("{9E1C4B52-6A0D-4F3B-8C7E-2D5A1F6B3C90}");
 
 // The registration values of +CREG, and "not known yet".
 constexpr LONG REGISTRATION_UNKNOWN = -1;
@@ -35,4 +37,22 @@ protected:
     ~IVelmoDeviceState() = default;
 };
 
+// What a device knows of its hardware, for people: a further optional
+// interface, asked like IVelmoDeviceState (any thread, from state the
+// device keeps; never the hardware in the call).
+struct IVelmoDeviceInfo : IUnknown {
+    // *info: a new string the caller frees, one "name=value" line (LF) per
+    // thing known, names of lower-case letters and digits; a device tells
+    // what it has of: manufacturer, model, revision, imei, imsi, smsc (the
+    // service centre it sends through), storages (where it reads received
+    // messages, "SM,ME"), notification (the AT+CNMI setting in use, or
+    // "none" when it lists its storage), port (the line it is on). Null when
+    // nothing is known. E_POINTER when info is null.
+    virtual HRESULT GetModemInfo(BSTR* info) = 0;
+
+protected:
+    ~IVelmoDeviceInfo() = default;
+};
+
 VELMO_INTERFACE_ID(IVelmoDeviceState, IID_IVelmoDeviceState);
+VELMO_INTERFACE_ID(IVelmoDeviceInfo, IID_IVelmoDeviceInfo);

@@ -114,4 +114,18 @@ void ReportEventText(std::u16string_view source, WORD type, std::string_view utf
     DeregisterEventSource(log);
 }
 
+void ReportDebugText(std::u16string_view source, std::string_view utf8)
+{
+    constexpr std::size_t kDebugBytes = 2047;
+    std::string text(utf8.substr(0, kDebugBytes));
+    std::string name = Utf16ToUtf8(source);
+    {
+        std::lock_guard lock(LogLock());
+        openlog(StableIdent(name), LOG_PID, LOG_DAEMON);
+        syslog(LOG_DEBUG, "%s.", text.c_str());
+    }
+    if (g_mirror)
+        velmo::detail::WriteAll(2, name + ": debug: " + text + ".\n");
+}
+
 }  // namespace velmo

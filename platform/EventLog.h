@@ -33,4 +33,8 @@ VELMO_PLATFORM_API std::string EventText(std::u16string_view insertion);
 // event that cannot be written is lost silently (there is nowhere else to
 // report it).
 VELMO_PLATFORM_API void ReportEventText(std::u16string_view source, WORD type, std::string_view utf8);
+// A line for whoever reads the log at the debug priority (journalctl -p
+// debug): what the event log has no type for. Syslog's LOG_DEBUG, and
+// "<source>: debug: <text>." on the console mirror.
+VELMO_PLATFORM_API void ReportDebugText(std::u16string_view source, std::string_view utf8);
 }  // namespace velmo

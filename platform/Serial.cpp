@@ -443,6 +443,8 @@ BOOL ReadFileInterruptible(HANDLE port, void* buffer, DWORD size, DWORD* read, H
 
 std::string SerialDevicePath(const std::string& name)
 {
+    if (!name.empty() && name.front() == '/')
+        return name;
     auto n = ComNumber(name);
     if (!n)
         return {};
@@ -451,6 +453,15 @@ std::string SerialDevicePath(const std::string& name)
         if (auto path = ReadRegistryString(Hive::LocalMachine, key, value); path && !path->empty())
             return Utf16ToUtf8(*path);
     return SysRootPath("dev/ttyS" + std::to_string(*n - 1));
+}
+
+HANDLE OpenSerialPort(const std::string& name)
+{
+    if (SerialDevicePath(name).empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return detail::OpenSerial(name, GENERIC_READ | GENERIC_WRITE);
 }
 
 }  // namespace velmo

@@ -79,6 +79,14 @@ namespace velmo {
 // ReadFile on a serial port that also ends, with ERROR_OPERATION_ABORTED,
 // when stop (an event) is signalled; the bytes read so far are kept.
 VELMO_PLATFORM_API BOOL ReadFileInterruptible(HANDLE port, void* buffer, DWORD size, DWORD* read, HANDLE stop);
-// The tty path a "COM<n>:" name resolves to.
+// The tty path a "COM<n>:" name resolves to; an absolute path is its own;
+// "" for any other name.
 VELMO_PLATFORM_API std::string SerialDevicePath(const std::string& name);
+// Opens a serial port named "COM<n>:" (as CreateFileW does) or by its
+// device path ("/dev/ttyUSB2", "/dev/serial/by-id/usb-...-if00-port0"),
+// for reading and writing, exclusively, in raw mode. INVALID_HANDLE_VALUE
+// with GetLastError: ERROR_FILE_NOT_FOUND (no such device),
+// ERROR_ACCESS_DENIED (in use, or not allowed), ERROR_INVALID_FUNCTION (not
+// a tty).
+VELMO_PLATFORM_API HANDLE OpenSerialPort(const std::string& name);
 }  // namespace velmo

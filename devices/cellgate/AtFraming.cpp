@@ -95,6 +95,17 @@ bool AtFraming::ExpectedInformation(std::string_view line) const
     return false;
 }
 
+std::optional<AtReply> AtFraming::EndQuietly()
+{
+    if (!pending_)
+        return std::nullopt;
+    AtReply reply;
+    reply.quiet = true;
+    reply.text = std::move(reply_);
+    Abandon();
+    return reply;
+}
+
 void AtFraming::EndReply(FramedOutput& out, bool prompt, Final final)
 {
     AtReply reply;
@@ -147,7 +158,7 @@ void AtFraming::TakeLine(std::string line, FramedOutput& out)
             EndReply(out, false, final);
             return;
         }
-        if (ExpectedInformation(line)) {
+        if (ExpectedInformation(line) || (expect_.anyLine && !MatchUnsolicited(line))) {
             append(line);
             replyAwaitsPdu_ = expect_.pduLines;
             return;

@@ -13,7 +13,9 @@
 //   4. a final result code: it ends the reply (the call-progress codes NO
 //      CARRIER, BUSY, NO ANSWER and NO DIALTONE only for a command that
 //      awaits them; for any other they are unsolicited: a call that ended);
-//   5. an information line the command expects (its prefixes): the reply;
+//   5. an information line the command expects (its prefixes, or any line
+//      that is no known unsolicited code for a command that takes any):
+//      the reply;
 //   6. a known unsolicited result code: handed out as such;
 //   7. a ">" line with no prompt awaited: dropped;
 //   8. anything else: a stray line.
@@ -38,11 +40,14 @@ struct AtExpect {
     bool pduLines = false;              // each information line is followed by a PDU line (+CMGR, +CMGL)
     bool prompt = false;                // the "> " prompt answers it (AT+CMGS)
     bool callProgress = false;          // NO CARRIER, BUSY, NO ANSWER, NO DIALTONE end it (a dial)
+    bool anyLine = false;               // any line but a known unsolicited code is its information (AT+CGMI)
+    bool quietEnd = false;              // its information may come without a final result (old modems' AT+CPIN?)
 };
 
 struct AtReply {
     bool prompt = false;        // ended by the "> " prompt
     Final final = Final::None;  // else ended by this final result code
+    bool quiet = false;         // else ended by quiet after its information (AtExpect::quietEnd)
     std::string text;           // the reply's lines, each followed by CR LF
 };
 
@@ -71,6 +76,11 @@ public:
     // The pending command is given up: its reply is never completed.
     void Abandon();
     bool Pending() const { return pending_; }
+    // The pending command awaits a quiet end and its information has come.
+    bool QuietEndDue() const { return pending_ && expect_.quietEnd && !reply_.empty(); }
+    // Ends the pending command's reply with what came (quiet set); nullopt
+    // when no reply is pending.
+    std::optional<AtReply> EndQuietly();
     // Takes the next bytes the modem sent.
     FramedOutput Feed(std::string_view bytes);
 

@@ -7,6 +7,7 @@
 #include "platform/Text.h"
 #include "platform/Timing.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -64,8 +65,26 @@ void AtModem::Log(WORD type, const char* format, ...)
     ReportEventText(u"velmosvc", type, "[" + settings_.Name + "] " + buffer);
 }
 
+void AtModem::Debug(const char* format, ...)
+{
+    char buffer[kMessageLimit];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    ReportDebugText(u"velmosvc", "[" + settings_.Name + "] " + buffer);
+}
+
+void AtModem::Learn(const std::function<void(ModemState&)>& change)
+{
+    std::lock_guard lock(stateLock_);
+    change(state_);
+}
+
 AtModem::Result AtModem::Transact(std::string_view line, AtExpect expect, DWORD timeoutMs, std::string_view dumpAs)
 {
+    const bool quietEnd = expect.quietEnd;
+    const std::int64_t quiet = kQuietEnd;  // how long a modem is quiet between lines: not a design wait
     {
         std::lock_guard lock(framingLock_);
         framing_.Begin(line, std::move(expect));
@@ -84,6 +103,17 @@ AtModem::Result AtModem::Transact(std::string_view line, AtExpect expect, DWORD 
     while (true) {
         if (auto r = take())
             return *r;
+        std::int64_t sinceData = SteadyMs() - lastData_;
+        if (quietEnd) {
+            std::lock_guard lock(framingLock_);
+            if (framing_.QuietEndDue() && sinceData >= quiet) {
+                AtReply partial = *framing_.EndQuietly();
+                Debug("%.*s ended without a final result: its reply was taken after %lld ms of quiet",
+                      static_cast<int>(line.size() > 0 && line.back() == '\r' ? line.size() - 1 : line.size()),
+                      line.data(), static_cast<long long>(quiet));
+                return Result{Status::Answered, std::move(partial)};
+            }
+        }
         HANDLE reader = port_.ReaderThread();
         bool ended = linkEnded_ || (reader && WaitForSingleObject(reader, 0) == WAIT_OBJECT_0);
         std::int64_t left = deadline - SteadyMs();
@@ -96,6 +126,8 @@ AtModem::Result AtModem::Transact(std::string_view line, AtExpect expect, DWORD 
                 return *r;
             return Result{ended ? Status::LinkGone : Status::TimedOut, {}};
         }
+        if (quietEnd)
+            left = std::min(left, std::max<std::int64_t>(quiet - sinceData, 1));
         HANDLE waits[2] = {replyEvent_.get(), reader};
         (void)WaitForMultipleObjects(reader ? 2 : 1, waits, FALSE,
                                      static_cast<DWORD>(left));  // every outcome is looked at above
@@ -116,6 +148,7 @@ AtModem::Result AtModem::Command(std::string_view line, AtExpect expect, std::st
 
 void AtModem::OnData(const std::string& bytes)
 {
+    lastData_ = SteadyMs();
     FramedOutput out;
     bool answered = false;
     {
@@ -163,12 +196,12 @@ void AtModem::TakeUnsolicited(const UnsolicitedLine& line)
     std::optional<InboundNote> note;
     switch (line.code->kind) {
     case Unsolicited::StoredMessage:
-        if (auto index = StoredIndexOfCmti(line.line))
-            note = InboundNote{InboundNote::StoredIndex, *index};
+        if (auto stored = ParseCmti(line.line))
+            note = InboundNote{InboundNote::StoredIndex, stored->index, stored->storage};
         break;
     case Unsolicited::DirectMessage:
         if (!line.pdu.empty())
-            note = InboundNote{InboundNote::DirectPdu, line.pdu};
+            note = InboundNote{InboundNote::DirectPdu, line.pdu, {}};
         else
             Log(EVENTLOG_WARNING_TYPE, "The modem announced a message [%s] without its PDU line; it cannot be read",
                 line.line.c_str());

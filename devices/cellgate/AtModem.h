@@ -26,6 +26,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -54,6 +55,7 @@ HRESULT ReportFailure(const CSmartException& e);
 // The parameters the AT layer uses, in the device's 8-bit text.
 struct AtSettings {
     std::string Name;  // the device's name, for events and the PIN guard
+    std::string Port;  // the port as an administrator finds it: "COM3: (/dev/ttyUSB0)" or a path
     std::string Pin;   // empty: no PIN is ever sent
     std::string SMSCentral;
     std::string CNMI = "1,2";
@@ -62,11 +64,16 @@ struct AtSettings {
     unsigned MaxParts = 1;      // most parts of a long text
 };
 
-// What the modem last said of its radio (IVelmoDeviceState's values).
+// What the modem last said of its radio (IVelmoDeviceState's values), and
+// what the opening learned of it; an empty text is not known.
 struct ModemState {
     int signal = 99;        // +CSQ scale, 99 unknown
     int registration = -1;  // +CREG status, -1 unknown
     std::string operatorName;
+    std::string manufacturer, model, revision, imei, imsi;  // AT+CGMI, +CGMM, +CGMR, +CGSN, +CIMI
+    std::string serviceCentre;                              // the one the device sends through
+    std::string storages;                                   // read for received messages, "SM,ME"
+    std::string notification;                               // the AT+CNMI setting in use; "none" when it lists
 };
 
 class AtModem final : public ISerialSink {
@@ -81,6 +88,8 @@ public:
     static constexpr DWORD kBusyPause = 1000;  // between commands the SIM called busy
     static constexpr int kBusyAttempts = 20;
     static constexpr DWORD kIdleCheck = 30000;  // quiet time before the modem is checked
+    static constexpr DWORD kQuietEnd = 500;     // quiet after the information of a reply without final result
+                                                // (a time of the line, not a design wait: never shortened)
 
     enum class Status { Answered, TimedOut, LinkGone };
     struct Result {
@@ -88,7 +97,7 @@ public:
         AtReply reply;
         // The reply's text; "timedout reading comport" when none came.
         std::string Text() const;
-        bool Ok() const { return status == Status::Answered && reply.final == Final::Ok; }
+        bool Ok() const { return status == Status::Answered && (reply.final == Final::Ok || reply.quiet); }
     };
 
     AtModem(SerialPort& port, const AtSettings& settings) : port_(port), settings_(settings) {}
@@ -114,6 +123,10 @@ public:
     Result ReadState();
     // One event under the service's source, prefixed with the device's name.
     void Log(WORD type, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    // The same at the debug priority.
+    void Debug(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Changes what the opening learned of the modem (under the state lock).
+    void Learn(const std::function<void(ModemState&)>& change);
 
     // The port, for the opening's raw first bytes and its reader.
     SerialPort& Port() { return port_; }
@@ -160,6 +173,7 @@ private:
     std::atomic<bool> linkEnded_{false};
     std::atomic<bool> checkDue_{false};
     std::atomic<std::int64_t> lastAnswer_{0};
+    std::atomic<std::int64_t> lastData_{0};
     std::atomic<std::size_t> ignored_{0};
     std::atomic<std::size_t> stray_{0};
 };

@@ -95,14 +95,16 @@ bool BeginsWith(std::string_view text, std::string_view prefix, std::size_t n)
     return true;
 }
 
-std::optional<std::string> StoredIndexOfCmti(std::string_view line)
+std::optional<StoredNote> ParseCmti(std::string_view line)
 {
     if (!BeginsWith(line, "+CMTI"))
         return std::nullopt;
     std::vector<std::string> parts = Pieces(line.substr(5), " :\",");
     if (parts.size() < 2)
         return std::nullopt;
-    return parts[1];
+    for (char& c : parts[0])
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return StoredNote{parts[0], parts[1]};
 }
 
 std::vector<std::string> SplitLines(std::string_view text) { return Pieces(text, "\r\n"); }

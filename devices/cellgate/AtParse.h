@@ -20,12 +20,18 @@ bool BeginsWith(std::string_view text, std::string_view prefix, std::size_t n = 
 struct InboundNote {
     enum Kind : std::int32_t { StoredIndex = 0, DirectPdu = 1 };
     Kind kind;
-    std::string value;  // the storage index as written, or the hex PDU line
+    std::string value;    // the storage index as written, or the hex PDU line
+    std::string storage;  // for a stored message: the storage +CMTI named ("SM", "ME"), upper case
 };
 
-// The storage index of a +CMTI line (its second field, cut at space, ":",
-// double quote and ","); nullopt when the line has no second field.
-std::optional<std::string> StoredIndexOfCmti(std::string_view line);
+// The storage and index of a +CMTI line ("+CMTI: "ME",3"): its first field
+// upper case and its second, cut at space, ":", double quote and ",";
+// nullopt when the line has no second field.
+struct StoredNote {
+    std::string storage;
+    std::string index;
+};
+std::optional<StoredNote> ParseCmti(std::string_view line);
 
 // The lines of a text cut at every CR and LF, without empty lines.
 std::vector<std::string> SplitLines(std::string_view text);

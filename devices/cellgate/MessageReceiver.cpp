@@ -1,5 +1,7 @@
 #include "devices/cellgate/MessageReceiver.h"
 
+#include <algorithm>
+
 #include "platform/EventLog.h"
 #include "platform/Text.h"
 #include "smscodec/DeliverPdu.h"
@@ -34,72 +36,117 @@ HRESULT ReportIncoming(IVelmo_Q* queue, std::u16string_view from, std::u16string
 void MessageReceiver::TakeAnnounced(IVelmo_Q* queue)
 {
     while (std::optional<InboundNote> note = modem_.TakeInbound()) {
-        if (note->kind == InboundNote::StoredIndex)
-            ReadStored(queue, note->value);
-        else if (!Deliver(queue, note->value, kKeptInMemory))
+        if (note->kind == InboundNote::StoredIndex) {
+            if (Select(note->storage))
+                ReadStored(queue, {note->storage, note->value});  // else it waits there for a listing
+        } else if (!Deliver(queue, note->value, kKeptInMemory)) {
             unstoredPdus_.push_back(note->value);
+        }
     }
 }
 
-void MessageReceiver::ReadStored(IVelmo_Q* queue, const std::string& index)
+std::vector<std::string> MessageReceiver::Storages() const
+{
+    std::vector<std::string> storages;
+    std::string list = modem_.State().storages;
+    for (std::size_t start = 0; start < list.size();) {
+        std::size_t comma = list.find(',', start);
+        storages.push_back(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        start = comma == std::string::npos ? list.size() : comma + 1;
+    }
+    return storages;
+}
+
+bool MessageReceiver::Select(const std::string& storage)
+{
+    if (storage.empty() || storage == selected_)
+        return true;
+    std::vector<std::string> known = Storages();
+    if (std::find(known.begin(), known.end(), storage) == known.end() && !known.empty()) {
+        if (refusedStorages_.insert(storage).second)
+            modem_.Log(EVENTLOG_WARNING_TYPE,
+                       "The modem announced a message in its storage %s, which it does not offer for reading: it is "
+                       "read where the modem reads by default",
+                       storage.c_str());
+        return true;
+    }
+    AtModem::Result r = modem_.Command("AT+CPMS=\"" + storage + "\"\r", {{"+CPMS:"}});
+    if (r.status == AtModem::Status::LinkGone)
+        ThrowLinkGone();
+    if (!r.Ok()) {
+        if (refusedStorages_.insert(storage).second)
+            modem_.Log(EVENTLOG_WARNING_TYPE,
+                       "The modem refused to read from its storage %s ([%s]): messages there wait until it does",
+                       storage.c_str(), r.Text().c_str());
+        return false;
+    }
+    selected_ = storage;
+    return true;
+}
+
+void MessageReceiver::ReadStored(IVelmo_Q* queue, const Slot& slot)
 {
     if (hostTakesNone_)
         return;
-    AtModem::Result r = modem_.Command("AT+CMGR=" + index + "\r", {{"+CMGR:"}, true});
+    AtModem::Result r = modem_.Command("AT+CMGR=" + slot.index + "\r", {{"+CMGR:"}, true});
     if (r.status == AtModem::Status::LinkGone)
         ThrowLinkGone();
-    if (ErrorCode(r.reply.text) == kEmptySlot && r.status == AtModem::Status::Answered) {
-        unstoredIndexes_.erase(index);  // taken already, by the listing at start or an earlier read
-        return;
-    }
+    if (ErrorCode(r.reply.text) == kEmptySlot && r.status == AtModem::Status::Answered)
+        return;  // taken already, by a listing or an earlier read
     std::string pdu = PduOfCmgr(r.Text());
     if (!r.Ok() || pdu.empty()) {
-        unstoredIndexes_.insert(index);
         modem_.Log(EVENTLOG_WARNING_TYPE,
-                   "The message at index %s of the modem's storage could not be read: [%s]; it stays there",
-                   index.c_str(), r.Text().c_str());
+                   "The message at index %s of the modem's storage %s could not be read: [%s]; it stays there",
+                   slot.index.c_str(), slot.storage.empty() ? "(default)" : slot.storage.c_str(), r.Text().c_str());
         return;
     }
-    TakeStored(queue, index, pdu);
+    TakeStored(queue, slot, pdu);
 }
 
-void MessageReceiver::TakeStored(IVelmo_Q* queue, const std::string& index, const std::string& pdu)
+void MessageReceiver::TakeStored(IVelmo_Q* queue, const Slot& slot, const std::string& pdu)
 {
-    std::string where = "index " + index + " of the modem's storage: it stays there and is offered again";
-    if (!Deliver(queue, pdu, where)) {
-        unstoredIndexes_.insert(index);
-        return;
-    }
-    unstoredIndexes_.erase(index);
-    AtModem::Result deleted = modem_.Command("AT+CMGD=" + index + "\r");
+    std::string where = "index " + slot.index + " of the modem's storage: it stays there and is offered again";
+    if (!Deliver(queue, pdu, where))
+        return;  // offered again when the storage is listed next
+    AtModem::Result deleted = modem_.Command("AT+CMGD=" + slot.index + "\r");
     if (deleted.status == AtModem::Status::LinkGone)
         ThrowLinkGone();
     if (!deleted.Ok())
         modem_.Log(EVENTLOG_WARNING_TYPE,
                    "The stored message at index %s could not be deleted from the modem: [%s]; it may be "
                    "received once more",
-                   index.c_str(), deleted.Text().c_str());
+                   slot.index.c_str(), deleted.Text().c_str());
+}
+
+void MessageReceiver::ListStorages(IVelmo_Q* queue)
+{
+    std::vector<std::string> storages = Storages();
+    if (storages.empty())
+        storages.push_back(std::string());  // the one the modem reads by default
+    for (const std::string& storage : storages) {
+        if (hostTakesNone_ || !Select(storage))
+            continue;
+        AtModem::Result listing = modem_.Command("AT+CMGL=4\r", {{"+CMGL:"}, true});
+        if (listing.status == AtModem::Status::LinkGone)
+            ThrowLinkGone();
+        if (!listing.Ok())
+            continue;  // an empty storage gives ERROR on some modems
+        for (const ListedMessage& m : ParseCmgl(listing.reply.text)) {
+            if (hostTakesNone_)
+                return;
+            if (m.status != kReceivedUnread && m.status != kReceivedRead)
+                continue;  // messages the modem keeps to send are not ours
+            if (m.pdu.empty())
+                ReadStored(queue, {storage, m.index});
+            else
+                TakeStored(queue, {storage, m.index}, m.pdu);
+        }
+    }
 }
 
 void MessageReceiver::TakeStoredMessages(IVelmo_Q* queue)
 {
-    AtModem::Result listing = modem_.Command("AT+CMGL=4\r", {{"+CMGL:"}, true});
-    if (listing.status == AtModem::Status::LinkGone)
-        ThrowLinkGone();
-    if (!listing.Ok()) {
-        DeliverReadyParts(queue);
-        return;  // an empty storage gives ERROR on some modems
-    }
-    for (const ListedMessage& m : ParseCmgl(listing.reply.text)) {
-        if (hostTakesNone_)
-            return;
-        if (m.status != kReceivedUnread && m.status != kReceivedRead)
-            continue;  // messages the modem keeps to send are not ours
-        if (m.pdu.empty())
-            ReadStored(queue, m.index);
-        else
-            TakeStored(queue, m.index, m.pdu);
-    }
+    ListStorages(queue);
     DeliverReadyParts(queue);
 }
 
@@ -160,9 +207,9 @@ void MessageReceiver::DeliverReadyParts(IVelmo_Q* queue)
 void MessageReceiver::OfferAgain(IVelmo_Q* queue)
 {
     DeliverReadyParts(queue);
-    std::set<std::string> indexes = unstoredIndexes_;
-    for (const std::string& index : indexes)
-        ReadStored(queue, index);
+    // Every storage listed again: what could not be read or stored before,
+    // and what a modem that announces nothing keeps there.
+    ListStorages(queue);
     for (std::size_t n = unstoredPdus_.size(); n > 0; --n) {
         std::string pdu = std::move(unstoredPdus_.front());
         unstoredPdus_.pop_front();

@@ -1,10 +1,13 @@
 // Received messages of a running device, taken from the modem to the
-// service: those the modem announced (stored at an index, or delivered
-// directly), those it held at start, and the parts of long messages, kept
-// in the PartStore until their siblings came. A message is deleted from
-// the modem only after the service has stored it; one the service could
-// not store yet stays in the modem (or, when delivered directly, in
-// memory) and is offered again at the next idle check. Device thread only.
+// service: those the modem announced (stored at an index of a storage, or
+// delivered directly), those its storages hold at start and at every idle
+// check, and the parts of long messages, kept in the PartStore until their
+// siblings came. Every storage the opening found (SM, ME, MT) is listed;
+// the storage a message is in is selected (AT+CPMS) before it is read or
+// deleted. A message is deleted from the modem only after the service has
+// stored it; one the service could not store yet stays in the modem (or,
+// when delivered directly, in memory) and is offered again at the next
+// idle check. Device thread only.
 #pragma once
 
 #include "devices/cellgate/AtModem.h"
@@ -13,6 +16,7 @@
 #include <deque>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace velmo::cellgate {
 
@@ -30,8 +34,21 @@ public:
     void OfferAgain(IVelmo_Q* queue);
 
 private:
-    void TakeStored(IVelmo_Q* queue, const std::string& index, const std::string& pdu);
-    void ReadStored(IVelmo_Q* queue, const std::string& index);
+    // A message's place in the modem: its storage ("" for the default) and index.
+    struct Slot {
+        std::string storage;
+        std::string index;
+    };
+    // The storages the opening found, in order.
+    std::vector<std::string> Storages() const;
+    // Makes storage the one reads and deletes go to; false when the modem
+    // refused it (warned once per storage). "" and the storage already
+    // selected need no command.
+    bool Select(const std::string& storage);
+    // Lists every storage and takes what it holds.
+    void ListStorages(IVelmo_Q* queue);
+    void TakeStored(IVelmo_Q* queue, const Slot& slot, const std::string& pdu);
+    void ReadStored(IVelmo_Q* queue, const Slot& slot);
     bool Deliver(IVelmo_Q* queue, const std::string& pdu, const std::string& where);
     // A message of parts to the service; its parts go once it is stored.
     void DeliverWhole(IVelmo_Q* queue, const PartStore::Message& message);
@@ -40,9 +57,10 @@ private:
 
     AtModem& modem_;
     const AtSettings& settings_;
-    // Received messages not yet stored by the service: indexes in the
-    // modem's storage, and PDUs delivered directly.
-    std::set<std::string> unstoredIndexes_;
+    std::string selected_;                   // the storage AT+CPMS selected last ("" none yet)
+    std::set<std::string> refusedStorages_;  // warned about once
+    // Received messages delivered directly that the service could not
+    // store yet (those in the modem's storages stay there until listed).
     std::deque<std::string> unstoredPdus_;
     bool hostTakesNone_ = false;  // ReportIncomingMsg said E_NOTIMPL: messages stay in the modem
     PartStore parts_;             // parts waiting for their siblings

@@ -1,7 +1,6 @@
-// Opening the modem: echo off, the SIM unlocked without ever risking its
-// PIN, the message service, indications, service centre, PDU mode.
 #include "devices/cellgate/ModemStartup.h"
 
+#include "devices/cellgate/ModemCapabilities.h"
 #include "devices/cellgate/PinGuard.h"
 #include "platform/EventLog.h"
 #include "platform/Timing.h"
@@ -9,7 +8,27 @@
 namespace velmo::cellgate {
 
 namespace {
+
 constexpr char kMaskedPin[] = "AT+CPIN=\"****\"\r";
+
+// The command as a log shows it: without its CR.
+std::string Shown(const std::string& command)
+{
+    return command.size() > 0 && command.back() == '\r' ? command.substr(0, command.size() - 1) : command;
+}
+
+// The reply on one line, for a log.
+std::string OneLine(const std::string& reply)
+{
+    std::string out;
+    for (const std::string& line : SplitLines(reply))
+        out += (out.empty() ? "" : " ") + line;
+    return out;
+}
+
+// A query whose information line may come without a final result.
+AtExpect Query(const char* prefix) { return {{prefix}, false, false, false, false, true}; }
+
 }  // namespace
 
 using Result = AtModem::Result;
@@ -25,7 +44,38 @@ HRESULT ModemStartup::Run()
     }
 }
 
+Result ModemStartup::Ask(const std::string& command, AtExpect expect)
+{
+    Result r = modem_.Command(command, std::move(expect));
+    if (r.status == Status::LinkGone)
+        ThrowLinkGone();
+    return r;
+}
+
 void ModemStartup::Open()
+{
+    EchoOff();
+    // Numeric errors first, so a refused PIN is told from other failures.
+    Optional("AT+CMEE=1\r", "errors then come as words only");
+    UnlockSim();
+    StartMessageService();
+    ReadIdentity();
+    ChooseNotification();
+    ChooseStorage();
+    ChooseServiceCentre();
+    Result pdu = Ask("AT+CMGF=0\r");
+    if (!pdu.Ok())
+        throw CSmartException("Unexpected response [%s] to command AT+CMGF=0: the modem does not take PDU mode, "
+                              "which this device needs",
+                              pdu.Text().c_str());
+    Optional("AT+CSCS=\"GSM\"\r", "PDU mode does not use the character set");
+    (void)Ask("AT+CMEE=1\r");  // once more, for modems that forget it; refused above already if at all
+    Optional("ATS0=0\r", "it only keeps the modem from answering calls");
+    modem_.SetOpened(true);
+    (void)modem_.ReadState();  // what the modem knows of its radio; a modem that cannot tell still sends
+}
+
+void ModemStartup::EchoOff()
 {
     // Whatever the escape brings up (the end of a PDU the modem was still
     // waiting for) is read and thrown away before the dialogue starts.
@@ -34,9 +84,11 @@ void ModemStartup::Open()
     port.Write("\x1b", 1);
     port.ReadRaw(raw, 32);
 
+    std::string noModem =
+        "ATE0 command failed. No modem on port" + (settings_.Port.empty() ? "" : " " + settings_.Port) + "?";
     port.SetSink(&modem_);
     if (!port.SetReaderTimeouts() || !port.StartReader())
-        throw CSmartException("ATE0 command failed. No modem on port?");
+        throw CSmartException("%s", noModem.c_str());
     modem_.NoteAnswer();
     bool echoOff = false;
     for (int attempt = 0; attempt < AtModem::kEchoAttempts && !echoOff; ++attempt) {
@@ -46,48 +98,20 @@ void ModemStartup::Open()
             break;
     }
     if (!echoOff)
-        throw CSmartException("ATE0 command failed. No modem on port?");
+        throw CSmartException("%s", noModem.c_str());
+}
 
-    // Numeric errors first, so a refused PIN is told from other failures.
-    (void)modem_.Command("AT+CMEE=1\r");
-    UnlockSim();
-
-    std::string response;
-    bool csms = false;
-    for (int attempt = 0; attempt < AtModem::kCsmsAttempts && !csms; ++attempt) {
-        response = modem_.Command("AT+CSMS=0\r", {{"+CSMS:"}}).Text();
-        csms = BeginsWith(response, "+CSMS");
-        if (!csms)
-            Sleep(DesignWait(AtModem::kCsmsPause));
-    }
-    if (!csms)
-        throw CSmartException("Unexpected response [%s] to command AT+CSMS=0", response.c_str());
-
-    if (!settings_.CNMI.empty()) {
-        response = modem_.Command("AT+CNMI=" + settings_.CNMI + "\r").Text();
-        if (!BeginsWith(response, "OK"))
-            throw CSmartException("Unexpected response [%s] to command AT+CNMI=%s : ", response.c_str(),
-                                  settings_.CNMI.c_str());
-    }
-    response = modem_.Command("AT+CSCA=\"" + settings_.SMSCentral + "\"\r").Text();
-    if (!BeginsWith(response, "OK"))
-        throw CSmartException("Unexpected response [%s] to command AT+CSCA=%s", response.c_str(),
-                              settings_.SMSCentral.c_str());
-    response = modem_.Command("AT+CMGF=0\r").Text();
-    if (!BeginsWith(response, "OK"))
-        throw CSmartException("Unexpected response [%s] to command AT+CMGF=0", response.c_str());
-    response = modem_.Command("AT+CSCS=\"GSM\"\r").Text();
-    if (!BeginsWith(response, "OK"))
-        throw CSmartException("Unexpected response [%s] to command AT+CSCS=\"GSM\"", response.c_str());
-    (void)modem_.Command("AT+CMEE=1\r");  // any answer will do
-    (void)modem_.Command("ATS0=0\r");     // any answer will do
-    modem_.SetOpened(true);
-    (void)modem_.ReadState();  // what the modem knows of its radio; a modem that cannot tell still sends
+void ModemStartup::Optional(const std::string& command, const char* why)
+{
+    Result r = Ask(command);
+    if (!r.Ok())
+        modem_.Log(EVENTLOG_WARNING_TYPE, "The modem refused %s ([%s]): %s; the device goes on without it",
+                   Shown(command).c_str(), OneLine(r.Text()).c_str(), why);
 }
 
 void ModemStartup::UnlockSim()
 {
-    std::string response = modem_.Command("AT+CPIN?\r", {{"+CPIN:"}}).Text();
+    std::string response = Ask("AT+CPIN?\r", Query("+CPIN:")).Text();
     if (BeginsWith(response, "+CPIN: READY"))
         return;
     if (!BeginsWith(response, "+CPIN: SIM PIN"))
@@ -105,7 +129,7 @@ void ModemStartup::UnlockSim()
     }
     // Whatever the answer, the SIM's own word decides whether it took the
     // PIN: one that still asks for a PIN (or now for its PUK) refused it.
-    std::string after = modem_.Command("AT+CPIN?\r", {{"+CPIN:"}}).Text();
+    std::string after = Ask("AT+CPIN?\r", Query("+CPIN:")).Text();
     if (BeginsWith(after, "+CPIN: READY")) {
         guard.Forget();
         return;
@@ -119,6 +143,110 @@ void ModemStartup::UnlockSim()
         "The SIM refused the PIN: response [%s] to command AT+CPIN=\"****\". It is not sent again until "
         "the Pin parameter changes",
         answer.c_str());
+}
+
+void ModemStartup::StartMessageService()
+{
+    std::string response;
+    for (int attempt = 0; attempt < AtModem::kCsmsAttempts; ++attempt) {
+        response = Ask("AT+CSMS=0\r", {{"+CSMS:"}}).Text();
+        if (BeginsWith(response, "+CSMS"))
+            return;
+        Sleep(DesignWait(AtModem::kCsmsPause));
+    }
+    throw CSmartException("Unexpected response [%s] to command AT+CSMS=0", response.c_str());
+}
+
+void ModemStartup::ReadIdentity()
+{
+    AtExpect anyLine{{}, false, false, false, true, true};
+    auto read = [&](const char* command) {
+        Result r = Ask(command, anyLine);
+        return r.Ok() ? ParseIdentity(r.reply.text) : std::string();
+    };
+    std::string manufacturer = read("AT+CGMI\r"), model = read("AT+CGMM\r"), revision = read("AT+CGMR\r"),
+                imei = read("AT+CGSN\r"), imsi = read("AT+CIMI\r");
+    modem_.Learn([&](ModemState& s) {
+        s.manufacturer = manufacturer;
+        s.model = model;
+        s.revision = revision;
+        s.imei = imei;
+        s.imsi = imsi;
+    });
+}
+
+void ModemStartup::ChooseNotification()
+{
+    std::string chosen = settings_.CNMI;
+    if (chosen.empty()) {
+        modem_.Learn([](ModemState& s) { s.notification = "none"; });  // as configured: the storage is listed
+        return;
+    }
+    Result r = Ask("AT+CNMI=" + chosen + "\r");
+    if (!r.Ok()) {
+        Result test = Ask("AT+CNMI=?\r", Query("+CNMI:"));
+        std::optional<CnmiSupport> support = test.Ok() ? ParseCnmiTest(test.reply.text) : std::nullopt;
+        CnmiChoice choice = support ? ChooseCnmi(*support, chosen) : CnmiChoice{};
+        if (choice.kind != Notification::None && Ask("AT+CNMI=" + choice.setting + "\r").Ok()) {
+            modem_.Log(EVENTLOG_WARNING_TYPE, "The modem refused AT+CNMI=%s ([%s]): it %s with AT+CNMI=%s instead",
+                       chosen.c_str(), OneLine(r.Text()).c_str(),
+                       choice.kind == Notification::StoreAndAnnounce
+                           ? "stores and announces new messages"
+                           : "delivers new messages directly (they are lost if the service is down when they come)",
+                       choice.setting.c_str());
+            chosen = choice.setting;
+        } else {
+            modem_.Log(EVENTLOG_WARNING_TYPE,
+                       "The modem refused AT+CNMI=%s ([%s]) and offers no setting that announces new messages: "
+                       "the device still sends, and lists the modem's storage for new messages at every idle check",
+                       chosen.c_str(), OneLine(r.Text()).c_str());
+            chosen = "none";
+        }
+    }
+    modem_.Learn([&](ModemState& s) { s.notification = chosen; });
+}
+
+void ModemStartup::ChooseStorage()
+{
+    Result test = Ask("AT+CPMS=?\r", Query("+CPMS:"));
+    std::vector<std::string> storages =
+        test.Ok() ? ReceiveStorages(ParseStorageList(test.reply.text)) : std::vector<std::string>{};
+    if (storages.empty()) {
+        Result current = Ask("AT+CPMS?\r", Query("+CPMS:"));
+        std::string storage = current.Ok() ? ParseCurrentStorage(current.reply.text) : std::string();
+        if (!storage.empty())
+            storages.push_back(storage);
+        else
+            modem_.Debug("The modem names no message storage (AT+CPMS): received messages are read where it keeps "
+                         "them");
+    }
+    std::string list;
+    for (const std::string& s : storages)
+        list += (list.empty() ? "" : ",") + s;
+    modem_.Learn([&](ModemState& s) { s.storages = list; });
+}
+
+void ModemStartup::ChooseServiceCentre()
+{
+    if (!settings_.SMSCentral.empty()) {
+        std::string response = Ask("AT+CSCA=\"" + settings_.SMSCentral + "\"\r").Text();
+        if (!BeginsWith(response, "OK"))
+            throw CSmartException("Unexpected response [%s] to command AT+CSCA=%s", response.c_str(),
+                                  settings_.SMSCentral.c_str());
+        modem_.Learn([&](ModemState& s) { s.serviceCentre = settings_.SMSCentral; });
+        return;
+    }
+    Result r = Ask("AT+CSCA?\r", Query("+CSCA:"));
+    std::string centre = r.Ok() ? ParseServiceCentre(r.reply.text) : std::string();
+    if (centre.empty())
+        modem_.Log(EVENTLOG_WARNING_TYPE,
+                   "The SIM names no service centre ([%s]) and the device has no SMSCentral parameter: messages "
+                   "may not go out until one is set",
+                   OneLine(r.Text()).c_str());
+    else
+        modem_.Log(EVENTLOG_INFORMATION_TYPE, "The device sends through the SIM's own service centre %s",
+                   centre.c_str());
+    modem_.Learn([&](ModemState& s) { s.serviceCentre = centre; });
 }
 
 }  // namespace velmo::cellgate

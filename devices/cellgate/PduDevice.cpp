@@ -4,12 +4,12 @@
 #include "devices/cellgate/ModemStartup.h"
 
 #include "platform/ClassFactory.h"
+#include "platform/EventLog.h"
 #include "platform/Serial.h"
 #include "platform/Text.h"
 #include "platform/Variant.h"
 
 #include <algorithm>
-#include <pugixml.hpp>
 
 namespace velmo::cellgate {
 
@@ -17,58 +17,12 @@ namespace {
 
 constexpr const char16_t* kSource = u"Cellgate.PDU.1";
 
-enum class Kind { UInt16, String, Boolean };
-
-struct PropertyEntry {
-    const char16_t* name;
-    Kind kind;
-    std::uint16_t PduParameters::*number;
-    Bstr PduParameters::*text;
-};
-
-const PropertyEntry kTable[] = {
-    {u"Port", Kind::UInt16, &PduParameters::Port, nullptr},
-    {u"CommConfig", Kind::String, nullptr, &PduParameters::CommConfig},
-    {u"Pin", Kind::String, nullptr, &PduParameters::Pin},
-    {u"SMSCentral", Kind::String, nullptr, &PduParameters::SMSCentral},
-    {u"NoSMSC", Kind::Boolean, &PduParameters::NoSMSC, nullptr},
-    {u"DumpFile", Kind::String, nullptr, &PduParameters::DumpFile},
-    {u"CNMI", Kind::String, nullptr, &PduParameters::CNMI},
-    {u"FullAlphabet", Kind::Boolean, &PduParameters::FullAlphabet, nullptr},
-    {u"MaxParts", Kind::UInt16, &PduParameters::MaxParts, nullptr},
-};
-
-void Store(PduParameters& p, std::u16string_view name, std::u16string_view value)
+// A sentence's first letter in upper case.
+std::string Capitalised(std::string text)
 {
-    for (const PropertyEntry& row : kTable) {
-        if (!EqualsNoCase(name, row.name))
-            continue;
-        Variant text = Variant::FromBstr(value);
-        Variant converted;
-        if (row.kind == Kind::String)
-            p.*row.text = Bstr(value);
-        else if (row.kind == Kind::UInt16 && SUCCEEDED(VariantChangeType(&converted, &text, 0, VT_UI2)))
-            p.*row.number = converted.uiVal;
-        else if (row.kind == Kind::Boolean && SUCCEEDED(VariantChangeType(&converted, &text, 0, VT_BOOL)))
-            p.*row.number = converted.boolVal != VARIANT_FALSE ? 1 : 0;
-        return;  // the first row that matches; a value that does not convert changes nothing
-    }
-}
-
-// Every element at any depth, in document order, as a SAX handler sees them.
-void Visit(const pugi::xml_node& node, PduParameters& p)
-{
-    for (pugi::xml_node child : node.children()) {
-        if (child.type() != pugi::node_element)
-            continue;
-        std::string_view local = child.name();
-        if (auto colon = local.rfind(':'); colon != std::string_view::npos)
-            local.remove_prefix(colon + 1);
-        pugi::xml_attribute name = child.attribute("name"), value = child.attribute("value");
-        if (EqualsNoCase(Utf8ToUtf16(local), u"param") && name && value)
-            Store(p, Utf8ToUtf16(name.value()), Utf8ToUtf16(value.value()));
-        Visit(child, p);
-    }
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+        text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    return text;
 }
 
 // Why a port did not open, for the administrator who reads the event.
@@ -85,16 +39,6 @@ std::string PortFailure(DWORD code)
 
 }  // namespace
 
-bool LoadParameters(std::u16string_view xml, PduParameters& params)
-{
-    std::string text = Utf16ToUtf8(xml);
-    pugi::xml_document doc;
-    if (!doc.load_buffer(text.data(), text.size()))
-        return false;
-    Visit(doc, params);
-    return true;
-}
-
 PduDevice::~PduDevice() { link_.ClosePort(); }
 
 HRESULT PduDevice::InterfaceSupportsErrorInfo(REFIID riid) { return riid == IID_IPDU ? S_OK : S_FALSE; }
@@ -109,9 +53,47 @@ HRESULT PduDevice::GetClassID(CLSID* clsid)
 
 HRESULT PduDevice::Load(BSTR xml)
 {
-    if (!LoadParameters(xml ? std::u16string_view(xml, SysStringLen(xml)) : u"", params_))
+    std::u16string_view text = xml ? std::u16string_view(xml, SysStringLen(xml)) : u"";
+    ParameterFindings findings;
+    if (!LoadParameters(text, params_, &findings)) {
+        (void)ReportError(kSource, u"The device entry is not XML: no parameter can be read");
         return E_FAIL;
-    return OnParamsLoaded();
+    }
+    std::string entry = EntryName(text);
+    CheckParameters(params_, entry, findings);
+    for (const std::string& warning : findings.warnings)
+        ReportEventText(u"velmosvc", EVENTLOG_WARNING_TYPE, "[" + entry + "] " + Capitalised(warning));
+    HRESULT hr = OnParamsLoaded();
+    if (!findings.problems.empty()) {
+        std::string all;
+        for (const std::string& problem : findings.problems)
+            all += (all.empty() ? "" : "; ") + problem;
+        (void)ReportError(kSource, Utf8ToUtf16(Capitalised(all)).c_str());
+        return E_FAIL;
+    }
+    return hr;
+}
+
+HRESULT PduDevice::CheckParams(BSTR xml, BSTR* report)
+{
+    if (!report)
+        return E_POINTER;
+    *report = nullptr;
+    std::u16string_view text = xml ? std::u16string_view(xml, SysStringLen(xml)) : u"";
+    PduParameters params;
+    ParameterFindings findings;
+    if (!LoadParameters(text, params, &findings))
+        findings.problems.push_back("the device entry is not XML: no parameter can be read");
+    else
+        CheckParameters(params, EntryName(text), findings);
+    std::string lines;
+    for (const std::string& p : findings.problems)
+        lines += "problem: " + p + "\n";
+    for (const std::string& w : findings.warnings)
+        lines += "warning: " + w + "\n";
+    if (!lines.empty())
+        *report = Bstr(Utf8ToUtf16(lines)).Detach();
+    return findings.problems.empty() ? S_OK : S_FALSE;
 }
 
 HRESULT PduDevice::OnParamsLoaded()
@@ -123,7 +105,7 @@ HRESULT PduDevice::OnParamsLoaded()
     settings_.NoSMSC = params_.NoSMSC;
     settings_.FullAlphabet = params_.FullAlphabet != 0;
     settings_.MaxParts = std::clamp<unsigned>(params_.MaxParts, 1, 255);
-    bool complete = params_.Port > 0 && !params_.CommConfig.IsEmpty() && !params_.SMSCentral.IsEmpty();
+    bool complete = !PortName(params_).empty() && !params_.CommConfig.IsEmpty();
     return complete ? S_OK : E_FAIL;
 }
 
@@ -131,12 +113,13 @@ HRESULT PduDevice::Open(BSTR name)
 {
     if (modem_.Opened())
         return S_OK;
-    settings_.Name = name && SysStringLen(name) ? Utf16ToUtf8(std::u16string_view(name, SysStringLen(name)))
-                                                : "COM" + std::to_string(params_.Port);
-    if (!link_.OpenPort(params_.Port)) {
+    std::string port = PortName(params_);
+    settings_.Name = name && SysStringLen(name) ? Utf16ToUtf8(std::u16string_view(name, SysStringLen(name))) : port;
+    settings_.Port = params_.PortPath.IsEmpty() ? port + " (" + SerialDevicePath(port) + ")" : port;
+    if (!link_.Open(port)) {
         DWORD code = GetLastError();
-        std::string port = "COM" + std::to_string(params_.Port) + ":";
-        std::string text = "Failed open COM port " + port + " (" + SerialDevicePath(port) + "): " + PortFailure(code);
+        std::string text = (params_.PortPath.IsEmpty() ? "Failed open COM port " : "Failed open port ") +
+                           settings_.Port + ": " + PortFailure(code);
         return ReportError(kSource, Utf8ToUtf16(text).c_str());
     }
     if (!link_.Configure(params_.CommConfig.str())) {
@@ -163,6 +146,29 @@ HRESULT PduDevice::GetModemState(LONG* signal, LONG* registration, BSTR* operato
     *signal = state.signal;
     *registration = state.registration;
     *operatorName = state.operatorName.empty() ? nullptr : Bstr(AnsiToUtf16(state.operatorName)).Detach();
+    return S_OK;
+}
+
+HRESULT PduDevice::GetModemInfo(BSTR* info)
+{
+    if (!info)
+        return E_POINTER;
+    ModemState s = modem_.State();
+    std::string lines;
+    auto add = [&](const char* name, const std::string& value) {
+        if (!value.empty())
+            lines += std::string(name) + "=" + value + "\n";
+    };
+    add("manufacturer", s.manufacturer);
+    add("model", s.model);
+    add("revision", s.revision);
+    add("imei", s.imei);
+    add("imsi", s.imsi);
+    add("smsc", s.serviceCentre);
+    add("storages", s.storages);
+    add("notification", s.notification);
+    add("port", settings_.Port);
+    *info = lines.empty() ? nullptr : Bstr(AnsiToUtf16(lines)).Detach();
     return S_OK;
 }
 

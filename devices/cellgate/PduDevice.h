@@ -3,15 +3,19 @@
 // The service creates one object per device run, loads its parameters
 // (param elements of the device's configuration entry, names in any case,
 // later ones overriding earlier ones, values that do not convert ignored),
-// opens it (serial link, then the modem's initialisation), runs it (the AT
+// opens it (serial link, then the modem's opening), runs it (the AT
 // dialogue's loop) and closes it. While it runs, IVelmoDeviceState tells
-// the modem's signal, registration and operator, from any thread. Failures of Open and Run are error
+// the modem's signal, registration and operator, and IVelmoDeviceInfo what
+// the opening learned, from any thread; IVelmoDeviceCheck checks
+// parameters without opening anything. Failures of Open and Run are error
 // information with the source "Cellgate.PDU.1" and DISP_E_EXCEPTION; Load
-// gives plain HRESULTs: E_FAIL for text that is not XML, or when Port is 0
-// or CommConfig or SMSCentral is empty.
+// fails with E_FAIL for text that is not XML, or when no port or no line
+// settings are given, with error information naming the entry and the
+// parameter; what it only warns about goes to the event log.
 #pragma once
 
 #include "devices/cellgate/AtModem.h"
+#include "devices/cellgate/DeviceParameters.h"
 #include "devices/cellgate/SerialPort.h"
 #include "interfaces/VelmoDevice.h"
 #include "interfaces/VelmoDeviceState.h"
@@ -34,24 +38,8 @@ VELMO_INTERFACE_ID(IPDU, IID_IPDU);
 
 namespace velmo::cellgate {
 
-// The device's parameters as Load leaves them.
-struct PduParameters {
-    std::uint16_t Port = 0;
-    Bstr CommConfig;
-    Bstr Pin;  // none: no PIN is ever sent
-    Bstr SMSCentral;
-    std::uint16_t NoSMSC = 0;
-    Bstr DumpFile;
-    Bstr CNMI{u"1,2"};
-    std::uint16_t FullAlphabet = 0;
-    std::uint16_t MaxParts = 1;
-};
-
-// Applies the param elements of a configuration entry; false when the text
-// is not XML.
-bool LoadParameters(std::u16string_view xml, PduParameters& params);
-
-class PduDevice final : public ComObject<ISupportErrorInfo, IPersistXMLParam, IVelmoDevice, IPDU, IVelmoDeviceState> {
+class PduDevice final : public ComObject<ISupportErrorInfo, IPersistXMLParam, IVelmoDevice, IPDU, IVelmoDeviceState,
+                                         IVelmoDeviceInfo, IVelmoDeviceCheck> {
 public:
     ~PduDevice();
 
@@ -67,6 +55,8 @@ public:
     HRESULT Run(IVelmo_Q* queue) override;
 
     HRESULT GetModemState(LONG* signal, LONG* registration, BSTR* operatorName) override;
+    HRESULT GetModemInfo(BSTR* info) override;
+    HRESULT CheckParams(BSTR xml, BSTR* report) override;
 
     const PduParameters& Parameters() const { return params_; }
 

@@ -26,6 +26,12 @@ bool SerialPort::OpenPort(unsigned port)
     return port_ != INVALID_HANDLE_VALUE;
 }
 
+bool SerialPort::Open(const std::string& name)
+{
+    port_ = OpenSerialPort(name);
+    return port_ != INVALID_HANDLE_VALUE;
+}
+
 bool SerialPort::Configure(const std::u16string& commConfig)
 {
     DCB dcb{};

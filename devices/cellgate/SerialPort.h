@@ -45,6 +45,8 @@ public:
 
     // Opens "COM<port>:"; true when a handle was obtained.
     bool OpenPort(unsigned port);
+    // Opens "COM<n>:" or a device path; true when a handle was obtained.
+    bool Open(const std::string& name);
     // BuildCommDCBW and SetCommState with the mode text; false when either fails.
     bool Configure(const std::u16string& commConfig);
     // The device's read and write time-outs for Open and ReadRaw; false

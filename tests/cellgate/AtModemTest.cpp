@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 using namespace velmo::cellgate;
 using velmo::Bstr;
@@ -148,6 +149,8 @@ struct InitCase {
     std::string error;
     std::vector<std::string> sent;     // commands that must be in the transcript, in order
     std::vector<std::string> notSent;  // commands that must not
+    std::string smsc = "+491710760000";
+    ModemState learnt;  // the notification and storages chosen
 };
 
 void PrintTo(const InitCase& c, std::ostream* os) { *os << c.name; }
@@ -161,6 +164,7 @@ TEST_P(Init, BringsTheModemIntoAKnownState)
     AtSettings settings = Link::DefaultSettings();
     settings.Pin = c.pin;
     settings.CNMI = c.cnmi;
+    settings.SMSCentral = c.smsc;
     Link link(sim, settings);
     ASSERT_TRUE(link.ok);
     HRESULT hr = link.Open();
@@ -180,6 +184,21 @@ TEST_P(Init, BringsTheModemIntoAKnownState)
     }
     for (const std::string& command : c.notSent)
         EXPECT_EQ(sim.Count("< " + command), 0) << command;
+    if (c.opens) {
+        ModemState state = link.modem.State();
+        EXPECT_EQ(state.notification, c.learnt.notification.empty() ? c.cnmi : c.learnt.notification);
+        EXPECT_EQ(state.storages, c.learnt.storages.empty() ? "SM" : c.learnt.storages);
+        EXPECT_EQ(state.serviceCentre, c.smsc.empty() ? "+491700000000" : c.smsc);
+        EXPECT_EQ(state.manufacturer + "/" + state.model + "/" + state.imei, "Norvane/modemsim/356938035643809");
+    }
+}
+
+ModemState Chose(std::string notification, std::string storages = "")
+{
+    ModemState s;
+    s.notification = std::move(notification);
+    s.storages = std::move(storages);
+    return s;
 }
 
 const std::vector<std::string> kFullSequence = {
@@ -253,7 +272,93 @@ INSTANTIATE_TEST_SUITE_P(
                  "Unexpected response [ERROR\r\n] to command AT+CSMS=0",
                  {"AT+CSMS=0"},
                  {"AT+CSCA=\"+491710760000\""}},
-        InitCase{"EmptyCnmi", {}, "1234", "", true, "", {"AT+CSMS=0", "AT+CSCA=\"+491710760000\""}, {"AT+CNMI="}}));
+        InitCase{"EmptyCnmi",
+                 {},
+                 "1234",
+                 "",
+                 true,
+                 "",
+                 {"AT+CSMS=0", "AT+CSCA=\"+491710760000\""},
+                 {"AT+CNMI="},
+                 "+491710760000",
+                 Chose("none")},
+        InitCase{"CpinWithoutFinal",
+                 {"--cpin-final=off", "--pin-state=pin", "--pin=1234"},
+                 "1234",
+                 "1,2",
+                 true,
+                 "",
+                 {"AT+CPIN?", "AT+CPIN=\"1234\"", "AT+CSMS=0", "AT+CMGF=0"},
+                 {}},
+        InitCase{"CharacterSetNotSupported",
+                 {"--refuse=AT+CSCS", "--refuse-with=COMMAND NOT SUPPORT"},
+                 "1234",
+                 "1,2",
+                 true,
+                 "",
+                 kFullSequence,
+                 {}},
+        InitCase{"ErrorsAsNumbersRefused", {"--refuse=AT+CMEE"}, "1234", "1,2", true, "", kFullSequence, {}},
+        InitCase{"CnmiRefusedFallsBackToStoreAndAnnounce",
+                 {"--refuse=AT+CNMI=1,2"},
+                 "1234",
+                 "1,2",
+                 true,
+                 "",
+                 {"AT+CNMI=1,2", "AT+CNMI=?", "AT+CNMI=1,1"},
+                 {},
+                 "+491710760000",
+                 Chose("1,1")},
+        InitCase{"CnmiOnlyDirect",
+                 {"--refuse=AT+CNMI=2,1", "--cnmi-test=(0-2),(0,2),(0),(0),(0)"},
+                 "1234",
+                 "2,1",
+                 true,
+                 "",
+                 {"AT+CNMI=2,1", "AT+CNMI=?", "AT+CNMI=2,2"},
+                 {},
+                 "+491710760000",
+                 Chose("2,2")},
+        InitCase{"CnmiRefusedAltogether",
+                 {"--refuse=AT+CNMI"},
+                 "1234",
+                 "1,2",
+                 true,
+                 "",
+                 {"AT+CNMI=1,2", "AT+CNMI=?", "AT+CMGF=0"},
+                 {},
+                 "+491710760000",
+                 Chose("none")},
+        InitCase{"StoragesOffered",
+                 {"--storages=SM,ME,MT", "--storage=ME"},
+                 "1234",
+                 "1,2",
+                 true,
+                 "",
+                 {"AT+CPMS=?"},
+                 {},
+                 "+491710760000",
+                 Chose("", "SM,ME")},
+        InitCase{"StorageListRefused",
+                 {"--refuse=AT+CPMS=?"},
+                 "1234",
+                 "1,2",
+                 true,
+                 "",
+                 {"AT+CPMS=?", "AT+CPMS?"},
+                 {},
+                 "+491710760000",
+                 Chose("", "SM")},
+        InitCase{"ServiceCentreFromTheSim", {}, "1234", "1,2", true, "", {"AT+CSCA?", "AT+CMGF=0"}, {"AT+CSCA=\""}, ""},
+        InitCase{"NoPduMode",
+                 {"--refuse=AT+CMGF=0"},
+                 "1234",
+                 "1,2",
+                 false,
+                 "Unexpected response [ERROR\r\n] to command AT+CMGF=0: the modem does not take PDU mode, which this "
+                 "device needs",
+                 {"AT+CMGF=0"},
+                 {"ATS0=0"}}));
 
 TEST(InitCounts, CsmsIsTriedFiveTimesAtMost)
 {
@@ -523,12 +628,12 @@ TEST(Pin, TheDumpMasksThePin)
     std::ifstream in(dump);
     std::string text(std::istreambuf_iterator<char>(in), {});
     EXPECT_NE(text.find("AT+CPIN=\"****\"\r"), std::string::npos);
-    EXPECT_EQ(text.find("4321"), std::string::npos);
+    EXPECT_EQ(text.find("\"4321\""), std::string::npos);
 }
 
 struct InboundCase {
     const char* name;
-    std::string delivery;
+    std::vector<std::string> options;
     bool stored;
 };
 
@@ -536,9 +641,20 @@ void PrintTo(const InboundCase& c, std::ostream* os) { *os << c.name; }
 
 class Inbound : public ::testing::TestWithParam<InboundCase> {};
 
-TEST_P(Inbound, ReceivedMessagesReachTheService)
+// What each storage of the simulator holds: "STORED SM=0 ME=0".
+std::string StorageReport(ModemSim& sim)
 {
-    ModemSim sim({"--delivery=" + GetParam().delivery});
+    sim.Send("report");
+    EXPECT_TRUE(WaitUntil([&] { return sim.CountPrefix("STORED") > 0; }));
+    for (const std::string& line : sim.Transcript())
+        if (line.rfind("STORED", 0) == 0)
+            return line;
+    return "";
+}
+
+TEST_P(Inbound, ReceivedMessagesReachTheServiceOnceAndLeaveNothingStored)
+{
+    ModemSim sim(GetParam().options);
     Link link(sim);
     ASSERT_TRUE(link.ok);
     ASSERT_EQ(link.Open(), S_OK);
@@ -559,12 +675,20 @@ TEST_P(Inbound, ReceivedMessagesReachTheService)
     EXPECT_EQ(sim.Count("< AT+CMGD=2"), stored);
     EXPECT_LE(sim.Count("< AT+CMGR=1"), stored);
     EXPECT_LE(sim.Count("< AT+CMGR=2"), stored);
+    std::string report = StorageReport(sim);
+    for (char n = '1'; n <= '9'; ++n)
+        EXPECT_EQ(report.find(std::string("=") + n), std::string::npos) << report;
 }
 
-INSTANTIATE_TEST_SUITE_P(Deliveries, Inbound,
-                         ::testing::Values(InboundCase{"StoredAndAnnounced", "cmti", true},
-                                           InboundCase{"DeliveredDirectly", "cmt", false},
-                                           InboundCase{"AsCnmiSays", "cnmi", false}));
+INSTANTIATE_TEST_SUITE_P(
+    Deliveries, Inbound,
+    ::testing::Values(InboundCase{"StoredAndAnnounced", {"--delivery=cmti"}, true},
+                      InboundCase{"DeliveredDirectly", {"--delivery=cmt"}, false},
+                      InboundCase{"AsCnmiSays", {"--delivery=cnmi"}, false},
+                      InboundCase{"StoredInPhoneMemory", {"--delivery=cmti", "--storage=ME", "--storages=SM,ME"}, true},
+                      InboundCase{
+                          "StoredWhereOnlyMtIsOffered", {"--delivery=cmti", "--storage=MT", "--storages=MT"}, true},
+                      InboundCase{"NeverAnnounced", {"--delivery=cnmi", "--refuse=AT+CNMI"}, true}));
 
 TEST(StoredMessages, ThoseOnTheSimAtStartAreTakenAndDeletedOnceStored)
 {
@@ -586,6 +710,28 @@ TEST(StoredMessages, ThoseOnTheSimAtStartAreTakenAndDeletedOnceStored)
     EXPECT_EQ(sim.Count("< AT+CMGL=4"), 1);
     EXPECT_EQ(sim.Count("< AT+CMGD=1"), 1);
     EXPECT_EQ(sim.Count("< AT+CMGD=2"), 1);
+}
+
+// A modem that announces nothing has its storage listed at every idle
+// check, so a message that comes while the device runs still arrives.
+TEST(StoredMessages, AModemThatAnnouncesNothingIsListedWhileIdle)
+{
+    ModemSim sim({"--delivery=cnmi", "--refuse=AT+CNMI"});
+    Link link(sim);
+    ASSERT_TRUE(link.ok);
+    ASSERT_EQ(link.Open(), S_OK) << ErrorText();
+    std::thread later([&] {
+        if (WaitUntil([&] { return sim.Count("< AT+CMGL=4") >= 1; }))
+            sim.Send("deliver +4915112345678 came while idle");
+    });
+    FakeQueue queue;
+    queue.StopAfter(0, 1);
+    EXPECT_EQ(link.Run(&queue), S_OK) << ErrorText();
+    later.join();
+    ASSERT_EQ(queue.incoming.size(), 1u);
+    EXPECT_EQ(queue.incoming[0].body, u"came while idle");
+    EXPECT_GE(sim.Count("< AT+CMGL=4"), 2);
+    EXPECT_EQ(sim.CountPrefix("< AT+CMGR"), 0);
 }
 
 TEST(StoredMessages, AHostThatTakesNoMessagesLeavesThemOnTheSim)

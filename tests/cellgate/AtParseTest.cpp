@@ -51,10 +51,22 @@ TEST(Cmgr, SecondLineIsThePdu)
 
 TEST(Cmti, IndexIsTheSecondField)
 {
-    EXPECT_EQ(StoredIndexOfCmti("+CMTI: \"SM\",3"), "3");
-    EXPECT_EQ(StoredIndexOfCmti("+cmti: \"ME\",12"), "12");
-    EXPECT_EQ(StoredIndexOfCmti("+CMTI: \"SM\""), std::nullopt);
-    EXPECT_EQ(StoredIndexOfCmti("+CMT: ,24"), std::nullopt);
+    struct {
+        const char* line;
+        const char* storage;  // null: no note
+        const char* index;
+    } cmti[] = {
+        {"+CMTI: \"SM\",3", "SM", "3"},      {"+cmti: \"me\",12", "ME", "12"}, {"+CMTI: \"MT\", 7 ", "MT", "7"},
+        {"+CMTI: \"SM\"", nullptr, nullptr}, {"+CMT: ,24", nullptr, nullptr},
+    };
+    for (const auto& c : cmti) {
+        std::optional<StoredNote> note = ParseCmti(c.line);
+        ASSERT_EQ(note.has_value(), c.storage != nullptr) << c.line;
+        if (note) {
+            EXPECT_EQ(note->storage, c.storage) << c.line;
+            EXPECT_EQ(note->index, c.index) << c.line;
+        }
+    }
 }
 
 TEST(ErrorCodes, NumberAfterTheColon)

@@ -61,6 +61,8 @@ public:
         waitpid(pid_, nullptr, 0);
     }
     const std::string& tty() const { return tty_; }
+    // The link to the tty, as a by-id path names a modem.
+    const std::string& link() const { return link_; }
     unsigned com() const { return com_; }
     std::vector<std::string> Transcript() const
     {

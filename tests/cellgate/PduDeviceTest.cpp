@@ -52,10 +52,11 @@ INSTANTIATE_TEST_SUITE_P(
     Parameters, Load,
     ::testing::Values(
         LoadCase{"Complete", Entry(kComplete), S_OK, 3, u"", u"1,2", u"+491710760000", 0},
-        LoadCase{"NoServiceCentre", Entry(P("Port", "3") + P("CommConfig", "96,n,8,1")), E_FAIL, 3, u"", u"1,2", u"",
+        LoadCase{"NoServiceCentreKeepsTheSims", Entry(P("Port", "3") + P("CommConfig", "96,n,8,1")), S_OK, 3, u"",
+                 u"1,2", u"", 0},
+        LoadCase{"EmptyServiceCentreKeepsTheSims",
+                 Entry(P("Port", "3") + P("CommConfig", "96,n,8,1") + P("SMSCentral", "")), S_OK, 3, u"", u"1,2", u"",
                  0},
-        LoadCase{"EmptyServiceCentre", Entry(P("Port", "3") + P("CommConfig", "96,n,8,1") + P("SMSCentral", "")),
-                 E_FAIL, 3, u"", u"1,2", u"", 0},
         LoadCase{"PortZero", Entry(P("Port", "0") + P("CommConfig", "96,n,8,1") + P("SMSCentral", "+49")), E_FAIL, 0,
                  u"", u"1,2", u"+49", 0},
         LoadCase{"NoCommConfig", Entry(P("Port", "1") + P("SMSCentral", "+49")), E_FAIL, 1, u"", u"1,2", u"+49", 0},
@@ -137,6 +138,97 @@ TEST(PduDevice, OpenFailuresNameTheirCause)
     EXPECT_EQ(device->Open(nullptr), DISP_E_EXCEPTION);
     EXPECT_EQ(ErrorText(), "Cellgate.PDU.1: Invalid CommConfig specified");
     device->Release();
+}
+
+TEST(PduDevice, APortIsADevicePathAndFailuresNameIt)
+{
+    ModemSim sim({});
+    auto* device = new PduDevice();
+    Bstr xml(velmo::Utf8ToUtf16(Entry(P("Port", sim.link()) + P("CommConfig", "115200,n,8,1"))));
+    ASSERT_EQ(device->Load(xml.get()), S_OK) << ErrorText();
+    ASSERT_EQ(device->Open(nullptr), S_OK) << ErrorText();
+    EXPECT_EQ(device->Close(), S_OK);
+    device->Release();
+
+    struct Case {
+        std::vector<std::string> options;
+        std::string port;
+        std::string error;
+    } cases[] = {
+        {{"--mute=on"}, "{link}", "Cellgate.PDU.1: ATE0 command failed. No modem on port {link}?"},
+        {{},
+         "/dev/velmo-no-such-modem",
+         "Cellgate.PDU.1: Failed open port /dev/velmo-no-such-modem: there is no such device (error 2)"},
+    };
+    for (Case& c : cases) {
+        ModemSim other(c.options, 7);
+        auto fill = [&](std::string text) {
+            for (std::size_t at; (at = text.find("{link}")) != std::string::npos;)
+                text.replace(at, 6, other.link());
+            return text;
+        };
+        auto* d = new PduDevice();
+        Bstr entry(velmo::Utf8ToUtf16(Entry(P("Port", fill(c.port)) + P("CommConfig", "96,n,8,1"))));
+        ASSERT_EQ(d->Load(entry.get()), S_OK);
+        EXPECT_EQ(d->Open(nullptr), DISP_E_EXCEPTION);
+        EXPECT_EQ(ErrorText(), fill(c.error));
+        d->Release();
+    }
+}
+
+// What is wrong with an entry is said in words naming the entry and the
+// parameter, by Load (as error information) and by the check velmosvc
+// /CHECK asks, which also lists what is only warned about.
+TEST(PduDevice, ParameterFindingsNameTheEntryAndTheParameter)
+{
+    struct Case {
+        const char* name;
+        std::string params;
+        HRESULT load;
+        HRESULT check;
+        std::vector<std::string> report;  // lines, in order
+    } cases[] = {
+        {"good", P("Port", "/dev/serial/by-id/usb-x-if00-port0") + P("CommConfig", "115200,n,8,1"), S_OK, S_OK, {}},
+        {"no port",
+         P("CommConfig", "96,n,8,1"),
+         E_FAIL,
+         S_FALSE,
+         {"problem: the device entry Modem has no Port: give the modem's device path (/dev/serial/by-id/...) or the "
+          "number n of COM<n>:"}},
+        {"typo and bad values",
+         P("Prot", "3") + P("Port", "ttyUSB0") + P("Port", "2") + P("CommConfig", "fast") + P("MaxParts", "300") +
+             P("NoSMSC", "maybe"),
+         E_FAIL,
+         S_FALSE,
+         {"problem: the device entry Modem has CommConfig \"fast\", which is not line settings such as "
+          "115200,n,8,1",
+          "warning: the device entry Modem has an unknown parameter Prot: it is ignored (did you mean Port?)",
+          "warning: the device entry Modem has Port \"ttyUSB0\", which is neither a device path nor the number n of "
+          "COM<n>:: it is ignored",
+          "warning: the device entry Modem has NoSMSC \"maybe\", which is not 0 or 1: it is ignored",
+          "warning: the device entry Modem has MaxParts 300: 1 to 255 are allowed; 255 is used"}},
+    };
+    for (const Case& c : cases) {
+        auto* device = new PduDevice();
+        Bstr xml(velmo::Utf8ToUtf16(Entry(c.params)));
+        EXPECT_EQ(device->Load(xml.get()), c.load) << c.name;
+        if (FAILED(c.load)) {
+            // Load's error information is the first problem, as a sentence.
+            std::string first = c.report.at(0).substr(std::string("problem: ").size());
+            first[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(first[0])));
+            EXPECT_EQ(ErrorText(), "Cellgate.PDU.1: " + first) << c.name;
+        }
+        velmo::ComPtr<IVelmoDeviceCheck> check;
+        ASSERT_EQ(device->QueryInterface(IID_IVelmoDeviceCheck, check.ReceiveVoid()), S_OK);
+        Bstr report;
+        EXPECT_EQ(check->CheckParams(xml.get(), report.Receive()), c.check) << c.name;
+        std::vector<std::string> lines;
+        std::string text = report.IsNull() ? "" : velmo::Utf16ToUtf8(report.str());
+        for (std::size_t start = 0, nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+            lines.push_back(text.substr(start, nl - start));
+        EXPECT_EQ(lines, c.report) << c.name;
+        device->Release();
+    }
 }
 
 TEST(PduDevice, SecondOpenSendsNothing)

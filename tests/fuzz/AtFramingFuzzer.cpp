@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             int signal = ParseSignal(u.line);
             Check(signal >= 0 && (signal <= 31 || signal == 99));
             (void)ParseRegistration(u.line, false);
-            (void)StoredIndexOfCmti(u.line);
+            (void)ParseCmti(u.line);
         }
         for (const std::string& s : out.stray)
             Check(!s.empty() && s.size() <= AtFraming::kMaxLine && Clean(s));

@@ -90,6 +90,30 @@ bool ApplyOption(Behaviour& b, const std::string& name, const std::string& value
         b.transcript = value;
     else if (name == "smsc")
         b.smsc = value;
+    else if (name == "cpin-final")
+        ok = Flag(value, b.cpinFinal);
+    else if (name == "refuse")
+        b.refuse = value.empty() ? std::vector<std::string>{} : Split(value, '|');
+    else if (name == "refuse-with")
+        ok = !value.empty() && (b.refuseWith = value, true);
+    else if (name == "storage")
+        ok = (value == "SM" || value == "ME" || value == "MT") && (b.storage = value, true);
+    else if (name == "storages") {
+        b.storages = Split(value, ',');
+        for (const std::string& item : b.storages)
+            ok = ok && (item == "SM" || item == "ME" || item == "MT");
+    } else if (name == "cnmi-test")
+        b.cnmiTest = value;
+    else if (name == "manufacturer")
+        b.manufacturer = value;
+    else if (name == "model")
+        b.model = value;
+    else if (name == "revision")
+        b.revision = value;
+    else if (name == "imei")
+        b.imei = value;
+    else if (name == "imsi")
+        b.imsi = value;
     else {
         error = "unknown option '" + name + "'";
         return false;

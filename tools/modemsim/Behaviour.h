@@ -29,6 +29,17 @@ struct Behaviour {
     std::string control;                  // FIFO for injected messages and raw lines
     std::string transcript;               // commands received and messages decoded
     std::string smsc = "+491700000000";
+    bool cpinFinal = true;                    // AT+CPIN? ends with OK (off: the reply has no final result)
+    std::vector<std::string> refuse;          // command prefixes answered with refuseWith
+    std::string refuseWith = "ERROR";         // the final result of a refused command
+    std::string storage = "SM";               // where new messages are stored and what +CMTI names
+    std::vector<std::string> storages{"SM"};  // what AT+CPMS offers to read from
+    std::string cnmiTest = "(0-2),(0-3),(0,2),(0-2),(0,1)";  // the answer to AT+CNMI=?
+    std::string manufacturer = "Norvane";
+    std::string model = "modemsim";
+    std::string revision = "1.0";
+    std::string imei = "356938035643809";
+    std::string imsi = "262019876543210";
 };
 
 // Applies one option; false and a reason when it is unknown or malformed.

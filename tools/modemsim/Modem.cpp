@@ -2,6 +2,7 @@
 
 #include "SimPdu.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
@@ -69,11 +70,27 @@ void Modem::PowerOn()
     pduMode_ = false;
     typed_.clear();
     cnmiMt_.clear();
+    mem1_ = b_.storages.empty() ? "SM" : b_.storages.front();
     simReadyAt_ = Clock::now() + std::chrono::milliseconds(b_.simBusyMs);
     nextUrc_ = Clock::now() + std::chrono::milliseconds(b_.urcEveryMs);
 }
 
 bool Modem::SimBusy() const { return Clock::now() < simReadyAt_; }
+
+bool Modem::Refused(const std::string& upper) const
+{
+    for (const std::string& prefix : b_.refuse)
+        if (!prefix.empty() && upper.rfind(Upper(prefix), 0) == 0)
+            return true;
+    return false;
+}
+
+std::string Modem::FirstStorage(const std::string& command)
+{
+    std::size_t open = command.find('"');
+    std::size_t close = open == std::string::npos ? open : command.find('"', open + 1);
+    return close == std::string::npos ? std::string() : Upper(command.substr(open + 1, close - open - 1));
+}
 
 void Modem::Input(const char* data, std::size_t n)
 {
@@ -117,6 +134,11 @@ void Modem::Control(const std::string& text)
     } else if (verb == "hang") {
         Log("HANG " + rest);
         Pause(std::atoi(rest.c_str()));  // what the device sends meanwhile waits in the line
+    } else if (verb == "report") {
+        std::string line = "STORED";
+        for (const auto& [storage, messages] : stored_)
+            line += " " + storage + "=" + std::to_string(messages.size());
+        Log(line);
     } else if (verb == "replug") {
         Log("UNPLUGGED");
         line_.Close();
@@ -175,14 +197,21 @@ void Modem::Handle(const std::string& command)
         Reply({}, "+CME ERROR: 14");
         return;
     }
+    if (Refused(upper)) {
+        Reply({}, b_.refuseWith);
+        return;
+    }
     if (is("AT+CSCS=?"))
         Reply({"+CSCS: (\"GSM\",\"IRA\",\"UCS2\")"}, "OK");
     else if (is("AT+CMGF=?"))
         Reply({"+CMGF: (0,1)"}, "OK");
-    else if (is("AT+CPMS=?"))
-        Reply({"+CPMS: (\"SM\"),(\"SM\"),(\"SM\")"}, "OK");
-    else if (is("AT+CNMI=?"))
-        Reply({"+CNMI: (0-2),(0-3),(0,2),(0-2),(0,1)"}, "OK");
+    else if (is("AT+CPMS=?")) {
+        std::string list;
+        for (const std::string& storage : b_.storages)
+            list += (list.empty() ? "\"" : ",\"") + storage + "\"";
+        Reply({"+CPMS: (" + list + "),(" + list + "),(" + list + ")"}, "OK");
+    } else if (is("AT+CNMI=?"))
+        Reply({"+CNMI: " + b_.cnmiTest}, "OK");
     else if (is("AT+CSMS=?"))
         Reply({"+CSMS: (0,1)"}, "OK");
     else if (upper == "AT" || is("ATZ") || is("AT&F") || is("AT+CMEE") || is("ATS0") || is("AT+CSCS=") ||
@@ -195,15 +224,15 @@ void Modem::Handle(const std::string& command)
     } else if (upper == "ATI" || is("ATI0"))
         Reply({"Norvane modemsim", "Revision 1.0"}, "OK");
     else if (is("AT+CGMI"))
-        Reply({"Norvane"}, "OK");
+        Reply({b_.manufacturer}, "OK");
     else if (is("AT+CGMM"))
-        Reply({"modemsim"}, "OK");
+        Reply({b_.model}, "OK");
     else if (is("AT+CGMR"))
-        Reply({"1.0"}, "OK");
+        Reply({b_.revision}, "OK");
     else if (is("AT+CGSN"))
-        Reply({"356938035643809"}, "OK");
+        Reply({b_.imei}, "OK");
     else if (is("AT+CIMI"))
-        Reply({"262019876543210"}, "OK");
+        Reply({b_.imsi}, "OK");
     else if (is("AT+CSQ"))
         Reply({"+CSQ: 20,99"}, "OK");
     else if (is("AT+CREG?"))
@@ -215,7 +244,10 @@ void Modem::Handle(const std::string& command)
     else if (is("AT+CSCS?"))
         Reply({"+CSCS: \"GSM\""}, "OK");
     else if (is("AT+CPIN?"))
-        Reply({pinState_ == "ready" ? "+CPIN: READY" : pinState_ == "pin" ? "+CPIN: SIM PIN" : "+CPIN: SIM PUK"}, "OK");
+        Reply({pinState_ == "ready" ? "+CPIN: READY"
+               : pinState_ == "pin" ? "+CPIN: SIM PIN"
+                                    : "+CPIN: SIM PUK"},
+              b_.cpinFinal ? "OK" : "");
     else if (is("AT+CPIN=")) {
         std::string given = command.substr(8);
         if (given.size() >= 2 && given.front() == '"' && given.back() == '"')
@@ -258,25 +290,35 @@ void Modem::HandleMessages(const std::string& upper, const std::string& command)
 {
     auto is = [&](const char* prefix) { return upper.rfind(prefix, 0) == 0; };
     if (is("AT+CPMS")) {
-        std::string n = std::to_string(stored_.size());
-        Reply({is("AT+CPMS?") ? "+CPMS: \"SM\"," + n + ",30,\"SM\"," + n + ",30,\"SM\"," + n + ",30"
-                              : "+CPMS: " + n + ",30," + n + ",30," + n + ",30"},
+        if (is("AT+CPMS=")) {
+            std::string wanted = FirstStorage(command);
+            if (std::find(b_.storages.begin(), b_.storages.end(), wanted) == b_.storages.end()) {
+                Reply({}, "+CMS ERROR: 302");
+                return;
+            }
+            mem1_ = wanted;
+        }
+        std::string n = std::to_string(stored_[mem1_].size()), in = std::to_string(stored_[b_.storage].size());
+        Reply({is("AT+CPMS?") ? "+CPMS: \"" + mem1_ + "\"," + n + ",30,\"" + mem1_ + "\"," + n + ",30,\"" + b_.storage +
+                                    "\"," + in + ",30"
+                              : "+CPMS: " + n + ",30," + n + ",30," + in + ",30"},
               "OK");
     } else if (is("AT+CMGL")) {
         std::vector<std::string> lines;
-        for (auto& [index, pdu] : stored_) {
+        for (auto& [index, pdu] : stored_[mem1_]) {
             lines.push_back("+CMGL: " + std::to_string(index) + ",0,," + std::to_string(DeliverTpduLength(pdu)));
             lines.push_back(pdu);
         }
         Reply(lines, "OK");
     } else if (is("AT+CMGR=")) {
-        auto it = stored_.find(std::atoi(command.c_str() + 8));
-        if (it == stored_.end())
+        std::map<int, std::string>& store = stored_[mem1_];
+        auto it = store.find(std::atoi(command.c_str() + 8));
+        if (it == store.end())
             Reply({}, "+CMS ERROR: 321");
         else
             Reply({"+CMGR: 0,," + std::to_string(DeliverTpduLength(it->second)), it->second}, "OK");
     } else if (is("AT+CMGD=")) {
-        stored_.erase(std::atoi(command.c_str() + 8));
+        stored_[mem1_].erase(std::atoi(command.c_str() + 8));
         Reply({}, "OK");
     } else if (is("AT+CMGS=")) {
         tpduLength_ = std::atoi(command.c_str() + 8);
@@ -336,15 +378,17 @@ void Modem::Joined(const Submit& part)
 
 void Modem::Deliver(const std::string& pdu, bool announce)
 {
-    bool direct = announce && (b_.delivery == "cmt" || (b_.delivery == "cnmi" && cnmiMt_ == "2"));
+    const bool asCnmi = b_.delivery == "cnmi";
+    bool direct = announce && (b_.delivery == "cmt" || (asCnmi && (cnmiMt_ == "2" || cnmiMt_ == "3")));
     if (direct) {
         Put("\r\n+CMT: ," + std::to_string(DeliverTpduLength(pdu)) + "\r\n" + pdu + "\r\n");
         return;
     }
-    int index = nextIndex_++;
-    stored_[index] = pdu;
-    if (announce)
-        Put("\r\n+CMTI: \"SM\"," + std::to_string(index) + "\r\n");
+    int& next = nextIndexOf_[b_.storage];
+    int index = ++next;
+    stored_[b_.storage][index] = pdu;
+    if (announce && (!asCnmi || cnmiMt_ == "1"))  // as AT+CNMI says: mt 0 (the default) announces nothing
+        Put("\r\n+CMTI: \"" + b_.storage + "\"," + std::to_string(index) + "\r\n");
 }
 
 void Modem::Reply(const std::vector<std::string>& lines, const std::string& final)
@@ -352,7 +396,8 @@ void Modem::Reply(const std::vector<std::string>& lines, const std::string& fina
     std::vector<std::string> parts;
     for (const std::string& l : lines)
         parts.push_back("\r\n" + l + "\r\n");
-    parts.push_back("\r\n" + final + "\r\n");
+    if (!final.empty())
+        parts.push_back("\r\n" + final + "\r\n");
     if (b_.gapMs > 0) {
         for (std::size_t i = 0; i < parts.size(); ++i) {
             if (i)

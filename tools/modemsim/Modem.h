@@ -11,6 +11,7 @@
 //   raw TEXT                 bytes as they stand (\r, \n, \z, \0, \\ unescaped)
 //   hang MS                  reads nothing for MS milliseconds, then answers what came
 //   replug MS                the line pulled out for MS milliseconds (the modem restarts)
+//   report                   the messages each storage holds, into the transcript
 #pragma once
 
 #include "Behaviour.h"
@@ -48,6 +49,9 @@ private:
     void Log(const std::string& line);
     void PowerOn();
     bool SimBusy() const;
+    bool Refused(const std::string& upper) const;
+    // The storage an AT+CPMS command names first; empty when it names none.
+    static std::string FirstStorage(const std::string& command);
 
     Line& line_;
     Behaviour b_;
@@ -61,9 +65,10 @@ private:
     int csmsFailed_ = 0;
     std::string cnmiMt_;
     std::string smsc_;
-    std::map<int, std::string> stored_;
+    std::map<std::string, std::map<int, std::string>> stored_;                 // storage -> index -> PDU
+    std::map<std::string, int> nextIndexOf_;                                   // storage -> next index
+    std::string mem1_;                                                         // where AT+CMGL/CMGR/CMGD look
     std::map<std::pair<std::string, int>, std::map<int, std::string>> parts_;  // (number, reference) -> texts by part
-    int nextIndex_ = 1;
     std::size_t turn_ = 0;
     int reference_ = 0;
     std::size_t urcTurn_ = 0;
