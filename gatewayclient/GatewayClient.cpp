@@ -121,13 +121,38 @@ bool GatewayClient::Get(const std::string& id, Message& message)
 bool GatewayClient::Devices(std::vector<Device>& devices)
 {
     std::vector<BusData> out;
+    devices.clear();
+    if (Call("DeviceDetails", "", {}, "aa{sv}", out)) {
+        for (const BusData& row : out[0].Items()) {
+            auto text = [&](const char* key) {
+                const BusData* value = row.Find(key);
+                return value ? value->As<std::string>() : std::string();
+            };
+            auto number = [&](const char* key, std::int32_t none) {
+                const BusData* value = row.Find(key);
+                return value && value->Is<std::int32_t>() ? value->As<std::int32_t>() : none;
+            };
+            devices.push_back({number("id", 0), text("name"), text("state"), number("signal", -1), text("registration"),
+                               text("operator"), text("lastError"), text("nextTry"), number("failedStarts", 0),
+                               text("manufacturer"), text("model"), text("revision"), text("imei"), text("imsi"),
+                               text("smsc"), text("storages"), text("notification"), text("port")});
+        }
+        return true;
+    }
+    if (errorName_ != "org.freedesktop.DBus.Error.UnknownMethod")
+        return false;
     if (!Call("Devices", "", {}, "a(ississ)", out))
         return false;
-    devices.clear();
     for (const BusData& row : out[0].Items()) {
         const BusData::List& f = row.Items();
-        devices.push_back({f[0].As<std::int32_t>(), f[1].As<std::string>(), f[2].As<std::string>(),
-                           f[3].As<std::int32_t>(), f[4].As<std::string>(), f[5].As<std::string>()});
+        Device d;
+        d.id = f[0].As<std::int32_t>();
+        d.name = f[1].As<std::string>();
+        d.state = f[2].As<std::string>();
+        d.signal = f[3].As<std::int32_t>();
+        d.registration = f[4].As<std::string>();
+        d.op = f[5].As<std::string>();
+        devices.push_back(std::move(d));
     }
     return true;
 }

@@ -43,10 +43,19 @@ struct Message {
 struct Device {
     std::int32_t id = 0;  // 0 for a removed device
     std::string name;
-    std::string state;         // starting, running, restarting, removed
+    std::string state;         // starting, running, restarting, waiting, removed
     std::int32_t signal = -1;  // +CSQ 0..31; -1 when not known
     std::string registration;  // home, roaming, searching, denied, none, unknown; "" when not known
     std::string op;            // the operator's name; "" when not known
+    // From DeviceDetails; "" (0) where not known or the service is older.
+    std::string lastError;  // the last failure since the device last ran
+    std::string nextTry;    // ISO 8601, UTC: the next start of a device that is not running
+    std::int32_t failedStarts = 0;
+    std::string manufacturer, model, revision, imei, imsi;
+    std::string smsc;          // the service centre it sends through
+    std::string storages;      // where it reads received messages, "SM,ME"
+    std::string notification;  // the AT+CNMI setting in use; "none" when it lists its storage
+    std::string port;          // the line it is on
 };
 
 // The service's counts since it started (Counters).
@@ -87,6 +96,7 @@ public:
     bool List(const std::string& folder, std::uint32_t limit, const std::string& cursor,
               std::vector<MessageSummary>& messages, std::string& next);
     bool Get(const std::string& id, Message& message);
+    // DeviceDetails, or Devices from a service that has no DeviceDetails.
     bool Devices(std::vector<Device>& devices);
     bool ReadCounters(Counters& counters);
 

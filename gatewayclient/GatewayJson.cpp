@@ -24,7 +24,19 @@ json Value(const Device& d)
             {"signal", dbm ? json(d.signal) : json(nullptr)},
             {"signalDbm", dbm ? json(*dbm) : json(nullptr)},
             {"registration", OrNull(d.registration)},
-            {"operator", OrNull(d.op)}};
+            {"operator", OrNull(d.op)},
+            {"lastError", OrNull(d.lastError)},
+            {"nextTry", OrNull(d.nextTry)},
+            {"failedStarts", d.failedStarts},
+            {"manufacturer", OrNull(d.manufacturer)},
+            {"model", OrNull(d.model)},
+            {"revision", OrNull(d.revision)},
+            {"imei", OrNull(d.imei)},
+            {"imsi", OrNull(d.imsi)},
+            {"smsc", OrNull(d.smsc)},
+            {"storages", OrNull(d.storages)},
+            {"notification", OrNull(d.notification)},
+            {"port", OrNull(d.port)}};
 }
 
 template <class T>

@@ -18,7 +18,9 @@ std::string JsonText(const std::vector<MessageSummary>& messages, int indent);
 std::string JsonText(const Message& m, int indent);
 // {"id", "status", "statusText", "date"}
 std::string JsonText(const std::string& id, const MessageStatus& s, int indent);
-// [{"id", "name", "state", "signal", "signalDbm", "registration", "operator"}, ...]
+// [{"id", "name", "state", "signal", "signalDbm", "registration", "operator",
+//   "lastError", "nextTry", "failedStarts", "manufacturer", "model",
+//   "revision", "imei", "imsi", "smsc", "storages", "notification", "port"}, ...]
 std::string JsonText(const std::vector<Device>& devices, int indent);
 // {"event": "status", "id", "status", "statusText", "time"} or
 // {"event": "received", "id", "sender", "device", "time"}

@@ -1,15 +1,35 @@
 #include "http/Metrics.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <optional>
 #include <sstream>
 
 namespace velmo::http {
 
 namespace {
 
+// A label is no place for a long text: the error is cut there.
+constexpr std::size_t kErrorLabelLimit = 200;
+
 void Family(std::ostringstream& out, const char* name, const char* type, const char* help)
 {
     out << "# HELP " << name << ' ' << help << "\n# TYPE " << name << ' ' << type << '\n';
+}
+
+// Seconds since 1970 of "2026-12-09T01:20:15Z"; nullopt for another shape.
+std::optional<long long> EpochOf(const std::string& iso)
+{
+    std::tm t{};
+    char zone = 0;
+    if (std::sscanf(iso.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
+                    &t.tm_sec, &zone) != 7 ||
+        zone != 'Z')
+        return std::nullopt;
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    return static_cast<long long>(timegm(&t));
 }
 
 }  // namespace
@@ -80,6 +100,28 @@ std::string RenderMetrics(const gatewayclient::Counters& counters, const std::ve
             out << "velmo_modem_registered{device=\"" << LabelValue(d.name) << "\",registration=\""
                 << LabelValue(d.registration) << "\"} "
                 << (d.registration == "home" || d.registration == "roaming" ? 1 : 0) << '\n';
+    Family(out, "velmo_modem_info", "gauge", "The modem's identity, as labels; always 1.");
+    for (const gatewayclient::Device& d : devices)
+        if (!d.manufacturer.empty() || !d.model.empty() || !d.imei.empty())
+            out << "velmo_modem_info{device=\"" << LabelValue(d.name) << "\",manufacturer=\""
+                << LabelValue(d.manufacturer) << "\",model=\"" << LabelValue(d.model) << "\",revision=\""
+                << LabelValue(d.revision) << "\",imei=\"" << LabelValue(d.imei) << "\",port=\"" << LabelValue(d.port)
+                << "\"} 1\n";
+    Family(out, "velmo_device_failed_starts", "gauge", "Starts since the device last ran that did not reach Run.");
+    for (const gatewayclient::Device& d : devices)
+        if (d.id)
+            out << "velmo_device_failed_starts{device=\"" << LabelValue(d.name) << "\"} " << d.failedStarts << '\n';
+    Family(out, "velmo_device_next_try_timestamp_seconds", "gauge",
+           "When a device that does not run is started again, in seconds since 1970.");
+    for (const gatewayclient::Device& d : devices)
+        if (auto at = EpochOf(d.nextTry))
+            out << "velmo_device_next_try_timestamp_seconds{device=\"" << LabelValue(d.name) << "\"} " << *at << '\n';
+    Family(out, "velmo_device_last_error_info", "gauge",
+           "The last failure of a device that does not run, as a label; always 1.");
+    for (const gatewayclient::Device& d : devices)
+        if (!d.lastError.empty() && d.state != "running")
+            out << "velmo_device_last_error_info{device=\"" << LabelValue(d.name) << "\",error=\""
+                << LabelValue(d.lastError.substr(0, kErrorLabelLimit)) << "\"} 1\n";
     return out.str();
 }
 

@@ -9,6 +9,10 @@
 //   velmo_device_up{device,state}            gauge: 1 running, 0 otherwise
 //   velmo_modem_signal_dbm{device}           gauge, for devices that tell it
 //   velmo_modem_registered{device,registration}  gauge: 1 home or roaming
+//   velmo_modem_info{device,manufacturer,model,revision,imei,port}  gauge: 1 (no IMSI: /metrics may be open)
+//   velmo_device_failed_starts{device}       gauge: starts since it last ran that failed
+//   velmo_device_next_try_timestamp_seconds{device}  gauge, for a device that does not run
+//   velmo_device_last_error_info{device,error}       gauge: 1, for a device that does not run
 #pragma once
 
 #include "gatewayclient/GatewayClient.h"

@@ -5,6 +5,7 @@
 #include "platform/Text.h"
 #include "platform/Variant.h"
 
+#include <filesystem>
 #include <optional>
 #include <pugixml.hpp>
 
@@ -63,6 +64,8 @@ void Apply(Settings& s, std::u16string_view name, std::u16string_view value)
             s.delay = static_cast<DWORD>(converted.lVal);
     } else if (EqualsNoCase(name, u"fail")) {
         s.fail = value;
+    } else if (EqualsNoCase(name, u"failwhile")) {
+        s.failWhile = Utf16ToUtf8(value);
     } else if (EqualsNoCase(name, u"stopafter")) {
         if (SUCCEEDED(VariantChangeType(&converted, &text, 0, VT_I4)) && converted.lVal >= 0)
             s.stopAfter = converted.lVal;
@@ -155,6 +158,10 @@ HRESULT LoopbackDevice::Open(BSTR)
 {
     if (EqualsNoCase(settings_.fail, u"open"))
         return ReportError(kSource, u"Loopback Open refused");
+    std::error_code unknown;  // a path that cannot be looked at counts as not there
+    if (!settings_.failWhile.empty() && std::filesystem::exists(settings_.failWhile, unknown))
+        return ReportError(kSource,
+                           (u"Loopback Open refused: " + Utf8ToUtf16(settings_.failWhile) + u" is there").c_str());
     if (!settings_.log.empty()) {
         log_ = CreateFileA(settings_.log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

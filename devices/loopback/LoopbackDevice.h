@@ -6,7 +6,7 @@
 // ones overriding earlier ones): result (ok, retry, failed or a number, or
 // a comma-separated list used in turn), statustext, delay (milliseconds
 // per message), fail (load, open or run: that call fails with error
-// information), stopafter (Run returns after that many messages), log (a
+// information), failwhile (a path: Open fails while a file is there), stopafter (Run returns after that many messages), log (a
 // file each sent message is appended to, one line "id TAB to TAB body TAB
 // result"), echo (true: each sent message comes back as a received one
 // from its recipient), signal, registration and operator (what
@@ -35,8 +35,9 @@ struct Settings {
     bool hasStatusText = false;
     std::u16string statusText;
     DWORD delay = 0;
-    std::u16string fail;  // "load", "open", "run" or empty
-    long stopAfter = 0;   // 0: run until stopped
+    std::u16string fail;    // "load", "open", "run" or empty
+    std::string failWhile;  // a path: Open fails while a file is there; empty for none
+    long stopAfter = 0;     // 0: run until stopped
     std::string log;
     bool echo = false;
     LONG signal = 31;

@@ -8,6 +8,7 @@
 #include "platform/Timing.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace velmo::devices {
 
@@ -67,10 +68,19 @@ bool DeviceHost::StartThread()
     started_ = true;
     lastStart_ = now;
     if (startCount_ > kQuickStarts)
-        return false;
+        waiting_ = true;
+    if (first)
+        pause_ = 0;
+    else if (waiting_)
+        pause_ = DesignWait(kWaitingRetry);
+    else
+        pause_ = DesignWait(std::min(kRestartPause << (startCount_ - 1), kRestartPauseCap));
     if (!first)
-        runState_ = RunState::Restarting;
-    pause_ = first ? 0 : DesignWait(std::min(kRestartPause << (startCount_ - 1), kRestartPauseCap));
+        runState_ = waiting_ ? RunState::Waiting : RunState::Restarting;
+    {
+        std::lock_guard lock(lock_);
+        nextTry_ = pause_ ? WallClockMs() + pause_ : 0;
+    }
     thread_ = Handle(CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
     return static_cast<bool>(thread_);
 }
@@ -202,14 +212,59 @@ HRESULT DeviceHost::GetModemState(LONG* signal, LONG* registration, BSTR* operat
     return state->GetModemState(signal, registration, operatorName);
 }
 
+DeviceHost::Health DeviceHost::GetHealth()
+{
+    std::lock_guard lock(lock_);
+    return {runState_.load(), lastError_, nextTry_, failedStarts_};
+}
+
+std::string DeviceHost::ModemInfo()
+{
+    std::lock_guard lock(lock_);
+    return info_;
+}
+
 void DeviceHost::SetStateSource(IVelmoDevice* device)
 {
-    runState_ = device ? RunState::Running : RunState::Restarting;
     ComPtr<IVelmoDeviceState> state;
     if (device && FAILED(device->QueryInterface(IID_IVelmoDeviceState, state.ReceiveVoid())))
         state = nullptr;  // a device without it tells nothing of its radio
-    std::lock_guard lock(lock_);
-    state_ = std::move(state);
+    std::string info;
+    ComPtr<IVelmoDeviceInfo> infoSource;
+    Bstr lines;
+    if (device && SUCCEEDED(device->QueryInterface(IID_IVelmoDeviceInfo, infoSource.ReceiveVoid())) &&
+        SUCCEEDED(infoSource->GetModemInfo(lines.Receive())) && !lines.IsNull())
+        info = Utf16ToUtf8(lines.str());
+    bool cameBack = false;
+    int failed = 0;
+    {
+        std::lock_guard lock(lock_);
+        state_ = std::move(state);
+        if (device) {
+            info_ = std::move(info);
+            cameBack = waiting_.exchange(false);
+            failed = failedStarts_;
+            failedStarts_ = 0;
+            lastError_.clear();
+            nextTry_ = 0;
+        }
+    }
+    runState_ = device ? RunState::Running : RunState::Restarting;
+    if (cameBack)
+        log_.LogEvent(EVENTLOG_INFORMATION_TYPE, "Device [%s] runs again after %d failed starts",
+                      Utf16ToUtf8(name_).c_str(), failed);
+}
+
+void DeviceHost::Failed(const std::string& text)
+{
+    bool repeat;
+    {
+        std::lock_guard lock(lock_);
+        repeat = waiting_ && text == lastError_;
+        lastError_ = text;
+    }
+    if (!repeat)
+        log_.Report(EVENTLOG_ERROR_TYPE, text);
 }
 
 DWORD DeviceHost::ThreadMain(void* self) { return static_cast<DeviceHost*>(self)->DeviceThread(); }
@@ -219,46 +274,59 @@ DWORD DeviceHost::DeviceThread()
     if (pause_ && WaitForSingleObject(stop_.get(), pause_) == WAIT_OBJECT_0)
         return 0;                                             // stopped during the pause: no device to create
     (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // bookkeeping only; cannot fail here
-    HRESULT last = S_OK;
-    std::string name = Utf16ToUtf8(name_);
-    ComPtr<IVelmoDevice> device;
-    last = CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, IID_IVelmoDevice, device.ReceiveVoid());
-    if (FAILED(last))
-        log_.LogEvent(EVENTLOG_ERROR_TYPE, "Device [%s]: its class %s cannot be created (0x%08X)", name.c_str(),
-                      GuidToUtf8(clsid_).c_str(), static_cast<unsigned>(last));
-    if (SUCCEEDED(last)) {
-        ComPtr<IPersistXMLParam> persist;
-        last = device->QueryInterface(IID_IPersistXMLParam, persist.ReceiveVoid());
-        if (FAILED(last))
-            log_.LogEvent(EVENTLOG_ERROR_TYPE, "Device [%s]: its class %s has no IPersistXMLParam (0x%08X)",
-                          name.c_str(), GuidToUtf8(clsid_).c_str(), static_cast<unsigned>(last));
-        if (SUCCEEDED(last)) {
-            Bstr params(params_);
-            last = persist->Load(params.get());
-            if (FAILED(last))
-                log_.LogCallFailure(EVENTLOG_ERROR_TYPE, last, persist.get(), "%s::Load", name.c_str());
-            persist = nullptr;
-            if (SUCCEEDED(last)) {
-                Bstr deviceName(name_);
-                last = device->Open(deviceName.get());
-                if (FAILED(last)) {
-                    log_.LogCallFailure(EVENTLOG_ERROR_TYPE, last, device.get(), "%s::Open", name.c_str());
-                } else {
-                    SetStateSource(device.get());
-                    AddRef();
-                    last = device->Run(this);
-                    if (FAILED(last))
-                        log_.LogCallFailure(EVENTLOG_ERROR_TYPE, last, device.get(), "%s::Run", name.c_str());
-                    Release();
-                    SetStateSource(nullptr);
-                    (void)device->Close();  // its result is not looked at
-                }
-            }
-        }
+    bool ran = false;
+    HRESULT last = CreateAndRun(ran);
+    if (!ran) {
+        std::lock_guard lock(lock_);
+        ++failedStarts_;
     }
-    device = nullptr;
     CoUninitialize();
     return static_cast<DWORD>(last);
+}
+
+HRESULT DeviceHost::CreateAndRun(bool& ran)
+{
+    char call[300];
+    std::string name = Utf16ToUtf8(name_);
+    ComPtr<IVelmoDevice> device;
+    HRESULT hr = CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, IID_IVelmoDevice, device.ReceiveVoid());
+    if (FAILED(hr)) {
+        std::snprintf(call, sizeof call, "Device [%s]: its class %s cannot be created (0x%08X)", name.c_str(),
+                      GuidToUtf8(clsid_).c_str(), static_cast<unsigned>(hr));
+        Failed(call);
+        return hr;
+    }
+    ComPtr<IPersistXMLParam> persist;
+    hr = device->QueryInterface(IID_IPersistXMLParam, persist.ReceiveVoid());
+    if (FAILED(hr)) {
+        std::snprintf(call, sizeof call, "Device [%s]: its class %s has no IPersistXMLParam (0x%08X)", name.c_str(),
+                      GuidToUtf8(clsid_).c_str(), static_cast<unsigned>(hr));
+        Failed(call);
+        return hr;
+    }
+    Bstr params(params_);
+    hr = persist->Load(params.get());
+    if (FAILED(hr)) {
+        Failed(events::CallFailureText(hr, persist.get(), "%s::Load", name.c_str()));
+        return hr;
+    }
+    persist = nullptr;
+    Bstr deviceName(name_);
+    hr = device->Open(deviceName.get());
+    if (FAILED(hr)) {
+        Failed(events::CallFailureText(hr, device.get(), "%s::Open", name.c_str()));
+        return hr;
+    }
+    ran = true;
+    SetStateSource(device.get());
+    AddRef();
+    hr = device->Run(this);
+    if (FAILED(hr))
+        Failed(events::CallFailureText(hr, device.get(), "%s::Run", name.c_str()));
+    Release();
+    SetStateSource(nullptr);
+    (void)device->Close();  // its result is not looked at
+    return hr;
 }
 
 }  // namespace velmo::devices

@@ -13,8 +13,11 @@
 // Every start but the device's first waits before it creates the device:
 // 1 s, then 2, 4, 8 and 16 s for the further starts of one run of quick
 // starts (kRestartPause doubled, at most kRestartPauseCap), so a modem that
-// is away for a few seconds does not use up the restarts at once. The
-// pause ends early when the host is stopped.
+// is away for a few seconds does not use up the restarts at once. After
+// kQuickStarts quick starts the device is waiting: it is started every
+// kWaitingRetry until it runs, its messages wait in its queue, and a
+// failure that repeats the last one word for word is not reported again.
+// The pause ends early when the host is stopped.
 #pragma once
 
 #include "interfaces/VelmoDevice.h"
@@ -41,6 +44,7 @@ public:
     static constexpr int kQuickStarts = 5;
     static constexpr DWORD kRestartPause = 1000;
     static constexpr DWORD kRestartPauseCap = 16000;
+    static constexpr DWORD kWaitingRetry = 60000;
 
     // One message the host held when its device ended.
     struct Pending {
@@ -67,7 +71,8 @@ public:
     // Takes a reference, notes the id as pending, appends to the queue and
     // wakes the device; E_FAIL when the queue holds kQueueLimit messages.
     HRESULT Enqueue(messagefile::MessageRecord* record);
-    // Applies the restart rule; when allowed, starts a new device thread.
+    // Applies the restart rule and starts a new device thread; false only
+    // when no thread can be made.
     bool StartThread();
     // Signals the stop event and waits, without a time limit, for the thread.
     void StopThread();
@@ -90,10 +95,23 @@ public:
 
     // Where the device is in its life: Starting until its first Run,
     // Running while in Run, Restarting from the end of a Run (or a failed
-    // start) until the next Run. A device the restart rule gives up on
-    // leaves the dispatcher's table.
-    enum class RunState { Starting, Running, Restarting };
+    // start) until the next Run, Waiting once the quick starts are used up
+    // until it runs again.
+    enum class RunState { Starting, Running, Restarting, Waiting };
     RunState State() const { return runState_.load(); }
+
+    // How the device fares, for people.
+    struct Health {
+        RunState state = RunState::Starting;
+        std::string lastError;     // the last failure since it last ran; empty when none
+        std::int64_t nextTry = 0;  // wall clock (ms since 1970) of the next start; 0 when none is due
+        int failedStarts = 0;      // starts since it last ran that did not reach Run
+    };
+    Health GetHealth();
+
+    // The "name=value" lines the device's IVelmoDeviceInfo gave when it last
+    // reached Run; empty when it never did or offers none.
+    std::string ModemInfo();
 
     // The running device's IVelmoDeviceState answer; E_NOTIMPL while no
     // device runs or when the device offers none.
@@ -105,8 +123,15 @@ public:
 private:
     static DWORD ThreadMain(void* self);
     DWORD DeviceThread();
-    // Keeps the running device's IVelmoDeviceState (null: none).
+    // Creates, loads, opens and runs the device; ran tells whether it
+    // reached Run. The failure of the step that failed, or Run's result.
+    HRESULT CreateAndRun(bool& ran);
+    // Keeps the running device's IVelmoDeviceState (null: none) and, for a
+    // device that reached Run, its IVelmoDeviceInfo lines.
     void SetStateSource(IVelmoDevice* device);
+    // Notes a failure of the device thread and reports it unless the host
+    // is waiting and it repeats the last one.
+    void Failed(const std::string& text);
 
     events::EventSink& log_;
     MessageOutcomes& outcomes_;
@@ -124,12 +149,17 @@ private:
     std::set<GUID, GuidByteLess> pending_;
     ComPtr<IVelmoDeviceState> state_;  // the running device's, under the lock
     std::atomic<RunState> runState_{RunState::Starting};
+    std::string lastError_;     // under the lock
+    std::int64_t nextTry_ = 0;  // under the lock
+    int failedStarts_ = 0;      // under the lock
+    std::string info_;          // under the lock
 
     Handle thread_;
     int startCount_ = 0;
     std::int64_t lastStart_ = 0;
     bool started_ = false;
-    DWORD pause_ = 0;  // before the next thread creates its device
+    std::atomic<bool> waiting_{false};  // the quick starts are used up; cleared when the device runs
+    DWORD pause_ = 0;                   // before the next thread creates its device
     std::atomic<LONG> refs_{0};
 };
 

@@ -103,15 +103,23 @@ std::optional<DeviceTable::Restarted> DeviceTable::Restart(LONG id)
     }
     Restarted restarted;
     restarted.name = Utf16ToUtf8(host->Name());
-    log_.LogEvent(EVENTLOG_WARNING_TYPE, "Device [%s] has terminated unexpectedly. Attempting restart",
-                  restarted.name.c_str());
+    const bool wasWaiting = host->State() == DeviceHost::RunState::Waiting;
+    if (!wasWaiting)
+        log_.LogEvent(EVENTLOG_WARNING_TYPE, "Device [%s] has terminated unexpectedly. Attempting restart",
+                      restarted.name.c_str());
     restarted.pending = host->TakePendingForRestart();
     restarted.running = host->StartThread();
+    if (!wasWaiting && host->State() == DeviceHost::RunState::Waiting)
+        log_.LogEvent(EVENTLOG_ERROR_TYPE,
+                      "Device [%s] has failed restarting > %d times. It is started again every %u s until it "
+                      "runs; messages for it wait in the queue",
+                      restarted.name.c_str(), DeviceHost::kQuickStarts,
+                      static_cast<unsigned>(DeviceHost::kWaitingRetry / 1000));
     if (!restarted.running) {
-        log_.LogEvent(
-            EVENTLOG_ERROR_TYPE,
-            "Device [%s] has failed restarting > %d times. The device is shutdown and removed from dispatcher",
-            restarted.name.c_str(), DeviceHost::kQuickStarts);
+        log_.LogEvent(EVENTLOG_ERROR_TYPE,
+                      "Device [%s] cannot be restarted: no thread can be made for it. The device is removed from "
+                      "dispatcher",
+                      restarted.name.c_str());
         Remove(id);
     }
     return restarted;

@@ -1,6 +1,6 @@
 // The device table: every configured device's host by id (ids greater
 // than 0, visited in ascending id), the routing rules that choose among
-// them, and the devices the restart rule gave up on.
+// them, and the devices that had to be removed.
 //
 // The table and the rules are guarded by the ModeLock: mode 1 for visits
 // and routing (many at once), mode 2 for changes, mode 3 for destruction.
@@ -27,7 +27,7 @@ class DeviceTable {
 public:
     // log, outcomes and incoming are handed to every host and must outlive
     // the table; allRemoved runs (on the supervising thread) when the
-    // restart rule has removed the last device.
+    // last device has been removed.
     DeviceTable(events::EventSink& log, MessageOutcomes& outcomes, IncomingMessages& incoming,
                 std::function<void()> allRemoved);
     ~DeviceTable();
@@ -58,8 +58,8 @@ public:
         std::string name;
     };
     // Restarts an ended device under the restart rule, after taking the
-    // messages its host held; a device the rule gives up on leaves the
-    // table (logged). nullopt when no device has that id.
+    // messages its host held; a device no thread can be made for leaves
+    // the table (logged). nullopt when no device has that id.
     std::optional<Restarted> Restart(LONG id);
     void Clear();
 
@@ -75,7 +75,7 @@ public:
     bool Has(LONG id);
     // Visits every host in ascending id under mode 1.
     void ForEach(const std::function<void(DeviceHost&)>& visit);
-    // The names of the devices the restart rule removed, in order of removal.
+    // The names of the devices removed, in order of removal.
     std::vector<std::u16string> Removed();
 
 private:

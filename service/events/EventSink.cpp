@@ -35,7 +35,7 @@ void EventSink::LogEvent(WORD type, const char* format, ...)
     Report(type, text);
 }
 
-void EventSink::LogCallFailure(WORD type, HRESULT hr, IUnknown* object, const char* format, ...)
+std::string CallFailureText(HRESULT hr, IUnknown* object, const char* format, ...)
 {
     va_list args;
     va_start(args, format);
@@ -47,9 +47,19 @@ void EventSink::LogCallFailure(WORD type, HRESULT hr, IUnknown* object, const ch
     if (object && SUCCEEDED(object->QueryInterface(IID_ISupportErrorInfo, support.ReceiveVoid())) && support)
         description = TakeErrorDescription();
     if (description)
-        LogEvent(type, "%s failed: %s", call.c_str(), description->Utf8().c_str());
-    else
-        LogEvent(type, "%s failed with code 0x%08X", call.c_str(), static_cast<unsigned>(hr));
+        return call + " failed: " + description->Utf8();
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+    return call + " failed with code " + code;
+}
+
+void EventSink::LogCallFailure(WORD type, HRESULT hr, IUnknown* object, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string call = FormatV(format, args);
+    va_end(args);
+    Report(type, CallFailureText(hr, object, "%s", call.c_str()));
 }
 
 }  // namespace velmo::events

@@ -31,4 +31,9 @@ public:
         __attribute__((format(printf, 5, 6)));
 };
 
+// The text LogCallFailure reports, for a caller that decides itself
+// whether to report it. Takes the thread's error object as LogCallFailure does.
+std::string CallFailureText(HRESULT hr, IUnknown* object, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
 }  // namespace velmo::events

@@ -12,6 +12,7 @@
 #include "service/gateway/MessageCounters.h"
 
 #include <algorithm>
+#include <ctime>
 #include <utility>
 
 namespace velmo::gateway {
@@ -54,8 +55,59 @@ const char* StateName(devices::DeviceHost::RunState state)
     case devices::DeviceHost::RunState::Starting: return "starting";
     case devices::DeviceHost::RunState::Running: return "running";
     case devices::DeviceHost::RunState::Restarting: return "restarting";
+    case devices::DeviceHost::RunState::Waiting: return "waiting";
     }
     return "unknown";
+}
+
+// "2026-12-09T01:20:15Z" for a wall-clock time in ms since 1970; "" for 0.
+std::string IsoOfMs(std::int64_t ms)
+{
+    if (ms <= 0)
+        return "";
+    std::time_t t = static_cast<std::time_t>(ms / 1000);
+    std::tm utc{};
+    char text[32];
+    if (!gmtime_r(&t, &utc) || !std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc))
+        return "";
+    return text;
+}
+
+// The radio of a device: what IVelmoDeviceState answers, or nothing known.
+struct Radio {
+    std::int32_t signal = -1;
+    std::string registration, operatorName;
+};
+
+Radio RadioOf(devices::DeviceHost& device)
+{
+    LONG signal = SIGNAL_UNKNOWN, registration = REGISTRATION_UNKNOWN;
+    Bstr op;
+    if (FAILED(device.GetModemState(&signal, &registration, op.Receive())))
+        return {};  // a device that tells nothing of its radio
+    return {static_cast<std::int32_t>(signal == SIGNAL_UNKNOWN ? -1 : signal), RegistrationName(registration),
+            Text(op)};
+}
+
+// The "name=value" lines of IVelmoDeviceInfo as entries; lines with another
+// shape, and names outside [a-z0-9], are left out.
+void AddInfoLines(const std::string& lines, BusData::Entries& fields)
+{
+    std::size_t start = 0;
+    while (start < lines.size()) {
+        std::size_t end = lines.find('\n', start);
+        std::string line = lines.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        start = end == std::string::npos ? lines.size() : end + 1;
+        std::size_t eq = line.find('=');
+        if (eq == 0 || eq == std::string::npos)
+            continue;
+        std::string name = line.substr(0, eq);
+        bool plain = std::all_of(name.begin(), name.end(),
+                                 [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+        bool taken = std::any_of(fields.begin(), fields.end(), [&](const auto& f) { return f.first == name; });
+        if (plain && !taken)
+            fields.emplace_back(name, line.substr(eq + 1));
+    }
 }
 
 class Handlers {
@@ -132,20 +184,38 @@ public:
     {
         BusData::List rows;
         parts_.devices.ForEach([&](devices::DeviceHost& device) {
-            LONG signal = SIGNAL_UNKNOWN, registration = REGISTRATION_UNKNOWN;
-            Bstr op;
-            if (FAILED(device.GetModemState(&signal, &registration, op.Receive()))) {
-                signal = SIGNAL_UNKNOWN;  // a device that tells nothing of its radio
-                registration = REGISTRATION_UNKNOWN;
-                op = Bstr();
-            }
+            Radio radio = RadioOf(device);
             rows.push_back(BusData::List{static_cast<std::int32_t>(device.Id()), Utf16ToUtf8(device.Name()),
-                                         StateName(device.State()),
-                                         static_cast<std::int32_t>(signal == SIGNAL_UNKNOWN ? -1 : signal),
-                                         RegistrationName(registration), Text(op)});
+                                         StateName(device.State()), radio.signal, radio.registration,
+                                         radio.operatorName});
         });
         for (const std::u16string& name : parts_.devices.Removed())
             rows.push_back(BusData::List{std::int32_t{0}, Utf16ToUtf8(name), "removed", std::int32_t{-1}, "", ""});
+        return BusReply::Success({std::move(rows)});
+    }
+
+    BusReply DeviceDetails() const
+    {
+        BusData::List rows;
+        parts_.devices.ForEach([&](devices::DeviceHost& device) {
+            Radio radio = RadioOf(device);
+            devices::DeviceHost::Health health = device.GetHealth();
+            BusData::Entries fields{{"id", static_cast<std::int32_t>(device.Id())},
+                                    {"name", Utf16ToUtf8(device.Name())},
+                                    {"state", StateName(health.state)},
+                                    {"signal", radio.signal},
+                                    {"registration", radio.registration},
+                                    {"operator", radio.operatorName},
+                                    {"lastError", health.lastError},
+                                    {"nextTry", IsoOfMs(health.nextTry)},
+                                    {"failedStarts", static_cast<std::int32_t>(health.failedStarts)}};
+            AddInfoLines(device.ModemInfo(), fields);
+            std::sort(fields.begin(), fields.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+            rows.push_back(std::move(fields));
+        });
+        for (const std::u16string& name : parts_.devices.Removed())
+            rows.push_back(
+                BusData::Entries{{"id", std::int32_t{0}}, {"name", Utf16ToUtf8(name)}, {"state", "removed"}});
         return BusReply::Success({std::move(rows)});
     }
 
@@ -255,6 +325,7 @@ HRESULT Publish(const GatewayParts& parts)
              return h->Get(id);
          })},
         {"Devices", "", {}, "a(ississ)", {"devices"}, Reading<>([h] { return h->Devices(); })},
+        {"DeviceDetails", "", {}, "aa{sv}", {"devices"}, Reading<>([h] { return h->DeviceDetails(); })},
         {"Counters", "", {}, "tta(sttt)", {"queued", "waiting", "devices"}, Reading<>([h] { return h->Counters(); })},
     };
     spec.signals = {{"StatusChanged", "sss", {"id", "status", "statusText"}},

@@ -13,6 +13,11 @@
 //       completed, received (all s), retries (i)
 //   Devices() -> (a(ississ) devices)
 //       each (id, name, state, signal, registration, operator)
+//   DeviceDetails() -> (aa{sv} devices)
+//       each with id, failedStarts, signal (i) and name, state,
+//       registration, operator, lastError, nextTry (s), and what the device
+//       tells of its hardware: manufacturer, model, revision, imei, imsi,
+//       smsc, storages, notification, port (s) where known
 //   Counters() -> (t queued, t waiting, a(sttt) devices)
 //       messages queued since the service started, messages in the queue
 //       now, and by device (sent, failed, received) since the start

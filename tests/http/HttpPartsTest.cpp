@@ -213,18 +213,34 @@ TEST(Metrics, CountersGaugesAndEscapedLabels)
     counters.waiting = 2;
     counters.devices = {{"Modem \"A\"", 4, 1, 3}, {"", 0, 1, 0}};
     std::vector<velmo::gatewayclient::Device> devices = {{1, "Modem \"A\"", "running", 20, "home", "Op"},
-                                                         {2, "Spare", "restarting", -1, "", ""}};
+                                                         {2, "Spare", "waiting", -1, "", ""}};
+    devices[0].manufacturer = "Norvane";
+    devices[0].model = "modemsim";
+    devices[0].imei = "356938035643809";
+    devices[0].imsi = "262019876543210";
+    devices[1].lastError = "Spare::Open failed: Failed open port /dev/ttyUSB2: \"gone\"\n" + std::string(300, 'x');
+    devices[1].nextTry = "2026-12-09T10:41:00Z";
+    devices[1].failedStarts = 7;
     std::string page = RenderMetrics(counters, devices);
     for (const char* line :
          {"velmo_messages_queued_total 7\n", "velmo_messages_sent_total{device=\"Modem \\\"A\\\"\"} 4\n",
           "velmo_messages_failed_total{device=\"\"} 1\n", "velmo_messages_sent_total{device=\"Spare\"} 0\n",
           "velmo_messages_waiting 2\n", "velmo_devices_up 1\n",
-          "velmo_device_up{device=\"Spare\",state=\"restarting\"} 0\n",
+          "velmo_device_up{device=\"Spare\",state=\"waiting\"} 0\n",
+          "velmo_modem_info{device=\"Modem \\\"A\\\"\",manufacturer=\"Norvane\",model=\"modemsim\",revision=\"\","
+          "imei=\"356938035643809\",port=\"\"} 1\n",
+          "velmo_device_failed_starts{device=\"Spare\"} 7\n",
+          "velmo_device_next_try_timestamp_seconds{device=\"Spare\"} 1796812860\n",
+          "velmo_device_last_error_info{device=\"Spare\",error=\"Spare::Open failed: Failed open port /dev/ttyUSB2: "
+          "\\\"gone\\\"\\nxxx",
           "velmo_modem_signal_dbm{device=\"Modem \\\"A\\\"\"} -73\n",
           "velmo_modem_registered{device=\"Modem \\\"A\\\"\",registration=\"home\"} 1\n",
           "# TYPE velmo_messages_received_total counter\n"})
         EXPECT_NE(page.find(line), std::string::npos) << line << page;
     EXPECT_EQ(page.find("velmo_modem_signal_dbm{device=\"Spare\"}"), std::string::npos);
+    EXPECT_EQ(page.find("262019876543210"), std::string::npos);                  // no IMSI where /metrics may be open
+    EXPECT_NE(page.find(std::string(142, 'x') + "\"} 1\n"), std::string::npos);  // the error cut at 200
+    EXPECT_EQ(page.find(std::string(143, 'x')), std::string::npos);
     EXPECT_EQ(LabelValue("a\\b\nc"), "a\\\\b\\nc");
 }
 

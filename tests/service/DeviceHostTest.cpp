@@ -9,6 +9,8 @@
 #include "messagefile/QueueFolders.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 using velmo::Bstr;
 using velmo::devices::DeviceHost;
@@ -160,46 +162,72 @@ TEST_F(HostTest, IncomingMessageIsStoredWithoutASender)
     EXPECT_EQ(module.eventHandlers.PendingCount(), 1u);
 }
 
-// Runs the supervision loop as the service's worker does, until the
-// device table is empty or the deadline passes.
-void Supervise(ServiceModule& module, int rounds)
+// Runs the supervision loop as the service's worker does, for a number of
+// device ends; every ended device is started again.
+void Supervise(ServiceModule& module, int ends)
 {
     velmo::Handle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    for (int i = 0; i < rounds && module.dispatcher.Devices().Count() > 0; ++i) {
+    for (int i = 0; i < ends; ++i) {
         LONG ended = module.dispatcher.WaitForDevices(never.get());
         ASSERT_GT(ended, 0);
-        module.dispatcher.RestartDevice(ended);
+        ASSERT_TRUE(module.dispatcher.RestartDevice(ended));
     }
 }
 
-TEST_F(HostTest, QuickRestartsEndInRemovalOfTheDeviceAndItsRules)
+// After the quick starts a device waits: it is started every minute, its
+// rules and messages stay, the same failure is told once, and the service
+// goes on.
+TEST_F(HostTest, QuickRestartsEndInWaitingNeverInRemoval)
 {
     std::int64_t now = 1000000;
     DeviceHost::SetClock([&] { return now += velmo::DesignWait(1000); });  // starts one second apart
     root.WriteConfig("");
-    ASSERT_EQ(
-        module.dispatcher.Devices().Add(1, u"Flaky", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "open")))),
-        S_OK);
+    std::string away = root.path() + "/modem-away";
+    std::ofstream(away).put('x');
+    ASSERT_EQ(module.dispatcher.Devices().Add(1, u"Flaky", kLoopback,
+                                              velmo::Utf8ToUtf16(Loopback(1, Param("failwhile", away)))),
+              S_OK);
     ASSERT_EQ(module.dispatcher.Devices().AddRule(u"1", 1, true), 0);
-    ASSERT_EQ(module.dispatcher.Devices().AddRule(u"2", 2, true), 0);
+    module.dispatcher.Devices().SetDefaultDevice(1);
     EventCapture events;
     auto start = std::chrono::steady_clock::now();
     module.dispatcher.Start();
-    Supervise(module, 10);
-    module.dispatcher.Stop();
-    // Restarts are paced: 2, 4, 8 and 16 s before the second to fifth start.
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(velmo::DesignWait(30000)));
-    EXPECT_EQ(events.Count("velmosvc: error: Flaky::Open failed: Loopback Open refused.\n"), 5);
+    GUID id{};
+    ASSERT_EQ(module.dispatcher.QueueMessage(Bstr(u"+4917"), Bstr(u"waits for the modem"), &id), S_OK);
+    Supervise(module, 7);  // five quick starts, then two a minute apart
+    // Restarts are paced: 2, 4, 8 and 16 s before the second to fifth
+    // start, then 60 s before each further one.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(velmo::DesignWait(30000 + 120000)));
+    DeviceHost* host = nullptr;
+    module.dispatcher.Devices().ForEach([&](DeviceHost& h) { host = &h; });
+    ASSERT_NE(host, nullptr);
+    DeviceHost::Health health = host->GetHealth();
+    EXPECT_EQ(health.state, DeviceHost::RunState::Waiting);
+    EXPECT_EQ(health.failedStarts, 7);
+    EXPECT_EQ(health.lastError, "Flaky::Open failed: Loopback Open refused: " + away + " is there");
+    EXPECT_GT(health.nextTry, velmo::WallClockMs());
+    EXPECT_EQ(root.Files("out").size(), 1u);  // the message waits
+    EXPECT_TRUE(root.Files("out/failed").empty());
+
+    std::string failure = "velmosvc: error: Flaky::Open failed: Loopback Open refused: " + away + " is there.\n";
     EXPECT_EQ(events.Count("velmosvc: warning: Device [Flaky] has terminated unexpectedly. Attempting restart.\n"), 5);
-    EXPECT_EQ(events.Count("velmosvc: error: Device [Flaky] has failed restarting > 5 times. The device is shutdown "
-                           "and removed from dispatcher.\n"),
+    EXPECT_EQ(events.Count("velmosvc: error: Device [Flaky] has failed restarting > 5 times. It is started again "
+                           "every 60 s until it runs; messages for it wait in the queue.\n"),
               1);
-    EXPECT_EQ(events.Count("velmosvc: error: All devices has been terminated. Service terminates..\n"), 1);
-    EXPECT_TRUE(QuitPosted());
-    EXPECT_EQ(module.dispatcher.Devices().Count(), 0u);
+    EXPECT_EQ(events.Count(failure), 5);  // the waiting starts repeat it: not told again
+    EXPECT_FALSE(QuitPosted());
+
+    // The modem comes back: the next try runs it and the message goes out.
+    std::filesystem::remove(away);
+    ASSERT_TRUE(WaitUntil([&] { return root.Files("out/sent").size() == 1; }, std::chrono::seconds(30)));
+    EXPECT_EQ(host->GetHealth().state, DeviceHost::RunState::Running);
+    EXPECT_EQ(host->GetHealth().failedStarts, 0);
+    EXPECT_EQ(host->GetHealth().lastError, "");
+    EXPECT_EQ(events.Count("velmosvc: information: Device [Flaky] runs again after 7 failed starts.\n"), 1);
+    module.dispatcher.Stop();
     std::vector<LONG> ruleDevices;
     module.dispatcher.Devices().ForEachRule([&](const auto& r) { ruleDevices.push_back(r.DeviceId()); });
-    EXPECT_EQ(ruleDevices, std::vector<LONG>{2});
+    EXPECT_EQ(ruleDevices, std::vector<LONG>{1});
 }
 
 TEST_F(HostTest, StartsFurtherApartThanTheWindowNeverEndTheDevice)
@@ -222,44 +250,36 @@ TEST_F(HostTest, StartsFurtherApartThanTheWindowNeverEndTheDevice)
     EXPECT_EQ(events.Count("velmosvc: error: Slow::Run failed: Loopback Run refused.\n"), 13);
 }
 
-TEST_F(HostTest, PendingMessagesOfARemovedDeviceGoElsewhereInByteOrder)
+TEST_F(HostTest, MessagesOfAWaitingDeviceGoOutInByteOrderWhenItComesBack)
 {
     std::int64_t now = 0;
     DeviceHost::SetClock([&] { return now += 10; });
     std::string log = root.path() + "/sent.log";
-    ASSERT_EQ(
-        module.dispatcher.Devices().Add(1, u"Dead", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("fail", "open")))),
-        S_OK);
-    ASSERT_EQ(
-        module.dispatcher.Devices().Add(2, u"Live", kLoopback, velmo::Utf8ToUtf16(Loopback(2, Param("log", log)))),
-        S_OK);
-    ASSERT_EQ(module.dispatcher.Devices().AddRule(u"to-dead", 1, false), 0);
-    module.dispatcher.Devices().SetDefaultDevice(2);
-    DeviceHost* dead = nullptr;
-    module.dispatcher.Devices().ForEach([&](DeviceHost& h) {
-        if (h.Id() == 1)
-            dead = &h;
-    });
-    EventCapture events;
-    // Five quick starts of the dead device use up its run.
+    std::string away = root.path() + "/modem-away";
+    std::ofstream(away).put('x');
+    ASSERT_EQ(module.dispatcher.Devices().Add(
+                  1, u"Away", kLoopback, velmo::Utf8ToUtf16(Loopback(1, Param("failwhile", away) + Param("log", log)))),
+              S_OK);
+    ASSERT_EQ(module.dispatcher.Devices().AddRule(u"to-away", 1, false), 0);
+    DeviceHost* host = nullptr;
+    module.dispatcher.Devices().ForEach([&](DeviceHost& h) { host = &h; });
+    // Five quick starts use up its run of quick starts.
     for (int i = 0; i < 5; ++i) {
-        ASSERT_TRUE(dead->StartThread());
-        WaitForSingleObject(dead->Thread(), INFINITE);
+        ASSERT_TRUE(host->StartThread());
+        WaitForSingleObject(host->Thread(), INFINITE);
     }
-    module.dispatcher.Devices().ForEach([&](DeviceHost& h) {
-        if (h.Id() == 2)
-            h.StartThread();
-    });
     std::vector<std::string> ids;
     for (int i = 0; i < 8; ++i) {
-        MessageRecord* r = NewRecord(u"to-dead");
+        MessageRecord* r = NewRecord(u"to-away");
         ASSERT_EQ(r->SaveToFile(root.root() + u"out/" + r->FileName()), S_OK);
         ASSERT_EQ(module.dispatcher.Dispatch(r), S_OK);
         ids.push_back(velmo::GuidToUtf8(r->Id));
         r->Release();
     }
     EXPECT_EQ(module.dispatcher.InFlight(), 8);
-    EXPECT_FALSE(module.dispatcher.RestartDevice(1));
+    std::filesystem::remove(away);
+    EXPECT_TRUE(module.dispatcher.RestartDevice(1));
+    EXPECT_EQ(host->State(), DeviceHost::RunState::Waiting);
     ASSERT_TRUE(WaitUntil([&] { return root.Files("out/sent").size() == 8; }));
     module.dispatcher.Stop();
 

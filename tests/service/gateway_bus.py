@@ -157,6 +157,14 @@ def bus_api(env, root, listener, control, check):
 
     devices = busctl_data(env, "Devices")[0]
     check.equal("Devices", devices, [[1, "Modem", "running", 20, "home", "Norvane Mobile"]])
+    details = busctl_data(env, "DeviceDetails")[0]
+    check.equal("DeviceDetails", [{k: v["data"] for k, v in d.items() if k != "port"} for d in details],
+                [{"id": 1, "name": "Modem", "state": "running", "signal": 20, "registration": "home",
+                  "operator": "Norvane Mobile", "lastError": "", "nextTry": "", "failedStarts": 0,
+                  "manufacturer": "Norvane", "model": "modemsim", "revision": "1.0", "imei": "356938035643809",
+                  "imsi": "262019876543210", "smsc": "+491710760000", "storages": "SM", "notification": "1,2"}])
+    check.true("DeviceDetails names the port and its tty",
+               details and details[0]["port"]["data"].startswith("COM1: (") and "/dev/ttyS0)" in details[0]["port"]["data"])
 
     errors = [
         (("Status", "s", "not-an-id"), "InvalidArgs"),
@@ -251,12 +259,20 @@ def velmo_program(env, build, ids, check):
                 ("FAILED", "failed", None, 0))
 
     r = run("devices")
-    check.equal("devices", r.stdout.splitlines(), ["ID\tNAME\tSTATE\tSIGNAL\tREGISTRATION\tOPERATOR",
-                                                   "1\tModem\trunning\t-73 dBm\thome\tNorvane Mobile"])
+    check.equal("devices", r.stdout.splitlines()[:3], [
+        "ID\tNAME\tSTATE\tSIGNAL\tREGISTRATION\tOPERATOR",
+        "1\tModem\trunning\t-73 dBm\thome\tNorvane Mobile",
+        "\tmodem: Norvane modemsim, revision 1.0, IMEI 356938035643809, IMSI 262019876543210"])
+    check.true("devices: the set-up line", len(r.stdout.splitlines()) == 4 and r.stdout.splitlines()[3].endswith(
+        ", service centre +491710760000, storages SM, notification 1,2"))
     r = run("devices", "--json")
-    check.equal("devices --json", json.loads(r.stdout),
+    listed = json.loads(r.stdout)
+    check.equal("devices --json", [{k: v for k, v in d.items() if k != "port"} for d in listed],
                 [{"id": 1, "name": "Modem", "state": "running", "signal": 20, "signalDbm": -73,
-                  "registration": "home", "operator": "Norvane Mobile"}])
+                  "registration": "home", "operator": "Norvane Mobile", "lastError": None, "nextTry": None,
+                  "failedStarts": 0, "manufacturer": "Norvane", "model": "modemsim", "revision": "1.0",
+                  "imei": "356938035643809", "imsi": "262019876543210", "smsc": "+491710760000",
+                  "storages": "SM", "notification": "1,2"}])
 
     for args, code, text in [(["list", "--folder", "elsewhere"], 1, "is not a folder"),
                              (["list", "--limit", "0"], 2, "usage: velmo list"),
