@@ -9,6 +9,7 @@
 #include "platform/Text.h"
 #include "platform/Variant.h"
 
+#include <filesystem>
 #include <algorithm>
 
 namespace velmo::cellgate {
@@ -86,6 +87,14 @@ HRESULT PduDevice::CheckParams(BSTR xml, BSTR* report)
         findings.problems.push_back("the device entry is not XML: no parameter can be read");
     else
         CheckParameters(params, EntryName(text), findings);
+    // Only the check looks at the machine: a modem may be plugged in after
+    // the service starts, and the device waits for it.
+    std::error_code unknown;
+    std::string path = Utf16ToUtf8(params.PortPath.view());
+    if (!path.empty() && !std::filesystem::exists(path, unknown))
+        findings.warnings.push_back("the device entry " + EntryName(text) + " has Port " + path +
+                                    ", and nothing is there now: the device waits until the modem is plugged in "
+                                    "(velmo modems lists the lines that answer)");
     std::string lines;
     for (const std::string& p : findings.problems)
         lines += "problem: " + p + "\n";

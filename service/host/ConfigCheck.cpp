@@ -3,10 +3,16 @@
 #include "service/host/ConfigReport.h"
 #include "service/host/ServiceModule.h"
 
+#include "interfaces/VelmoDevice.h"
+#include "platform/Activation.h"
+#include "service/events/EventSink.h"
+
 #include "platform/File.h"
 #include "platform/Guid.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
+
+#include <optional>
 
 namespace velmo::host {
 
@@ -29,6 +35,61 @@ std::string ClassState(const std::string& written, bool& usable)
     return path;
 }
 
+// The device's own check of its entry, by IVelmoDeviceCheck where the
+// class has it, else by a Load that opens nothing: one finding per line,
+// "problem: ..." or "warning: ...". False when the device would not load.
+bool CheckDevice(const CLSID& clsid, const std::u16string& params, std::vector<std::string>& findings)
+{
+    ComPtr<IVelmoDevice> device;
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IVelmoDevice, device.ReceiveVoid());
+    if (FAILED(hr)) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+        findings.push_back(std::string("problem: the class cannot be created (") + code + ")");
+        return false;
+    }
+    Bstr xml(params);
+    ComPtr<IVelmoDeviceCheck> check;
+    if (SUCCEEDED(device->QueryInterface(IID_IVelmoDeviceCheck, check.ReceiveVoid()))) {
+        Bstr report;
+        hr = check->CheckParams(xml.get(), report.Receive());
+        std::string text = report.IsNull() ? "" : Utf16ToUtf8(report.str());
+        for (std::size_t start = 0; start < text.size();) {
+            std::size_t end = text.find('\n', start);
+            std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+            start = end == std::string::npos ? text.size() : end + 1;
+            if (!line.empty())
+                findings.push_back(line);
+        }
+        return hr == S_OK;
+    }
+    ComPtr<IPersistXMLParam> persist;
+    hr = device->QueryInterface(IID_IPersistXMLParam, persist.ReceiveVoid());
+    if (FAILED(hr)) {
+        findings.push_back("problem: the class has no IPersistXMLParam, so the service cannot load it");
+        return false;
+    }
+    hr = persist->Load(xml.get());
+    if (FAILED(hr))
+        findings.push_back("problem: " + events::CallFailureText(hr, persist.get(), "Load"));
+    return SUCCEEDED(hr);
+}
+
+// CheckDevice for the device of that id as the configuration added it.
+bool CheckDevice(LONG id, std::vector<std::string>& findings, ServiceModule& module)
+{
+    std::optional<std::pair<CLSID, std::u16string>> entry;
+    module.dispatcher.Devices().ForEach([&](devices::DeviceHost& host) {
+        if (host.Id() == id)
+            entry.emplace(host.Clsid(), host.Params());
+    });
+    if (!entry) {
+        findings.push_back("problem: the device was not added to the service");
+        return false;
+    }
+    return CheckDevice(entry->first, entry->second, findings);
+}
+
 void Lines(std::FILE* out, const char* label, const std::vector<std::string>& lines)
 {
     for (const std::string& line : lines)
@@ -41,6 +102,7 @@ int CheckConfiguration(ServiceModule& module, std::FILE* out)
 {
     ConfigReport report;
     bool ok = ReadConfiguration(module, report);
+    bool devicesFail = false;
     std::fprintf(out, "%s\n", report.path.c_str());
     Lines(out, "problem", report.problems);
     Lines(out, "skipped", report.skipped);
@@ -58,6 +120,11 @@ int CheckConfiguration(ServiceModule& module, std::FILE* out)
             std::fprintf(out, "device %d \"%s\" %s: %s%s\n", static_cast<int>(d.id), d.name.c_str(), d.clsid.c_str(),
                          usable ? "starts from " : "",
                          usable ? state.c_str() : (state + ": it would fail to start").c_str());
+            std::vector<std::string> findings;
+            bool loads = usable && CheckDevice(d.id, findings, module);
+            for (const std::string& f : findings)
+                std::fprintf(out, "device %d \"%s\": %s\n", static_cast<int>(d.id), d.name.c_str(), f.c_str());
+            devicesFail = devicesFail || !loads;
         }
         for (const ConfigReport::Rule& r : report.rules)
             std::fprintf(out, "rule [%s] -> device %d%s\n", r.pattern.c_str(), static_cast<int>(r.device),
@@ -69,8 +136,11 @@ int CheckConfiguration(ServiceModule& module, std::FILE* out)
             std::fprintf(out, "event handler %s: %s\n", h.c_str(), state.c_str());
         }
     }
-    std::fprintf(out, ok ? "The service would start.\n" : "The service would not start.\n");
-    return ok ? 0 : 1;
+    if (ok && devicesFail)
+        std::fprintf(out, "The service would start, but a device would fail: see above.\n");
+    else
+        std::fprintf(out, ok ? "The service would start.\n" : "The service would not start.\n");
+    return ok && !devicesFail ? 0 : 1;
 }
 
 }  // namespace velmo::host

@@ -4,6 +4,7 @@
 
 #include "service/host/ConfigReport.h"
 #include "interfaces/EntryText.h"
+#include "service/routing/RoutingRule.h"
 
 #include "platform/Guid.h"
 #include "platform/Registry.h"
@@ -228,12 +229,16 @@ private:
                 continue;
             }
             int error = table().AddRule(pattern, *deviceId, continueSearch);
-            if (error != 0)
+            if (error != 0) {
                 Skip(entry, "rule",
-                     "the pattern [" + std::string(match.value()) + "] does not compile (error " +
-                         std::to_string(error) + ")");
-            else
-                report_.rules.push_back({match.value(), *deviceId, continueSearch});
+                     "the pattern [" + std::string(match.value()) + "] does not compile: " +
+                         routing::PatternErrorText(error) + " (error " + std::to_string(error) + ")");
+                continue;
+            }
+            report_.rules.push_back({match.value(), *deviceId, continueSearch});
+            std::string anchor = routing::AnchorWarning(pattern);
+            if (!anchor.empty())
+                report_.warnings.push_back("the rule [" + std::string(match.value()) + "] may never match: " + anchor);
         }
         LONG def = table().DefaultDevice();
         if (!table().Has(def) && firstDevice != 0) {

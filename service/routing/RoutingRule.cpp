@@ -2,6 +2,8 @@
 
 #include <boost/cregex.hpp>
 
+#include <cstring>
+
 namespace velmo::routing {
 
 std::wstring ToWide(std::u16string_view text)
@@ -19,6 +21,46 @@ std::wstring ToWide(std::u16string_view text)
         out.push_back(static_cast<wchar_t>(c));
     }
     return out;
+}
+
+std::string AnchorWarning(std::u16string_view pattern)
+{
+    bool bracket = false;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        char16_t c = pattern[i];
+        if (bracket) {
+            // ] ends the expression, except first ([]...] and [^]...]); [:alpha:] and the like hold no ].
+            bool first = pattern[i - 1] == u'[' || (pattern[i - 1] == u'^' && i >= 2 && pattern[i - 2] == u'[');
+            if (c == u'[' && i + 1 < pattern.size() &&
+                (pattern[i + 1] == u':' || pattern[i + 1] == u'.' || pattern[i + 1] == u'=')) {
+                std::size_t end = pattern.find(std::u16string{pattern[i + 1], u']'}, i + 2);
+                i = end == std::u16string_view::npos ? pattern.size() : end + 1;
+            } else if (c == u']' && !first) {
+                bracket = false;
+            }
+            continue;
+        }
+        if (c == u'\\') {
+            ++i;
+        } else if (c == u'[') {
+            bracket = true;
+        } else if (c == u'^' || c == u'$') {
+            return std::string(1, static_cast<char>(c)) +
+                   " never matches here: a rule is searched for anywhere in the address, and ^ and $ match at "
+                   "neither of its ends (leave the anchor out: \\+49 finds +49 anywhere in the address)";
+        }
+    }
+    return "";
+}
+
+std::string PatternErrorText(int code)
+{
+    char text[256] = {};
+    boost::regerrorA(code, nullptr, text, sizeof text);
+    std::string words = text;
+    while (!words.empty() && (words.back() == '.' || words.back() == ' '))
+        words.pop_back();
+    return words.empty() ? "error " + std::to_string(code) : words;
 }
 
 struct RoutingRule::Compiled {

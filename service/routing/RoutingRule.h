@@ -36,6 +36,17 @@ private:
     bool continue_;
 };
 
+// What is wrong with a pattern that compiles but has an anchor, ^ or $
+// outside a bracket expression and not escaped: with the address searched
+// as the middle of a line neither ever matches, so the rule (or that
+// branch of it) never does. A sentence for an administrator; "" when the
+// pattern has no anchor.
+std::string AnchorWarning(std::u16string_view pattern);
+
+// regcompW's error code in words ("Unmatched [ or [^"); "error N" for a
+// code without words.
+std::string PatternErrorText(int code);
+
 // UTF-16 to the wchar_t (UTF-32) text the wide regex interface reads; an
 // unpaired surrogate becomes U+FFFD.
 std::wstring ToWide(std::u16string_view text);

@@ -188,7 +188,13 @@ TEST(PduDevice, ParameterFindingsNameTheEntryAndTheParameter)
         HRESULT check;
         std::vector<std::string> report;  // lines, in order
     } cases[] = {
-        {"good", P("Port", "/dev/serial/by-id/usb-x-if00-port0") + P("CommConfig", "115200,n,8,1"), S_OK, S_OK, {}},
+        {"good", P("Port", "/dev/null") + P("CommConfig", "115200,n,8,1"), S_OK, S_OK, {}},
+        {"a modem not plugged in",
+         P("Port", "/dev/serial/by-id/usb-x-if00-port0") + P("CommConfig", "115200,n,8,1"),
+         S_OK,
+         S_OK,
+         {"warning: the device entry Modem has Port /dev/serial/by-id/usb-x-if00-port0, and nothing is there now: "
+          "the device waits until the modem is plugged in (velmo modems lists the lines that answer)"}},
         {"no port",
          P("CommConfig", "96,n,8,1"),
          E_FAIL,

@@ -57,7 +57,8 @@ TEST(ConfigCheck, EveryFaultIsNamedWithItsPlaceAndWhatWouldStartIsListed)
     RegisterLoopback(VELMO_LOOPBACK);
     std::string xml =
         std::string("<velmo>\n<configuration><queue max='5'/><retries max='2'/></configuration>\n<devices>\n") +
-        "  <device status='1' id='1' name='Loop' clsid='" + kLoopback + "'/>\n" +
+        "  <device status='1' id='1' name='Loop' clsid='" + kLoopback + "'/><device status='1' id='6' " +
+        "name='Refusing' clsid='" + kLoopback + "'><param name='fail' value='load'/></device>\n" +
         "  <device status='1' id='2' name='Gone' clsid='" + kUnregistered + "'/>\n" +
         "  <device status='1' id='3' name='Odd' clsid='x'/>\n" +
         "  <device status='0' id='4' name='Off' clsid='x'/>\n" + "  <device id='5' name='NoStatus' clsid='x'/>\n" +
@@ -68,8 +69,11 @@ TEST(ConfigCheck, EveryFaultIsNamedWithItsPlaceAndWhatWouldStartIsListed)
         "  <r match='.*' device_id='9'/><r device_id='1'/><r match='^1' device_id='2'/>\n" + "</rules>\n" +
         "<eventhandlers><h/><h clsid='" + kUnregistered + "'/></eventhandlers>\n" + "</velmo>\n<trailing";
     Checked c = Check(root, xml.c_str());
-    EXPECT_EQ(c.code, 0);
+    EXPECT_EQ(c.code, 1);  // devices 2, 3 and 6 would fail
     EXPECT_EQ(c.events, "");
+    const std::string anchor = " may never match: ^ never matches here: a rule is searched for anywhere in the "
+                               "address, and ^ and $ match at neither of its ends (leave the anchor out: \\+49 finds "
+                               "+49 anywhere in the address)\n";
     const std::string unregistered = "the class is not registered (regsvr its module)";
     EXPECT_EQ(c.out, root.path() + "/var/lib/velmo/config.xml\n" +
                          "skipped: line 8, column 3: device <device>: the attribute status is missing or not a number\n"
@@ -77,26 +81,35 @@ TEST(ConfigCheck, EveryFaultIsNamedWithItsPlaceAndWhatWouldStartIsListed)
                          "skipped: line 10, column 3: device <device>: id 0 is refused: ids are 1 or more\n"
                          "skipped: line 11, column 3: device <device>: the attribute id is missing or not a number\n"
                          "skipped: line 12, column 3: text among the entries is ignored\n"
-                         "skipped: line 15, column 50: rule <r>: the pattern [(] does not compile (error 8)\n"
+                         "skipped: line 15, column 50: rule <r>: the pattern [(] does not compile: Unmatched marking "
+                         "parenthesis ( or \\( (error 8)\n"
                          "skipped: line 16, column 32: rule <r>: the attribute match is missing\n"
                          "skipped: line 18, column 16: event handler <h>: the attribute clsid is missing\n"
                          "warning: rules choose=\"round_robin\" is not known: the choice is random\n"
+                         "warning: the rule [^49]" +
+                         anchor +
                          "warning: the rule [.*] names device 9, which is not configured or not enabled: the rule is "
                          "skipped\n"
+                         "warning: the rule [^1]" +
+                         anchor +
                          "warning: the default device 4 is not configured or not enabled: device 1 is the default\n"
                          "warning: line 20, column 9: Error parsing start element tag: the service reads what comes "
                          "before it\n"
                          "queue max 5, retries max 2\n"
                          "device 1 \"Loop\" " +
-                         kLoopback + ": starts from " + VELMO_LOOPBACK + "\n" + "device 2 \"Gone\" " + kUnregistered +
-                         ": " + unregistered + ": it would fail to start\n" +
+                         kLoopback + ": starts from " + VELMO_LOOPBACK + "\n" + "device 6 \"Refusing\" " + kLoopback +
+                         ": starts from " + VELMO_LOOPBACK + "\n" +
+                         "device 6 \"Refusing\": problem: Load failed: Loopback Load refused\n"
+                         "device 2 \"Gone\" " +
+                         kUnregistered + ": " + unregistered + ": it would fail to start\n" +
                          "device 3 \"Odd\" x: not a class id: it would fail to start\n"
                          "device 4 \"Off\": disabled (status 0)\n"
                          "rule [^49] -> device 1, last\n"
                          "rule [^1] -> device 2\n"
                          "default device 1\n"
                          "event handler " +
-                         kUnregistered + ": " + unregistered + "\n" + "The service would start.\n");
+                         kUnregistered + ": " + unregistered + "\n" +
+                         "The service would start, but a device would fail: see above.\n");
 }
 
 struct RefusedCase {

@@ -91,7 +91,7 @@ std::vector<Case> Cases()
     return {
         {"Complete",
          Config(kOne + kTwo,
-                "<rules def_device_id='2'><r match='^49' device_id='1'/><r match='.*' device_id='2' "
+                "<rules def_device_id='2'><r match='\\+49' device_id='1'/><r match='.*' device_id='2' "
                 "continue='false'/></rules>",
                 "<eventhandlers><h clsid='" + std::string(kModem) + "'/></eventhandlers>"),
          true,

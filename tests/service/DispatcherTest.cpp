@@ -399,6 +399,42 @@ TEST_F(DispatcherTest, PatternThatDoesNotCompileIsRefused)
     EXPECT_EQ(rules, 0);
 }
 
+// The anchors that never match are found wherever they stand outside a
+// bracket expression; an escaped one or one inside brackets is a character.
+TEST(RulePatterns, AnchorsThatNeverMatchAreFound)
+{
+    struct Case {
+        const char16_t* pattern;
+        char anchor;  // 0: none is found
+    } cases[] = {
+        {u"^\\+49", '^'},
+        {u"^49", '^'},
+        {u"0049|^\\+49", '^'},
+        {u"70$", '$'},
+        {u"\\+49", 0},
+        {u"\\^49", 0},
+        {u"49\\$", 0},
+        {u"[^0-9]", 0},
+        {u"[]^]", 0},
+        {u"[^]$]", 0},
+        {u"[[:digit:]^]+", 0},
+        {u"[a-z]$", '$'},
+        {u"[[:alpha:]]^", '^'},
+        {u"\\", 0},
+        {u"[", 0},
+        {u"", 0},
+    };
+    for (const Case& c : cases) {
+        std::string warning = velmo::routing::AnchorWarning(c.pattern);
+        if (c.anchor)
+            EXPECT_EQ(warning.substr(0, 2), std::string(1, c.anchor) + " ") << velmo::Utf16ToUtf8(c.pattern);
+        else
+            EXPECT_EQ(warning, "") << velmo::Utf16ToUtf8(c.pattern);
+    }
+    EXPECT_EQ(velmo::routing::PatternErrorText(8), "Unmatched marking parenthesis ( or \\(");
+    EXPECT_EQ(velmo::routing::PatternErrorText(7), "Unmatched [ or [^ in character class declaration");
+}
+
 TEST(ModeLock, VisitsShareAndChangesAreAlone)
 {
     for (int mode : {1, 2}) {
