@@ -142,6 +142,16 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD creati
     return new FileObject(fd, path);
 }
 
+// A COM port as Windows opens it: one that another program holds is
+// ERROR_ACCESS_DENIED there.
+HANDLE OpenComPort(const std::string& name, DWORD access)
+{
+    HANDLE port = velmo::detail::OpenSerial(name, access);
+    if (port == INVALID_HANDLE_VALUE && GetLastError() == static_cast<DWORD>(ERROR_SHARING_VIOLATION))
+        SetLastError(ERROR_ACCESS_DENIED);
+    return port;
+}
+
 }  // namespace
 
 namespace velmo::detail {
@@ -194,7 +204,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, const void*, DWORD c
     }
     std::string name = Narrow(path);
     if (velmo::detail::IsSerialName(name))
-        return velmo::detail::OpenSerial(name, access);
+        return OpenComPort(name, access);
     return OpenFile(name, access, share, creation);
 }
 
@@ -205,7 +215,7 @@ HANDLE CreateFileA(const char* path, DWORD access, DWORD share, const void*, DWO
         return INVALID_HANDLE_VALUE;
     }
     if (velmo::detail::IsSerialName(path))
-        return velmo::detail::OpenSerial(path, access);
+        return OpenComPort(path, access);
     return OpenFile(path, access, share, creation);
 }
 

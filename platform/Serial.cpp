@@ -331,7 +331,7 @@ HANDLE OpenSerial(const std::string& name, DWORD access)
     int fd = open(path.c_str(), flags);
     if (fd < 0) {
         SetLastError(errno == ENOENT  ? ERROR_FILE_NOT_FOUND
-                     : errno == EBUSY ? ERROR_ACCESS_DENIED
+                     : errno == EBUSY ? ERROR_SHARING_VIOLATION
                                       : ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
@@ -340,7 +340,7 @@ HANDLE OpenSerial(const std::string& name, DWORD access)
     if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
         bool notTty = !isatty(fd);
         close(fd);
-        SetLastError(notTty ? ERROR_INVALID_FUNCTION : ERROR_ACCESS_DENIED);
+        SetLastError(notTty ? ERROR_INVALID_FUNCTION : ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
     ioctl(fd, TIOCEXCL);

@@ -62,6 +62,7 @@ constexpr BYTE ONESTOPBIT = 0;
 constexpr BYTE ONE5STOPBITS = 1;
 constexpr BYTE TWOSTOPBITS = 2;
 constexpr LONG ERROR_OPERATION_ABORTED = 995;
+constexpr DWORD MAXDWORD = 0xFFFFFFFF;
 
 struct COMMTIMEOUTS {
     DWORD ReadIntervalTimeout;
@@ -86,7 +87,7 @@ VELMO_PLATFORM_API std::string SerialDevicePath(const std::string& name);
 // device path ("/dev/ttyUSB2", "/dev/serial/by-id/usb-...-if00-port0"),
 // for reading and writing, exclusively, in raw mode. INVALID_HANDLE_VALUE
 // with GetLastError: ERROR_FILE_NOT_FOUND (no such device),
-// ERROR_ACCESS_DENIED (in use, or not allowed), ERROR_INVALID_FUNCTION (not
-// a tty).
+// ERROR_SHARING_VIOLATION (another program holds it), ERROR_ACCESS_DENIED
+// (this user may not open it), ERROR_INVALID_FUNCTION (not a tty).
 VELMO_PLATFORM_API HANDLE OpenSerialPort(const std::string& name);
 }  // namespace velmo

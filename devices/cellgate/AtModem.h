@@ -19,8 +19,8 @@
 // information with the source "Cellgate.PDU.1" and DISP_E_EXCEPTION.
 #pragma once
 
-#include "devices/cellgate/AtFraming.h"
-#include "devices/cellgate/AtParse.h"
+#include "atprotocol/AtFraming.h"
+#include "atprotocol/AtParse.h"
 #include "devices/cellgate/SerialPort.h"
 #include "interfaces/VelmoDevice.h"
 
@@ -34,6 +34,9 @@
 #include <string>
 
 namespace velmo::cellgate {
+
+// The device speaks the shared AT protocol's vocabulary as its own.
+using namespace velmo::at;
 
 // The error of the device: one message text of at most 2048 characters.
 class CSmartException : public std::exception {

@@ -1,6 +1,6 @@
 #include "devices/cellgate/ModemStartup.h"
 
-#include "devices/cellgate/ModemCapabilities.h"
+#include "atprotocol/ModemCapabilities.h"
 #include "devices/cellgate/PinGuard.h"
 #include "platform/EventLog.h"
 #include "platform/Timing.h"

@@ -32,8 +32,8 @@ std::string PortFailure(DWORD code)
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND: return "there is no such device (error " + std::to_string(code) + ")";
-    case ERROR_ACCESS_DENIED:
-        return "access denied: another program has it open, or this user may not use it (the dialout group) (error 5)";
+    case ERROR_SHARING_VIOLATION: return "another program has it open (error 32)";
+    case ERROR_ACCESS_DENIED: return "access denied: this user may not use it (the dialout group) (error 5)";
     default: return "error " + std::to_string(code);
     }
 }

@@ -11,7 +11,7 @@ namespace velmo::cellgate {
 namespace {
 constexpr DWORD kReadChunk = 1024;
 constexpr DWORD kCloseWait = 5000;
-constexpr DWORD kFirstByte = 0xFFFFFFFFu;  // with both: return with the first bytes there
+constexpr DWORD kFirstByte = MAXDWORD;  // with both: return with the first bytes there
 }  // namespace
 
 SerialPort::SerialPort() = default;

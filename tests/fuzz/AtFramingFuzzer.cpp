@@ -4,8 +4,8 @@
 // prompt of AT+CMGS) and how the rest is cut into reads. Whatever comes, no
 // line outgrows its limit, a reply ends only for a pending command and
 // holds no control character, and the parsers read every reply safely.
-#include "devices/cellgate/AtFraming.h"
-#include "devices/cellgate/AtParse.h"
+#include "atprotocol/AtFraming.h"
+#include "atprotocol/AtParse.h"
 
 #include <cstdlib>
 
@@ -31,7 +31,7 @@ bool Clean(const std::string& text)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    using namespace velmo::cellgate;
+    using namespace velmo::at;
     if (size < 2)
         return 0;
     const std::string bytes(reinterpret_cast<const char*>(data) + 2, size - 2);

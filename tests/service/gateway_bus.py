@@ -284,6 +284,15 @@ def velmo_program(env, build, ids, check):
         check.equal("velmo %s" % " ".join(args), (r.returncode, text in r.stderr), (code, True))
 
 
+def modems_held(env, build, root, check):
+    """velmo modems leaves the line of the running service alone and says who holds it."""
+    line = root + "/dev/ttyS0"
+    r = subprocess.run([build + "/bin/velmo", "modems", line], env=env, capture_output=True, text=True)
+    check.equal("velmo modems on the service's line: %r" % r.stdout,
+                (r.returncode, r.stdout.startswith(line + ": skipped, held by "), "velmosvc (pid " in r.stdout),
+                (1, True, True))
+
+
 COMPLETE = """source /usr/share/bash-completion/bash_completion
 source "$1"
 shift
@@ -303,6 +312,7 @@ def completion(env, build, source, ids, check):
         return sorted(r.stdout.split())
 
     check.equal("complete a command", complete("velmo", "de"), ["devices"])
+    check.equal("complete modems options", complete("velmo", "modems", "--"), ["--comm", "--json"])
     check.equal("complete a folder", complete("velmo", "list", "--folder", "f"), ["failed"])
     check.equal("complete status options", complete("velmo", "status", "--"),
                 ["--host", "--json", "--timeout", "--wait"])
@@ -329,6 +339,7 @@ def main(build, source):
         ids = bus_api(env, root, listener, control, check)
         velmo_program(env, build, ids, check)
         completion(env, build, source, ids, check)
+        modems_held(env, build, root, check)
     finally:
         if listener:
             listener.stop()

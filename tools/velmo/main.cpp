@@ -3,6 +3,7 @@
 #include "tools/velmo/PduCommand.h"
 #include "tools/velmo/SendCommand.h"
 #include "tools/velmo/GatewayCommands.h"
+#include "tools/velmo/ModemsCommand.h"
 
 #include "interfaces/StandardOptions.h"
 
@@ -16,6 +17,7 @@ const char kUsage[] = "usage: velmo send [--host [USER@]HOST] TO [TEXT...]\n"
                       "       velmo show [--host [USER@]HOST] [--json] ID\n"
                       "       velmo watch [--host [USER@]HOST] [--json]\n"
                       "       velmo devices [--host [USER@]HOST] [--json]\n"
+                      "       velmo modems [--json] [--comm SETTINGS] [PATH...]\n"
                       "       velmo drop NUMBER TEXT\n"
                       "       velmo pdu encode [--nosmsc] [--full] [--parts N] NUMBER TEXT\n"
                       "       velmo pdu decode [--nosmsc] PDU\n"
@@ -31,6 +33,8 @@ const char kUsage[] = "usage: velmo send [--host [USER@]HOST] TO [TEXT...]\n"
                       "show    every field of one message\n"
                       "watch   one line per message queued, sent, failed or received, as it happens\n"
                       "devices the devices, their state, signal, registration and operator\n"
+                      "modems  find the modems on this machine's serial lines (without the service)\n"
+                      "        and print a device entry for each; exit 1 when none answers\n"
                       "drop    queue a message by writing it into the pickup folder (no bus)\n"
                       "pdu     encode or decode an SMS PDU as the GSM device does\n"
                       "\n"
@@ -61,6 +65,8 @@ int main(int argc, char** argv)
         return velmo::cli::WatchCommand(rest, std::cout, std::cerr);
     if (args[0] == "devices")
         return velmo::cli::DevicesCommand(rest, std::cout, std::cerr);
+    if (args[0] == "modems")
+        return velmo::cli::ModemsCommand(rest, std::cout, std::cerr);
     if (args[0] == "drop")
         return velmo::cli::DropCommand({args.begin() + 1, args.end()}, std::cout, std::cerr);
     if (args[0] == "pdu")

@@ -1,10 +1,10 @@
 // Reply framing and the unsolicited-code table: bytes in, replies, unsolicited
 // lines and stray lines out.
-#include "devices/cellgate/AtFraming.h"
+#include "atprotocol/AtFraming.h"
 
 #include <gtest/gtest.h>
 
-using namespace velmo::cellgate;
+using namespace velmo::at;
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-namespace velmo::cellgate {
+namespace velmo::at {
 
 // How a final result line ended a command. None: the line is not final.
 enum class Final { None, Ok, Error, CmsError, CmeError, NoCarrier, Busy, NoAnswer, NoDialtone, NotSupported };
@@ -42,4 +42,4 @@ const UnsolicitedCode* MatchUnsolicited(std::string_view line);
 // True for a non-empty line of hexadecimal digits only (a PDU line).
 bool IsHexLine(std::string_view line);
 
-}  // namespace velmo::cellgate
+}  // namespace velmo::at

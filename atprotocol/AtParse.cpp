@@ -1,8 +1,9 @@
-#include "devices/cellgate/AtParse.h"
+#include "atprotocol/AtParse.h"
 
 #include <cctype>
+#include <iterator>
 
-namespace velmo::cellgate {
+namespace velmo::at {
 
 namespace {
 
@@ -195,4 +196,47 @@ std::string ParseOperator(std::string_view reply)
     return {};
 }
 
-}  // namespace velmo::cellgate
+std::string RegistrationWord(int status)
+{
+    static const char* const kWords[] = {"none",          "home",    "searching",       "denied",
+                                         "unknown",       "roaming", "home (SMS only)", "roaming (SMS only)",
+                                         "emergency only"};
+    return status >= 0 && status < static_cast<int>(std::size(kWords)) ? kWords[status] : "unknown";
+}
+
+std::string ParseSimState(std::string_view reply)
+{
+    std::vector<std::string> lines = SplitLines(reply);
+    for (const std::string& line : lines) {
+        if (BeginsWith(line, "+CPIN:")) {
+            std::string code = line.substr(6);
+            code.erase(0, code.find_first_not_of(' '));
+            code.erase(code.find_last_not_of(' ') + 1);
+            if (BeginsWith(code, "READY"))
+                return "ready";
+            if (code.size() == 7 && BeginsWith(code, "SIM PIN"))
+                return "PIN";
+            if (code.size() == 7 && BeginsWith(code, "SIM PUK"))
+                return "PUK";
+            return code.empty() ? "unknown" : code.substr(0, 32);
+        }
+        if (BeginsWith(line, "+CME ERROR:")) {
+            switch (ErrorCode(line)) {
+            case 10: return "absent";
+            case 11: return "PIN";
+            case 12: return "PUK";
+            case 13: return "failure";
+            case 14: return "busy";
+            default: break;
+            }
+            std::string upper;
+            for (char c : line)
+                upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (upper.find("NOT INSERTED") != std::string::npos)
+                return "absent";
+        }
+    }
+    return "unknown";
+}
+
+}  // namespace velmo::at

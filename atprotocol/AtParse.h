@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace velmo::cellgate {
+namespace velmo::at {
 
 // Whether text begins with prefix, compared without regard to case over n
 // characters (n = the prefix's length unless given).
@@ -79,4 +79,15 @@ int ParseRegistration(std::string_view line, bool solicited);
 // when the modem names none.
 std::string ParseOperator(std::string_view reply);
 
-}  // namespace velmo::cellgate
+// The word for a registration status of ParseRegistration: none, home,
+// searching, denied, unknown, roaming, "home (SMS only)", "roaming (SMS
+// only)", "emergency only"; "unknown" for any other value.
+std::string RegistrationWord(int status);
+
+// The state of the SIM from an AT+CPIN? reply: "ready", "PIN", "PUK", the
+// code a modem names for any other lock ("PH-SIM PIN"), "absent" (+CME
+// ERROR 10 or "SIM not inserted"), "failure" (13), "busy" (14); "unknown"
+// for anything else, an empty reply included.
+std::string ParseSimState(std::string_view reply);
+
+}  // namespace velmo::at

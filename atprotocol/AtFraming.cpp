@@ -1,8 +1,8 @@
-#include "devices/cellgate/AtFraming.h"
+#include "atprotocol/AtFraming.h"
 
 #include <cctype>
 
-namespace velmo::cellgate {
+namespace velmo::at {
 
 namespace {
 
@@ -177,4 +177,4 @@ void AtFraming::TakeLine(std::string line, FramedOutput& out)
     out.stray.push_back(std::move(line));
 }
 
-}  // namespace velmo::cellgate
+}  // namespace velmo::at

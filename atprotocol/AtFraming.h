@@ -25,14 +25,14 @@
 // by CR LF, the final line included, up to kMaxReply characters.
 #pragma once
 
-#include "devices/cellgate/AtCodes.h"
+#include "atprotocol/AtCodes.h"
 
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace velmo::cellgate {
+namespace velmo::at {
 
 // What a pending command may answer besides its final result line.
 struct AtExpect {
@@ -99,4 +99,4 @@ private:
     std::optional<UnsolicitedLine> awaitingPdu_;
 };
 
-}  // namespace velmo::cellgate
+}  // namespace velmo::at

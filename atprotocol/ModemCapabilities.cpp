@@ -1,11 +1,11 @@
-#include "devices/cellgate/ModemCapabilities.h"
+#include "atprotocol/ModemCapabilities.h"
 
-#include "devices/cellgate/AtCodes.h"
-#include "devices/cellgate/AtParse.h"
+#include "atprotocol/AtCodes.h"
+#include "atprotocol/AtParse.h"
 
 #include <cctype>
 
-namespace velmo::cellgate {
+namespace velmo::at {
 
 namespace {
 
@@ -214,4 +214,4 @@ std::string ParseIdentity(std::string_view reply)
     return {};
 }
 
-}  // namespace velmo::cellgate
+}  // namespace velmo::at

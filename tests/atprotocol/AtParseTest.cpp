@@ -1,9 +1,9 @@
 // The pure AT parsers: string in, values out.
-#include "devices/cellgate/AtParse.h"
+#include "atprotocol/AtParse.h"
 
 #include <gtest/gtest.h>
 
-using namespace velmo::cellgate;
+using namespace velmo::at;
 
 namespace {
 
@@ -128,3 +128,32 @@ TEST(BeginsWith, ComparesWithoutCaseOverTheGivenLength)
 }
 
 }  // namespace
+
+TEST(SimState, ReadFromWhatCpinAnswers)
+{
+    struct {
+        const char* reply;
+        const char* state;
+    } cases[] = {
+        {"+CPIN: READY\r\nOK\r\n", "ready"},       {"+CPIN: READY\r\n", "ready"},
+        {"+cpin: sim pin\r\nOK\r\n", "PIN"},       {"+CPIN: SIM PUK\r\nOK\r\n", "PUK"},
+        {"+CPIN: SIM PIN2\r\nOK\r\n", "SIM PIN2"}, {"+CPIN: PH-SIM PIN\r\nOK\r\n", "PH-SIM PIN"},
+        {"+CME ERROR: 10\r\n", "absent"},          {"+CME ERROR: SIM not inserted\r\n", "absent"},
+        {"+CME ERROR: 13\r\n", "failure"},         {"+CME ERROR: 14\r\n", "busy"},
+        {"+CME ERROR: 100\r\n", "unknown"},        {"ERROR\r\n", "unknown"},
+        {"+CPIN:\r\nOK\r\n", "unknown"},           {"", "unknown"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseSimState(c.reply), c.state) << c.reply;
+}
+
+TEST(Registration, WordsForEveryStatus)
+{
+    EXPECT_EQ(RegistrationWord(ParseRegistration("+CREG: 0,1", true)), "home");
+    EXPECT_EQ(RegistrationWord(ParseRegistration("+CREG: 2,5,\"00C3\",\"1A2B\"", true)), "roaming");
+    EXPECT_EQ(RegistrationWord(0), "none");
+    EXPECT_EQ(RegistrationWord(3), "denied");
+    EXPECT_EQ(RegistrationWord(7), "roaming (SMS only)");
+    for (int odd : {-1, 9, 11, 1000})
+        EXPECT_EQ(RegistrationWord(odd), "unknown") << odd;
+}

@@ -1,10 +1,10 @@
-#include "devices/cellgate/ModemCapabilities.h"
+#include "atprotocol/ModemCapabilities.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using namespace velmo::cellgate;
+using namespace velmo::at;
 
 // Replies as real modems give them, and the setting the device then asks for.
 TEST(ModemCapabilities, CnmiChoiceFollowsWhatTheModemAllows)

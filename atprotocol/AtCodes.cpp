@@ -1,8 +1,8 @@
-#include "devices/cellgate/AtCodes.h"
+#include "atprotocol/AtCodes.h"
 
 #include <cctype>
 
-namespace velmo::cellgate {
+namespace velmo::at {
 
 namespace {
 
@@ -141,4 +141,4 @@ bool IsHexLine(std::string_view line)
     return true;
 }
 
-}  // namespace velmo::cellgate
+}  // namespace velmo::at

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace velmo::cellgate {
+namespace velmo::at {
 
 // The values each field of AT+CNMI allows, from an AT+CNMI=? reply such
 // as "+CNMI: (0-2),(0-3),(0,2),(0-2),(0,1)": fields[0] the mode, [1] mt
@@ -63,4 +63,4 @@ std::string ParseServiceCentre(std::string_view reply);
 constexpr std::size_t kIdentityLimit = 100;
 std::string ParseIdentity(std::string_view reply);
 
-}  // namespace velmo::cellgate
+}  // namespace velmo::at
