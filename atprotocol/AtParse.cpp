@@ -61,10 +61,11 @@ std::vector<std::string> Fields(std::string_view line)
     return fields;
 }
 
-// A small decimal number; -1 when the text is empty, not all digits or too long.
-int Number(std::string_view text)
+}  // namespace
+
+int ParseNumber(std::string_view text, std::size_t maxDigits)
 {
-    if (text.empty() || text.size() > 6)
+    if (text.empty() || text.size() > maxDigits)
         return -1;
     int value = 0;
     for (char c : text) {
@@ -74,6 +75,10 @@ int Number(std::string_view text)
     }
     return value;
 }
+
+namespace {
+
+int Number(std::string_view text) { return ParseNumber(text, 6); }
 
 std::string Unquoted(std::string text)
 {

@@ -33,6 +33,10 @@ struct StoredNote {
 };
 std::optional<StoredNote> ParseCmti(std::string_view line);
 
+// A decimal number of at most maxDigits (up to 9) digits; -1 when the text
+// is empty, not all digits or longer.
+int ParseNumber(std::string_view text, std::size_t maxDigits);
+
 // The lines of a text cut at every CR and LF, without empty lines.
 std::vector<std::string> SplitLines(std::string_view text);
 

@@ -65,17 +65,8 @@ std::set<int> Numbers(std::string_view list)
         std::size_t comma = list.find(',', start);
         std::string_view item =
             Trim(list.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
-        auto number = [](std::string_view t) {
-            if (t.empty() || t.size() > 2)
-                return -1;
-            int v = 0;
-            for (char c : t) {
-                if (!std::isdigit(static_cast<unsigned char>(c)))
-                    return -1;
-                v = v * 10 + (c - '0');
-            }
-            return v;
-        };
+        // Two digits: a range is expanded, and no setting goes past 99.
+        auto number = [](std::string_view t) { return ParseNumber(t, 2); };
         std::size_t dash = item.find('-');
         int low = number(Trim(item.substr(0, dash)));
         int high = dash == std::string_view::npos ? low : number(Trim(item.substr(dash + 1)));
@@ -178,25 +169,24 @@ std::vector<std::string> ReceiveStorages(const std::vector<std::string>& offered
     return chosen;
 }
 
-std::string ParseCurrentStorage(std::string_view reply)
+namespace {
+
+// The first field of the first line that begins with prefix, without
+// blanks and quotes; empty when there is no such line.
+std::string_view FirstFieldOf(std::string_view reply, std::string_view prefix)
 {
-    std::string_view line = LineOf(reply, "+CPMS:");
+    std::string_view line = LineOf(reply, prefix);
     if (line.empty())
         return {};
-    line.remove_prefix(6);
-    std::size_t comma = line.find(',');
-    return Upper(Trim(line.substr(0, comma)));
+    line.remove_prefix(prefix.size());
+    return Trim(line.substr(0, line.find(',')));
 }
 
-std::string ParseServiceCentre(std::string_view reply)
-{
-    std::string_view line = LineOf(reply, "+CSCA:");
-    if (line.empty())
-        return {};
-    line.remove_prefix(6);
-    std::size_t comma = line.find(',');
-    return std::string(Trim(line.substr(0, comma)));
-}
+}  // namespace
+
+std::string ParseCurrentStorage(std::string_view reply) { return Upper(FirstFieldOf(reply, "+CPMS:")); }
+
+std::string ParseServiceCentre(std::string_view reply) { return std::string(FirstFieldOf(reply, "+CSCA:")); }
 
 std::string ParseIdentity(std::string_view reply)
 {

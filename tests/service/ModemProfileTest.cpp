@@ -6,7 +6,6 @@
 #include "service/GsmSandbox.h"
 
 #include <chrono>
-#include <regex>
 #include <sstream>
 
 using Clock = std::chrono::steady_clock;
@@ -38,7 +37,10 @@ bool StoragesEmpty(const GsmSandbox& box, std::string& report)
     std::string text = box.Transcript();
     std::size_t at = text.rfind("STORED");
     report = text.substr(at, text.find('\n', at) - at);
-    return !std::regex_search(report, std::regex("=[1-9]"));
+    for (std::size_t eq = report.find('='); eq != std::string::npos; eq = report.find('=', eq + 1))
+        if (eq + 1 < report.size() && report[eq + 1] >= '1' && report[eq + 1] <= '9')
+            return false;
+    return true;
 }
 
 struct Profile {

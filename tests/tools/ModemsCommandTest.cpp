@@ -51,8 +51,8 @@ TEST(ModemsCommand, FindsEachModemOnceAsksOnlyAndSkipsWhatItMayNotTouch)
     TempRoot root;
     velmo::Handle holding(velmo::OpenSerialPort(held.tty()));
     ASSERT_NE(holding.get(), INVALID_HANDLE_VALUE);
-    const std::string byId = root.path() + "/dev/serial/by-id/usb-ACME_Stick_3-if00-port0";
-    Link(root.path(), "dev/serial/by-id/usb-ACME_Stick_3-if00-port0", acme.tty());
+    const std::string byId = root.path() + "/dev/serial/by-id/usb-ACME_&_Co_Stick_3-if00-port0";
+    Link(root.path(), "dev/serial/by-id/usb-ACME_&_Co_Stick_3-if00-port0", acme.tty());
     Link(root.path(), "dev/ttyUSB0", acme.tty());  // named by its by-id link: probed once, under that name
     Link(root.path(), "dev/ttyUSB1", acmeSecondLine.tty());
     Link(root.path(), "dev/ttyUSB2", held.tty());
@@ -80,7 +80,8 @@ TEST(ModemsCommand, FindsEachModemOnceAsksOnlyAndSkipsWhatItMayNotTouch)
     EXPECT_NE(text.find("\tSIM: ready, signal -73 dBm, registration home, operator Norvane Mobile\n"),
               std::string::npos);
     EXPECT_NE(text.find("\tthe same modem as " + byId + ": one entry is enough\n"), std::string::npos);
-    EXPECT_NE(text.find("\t    <param name=\"Port\" value=\"" + byId + "\"/>\n"), std::string::npos);
+    const std::string byIdInXml = root.path() + "/dev/serial/by-id/usb-ACME_&amp;_Co_Stick_3-if00-port0";
+    EXPECT_NE(text.find("\t    <param name=\"Port\" value=\"" + byIdInXml + "\" />\n"), std::string::npos);
     EXPECT_NE(text.find("\tthe SIM asks for its PIN: put it in the Pin parameter\n"), std::string::npos);
     EXPECT_EQ(text.find("value=\"" + d + "ttyUSB1\""), std::string::npos);  // the second line of a modem: no entry
 
@@ -106,8 +107,8 @@ TEST(ModemsCommand, FindsEachModemOnceAsksOnlyAndSkipsWhatItMayNotTouch)
     EXPECT_EQ(lines[0]["signalDbm"], -73);
     EXPECT_TRUE(lines[0]["sameModemAs"].is_null());
     std::string entry = lines[0]["deviceEntry"];
-    EXPECT_NE(entry.find("<param name=\"CommConfig\" value=\"9600,n,8,1\"/>"), std::string::npos) << entry;
-    EXPECT_NE(entry.find("<param name=\"Pin\" value=\"....\"/>"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("<param name=\"CommConfig\" value=\"9600,n,8,1\" />"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("<param name=\"Pin\" value=\"....\" />"), std::string::npos) << entry;
 }
 
 TEST(ModemsCommand, NothingToProbeAndBadArgumentsAreSaidPlainly)

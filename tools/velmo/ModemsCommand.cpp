@@ -9,11 +9,13 @@
 #include "tools/velmo/ModemProbe.h"
 
 #include <nlohmann/json.hpp>
+#include <pugixml.hpp>
 
 #include <algorithm>
 #include <future>
 #include <map>
 #include <ostream>
+#include <sstream>
 
 namespace velmo::cli {
 
@@ -40,32 +42,29 @@ std::vector<ModemReport> ProbeAll(const std::vector<SerialLine>& lines, const st
     return reports;
 }
 
-std::string XmlEscaped(const std::string& text)
-{
-    std::string escaped;
-    for (char c : text) {
-        switch (c) {
-        case '&': escaped += "&amp;"; break;
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        case '"': escaped += "&quot;"; break;
-        default: escaped += c;
-        }
-    }
-    return escaped;
-}
-
 // The device entry for a modem found on path, numbered n among those found.
 std::string DeviceEntry(const ModemReport& r, int n, const std::string& comm)
 {
-    std::string entry = "<device status=\"1\" id=\"" + std::to_string(n) + "\" name=\"Modem" +
-                        (n > 1 ? std::to_string(n) : "") + "\" clsid=\"" + kCellgateClassId + "\">\n" +
-                        "  <param name=\"Port\" value=\"" + XmlEscaped(r.path) + "\"/>\n" +
-                        "  <param name=\"CommConfig\" value=\"" + XmlEscaped(comm) + "\"/>\n" +
-                        "  <param name=\"CNMI\" value=\"2,1\"/>\n";
+    pugi::xml_document doc;
+    pugi::xml_node device = doc.append_child("device");
+    device.append_attribute("status") = "1";
+    device.append_attribute("id") = n;
+    device.append_attribute("name") = ("Modem" + (n > 1 ? std::to_string(n) : "")).c_str();
+    device.append_attribute("clsid") = kCellgateClassId;
+    auto param = [&](const char* name, const std::string& value) {
+        pugi::xml_node p = device.append_child("param");
+        p.append_attribute("name") = name;
+        p.append_attribute("value") = value.c_str();
+    };
+    param("Port", r.path);
+    param("CommConfig", comm);
+    param("CNMI", "2,1");
     if (r.sim == "PIN")
-        entry += "  <param name=\"Pin\" value=\"....\"/>\n";
-    return entry + "</device>";
+        param("Pin", "....");
+    std::ostringstream text;
+    device.print(text, "  ", pugi::format_indent | pugi::format_no_declaration);
+    std::string entry = text.str();
+    return entry.substr(0, entry.find_last_not_of('\n') + 1);
 }
 
 // The line a modem answered on before, when the report is the same modem
