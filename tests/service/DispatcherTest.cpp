@@ -5,6 +5,7 @@
 #include "service/EventCapture.h"
 #include "service/ServiceRoot.h"
 #include "service/automation/MessageCenter.h"
+#include "service/events/MessageEvents.h"
 #include "service/host/ServiceModule.h"
 
 #include <atomic>
@@ -162,8 +163,12 @@ TEST_F(DispatcherTest, AMessageNoDeviceTakesIsFailedAndTheServiceRunsOn)
     module.dispatcher.queueMax = 1;
     module.dispatcher.Start();
     EventCapture events;
+    std::vector<velmo::events::AuditKind> told;  // what --wait and watch hear of it
+    velmo::events::SetMessageListener([&](const velmo::events::AuditEntry& e) { told.push_back(e.kind); });
     GUID id{};
     EXPECT_EQ(module.dispatcher.QueueMessage(Bstr(u"1"), Bstr(u"a"), &id), S_OK);
+    velmo::events::SetMessageListener({});
+    EXPECT_EQ(told, (std::vector{velmo::events::AuditKind::Queued, velmo::events::AuditKind::Failed}));
     EXPECT_EQ(events.Text(), "velmosvc: error: There is no Device to satisfy the dispatch call for message " +
                                  velmo::GuidToUtf8(id) + ": device 9 is not there, the message is failed.\n");
     EXPECT_EQ(module.dispatcher.InFlight(), 0);
