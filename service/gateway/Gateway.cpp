@@ -263,12 +263,15 @@ private:
 };
 
 // The arguments as the method's types (the bus has checked the signature);
-// the work runs on a worker.
+// the work runs on a worker, once the service has started.
 template <class... Args, class Call>
-std::function<BusWork(std::vector<BusData>)> Reading(Call call)
+std::function<BusWork(std::vector<BusData>)> Reading(std::function<bool()> started, Call call)
 {
-    return [call](std::vector<BusData> in) -> BusWork {
-        return [call, in = std::move(in)] {
+    return [started, call](std::vector<BusData> in) -> BusWork {
+        return [started, call, in = std::move(in)] {
+            if (started && !started())
+                return BusReply::Error(kRefusedError, "The service is starting: it is still loading its queue; "
+                                                      "try again in a moment");
             return [&]<std::size_t... I>(std::index_sequence<I...>) { return call(in[I].As<Args>()...); }
             (std::index_sequence_for<Args...>{});
         };
@@ -305,28 +308,35 @@ HRESULT Publish(const GatewayParts& parts)
          "s",
          {"id"},
          Reading<std::string, std::string>(
-             [h](const std::string& to, const std::string& text) { return h->Send(to, text); })},
+             parts.started, [h](const std::string& to, const std::string& text) { return h->Send(to, text); })},
         {"Status",
          "s",
          {"id"},
          "sss",
          {"status", "statusText", "date"},
-         Reading<std::string>([h](const std::string& id) { return h->Status(id); })},
+         Reading<std::string>(parts.started, [h](const std::string& id) { return h->Status(id); })},
         {"List",
          "sus",
          {"folder", "limit", "cursor"},
          "a(sssss)s",
          {"messages", "next"},
          Reading<std::string, std::uint32_t, std::string>(
-             [h](const std::string& folder, std::uint32_t limit, const std::string& cursor) {
-                 return h->List(folder, limit, cursor);
-             })},
-        {"Get", "s", {"id"}, "a{sv}", {"message"}, Reading<std::string>([h](const std::string& id) {
-             return h->Get(id);
-         })},
-        {"Devices", "", {}, "a(ississ)", {"devices"}, Reading<>([h] { return h->Devices(); })},
-        {"DeviceDetails", "", {}, "aa{sv}", {"devices"}, Reading<>([h] { return h->DeviceDetails(); })},
-        {"Counters", "", {}, "tta(sttt)", {"queued", "waiting", "devices"}, Reading<>([h] { return h->Counters(); })},
+             parts.started, [h](const std::string& folder, std::uint32_t limit,
+                                const std::string& cursor) { return h->List(folder, limit, cursor); })},
+        {"Get",
+         "s",
+         {"id"},
+         "a{sv}",
+         {"message"},
+         Reading<std::string>(parts.started, [h](const std::string& id) { return h->Get(id); })},
+        {"Devices", "", {}, "a(ississ)", {"devices"}, Reading<>(parts.started, [h] { return h->Devices(); })},
+        {"DeviceDetails", "", {}, "aa{sv}", {"devices"}, Reading<>(parts.started, [h] { return h->DeviceDetails(); })},
+        {"Counters",
+         "",
+         {},
+         "tta(sttt)",
+         {"queued", "waiting", "devices"},
+         Reading<>(parts.started, [h] { return h->Counters(); })},
     };
     spec.signals = {{"StatusChanged", "sss", {"id", "status", "statusText"}},
                     {"Received", "sss", {"id", "sender", "device"}}};

@@ -28,7 +28,8 @@
 // Errors: org.freedesktop.DBus.Error.InvalidArgs for a bad argument,
 // org.norvane.Velmo.Error.NotFound for an id no folder holds,
 // org.norvane.Velmo.Error.Unreadable for a message file that cannot be
-// read, org.norvane.Velmo.Error.Refused when the queue takes no message.
+// read, org.norvane.Velmo.Error.Refused when the queue takes no message or
+// the service is still starting after kStartWait.
 // docs/gateway.md describes every value.
 #pragma once
 
@@ -38,6 +39,8 @@
 #include "service/queue/MessageIntake.h"
 #include "service/queue/QueueStore.h"
 
+#include <functional>
+
 namespace velmo::gateway {
 
 // What the gateway's methods use; each must outlive the publication.
@@ -45,7 +48,17 @@ struct GatewayParts {
     queue::MessageIntake& intake;   // Send
     queue::QueueStore& store;       // Status, List, Get, Counters
     devices::DeviceTable& devices;  // Devices
+    // Waits, at most kStartWait, until the service has loaded its
+    // configuration and queue; false when it has not by then. Every method
+    // waits for it first, so a call that starts the service is answered
+    // from the whole queue, never from one half recovered.
+    std::function<bool()> started;
 };
+
+// How long a call waits for the start before it is refused with "The
+// service is starting" (kRefusedError): less than the bus's own time-out
+// of a call.
+inline constexpr DWORD kStartWait = 20000;
 
 // Publishes the object (it appears on the bus with the automation classes)
 // and turns the service's message events into its signals. E_INVALIDARG

@@ -33,10 +33,16 @@ void ServiceModule::Report(WORD type, const std::string& text) { ReportEventText
 
 void ServiceModule::WaitForDispatcher()
 {
+    (void)WaitForDispatcher(INFINITE);  // either way the dispatcher now answers for itself
+}
+
+bool ServiceModule::WaitForDispatcher(DWORD ms)
+{
     if (!workerThread)
-        return;
+        return true;
     HANDLE started[] = {workerStarted.get(), workerThread.get()};
-    (void)WaitForMultipleObjects(2, started, FALSE, INFINITE);  // either way the dispatcher now answers for itself
+    DWORD woke = WaitForMultipleObjects(2, started, FALSE, ms);
+    return woke == WAIT_OBJECT_0 || woke == WAIT_OBJECT_0 + 1;
 }
 
 HRESULT ServiceModule::QueueMessage(const Bstr& to, const Bstr& body, GUID* id)

@@ -47,6 +47,11 @@ public:
     HRESULT QueueMessage(const Bstr& to, const Bstr& body, GUID* id) override;
     // The wait of QueueMessage; returns at once without a worker.
     void WaitForDispatcher();
+    // The same wait for at most ms: true once the worker has loaded the
+    // configuration and the queue and started the dispatcher, or has ended
+    // (the answers then are the store's as it stands); false when the time
+    // passed first.
+    bool WaitForDispatcher(DWORD ms);
     // Asks the main thread to end the service in its normal order.
     void RequestStop();
 

@@ -244,6 +244,27 @@ TEST(BusActivation, TheSendThatStartsTheServiceIsQueued)
     ASSERT_GT(pid, 0);
     kill(pid, SIGTERM);
     EXPECT_TRUE(WaitUntil([&] { return kill(pid, 0) != 0; }));
+
+    // Each call that starts the service again is answered from the whole
+    // queue: the gateway waits for the start as Send does.
+    const std::string gateway = "busctl --address=" + sandbox.BusAddress() +
+                                " call org.norvane.Velmo /org/norvane/Velmo/Gateway org.norvane.Velmo.IGateway ";
+    const std::string id = velmo::Utf16ToUtf8(Text(sent));
+    const struct {
+        std::string call, expected;
+    } calls[] = {{"Status s '" + id + "'", "\"SENT\""},
+                 {"List sus sent 10 ''", id.substr(1, 36)},
+                 {"Get s '" + id + "'", id.substr(1, 36)}};
+    for (const auto& c : calls) {
+        int code = 0;
+        std::string out = Capture(gateway + c.call + " 2>&1", &code);
+        EXPECT_EQ(code, 0) << c.call << out;
+        EXPECT_NE(out.find(c.expected), std::string::npos) << c.call << out;
+        pid_t again = ServicePid(sandbox);
+        ASSERT_GT(again, 0);
+        kill(again, SIGTERM);
+        EXPECT_TRUE(WaitUntil([&] { return kill(again, 0) != 0; }));
+    }
 }
 
 }  // namespace
