@@ -49,7 +49,9 @@ Dispatcher::Dispatcher(events::EventSink& log, QueueStore& store, devices::Incom
               (void)Dispatch(record);  // not handed on: it waits in the queue for the next start
           },
           [this](MessageRecord*) { TakeBackInFlight(); }),
-      pickup_(log, std::move(root), store, [this](MessageRecord* record) { return Dispatch(record); })
+      pickup_(
+          log, std::move(root), store, [this](MessageRecord* record) { return Dispatch(record); },
+          [this] { TakeWaiting(); })
 {}
 
 Dispatcher::~Dispatcher()
@@ -112,15 +114,34 @@ HRESULT Dispatcher::Dispatch(MessageRecord* record)
 {
     CountInFlight();
     LONG chosen = 0;
-    HRESULT hr = devices_.Route(*record, chosen, [&](devices::DeviceHost& host) {
-        HRESULT taken = store_.Take(*record, host.Name());
-        return FAILED(taken) ? taken : host.Enqueue(record);
-    });
+    HRESULT hr = HandOver(*record, chosen);
     if (hr == S_OK)
         return hr;
-    TakeBackInFlight();
-    if (hr != S_FALSE)
-        return hr;
+    if (hr == S_FALSE) {
+        TakeBackInFlight();
+        return FailWithoutDevice(record, chosen);
+    }
+    // Refused (the device's queue is full): it stays queued and counted,
+    // and waits for room.
+    if (rooms_.Size() == 0)
+        log_.LogEvent(EVENTLOG_WARNING_TYPE,
+                      "A device's queue is full: message %s and those after it wait in the queue until a device "
+                      "has room",
+                      GuidToUtf8(record->Id).c_str());
+    rooms_.Park(record->Id);
+    return S_OK;
+}
+
+HRESULT Dispatcher::HandOver(MessageRecord& record, LONG& chosen)
+{
+    return devices_.Route(record, chosen, [&](devices::DeviceHost& host) {
+        HRESULT taken = store_.Take(record, host.Name());
+        return FAILED(taken) ? taken : host.Enqueue(&record);
+    });
+}
+
+HRESULT Dispatcher::FailWithoutDevice(MessageRecord* record, LONG chosen)
+{
     // No device takes it (the one its rule or the default named is gone):
     // the message fails, rather than stopping the service at every start.
     log_.LogEvent(EVENTLOG_ERROR_TYPE,
@@ -129,6 +150,29 @@ HRESULT Dispatcher::Dispatch(MessageRecord* record)
                   GuidToUtf8(record->Id).c_str(), static_cast<int>(chosen));
     return Settle(record, SEND_FAILED,
                   u"\r\nNo device to send it: device " + Utf8ToUtf16(std::to_string(chosen)) + u" is not there", {});
+}
+
+void Dispatcher::TakeWaiting()
+{
+    if (rooms_.Size() == 0)
+        return;
+    rooms_.Take([this](const GUID& id) {
+        RecordPtr record = store_.LoadQueued(id);
+        if (!record) {
+            TakeBackInFlight();  // gone, or set aside as bad (logged): nothing left to send
+            return true;
+        }
+        LONG chosen = 0;
+        HRESULT hr = HandOver(*record, chosen);
+        if (hr == S_FALSE) {
+            TakeBackInFlight();
+            (void)FailWithoutDevice(record.get(), chosen);
+        }
+        return hr == S_OK || hr == S_FALSE;
+    });
+    if (rooms_.Size() == 0)
+        log_.LogEvent(EVENTLOG_INFORMATION_TYPE,
+                      "The messages that waited for room in a device's queue are all handed to devices");
 }
 
 void Dispatcher::CompleteMessage(const std::u16string& device, const GUID& id, LONG result, BSTR statusText)
@@ -140,6 +184,7 @@ void Dispatcher::CompleteMessage(const std::u16string& device, const GUID& id, L
     std::u16string_view note =
         statusText ? std::u16string_view(statusText, SysStringLen(statusText)) : std::u16string_view();
     (void)Settle(record.get(), result, note, Utf16ToUtf8(device));  // see Settle: it always answers S_OK
+    TakeWaiting();                                                  // the device has room for one more
 }
 
 HRESULT Dispatcher::Settle(MessageRecord* record, LONG result, std::u16string_view statusText,

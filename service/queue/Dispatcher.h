@@ -10,11 +10,13 @@
 // A message waits in the queue store exactly as long as it is not finished,
 // and whatever is queued at start is dispatched again. The dispatcher keeps
 // what is in flight in memory only: a message counts from its hand-off to a
-// device until the device reports it (or a retry's pause ends), and a
-// hand-off that fails is taken back out. With a queue maximum greater than
+// device until the device reports it (or a retry's pause ends). With a queue maximum greater than
 // 0, no new message is accepted while the count is at or above it. The
 // in-flight count and the accepting flag are atomic; the device table has
-// its own lock, and no lock is held across a call into the store.
+// its own lock, and no lock is held across a call into the store. A
+// message refused by a full device queue stays counted and waits in the
+// RoomQueue (dispatched -> refused -> RoomQueue -> a device reports ->
+// handed over), never until the next start.
 #pragma once
 
 #include "interfaces/VelmoLib.h"
@@ -25,6 +27,7 @@
 #include "service/queue/PickupWatcher.h"
 #include "service/queue/QueueStore.h"
 #include "service/queue/RetryQueue.h"
+#include "service/queue/RoomQueue.h"
 
 #include <atomic>
 #include <functional>
@@ -64,11 +67,13 @@ public:
 
     // MessageIntake: E_FAIL while not accepting.
     HRESULT QueueMessage(const Bstr& to, const Bstr& body, GUID* id) override;
-    // Hands a queued message to the device its recipient's rules choose.
-    // S_OK when handed; the failure of a device's full queue (the message
-    // waits in the queue for the next start); a message no device in the
-    // table takes is failed (and S_OK).
+    // Hands a queued message to the device its recipient's rules choose,
+    // or, when that device's queue is full, lets it wait for room (it is
+    // handed over, oldest first, as devices report messages); a message no
+    // device in the table takes is failed. S_OK every way.
     HRESULT Dispatch(messagefile::MessageRecord* record);
+    // How many messages wait for room in a device's queue now.
+    std::size_t WaitingForRoom() const { return rooms_.Size(); }
     // MessageOutcomes.
     void CompleteMessage(const std::u16string& device, const GUID& id, LONG result, BSTR statusText) override;
     // Dispatches what is queued at start; the count of entries handled.
@@ -85,6 +90,14 @@ public:
 private:
     void CountInFlight();
     void TakeBackInFlight();
+    // Routes the record and hands it to the chosen device: S_OK handed,
+    // S_FALSE no such device, a failure when the store or the device
+    // refused it.
+    HRESULT HandOver(messagefile::MessageRecord& record, LONG& chosen);
+    // Fails a message whose chosen device is not in the table; S_OK.
+    HRESULT FailWithoutDevice(messagefile::MessageRecord* record, LONG chosen);
+    // Hands the messages that wait for room to devices while they take them.
+    void TakeWaiting();
     // The end of one attempt at sending a message, with statusText appended
     // to its status text: a retry within the retry maximum is kept queued
     // with one more retry and held for a pause before it is dispatched
@@ -103,6 +116,7 @@ private:
     std::atomic<bool> running_{false};  // between Start and Stop: reports may reopen accepting
     devices::DeviceTable devices_;
     RetryQueue retries_;
+    RoomQueue rooms_;
     PickupWatcher pickup_;
 };
 

@@ -38,8 +38,9 @@ void AnnounceQueued(const MessageRecord& record)
 
 }  // namespace
 
-PickupWatcher::PickupWatcher(events::EventSink& log, std::u16string root, QueueStore& store, HandOn handOn)
-    : log_(log), root_(std::move(root)), store_(store), handOn_(std::move(handOn))
+PickupWatcher::PickupWatcher(events::EventSink& log, std::u16string root, QueueStore& store, HandOn handOn,
+                             std::function<void()> eachScan)
+    : log_(log), root_(std::move(root)), store_(store), handOn_(std::move(handOn)), eachScan_(std::move(eachScan))
 {}
 
 PickupWatcher::~PickupWatcher() { Stop(); }
@@ -64,8 +65,11 @@ void PickupWatcher::Stop()
 DWORD PickupWatcher::ThreadMain(void* self)
 {
     auto* watcher = static_cast<PickupWatcher*>(self);
-    while (WaitForSingleObject(watcher->stop_.get(), DesignWait(kPickupInterval)) == WAIT_TIMEOUT)
+    while (WaitForSingleObject(watcher->stop_.get(), DesignWait(kPickupInterval)) == WAIT_TIMEOUT) {
         watcher->Scan();
+        if (watcher->eachScan_)
+            watcher->eachScan_();
+    }
     return 0;
 }
 

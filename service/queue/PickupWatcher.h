@@ -30,8 +30,10 @@ public:
     using HandOn = std::function<HRESULT(messagefile::MessageRecord*)>;
 
     // root: the installation root, ending in "/". log, store and handOn
-    // must outlive the watcher.
-    PickupWatcher(events::EventSink& log, std::u16string root, QueueStore& store, HandOn handOn);
+    // must outlive the watcher. eachScan, when given, runs on the thread
+    // after every timed scan (the dispatcher's second look at what waits).
+    PickupWatcher(events::EventSink& log, std::u16string root, QueueStore& store, HandOn handOn,
+                  std::function<void()> eachScan = {});
     ~PickupWatcher();
     PickupWatcher(const PickupWatcher&) = delete;
     PickupWatcher& operator=(const PickupWatcher&) = delete;
@@ -54,6 +56,7 @@ private:
     const std::u16string root_;
     QueueStore& store_;
     HandOn handOn_;
+    std::function<void()> eachScan_;
     Handle thread_;
     Handle stop_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 };

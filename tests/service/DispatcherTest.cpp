@@ -217,6 +217,34 @@ TEST_F(DispatcherTest, StoredMessagesAreDispatchedAndUnreadableOnesMovedToBad)
     EXPECT_EQ(lines, 2);
 }
 
+// More messages stand in out/ at start than one device's queue holds: the
+// ones it refuses wait for room and go out as it reports, without a restart.
+TEST_F(DispatcherTest, AQueueLongerThanADeviceTakesIsSentWholeWithoutARestart)
+{
+    constexpr int kMessages = DeviceHost::kQueueLimit + 100;
+    Add(1);
+    module.dispatcher.Devices().SetDefaultDevice(1);
+    auto* r = new MessageRecord();
+    for (int i = 0; i < kMessages; ++i) {
+        r->Initialise();
+        r->To = Bstr(u"+4917" + velmo::Utf8ToUtf16(std::to_string(i)));
+        ASSERT_EQ(r->SaveToFile(root.root() + u"out/" + r->FileName()), S_OK);
+    }
+    r->Release();
+    EventCapture events;
+    EXPECT_EQ(module.dispatcher.LoadStoredMessages(), kMessages);
+    EXPECT_EQ(module.dispatcher.WaitingForRoom(), 100u);
+    EXPECT_NE(events.Text().find("A device's queue is full: message {"), std::string::npos) << events.Text();
+    module.dispatcher.Start();
+    ASSERT_TRUE(WaitUntil([&] { return root.Files("out").empty(); }, std::chrono::seconds(120)))
+        << root.Files("out").size() << " still queued";
+    EXPECT_EQ(root.Files("out/sent").size(), static_cast<std::size_t>(kMessages));
+    EXPECT_EQ(module.dispatcher.WaitingForRoom(), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return module.dispatcher.InFlight() == 0; }));
+    EXPECT_NE(events.Text().find("The messages that waited for room in a device's queue are all handed to devices"),
+              std::string::npos);
+}
+
 TEST_F(DispatcherTest, MessageStatusLooksOnlyInTheOutgoingFolders)
 {
     auto* center = new velmo::automation::MessageCenter(module, module.store, module);
