@@ -174,6 +174,17 @@ void AtModem::OnIdle() { RequestCheckIfDue(); }
 
 void AtModem::NoteAnswer() { lastAnswer_ = SteadyMs(); }
 
+void AtModem::WaitForQuiet(DWORD mostMs)
+{
+    const std::int64_t start = SteadyMs();
+    while (!linkEnded_) {
+        std::int64_t now = SteadyMs();
+        if (now - std::max<std::int64_t>(start, lastData_) >= kLineQuiet || now - start >= mostMs)
+            return;
+        Sleep(10);
+    }
+}
+
 void AtModem::OnEnded()
 {
     linkEnded_ = true;

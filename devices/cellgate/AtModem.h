@@ -86,6 +86,7 @@ public:
     static constexpr DWORD kEchoWait = 1000;       // each ATE0 attempt (not shortened in tests)
     static constexpr int kEchoAttempts = 3;
     static constexpr DWORD kCancelWait = 1000;  // the answer to the ESC that cancels a PDU
+    static constexpr DWORD kLineQuiet = 100;    // a line this long without a byte has said what it had
     static constexpr DWORD kCsmsPause = 10000;
     static constexpr int kCsmsAttempts = 5;
     static constexpr DWORD kBusyPause = 1000;  // between commands the SIM called busy
@@ -140,6 +141,10 @@ public:
     void SetOpened(bool opened) { opened_ = opened; }
     bool LinkEnded() const { return linkEnded_; }
     // The modem answered: the idle check waits kIdleCheck from now.
+    // Returns once no byte has come for kLineQuiet (counted from the call
+    // at the earliest), or after mostMs; what came meanwhile was framed
+    // and taken as usual. A time of the line: never shortened in tests.
+    void WaitForQuiet(DWORD mostMs);
     void NoteAnswer();
     // Whether an idle check fell due since the last call (it is taken).
     bool TakeCheckDue() { return checkDue_.exchange(false); }

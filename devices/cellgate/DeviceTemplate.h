@@ -21,6 +21,8 @@ inline constexpr char kDeviceTemplate[] =
     "dump wanted\"/>\r\n"
     "\t<parameter name=\"FullAlphabet\" value=\"0\" title=\"Set to 1 to send every GSM character (the euro sign, "
     "brackets, Greek capitals) and, for other text, UCS2 (Cyrillic, Chinese, emoji)\"/>\r\n"
+    "\t<parameter name=\"CNMI\" value=\"2,1\" title=\"How the modem tells of new messages: 2,1 stores each one "
+    "and announces it, so none is lost while the service is down; 1,2 hands it over directly\"/>\r\n"
     "\t<parameter name=\"MaxParts\" value=\"1\" title=\"Most parts a long text is sent in (1: one part, cut at 160 "
     "characters; up to 255)\"/>\r\n"
     "</parameters>\r\n"

@@ -77,18 +77,18 @@ void ModemStartup::Open()
 
 void ModemStartup::EchoOff()
 {
-    // Whatever the escape brings up (the end of a PDU the modem was still
-    // waiting for) is read and thrown away before the dialogue starts.
-    char raw[33] = {};
-    SerialPort& port = modem_.Port();
-    port.Write("\x1b", 1);
-    port.ReadRaw(raw, 32);
-
     std::string noModem =
         "ATE0 command failed. No modem on port" + (settings_.Port.empty() ? "" : " " + settings_.Port) + "?";
+    SerialPort& port = modem_.Port();
     port.SetSink(&modem_);
     if (!port.SetReaderTimeouts() || !port.StartReader())
         throw CSmartException("%s", noModem.c_str());
+    // The escape ends a PDU the modem may still be waiting for. Its answer,
+    // and whatever the line held from before (a message the modem handed
+    // over while the service was down), is framed like every later line,
+    // before the dialogue starts: nothing is thrown away.
+    port.Write("\x1b", 1);
+    modem_.WaitForQuiet(AtModem::kCancelWait);
     modem_.NoteAnswer();
     bool echoOff = false;
     for (int attempt = 0; attempt < AtModem::kEchoAttempts && !echoOff; ++attempt) {
@@ -203,6 +203,12 @@ void ModemStartup::ChooseNotification()
             chosen = "none";
         }
     }
+    if (r.Ok() && NotificationOf(chosen) == Notification::Direct)
+        modem_.Log(EVENTLOG_WARNING_TYPE,
+                   "The modem hands new messages over directly (AT+CNMI=%s) and keeps no copy: a message that "
+                   "arrives while the service is down is lost. CNMI 2,1 has the modem store each one until the "
+                   "service has it",
+                   chosen.c_str());
     modem_.Learn([&](ModemState& s) { s.notification = chosen; });
 }
 
