@@ -5,6 +5,8 @@
 #include "platform/Timing.h"
 #include "platform/Variant.h"
 
+#include <algorithm>
+
 namespace velmo::handlers {
 
 using messagefile::MessageRecord;
@@ -31,6 +33,26 @@ HRESULT EventHandlerQueue::StoreIncoming(MessageRecord* record)
 
 void EventHandlerQueue::Start()
 {
+    // What the handlers had not had when the service last stopped (or was
+    // killed) goes first, in the order it was received.
+    std::vector<RecordPtr> waiting = store_.AwaitingHandlers();
+    std::size_t offered = 0;
+    {
+        std::lock_guard lock(lock_);
+        for (auto it = waiting.rbegin(); it != waiting.rend(); ++it) {
+            bool queued = std::any_of(pending_.begin(), pending_.end(),
+                                      [&](const RecordPtr& p) { return IsEqualGUID(p->Id, (*it)->Id); });
+            if (!queued) {
+                pending_.push_front(std::move(*it));
+                ++offered;
+            }
+        }
+    }
+    for (std::size_t i = 0; i < offered; ++i)
+        (void)ReleaseSemaphore(wake_.get(), 1, nullptr);  // past the maximum, later wake-ups find them
+    if (offered)
+        log_.LogEvent(EVENTLOG_INFORMATION_TYPE,
+                      "%zu received messages had not been offered to the handlers: they are offered now", offered);
     thread_ = Handle(CreateThread(nullptr, 0, ThreadMain, this, CREATE_SUSPENDED, nullptr));
     if (thread_)
         ResumeThread(thread_.get());
@@ -58,6 +80,7 @@ DWORD EventHandlerQueue::ThreadMain(void* self)
             queue->pending_.pop_front();
         }
         queue->Offer(record.get());
+        queue->store_.Offered(record->Id);
     }
     CoUninitialize();
     return 0;

@@ -7,6 +7,12 @@
 // cannot be created, lack "OnIncoming" or fail are passed over. The lock
 // guards the pending queue only and is never held while a file is written
 // or a handler runs.
+//
+// Offers are durable: the store records each received message as waiting
+// for the handlers when it stores it, the queue tells the store once the
+// chain has had it, and Start queues first what still waits from before
+// (a stop or a kill in between): every stored message reaches the chain at
+// least once, and a message whose chain was cut off is offered again.
 #pragma once
 
 #include "interfaces/VelmoLib.h"
@@ -49,7 +55,9 @@ public:
     HRESULT StoreIncoming(messagefile::MessageRecord* record) override;
     std::size_t PendingCount();
 
-    // Starts the handler thread (created suspended, then resumed).
+    // Queues the stored messages that still wait for the handlers, ahead of
+    // any stored since, then starts the handler thread (created suspended,
+    // then resumed).
     void Start();
     // Signals the stop event and waits up to 10 s, then abandons the thread.
     void Stop();

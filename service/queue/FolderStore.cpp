@@ -10,6 +10,9 @@
 #include "platform/Timing.h"
 #include "service/queue/MessageFiles.h"
 
+#include <algorithm>
+#include <tuple>
+
 namespace velmo::queue {
 
 using messagefile::kFailedFolder;
@@ -24,6 +27,16 @@ namespace {
 
 constexpr int kDeleteAttempts = 3;
 constexpr DWORD kDeletePause = 300;
+constexpr char16_t kOfferSuffix[] = u".offer";
+
+// Whether a was received before b (UTC fields, to the millisecond).
+bool ReceivedBefore(const SYSTEMTIME& a, const SYSTEMTIME& b)
+{
+    auto key = [](const SYSTEMTIME& t) {
+        return std::tie(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    };
+    return key(a) < key(b);
+}
 
 }  // namespace
 
@@ -89,9 +102,62 @@ HRESULT FolderStore::Finish(const MessageRecord& record)
     return S_OK;
 }
 
+// The mark of a received message that waits for the handlers: an empty
+// file beside it, in/{ID}.offer. It is written before the message, so a
+// stored message always has its mark until the handlers have had it.
+std::u16string FolderStore::OfferMarkOf(const GUID& id) const
+{
+    return root_ + kInFolder + GuidToString(id) + kOfferSuffix;
+}
+
 HRESULT FolderStore::StoreReceived(const MessageRecord& record)
 {
-    return SaveNew(record, PathOf(kInFolder, record.Id));
+    std::string mark = Utf16ToUtf8(OfferMarkOf(record.Id));
+    if (!WriteFileDurably(mark, "", 0)) {
+        HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
+        log_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed saving velmo file: [%s]", mark.c_str());
+        return FAILED(hr) ? hr : E_FAIL;
+    }
+    HRESULT hr = SaveNew(record, PathOf(kInFolder, record.Id));
+    if (FAILED(hr))
+        (void)DeleteFileW(Utf8ToUtf16(mark).c_str());
+    return hr;
+}
+
+void FolderStore::Offered(const GUID& id)
+{
+    std::u16string mark = OfferMarkOf(id);
+    if (!DeleteFileW(mark.c_str()) && GetLastError() != static_cast<DWORD>(ERROR_FILE_NOT_FOUND))
+        log_.LogEvent(EVENTLOG_WARNING_TYPE,
+                      "The mark [%s] cannot be removed: the handlers are offered the message again at the next start",
+                      Utf16ToUtf8(mark).c_str());
+}
+
+std::vector<RecordPtr> FolderStore::AwaitingHandlers()
+{
+    std::vector<RecordPtr> waiting;
+    std::u16string in = root_ + kInFolder;
+    for (const std::string& file : ListFileNames(Utf16ToUtf8(in), "*.offer")) {
+        std::u16string name = Utf8ToUtf16(file);
+        std::optional<GUID> id = messagefile::IdOfFileName(name, kOfferSuffix);
+        std::u16string message = id ? PathOf(kInFolder, *id) : std::u16string();
+        if (!id || !Exists(message)) {
+            (void)DeleteFileW((in + name).c_str());  // its message was never stored, or is gone
+            continue;
+        }
+        RecordPtr record = MessageRecord::New();
+        if (FAILED(record->LoadFromFile(message))) {
+            log_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed loading velmo file: [%s]", Utf16ToUtf8(message).c_str());
+            continue;
+        }
+        waiting.push_back(std::move(record));
+    }
+    std::sort(waiting.begin(), waiting.end(), [](const RecordPtr& a, const RecordPtr& b) {
+        if (ReceivedBefore(a->Received, b->Received) || ReceivedBefore(b->Received, a->Received))
+            return ReceivedBefore(a->Received, b->Received);
+        return GuidToUtf8(a->Id) < GuidToUtf8(b->Id);
+    });
+    return waiting;
 }
 
 int FolderStore::RemoveLeftovers()
@@ -99,9 +165,10 @@ int FolderStore::RemoveLeftovers()
     int removed = 0;
     for (const char16_t* folder : {kOutFolder, kSentFolder, kFailedFolder, kInFolder}) {
         std::string path = Utf16ToUtf8(root_ + folder);
-        // WriteFileDurably's temporary files: ".{ID}.velmo." and six letters.
-        for (const std::string& name : ListFileNames(path, ".*.velmo.??????"))
-            removed += DeleteFileW(Utf8ToUtf16(path + name).c_str()) ? 1 : 0;
+        // WriteFileDurably's temporary files: ".{ID}.velmo." (or ".offer.") and six letters.
+        for (const char* pattern : {".*.velmo.??????", ".*.offer.??????"})
+            for (const std::string& name : ListFileNames(path, pattern))
+                removed += DeleteFileW(Utf8ToUtf16(path + name).c_str()) ? 1 : 0;
     }
     return removed;
 }

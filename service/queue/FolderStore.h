@@ -36,6 +36,8 @@ public:
     // record that id, any other name is renamed to the record's id.
     int Recover(const std::function<bool(messagefile::RecordPtr)>& take) override;
     HRESULT StoreReceived(const messagefile::MessageRecord& record) override;
+    void Offered(const GUID& id) override;
+    std::vector<messagefile::RecordPtr> AwaitingHandlers() override;
     std::optional<Found> Find(const GUID& id) override;
     // Newest file first, by the time it was last written, then by name
     // downwards; a file that moves or goes while it is read is left out.
@@ -47,6 +49,7 @@ public:
 
 private:
     std::u16string PathOf(const char16_t* folder, const GUID& id) const;
+    std::u16string OfferMarkOf(const GUID& id) const;
     // Saves durably into path; on failure logs it and removes what the
     // attempt may have left.
     HRESULT SaveNew(const messagefile::MessageRecord& record, const std::u16string& path);

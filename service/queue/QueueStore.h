@@ -97,9 +97,18 @@ public:
 
     // --- received messages ---
 
-    // A received message (RECEIVED, From, Body and Received set) is stored.
-    // On failure no copy is left.
+    // A received message (RECEIVED, From, Body and Received set) is stored,
+    // and recorded as waiting for the handlers, both durably: after S_OK a
+    // crash leaves it to be offered again. On failure no copy is left.
     virtual HRESULT StoreReceived(const messagefile::MessageRecord& record) = 0;
+    // The handlers have had the received message of that id: it waits for
+    // them no longer. Never fails; a record of the wait that cannot be
+    // removed is logged, and the message is offered again after a restart.
+    virtual void Offered(const GUID& id) = 0;
+    // The received messages that still wait for the handlers, oldest
+    // received first (then by id). A wait whose message is gone is
+    // forgotten; one whose message cannot be read is logged and left.
+    virtual std::vector<messagefile::RecordPtr> AwaitingHandlers() = 0;
 
     // --- reading ---
 

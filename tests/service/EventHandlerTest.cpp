@@ -134,3 +134,51 @@ TEST_F(Handlers, WithoutHandlersMessagesAreStillStored)
 }
 
 }  // namespace
+
+namespace {
+
+// A queue that stopped (or was killed) before its handlers had every
+// stored message: the next start offers what they missed, oldest first,
+// ahead of what comes later, and each exactly once.
+TEST_F(Handlers, WhatTheHandlersMissedIsOfferedAtTheNextStartInOrder)
+{
+    // Stored by a service that never ran its handlers: received 2, then 1.
+    {
+        velmo::host::ServiceModule before{root.root()};
+        for (const char16_t* from : {u"+2", u"+1"}) {
+            auto* r = new MessageRecord();
+            r->Initialise();
+            r->From = Bstr(from);
+            r->Body = Bstr(u"missed");
+            r->Status = RECEIVED;
+            GetSystemTime(&r->Received);
+            if (from[1] == u'1')
+                r->Received.wYear = 2001;  // received long before the other
+            ASSERT_EQ(before.store.StoreReceived(*r), S_OK);
+            r->Release();
+        }
+    }
+    // A mark whose message never reached in/ (a kill between the two writes).
+    std::ofstream(root.folderPath("in") + "{7E570001-0000-4000-8000-0000000000FF}.offer");
+    ASSERT_EQ(module.store.AwaitingHandlers().size(), 2u);
+
+    module.eventHandlers.AddHandler(H(1));
+    EventCapture events;
+    module.eventHandlers.Start();
+    Receive(u"+3", u"new")->Release();
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 3 && module.store.AwaitingHandlers().empty(); }));
+    EXPECT_EQ(Lines(), (std::vector<std::string>{
+                           "H1 from=+1 body=missed to=", "H1 from=+2 body=missed to=", "H1 from=+3 body=new to="}));
+    EXPECT_NE(events.Text().find("2 received messages had not been offered to the handlers: they are offered now"),
+              std::string::npos)
+        << events.Text();
+    EXPECT_FALSE(std::filesystem::exists(root.folderPath("in") + "{7E570001-0000-4000-8000-0000000000FF}.offer"));
+    EXPECT_EQ(root.Files("in").size(), 3u);
+
+    // Offered once: a restart finds nothing waiting.
+    module.eventHandlers.Stop();
+    velmo::host::ServiceModule after{root.root()};
+    EXPECT_TRUE(after.store.AwaitingHandlers().empty());
+}
+
+}  // namespace

@@ -71,7 +71,27 @@ public:
         }
         return n;
     }
-    HRESULT StoreReceived(const MessageRecord& record) override { return Keep(record, Folder::Received, "received"); }
+    HRESULT StoreReceived(const MessageRecord& record) override
+    {
+        HRESULT hr = Keep(record, Folder::Received, "received");
+        std::lock_guard lock(mu_);
+        awaiting_.push_back(record.Id);
+        return hr;
+    }
+    void Offered(const GUID& id) override
+    {
+        std::lock_guard lock(mu_);
+        steps_.push_back("offered");
+        awaiting_.erase(std::remove(awaiting_.begin(), awaiting_.end(), id), awaiting_.end());
+    }
+    std::vector<RecordPtr> AwaitingHandlers() override
+    {
+        std::lock_guard lock(mu_);
+        std::vector<RecordPtr> waiting;
+        for (const GUID& id : awaiting_)
+            waiting.push_back(Copy(*messages_.at(id).record));
+        return waiting;
+    }
     std::optional<velmo::queue::Found> Find(const GUID& id) override
     {
         std::lock_guard lock(mu_);
@@ -136,6 +156,7 @@ private:
     std::mutex mu_;
     std::map<GUID, Stored, GuidByteLess> messages_;
     std::vector<std::string> steps_;
+    std::vector<GUID> awaiting_;
 };
 
 class Quiet final : public velmo::events::EventSink {

@@ -5,6 +5,7 @@
 #include "service/ServiceRoot.h"
 #include "messagefile/MessageRecord.h"
 
+#include <set>
 #include <sys/stat.h>
 
 using velmo::Bstr;
@@ -96,6 +97,46 @@ TEST_F(ScriptFlow, HangingAndFailingScriptsAreReportedAndTheNextMessageIsHandled
     kill(service.pid(), SIGTERM);
     EXPECT_EQ(service.Wait(), 0);
     EXPECT_EQ(service.Err().find("input differs"), std::string::npos);
+}
+
+// Ten messages come back through the loopback while a slow handler works;
+// the service is killed after its first offer. The restart offers the
+// handler every stored message it had not had: none is missed.
+TEST_F(ScriptFlow, AKillDoesNotMakeTheHandlersMissAStoredMessage)
+{
+    std::string counted = root.path() + "/counted";
+    Script(root, "40-count", "#!/bin/sh\necho \"$VELMO_BODY\" >> '" + counted + "'\nsleep 0.1\nexit 0\n");
+    std::set<std::string> bodies;
+    for (int i = 0; i < 10; ++i) {
+        auto* stored = new MessageRecord();
+        stored->Initialise();
+        stored->To = Bstr(u"+4917");
+        stored->Body = Bstr(u"m" + velmo::Utf8ToUtf16(std::to_string(i)));
+        bodies.insert("m" + std::to_string(i));
+        ASSERT_EQ(stored->SaveToFile(root.root() + u"out/" + stored->FileName()), S_OK);
+        stored->Release();
+    }
+    auto handled = [&] {
+        std::set<std::string> seen;
+        std::ifstream in(counted);
+        for (std::string line; std::getline(in, line);)
+            seen.insert(line);
+        return seen;
+    };
+    {
+        Program service({"/DEBUG"}, kFast);
+        ASSERT_TRUE(WaitUntil([&] { return !handled().empty(); })) << service.Err();
+        kill(service.pid(), SIGKILL);
+        service.Wait();
+    }
+    std::size_t before = handled().size();
+    Program service({"/DEBUG"}, kFast);
+    EXPECT_TRUE(WaitUntil([&] { return handled() == bodies; }, std::chrono::seconds(60)))
+        << handled().size() << " of 10 handled (" << before << " before the kill)\n"
+        << service.Err();
+    ASSERT_TRUE(service.WaitUntilBlocks(SIGTERM));
+    kill(service.pid(), SIGTERM);
+    EXPECT_EQ(service.Wait(), 0);
 }
 
 TEST_F(ScriptFlow, StopEndsARunningScriptAtOnce)
