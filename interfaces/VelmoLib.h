@@ -85,8 +85,22 @@ protected:
     ~IMessageCenter() = default;
 };
 
+// Optional beside IVelmo, in process only (not on the bus): what an event
+// handler may learn of the received message it is offered.
+inline constexpr IID IID_IVelmoReceived = velmo::MakeGuid("{737AC0DB-B978-4BB4-8594-D9351C0538E0}");
+struct IVelmoReceived : IUnknown {
+    // The id under which the received message is stored ("{...}", as
+    // velmo list shows it): a new string. S_FALSE with an empty string for
+    // a message that was not received; E_POINTER when id is null.
+    virtual HRESULT get_Id(BSTR* id) = 0;
+
+protected:
+    ~IVelmoReceived() = default;
+};
+
 VELMO_INTERFACE_ID(IVelmo, IID_IVelmo);
 VELMO_INTERFACE_ID(IMessageCenter, IID_IMessageCenter);
+VELMO_INTERFACE_ID(IVelmoReceived, IID_IVelmoReceived);
 
 namespace velmo::velmolib {
 

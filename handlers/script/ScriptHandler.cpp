@@ -27,7 +27,8 @@ constexpr DispInterface kInterface{u"IScriptHandler", nullptr, IID_IDispatch, u"
 
 void Warn(const std::string& text) { ReportEventText(u"velmosvc", EVENTLOG_WARNING_TYPE, text); }
 
-std::string Read(IVelmo* message, HRESULT (IVelmo::*getter)(BSTR*))
+template <class Interface>
+std::string Read(Interface* message, HRESULT (Interface::*getter)(BSTR*))
 {
     Bstr value;
     if (FAILED((message->*getter)(value.Receive())))
@@ -91,6 +92,10 @@ LONG ScriptHandler::OnIncoming(IDispatch* dispatch)
     ComPtr<IVelmo> message;
     if (!dispatch || FAILED(dispatch->QueryInterface(IID_IVelmo, message.ReceiveVoid())))
         return velmoContinue;
+    std::string id;
+    ComPtr<IVelmoReceived> received;
+    if (SUCCEEDED(dispatch->QueryInterface(IID_IVelmoReceived, received.ReceiveVoid())))
+        id = Read(received.get(), &IVelmoReceived::get_Id);
     std::string from = Read(message.get(), &IVelmo::get_From);
     std::string body = Read(message.get(), &IVelmo::get_Body);
     Variant date;
@@ -102,7 +107,7 @@ LONG ScriptHandler::OnIncoming(IDispatch* dispatch)
     for (const std::string& name : Programs(folder)) {
         ProgramRun run;
         run.path = folder + name;
-        run.environment = {"VELMO_FROM=" + from, "VELMO_DATE=" + when, "VELMO_BODY=" + body};
+        run.environment = {"VELMO_ID=" + id, "VELMO_FROM=" + from, "VELMO_DATE=" + when, "VELMO_BODY=" + body};
         run.input = body;
         run.outputLimit = kReplyLimit;
         run.timeoutMs = DesignWait(kScriptTime);

@@ -16,10 +16,10 @@ namespace velmo::automation {
 // bookkeeping.
 std::atomic<long>& LiveObjects();
 
-template <class Dual>
-class DualObject : public DispatchObject<Dual, ISupportErrorInfo> {
+template <class Dual, class... Others>
+class DualObject : public DispatchObject<Dual, ISupportErrorInfo, Others...> {
 public:
-    explicit DualObject(const DispInterface& iface) : DispatchObject<Dual, ISupportErrorInfo>(iface)
+    explicit DualObject(const DispInterface& iface) : DispatchObject<Dual, ISupportErrorInfo, Others...>(iface)
     {
         ++LiveObjects();
     }

@@ -51,15 +51,26 @@ VARIANT* OutSlot(Variant& arg)
 
 NewSms::NewSms(queue::MessageIntake& intake) : DualObject(velmolib::kIVelmo), intake_(intake) {}
 
-NewSms* NewSms::ForReceived(queue::MessageIntake& intake, const Bstr& from, const Bstr& body, DATE received)
+NewSms* NewSms::ForReceived(queue::MessageIntake& intake, const GUID& id, const Bstr& from, const Bstr& body,
+                            DATE received)
 {
     auto* sms = new (std::nothrow) NewSms(intake);
     if (!sms)
         return nullptr;
+    sms->receivedId_ = Bstr(GuidToString(id));
     sms->from_ = from;
     sms->body_ = body;
     sms->date_ = Variant::FromDate(received);
     return sms;
+}
+
+HRESULT NewSms::get_Id(BSTR* id)
+{
+    if (!id)
+        return E_POINTER;
+    std::lock_guard lock(lock_);
+    HRESULT hr = CopyOut(receivedId_, id);
+    return FAILED(hr) || !receivedId_.IsNull() ? hr : S_FALSE;
 }
 
 HRESULT NewSms::get_To(BSTR* to)

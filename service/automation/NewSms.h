@@ -16,7 +16,7 @@
 
 namespace velmo::automation {
 
-class NewSms final : public DualObject<IVelmo> {
+class NewSms final : public DualObject<IVelmo, IVelmoReceived> {
 public:
     // The longest text a client may set or send, in UTF-16 units: room for
     // the longest concatenated message (255 parts of 153 GSM characters).
@@ -28,8 +28,10 @@ public:
     explicit NewSms(queue::MessageIntake& intake);
 
     // A received message for the event handlers: From, Body and the
-    // reception time as Date; To stays null. Null when out of memory.
-    static NewSms* ForReceived(queue::MessageIntake& intake, const Bstr& from, const Bstr& body, DATE received);
+    // reception time as Date, and its stored id for IVelmoReceived; To
+    // stays null. Null when out of memory.
+    static NewSms* ForReceived(queue::MessageIntake& intake, const GUID& id, const Bstr& from, const Bstr& body,
+                               DATE received);
 
     HRESULT get_To(BSTR* to) override;
     HRESULT put_To(BSTR to) override;
@@ -40,6 +42,7 @@ public:
     HRESULT Send(VARIANT to, VARIANT body, VARIANT* msgId) override;
     HRESULT Forward(IVelmo** newSms) override;
     HRESULT Reply(IVelmo** newSms) override;
+    HRESULT get_Id(BSTR* id) override;
 
 protected:
     HRESULT Call(const DispMember& member, std::span<Variant> args, VARIANT* result) override;
@@ -49,6 +52,7 @@ private:
     queue::MessageIntake& intake_;
     Bstr from_, to_, body_;
     Variant date_;
+    Bstr receivedId_;  // empty unless received
 };
 
 }  // namespace velmo::automation

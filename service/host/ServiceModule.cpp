@@ -17,7 +17,8 @@ handlers::EventHandlerQueue::MakeMessage ReceivedMessages(queue::MessageIntake& 
     return [&intake](const messagefile::MessageRecord& record) {
         DATE received = 0;
         SystemTimeToVariantTime(&record.Received, &received);
-        return ComPtr<IVelmo>::Attach(automation::NewSms::ForReceived(intake, record.From, record.Body, received));
+        return ComPtr<IVelmo>::Attach(
+            automation::NewSms::ForReceived(intake, record.Id, record.From, record.Body, received));
     };
 }
 

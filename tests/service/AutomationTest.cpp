@@ -110,8 +110,17 @@ TEST_F(Automation, SendWhileTheDispatcherRefusesFails)
 
 TEST_F(Automation, ReplyAndForwardOfAReceivedMessage)
 {
-    NewSms* received = NewSms::ForReceived(module, Bstr(u"+4915"), Bstr(u"Is db1 back?"), 46000.5);
+    const GUID id = velmo::MakeGuid("{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9}");
+    NewSms* received = NewSms::ForReceived(module, id, Bstr(u"+4915"), Bstr(u"Is db1 back?"), 46000.5);
     EXPECT_EQ(Call(received, u"Date", DISPATCH_PROPERTYGET).result.date, 46000.5);
+    // Its stored id, for a handler that records what it has done; a new
+    // message has none.
+    velmo::ComPtr<IVelmoReceived> asReceived;
+    ASSERT_EQ(received->QueryInterface(IID_IVelmoReceived, asReceived.ReceiveVoid()), S_OK);
+    Bstr stored;
+    EXPECT_EQ(asReceived->get_Id(stored.Receive()), S_OK);
+    EXPECT_EQ(stored.str(), velmo::GuidToString(id));
+    EXPECT_EQ(asReceived->get_Id(nullptr), E_POINTER);
     Outcome reply = Call(received, u"Reply", DISPATCH_METHOD);
     ASSERT_EQ(reply.hr, S_OK);
     ASSERT_EQ(reply.result.vt, VT_DISPATCH);
@@ -120,6 +129,11 @@ TEST_F(Automation, ReplyAndForwardOfAReceivedMessage)
     EXPECT_EQ(Bstr(Call(r, u"Body", DISPATCH_PROPERTYGET).result.bstrVal).str(), u"Is db1 back?");
     EXPECT_EQ(Bstr(Call(r, u"From", DISPATCH_PROPERTYGET).result.bstrVal).str(), u"");
     EXPECT_EQ(Call(r, u"Date", DISPATCH_PROPERTYGET).result.vt, VT_EMPTY);
+    velmo::ComPtr<IVelmoReceived> replyReceived;
+    ASSERT_EQ(r->QueryInterface(IID_IVelmoReceived, replyReceived.ReceiveVoid()), S_OK);
+    Bstr none;
+    EXPECT_EQ(replyReceived->get_Id(none.Receive()), S_FALSE);
+    EXPECT_EQ(none.str(), u"");
     Outcome forward = Call(received, u"Forward", DISPATCH_METHOD);
     ASSERT_EQ(forward.hr, S_OK);
     IDispatch* f = forward.result.pdispVal;

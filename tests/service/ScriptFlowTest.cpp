@@ -105,7 +105,7 @@ TEST_F(ScriptFlow, HangingAndFailingScriptsAreReportedAndTheNextMessageIsHandled
 TEST_F(ScriptFlow, AKillDoesNotMakeTheHandlersMissAStoredMessage)
 {
     std::string counted = root.path() + "/counted";
-    Script(root, "40-count", "#!/bin/sh\necho \"$VELMO_BODY\" >> '" + counted + "'\nsleep 0.1\nexit 0\n");
+    Script(root, "40-count", "#!/bin/sh\necho \"$VELMO_BODY $VELMO_ID\" >> '" + counted + "'\nsleep 0.1\nexit 0\n");
     std::set<std::string> bodies;
     for (int i = 0; i < 10; ++i) {
         auto* stored = new MessageRecord();
@@ -120,7 +120,7 @@ TEST_F(ScriptFlow, AKillDoesNotMakeTheHandlersMissAStoredMessage)
         std::set<std::string> seen;
         std::ifstream in(counted);
         for (std::string line; std::getline(in, line);)
-            seen.insert(line);
+            seen.insert(line.substr(0, line.find(' ')));
         return seen;
     };
     {
@@ -134,6 +134,11 @@ TEST_F(ScriptFlow, AKillDoesNotMakeTheHandlersMissAStoredMessage)
     EXPECT_TRUE(WaitUntil([&] { return handled() == bodies; }, std::chrono::seconds(60)))
         << handled().size() << " of 10 handled (" << before << " before the kill)\n"
         << service.Err();
+    // Each offer named the stored message it was: its VELMO_ID is a file of in/.
+    std::ifstream in(counted);
+    for (std::string line; std::getline(in, line);)
+        EXPECT_TRUE(std::filesystem::exists(root.folderPath("in") + line.substr(line.find(' ') + 1) + ".velmo"))
+            << line;
     ASSERT_TRUE(service.WaitUntilBlocks(SIGTERM));
     kill(service.pid(), SIGTERM);
     EXPECT_EQ(service.Wait(), 0);
