@@ -1,6 +1,7 @@
 // Throughput of the queue: messages through QueueMessage and through pickup
 // files to a loopback device that reports at once, the time to load 10,000
-// stored messages, and Find among 100,000 sent messages. A timed
+// stored messages, Find among 100,000 sent messages, and List by pages
+// of 1,000, 10,000 and 100,000 sent messages. A timed
 // program: it prints its figures. Runs under a temporary system root.
 #include "platform/Activation.h"
 #include "platform/Text.h"
@@ -195,6 +196,39 @@ void Find(int n, int lookups)
                 miss * 1e6, found);
 }
 
+// List of out/sent: the first page (the index made from the folder), a
+// second first page (from the index), and every page of 100 in turn; and
+// the memory the index of n messages takes.
+void List(int n)
+{
+    Root root;
+    velmo::host::ServiceModule module(RootOf(root));
+    Setup(module);
+    WriteRecords(root.Folder("out/sent"), n, nullptr);
+    long kb0 = PeakKilobytes();
+    auto start = Clock::now();
+    (void)module.store.List(velmo::queue::Folder::Sent, 100, "");
+    double first = Since(start);
+    start = Clock::now();
+    (void)module.store.List(velmo::queue::Folder::Sent, 100, "");
+    double again = Since(start);
+    long kb = PeakKilobytes() - kb0;
+    start = Clock::now();
+    std::string cursor;
+    int pages = 0;
+    std::size_t listed = 0;
+    do {
+        std::optional<velmo::queue::Page> page = module.store.List(velmo::queue::Folder::Sent, 100, cursor);
+        listed += page->messages.size();
+        cursor = page->next;
+        ++pages;
+    } while (!cursor.empty());
+    double all = Since(start);
+    std::printf("%-34s %6d files     %8.3f s first page (index made), %.4f s a page after, %.2f s all %d pages "
+                "(%zu listed); index about %ld KiB\n",
+                "List out/sent, 100 a page", n, first, again, all, pages, listed, kb);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -205,5 +239,7 @@ int main(int argc, char** argv)
     ThroughPickup(messages);
     LoadStored(messages);
     Find(sentFiles, 2000);
+    for (int n : {1000, 10000, sentFiles})
+        List(n);
     velmo::ExitProcess(0);
 }

@@ -1,7 +1,7 @@
 // The folders' reading side: one message found by its id wherever it
-// stands, a folder listed a page at a time, the queue counted. Nothing here
-// changes a file; a folder is read when asked, so what is listed is what
-// stands on disk at that moment.
+// stands, a folder listed a page at a time (through the listing index; see
+// ListingIndex.h for what it catches up with), the queue counted. Nothing
+// here changes a file.
 #include "service/queue/FolderStore.h"
 
 #include "interfaces/StatusWords.h"
@@ -24,42 +24,53 @@ namespace {
 
 constexpr std::string_view kSuffix = ".velmo";
 
-// A file of the folder and the moment it was last written (100 ns steps).
-struct Entry {
-    std::uint64_t written;
-    std::string name;
-};
+std::string CursorOf(const ListingEntry& e) { return std::to_string(e.written) + "/" + e.name; }
 
-// Newest first; among files written at the same moment, by name downwards.
-bool Before(const Entry& a, const Entry& b) { return a.written != b.written ? a.written > b.written : a.name > b.name; }
-
-std::string CursorOf(const Entry& e) { return std::to_string(e.written) + "/" + e.name; }
-
-std::optional<Entry> ParseCursor(std::string_view cursor)
+std::optional<ListingEntry> ParseCursor(std::string_view cursor)
 {
     auto slash = cursor.find('/');
     if (slash == std::string_view::npos || slash == 0 || slash + 1 == cursor.size() || cursor[0] < '0' ||
         cursor[0] > '9')
         return std::nullopt;
-    Entry e{0, std::string(cursor.substr(slash + 1))};
+    ListingEntry e{0, std::string(cursor.substr(slash + 1))};
     auto [end, ec] = std::from_chars(cursor.data(), cursor.data() + slash, e.written);
     if (ec != std::errc() || end != cursor.data() + slash)
         return std::nullopt;
     return e;
 }
 
-std::vector<Entry> ReadFolder(const std::u16string& folder)
+std::string Text(const Bstr& s) { return Utf16ToUtf8(s.str()); }
+
+// The listing line of one file of dir; nullopt when it is gone. A file of
+// bad/ is always BAD; another that cannot be read is BAD while it stands.
+std::optional<ListedMessage> Describe(const std::u16string& dir, const std::string& name, bool bad)
 {
-    std::vector<Entry> entries;
-    for (FolderEntry& f : ListFolder(folder, "*.velmo"))
+    RecordPtr record = MessageRecord::New();
+    HRESULT hr = record->LoadFromFile(dir + Utf8ToUtf16(name));
+    if (SUCCEEDED(hr) && !bad)
+        return ListedMessage{GuidToUtf8(record->Id), messagefile::StatusName(record->Status), Text(record->To),
+                             Text(record->From), IsoDate(messagefile::MessageDate(*record.get()))};
+    if (!bad && !Exists(dir + Utf8ToUtf16(name)))
+        return std::nullopt;
+    ListedMessage m{name.substr(0, name.size() - kSuffix.size()), status::kBad, {}, {}, {}};
+    if (SUCCEEDED(hr)) {
+        m.to = Text(record->To);
+        m.from = Text(record->From);
+        m.date = IsoDate(messagefile::MessageDate(*record.get()));
+    }
+    return m;
+}
+
+}  // namespace
+
+std::vector<ListingEntry> FolderStore::ReadEntries(Folder folder) const
+{
+    std::vector<ListingEntry> entries;
+    for (FolderEntry& f : ListFolder(root_ + messagefile::NameOf(folder).relative, "*.velmo"))
         if (!f.folder && f.name.size() > kSuffix.size())
             entries.push_back({f.written, std::move(f.name)});
     return entries;
 }
-
-std::string Text(const Bstr& s) { return Utf16ToUtf8(s.str()); }
-
-}  // namespace
 
 std::optional<Found> FolderStore::Find(const GUID& id)
 {
@@ -84,7 +95,7 @@ std::optional<Found> FolderStore::Find(const GUID& id)
 
 std::optional<Page> FolderStore::List(Folder folder, std::size_t limit, std::string_view cursor)
 {
-    std::optional<Entry> after;
+    std::optional<ListingEntry> after;
     if (!cursor.empty()) {
         after = ParseCursor(cursor);
         if (!after)
@@ -93,37 +104,39 @@ std::optional<Page> FolderStore::List(Folder folder, std::size_t limit, std::str
     if (limit == 0)
         limit = kDefaultPage;
     limit = std::min(limit, kMostPerPage);
-
     std::u16string dir = root_ + messagefile::NameOf(folder).relative;
-    std::vector<Entry> entries = ReadFolder(dir);
-    if (after)
-        std::erase_if(entries, [&](const Entry& e) { return !Before(*after, e); });
-    // Only the page's files are put in order and read.
-    std::size_t take = std::min(limit, entries.size());
-    std::partial_sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(take), entries.end(), Before);
-
     Page page;
-    bool bad = folder == Folder::Bad;
-    for (std::size_t i = 0; i < take; ++i) {
-        const Entry& e = entries[i];
-        RecordPtr record = MessageRecord::New();
-        HRESULT hr = record->LoadFromFile(dir + Utf8ToUtf16(e.name));
-        if (SUCCEEDED(hr) && !bad) {
-            page.messages.push_back({GuidToUtf8(record->Id), messagefile::StatusName(record->Status), Text(record->To),
-                                     Text(record->From), IsoDate(messagefile::MessageDate(*record.get()))});
-        } else if (bad || Exists(dir + Utf8ToUtf16(e.name))) {
-            // Standing there and not readable as a message: shown, not hidden.
-            ListedMessage m{e.name.substr(0, e.name.size() - kSuffix.size()), status::kBad, {}, {}, {}};
-            if (SUCCEEDED(hr)) {
-                m.to = Text(record->To);
-                m.from = Text(record->From);
-                m.date = IsoDate(messagefile::MessageDate(*record.get()));
-            }
-            page.messages.push_back(std::move(m));
-        }
+    std::optional<ListingEntry> last;
+    if (folder == Folder::Bad) {
+        // Small, and filled by more than this store: read afresh.
+        std::vector<ListingEntry> entries = ReadEntries(folder);
+        if (after)
+            std::erase_if(entries, [&](const ListingEntry& e) { return !ListedBefore(*after, e); });
+        std::size_t take = std::min(limit, entries.size());
+        std::partial_sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(take), entries.end(),
+                          ListedBefore);
+        for (std::size_t i = 0; i < take; ++i)
+            page.messages.push_back(*Describe(dir, entries[i].name, true));
+        if (take < entries.size() && take > 0)
+            page.next = CursorOf(entries[take - 1]);
+        return page;
     }
-    if (take < entries.size() && take > 0)
-        page.next = CursorOf(entries[take - 1]);
+    last = after;
+    while (page.messages.size() < limit) {
+        std::size_t want = limit - page.messages.size();
+        std::vector<ListingEntry> batch = index_.After(folder, last, want);
+        for (const ListingEntry& e : batch) {
+            last = e;
+            if (std::optional<ListedMessage> m = Describe(dir, e.name, false))
+                page.messages.push_back(std::move(*m));
+            else
+                index_.Remove(folder, e.name);  // gone since it was written
+        }
+        if (batch.size() < want)
+            return page;  // the folder ends on this page
+    }
+    if (!index_.After(folder, last, 1).empty())
+        page.next = CursorOf(*last);
     return page;
 }
 

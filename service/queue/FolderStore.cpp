@@ -57,7 +57,13 @@ HRESULT FolderStore::SaveNew(const MessageRecord& record, const std::u16string& 
     return hr;
 }
 
-HRESULT FolderStore::Accept(const MessageRecord& record) { return SaveNew(record, PathOf(kOutFolder, record.Id)); }
+HRESULT FolderStore::Accept(const MessageRecord& record)
+{
+    HRESULT hr = SaveNew(record, PathOf(kOutFolder, record.Id));
+    if (SUCCEEDED(hr))
+        index_.Add(Folder::Queued, Utf16ToUtf8(MessageFileName(record.Id)));
+    return hr;
+}
 
 void FolderStore::Withdraw(const GUID& id)
 {
@@ -65,6 +71,8 @@ void FolderStore::Withdraw(const GUID& id)
     if (!DeleteFileW(path.c_str()) && GetLastError() != static_cast<DWORD>(ERROR_FILE_NOT_FOUND))
         log_.LogEvent(EVENTLOG_ERROR_TYPE, "The file [%s] could not be removed: it will be sent at the next start",
                       Utf16ToUtf8(path).c_str());
+    else
+        index_.Remove(Folder::Queued, Utf16ToUtf8(MessageFileName(id)));
 }
 
 bool FolderStore::Knows(const GUID& id)
@@ -93,10 +101,14 @@ HRESULT FolderStore::Finish(const MessageRecord& record)
         log_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed saving velmo file: [%s]", Utf16ToUtf8(finished).c_str());
         return hr;
     }
+    std::string name = Utf16ToUtf8(MessageFileName(record.Id));
+    index_.Add(record.Status == SENT ? Folder::Sent : Folder::Failed, name);
     std::u16string queued = PathOf(kOutFolder, record.Id);
     for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
-        if (DeleteFileW(queued.c_str()) || GetLastError() == static_cast<DWORD>(ERROR_FILE_NOT_FOUND))
+        if (DeleteFileW(queued.c_str()) || GetLastError() == static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) {
+            index_.Remove(Folder::Queued, name);
             break;
+        }
         Sleep(DesignWait(kDeletePause));
     }
     return S_OK;
@@ -121,6 +133,8 @@ HRESULT FolderStore::StoreReceived(const MessageRecord& record)
     HRESULT hr = SaveNew(record, PathOf(kInFolder, record.Id));
     if (FAILED(hr))
         (void)DeleteFileW(Utf8ToUtf16(mark).c_str());
+    else
+        index_.Add(Folder::Received, Utf16ToUtf8(MessageFileName(record.Id)));
     return hr;
 }
 
@@ -225,6 +239,8 @@ void FolderStore::MatchIdToName(MessageRecord& record, std::u16string& path, con
     if (MoveFileExW(path.c_str(), renamed.c_str(), MOVEFILE_WRITE_THROUGH)) {
         log_.LogEvent(EVENTLOG_WARNING_TYPE, "The file [%s] is renamed to the id it holds, %s",
                       Utf16ToUtf8(path).c_str(), was.c_str());
+        index_.Remove(Folder::Queued, Utf16ToUtf8(name));
+        index_.Add(Folder::Queued, Utf16ToUtf8(MessageFileName(record.Id)));
         path = renamed;
     }
 }

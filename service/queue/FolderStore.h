@@ -6,11 +6,12 @@
 // bad/ keeps what cannot be read. Every write replaces a file durably
 // (MessageRecord::SaveToFile), and a move is a save of the new copy before
 // the old one is deleted, so a crash leaves the old copy, the new one or
-// both, never neither; Recover settles both. Nothing is held in memory: the
-// folders are the store, read afresh at every call.
+// both, never neither; Recover settles both. The folders are the store;
+// only the order of their listing is kept in memory (ListingIndex).
 #pragma once
 
 #include "service/events/EventSink.h"
+#include "service/queue/ListingIndex.h"
 #include "service/queue/QueueStore.h"
 
 namespace velmo::queue {
@@ -20,6 +21,8 @@ public:
     // root: the installation root folder, ending in "/"; log takes the
     // store's events and must outlive the store.
     FolderStore(events::EventSink& log, std::u16string root) : log_(log), root_(std::move(root)) {}
+    FolderStore(const FolderStore&) = delete;
+    FolderStore& operator=(const FolderStore&) = delete;
 
     HRESULT Accept(const messagefile::MessageRecord& record) override;
     void Withdraw(const GUID& id) override;
@@ -39,8 +42,9 @@ public:
     void Offered(const GUID& id) override;
     std::vector<messagefile::RecordPtr> AwaitingHandlers() override;
     std::optional<Found> Find(const GUID& id) override;
-    // Newest file first, by the time it was last written, then by name
-    // downwards; a file that moves or goes while it is read is left out.
+    // Newest file first, by the time it was written into the folder, then
+    // by name downwards; a file that moves or goes is left out. A page
+    // costs what is on it (ListingIndex), except in bad/, read afresh.
     // A file of bad/ is always listed as BAD, with what it holds when it
     // can be read; a file of another folder that cannot be read is listed
     // as BAD while it stands there.
@@ -50,6 +54,8 @@ public:
 private:
     std::u16string PathOf(const char16_t* folder, const GUID& id) const;
     std::u16string OfferMarkOf(const GUID& id) const;
+    // The message files of a folder and their write times, from the disk.
+    std::vector<ListingEntry> ReadEntries(Folder folder) const;
     // Saves durably into path; on failure logs it and removes what the
     // attempt may have left.
     HRESULT SaveNew(const messagefile::MessageRecord& record, const std::u16string& path);
@@ -58,6 +64,7 @@ private:
 
     events::EventSink& log_;
     const std::u16string root_;
+    ListingIndex index_{[this](Folder folder) { return ReadEntries(folder); }};
 };
 
 }  // namespace velmo::queue

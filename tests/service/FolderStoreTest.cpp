@@ -99,6 +99,47 @@ TEST_F(Folders, PagesCoverTheFolderOnceNewestFirst)
     EXPECT_EQ(all->messages[0].to, "+49171");
 }
 
+// Once listed, a folder's order is kept in memory: it follows the store's
+// own steps at once, drops a file removed by hand when a page reaches it
+// (the page is still filled), and takes in a file put there by hand at the
+// next start.
+TEST_F(Folders, TheListingFollowsTheStoreAndWhatIsRemovedByHand)
+{
+    auto ids = [&](const char* folder, std::size_t limit = 0) {
+        std::vector<std::string> out;
+        std::optional<queue::Page> page = List(folder, limit, "");
+        for (const auto& m : page->messages)
+            out.push_back(m.id);
+        return out;
+    };
+    std::string old1 = Save("queued", "+1", 100), old2 = Save("queued", "+2", 200);
+    EXPECT_EQ(ids("queued"), (std::vector<std::string>{old2, old1}));
+
+    messagefile::RecordPtr r = messagefile::MessageRecord::New();
+    r->Initialise();
+    r->To = Bstr(u"+3");
+    ASSERT_EQ(store_.Accept(*r), S_OK);
+    std::string fresh = GuidToUtf8(r->Id);
+    EXPECT_EQ(ids("queued"), (std::vector<std::string>{fresh, old2, old1}));
+
+    r->Status = SENT;
+    ASSERT_EQ(store_.Finish(*r), S_OK);
+    EXPECT_EQ(ids("queued"), (std::vector<std::string>{old2, old1}));
+    EXPECT_EQ(ids("sent"), (std::vector<std::string>{fresh}));
+
+    std::filesystem::remove(Dir(*FindFolder("queued")) + old2 + ".velmo");
+    EXPECT_EQ(ids("queued", 1), (std::vector<std::string>{old1}));  // the page is filled past the gone one
+    EXPECT_EQ(List("queued", 1, "")->next, "");
+
+    std::string byHand = Save("queued", "+4", 300);
+    EXPECT_EQ(ids("queued"), (std::vector<std::string>{old1}));
+    queue::FolderStore restarted{quiet_, Root()};
+    auto page = restarted.List(FindFolder("queued")->folder, 0, "");
+    ASSERT_TRUE(page);
+    ASSERT_EQ(page->messages.size(), 2u);
+    EXPECT_EQ(page->messages[0].id, byHand);
+}
+
 TEST_F(Folders, ACursorNotMadeByAListingIsRefused)
 {
     Save("queued", "+49171", 100);

@@ -1,0 +1,88 @@
+#include "service/queue/ListingIndex.h"
+
+#include <chrono>
+
+namespace velmo::queue {
+
+bool ListedBefore(const ListingEntry& a, const ListingEntry& b)
+{
+    return a.written != b.written ? a.written > b.written : a.name > b.name;
+}
+
+namespace {
+
+// Now, in the 100 ns steps since 1601 in which a file's write time is given.
+std::uint64_t Now()
+{
+    constexpr std::uint64_t kEpochDifference = 11644473600ULL;  // seconds from 1601 to 1970
+    auto since1970 =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch());
+    return kEpochDifference * 10000000ULL + static_cast<std::uint64_t>(since1970.count()) / 100;
+}
+
+}  // namespace
+
+void ListingIndex::Put(Index& index, ListingEntry entry)
+{
+    auto known = index.written.find(entry.name);
+    if (known != index.written.end()) {
+        index.order.erase(ListingEntry{known->second, entry.name});
+        known->second = entry.written;
+    } else {
+        index.written.emplace(entry.name, entry.written);
+    }
+    index.order.insert(std::move(entry));
+}
+
+ListingIndex::Index* ListingIndex::Made(messagefile::Folder folder)
+{
+    auto it = folders_.find(folder);
+    if (it != folders_.end())
+        return &it->second;
+    Index& index = folders_[folder];
+    for (ListingEntry& e : read_(folder))
+        Put(index, std::move(e));
+    return &index;
+}
+
+void ListingIndex::Add(messagefile::Folder folder, const std::string& name)
+{
+    std::lock_guard hold(lock_);
+    auto it = folders_.find(folder);
+    if (it != folders_.end())
+        Put(it->second, {Now(), name});
+}
+
+void ListingIndex::Remove(messagefile::Folder folder, const std::string& name)
+{
+    std::lock_guard hold(lock_);
+    auto it = folders_.find(folder);
+    if (it == folders_.end())
+        return;
+    auto known = it->second.written.find(name);
+    if (known == it->second.written.end())
+        return;
+    it->second.order.erase(ListingEntry{known->second, name});
+    it->second.written.erase(known);
+}
+
+std::vector<ListingEntry> ListingIndex::After(messagefile::Folder folder, const std::optional<ListingEntry>& after,
+                                              std::size_t n)
+{
+    std::lock_guard hold(lock_);
+    Index* index = Made(folder);
+    std::vector<ListingEntry> entries;
+    auto it = after ? index->order.upper_bound(*after) : index->order.begin();
+    for (; it != index->order.end() && entries.size() < n; ++it)
+        entries.push_back(*it);
+    return entries;
+}
+
+std::optional<std::size_t> ListingIndex::Size(messagefile::Folder folder)
+{
+    std::lock_guard hold(lock_);
+    auto it = folders_.find(folder);
+    return it == folders_.end() ? std::nullopt : std::optional<std::size_t>(it->second.order.size());
+}
+
+}  // namespace velmo::queue
