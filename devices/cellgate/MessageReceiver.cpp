@@ -10,7 +10,8 @@ namespace velmo::cellgate {
 
 namespace {
 
-constexpr char kKeptInMemory[] = "delivered directly by the modem: it is kept in memory and offered again";
+constexpr char kKeptInSpool[] = "delivered directly by the modem: it is kept in a file and offered again";
+constexpr char kOfferedAgain[] = "delivered directly by the modem and is offered again";
 
 constexpr int kEmptySlot = 321;  // +CMS ERROR: invalid memory index (nothing stored there)
 constexpr int kReceivedUnread = 0;
@@ -39,8 +40,8 @@ void MessageReceiver::TakeAnnounced(IVelmo_Q* queue)
         if (note->kind == InboundNote::StoredIndex) {
             if (Select(note->storage))
                 ReadStored(queue, {note->storage, note->value});  // else it waits there for a listing
-        } else if (!Deliver(queue, note->value, kKeptInMemory)) {
-            unstoredPdus_.push_back(note->value);
+        } else if (!Deliver(queue, note->value, kKeptInSpool)) {
+            Hold(note->value);
         }
     }
 }
@@ -146,8 +147,43 @@ void MessageReceiver::ListStorages(IVelmo_Q* queue)
 
 void MessageReceiver::TakeStoredMessages(IVelmo_Q* queue)
 {
+    DeliverSpooled(queue);
     ListStorages(queue);
     DeliverReadyParts(queue);
+}
+
+void MessageReceiver::Hold(const std::string& pdu)
+{
+    if (hostTakesNone_ || !spool_.Keep(pdu)) {
+        if (!hostTakesNone_)
+            modem_.Log(EVENTLOG_ERROR_TYPE,
+                       "A received message could not be kept in %s either: it is held in memory only, and lost if "
+                       "the device stops before the service can store it",
+                       spool_.Folder().c_str());
+        unstoredPdus_.push_back(pdu);
+    }
+}
+
+void MessageReceiver::DeliverSpooled(IVelmo_Q* queue)
+{
+    for (const DirectSpool::Entry& entry : spool_.Waiting()) {
+        if (!Deliver(queue, entry.pdu, kOfferedAgain))
+            return;  // the service stores nothing now: the rest wait with it, in order
+        spool_.Forget(entry);
+    }
+}
+
+void MessageReceiver::TellUnstored()
+{
+    if (std::size_t spooled = spool_.Waiting().size())
+        modem_.Log(EVENTLOG_WARNING_TYPE,
+                   "%zu received messages that the service could not store yet wait in %s: they are stored when "
+                   "the device runs again",
+                   spooled, spool_.Folder().c_str());
+    if (!unstoredPdus_.empty() && !hostTakesNone_)
+        modem_.Log(EVENTLOG_ERROR_TYPE,
+                   "%zu received messages could neither be stored nor kept in a file: they are lost with this stop",
+                   unstoredPdus_.size());
 }
 
 bool MessageReceiver::Deliver(IVelmo_Q* queue, const std::string& pdu, const std::string& where)
@@ -210,10 +246,11 @@ void MessageReceiver::OfferAgain(IVelmo_Q* queue)
     // Every storage listed again: what could not be read or stored before,
     // and what a modem that announces nothing keeps there.
     ListStorages(queue);
+    DeliverSpooled(queue);
     for (std::size_t n = unstoredPdus_.size(); n > 0; --n) {
         std::string pdu = std::move(unstoredPdus_.front());
         unstoredPdus_.pop_front();
-        if (!Deliver(queue, pdu, kKeptInMemory))
+        if (!Deliver(queue, pdu, kOfferedAgain))
             unstoredPdus_.push_back(std::move(pdu));
     }
 }

@@ -6,11 +6,13 @@
 // the storage a message is in is selected (AT+CPMS) before it is read or
 // deleted. A message is deleted from the modem only after the service has
 // stored it; one the service could not store yet stays in the modem (or,
-// when delivered directly, in memory) and is offered again at the next
-// idle check. Device thread only.
+// when delivered directly, in the DirectSpool's files, and in memory only
+// when even they cannot be written) and is offered again at the next idle
+// check and at the next start. Device thread only.
 #pragma once
 
 #include "devices/cellgate/AtModem.h"
+#include "devices/cellgate/DirectSpool.h"
 #include "devices/cellgate/PartStore.h"
 
 #include <deque>
@@ -22,7 +24,8 @@ namespace velmo::cellgate {
 
 class MessageReceiver {
 public:
-    explicit MessageReceiver(AtModem& modem) : modem_(modem), settings_(modem.Settings()), parts_(modem.Settings().Name)
+    explicit MessageReceiver(AtModem& modem)
+        : modem_(modem), settings_(modem.Settings()), parts_(modem.Settings().Name), spool_(modem.Settings().Name)
     {}
 
     // What the modem held at start: its storage listed (AT+CMGL=4), and the
@@ -32,6 +35,9 @@ public:
     void TakeAnnounced(IVelmo_Q* queue);
     // What could not be stored before, offered again.
     void OfferAgain(IVelmo_Q* queue);
+    // At the end of a run: says how many received messages wait in the
+    // spool, and how many only memory held (lost with the stop).
+    void TellUnstored();
 
 private:
     // A message's place in the modem: its storage ("" for the default) and index.
@@ -54,6 +60,11 @@ private:
     void DeliverWhole(IVelmo_Q* queue, const PartStore::Message& message);
     // The part store's whole and overdue messages.
     void DeliverReadyParts(IVelmo_Q* queue);
+    // Keeps a message delivered directly that could not be stored: in the
+    // spool, else in memory.
+    void Hold(const std::string& pdu);
+    // The spool's messages, oldest first, until the service refuses one.
+    void DeliverSpooled(IVelmo_Q* queue);
 
     AtModem& modem_;
     const AtSettings& settings_;
@@ -64,6 +75,7 @@ private:
     std::deque<std::string> unstoredPdus_;
     bool hostTakesNone_ = false;  // ReportIncomingMsg said E_NOTIMPL: messages stay in the modem
     PartStore parts_;             // parts waiting for their siblings
+    DirectSpool spool_;           // messages delivered directly, not stored yet
 };
 
 }  // namespace velmo::cellgate

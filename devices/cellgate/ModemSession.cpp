@@ -18,8 +18,10 @@ HRESULT ModemSession::Run(IVelmo_Q* queue)
             LONG reason = WAKE_NONE;
             GUID id{};
             Bstr to, body;
-            if (FAILED(queue->WaitForMsg(modem_.InboundEvent(), &reason, &id, to.Receive(), body.Receive())))
+            if (FAILED(queue->WaitForMsg(modem_.InboundEvent(), &reason, &id, to.Receive(), body.Receive()))) {
+                receiver_.TellUnstored();
                 return S_OK;
+            }
             if (reason == WAKE_MESSAGE) {
                 sender_.Send(queue, id, to, body);
             } else if (reason == WAKE_EVENT) {
@@ -31,6 +33,7 @@ HRESULT ModemSession::Run(IVelmo_Q* queue)
             }
         }
     } catch (const CSmartException& e) {
+        receiver_.TellUnstored();
         return ReportFailure(e);
     }
 }
