@@ -1,6 +1,7 @@
 #include "devices/cellgate/MessageSender.h"
 
 #include "devices/cellgate/PartReference.h"
+#include "devices/cellgate/SentParts.h"
 #include "platform/Text.h"
 #include "platform/Timing.h"
 #include "smscodec/SubmitPdu.h"
@@ -20,23 +21,43 @@ void MessageSender::Send(IVelmo_Q* queue, const GUID& id, const Bstr& to, const 
     }
     sms::SubmitOptions options{settings_.NoSMSC, settings_.FullAlphabet, settings_.MaxParts, 0};
     sms::SubmitMessage message = sms::EncodeSubmit(number, body.view(), options);
-    if (message.pdus.size() > 1) {
-        options.reference = PartReference(settings_.Name).Next();
-        message = sms::EncodeSubmit(number, body.view(), options);
-    }
     std::size_t parts = message.pdus.size();
-    for (std::size_t i = 0; i < parts; ++i) {
+    SentParts::Progress progress;
+    if (parts > 1) {
+        if (!swept_) {
+            sent_.Sweep();
+            swept_ = true;
+        }
+        // A retry goes on where the last attempt stopped, under its reference.
+        std::optional<SentParts::Progress> before = sent_.Load(id);
+        if (before && before->parts == parts)
+            progress = *before;
+        else
+            progress = {PartReference(settings_.Name).Next(), static_cast<unsigned>(parts), 0};
+        options.reference = progress.reference;
+        message = sms::EncodeSubmit(number, body.view(), options);
+        (void)sent_.Save(id, progress);  // without it a retry starts afresh under a new reference
+    }
+    for (std::size_t i = progress.accepted; i < parts; ++i) {
         PartOutcome outcome = SendPart(message.pdus[i]);
-        if (outcome.result == SEND_OK)
+        if (outcome.result == SEND_OK) {
+            progress.accepted = static_cast<unsigned>(i + 1);
+            if (progress.accepted < parts)
+                (void)sent_.Save(id, progress);  // not kept: this part goes again on a retry
             continue;
-        // A part that did not go: the message is retried or failed as that part
-        // was; the parts before it are out already.
+        }
+        // A part that did not go: the message is retried from this part, or
+        // failed as that part was; the parts before it are out already.
+        if (outcome.result != SEND_RETRY)
+            sent_.Forget(id);
         std::string prefix = parts > 1 ? "Part " + std::to_string(i + 1) + " of " + std::to_string(parts) + ": " : "";
         report(outcome.result, outcome.status.empty() ? outcome.status : prefix + outcome.status);
         if (outcome.linkGone)
             ThrowLinkGone();
         return;
     }
+    if (parts > 1)
+        sent_.Forget(id);
     bool chosen = settings_.FullAlphabet || settings_.MaxParts > 1;  // the 8-bit single part is cut silently
     report(SEND_OK, message.cut && chosen
                         ? "The text was cut to fit " + std::to_string(parts) + (parts == 1 ? " part" : " parts")

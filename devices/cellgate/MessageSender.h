@@ -5,15 +5,18 @@
 #pragma once
 
 #include "devices/cellgate/AtModem.h"
+#include "devices/cellgate/SentParts.h"
 
 namespace velmo::cellgate {
 
 class MessageSender {
 public:
-    explicit MessageSender(AtModem& modem) : modem_(modem), settings_(modem.Settings()) {}
+    explicit MessageSender(AtModem& modem) : modem_(modem), settings_(modem.Settings()), sent_(modem.Settings().Name) {}
 
-    // Sends the message and reports it to queue. Throws (after reporting)
-    // when the modem's line has closed.
+    // Sends the message and reports it to queue. A message of several parts
+    // that was tried before goes on after its last accepted part, under the
+    // same reference (SentParts). Throws (after reporting) when the modem's
+    // line has closed.
     void Send(IVelmo_Q* queue, const GUID& id, const Bstr& to, const Bstr& body);
 
 private:
@@ -28,6 +31,8 @@ private:
 
     AtModem& modem_;
     const AtSettings& settings_;
+    SentParts sent_;
+    bool swept_ = false;  // old records removed once per run
 };
 
 }  // namespace velmo::cellgate

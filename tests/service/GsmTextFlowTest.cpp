@@ -160,3 +160,90 @@ TEST(GsmTextFlow, AMessageWhosePartsDoNotAllComeIsStoredWithWhatCame)
 }
 
 }  // namespace
+
+namespace {
+
+// The parts of a long text as the modem saw them sent, in order, and the
+// references they carried.
+struct PartsSent {
+    std::vector<int> numbers;
+    std::set<std::string> references;
+};
+
+PartsSent PartsOf(const GsmSandbox& box, const std::string& number)
+{
+    PartsSent sent;
+    const std::string prefix = "SUBMIT " + number + " part=";
+    std::istringstream transcript(box.Transcript());
+    for (std::string line; std::getline(transcript, line);) {
+        if (line.rfind(prefix, 0) != 0)
+            continue;
+        std::istringstream fields(line.substr(prefix.size()));
+        std::string place, reference;
+        fields >> place >> reference;
+        sent.numbers.push_back(std::stoi(place.substr(0, place.find('/'))));
+        sent.references.insert(reference);
+    }
+    return sent;
+}
+
+struct RetryCase {
+    const char* name;
+    std::string cmgs;          // the modem's answers, in turn
+    std::vector<int> numbers;  // the parts sent, in order
+};
+
+void PrintTo(const RetryCase& c, std::ostream* os) { *os << c.name; }
+
+class GsmPartRetry : public ::testing::TestWithParam<RetryCase> {};
+
+// A long text whose attempt ends at a part: the retry sends only the parts
+// that are missing, under the same reference, and the phone joins them.
+TEST_P(GsmPartRetry, SendsOnlyWhatIsMissingUnderTheSameReference)
+{
+    GsmSandbox box({"--cmgs=" + GetParam().cmgs});
+    Program service({"/DEBUG"}, kFast);
+    const std::string text = LongText();
+    box.Drop(u"+491711234567", Utf8ToUtf16(text));
+    ASSERT_TRUE(WaitUntil([&] { return box.Files("out/sent").size() == 1; }, std::chrono::seconds(30)))
+        << service.Err();
+    PartsSent sent = PartsOf(box, "+491711234567");
+    EXPECT_EQ(sent.numbers, GetParam().numbers) << box.Transcript();
+    EXPECT_EQ(sent.references.size(), 1u);
+    EXPECT_EQ(box.Count("JOINED +491711234567 " + text), 1) << box.Transcript();
+    EXPECT_TRUE(std::filesystem::is_empty(box.dir() + "/var/lib/velmo/cellgate/Modem.sending"));
+    StopService(service);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, GsmPartRetry,
+    ::testing::Values(RetryCase{"RefusedMidway", "ok,ok,cms:42,ok,ok,ok,ok,ok", {1, 2, 3, 3, 4, 5, 6}},
+                      RetryCase{"RefusedTwice", "ok,cms:42,cms:42,ok,ok,ok,ok,ok", {1, 2, 2, 2, 3, 4, 5, 6}},
+                      RetryCase{"AnswerLost", "ok,ok,ok,silent,ok,ok,ok,ok", {1, 2, 3, 4, 4, 5, 6}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// The service is killed while a long text goes out part by part: after the
+// restart it goes on under the same reference, sending again at most the
+// part that was in flight.
+TEST(GsmTextFlow, AKillWhileSendingCostsAtMostThePartInFlight)
+{
+    GsmSandbox box({"--delay=300"});
+    const std::string text = LongText();
+    box.Queue(u"+491711234567", Utf8ToUtf16(text));
+    {
+        Program service({"/DEBUG"}, kFast);
+        ASSERT_TRUE(WaitUntil([&] { return PartsOf(box, "+491711234567").numbers.size() >= 3; })) << service.Err();
+        kill(service.pid(), SIGKILL);
+        service.Wait();
+    }
+    Program service({"/DEBUG"}, kFast);
+    ASSERT_TRUE(WaitUntil([&] { return box.Files("out/sent").size() == 1; }, std::chrono::seconds(30)))
+        << service.Err();
+    PartsSent sent = PartsOf(box, "+491711234567");
+    EXPECT_LE(sent.numbers.size(), 7u) << box.Transcript();
+    EXPECT_EQ(sent.references.size(), 1u) << box.Transcript();
+    EXPECT_EQ(box.Count("JOINED +491711234567 " + text), 1) << box.Transcript();
+    StopService(service);
+}
+
+}  // namespace

@@ -342,14 +342,14 @@ void Modem::HandleMessages(const std::string& upper, const std::string& command)
 void Modem::Submitted(const std::string& pdu)
 {
     auto submit = DecodeSubmit(pdu, tpduLength_);
+    const std::string& answer = b_.cmgs[turn_++ % b_.cmgs.size()];
     if (!submit)
         Log("SUBMIT? " + pdu);
     else if (submit->total == 0)
         Log("SUBMIT " + submit->number + " " + submit->text);
     else
-        Joined(*submit);
+        Joined(*submit, answer == "ok" || answer == "silent");  // what the network refused reaches no phone
     Pause(b_.delayMs);
-    const std::string& answer = b_.cmgs[turn_++ % b_.cmgs.size()];
     if (answer == "silent")
         return;
     if (!submit || answer == "error")
@@ -360,10 +360,12 @@ void Modem::Submitted(const std::string& pdu)
         Reply({}, (answer[2] == 's' ? "+CMS ERROR: " : "+CME ERROR: ") + answer.substr(4));
 }
 
-void Modem::Joined(const Submit& part)
+void Modem::Joined(const Submit& part, bool delivered)
 {
     Log("SUBMIT " + part.number + " part=" + std::to_string(part.part) + "/" + std::to_string(part.total) +
         " ref=" + std::to_string(part.reference) + " " + part.text);
+    if (!delivered)
+        return;
     auto key = std::make_pair(part.number, part.reference);
     std::map<int, std::string>& parts = parts_[key];
     parts[part.part] = part.text;

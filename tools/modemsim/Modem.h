@@ -41,8 +41,9 @@ private:
     void Handle(const std::string& command);
     void HandleMessages(const std::string& upper, const std::string& command);
     void Submitted(const std::string& pdu);
-    // Logs a part of a concatenated message, and the whole text once every part came.
-    void Joined(const Submit& part);
+    // Logs a part sent; one the network delivered joins its siblings, and
+    // the whole message is logged once every part of its reference came.
+    void Joined(const Submit& part, bool delivered);
     void Deliver(const std::string& pdu, bool announce);
     void Reply(const std::vector<std::string>& lines, const std::string& final);
     void Put(const std::string& text);
