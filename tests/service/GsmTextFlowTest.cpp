@@ -37,6 +37,33 @@ std::vector<std::u16string> Received(const GsmSandbox& box, std::size_t count, c
     return bodies;
 }
 
+// The parts of a long text as the modem saw them sent, in order, and the
+// references they carried.
+struct PartsSent {
+    std::vector<int> numbers;
+    std::set<std::string> references;
+    std::set<std::string> totals;  // the N of each "part=K/N"
+};
+
+PartsSent PartsOf(const GsmSandbox& box, const std::string& number)
+{
+    PartsSent sent;
+    const std::string prefix = "SUBMIT " + number + " part=";
+    std::istringstream transcript(box.Transcript());
+    for (std::string line; std::getline(transcript, line);) {
+        if (line.rfind(prefix, 0) != 0)
+            continue;
+        // "part=K/N ref=R text"
+        std::istringstream fields(line.substr(prefix.size()));
+        std::string place, reference;
+        fields >> place >> reference;
+        sent.numbers.push_back(std::stoi(place.substr(0, place.find('/'))));
+        sent.totals.insert(place.substr(place.find('/') + 1));
+        sent.references.insert(reference);
+    }
+    return sent;
+}
+
 TEST(GsmTextFlow, LongTextLeavesInNumberedPartsAndComesBackWhole)
 {
     GsmSandbox box({});
@@ -46,23 +73,10 @@ TEST(GsmTextFlow, LongTextLeavesInNumberedPartsAndComesBackWhole)
     ASSERT_TRUE(WaitUntil([&] { return box.Files("out/sent").size() == 1; })) << service.Err();
 
     // Parts 1/6 .. 6/6 in order, one reference, and together the text.
-    const std::string prefix = "SUBMIT +491711234567 part=";
-    std::vector<int> numbers;
-    std::set<std::string> references;
-    std::istringstream transcript(box.Transcript());
-    for (std::string line; std::getline(transcript, line);) {
-        if (line.rfind(prefix, 0) != 0)
-            continue;
-        // "part=K/N ref=R text"
-        std::istringstream fields(line.substr(prefix.size()));
-        std::string place, reference;
-        fields >> place >> reference;
-        numbers.push_back(std::stoi(place.substr(0, place.find('/'))));
-        EXPECT_EQ(place.substr(place.find('/') + 1), "6") << line;
-        references.insert(reference);
-    }
-    EXPECT_EQ(numbers, (std::vector<int>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(references.size(), 1u);
+    PartsSent sent = PartsOf(box, "+491711234567");
+    EXPECT_EQ(sent.numbers, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(sent.totals, std::set<std::string>{"6"});
+    EXPECT_EQ(sent.references.size(), 1u);
     EXPECT_EQ(box.Count("JOINED +491711234567 " + text), 1) << box.Transcript();
 
     // Every GSM character fits one 7-bit part, the extension table's too.
@@ -162,30 +176,6 @@ TEST(GsmTextFlow, AMessageWhosePartsDoNotAllComeIsStoredWithWhatCame)
 }  // namespace
 
 namespace {
-
-// The parts of a long text as the modem saw them sent, in order, and the
-// references they carried.
-struct PartsSent {
-    std::vector<int> numbers;
-    std::set<std::string> references;
-};
-
-PartsSent PartsOf(const GsmSandbox& box, const std::string& number)
-{
-    PartsSent sent;
-    const std::string prefix = "SUBMIT " + number + " part=";
-    std::istringstream transcript(box.Transcript());
-    for (std::string line; std::getline(transcript, line);) {
-        if (line.rfind(prefix, 0) != 0)
-            continue;
-        std::istringstream fields(line.substr(prefix.size()));
-        std::string place, reference;
-        fields >> place >> reference;
-        sent.numbers.push_back(std::stoi(place.substr(0, place.find('/'))));
-        sent.references.insert(reference);
-    }
-    return sent;
-}
 
 struct RetryCase {
     const char* name;
