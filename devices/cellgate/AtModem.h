@@ -77,6 +77,7 @@ struct ModemState {
     std::string serviceCentre;                              // the one the device sends through
     std::string storages;                                   // read for received messages, "SM,ME"
     std::string notification;                               // the AT+CNMI setting in use; "none" when it lists
+    bool acknowledges = false;                              // AT+CSMS=1: each +CMT is acknowledged once kept
 };
 
 class AtModem final : public ISerialSink {

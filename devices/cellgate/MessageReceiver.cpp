@@ -40,6 +40,9 @@ void MessageReceiver::TakeAnnounced(IVelmo_Q* queue)
         if (note->kind == InboundNote::StoredIndex) {
             if (Select(note->storage))
                 ReadStored(queue, {note->storage, note->value});  // else it waits there for a listing
+        } else if (modem_.State().acknowledges) {
+            bool kept = Deliver(queue, note->value, kKeptInSpool) || (!hostTakesNone_ && spool_.Keep(note->value));
+            Acknowledge(kept);
         } else if (!Deliver(queue, note->value, kKeptInSpool)) {
             Hold(note->value);
         }
@@ -162,6 +165,23 @@ void MessageReceiver::Hold(const std::string& pdu)
                        spool_.Folder().c_str());
         unstoredPdus_.push_back(pdu);
     }
+}
+
+void MessageReceiver::Acknowledge(bool kept)
+{
+    if (!kept) {
+        modem_.Log(EVENTLOG_ERROR_TYPE,
+                   "A received message could not be kept in %s either: it is not acknowledged, so the network "
+                   "delivers it again",
+                   spool_.Folder().c_str());
+        return;
+    }
+    AtModem::Result ack = modem_.Command("AT+CNMA\r");
+    if (!ack.Ok())
+        modem_.Log(EVENTLOG_WARNING_TYPE,
+                   "The modem did not take the acknowledgement AT+CNMA ([%s]): the network may deliver the message "
+                   "again",
+                   ack.Text().c_str());
 }
 
 void MessageReceiver::DeliverSpooled(IVelmo_Q* queue)

@@ -63,6 +63,9 @@ private:
     // Keeps a message delivered directly that could not be stored: in the
     // spool, else in memory.
     void Hold(const std::string& pdu);
+    // With acknowledged delivery: AT+CNMA for a message kept (stored or
+    // spooled); none for one that was not, so the network delivers it again.
+    void Acknowledge(bool kept);
     // The spool's messages, oldest first, until the service refuses one.
     void DeliverSpooled(IVelmo_Q* queue);
 

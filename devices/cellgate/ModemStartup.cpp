@@ -203,13 +203,33 @@ void ModemStartup::ChooseNotification()
             chosen = "none";
         }
     }
-    if (r.Ok() && NotificationOf(chosen) == Notification::Direct)
-        modem_.Log(EVENTLOG_WARNING_TYPE,
-                   "The modem hands new messages over directly (AT+CNMI=%s) and keeps no copy: a message that "
-                   "arrives while the service is down is lost. CNMI 2,1 has the modem store each one until the "
-                   "service has it",
-                   chosen.c_str());
-    modem_.Learn([&](ModemState& s) { s.notification = chosen; });
+    bool acknowledges = NotificationOf(chosen) == Notification::Direct && AcknowledgeDirect(chosen);
+    modem_.Learn([&](ModemState& s) {
+        s.notification = chosen;
+        s.acknowledges = acknowledges;
+    });
+}
+
+bool ModemStartup::AcknowledgeDirect(const std::string& cnmi)
+{
+    // Phase 2+ message service: the modem waits for AT+CNMA after each
+    // +CMT, and the network delivers again what is not acknowledged.
+    Result csms = Ask("AT+CSMS=1\r", {{"+CSMS:"}});
+    if (csms.Ok() && BeginsWith(csms.Text(), "+CSMS: 1")) {
+        (void)Ask("AT+CNMI=" + cnmi + "\r");  // some modems forget it when the service changes
+        modem_.Log(EVENTLOG_INFORMATION_TYPE,
+                   "The modem hands new messages over directly (AT+CNMI=%s); the device acknowledges each one "
+                   "(AT+CNMA) only once it is kept, so the network delivers again what was not",
+                   cnmi.c_str());
+        return true;
+    }
+    (void)Ask("AT+CSMS=0\r", {{"+CSMS:"}});
+    modem_.Log(EVENTLOG_WARNING_TYPE,
+               "The modem hands new messages over directly (AT+CNMI=%s) and keeps no copy: a message that "
+               "arrives while the service is down is lost. CNMI 2,1 has the modem store each one until the "
+               "service has it",
+               cnmi.c_str());
+    return false;
 }
 
 void ModemStartup::ChooseStorage()

@@ -38,6 +38,9 @@ private:
     void StartMessageService();
     void ReadIdentity();
     void ChooseNotification();
+    // For direct delivery: acknowledged delivery (AT+CSMS=1) when the modem
+    // offers it, said in the log either way; true when it is on.
+    bool AcknowledgeDirect(const std::string& cnmi);
     void ChooseStorage();
     void ChooseServiceCentre();
     // A step sending does not need: its refusal is warned about, once.

@@ -70,3 +70,35 @@ TEST(ReceivedDurable, WhatCannotBeStoredWaitsInAFileAcrossAStop)
     EXPECT_EQ(bodies, (std::vector<std::u16string>{u"first while the disk is away", u"second while the disk is away"}));
     StopService(service);
 }
+
+// Direct delivery with acknowledgement: a message that can be neither
+// stored nor spooled is not acknowledged, so the network delivers it again,
+// and it is stored once it can be; no copy is held in memory to come twice.
+TEST(ReceivedDurable, WhatIsNotKeptIsNotAcknowledgedAndComesAgain)
+{
+    GsmSandbox box({"--cnma-wait=500"}, "1,2");
+    const std::string in = box.Folder("in"), away = box.dir() + "/in-away";
+    const std::string spool = box.dir() + "/var/lib/velmo/cellgate/Modem.spool";
+    Program service({"/DEBUG"}, Divisor(10));
+    ASSERT_TRUE(WaitUntil([&] { return box.Count("< AT+CMGL=4") >= 1; }, std::chrono::seconds(30))) << service.Err();
+    EXPECT_NE(service.Err().find("the device acknowledges each one (AT+CNMA) only once it is kept"), std::string::npos)
+        << service.Err();
+    std::filesystem::rename(in, away);
+    std::filesystem::create_directories(box.dir() + "/var/lib/velmo/cellgate");
+    std::ofstream(spool) << "not a folder";  // the spool cannot be made either
+    box.Control("deliver +4915112345678 kept only by the network");
+    ASSERT_TRUE(WaitUntil([&] { return box.Count("UNACKNOWLEDGED") >= 2; })) << box.Transcript();
+    EXPECT_EQ(box.Count("ACKNOWLEDGED"), 0);
+    std::filesystem::remove(spool);
+    std::filesystem::rename(away, in);
+    ASSERT_TRUE(WaitUntil([&] { return box.Count("ACKNOWLEDGED") == 1; })) << box.Transcript() << service.Err();
+    ASSERT_EQ(box.Files("in").size(), 1u);
+    // Two idle checks later it is still there once.
+    int listings = box.Count("< AT+CMGL=4");
+    ASSERT_TRUE(WaitUntil([&] { return box.Count("< AT+CMGL=4") >= listings + 2; }, std::chrono::seconds(30)));
+    EXPECT_EQ(box.Files("in").size(), 1u);
+    auto* r = ReadMessage(box.Files("in")[0]);
+    EXPECT_EQ(r->Body.str(), u"kept only by the network");
+    r->Release();
+    StopService(service);
+}

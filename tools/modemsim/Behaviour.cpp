@@ -102,6 +102,8 @@ bool ApplyOption(Behaviour& b, const std::string& name, const std::string& value
         b.storages = Split(value, ',');
         for (const std::string& item : b.storages)
             ok = ok && (item == "SM" || item == "ME" || item == "MT");
+    } else if (name == "cnma-wait") {
+        ok = Number(value, b.cnmaWaitMs);
     } else if (name == "cnmi-test")
         b.cnmiTest = value;
     else if (name == "manufacturer")

@@ -17,6 +17,7 @@ struct Behaviour {
     std::string delivery = "cnmi";        // cmt, cmti, or cnmi: as AT+CNMI's second value says
     std::vector<std::string> cmgs{"ok"};  // ok, error, cms:N, cme:N, silent, noprompt; used in turn
     int delayMs = 0;                      // before each answer to a message
+    int cnmaWaitMs = 5000;                // with AT+CSMS=1: a +CMT not acknowledged (AT+CNMA) this long comes again
     bool split = false;                   // replies in two writes
     int gapMs = 0;                        // each line of a reply written on its own, this far apart
     int promptDelayMs = 0;                // the "> " comes this late; bytes sent before it are lost

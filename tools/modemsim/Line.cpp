@@ -58,6 +58,12 @@ void Line::Write(const std::string& text)
     }
 }
 
+void Line::DropUnread()
+{
+    if (keep_ >= 0)
+        tcflush(keep_, TCIFLUSH);
+}
+
 void Line::Drain()
 {
     char buffer[4096];

@@ -28,6 +28,9 @@ public:
     void Write(const std::string& text);
     // Reads and throws away whatever the device has sent so far.
     void Drain();
+    // Discards what was written to the line and not read yet (a modem's
+    // output to a port nobody reads is gone).
+    void DropUnread();
 
 private:
     std::string link_;

@@ -70,6 +70,7 @@ void Modem::PowerOn()
     pduMode_ = false;
     typed_.clear();
     cnmiMt_.clear();
+    csmsService_ = 0;  // a message still unacknowledged comes again from the network, unacknowledged
     mem1_ = b_.storages.empty() ? "SM" : b_.storages.front();
     simReadyAt_ = Clock::now() + std::chrono::milliseconds(b_.simBusyMs);
     nextUrc_ = Clock::now() + std::chrono::milliseconds(b_.urcEveryMs);
@@ -98,16 +99,46 @@ void Modem::Input(const char* data, std::size_t n)
         Byte(data[i]);
 }
 
+void Modem::HandOver(const std::string& pdu)
+{
+    Put("\r\n+CMT: ," + std::to_string(DeliverTpduLength(pdu)) + "\r\n" + pdu + "\r\n");
+    if (csmsService_ == 1) {
+        awaitingAck_ = pdu;
+        ackDue_ = Clock::now() + std::chrono::milliseconds(b_.cnmaWaitMs);
+    } else {
+        awaitingAck_.clear();  // handed over without acknowledgement: the network is done with it
+    }
+}
+
+void Modem::Acknowledged()
+{
+    Log("ACKNOWLEDGED");
+    awaitingAck_.clear();
+    if (!held_.empty()) {
+        std::string next = held_.front();
+        held_.erase(held_.begin());
+        HandOver(next);
+    }
+}
+
 Clock::time_point Modem::Tick(Clock::time_point now)
 {
+    if (!awaitingAck_.empty() && now >= ackDue_) {
+        // The network gets no acknowledgement and delivers the message again;
+        // the copy nobody read is gone from the line.
+        Log("UNACKNOWLEDGED");
+        line_.DropUnread();
+        HandOver(awaitingAck_);
+    }
+    Clock::time_point ack = awaitingAck_.empty() ? Clock::time_point::max() : ackDue_;
     if (b_.urc.empty() || b_.urcEveryMs <= 0)
-        return Clock::time_point::max();
+        return ack;
     if (now >= nextUrc_) {
         if (!pduMode_ && line_.IsOpen())
             Put("\r\n" + UrcText(b_.urc[urcTurn_++ % b_.urc.size()]) + "\r\n");
         nextUrc_ = now + std::chrono::milliseconds(b_.urcEveryMs);
     }
-    return nextUrc_;
+    return std::min(nextUrc_, ack);
 }
 
 void Modem::Control(const std::string& text)
@@ -266,11 +297,19 @@ void Modem::Handle(const std::string& command)
             ++csmsFailed_;
             Reply({}, "ERROR");
         } else {
+            csmsService_ = command.substr(8) == "1" ? 1 : 0;
             Reply({"+CSMS: 1,1,1"}, "OK");
         }
     } else if (is("AT+CSMS?"))
-        Reply({"+CSMS: 0,1,1,1"}, "OK");
-    else if (is("AT+CNMI=")) {
+        Reply({"+CSMS: " + std::to_string(csmsService_) + ",1,1,1"}, "OK");
+    else if (is("AT+CNMA")) {
+        if (csmsService_ == 1 && !awaitingAck_.empty()) {
+            Reply({}, "OK");
+            Acknowledged();
+        } else {
+            Reply({}, "+CMS ERROR: 340");  // no acknowledgement expected
+        }
+    } else if (is("AT+CNMI=")) {
         std::string values = command.substr(8);
         std::size_t comma = values.find(',');
         cnmiMt_ = comma == std::string::npos ? "" : values.substr(comma + 1, values.find(',', comma + 1) - comma - 1);
@@ -383,7 +422,10 @@ void Modem::Deliver(const std::string& pdu, bool announce)
     const bool asCnmi = b_.delivery == "cnmi";
     bool direct = announce && (b_.delivery == "cmt" || (asCnmi && (cnmiMt_ == "2" || cnmiMt_ == "3")));
     if (direct) {
-        Put("\r\n+CMT: ," + std::to_string(DeliverTpduLength(pdu)) + "\r\n" + pdu + "\r\n");
+        if (csmsService_ == 1 && !awaitingAck_.empty())
+            held_.push_back(pdu);  // one unacknowledged message at a time
+        else
+            HandOver(pdu);
         return;
     }
     int& next = nextIndexOf_[b_.storage];

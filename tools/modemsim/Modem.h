@@ -45,6 +45,10 @@ private:
     // the whole message is logged once every part of its reference came.
     void Joined(const Submit& part, bool delivered);
     void Deliver(const std::string& pdu, bool announce);
+    // A +CMT on the line; with AT+CSMS=1 it then awaits AT+CNMA.
+    void HandOver(const std::string& pdu);
+    // AT+CNMA: the message handed over is acknowledged; the next held one follows.
+    void Acknowledged();
     void Reply(const std::vector<std::string>& lines, const std::string& final);
     void Put(const std::string& text);
     void Log(const std::string& line);
@@ -64,6 +68,10 @@ private:
     std::string typed_;  // the command line or PDU being received
     int tpduLength_ = 0;
     int csmsFailed_ = 0;
+    int csmsService_ = 0;            // AT+CSMS: 1 when each +CMT awaits AT+CNMA
+    std::string awaitingAck_;        // the PDU of the +CMT not yet acknowledged
+    Clock::time_point ackDue_;       // when it comes again unacknowledged
+    std::vector<std::string> held_;  // direct messages that wait for that acknowledgement
     std::string cnmiMt_;
     std::string smsc_;
     std::map<std::string, std::map<int, std::string>> stored_;                 // storage -> index -> PDU

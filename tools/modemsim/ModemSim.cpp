@@ -28,7 +28,7 @@ const char kUsage[] = "usage: modemsim [--name=value ...] [--config=FILE]\n"
                       "Options (name=value lines in FILE too): link, echo, pin-state, pin,\n"
                       "pin-attempts, csms-fail, delivery, cmgs, delay, prompt-delay, before-prompt,\n"
                       "split, gap, nul, urc, urc-every, sim-busy, mute, control, transcript, smsc,\n"
-                      "cpin-final, refuse, refuse-with, storage, storages, cnmi-test, manufacturer,\n"
+                      "cpin-final, refuse, refuse-with, storage, storages, cnmi-test, cnma-wait, manufacturer,\n"
                       "model, revision, imei, imsi.\n"
                       "Control lines go into the FIFO of --control. See modemsim(1).\n";
 
