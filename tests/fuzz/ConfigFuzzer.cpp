@@ -63,8 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string said(static_cast<std::size_t>(std::ftell(sink)), '\0');
     std::rewind(sink);
     said.resize(std::fread(said.data(), 1, said.size(), sink));
-    bool wouldStart = said.find("The service would start") != std::string::npos;
-    bool deviceWouldFail = said.find("The service would start, but a device would fail") != std::string::npos;
-    Check(loaded ? code == 0 || (code == 1 && deviceWouldFail) : code == 1 && !wouldStart);
+    // The verdict is the last line; the lines before it may quote the file.
+    while (!said.empty() && said.back() == '\n')
+        said.pop_back();
+    std::string verdict = said.substr(said.rfind('\n') == std::string::npos ? 0 : said.rfind('\n') + 1);
+    bool deviceWouldFail = verdict == "The service would start, but a device would fail: see above.";
+    bool wouldNotStart = verdict == "The service would not start.";
+    Check(loaded ? code == 0 || (code == 1 && deviceWouldFail) : code == 1 && wouldNotStart);
     return 0;
 }
