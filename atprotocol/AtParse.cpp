@@ -201,6 +201,21 @@ std::string ParseOperator(std::string_view reply)
     return {};
 }
 
+std::string_view LineOf(std::string_view reply, std::string_view prefix)
+{
+    for (std::size_t start = 0; start < reply.size();) {
+        std::size_t end = reply.find_first_of("\r\n", start);
+        std::string_view line =
+            reply.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        if (BeginsWith(line, prefix))
+            return line;
+        if (end == std::string_view::npos)
+            break;
+        start = end + 1;
+    }
+    return {};
+}
+
 std::string RegistrationWord(int status)
 {
     static const char* const kWords[] = {"none",          "home",    "searching",       "denied",

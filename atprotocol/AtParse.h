@@ -37,6 +37,10 @@ std::optional<StoredNote> ParseCmti(std::string_view line);
 // is empty, not all digits or longer.
 int ParseNumber(std::string_view text, std::size_t maxDigits);
 
+// The first line of reply that begins with prefix (compared without
+// regard to case), a view into reply; empty when none does.
+std::string_view LineOf(std::string_view reply, std::string_view prefix);
+
 // The lines of a text cut at every CR and LF, without empty lines.
 std::vector<std::string> SplitLines(std::string_view text);
 

@@ -26,22 +26,6 @@ std::string Upper(std::string_view s)
     return out;
 }
 
-// The first line of reply that begins with prefix; empty when none.
-std::string_view LineOf(std::string_view reply, std::string_view prefix)
-{
-    for (std::size_t start = 0; start < reply.size();) {
-        std::size_t end = reply.find_first_of("\r\n", start);
-        std::string_view line =
-            reply.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        if (BeginsWith(line, prefix))
-            return line;
-        if (end == std::string_view::npos)
-            break;
-        start = end + 1;
-    }
-    return {};
-}
-
 // The parenthesised groups of a line: "(0-2),(1)" gives "0-2" and "1".
 std::vector<std::string_view> Groups(std::string_view line)
 {

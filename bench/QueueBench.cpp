@@ -82,6 +82,13 @@ void Setup(velmo::host::ServiceModule& module)
     module.dispatcher.Devices().SetDefaultDevice(1);
 }
 
+// A service core in its own system root, set up as every run wants it.
+struct Bench {
+    Root root;
+    velmo::host::ServiceModule module{RootOf(root)};
+    Bench() { Setup(module); }
+};
+
 void WaitForIdle(velmo::host::ServiceModule& module)
 {
     while (module.dispatcher.InFlight() > 0)
@@ -96,46 +103,42 @@ void Report(const char* what, int n, double seconds, double cpu)
 
 void ThroughQueueMessage(int n)
 {
-    Root root;
-    velmo::host::ServiceModule module(RootOf(root));
-    Setup(module);
-    module.dispatcher.Start();
+    Bench bench;
+    bench.module.dispatcher.Start();
     double cpu0 = CpuSeconds();
     auto start = Clock::now();
     Bstr to(u"+491711234567"), body(u"Disk usage on host db1 is above 90 percent");
     for (int i = 0; i < n; ++i)
-        module.dispatcher.QueueMessage(to, body, nullptr);
-    WaitForIdle(module);
+        bench.module.dispatcher.QueueMessage(to, body, nullptr);
+    WaitForIdle(bench.module);
     double seconds = Since(start), cpu = CpuSeconds() - cpu0;
-    module.dispatcher.Stop();
-    if (CountFiles(root.Folder("out/sent")) != static_cast<std::size_t>(n))
+    bench.module.dispatcher.Stop();
+    if (CountFiles(bench.root.Folder("out/sent")) != static_cast<std::size_t>(n))
         std::fprintf(stderr, "queue_bench: not every message was sent\n");
     Report("QueueMessage to loopback", n, seconds, cpu);
 }
 
 void ThroughPickup(int n)
 {
-    Root root;
-    velmo::host::ServiceModule module(RootOf(root));
-    Setup(module);
+    Bench bench;
     for (int i = 0; i < n; ++i) {
         auto* r = new MessageRecord();
         r->Initialise();
         r->To = Bstr(u"+491711234567");
         r->Body = Bstr(u"Disk usage on host db1 is above 90 percent");
         auto bytes = r->Serialize();
-        std::ofstream(root.Folder("pickup") + "p" + std::to_string(i) + ".velmo", std::ios::binary)
+        std::ofstream(bench.root.Folder("pickup") + "p" + std::to_string(i) + ".velmo", std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         r->Release();
     }
-    module.dispatcher.Start();
+    bench.module.dispatcher.Start();
     double cpu0 = CpuSeconds();
     auto start = Clock::now();
-    module.dispatcher.ScanPickup();
-    WaitForIdle(module);
+    bench.module.dispatcher.ScanPickup();
+    WaitForIdle(bench.module);
     double seconds = Since(start), cpu = CpuSeconds() - cpu0;
-    module.dispatcher.Stop();
-    if (CountFiles(root.Folder("out/sent")) != static_cast<std::size_t>(n))
+    bench.module.dispatcher.Stop();
+    if (CountFiles(bench.root.Folder("out/sent")) != static_cast<std::size_t>(n))
         std::fprintf(stderr, "queue_bench: not every pickup file was sent\n");
     Report("pickup files to loopback", n, seconds, cpu);
 }
@@ -158,13 +161,11 @@ void WriteRecords(const std::string& folder, int n, std::vector<GUID>* ids)
 
 void LoadStored(int n)
 {
-    Root root;
-    velmo::host::ServiceModule module(RootOf(root));
-    Setup(module);
-    WriteRecords(root.Folder("out"), n, nullptr);
+    Bench bench;
+    WriteRecords(bench.root.Folder("out"), n, nullptr);
     double cpu0 = CpuSeconds();
     auto start = Clock::now();
-    int loaded = module.dispatcher.LoadStoredMessages();
+    int loaded = bench.module.dispatcher.LoadStoredMessages();
     double seconds = Since(start), cpu = CpuSeconds() - cpu0;
     std::printf("%-34s %6d files     %8.3f s       %7.1f us CPU/file (%d loaded)\n", "LoadStoredMessages", n, seconds,
                 cpu / n * 1e6, loaded);
@@ -172,15 +173,14 @@ void LoadStored(int n)
 
 void Find(int n, int lookups)
 {
-    Root root;
-    velmo::host::ServiceModule module(RootOf(root));
-    Setup(module);
+    Bench bench;
     std::vector<GUID> ids;
-    WriteRecords(root.Folder("out/sent"), n, &ids);
+    WriteRecords(bench.root.Folder("out/sent"), n, &ids);
     auto start = Clock::now();
     int found = 0;
     for (int i = 0; i < lookups; ++i) {
-        std::optional<velmo::queue::Found> f = module.store.Find(ids[static_cast<std::size_t>(i * 7919) % ids.size()]);
+        std::optional<velmo::queue::Found> f =
+            bench.module.store.Find(ids[static_cast<std::size_t>(i * 7919) % ids.size()]);
         if (f && f->record)
             ++found;
     }
@@ -189,7 +189,7 @@ void Find(int n, int lookups)
     for (int i = 0; i < lookups; ++i) {
         GUID missing{};
         CoCreateGuid(&missing);
-        (void)module.store.Find(missing);  // only the time counts
+        (void)bench.module.store.Find(missing);  // only the time counts
     }
     double miss = Since(start) / lookups;
     std::printf("%-34s %6d files     %8.1f us/found  %7.1f us/not found (%d found)\n", "Find in out/sent", n, hit * 1e6,
@@ -201,16 +201,14 @@ void Find(int n, int lookups)
 // the memory the index of n messages takes.
 void List(int n)
 {
-    Root root;
-    velmo::host::ServiceModule module(RootOf(root));
-    Setup(module);
-    WriteRecords(root.Folder("out/sent"), n, nullptr);
+    Bench bench;
+    WriteRecords(bench.root.Folder("out/sent"), n, nullptr);
     long kb0 = PeakKilobytes();
     auto start = Clock::now();
-    (void)module.store.List(velmo::queue::Folder::Sent, 100, "");
+    (void)bench.module.store.List(velmo::queue::Folder::Sent, 100, "");
     double first = Since(start);
     start = Clock::now();
-    (void)module.store.List(velmo::queue::Folder::Sent, 100, "");
+    (void)bench.module.store.List(velmo::queue::Folder::Sent, 100, "");
     double again = Since(start);
     long kb = PeakKilobytes() - kb0;
     start = Clock::now();
@@ -218,7 +216,7 @@ void List(int n)
     int pages = 0;
     std::size_t listed = 0;
     do {
-        std::optional<velmo::queue::Page> page = module.store.List(velmo::queue::Folder::Sent, 100, cursor);
+        std::optional<velmo::queue::Page> page = bench.module.store.List(velmo::queue::Folder::Sent, 100, cursor);
         listed += page->messages.size();
         cursor = page->next;
         ++pages;

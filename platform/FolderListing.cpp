@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
+#include <time.h>
 
 namespace velmo {
 
@@ -20,6 +21,13 @@ std::uint64_t Ticks(const timespec& t)
 }
 
 }  // namespace
+
+std::uint64_t WrittenNow()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return Ticks(now);
+}
 
 std::vector<FolderEntry> ListFolder(const std::string& folder, std::string_view pattern)
 {

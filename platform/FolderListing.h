@@ -26,6 +26,8 @@ struct FolderEntry {
 VELMO_PLATFORM_API std::vector<FolderEntry> ListFolder(const std::string& folder, std::string_view pattern = "*");
 // The same for a UTF-16 folder name.
 VELMO_PLATFORM_API std::vector<FolderEntry> ListFolder(const std::u16string& folder, std::string_view pattern = "*");
+// Now, in the steps of FolderEntry::written (to compare with them).
+VELMO_PLATFORM_API std::uint64_t WrittenNow();
 // The names of the files (not folders) that match, in the listing's order.
 VELMO_PLATFORM_API std::vector<std::string> ListFileNames(const std::string& folder, std::string_view pattern = "*");
 

@@ -5,7 +5,6 @@
 #include "platform/FolderListing.h"
 #include "platform/SysRoot.h"
 #include "platform/Text.h"
-#include "platform/Timing.h"
 
 #include <fstream>
 #include <sstream>
@@ -40,8 +39,7 @@ void SentParts::Forget(const GUID& id) { (void)DeleteFileW(Utf8ToUtf16(Folder() 
 void SentParts::Sweep()
 {
     std::string folder = Folder();
-    // FolderEntry.written counts 100 ns steps since 1601; the wall clock ms since 1970.
-    const std::uint64_t now = (static_cast<std::uint64_t>(WallClockMs()) + 11644473600000ULL) * 10000ULL;
+    const std::uint64_t now = WrittenNow();
     const std::uint64_t keep = static_cast<std::uint64_t>(kKeepMs) * 10000ULL;
     for (const FolderEntry& e : ListFolder(folder, "{*}"))
         if (!e.folder && e.written && now > e.written && now - e.written > keep)

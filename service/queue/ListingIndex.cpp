@@ -1,6 +1,6 @@
 #include "service/queue/ListingIndex.h"
 
-#include <chrono>
+#include "platform/FolderListing.h"
 
 namespace velmo::queue {
 
@@ -8,19 +8,6 @@ bool ListedBefore(const ListingEntry& a, const ListingEntry& b)
 {
     return a.written != b.written ? a.written > b.written : a.name > b.name;
 }
-
-namespace {
-
-// Now, in the 100 ns steps since 1601 in which a file's write time is given.
-std::uint64_t Now()
-{
-    constexpr std::uint64_t kEpochDifference = 11644473600ULL;  // seconds from 1601 to 1970
-    auto since1970 =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch());
-    return kEpochDifference * 10000000ULL + static_cast<std::uint64_t>(since1970.count()) / 100;
-}
-
-}  // namespace
 
 void ListingIndex::Put(Index& index, ListingEntry entry)
 {
@@ -50,7 +37,7 @@ void ListingIndex::Add(messagefile::Folder folder, const std::string& name)
     std::lock_guard hold(lock_);
     auto it = folders_.find(folder);
     if (it != folders_.end())
-        Put(it->second, {Now(), name});
+        Put(it->second, {WrittenNow(), name});
 }
 
 void ListingIndex::Remove(messagefile::Folder folder, const std::string& name)

@@ -82,15 +82,6 @@ at::AtExpect AnyLine()
     return e;
 }
 
-// The first line of a reply that begins with prefix; "" when none does.
-std::string LineOf(const at::AtReply& reply, std::string_view prefix)
-{
-    for (const std::string& line : at::SplitLines(reply.text))
-        if (at::BeginsWith(line, prefix))
-            return line;
-    return {};
-}
-
 ModemReport::Line OpenFailure(DWORD code)
 {
     switch (code) {
@@ -115,9 +106,9 @@ void ReadModem(LineDialogue& modem, ModemReport& report)
     if (auto pin = modem.Ask("AT+CPIN?", Information({"+CPIN:"}, true)))
         report.sim = at::ParseSimState(pin->text);
     if (auto csq = modem.Ask("AT+CSQ", Information({"+CSQ:"})); csq && csq->final == at::Final::Ok)
-        report.signal = at::ParseSignal(LineOf(*csq, "+CSQ:"));
+        report.signal = at::ParseSignal(at::LineOf(csq->text, "+CSQ:"));
     if (auto creg = modem.Ask("AT+CREG?", Information({"+CREG:"})); creg && creg->final == at::Final::Ok) {
-        int status = at::ParseRegistration(LineOf(*creg, "+CREG:"), true);
+        int status = at::ParseRegistration(at::LineOf(creg->text, "+CREG:"), true);
         if (status >= 0)
             report.registration = at::RegistrationWord(status);
     }
