@@ -19,6 +19,8 @@ constexpr DWORD kQuickStartWindow = 60000;
 std::mutex g_clockLock;
 std::function<std::int64_t()> g_clock = SteadyMs;
 
+std::atomic<LONG> g_queueLimit = DeviceHost::kQueueLimit;
+
 std::int64_t Now()
 {
     std::lock_guard lock(g_clockLock);
@@ -28,6 +30,8 @@ std::int64_t Now()
 HANDLE NewSemaphore() { return CreateSemaphoreW(nullptr, 0, DeviceHost::kQueueLimit, nullptr); }
 
 }  // namespace
+
+void DeviceHost::SetQueueLimit(LONG limit) { g_queueLimit = limit >= 1 && limit <= kQueueLimit ? limit : kQueueLimit; }
 
 void DeviceHost::SetClock(std::function<std::int64_t()> clock)
 {
@@ -46,7 +50,7 @@ DeviceHost::~DeviceHost() = default;
 HRESULT DeviceHost::Enqueue(messagefile::MessageRecord* record)
 {
     std::lock_guard lock(lock_);
-    if (queueCount_ >= kQueueLimit)
+    if (queueCount_ >= g_queueLimit.load())
         return E_FAIL;
     pending_.insert(record->Id);
     queue_.push_back(messagefile::RecordPtr(record));

@@ -69,7 +69,8 @@ public:
     HANDLE Thread() const { return thread_.get(); }
 
     // Takes a reference, notes the id as pending, appends to the queue and
-    // wakes the device; E_FAIL when the queue holds kQueueLimit messages.
+    // wakes the device; E_FAIL when the queue holds the queue limit
+    // (kQueueLimit unless a test lowered it).
     HRESULT Enqueue(messagefile::MessageRecord* record);
     // Applies the restart rule and starts a new device thread; false only
     // when no thread can be made.
@@ -119,6 +120,9 @@ public:
 
     // The clock of the restart rule, in milliseconds; tests replace it.
     static void SetClock(std::function<std::int64_t()> clock);
+    // The number of messages one queue holds, for every host; tests lower
+    // it. A limit outside 1..kQueueLimit restores kQueueLimit.
+    static void SetQueueLimit(LONG limit);
 
 private:
     static DWORD ThreadMain(void* self);

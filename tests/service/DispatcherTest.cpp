@@ -221,7 +221,12 @@ TEST_F(DispatcherTest, StoredMessagesAreDispatchedAndUnreadableOnesMovedToBad)
 // ones it refuses wait for room and go out as it reports, without a restart.
 TEST_F(DispatcherTest, AQueueLongerThanADeviceTakesIsSentWholeWithoutARestart)
 {
-    constexpr int kMessages = DeviceHost::kQueueLimit + 100;
+    constexpr LONG kLimit = 300;
+    constexpr int kMessages = kLimit + 100;
+    DeviceHost::SetQueueLimit(kLimit);
+    struct Restore {
+        ~Restore() { DeviceHost::SetQueueLimit(DeviceHost::kQueueLimit); }
+    } restore;
     Add(1);
     module.dispatcher.Devices().SetDefaultDevice(1);
     auto* r = new MessageRecord();
@@ -236,8 +241,7 @@ TEST_F(DispatcherTest, AQueueLongerThanADeviceTakesIsSentWholeWithoutARestart)
     EXPECT_EQ(module.dispatcher.WaitingForRoom(), 100u);
     EXPECT_NE(events.Text().find("A device's queue is full: message {"), std::string::npos) << events.Text();
     module.dispatcher.Start();
-    ASSERT_TRUE(WaitUntil([&] { return root.Files("out").empty(); }, std::chrono::seconds(120)))
-        << root.Files("out").size() << " still queued";
+    ASSERT_TRUE(WaitUntil([&] { return root.Files("out").empty(); })) << root.Files("out").size() << " still queued";
     EXPECT_EQ(root.Files("out/sent").size(), static_cast<std::size_t>(kMessages));
     EXPECT_EQ(module.dispatcher.WaitingForRoom(), 0u);
     EXPECT_TRUE(WaitUntil([&] { return module.dispatcher.InFlight() == 0; }));
