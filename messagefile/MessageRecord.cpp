@@ -73,13 +73,19 @@ HRESULT ReadExactly(HANDLE file, void* buffer, DWORD size)
     return read == size ? S_OK : E_FAIL;
 }
 
-// A missing file is E_FAIL, like a damaged one; any other reason an open
-// fails (an I/O error, a lock held) may pass.
+// What no later attempt changes: a link, or something that is not a
+// regular file, where a message file should be.
+bool NeverAFile(DWORD code) { return code == ERROR_CANT_RESOLVE_FILENAME || code == ERROR_BAD_FILE_TYPE; }
+
+// A missing file is E_FAIL, like a damaged one, and so is what is not a
+// file at all; any other reason an open fails (an I/O error, a lock held)
+// may pass.
 HRESULT OpenFailure()
 {
     DWORD code = GetLastError();
-    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == 0 ? E_FAIL
-                                                                                     : HRESULT_FROM_WIN32(code);
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == 0 || NeverAFile(code)
+               ? E_FAIL
+               : HRESULT_FROM_WIN32(code);
 }
 
 // Opens and reads with up to three attempts, pausing after each failure of
@@ -92,6 +98,8 @@ HRESULT ReadWithRetries(Open open, Read read)
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
         HANDLE file = open();
         if (file == INVALID_HANDLE_VALUE) {
+            if (NeverAFile(GetLastError()))
+                return E_FAIL;
             hr = OpenFailure();
         } else {
             Handle owner(file);
@@ -159,7 +167,7 @@ HRESULT MessageRecord::LoadFromFile(const std::u16string& path)
     return ReadWithRetries(
         [&] {
             return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         },
         [&](HANDLE file) { return Load(file); });
 }
@@ -191,10 +199,12 @@ HRESULT MessageRecord::Load(HANDLE file)
 
     // A block may not claim more than the file still holds: the read would
     // come up short anyway, and a damaged count must not allocate gigabytes.
-    DWORD size = GetFileSize(file, nullptr);
-    if (size == 0xFFFFFFFFu)
+    DWORD high = 0;
+    DWORD low = GetFileSize(file, &high);
+    if (low == 0xFFFFFFFFu && GetLastError() != 0)
         return ReadFailure();
-    DWORD position = kFixedSize;
+    const std::uint64_t size = (static_cast<std::uint64_t>(high) << 32) | low;
+    std::uint64_t position = kFixedSize;
     for (Bstr* target : {&StatusText, &To, &From, &Body}) {
         unsigned char countBytes[4];
         if (HRESULT hr = ReadExactly(file, countBytes, 4); hr != S_OK)
@@ -205,7 +215,7 @@ HRESULT MessageRecord::Load(HANDLE file)
             target->reset();
             continue;
         }
-        if (count == 1 || count > size - position)
+        if (count == 1 || position > size || count > size - position)
             return E_FAIL;
         // An odd count (never written by this system) drops its last byte.
         std::vector<unsigned char> bytes;

@@ -17,13 +17,16 @@
 // of the folder), so a crash leaves the old or the new file whole; it makes
 // three attempts to create the file with 300 ms pauses and gives E_FAIL.
 // LoadFromFile opens with a shared lock (a writer holding the file locked
-// makes it fail) and reads, with three attempts and 300 ms pauses when the
-// open or a read fails. It gives E_FAIL for a file that is missing, cut
-// short or holds a block count of 1 (damaged: only such a file belongs in
-// bad/), E_OUTOFMEMORY when a string cannot be allocated, and
-// HRESULT_FROM_WIN32 of the system's reason when the file exists but could
-// not be opened or read (an I/O error, a lock held): such a file is good
-// and may be read later. A failed load may leave the record partly filled;
+// makes it fail), never follows a symbolic link and reads only a regular
+// file, with three attempts and 300 ms pauses when the open or a read
+// fails. It gives E_FAIL for a file that is missing, cut short, holds a
+// block count of 1 or one larger than what the file still holds, or is a
+// link, a FIFO or a device (damaged: only such a file belongs in bad/; a
+// link or a non-file fails at once), E_OUTOFMEMORY when a string cannot be
+// allocated, and HRESULT_FROM_WIN32 of the system's reason when the file
+// exists but could not be opened or read (an I/O error, a lock held): such
+// a file is good and may be read later. A failed load may leave the record
+// partly filled;
 // callers discard it.
 #pragma once
 

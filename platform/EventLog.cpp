@@ -97,7 +97,7 @@ namespace velmo {
 
 void SetEventLogConsoleMirror(bool on) { g_mirror = on; }
 
-std::string EventText(std::u16string_view insertion) { return Utf16ToUtf8(insertion) + "."; }
+std::string EventText(std::u16string_view insertion) { return EscapeControls(Utf16ToUtf8(insertion)) + "."; }
 
 void ReportEventText(std::u16string_view source, WORD type, std::string_view utf8)
 {
@@ -117,7 +117,7 @@ void ReportEventText(std::u16string_view source, WORD type, std::string_view utf
 void ReportDebugText(std::u16string_view source, std::string_view utf8)
 {
     constexpr std::size_t kDebugBytes = 2047;
-    std::string text(utf8.substr(0, kDebugBytes));
+    std::string text = EscapeControls(utf8.substr(0, kDebugBytes));
     std::string name = Utf16ToUtf8(source);
     {
         std::lock_guard lock(LogLock());

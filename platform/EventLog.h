@@ -26,7 +26,8 @@ VELMO_PLATFORM_API BOOL DeregisterEventSource(HANDLE source);
 
 namespace velmo {
 VELMO_PLATFORM_API void SetEventLogConsoleMirror(bool on);
-// The line as the event log shows it: text and a period.
+// The line as the event log shows it: the text with its control characters
+// escaped (EscapeControls) and a period.
 VELMO_PLATFORM_API std::string EventText(std::u16string_view insertion);
 // One event with utf8 as its only insertion string, cut to 2047 characters,
 // through RegisterEventSourceW, ReportEventW and DeregisterEventSource; an

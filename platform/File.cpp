@@ -82,9 +82,10 @@ bool SyncFolder(const std::string& path)
     return rc == 0;
 }
 
-HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD creation)
+HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD creation, DWORD options)
 {
-    int flags = O_CLOEXEC;
+    const bool ownFile = options & FILE_FLAG_OPEN_REPARSE_POINT;
+    int flags = O_CLOEXEC | O_NONBLOCK | (ownFile ? O_NOFOLLOW : 0);
     bool reads = access & GENERIC_READ;
     bool writes = access & GENERIC_WRITE;
     flags |= reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
@@ -106,18 +107,20 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD creati
     }
     int fd = velmo::detail::FileFault(velmo::FileOp::Open, path) ? -1 : open(path.c_str(), flags, 0644);
     if (fd < 0) {
-        DWORD code = FromErrno(errno);
+        DWORD code = ownFile && errno == ELOOP ? ERROR_CANT_RESOLVE_FILENAME : FromErrno(errno);
         if (code == ERROR_ALREADY_EXISTS)
             code = ERROR_FILE_EXISTS;
         Fail(code);
         return INVALID_HANDLE_VALUE;
     }
     struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) == 0 && (S_ISDIR(st.st_mode) || (ownFile && !S_ISREG(st.st_mode)))) {
         close(fd);
-        Fail(ERROR_ACCESS_DENIED);
+        Fail(ownFile ? ERROR_BAD_FILE_TYPE : ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    // Reads and writes block as they always do; only the open must not.
+    (void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // cannot fail on a descriptor just opened
     int lock = 0;
     if (!(share & FILE_SHARE_WRITE))
         lock = (writes || !(share & FILE_SHARE_READ)) ? LOCK_EX : LOCK_SH;
@@ -196,27 +199,27 @@ BOOL FileObject::Write(const void* buffer, DWORD size, DWORD* done)
 
 }  // namespace velmo::detail
 
-HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, const void*, DWORD creation, DWORD, HANDLE)
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, const void*, DWORD creation, DWORD flags, HANDLE)
 {
     if (!path) {
         Fail(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
     std::string name = Narrow(path);
-    if (velmo::detail::IsSerialName(name))
+    if (velmo::detail::IsSerialName(name) && !(flags & FILE_FLAG_OPEN_REPARSE_POINT))
         return OpenComPort(name, access);
-    return OpenFile(name, access, share, creation);
+    return OpenFile(name, access, share, creation, flags);
 }
 
-HANDLE CreateFileA(const char* path, DWORD access, DWORD share, const void*, DWORD creation, DWORD, HANDLE)
+HANDLE CreateFileA(const char* path, DWORD access, DWORD share, const void*, DWORD creation, DWORD flags, HANDLE)
 {
     if (!path) {
         Fail(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    if (velmo::detail::IsSerialName(path))
+    if (velmo::detail::IsSerialName(path) && !(flags & FILE_FLAG_OPEN_REPARSE_POINT))
         return OpenComPort(path, access);
-    return OpenFile(path, access, share, creation);
+    return OpenFile(path, access, share, creation, flags);
 }
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, void* overlapped)
@@ -297,6 +300,7 @@ DWORD GetFileSize(HANDLE file, DWORD* sizeHigh)
     auto size = static_cast<std::uint64_t>(st.st_size);
     if (sizeHigh)
         *sizeHigh = static_cast<DWORD>(size >> 32);
+    SetLastError(0);  // a size whose low part is 0xFFFFFFFF is no failure
     return static_cast<DWORD>(size);
 }
 

@@ -58,9 +58,17 @@ constexpr LONG ERROR_IO_DEVICE = 1117;
 constexpr LONG ERROR_DISK_QUOTA_EXCEEDED = 1295;
 constexpr LONG ERROR_FILE_CORRUPT = 1392;
 constexpr LONG ERROR_DIRECTORY = 267;
+constexpr LONG ERROR_BAD_FILE_TYPE = 222;
+constexpr LONG ERROR_CANT_RESOLVE_FILENAME = 1921;
+// Opens the link itself, never what it names: on Linux the open of a link
+// fails with ERROR_CANT_RESOLVE_FILENAME, and whatever is not a regular
+// file (a FIFO, a device, a socket) with ERROR_BAD_FILE_TYPE.
+constexpr DWORD FILE_FLAG_OPEN_REPARSE_POINT = 0x00200000;
 
-// security and templateFile are ignored; flags other than the attributes are
-// ignored too (FILE_FLAG_WRITE_THROUGH: call FlushFileBuffers).
+// security and templateFile are ignored; of the flags only
+// FILE_FLAG_OPEN_REPARSE_POINT counts (FILE_FLAG_WRITE_THROUGH: call
+// FlushFileBuffers). The open itself never blocks: a FIFO with no writer
+// is opened at once (its reads then wait as reads of a FIFO do).
 VELMO_PLATFORM_API HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, const void* security, DWORD creation,
                                       DWORD flags, HANDLE templateFile);
 VELMO_PLATFORM_API HANDLE CreateFileA(const char* path, DWORD access, DWORD share, const void* security, DWORD creation,

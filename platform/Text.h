@@ -23,4 +23,9 @@ VELMO_PLATFORM_API std::size_t WideLength(const char16_t* text);
 VELMO_PLATFORM_API char16_t FoldCase(char16_t c);
 VELMO_PLATFORM_API std::u16string FoldCase(std::u16string_view text);
 VELMO_PLATFORM_API bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
+// text with every control character written out, so that no value from
+// outside can start a line of its own in a log: line end, carriage return
+// and tab as \n, \r, \t, the others (U+0000 to U+001F, U+007F) as \xNN.
+// Everything else, a backslash too, stays as it is.
+VELMO_PLATFORM_API std::string EscapeControls(std::string_view text);
 }  // namespace velmo

@@ -3,6 +3,7 @@
 #include "interfaces/StatusWords.h"
 #include "messagefile/TextLines.h"
 #include "platform/Journal.h"
+#include "platform/Text.h"
 
 namespace velmo::events {
 
@@ -50,6 +51,12 @@ std::vector<std::string> AuditFields(const AuditEntry& e)
         fields.push_back("VELMO_SENDER=" + e.party);
         fields.push_back("VELMO_DEVICE=" + e.device);
         break;
+    }
+    // Recipients, senders and device names come from outside: no value
+    // may hold a line of its own.
+    for (std::string& field : fields) {
+        std::size_t value = field.find('=') + 1;
+        field = field.substr(0, value) + EscapeControls(field.substr(value));
     }
     return fields;
 }

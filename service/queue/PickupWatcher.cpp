@@ -24,7 +24,7 @@ constexpr char16_t kClaimSuffix[] = u".claimed";
 bool StillBeingWritten(const std::u16string& path)
 {
     HANDLE probe = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (probe == INVALID_HANDLE_VALUE)
         return GetLastError() == static_cast<DWORD>(ERROR_SHARING_VIOLATION);
     CloseHandle(probe);

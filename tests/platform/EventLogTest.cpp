@@ -1,4 +1,5 @@
 #include "platform/EventLog.h"
+#include "platform/Text.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -51,6 +52,31 @@ TEST(EventLog, ConsoleMirrorShowsTypeAndPeriod)
     std::string quiet = CaptureStderr([&] { Report(src, EVENTLOG_INFORMATION_TYPE, u"not mirrored"); });
     EXPECT_EQ(quiet, "");
     EXPECT_TRUE(DeregisterEventSource(src));
+}
+
+// A value from outside (a file name, a recipient, a modem line) cannot
+// forge a line of its own, on the console or in the log.
+TEST(EventLog, ControlCharactersNeverStartALine)
+{
+    HANDLE src = RegisterEventSourceW(nullptr, u"velmosvc");
+    ASSERT_NE(src, nullptr);
+    velmo::SetEventLogConsoleMirror(true);
+    std::string out = CaptureStderr([&] {
+        Report(src, EVENTLOG_ERROR_TYPE, u"Failed loading velmo file: [x\nvelmosvc: information: Service started]");
+        velmo::ReportDebugText(u"velmosvc", "modem said \r\n+CMTI: \"SM\",1\x1b");
+    });
+    velmo::SetEventLogConsoleMirror(false);
+    EXPECT_EQ(out, "velmosvc: error: Failed loading velmo file: [x\\nvelmosvc: information: Service started].\n"
+                   "velmosvc: debug: modem said \\r\\n+CMTI: \"SM\",1\\x1B.\n");
+    EXPECT_TRUE(DeregisterEventSource(src));
+
+    struct Case {
+        std::string in, out;
+    };
+    for (const Case& c :
+         {Case{"plain", "plain"}, Case{std::string("a\0b", 3), "a\\x00b"}, Case{"tab\there", "tab\\there"},
+          Case{"del\x7f", "del\\x7F"}, Case{"back\\slash \xC3\xA9", "back\\slash \xC3\xA9"}})
+        EXPECT_EQ(velmo::EscapeControls(c.in), c.out) << c.out;
 }
 
 TEST(EventLog, RefusesRemoteServersAndBadHandles)

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -160,6 +161,67 @@ TEST(MessageRecord, DamagedCountsFailWithoutHugeAllocations)
         RecordPtr back;
         EXPECT_EQ(back->LoadFromFile(W(path)), E_FAIL) << c.name;
     }
+}
+
+// Every block's count from well below to well past what the file still
+// holds, and counts that would wrap an unsigned sum: none loads a block the
+// file does not hold, and only counts the file covers can succeed.
+TEST(MessageRecord, CountsAroundTheFileSizeNeverReadPastIt)
+{
+    TempRoot root;
+    std::string path = root.path() + "/m.velmo";
+    RecordPtr r;
+    Fill(*r.p);
+    std::vector<unsigned char> bytes = r->Serialize();
+    std::size_t offset = 72;  // the StatusText count
+    for (int block = 0; block < 4; ++block) {
+        std::uint32_t real = static_cast<std::uint32_t>(bytes[offset] | (bytes[offset + 1] << 8));
+        std::uint64_t left = bytes.size() - offset - 4;
+        std::vector<std::uint64_t> counts;
+        for (std::uint64_t d = 0; d <= 8; ++d)
+            counts.insert(counts.end(), {left + d, left >= d ? left - d : 0});
+        for (std::uint64_t k : {0ull, 1ull, 2ull, 71ull, 72ull, 88ull, 4096ull})
+            counts.push_back(0xFFFFFFFFull - k);
+        for (std::uint64_t count : counts) {
+            std::vector<unsigned char> damaged = bytes;
+            for (int i = 0; i < 4; ++i)
+                damaged[offset + i] = static_cast<unsigned char>(count >> (8 * i));
+            WriteBytes(path, damaged);
+            RecordPtr back;
+            HRESULT hr = back->LoadFromFile(W(path));
+            if (count > left || count == 1)
+                EXPECT_EQ(hr, E_FAIL) << "block " << block << " count " << count;
+            else
+                EXPECT_TRUE(hr == S_OK || hr == E_FAIL) << "block " << block << " count " << count;
+        }
+        offset += 4 + real;
+    }
+}
+
+// Only regular files are message files: a link (to a good file too), a
+// FIFO nobody writes and a device are damaged at once, and none blocks.
+TEST(MessageRecord, LinksFifosAndDevicesAreNeverRead)
+{
+    TempRoot root;
+    std::string good = root.path() + "/good.velmo";
+    RecordPtr r;
+    r->Initialise();
+    ASSERT_EQ(r->SaveToFile(W(good)), S_OK);
+    std::filesystem::create_symlink(good, root.path() + "/link.velmo");
+    std::filesystem::create_symlink("/dev/zero", root.path() + "/zero.velmo");
+    std::filesystem::create_symlink(root.path() + "/nothing", root.path() + "/dangling.velmo");
+    ASSERT_EQ(mkfifo((root.path() + "/fifo.velmo").c_str(), 0600), 0);
+    for (const char* name : {"/link.velmo", "/zero.velmo", "/dangling.velmo", "/fifo.velmo"}) {
+        auto start = std::chrono::steady_clock::now();
+        RecordPtr back;
+        EXPECT_EQ(back->LoadFromFile(W(root.path() + name)), E_FAIL) << name;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(velmo::DesignWait(300)))
+            << name << " was tried again";
+    }
+    RecordPtr device;
+    EXPECT_EQ(device->LoadFromFile(u"/dev/zero"), E_FAIL);
+    RecordPtr back;
+    EXPECT_EQ(back->LoadFromFile(W(good)), S_OK);
 }
 
 TEST(MessageRecord, SavingOverALongerFileLeavesNoOldBytes)

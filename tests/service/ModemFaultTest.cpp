@@ -94,7 +94,7 @@ TEST(ModemFaults, ARefusedPinIsSentOnceNeverAgainAndNeverLogged)
         std::string err = service.Err();
         EXPECT_EQ(err.find("1234"), std::string::npos) << err;
         EXPECT_NE(err.find(run == 0
-                               ? "The SIM refused the PIN: response [+CME ERROR: 16\r\n] to command AT+CPIN=\"****\""
+                               ? "The SIM refused the PIN: response [+CME ERROR: 16\\r\\n] to command AT+CPIN=\"****\""
                                : "The SIM refused the PIN of the Pin parameter before"),
                   std::string::npos)
             << err;
