@@ -1,6 +1,8 @@
 #include "service/automation/NewSms.h"
 
+#include "messagefile/MessageRules.h"
 #include "platform/Guid.h"
+#include "platform/Text.h"
 
 #include <new>
 
@@ -10,7 +12,21 @@ namespace {
 
 constexpr const char16_t* kSource = u"Velmo.NewSMS";
 
-bool TooLong(BSTR body) { return body && SysStringLen(body) > NewSms::kMaxBody; }
+// The whole string, NULs included; empty for null.
+std::u16string_view Whole(BSTR value) { return value ? std::u16string_view(value, SysStringLen(value)) : u""; }
+
+// The rule a text set by a client breaks; empty when none.
+std::u16string TextRule(BSTR body) { return Utf8ToUtf16(messagefile::TextProblem(Whole(body))); }
+
+// The rule a recipient set by a client breaks; empty when none. Null and
+// empty are taken (Send refuses them).
+std::u16string RecipientRule(BSTR to)
+{
+    std::string why;
+    if (Whole(to).empty() || messagefile::NormalRecipient(Whole(to), why))
+        return {};
+    return Utf8ToUtf16(why);
+}
 
 HRESULT CopyOut(const Bstr& value, BSTR* out)
 {
@@ -81,6 +97,8 @@ HRESULT NewSms::get_To(BSTR* to)
 
 HRESULT NewSms::put_To(BSTR to)
 {
+    if (std::u16string rule = RecipientRule(to); !rule.empty())
+        return ReportError(kSource, rule.c_str());
     std::lock_guard lock(lock_);
     to_ = CopyIn(to);
     return S_OK;
@@ -100,8 +118,8 @@ HRESULT NewSms::get_Body(BSTR* body)
 
 HRESULT NewSms::put_Body(BSTR body)
 {
-    if (TooLong(body))
-        return ReportError(kSource, kTooLong);
+    if (std::u16string rule = TextRule(body); !rule.empty())
+        return ReportError(kSource, rule.c_str());
     std::lock_guard lock(lock_);
     body_ = CopyIn(body);
     return S_OK;
@@ -121,8 +139,11 @@ HRESULT NewSms::Send(VARIANT to, VARIANT body, VARIANT* msgId)
     {
         std::lock_guard lock(lock_);
         // Only a string argument replaces the field; anything else leaves it.
-        if (body.vt == VT_BSTR && TooLong(body.bstrVal))
-            return ReportError(kSource, kTooLong);
+        std::u16string rule = body.vt == VT_BSTR ? TextRule(body.bstrVal) : u"";
+        if (rule.empty() && to.vt == VT_BSTR)
+            rule = RecipientRule(to.bstrVal);
+        if (!rule.empty())
+            return ReportError(kSource, rule.c_str());
         if (to.vt == VT_BSTR)
             to_ = CopyIn(to.bstrVal);
         if (body.vt == VT_BSTR)
@@ -130,6 +151,7 @@ HRESULT NewSms::Send(VARIANT to, VARIANT body, VARIANT* msgId)
         if (to_.IsEmpty())
             return ReportError(kSource, u"Must specify To address");
     }
+
     if (msgId) {
         VariantClear(msgId);
         VariantInit(msgId);
@@ -139,9 +161,18 @@ HRESULT NewSms::Send(VARIANT to, VARIANT body, VARIANT* msgId)
     HRESULT hr = get_To(recipient.Receive());
     if (SUCCEEDED(hr))
         hr = get_Body(text.Receive());
+    if (FAILED(hr))
+        return ReportError(kSource, u"Dispatcher failed queuing message.");
+    // A reply's recipient is the sender, who may be a name, and a forward's
+    // text is what was received: the rules hold for every way a field was set.
+    std::string why;
+    std::optional<std::u16string> normal = messagefile::NormalRecipient(recipient.view(), why);
+    if (normal)
+        why = messagefile::TextProblem(text.view());
+    if (!why.empty())
+        return ReportError(kSource, Utf8ToUtf16(why).c_str());
     GUID id{};
-    if (SUCCEEDED(hr))
-        hr = intake_.QueueMessage(recipient, text, &id);
+    hr = intake_.QueueMessage(Bstr(*normal), text, &id);
     if (FAILED(hr))
         return ReportError(kSource, u"Dispatcher failed queuing message.");
     if (msgId) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "interfaces/VelmoLib.h"
+#include "messagefile/MessageRules.h"
 #include "platform/Bstr.h"
 #include "platform/Variant.h"
 #include "service/automation/DualObject.h"
@@ -18,11 +19,12 @@ namespace velmo::automation {
 
 class NewSms final : public DualObject<IVelmo, IVelmoReceived> {
 public:
-    // The longest text a client may set or send, in UTF-16 units: room for
-    // the longest concatenated message (255 parts of 153 GSM characters).
-    // A longer one is refused with kTooLong and the object keeps its text.
-    static constexpr UINT kMaxBody = 40000;
-    static constexpr const char16_t* kTooLong = u"The text is longer than 40000 characters: it is refused";
+    // The longest text a client may set or send, in UTF-16 units; a longer
+    // one is refused and the object keeps its text. A text
+    // with a NUL and a recipient that is no phone number are refused too
+    // (messagefile/MessageRules.h), and Send sends the recipient without
+    // its separators.
+    static constexpr UINT kMaxBody = messagefile::kMaxTextUnits;
 
     // intake queues what Send sends; it must outlive the object.
     explicit NewSms(queue::MessageIntake& intake);

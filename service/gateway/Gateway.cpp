@@ -2,12 +2,12 @@
 
 #include "interfaces/StatusWords.h"
 #include "messagefile/MessageId.h"
+#include "messagefile/MessageRules.h"
 #include "messagefile/StatusWords.h"
 #include "messagefile/TextLines.h"
 #include "platform/BusObject.h"
 #include "platform/SystemTime.h"
 #include "platform/Text.h"
-#include "service/automation/NewSms.h"
 #include "service/events/MessageEvents.h"
 #include "service/gateway/MessageCounters.h"
 
@@ -18,10 +18,6 @@
 namespace velmo::gateway {
 
 namespace {
-
-// The longest recipient taken: far beyond any phone number, short enough
-// that a routing rule never has to match a megabyte.
-constexpr std::size_t kMaxRecipient = 256;
 
 std::string Text(const Bstr& s) { return Utf16ToUtf8(s.str()); }
 
@@ -118,16 +114,15 @@ public:
 
     BusReply Send(const std::string& to, const std::string& text) const
     {
-        if (to.empty())
-            return BusReply::Error(kInvalidArgsError, "Must specify To address");
-        if (to.size() > kMaxRecipient)
-            return BusReply::Error(kInvalidArgsError, "The recipient is longer than " + std::to_string(kMaxRecipient) +
-                                                          " bytes: it is refused");
+        std::string why;
+        std::optional<std::u16string> recipient = messagefile::NormalRecipient(Utf8ToUtf16(to), why);
+        if (!recipient)
+            return BusReply::Error(kInvalidArgsError, why);
         std::u16string body = Utf8ToUtf16(text);
-        if (body.size() > automation::NewSms::kMaxBody)
-            return BusReply::Error(kInvalidArgsError, Utf16ToUtf8(automation::NewSms::kTooLong));
+        if (why = messagefile::TextProblem(body); !why.empty())
+            return BusReply::Error(kInvalidArgsError, why);
         GUID id{};
-        if (FAILED(parts_.intake.QueueMessage(Bstr(Utf8ToUtf16(to)), Bstr(body), &id)))
+        if (FAILED(parts_.intake.QueueMessage(Bstr(*recipient), Bstr(body), &id)))
             return BusReply::Error(kRefusedError, "Dispatcher failed queuing message.");
         return BusReply::Success({GuidToUtf8(id)});
     }

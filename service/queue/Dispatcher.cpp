@@ -51,7 +51,7 @@ Dispatcher::Dispatcher(events::EventSink& log, QueueStore& store, devices::Incom
           [this](MessageRecord*) { TakeBackInFlight(); }),
       pickup_(
           log, std::move(root), store, [this](MessageRecord* record) { return Dispatch(record); },
-          [this] { TakeWaiting(); })
+          [this] { return accepting_.load(); }, [this] { TakeWaiting(); })
 {}
 
 Dispatcher::~Dispatcher()

@@ -1,6 +1,7 @@
 #include "service/queue/PickupWatcher.h"
 
 #include "messagefile/MessageId.h"
+#include "messagefile/MessageRules.h"
 #include "messagefile/QueueFolders.h"
 #include "platform/File.h"
 #include "platform/FolderListing.h"
@@ -39,8 +40,9 @@ void AnnounceQueued(const MessageRecord& record)
 }  // namespace
 
 PickupWatcher::PickupWatcher(events::EventSink& log, std::u16string root, QueueStore& store, HandOn handOn,
-                             std::function<void()> eachScan)
-    : log_(log), root_(std::move(root)), store_(store), handOn_(std::move(handOn)), eachScan_(std::move(eachScan))
+                             HasRoom hasRoom, std::function<void()> eachScan)
+    : log_(log), root_(std::move(root)), store_(store), handOn_(std::move(handOn)), hasRoom_(std::move(hasRoom)),
+      eachScan_(std::move(eachScan))
 {}
 
 PickupWatcher::~PickupWatcher() { Stop(); }
@@ -85,7 +87,7 @@ void PickupWatcher::RecoverClaims(const std::u16string& pickup)
         }
         if (!store_.Knows(*id)) {
             RecordPtr record = LoadOrQuarantine(log_, root_, path, claim);
-            if (!record)
+            if (!record || !KeepsTheRules(*record, path, claim))
                 continue;
             record->Initialise();
             record->Id = *id;
@@ -103,12 +105,14 @@ void PickupWatcher::Scan()
     std::u16string pickup = root_ + messagefile::kPickupFolder;
     RecoverClaims(pickup);
     for (const std::string& file : ListFileNames(Utf16ToUtf8(pickup), "*.velmo")) {
+        if (!Room())
+            return;
         std::u16string name = Utf8ToUtf16(file);
         std::u16string path = pickup + name;
         if (StillBeingWritten(path))
             continue;
         RecordPtr record = LoadOrQuarantine(log_, root_, path, name);
-        if (!record)
+        if (!record || !KeepsTheRules(*record, path, name))
             continue;
         record->Initialise();
         std::u16string claim = pickup + GuidToString(record->Id) + kClaimSuffix;
@@ -124,6 +128,31 @@ void PickupWatcher::Scan()
         }
         (void)DeleteFileDurably(Utf16ToUtf8(claim));  // one left behind is removed at the next scan
     }
+}
+
+bool PickupWatcher::KeepsTheRules(MessageRecord& record, const std::u16string& path, const std::u16string& name)
+{
+    std::string why;
+    std::optional<std::u16string> to = messagefile::NormalRecipient(record.To.view(), why);
+    if (to)
+        why = messagefile::TextProblem(record.Body.view());
+    if (why.empty()) {
+        record.To = Bstr(*to);
+        return true;
+    }
+    log_.LogEvent(EVENTLOG_WARNING_TYPE, "The pickup file [%s] is refused and moved to bad/: %s",
+                  Utf16ToUtf8(path).c_str(), why.c_str());
+    MoveToBad(root_, path, name);
+    return false;
+}
+
+bool PickupWatcher::Room()
+{
+    bool room = !hasRoom_ || hasRoom_();
+    if (!room && !full_)
+        log_.LogEvent(EVENTLOG_WARNING_TYPE, "The queue is full: files in pickup/ wait until it has room");
+    full_ = !room;
+    return room;
 }
 
 bool PickupWatcher::Queue(MessageRecord* record)

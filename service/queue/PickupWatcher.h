@@ -8,7 +8,10 @@
 // (queued again under the same id at the next scan) or the claim and the
 // queued message (the claim is just removed), so no message is lost and
 // none is queued twice. A file another program still holds open for
-// writing is left for a later scan; a damaged one goes to bad/.
+// writing is left for a later scan; a damaged one, a link, anything that
+// is not a regular file and a message that breaks the rules of a new
+// message (messagefile/MessageRules.h) go to bad/, with an event naming
+// why. While the queue is full, files wait in pickup/.
 //
 // One thread, started by Start, scans; Scan may also be called directly
 // (not at the same time as the thread).
@@ -29,10 +32,13 @@ public:
     // takes it back: it leaves the store and its file goes back to pickup/.
     using HandOn = std::function<HRESULT(messagefile::MessageRecord*)>;
 
+    // Whether the queue takes one more message now.
+    using HasRoom = std::function<bool()>;
+
     // root: the installation root, ending in "/". log, store and handOn
     // must outlive the watcher. eachScan, when given, runs on the thread
     // after every timed scan (the dispatcher's second look at what waits).
-    PickupWatcher(events::EventSink& log, std::u16string root, QueueStore& store, HandOn handOn,
+    PickupWatcher(events::EventSink& log, std::u16string root, QueueStore& store, HandOn handOn, HasRoom hasRoom,
                   std::function<void()> eachScan = {});
     ~PickupWatcher();
     PickupWatcher(const PickupWatcher&) = delete;
@@ -51,12 +57,20 @@ private:
     // Accepts a record read from pickup/ into the store and hands it on;
     // false when either failed (the store then holds no copy).
     bool Queue(messagefile::MessageRecord* record);
+    // Normalises the recipient of a record read from pickup/; false after
+    // moving the file at path (named name) to bad/ with an event when the
+    // record breaks a rule.
+    bool KeepsTheRules(messagefile::MessageRecord& record, const std::u16string& path, const std::u16string& name);
+    // Whether the queue has room; says once per full spell that files wait.
+    bool Room();
 
     events::EventSink& log_;
     const std::u16string root_;
     QueueStore& store_;
     HandOn handOn_;
+    HasRoom hasRoom_;
     std::function<void()> eachScan_;
+    bool full_ = false;  // the last look found the queue full (and said so)
     Handle thread_;
     Handle stop_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 };

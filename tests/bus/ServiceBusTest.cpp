@@ -22,7 +22,7 @@ const std::string kConfig = R"(<velmo>
       <param name="result" value="retry"/>
     </device>
   </devices>
-  <rules def_device_id="1"><rule match="retry" device_id="2" continue="false"/></rules>
+  <rules def_device_id="1"><rule match="999" device_id="2" continue="false"/></rules>
   <eventhandlers/>
 </velmo>)";
 
@@ -126,7 +126,7 @@ TEST_F(ServiceBus, StatusGoesFromQueuedToSentAndToFailed)
     EXPECT_GE(sent.date.date, queued.date.date);
 
     std::u16string failing =
-        Text(Call(sms, u"Send", DISPATCH_METHOD, {Variant::FromBstr(u"retry-me"), Variant::FromBstr(u"x")}));
+        Text(Call(sms, u"Send", DISPATCH_METHOD, {Variant::FromBstr(u"999 1"), Variant::FromBstr(u"x")}));
     Status failed;
     ASSERT_TRUE(WaitUntil([&] { return (failed = Query(center.get(), failing)).status == FAILED; }))
         << "status " << failed.status << " " << sandbox.service()->Err();

@@ -338,6 +338,7 @@ TEST_F(DispatcherTest, APickupFileNoDeviceTakesIsFailedNotLeftWaiting)
     module.dispatcher.Start();
     auto* dropped = new MessageRecord();
     dropped->Initialise();
+    dropped->To = Bstr(u"+4930");
     ASSERT_EQ(dropped->SaveToFile(root.root() + u"pickup/a.velmo"), S_OK);
     dropped->Release();
     EventCapture events;
@@ -357,6 +358,7 @@ TEST_F(DispatcherTest, ClaimsLeftByACrashAreFinishedWithoutDuplicates)
     auto* lone = new MessageRecord();
     lone->Initialise();
     lone->Body = Bstr(u"lone");
+    lone->To = Bstr(u"+4930");
     ASSERT_EQ(lone->SaveToFile(root.root() + u"pickup/" + velmo::GuidToString(lone->Id) + u".claimed"), S_OK);
     // Claimed and queued: the claim only goes away.
     auto* queued = new MessageRecord();

@@ -45,7 +45,7 @@ TEST(QueueFlow, PickupRetriesBadFilesAndStoredMessages)
 {
     ServiceRoot root;
     root.WriteConfig(Loopback(1) + Loopback(2, Param("result", "retry")),
-                     "<rules><r match='retry' device_id='2' continue='false'/></rules>", 0, 2);
+                     "<rules><r match='999' device_id='2' continue='false'/></rules>", 0, 2);
     for (int i = 0; i < 2; ++i) {
         auto* stored = new MessageRecord();
         stored->Initialise();
@@ -56,7 +56,7 @@ TEST(QueueFlow, PickupRetriesBadFilesAndStoredMessages)
     std::ofstream(root.folderPath("pickup") + "broken.velmo") << "not a message";
     Drop(root, u"+4912", u"one", "a.velmo");
     Drop(root, u"+4913", u"two", "b.velmo");
-    Drop(root, u"retry-me", u"three", "c.velmo");
+    Drop(root, u"999 1", u"three", "c.velmo");
 
     Program service({"/DEBUG"}, kFast);
     ASSERT_TRUE(WaitUntil([&] {

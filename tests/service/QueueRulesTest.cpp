@@ -152,18 +152,18 @@ TEST(Rules, RulesAndADefaultNamingMissingDevicesAreSkippedWithWarnings)
     root.WriteConfig(
         Loopback(1, Param("log", log)) +
             "<device status='0' id='2' name='Off' clsid='{A12F36AA-5B02-4D44-AF51-8B3E6B864F17}'/>",
-        "<rules def_device_id='7'><rule match='off' device_id='2'/><rule match='typo' device_id='9'/></rules>");
-    Put(root, "pickup", u"off-duty", u"to the disabled device's rule");
-    Put(root, "pickup", u"typo", u"to the mistyped rule");
+        "<rules def_device_id='7'><rule match='111' device_id='2'/><rule match='222' device_id='9'/></rules>");
+    Put(root, "pickup", u"111", u"to the disabled device's rule");
+    Put(root, "pickup", u"222", u"to the mistyped rule");
     Put(root, "pickup", u"+4917", u"to the default");
     Program service({"/DEBUG"}, Divisor(1000));
     ASSERT_TRUE(WaitUntil([&] { return root.Files("out/sent").size() == 3; })) << service.Err();
     Stop(service);
     std::string err = service.Err();
     for (const char* expected :
-         {"velmosvc: warning: config.xml: the rule [off] names device 2, which is not configured or not enabled: the "
+         {"velmosvc: warning: config.xml: the rule [111] names device 2, which is not configured or not enabled: the "
           "rule is skipped.\n",
-          "velmosvc: warning: config.xml: the rule [typo] names device 9, which is not configured or not enabled: the "
+          "velmosvc: warning: config.xml: the rule [222] names device 9, which is not configured or not enabled: the "
           "rule is skipped.\n",
           "velmosvc: warning: config.xml: the default device 7 is not configured or not enabled: device 1 is the "
           "default.\n"})

@@ -2,6 +2,7 @@
 
 #include "platform/Text.h"
 #include "messagefile/MessageRecord.h"
+#include "messagefile/MessageRules.h"
 #include "messagefile/QueueFolders.h"
 #include "platform/SysRoot.h"
 
@@ -15,10 +16,21 @@ int DropCommand(const std::vector<std::string>& args, std::ostream& out, std::os
         err << "usage: velmo drop NUMBER TEXT\n";
         return 2;
     }
+    // The service refuses a file that breaks the rules (into bad/): they
+    // are told here, before anything is written.
+    std::string why;
+    std::optional<std::u16string> to = messagefile::NormalRecipient(Utf8ToUtf16(args[0]), why);
+    std::u16string text = Utf8ToUtf16(args[1]);
+    if (to)
+        why = messagefile::TextProblem(text);
+    if (!why.empty()) {
+        err << "velmo: " << why << "\n";
+        return 2;
+    }
     auto* record = new messagefile::MessageRecord();
     record->Initialise();
-    record->To = Bstr(Utf8ToUtf16(args[0]));
-    record->Body = Bstr(Utf8ToUtf16(args[1]));
+    record->To = Bstr(*to);
+    record->Body = Bstr(text);
     // The save writes a temporary dot file and renames it: the pickup scan
     // only ever sees the complete file.
     std::u16string path = InstallationRoot() + messagefile::kPickupFolder + record->FileName();
