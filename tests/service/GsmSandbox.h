@@ -118,9 +118,3 @@ inline void StopService(Program& service)
     kill(service.pid(), SIGTERM);
     EXPECT_EQ(service.Wait(), 0) << service.Err();
 }
-
-// The test-only divisor of every fixed wait of a service run.
-inline std::vector<std::pair<std::string, std::string>> Divisor(int divisor)
-{
-    return {{"VELMO_TEST_TIME_DIVISOR", std::to_string(divisor)}};
-}

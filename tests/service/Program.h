@@ -92,3 +92,9 @@ private:
     pid_t pid_ = -1;
     bool waited_ = false;
 };
+
+// The test-only divisor of every fixed wait of a service run.
+inline std::vector<std::pair<std::string, std::string>> Divisor(int divisor)
+{
+    return {{"VELMO_TEST_TIME_DIVISOR", std::to_string(divisor)}};
+}

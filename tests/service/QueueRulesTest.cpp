@@ -17,11 +17,6 @@ using velmo::messagefile::MessageRecord;
 
 namespace {
 
-std::vector<std::pair<std::string, std::string>> Divisor(int d)
-{
-    return {{"VELMO_TEST_TIME_DIVISOR", std::to_string(d)}};
-}
-
 // A message file saved into a folder under the name given.
 GUID Put(const ServiceRoot& root, const std::string& folder, const std::u16string& to, const std::u16string& body,
          const std::string& name = "")
