@@ -20,7 +20,10 @@
 #include "platform/Text.h"
 #include "ServiceRoot.h"
 
-#include <httplib.h>
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -80,16 +83,44 @@ Figures Measure(const MakeSender& make, int connections, int messages)
     return bench::Summarise(latencies, std::chrono::duration<double>(Clock::now() - start).count(), failures.load());
 }
 
+// One kept-alive connection to velmo-http; a failed request reconnects.
 Sender HttpSender(int port)
 {
-    auto client = std::make_shared<httplib::Client>("127.0.0.1", port);
-    client->set_keep_alive(true);
-    client->set_tcp_nodelay(true);
-    client->set_bearer_token_auth(kToken);
-    std::string body = std::string("{\"to\":\"") + kTo + "\",\"text\":\"" + kText + "\"}";
-    return [client, body] {
-        auto res = client->Post("/v1/messages", body, "application/json");
-        return res && res->status == 201;
+    namespace beast = boost::beast;
+    namespace bhttp = boost::beast::http;
+    using tcp = boost::asio::ip::tcp;
+    struct Connection {
+        boost::asio::io_context ioc;
+        beast::tcp_stream stream{ioc};
+        beast::flat_buffer buffer;
+        bool open = false;
+    };
+    auto c = std::make_shared<Connection>();
+    bhttp::request<bhttp::string_body> req{bhttp::verb::post, "/v1/messages", 11};
+    req.set(bhttp::field::host, "127.0.0.1");
+    req.set(bhttp::field::authorization, std::string("Bearer ") + kToken);
+    req.set(bhttp::field::content_type, "application/json");
+    req.body() = std::string("{\"to\":\"") + kTo + "\",\"text\":\"" + kText + "\"}";
+    req.prepare_payload();
+    return [c, req, port] {
+        beast::error_code ec;
+        if (!c->open) {
+            c->stream.connect(tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), port), ec);
+            c->stream.socket().set_option(tcp::no_delay(true), ec);
+            c->buffer.clear();
+            c->open = !ec;
+        }
+        bhttp::response<bhttp::string_body> res;
+        if (c->open)
+            bhttp::write(c->stream, req, ec);
+        if (c->open && !ec)
+            bhttp::read(c->stream, c->buffer, res, ec);
+        if (ec || !c->open) {
+            c->stream.close();
+            c->open = false;
+            return false;
+        }
+        return res.result_int() == 201;
     };
 }
 

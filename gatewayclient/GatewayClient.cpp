@@ -61,6 +61,14 @@ bool GatewayClient::Call(const char* method, const char* inSignature, const std:
 
 bool GatewayClient::Send(const std::string& to, const std::string& text, std::string& id)
 {
+    // A bus string ends at its first NUL: what follows would be lost
+    // unseen, so such a value is refused here as the service refuses it.
+    for (auto [value, what] : {std::pair{&to, "recipient"}, std::pair{&text, "text"}})
+        if (value->find('\0') != std::string::npos) {
+            errorName_ = kInvalidArgsError;
+            error_ = std::string("The ") + what + " holds a NUL character: it is refused";
+            return false;
+        }
     std::vector<BusData> out;
     if (!Call("Send", "ss", {to, text}, "s", out))
         return false;

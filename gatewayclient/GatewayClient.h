@@ -89,6 +89,7 @@ public:
     GatewayClient(const GatewayClient&) = delete;
     GatewayClient& operator=(const GatewayClient&) = delete;
 
+    // A recipient or text that holds a NUL fails at once (kInvalidArgsError).
     bool Send(const std::string& to, const std::string& text, std::string& id);
     bool Status(const std::string& id, MessageStatus& status);
     // limit 0: the service's default page; cursor "" for the first page.

@@ -40,11 +40,20 @@ std::string Upper(std::string s)
     return s;
 }
 
+// The member key of object, or an empty object; never a copy.
+const nlohmann::json& Member(const nlohmann::json& object, const char* key)
+{
+    static const nlohmann::json empty = nlohmann::json::object();
+    if (!object.is_object())
+        return empty;
+    auto it = object.find(key);
+    return it != object.end() ? *it : empty;
+}
+
 std::string Summary(const nlohmann::json& alert)
 {
-    const nlohmann::json empty = nlohmann::json::object();
-    const nlohmann::json& annotations = alert.contains("annotations") ? alert["annotations"] : empty;
-    const nlohmann::json& labels = alert.contains("labels") ? alert["labels"] : empty;
+    const nlohmann::json& annotations = Member(alert, "annotations");
+    const nlohmann::json& labels = Member(alert, "labels");
     for (const std::string& s : {Str(annotations, "summary"), Str(annotations, "description"), Str(labels, "instance"),
                                  Str(labels, "alertname")})
         if (!s.empty())
@@ -73,33 +82,45 @@ std::string CutText(const std::string& text, std::size_t max)
     return cut + kEllipsis;
 }
 
-std::optional<std::string> AlertText(const nlohmann::json& payload, std::size_t maxLength, std::string& error)
+std::optional<std::string> AlertText(const nlohmann::json& payload, std::size_t maxLength, std::size_t maxAlerts,
+                                     std::string& error, std::size_t* leftOut)
 {
-    if (!payload.is_object() || !payload.contains("alerts") || !payload["alerts"].is_array() ||
-        Str(payload, "status").empty()) {
+    const nlohmann::json& all = Member(payload, "alerts");
+    if (!all.is_array() || Str(payload, "status").empty()) {
         error = "not an Alertmanager notification: \"status\" and \"alerts\" are missing";
         return std::nullopt;
     }
-    const nlohmann::json& alerts = payload["alerts"];
-    if (alerts.empty()) {
+    if (all.empty()) {
         error = "the notification holds no alert";
         return std::nullopt;
     }
+    std::vector<const nlohmann::json*> alerts;
+    for (const auto& a : all) {
+        if (alerts.size() == maxAlerts)
+            break;
+        if (!a.is_object()) {
+            error = "alert " + std::to_string(alerts.size() + 1) + " is not an object";
+            return std::nullopt;
+        }
+        alerts.push_back(&a);
+    }
+    if (leftOut)
+        *leftOut = all.size() - alerts.size();
     std::string status = Str(payload, "status");
     std::size_t firing = 0;
-    for (const auto& a : alerts)
-        firing += Str(a, "status") == "firing" ? 1 : 0;
+    for (const nlohmann::json* a : alerts)
+        firing += Str(*a, "status") == "firing" ? 1 : 0;
 
     std::string head = "[" + Upper(status) + (status == "firing" ? ":" + std::to_string(firing) : "") + "]";
     std::map<std::string, std::string> group;  // sorted by label name, as Alertmanager sorts them
-    if (payload.contains("groupLabels") && payload["groupLabels"].is_object())
-        for (const auto& [name, value] : payload["groupLabels"].items())
+    if (const nlohmann::json& labels = Member(payload, "groupLabels"); labels.is_object())
+        for (const auto& [name, value] : labels.items())
             if (value.is_string())
                 group[name] = value.get<std::string>();
     if (group.empty()) {
-        std::string name = Str(payload.value("commonLabels", nlohmann::json::object()), "alertname");
+        std::string name = Str(Member(payload, "commonLabels"), "alertname");
         if (name.empty())
-            name = Str(alerts[0].value("labels", nlohmann::json::object()), "alertname");
+            name = Str(Member(*alerts[0], "labels"), "alertname");
         if (!name.empty())
             group["alertname"] = name;
     }
@@ -110,10 +131,10 @@ std::optional<std::string> AlertText(const nlohmann::json& payload, std::size_t 
     std::vector<std::string> summaries;
     std::set<std::string> seen;
     for (bool firingPass : {true, false})
-        for (const auto& a : alerts) {
-            if ((Str(a, "status") == "firing") != firingPass)
+        for (const nlohmann::json* a : alerts) {
+            if ((Str(*a, "status") == "firing") != firingPass)
                 continue;
-            std::string s = Summary(a);
+            std::string s = Summary(*a);
             if (!s.empty() && seen.insert(s).second)
                 summaries.push_back(s);
         }

@@ -22,9 +22,12 @@
 
 namespace velmo::http {
 
-// nullopt with the reason in error for a payload that is not an
-// Alertmanager notification (no "status", no "alerts" array, no alert).
-std::optional<std::string> AlertText(const nlohmann::json& payload, std::size_t maxLength, std::string& error);
+// Only the first maxAlerts alerts are read; how many more there were goes
+// to leftOut when given. nullopt with the reason in error for a payload
+// that is not an Alertmanager notification (no "status", no "alerts"
+// array, no alert, an alert that is not an object).
+std::optional<std::string> AlertText(const nlohmann::json& payload, std::size_t maxLength, std::size_t maxAlerts,
+                                     std::string& error, std::size_t* leftOut = nullptr);
 
 // The characters (code points) of UTF-8 text.
 std::size_t Characters(const std::string& text);

@@ -1,15 +1,19 @@
 #include "http/HttpApi.h"
 
 #include "gatewayclient/GatewayJson.h"
+#include "http/AlertText.h"
+#include "http/FormFields.h"
+#include "http/JsonBody.h"
+#include "http/MessageFields.h"
+#include "http/Metrics.h"
 #include "interfaces/StatusWords.h"
+#include "platform/Text.h"
 
 #include <nlohmann/json.hpp>
-#include "http/AlertText.h"
-#include "http/Metrics.h"
 
 #include <cstdio>
 #include <memory>
-#include <sstream>
+#include <set>
 
 namespace velmo::http {
 
@@ -17,19 +21,12 @@ namespace {
 
 using nlohmann::json;
 
-constexpr char kJson[] = "application/json";
-
-void Answer(httplib::Response& res, int status, const std::string& text)
+Response Answer(int status, const json& body)
 {
+    Response res;
     res.status = status;
-    res.set_content(text + "\n", kJson);
-}
-
-void Answer(httplib::Response& res, int status, const json& body) { Answer(res, status, body.dump()); }
-
-void Fail(httplib::Response& res, int status, const std::string& message)
-{
-    Answer(res, status, json{{"error", message}});
+    res.body = body.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+    return res;
 }
 
 // The gateway client of this server thread: one bus connection per thread,
@@ -40,206 +37,184 @@ std::unique_ptr<gatewayclient::GatewayClient>& ThreadClient()
     return client;
 }
 
-gatewayclient::GatewayClient* Gateway(httplib::Response& res)
+// The thread's gateway, or null with the answer to give in failure.
+gatewayclient::GatewayClient* Gateway(Response& failure)
 {
     auto& client = ThreadClient();
     if (!client) {
         std::string why;
         client = gatewayclient::GatewayClient::Connect("", why);
         if (!client) {
-            std::fprintf(stderr, "velmo-http: %s\n", why.c_str());
-            Fail(res, 503, why);
+            std::fprintf(stderr, "velmo-http: %s\n", EscapeControls(why).c_str());
+            failure = ErrorResponse(503, why);
         }
     }
     return client.get();
 }
 
 // The HTTP answer to a failed gateway call.
-void GatewayFailed(httplib::Response& res)
+Response GatewayFailed()
 {
     auto& client = ThreadClient();
     const std::string name = client->ErrorName(), text = client->Error();
     if (name == gatewayclient::kInvalidArgsError)
-        return Fail(res, 400, text);
+        return ErrorResponse(400, text);
     if (name == gatewayclient::kNotFoundError)
-        return Fail(res, 404, text);
+        return ErrorResponse(404, text);
     if (name == gatewayclient::kRefusedError) {
-        res.set_header("Retry-After", "60");
-        return Fail(res, 503, text);
+        Response res = ErrorResponse(503, text);
+        res.headers.emplace_back("Retry-After", "60");
+        return res;
     }
     // The bus or the service failed: the next request connects afresh.
-    std::fprintf(stderr, "velmo-http: %s (%s)\n", text.c_str(), name.c_str());
+    std::fprintf(stderr, "velmo-http: %s (%s)\n", EscapeControls(text).c_str(), EscapeControls(name).c_str());
     client.reset();
-    Fail(res, name == gatewayclient::kAccessDeniedError ? 500 : 503, text);
+    return ErrorResponse(name == gatewayclient::kAccessDeniedError ? 500 : 503, text);
 }
 
-// The values of a query or form field, each "a,b" split; a leading space
-// is the "+" of an international number that was not written as %2B.
-std::vector<std::string> Values(const httplib::Request& req, const char* key)
+Response PostMessage(const Request& req)
 {
-    std::vector<std::string> out;
-    for (std::size_t i = 0; i < req.get_param_value_count(key); ++i) {
-        std::stringstream all(req.get_param_value(key, i));
-        for (std::string v; std::getline(all, v, ',');) {
-            auto first = v.find_first_not_of(' ');
-            if (first == std::string::npos)
-                continue;
-            bool plus = first > 0 && std::isdigit(static_cast<unsigned char>(v[first]));
-            out.push_back((plus ? "+" : "") + v.substr(first, v.find_last_not_of(' ') - first + 1));
-        }
-    }
-    return out;
-}
-
-bool IsJson(const httplib::Request& req)
-{
-    std::string type = req.get_header_value("Content-Type");
-    return type.rfind(kJson, 0) == 0;
-}
-
-void PostMessage(const httplib::Request& req, httplib::Response& res)
-{
-    std::string to, text;
-    if (IsJson(req)) {
-        json body = json::parse(req.body, nullptr, false);
-        if (body.is_discarded())
-            return Fail(res, 400, "the body is not JSON");
-        if (!body.is_object())
-            return Fail(res, 400, "the body is not a JSON object");
-        for (const char* field : {"to", "text"})
-            if (!body.contains(field) || !body[field].is_string())
-                return Fail(res, 400, std::string("\"") + field + "\" is missing or not a string");
-        to = body["to"].get<std::string>();
-        text = body["text"].get<std::string>();
-    } else if (req.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0) {
-        for (const char* field : {"to", "text"})
-            if (!req.has_param(field))
-                return Fail(res, 400, std::string("\"") + field + "\" is missing");
-        auto recipients = Values(req, "to");
-        to = recipients.empty() ? std::string() : recipients[0];
-        text = req.get_param_value("text");
-    } else {
-        return Fail(res, 415, "send JSON (application/json) or a form (application/x-www-form-urlencoded)");
-    }
-    gatewayclient::GatewayClient* gateway = Gateway(res);
+    std::string to, text, error;
+    if (int status = ReadMessageFields(req, to, text, error))
+        return ErrorResponse(status, error);
+    Response failure;
+    gatewayclient::GatewayClient* gateway = Gateway(failure);
     if (!gateway)
-        return;
+        return failure;
     std::string id;
     if (!gateway->Send(to, text, id))
-        return GatewayFailed(res);
-    res.set_header("Location", "/v1/messages/" + id);
-    Answer(res, 201, json{{"id", id}, {"status", status::kQueued}});
+        return GatewayFailed();
+    Response res = Answer(201, json{{"id", id}, {"status", status::kQueued}});
+    res.headers.emplace_back("Location", "/v1/messages/" + id);
+    return res;
 }
 
-void GetMessage(const httplib::Request& req, httplib::Response& res)
+Response GetMessage(const std::string& id)
 {
-    gatewayclient::GatewayClient* gateway = Gateway(res);
+    Response failure;
+    gatewayclient::GatewayClient* gateway = Gateway(failure);
     if (!gateway)
-        return;
+        return failure;
     gatewayclient::Message m;
-    if (!gateway->Get(req.matches[1].str(), m))
-        return GatewayFailed(res);
-    Answer(res, 200, gatewayclient::JsonText(m, -1));
+    if (!gateway->Get(id, m))
+        return GatewayFailed();
+    Response res;
+    res.body = gatewayclient::JsonText(m, -1) + "\n";
+    return res;
 }
 
-void GetDevices(const httplib::Request&, httplib::Response& res)
+Response GetDevices()
 {
-    gatewayclient::GatewayClient* gateway = Gateway(res);
+    Response failure;
+    gatewayclient::GatewayClient* gateway = Gateway(failure);
     if (!gateway)
-        return;
+        return failure;
     std::vector<gatewayclient::Device> devices;
     if (!gateway->Devices(devices))
-        return GatewayFailed(res);
-    Answer(res, 200, gatewayclient::JsonText(devices, -1));
+        return GatewayFailed();
+    Response res;
+    res.body = gatewayclient::JsonText(devices, -1) + "\n";
+    return res;
 }
 
-void PostAlert(const httplib::Request& req, httplib::Response& res, const HttpConfig& config)
+Response PostAlert(const Request& req, const HttpConfig& config)
 {
     if (!IsJson(req))
-        return Fail(res, 415, "an Alertmanager notification is JSON (application/json)");
-    json body = json::parse(req.body, nullptr, false);
-    if (body.is_discarded())
-        return Fail(res, 400, "the body is not JSON");
+        return ErrorResponse(415, "an Alertmanager notification is JSON (application/json)");
     std::string problem;
-    std::optional<std::string> text = AlertText(body, config.alertMaxLength, problem);
+    std::optional<json> body = ParseJsonBody(req.body, problem);
+    if (!body)
+        return ErrorResponse(400, problem);
+    std::size_t alertsLeftOut = 0;
+    std::optional<std::string> text =
+        AlertText(*body, config.alertMaxLength, config.alertMaxAlerts, problem, &alertsLeftOut);
     if (!text)
-        return Fail(res, 400, problem);
-    std::vector<std::string> recipients = Values(req, "to");
-    if (recipients.empty())
-        recipients = config.alertRecipients;
-    if (recipients.empty())
-        return Fail(res, 400,
-                    "no recipient: give \"to\" in the receiver's URL (?to=%2B491711234567) or "
-                    "alert_recipients in the configuration");
-    gatewayclient::GatewayClient* gateway = Gateway(res);
+        return ErrorResponse(400, problem);
+    std::optional<Fields> query = ParseFields(req.query, kMaxFields);
+    if (!query)
+        return ErrorResponse(400, "the query has more than " + std::to_string(kMaxFields) + " fields");
+    std::vector<std::string> asked = Recipients(*query, "to");
+    if (asked.empty())
+        asked = config.alertRecipients;
+    if (asked.empty())
+        return ErrorResponse(400, "no recipient: give \"to\" in the receiver's URL (?to=%2B491711234567) or "
+                                  "alert_recipients in the configuration");
+    // One SMS per number, however often it is named, and no more than the
+    // configured number of recipients.
+    std::vector<std::string> recipients, leftOut;
+    std::set<std::string> seen;
+    for (const std::string& to : asked) {
+        if (!seen.insert(to).second)
+            continue;
+        (recipients.size() < config.alertMaxRecipients ? recipients : leftOut).push_back(to);
+    }
+    Response failure;
+    gatewayclient::GatewayClient* gateway = Gateway(failure);
     if (!gateway)
-        return;
+        return failure;
     json sent = json::array();
     for (const std::string& to : recipients) {
         std::string id;
         if (!gateway->Send(to, *text, id)) {
             // Those queued already stay queued; Alertmanager will send the group again.
-            return GatewayFailed(res);
+            return GatewayFailed();
         }
         sent.push_back(json{{"to", to}, {"id", id}});
     }
-    Answer(res, 201, json{{"text", *text}, {"messages", sent}});
+    json answer{{"text", *text}, {"messages", sent}};
+    if (!leftOut.empty() || alertsLeftOut > 0)
+        answer["left_out"] = json{{"recipients", leftOut}, {"alerts", alertsLeftOut}};
+    return Answer(201, answer);
 }
 
-void GetMetrics(const httplib::Request&, httplib::Response& res)
+Response GetMetrics()
 {
-    gatewayclient::GatewayClient* gateway = Gateway(res);
+    Response failure;
+    gatewayclient::GatewayClient* gateway = Gateway(failure);
     if (!gateway)
-        return;
+        return failure;
     gatewayclient::Counters counters;
     std::vector<gatewayclient::Device> devices;
     if (!gateway->ReadCounters(counters) || !gateway->Devices(devices))
-        return GatewayFailed(res);
-    res.set_content(RenderMetrics(counters, devices), "text/plain; version=0.0.4; charset=utf-8");
+        return GatewayFailed();
+    Response res;
+    res.contentType = "text/plain; version=0.0.4; charset=utf-8";
+    res.body = RenderMetrics(counters, devices);
+    return res;
+}
+
+Response WrongMethod(const Request& req, const char* allowed)
+{
+    Response res = ErrorResponse(405, req.method + " is not served at " + req.path + ": use " + allowed);
+    res.headers.emplace_back("Allow", allowed);
+    return res;
 }
 
 }  // namespace
 
-void InstallApi(httplib::Server& server, const HttpConfig& config, const TokenFile& tokens)
+Response Serve(const Request& req, const HttpConfig& config, const TokenFile& tokens)
 {
-    server.set_payload_max_length(config.maxBody);
-    // A client that keeps its connection (a monitoring system, a
-    // benchmark) is not made to reconnect every few requests.
-    server.set_keep_alive_max_count(1000);
-    // Answers go out at once, not held back for the client's next packet.
-    server.set_tcp_nodelay(true);
-    server.set_pre_routing_handler([&config, &tokens](const httplib::Request& req, httplib::Response& res) {
-        if (req.path == "/metrics" && config.openMetrics)
-            return httplib::Server::HandlerResponse::Unhandled;
-        if (tokens.Accepts(req.get_header_value("Authorization")))
-            return httplib::Server::HandlerResponse::Unhandled;
-        res.set_header("WWW-Authenticate", "Bearer realm=\"velmo\"");
-        Fail(res, 401,
-             req.has_header("Authorization") ? "the token is not valid"
-                                             : "a bearer token is needed (Authorization: Bearer TOKEN)");
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    server.Post("/v1/messages", PostMessage);
-    server.Get(R"(/v1/messages/([^/]+))", GetMessage);
-    server.Get("/v1/devices", GetDevices);
-    server.Post("/v1/alertmanager",
-                [&config](const httplib::Request& req, httplib::Response& res) { PostAlert(req, res, config); });
-    server.Get("/metrics", GetMetrics);
-    // Answers the library makes itself (no such path, a body over the
-    // limit, a malformed request) get a JSON body too.
-    server.set_error_handler([&config](const httplib::Request& req, httplib::Response& res) {
-        if (!res.body.empty())
-            return;
-        switch (res.status) {
-        case 404: return Fail(res, 404, "no such endpoint: " + req.method + " " + req.path);
-        case 413: return Fail(res, 413, "the body is longer than " + std::to_string(config.maxBody) + " bytes");
-        default:
-            return Fail(res, res.status, "the request cannot be handled (HTTP " + std::to_string(res.status) + ")");
-        }
-    });
-    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        Fail(res, 500, "the request could not be handled");
-    });
+    if (!(req.path == "/metrics" && config.openMetrics) && !tokens.Accepts(req.Header("authorization"))) {
+        Response res = ErrorResponse(401, req.HasHeader("authorization")
+                                              ? "the token is not valid"
+                                              : "a bearer token is needed (Authorization: Bearer TOKEN)");
+        res.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"velmo\"");
+        return res;
+    }
+    const bool get = req.method == "GET", post = req.method == "POST";
+    constexpr std::string_view kMessage = "/v1/messages/";
+    if (req.path == "/v1/messages")
+        return post ? PostMessage(req) : WrongMethod(req, "POST");
+    if (req.path.starts_with(kMessage) && req.path.size() > kMessage.size() &&
+        req.path.find('/', kMessage.size()) == std::string::npos)
+        return get ? GetMessage(req.path.substr(kMessage.size())) : WrongMethod(req, "GET");
+    if (req.path == "/v1/devices")
+        return get ? GetDevices() : WrongMethod(req, "GET");
+    if (req.path == "/v1/alertmanager")
+        return post ? PostAlert(req, config) : WrongMethod(req, "POST");
+    if (req.path == "/metrics")
+        return get ? GetMetrics() : WrongMethod(req, "GET");
+    return ErrorResponse(404, "no such endpoint: " + req.method + " " + req.path);
 }
 
 }  // namespace velmo::http

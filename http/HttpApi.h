@@ -5,8 +5,8 @@
 //   GET  /v1/messages/{id}   the message: 200, 404 for an unknown id
 //   GET  /v1/devices         the devices: 200
 //   POST /v1/alertmanager    an Alertmanager notification: one SMS per
-//                            recipient ("to" in the query, else the
-//                            configured list), 201 {"messages": [...]}
+//                            distinct recipient ("to" in the query, else
+//                            the configured list), 201 {"messages": [...]}
 //   GET  /metrics            the Prometheus text format
 //
 // Every request needs "Authorization: Bearer <token>" (401 without; the
@@ -15,14 +15,14 @@
 #pragma once
 
 #include "http/HttpConfig.h"
+#include "http/HttpExchange.h"
 #include "http/TokenFile.h"
-
-#include <httplib.h>
 
 namespace velmo::http {
 
-// Puts the endpoints, the token check, the body limit and the JSON error
-// answers on server. config and tokens must outlive it.
-void InstallApi(httplib::Server& server, const HttpConfig& config, const TokenFile& tokens);
+// The answer to one request. config and tokens must outlive every call;
+// calls may run on several threads at once (each keeps its own bus
+// connection). Never throws.
+Response Serve(const Request& req, const HttpConfig& config, const TokenFile& tokens);
 
 }  // namespace velmo::http

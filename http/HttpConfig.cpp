@@ -42,6 +42,36 @@ std::vector<std::string> List(const std::string& text)
     return items;
 }
 
+// A setting that is a whole number within bounds.
+struct NumberSetting {
+    const char* name;
+    long low, high;
+    std::size_t HttpConfig::*field;
+    const char* unit;  // what the number counts, for the error
+};
+
+constexpr NumberSetting kNumbers[] = {
+    {"alert_max_length", 20, 40000, &HttpConfig::alertMaxLength, "characters"},
+    {"alert_max_recipients", 1, 1000, &HttpConfig::alertMaxRecipients, "recipients"},
+    {"alert_max_alerts", 1, 10000, &HttpConfig::alertMaxAlerts, "alerts"},
+    {"max_body", 1024, 16 * 1024 * 1024, &HttpConfig::maxBody, "bytes"},
+    {"max_header_bytes", 1024, 1024 * 1024, &HttpConfig::maxHeaderBytes, "bytes"},
+    {"max_headers", 8, 1000, &HttpConfig::maxHeaders, "header lines"},
+    {"header_timeout", 1, 600, &HttpConfig::headerTimeout, "seconds"},
+    {"request_timeout", 1, 3600, &HttpConfig::requestTimeout, "seconds"},
+    {"max_connections", 1, 65536, &HttpConfig::maxConnections, "connections"},
+    {"max_connections_per_client", 1, 65536, &HttpConfig::maxClientConnections, "connections"},
+    {"threads", 1, 256, &HttpConfig::threads, "threads"},
+};
+
+const NumberSetting* FindNumber(const std::string& name)
+{
+    for (const NumberSetting& setting : kNumbers)
+        if (name == setting.name)
+            return &setting;
+    return nullptr;
+}
+
 }  // namespace
 
 bool ParseListen(const std::string& text, HttpConfig& config)
@@ -95,22 +125,19 @@ std::optional<HttpConfig> ParseHttpConfig(const std::string& text, std::vector<s
                 errors.push_back(at + "metrics_without_token is yes or no");
         } else if (name == "alert_recipients") {
             config.alertRecipients = List(value);
-        } else if (name == "alert_max_length") {
-            if (!Number(value, 20, 40000, n))
-                errors.push_back(at + "alert_max_length is a number from 20 to 40000");
-            config.alertMaxLength = static_cast<std::size_t>(n);
-        } else if (name == "max_body") {
-            if (!Number(value, 1024, 16 * 1024 * 1024, n))
-                errors.push_back(at + "max_body is a number of bytes from 1024 to 16777216");
-            config.maxBody = static_cast<std::size_t>(n);
-        } else if (name == "threads") {
-            if (!Number(value, 1, 256, n))
-                errors.push_back(at + "threads is a number from 1 to 256");
-            config.threads = static_cast<int>(n);
+        } else if (const NumberSetting* setting = FindNumber(name)) {
+            if (Number(value, setting->low, setting->high, n))
+                config.*setting->field = static_cast<std::size_t>(n);
+            else
+                errors.push_back(at + name + " is a number of " + setting->unit + " from " +
+                                 std::to_string(setting->low) + " to " + std::to_string(setting->high));
         } else {
             errors.push_back(at + "unknown setting \"" + name + "\"");
         }
     }
+    if (config.requestTimeout < config.headerTimeout)
+        errors.push_back("request_timeout (" + std::to_string(config.requestTimeout) +
+                         " s) is shorter than header_timeout (" + std::to_string(config.headerTimeout) + " s)");
     if (!errors.empty())
         return std::nullopt;
     return config;

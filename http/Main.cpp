@@ -3,13 +3,14 @@
 // its own unit; TLS is left to a reverse proxy (docs/velmo-http.md).
 #include "http/HttpApi.h"
 #include "http/HttpConfig.h"
+#include "http/HttpServer.h"
 #include "http/TokenFile.h"
 
 #include "interfaces/StandardOptions.h"
-#include "platform/Listener.h"
+#include "platform/Timing.h"
 #include "platform/StopSignals.h"
 
-#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -31,39 +32,34 @@ constexpr char kDefaultConfig[] = "/etc/velmo/http.conf";
 // Serves until SIGTERM or SIGINT; the exit code.
 int Serve(const velmo::http::HttpConfig& config, const velmo::http::TokenFile& tokens)
 {
-    httplib::Server server;
-    // SIGTERM and SIGINT end the server; taken before any thread starts.
-    std::atomic<bool> stopRequested{false};
-    if (!velmo::OnStopSignals([&server, &stopRequested](velmo::StopSignal) {
-            stopRequested = true;
-            server.stop();
-        }))
-        std::fprintf(stderr, "velmo-http: SIGTERM cannot be taken: it ends the program at once\n");
-    int threads = config.threads;
-    server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
-    velmo::http::InstallApi(server, config, tokens);
-    // Not the library's SO_REUSEPORT: a second velmo-http on the same port
-    // must fail, not share the connections unnoticed.
-    int listening = -1;
-    server.set_socket_options([&listening](int sock) {
-        (void)velmo::PrepareListeningSocket(sock);  // only a faster rebind after a restart depends on it
-        listening = sock;
+    // Through DesignWait, so tests shorten the deadlines as every fixed wait.
+    auto wait = [](std::size_t seconds) {
+        return std::chrono::milliseconds(velmo::DesignWait(static_cast<DWORD>(seconds * 1000)));
+    };
+    velmo::http::ServerLimits limits;
+    limits.maxBody = config.maxBody;
+    limits.maxHeaderBytes = config.maxHeaderBytes;
+    limits.maxHeaders = config.maxHeaders;
+    limits.headerTimeout = wait(config.headerTimeout);
+    limits.requestTimeout = wait(config.requestTimeout);
+    limits.maxConnections = config.maxConnections;
+    limits.maxClientConnections = config.maxClientConnections;
+    limits.threads = config.threads;
+    velmo::http::HttpServer server(limits, [&config, &tokens](const velmo::http::Request& req) {
+        return velmo::http::Serve(req, config, tokens);
     });
-    if (!server.bind_to_port(config.address, config.port)) {
-        std::fprintf(stderr, "velmo-http: cannot listen on %s port %d\n", config.address.c_str(), config.port);
+    // SIGTERM and SIGINT end the server; taken before any thread starts.
+    if (!velmo::OnStopSignals([&server](velmo::StopSignal) { server.Stop(); }))
+        std::fprintf(stderr, "velmo-http: SIGTERM cannot be taken: it ends the program at once\n");
+    std::string why;
+    if (!server.Listen(config.address, config.port, why)) {
+        std::fprintf(stderr, "velmo-http: %s\n", why.c_str());
         return 1;
     }
-    // The library listens with a backlog of 5: clients that connect at once
-    // would wait for the kernel's retry, a second or more.
-    if (stopRequested)
-        return 0;
-    if (listening >= 0 && !velmo::WidenListenBacklog(listening))
-        std::fprintf(stderr, "velmo-http: the listen backlog stays at 5\n");
     std::fprintf(stderr, "velmo-http: listening on %s port %d with %zu token(s)%s\n", config.address.c_str(),
                  config.port, tokens.Count(), config.openMetrics ? ", /metrics open" : "");
-    bool served = server.listen_after_bind();
-    // A stop that came before the server listened leaves it unable to.
-    return served || stopRequested ? 0 : 1;
+    server.Run();
+    return 0;
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include "platform/Text.h"
 
 #include <cstdlib>
-#include <sys/mman.h>
+#include <string>
 #include <unistd.h>
 
 namespace {
@@ -18,11 +18,28 @@ void Check(bool condition)
         std::abort();
 }
 
-// One in-memory file, reached through its /proc path like any other.
-int MemoryFile()
+// One regular file in the temporary folder, rewritten for every input (the
+// loader reads regular files only, never through a link such as /proc's).
+struct ScratchFile {
+    std::string path;
+    int fd = -1;
+    ScratchFile()
+    {
+        char name[] = "/tmp/velmo-fuzz-XXXXXX";
+        fd = mkstemp(name);
+        path = name;
+    }
+    ~ScratchFile()
+    {
+        if (fd >= 0)
+            unlink(path.c_str());
+    }
+};
+
+ScratchFile& Scratch()
 {
-    static int fd = memfd_create("velmo-fuzz", 0);
-    return fd;
+    static ScratchFile file;
+    return file;
 }
 
 bool Same(const velmo::messagefile::MessageRecord& a, const velmo::messagefile::MessageRecord& b)
@@ -35,10 +52,11 @@ bool Same(const velmo::messagefile::MessageRecord& a, const velmo::messagefile::
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using velmo::messagefile::MessageRecord;
-    int fd = MemoryFile();
+    ScratchFile& file = Scratch();
+    int fd = file.fd;
     Check(fd >= 0 && ftruncate(fd, 0) == 0);
     Check(pwrite(fd, data, size, 0) == static_cast<ssize_t>(size));
-    std::u16string path = velmo::Utf8ToUtf16("/proc/self/fd/" + std::to_string(fd));
+    std::u16string path = velmo::Utf8ToUtf16(file.path);
     velmo::messagefile::RecordPtr record = MessageRecord::New();
     HRESULT hr = record->LoadFromFile(path);
     if (FAILED(hr))

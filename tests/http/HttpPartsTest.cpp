@@ -1,6 +1,9 @@
 // velmo-http's parts that need no server: its configuration, its token
 // file, the text of an alert and the metrics page.
 #include "http/AlertText.h"
+#include "http/FormFields.h"
+#include "http/JsonBody.h"
+#include "http/MessageFields.h"
 #include "http/HttpConfig.h"
 #include "http/Metrics.h"
 #include "http/TokenFile.h"
@@ -174,7 +177,7 @@ TEST(AlertText, HeadAndSummariesAsDocumented)
          "[FIRING:1] HighLoad: the disk of the..."},
     };
     for (const Case& c : cases) {
-        auto text = AlertText(c.payload, c.max, error);
+        auto text = AlertText(c.payload, c.max, 100, error);
         ASSERT_TRUE(text) << c.what << ": " << error;
         EXPECT_EQ(*text, c.text) << c.what;
         EXPECT_LE(Characters(*text), c.max) << c.what;
@@ -188,7 +191,7 @@ TEST(AlertText, EveryLengthStaysWithinItsLimit)
         alerts.push_back(Alert("firing", "db" + std::to_string(i), "Überlast auf db" + std::to_string(i) + " – jetzt"));
     std::string error;
     for (std::size_t max = 20; max <= 400; ++max) {
-        auto text = AlertText(Notification("firing", alerts), max, error);
+        auto text = AlertText(Notification("firing", alerts), max, 100, error);
         ASSERT_TRUE(text);
         EXPECT_LE(Characters(*text), max) << *text;
         EXPECT_EQ(text->rfind("[FIRING:30]", 0), 0u) << *text;
@@ -201,8 +204,8 @@ TEST(AlertText, WhatIsNoNotificationIsRefused)
     for (const json& bad :
          {json::array(), json{{"alerts", json::array()}}, json{{"status", "firing"}},
           json{{"status", "firing"}, {"alerts", "x"}}, json{{"status", 1}, {"alerts", json::array()}}})
-        EXPECT_FALSE(AlertText(bad, 160, error)) << bad.dump();
-    EXPECT_FALSE(AlertText(Notification("firing", json::array()), 160, error));
+        EXPECT_FALSE(AlertText(bad, 160, 100, error)) << bad.dump();
+    EXPECT_FALSE(AlertText(Notification("firing", json::array()), 160, 100, error));
     EXPECT_EQ(error, "the notification holds no alert");
 }
 
@@ -242,6 +245,136 @@ TEST(Metrics, CountersGaugesAndEscapedLabels)
     EXPECT_NE(page.find(std::string(142, 'x') + "\"} 1\n"), std::string::npos);  // the error cut at 200
     EXPECT_EQ(page.find(std::string(143, 'x')), std::string::npos);
     EXPECT_EQ(LabelValue("a\\b\nc"), "a\\\\b\\nc");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FormFields, DecodedInOrderAndBounded)
+{
+    struct Case {
+        std::string text;
+        Fields fields;
+    };
+    const Case cases[] = {
+        {"to=%2B4917&text=disk+full", {{"to", "+4917"}, {"text", "disk full"}}},
+        {"a&&b=&=c", {{"a", ""}, {"b", ""}, {"", "c"}}},
+        {"bad=%zz%4%", {{"bad", "%zz%4%"}}},
+        {"nul=a%00b", {{"nul", std::string("a\0b", 3)}}},
+        {"", {}},
+    };
+    for (const Case& c : cases) {
+        auto fields = ParseFields(c.text, 10);
+        ASSERT_TRUE(fields) << c.text;
+        EXPECT_EQ(*fields, c.fields) << c.text;
+    }
+    std::string many;
+    for (int i = 0; i < 11; ++i)
+        many += "a=1&";
+    EXPECT_FALSE(ParseFields(many, 10));
+    EXPECT_TRUE(ParseFields(many.substr(0, 40), 10));
+
+    auto to = ParseFields("to=+4917,4918&to=%2B4919,,  &text=x", 10);
+    EXPECT_EQ(Recipients(*to, "to"), (std::vector<std::string>{"+4917", "4918", "+4919"}));
+}
+
+TEST(JsonBody, NestingIsBoundedBeforeParsing)
+{
+    struct Case {
+        std::string text;
+        std::size_t depth;
+        bool within;
+    };
+    const Case cases[] = {
+        {"[[[]]]", 3, true},
+        {"[[[[]]]]", 3, false},
+        {R"({"a":"[[[[[["})", 1, true},
+        {R"({"a":"\"[[[["})", 1, true},
+        {"]]]][[", 2, true},
+        {std::string(100000, '['), 32, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(NestingWithin(c.text, c.depth), c.within) << c.text.substr(0, 20);
+    std::string why;
+    EXPECT_FALSE(ParseJsonBody(std::string(33, '[') + std::string(33, ']'), why));
+    EXPECT_EQ(why, "the JSON nests deeper than 32 levels");
+    EXPECT_TRUE(ParseJsonBody(std::string(32, '[') + std::string(32, ']'), why));
+    EXPECT_FALSE(ParseJsonBody("{nope", why));
+    EXPECT_EQ(why, "the body is not JSON");
+}
+
+TEST(MessageFields, JsonOrFormElseRefused)
+{
+    struct Case {
+        const char* type;
+        std::string body;
+        int status;
+        const char* to;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"application/json", R"({"to":"+4917","text":"hi"})", 0, "+4917", ""},
+        {"application/json; charset=utf-8", R"({"to":"+4917","text":"hi"})", 0, "+4917", ""},
+        {"application/json", R"({"to":4917,"text":"hi"})", 400, "", "\"to\" is missing or not a string"},
+        {"application/json", "[1]", 400, "", "the body is not a JSON object"},
+        {"application/x-www-form-urlencoded", "to=+4917&text=hi", 0, "+4917", ""},
+        {"application/x-www-form-urlencoded", "to=4917", 400, "", "\"text\" is missing"},
+        {"text/plain", "hi", 415, "", "send JSON"},
+    };
+    for (const Case& c : cases) {
+        Request req;
+        req.headers.emplace_back("content-type", c.type);
+        req.body = c.body;
+        std::string to, text, error;
+        EXPECT_EQ(ReadMessageFields(req, to, text, error), c.status) << c.body;
+        EXPECT_EQ(to, c.to) << c.body;
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+}
+
+TEST(HttpConfig, LimitsAndTheirBounds)
+{
+    std::vector<std::string> errors;
+    auto c = ParseHttpConfig("max_headers = 50\nmax_header_bytes = 4096\nheader_timeout = 5\nrequest_timeout = 20\n"
+                             "max_connections = 64\nmax_connections_per_client = 4\nalert_max_recipients = 3\n"
+                             "alert_max_alerts = 7\n",
+                             errors);
+    ASSERT_TRUE(c) << errors.front();
+    EXPECT_EQ(c->maxHeaders, 50u);
+    EXPECT_EQ(c->maxHeaderBytes, 4096u);
+    EXPECT_EQ(c->headerTimeout, 5u);
+    EXPECT_EQ(c->requestTimeout, 20u);
+    EXPECT_EQ(c->maxConnections, 64u);
+    EXPECT_EQ(c->maxClientConnections, 4u);
+    EXPECT_EQ(c->alertMaxRecipients, 3u);
+    EXPECT_EQ(c->alertMaxAlerts, 7u);
+
+    EXPECT_FALSE(ParseHttpConfig("max_headers = 7\nheader_timeout = 0\nmax_connections = 99999999999\n", errors));
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[0], "line 1: max_headers is a number of header lines from 8 to 1000");
+    errors.clear();
+    EXPECT_FALSE(ParseHttpConfig("header_timeout = 60\nrequest_timeout = 30\n", errors));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "request_timeout (30 s) is shorter than header_timeout (60 s)");
+}
+
+TEST(AlertText, AlertsAreCappedAndMustBeObjects)
+{
+    json alerts = json::array();
+    for (int i = 0; i < 5; ++i)
+        alerts.push_back(json{{"status", "firing"}, {"annotations", {{"summary", "s" + std::to_string(i)}}}});
+    std::string error;
+    std::size_t leftOut = 0;
+    auto text = AlertText(Notification("firing", alerts), 160, 3, error, &leftOut);
+    ASSERT_TRUE(text) << error;
+    EXPECT_EQ(leftOut, 2u);
+    EXPECT_EQ(text->find("[FIRING:3]"), 0u) << *text;
+    EXPECT_EQ(text->find("s3"), std::string::npos) << *text;
+    alerts.push_back(1);
+    EXPECT_TRUE(AlertText(Notification("firing", alerts), 160, 5, error));  // the sixth is not read
+    EXPECT_FALSE(AlertText(Notification("firing", alerts), 160, 6, error));
+    EXPECT_EQ(error, "alert 6 is not an object");
 }
 
 }  // namespace

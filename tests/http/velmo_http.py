@@ -14,16 +14,13 @@ prometheus-alertmanager is not installed.
 """
 import json
 import os
-import shutil
-import socket
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
-from velmotest import stop_all, wait_for  # noqa: E402
+from velmotest import wait_for  # noqa: E402
+from httpgateway import TOKEN, HttpGateway, free_port  # noqa: E402
 
-TOKEN = "test-token-0123456789abcdef"
 ALERTMANAGER = "/usr/bin/prometheus-alertmanager"
 failed = []
 
@@ -31,12 +28,6 @@ failed = []
 def check(condition, what):
     if not condition:
         failed.append(what)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class Http:
@@ -212,40 +203,19 @@ receivers:
 
 
 def main(build, source):
-    processes = []
-    root = tempfile.mkdtemp(prefix="velmo-http-")
-    try:
-        env = dict(os.environ, VELMO_BUILD_DIR=build, VELMO_SYSROOT=root, VELMO_TEST_TIME_DIVISOR="100")
-        subprocess.run([source + "/scripts/sandbox", root], env=env, check=True, stdout=subprocess.DEVNULL)
-        subprocess.run([source + "/scripts/private-bus", root, "start"], env=env, check=True,
-                       stderr=subprocess.DEVNULL)
-        processes.append(subprocess.Popen([build + "/bin/velmosvc", "/DEBUG"], env=env, stdout=subprocess.DEVNULL,
-                                          stderr=subprocess.DEVNULL))
-        tokens = root + "/http-tokens"
-        with open(tokens, "w") as f:
-            f.write("# the test's client\n%s curl\n" % TOKEN)
-        os.chmod(tokens, 0o600)
-        port = free_port()
-        conf = root + "/http.conf"
-        with open(conf, "w") as f:
-            f.write("listen = 127.0.0.1:%d\ntokens = %s\n" % (port, tokens))
-        log = open(root + "/http.log", "w")
-        processes.append(subprocess.Popen([build + "/bin/velmo-http", "--config", conf], env=env, stdout=log,
-                                          stderr=log))
-        http = Http(port)
-        wait_for("velmo-http and the service", lambda: http("GET", "/v1/devices")[0] == 200)
-        endpoints(http, env, root)
-        errors(http)
-        direct_alert(http)
-        refuses_open_tokens(build, root)
-        alertmanager(build, root, env, port, processes)
-    finally:
-        stop_all(processes, source, root)
-        if failed:
-            for name in ["http.log", "alertmanager.log"]:
-                if os.path.exists(os.path.join(root, name)):
-                    print("%s:\n%s" % (name, open(os.path.join(root, name)).read()[-2000:]))
-        shutil.rmtree(root, ignore_errors=True)
+    with HttpGateway(build, source) as gateway:
+        try:
+            http = Http(gateway.port)
+            endpoints(http, gateway.env, gateway.root)
+            errors(http)
+            direct_alert(http)
+            refuses_open_tokens(build, gateway.root)
+            alertmanager(build, gateway.root, gateway.env, gateway.port, gateway.processes)
+        finally:
+            if failed:
+                gateway.show_logs = True
+                if os.path.exists(gateway.root + "/alertmanager.log"):
+                    print("alertmanager.log:\n" + open(gateway.root + "/alertmanager.log").read()[-2000:])
     for line in failed:
         print(line)
     return 1 if failed else 0

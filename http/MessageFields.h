@@ -1,0 +1,24 @@
+// What velmo-http reads from a request's body and query before it calls
+// the gateway: pure functions of the request, with no bus.
+#pragma once
+
+#include "http/HttpExchange.h"
+
+#include <cstddef>
+#include <string>
+
+namespace velmo::http {
+
+// Fields of one query or form: far more than any client of these
+// endpoints sends.
+inline constexpr std::size_t kMaxFields = 256;
+
+// Whether the request's Content-Type is JSON.
+bool IsJson(const Request& req);
+
+// The recipient and text of a POST /v1/messages body (JSON or a form, by
+// Content-Type); 0 when read, else the status to answer (400, 415) with
+// the reason in error. The service checks the values themselves.
+int ReadMessageFields(const Request& req, std::string& to, std::string& text, std::string& error);
+
+}  // namespace velmo::http

@@ -1,0 +1,85 @@
+"""velmosvc with the Loopback device on a private system bus and velmo-http
+beside it, for the tests and benchmarks that talk HTTP to it."""
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+
+from velmotest import stop_all, wait_for
+
+TOKEN = "test-token-0123456789abcdef"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class HttpGateway:
+    """A context manager: on entry the service and velmo-http run and a
+    request with the token is answered; on exit both end and the root is
+    removed (its logs printed first when keep_logs is set by the caller).
+
+    conf: extra lines of http.conf. http_divisor: VELMO_TEST_TIME_DIVISOR
+    of velmo-http alone (None: its fixed waits as designed)."""
+
+    def __init__(self, build, source, conf="", http_divisor=None):
+        self.build, self.source, self.conf, self.http_divisor = build, source, conf, http_divisor
+        self.processes = []
+        self.show_logs = False
+
+    def __enter__(self):
+        self.root = tempfile.mkdtemp(prefix="velmo-http-")
+        self.env = dict(os.environ, VELMO_BUILD_DIR=self.build, VELMO_SYSROOT=self.root,
+                        VELMO_TEST_TIME_DIVISOR="100")
+        try:
+            subprocess.run([self.source + "/scripts/sandbox", self.root], env=self.env, check=True,
+                           stdout=subprocess.DEVNULL)
+            subprocess.run([self.source + "/scripts/private-bus", self.root, "start"], env=self.env, check=True,
+                           stderr=subprocess.DEVNULL)
+            self.processes.append(subprocess.Popen([self.build + "/bin/velmosvc", "/DEBUG"], env=self.env,
+                                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            tokens = self.root + "/http-tokens"
+            with open(tokens, "w") as f:
+                f.write("# the test's client\n%s curl\n" % TOKEN)
+            os.chmod(tokens, 0o600)
+            self.port = free_port()
+            self.conf_path = self.root + "/http.conf"
+            with open(self.conf_path, "w") as f:
+                f.write("listen = 127.0.0.1:%d\ntokens = %s\n%s" % (self.port, tokens, self.conf))
+            http_env = dict(self.env)
+            http_env.pop("VELMO_TEST_TIME_DIVISOR")
+            if self.http_divisor:
+                http_env["VELMO_TEST_TIME_DIVISOR"] = str(self.http_divisor)
+            self.log = open(self.root + "/http.log", "w")
+            self.http = subprocess.Popen([self.build + "/bin/velmo-http", "--config", self.conf_path],
+                                         env=http_env, stdout=self.log, stderr=self.log)
+            self.processes.append(self.http)
+            wait_for("velmo-http and the service", lambda: self.ready())
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+        return self
+
+    def ready(self):
+        out = subprocess.run(["curl", "-s", "-o", "/dev/null", "-w", "%{http_code}", "-H",
+                              "Authorization: Bearer " + TOKEN, "http://127.0.0.1:%d/v1/devices" % self.port],
+                             capture_output=True, text=True).stdout
+        return out == "200"
+
+    def rss_kb(self, field="VmRSS"):
+        """velmo-http's resident memory in KiB (VmHWM: its peak)."""
+        with open("/proc/%d/status" % self.http.pid) as f:
+            for line in f:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1])
+        return 0
+
+    def __exit__(self, *exc):
+        stop_all(self.processes, self.source, self.root)
+        if self.show_logs and os.path.exists(self.root + "/http.log"):
+            print("http.log:\n" + open(self.root + "/http.log").read()[-3000:])
+        shutil.rmtree(self.root, ignore_errors=True)
+        return False
