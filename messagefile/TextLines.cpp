@@ -1,5 +1,7 @@
 #include "messagefile/TextLines.h"
 
+#include "platform/Text.h"
+
 namespace velmo::messagefile {
 
 std::string PlainLines(std::string_view text)
@@ -32,6 +34,16 @@ std::string OneLine(std::string_view text)
         out += c;
     }
     return out;
+}
+
+std::string BoundedText(std::u16string_view text, std::size_t maxUnits)
+{
+    if (text.size() <= maxUnits)
+        return Utf16ToUtf8(text);
+    std::size_t keep = maxUnits;
+    if (keep > 0 && text[keep - 1] >= 0xD800 && text[keep - 1] <= 0xDBFF)
+        --keep;
+    return Utf16ToUtf8(text.substr(0, keep)) + " [cut: " + std::to_string(text.size()) + " characters in all]";
 }
 
 }  // namespace velmo::messagefile

@@ -7,6 +7,7 @@
 #include "interfaces/StatusWords.h"
 #include "messagefile/MessageId.h"
 #include "messagefile/StatusWords.h"
+#include "messagefile/TextLines.h"
 #include "platform/FolderListing.h"
 #include "platform/SystemTime.h"
 #include "platform/Text.h"
@@ -39,7 +40,9 @@ std::optional<ListingEntry> ParseCursor(std::string_view cursor)
     return e;
 }
 
-std::string Text(const Bstr& s) { return Utf16ToUtf8(s.str()); }
+// A recipient or sender as a listing carries it (an old file may hold one
+// of any length).
+std::string Party(const Bstr& s) { return messagefile::BoundedText(s.view(), messagefile::kMaxPartyUnits); }
 
 // The listing line of one file of dir; nullopt when it is gone. A file of
 // bad/ is always BAD; another that cannot be read is BAD while it stands.
@@ -48,14 +51,14 @@ std::optional<ListedMessage> Describe(const std::u16string& dir, const std::stri
     RecordPtr record = MessageRecord::New();
     HRESULT hr = record->LoadFromFile(dir + Utf8ToUtf16(name));
     if (SUCCEEDED(hr) && !bad)
-        return ListedMessage{GuidToUtf8(record->Id), messagefile::StatusName(record->Status), Text(record->To),
-                             Text(record->From), IsoDate(messagefile::MessageDate(*record.get()))};
+        return ListedMessage{GuidToUtf8(record->Id), messagefile::StatusName(record->Status), Party(record->To),
+                             Party(record->From), IsoDate(messagefile::MessageDate(*record.get()))};
     if (!bad && !Exists(dir + Utf8ToUtf16(name)))
         return std::nullopt;
     ListedMessage m{name.substr(0, name.size() - kSuffix.size()), status::kBad, {}, {}, {}};
     if (SUCCEEDED(hr)) {
-        m.to = Text(record->To);
-        m.from = Text(record->From);
+        m.to = Party(record->To);
+        m.from = Party(record->From);
         m.date = IsoDate(messagefile::MessageDate(*record.get()));
     }
     return m;

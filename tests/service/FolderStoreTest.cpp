@@ -235,4 +235,23 @@ TEST(TextLines, LineEndsBecomeNewlinesAndNoneAtTheEnds)
     EXPECT_EQ(IsoDate(SYSTEMTIME{2026, 12, 3, 9, 1, 2, 3, 0}), "2026-12-09T01:02:03Z");
 }
 
+// What an old file may hold at any length reaches a reply or a listing cut,
+// with a marker, and never inside a surrogate pair.
+TEST(TextLines, LongFieldsAreCutWithAMarker)
+{
+    struct Case {
+        std::u16string in;
+        std::size_t max;
+        std::string out;
+    } cases[] = {
+        {u"+4917", 5, "+4917"},
+        {u"+49171", 5, "+4917 [cut: 6 characters in all]"},
+        {u"ab\U0001F600", 3, "ab [cut: 4 characters in all]"},
+        {u"ab\U0001F600", 4, "ab\xF0\x9F\x98\x80"},
+        {std::u16string(50000000, u'x'), 0, " [cut: 50000000 characters in all]"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(messagefile::BoundedText(c.in, c.max), c.out);
+}
+
 }  // namespace
