@@ -226,6 +226,30 @@ def slow_clients(port):
             s.close()
 
 
+def old_huge_file(gateway):
+    """A message file from before the rules, 5,000,000 characters long, in
+    out/sent/: reading it gives its text cut, and the service stays on the bus."""
+    import struct
+    import uuid
+    guid = uuid.uuid4()
+    now = struct.pack("<8H", 2026, 12, 3, 9, 12, 0, 0, 0)
+
+    def block(text):
+        data = text.encode("utf-16-le") + b"\0\0"
+        return struct.pack("<I", len(data)) + data
+    record = (guid.bytes_le + struct.pack("<I", 0) + now + now + bytes(16) + struct.pack("<I", 2) +
+              block("ok") + block("+4917") + struct.pack("<I", 0) + block("x" * 5000000))
+    name = "{%s}" % str(guid).upper()
+    with open(gateway.root + "/var/lib/velmo/out/sent/" + name + ".velmo", "wb") as f:
+        f.write(record)
+    for _ in range(2):
+        status, body = one(gateway.port, request("GET", "/v1/messages/" + name))
+        value = json.loads(body) if status == 200 else {}
+        check(status == 200 and value.get("text", "").endswith(" [cut: 5000000 characters in all]") and
+              len(value["text"]) < 41000, "an old file of 5,000,000 characters: %d %s" % (status, body[:200]))
+    check(one(gateway.port, request("GET", "/v1/devices"))[0] == 200, "the service left the bus")
+
+
 def main(build, source):
     conf = "max_connections_per_client = %d\n" % PER_CLIENT
     with HttpGateway(build, source, conf, http_divisor=DIVISOR) as gateway:
@@ -247,6 +271,7 @@ def main(build, source):
             every = wait_for("every answered message sent", lambda: len(queued()) >= len(tally.ids) and queued())
             check(sorted(every) == sorted(tally.ids), "sent %d, answered 201 for %d" % (len(every),
                                                                                        len(tally.ids)))
+            old_huge_file(gateway)
         finally:
             gateway.show_logs = bool(failed)
     for line in failed:
