@@ -2,6 +2,7 @@
 
 #include "platform/Activation.h"
 #include "platform/Dispatch.h"
+#include "platform/Text.h"
 #include "platform/Timing.h"
 #include "platform/Variant.h"
 
@@ -96,9 +97,11 @@ void EventHandlerQueue::Offer(MessageRecord* record)
     arg.vt = VT_DISPATCH;
     arg.pdispVal = message.get();
     DISPPARAMS params{&arg, nullptr, 1, 0};
-    for (const CLSID& clsid : handlers_) {
+    for (const Entry& entry : handlers_) {
+        if (!Hears(entry, *record))
+            continue;
         ComPtr<IDispatch> handler;
-        if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, handler.ReceiveVoid())))
+        if (FAILED(CoCreateInstance(entry.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, handler.ReceiveVoid())))
             continue;
         DISPID id = 0;
         LPOLESTR names[] = {const_cast<LPOLESTR>(u"OnIncoming")};
@@ -112,6 +115,21 @@ void EventHandlerQueue::Offer(MessageRecord* record)
         if (SUCCEEDED(hr) && SUCCEEDED(VariantChangeType(&value, &result, 0, VT_I4)) && value.lVal == velmoBreak)
             break;
     }
+}
+
+bool EventHandlerQueue::Hears(const Entry& entry, const MessageRecord& record)
+{
+    if (entry.filter.Empty())
+        return true;
+    std::string sender = Utf16ToUtf8(record.From.view()), why;
+    if (entry.filter.Allows(sender, &why))
+        return true;
+    std::string handler = GuidToUtf8(entry.clsid);
+    if (noted_.size() < kMaxNoted && noted_.insert(handler + " " + sender).second)
+        log_.LogEvent(EVENTLOG_INFORMATION_TYPE,
+                      "Messages from %s are not offered to the event handler %s: the sender is %s",
+                      sender.empty() ? "(no sender)" : sender.c_str(), handler.c_str(), why.c_str());
+    return false;
 }
 
 std::size_t EventHandlerQueue::PendingCount()

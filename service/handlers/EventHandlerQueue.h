@@ -4,7 +4,9 @@
 // class a new handler object is created in process, its "OnIncoming" is
 // called with a NewSMS object (From, Body, Date; To null), and the chain
 // ends at the first answer whose 32-bit value is velmoBreak. Handlers that
-// cannot be created, lack "OnIncoming" or fail are passed over. The lock
+// cannot be created, lack "OnIncoming" or fail are passed over, and so is
+// a handler whose sender filter keeps the sender out (said once per
+// handler and sender, for the first kMaxNoted of them). The lock
 // guards the pending queue only and is never held while a file is written
 // or a handler runs.
 //
@@ -20,11 +22,14 @@
 #include "platform/Guid.h"
 #include "service/devices/DeviceReports.h"
 #include "service/events/EventSink.h"
+#include "service/handlers/SenderFilter.h"
 #include "service/queue/QueueStore.h"
 
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace velmo::handlers {
@@ -46,9 +51,17 @@ public:
     EventHandlerQueue(const EventHandlerQueue&) = delete;
     EventHandlerQueue& operator=(const EventHandlerQueue&) = delete;
 
+    static constexpr std::size_t kMaxNoted = 1024;
+
+    // One handler of the chain: its class and who may talk to it.
+    struct Entry {
+        CLSID clsid;
+        SenderFilter filter;
+    };
+
     // Appends a handler class; called before the handler thread runs.
-    void AddHandler(const CLSID& clsid) { handlers_.push_back(clsid); }
-    const std::vector<CLSID>& Handlers() const { return handlers_; }
+    void AddHandler(const CLSID& clsid, SenderFilter filter = {}) { handlers_.push_back({clsid, std::move(filter)}); }
+    const std::vector<Entry>& Handlers() const { return handlers_; }
 
     // Stores the record as received and queues a reference to it; the
     // store's failure when it cannot be stored (nothing is queued then).
@@ -65,13 +78,16 @@ public:
 private:
     static DWORD ThreadMain(void* self);
     void Offer(messagefile::MessageRecord* record);
+    // Whether the entry hears the record's sender; says once why not.
+    bool Hears(const Entry& entry, const messagefile::MessageRecord& record);
 
     events::EventSink& log_;
     queue::QueueStore& store_;
     MakeMessage makeMessage_;
     Handle thread_;
     Handle stop_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
-    std::vector<CLSID> handlers_;
+    std::vector<Entry> handlers_;
+    std::set<std::string> noted_;  // "{CLSID} sender" already said to be kept out; the handler thread's
     std::mutex lock_;
     std::deque<messagefile::RecordPtr> pending_;
     Handle wake_{CreateSemaphoreW(nullptr, 0, kWakeLimit, nullptr)};

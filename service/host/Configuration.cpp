@@ -259,7 +259,14 @@ private:
                 Skip(entry, "event handler", "the attribute clsid is missing");
                 continue;
             }
-            handlers_.AddHandler(ToClsid(Utf8ToUtf16(clsid.value())));
+            std::string why;
+            std::optional<handlers::SenderFilter> filter =
+                handlers::SenderFilter::Parse(entry.attribute("allow").value(), entry.attribute("deny").value(), why);
+            if (!filter) {
+                Skip(entry, "event handler", why);
+                continue;
+            }
+            handlers_.AddHandler(ToClsid(Utf8ToUtf16(clsid.value())), std::move(*filter));
             report_.handlers.push_back(clsid.value());
         }
     }

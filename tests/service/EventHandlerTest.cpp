@@ -105,6 +105,34 @@ TEST_F(Handlers, MessagesAreOfferedOneAfterTheOtherInOrder)
                                                  "H6 from=+2 body=second to=", "H1 from=+2 body=second to="}));
 }
 
+// A handler hears only the senders its lists let in; the message is stored
+// all the same, and each kept-out sender is said once.
+TEST_F(Handlers, AHandlerHearsOnlyWhomItsListsLetIn)
+{
+    std::string error;
+    module.eventHandlers.AddHandler(H(1), *velmo::handlers::SenderFilter::Parse("+4917*", "+4917666*", error));
+    module.eventHandlers.AddHandler(H(6));
+    EventCapture events;
+    module.eventHandlers.Start();
+    for (const char16_t* from : {u"+491711", u"+4930", u"+491766612", u"+4930"})
+        Receive(from, u"status")->Release();
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 5; })) << Lines().size();
+    module.eventHandlers.Stop();
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"H1 from=+491711 body=status to=", "H6 from=+491711 body=status to=",
+                                                 "H6 from=+4930 body=status to=", "H6 from=+491766612 body=status to=",
+                                                 "H6 from=+4930 body=status to="}));
+    EXPECT_EQ(root.Files("in").size(), 4u);
+    const std::string handler = velmo::GuidToUtf8(H(1));
+    EXPECT_EQ(events.Count("Messages from +4930 are not offered to the event handler " + handler +
+                           ": the sender is not on its allow list"),
+              1)
+        << events.Text();
+    EXPECT_EQ(events.Count("Messages from +491766612 are not offered to the event handler " + handler +
+                           ": the sender is on its deny list"),
+              1)
+        << events.Text();
+}
+
 TEST_F(Handlers, DateIsTheReceptionTimeOfTheStoredFile)
 {
     module.eventHandlers.AddHandler(H(1));
