@@ -109,13 +109,14 @@ void FixedObjects::Start(const BusMethod& method, sdbus::MethodCall call)
     } catch (const std::exception& e) {
         early = BusReply::Error(kFailedError, e.what());
     }
+    std::string client = call.getSender();
     std::uint64_t id = nextCall_++;
     pending_.emplace(id, Call{std::move(call), method.outSignature});
     if (!work) {
         Finish(id, std::move(early));
         return;
     }
-    pool_.Post([this, id, work = std::move(work)] {
+    pool_.Post(client, [this, id, work = std::move(work)] {
         auto reply = std::make_shared<BusReply>();
         try {
             *reply = work();

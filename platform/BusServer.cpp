@@ -378,9 +378,10 @@ void BusServer::StartCall(const std::string& path, const DispMember& member, sdb
     } catch (const BusValueError& e) {
         throw ErrorFromHResult(e.hr, nullptr);
     }
+    std::string client = call.getSender();
     std::uint64_t id = nextCall_++;
     pending_.emplace(id, std::move(call));
-    pool_.Post([this, id, object, &member, in = std::move(in)]() mutable {
+    pool_.Post(client, [this, id, object, &member, in = std::move(in)]() mutable {
         InvokeOutcome outcome = InvokeMember(object.get(), member, std::move(in));
         object.reset();
         auto shared = std::make_shared<InvokeOutcome>(std::move(outcome));
