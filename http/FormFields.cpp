@@ -1,21 +1,14 @@
 #include "http/FormFields.h"
 
+#include "platform/Guid.h"
+
 #include <cctype>
 
 namespace velmo::http {
 
 namespace {
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+int Hex(char c) { return HexValue(static_cast<unsigned char>(c)); }
 
 std::string Decode(std::string_view text)
 {
@@ -25,8 +18,8 @@ std::string Decode(std::string_view text)
         char c = text[i];
         if (c == '+') {
             out += ' ';
-        } else if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+        } else if (c == '%' && i + 2 < text.size() && Hex(text[i + 1]) >= 0 && Hex(text[i + 2]) >= 0) {
+            out += static_cast<char>(Hex(text[i + 1]) * 16 + Hex(text[i + 2]));
             i += 2;
         } else {
             out += c;
