@@ -1,6 +1,7 @@
 #include "platform/Text.h"
 
 #include <array>
+#include <fnmatch.h>
 
 namespace velmo {
 namespace {
@@ -222,6 +223,13 @@ std::string EscapeControls(std::string_view text)
         }
     }
     return out;
+}
+
+bool MatchesShellPattern(std::string_view pattern, std::string_view text)
+{
+    if (pattern.find('\0') != std::string_view::npos || text.find('\0') != std::string_view::npos)
+        return false;
+    return fnmatch(std::string(pattern).c_str(), std::string(text).c_str(), 0) == 0;
 }
 
 }  // namespace velmo

@@ -28,4 +28,8 @@ VELMO_PLATFORM_API bool EqualsNoCase(std::u16string_view a, std::u16string_view 
 // and tab as \n, \r, \t, the others (U+0000 to U+001F, U+007F) as \xNN.
 // Everything else, a backslash too, stays as it is.
 VELMO_PLATFORM_API std::string EscapeControls(std::string_view text);
+// Whether the whole of text matches the shell pattern (fnmatch without
+// flags: "*" any run, "?" one character, "[0-9]" one of a set, "\\" takes
+// the next character as it is). False when either holds a NUL.
+VELMO_PLATFORM_API bool MatchesShellPattern(std::string_view pattern, std::string_view text);
 }  // namespace velmo

@@ -1,6 +1,6 @@
 #include "service/handlers/SenderFilter.h"
 
-#include <fnmatch.h>
+#include "platform/Text.h"
 
 namespace velmo::handlers {
 
@@ -39,7 +39,7 @@ std::optional<std::vector<std::string>> Patterns(std::string_view text, const ch
 bool AnyMatches(const std::vector<std::string>& patterns, const std::string& sender)
 {
     for (const std::string& p : patterns)
-        if (fnmatch(p.c_str(), sender.c_str(), 0) == 0)
+        if (MatchesShellPattern(p, sender))
             return true;
     return false;
 }
@@ -60,7 +60,7 @@ std::optional<SenderFilter> SenderFilter::Parse(std::string_view allow, std::str
 
 bool SenderFilter::Allows(const std::string& sender, std::string* why) const
 {
-    // A sender with a NUL is cut there by fnmatch: it is nobody's number.
+    // A sender with a NUL is nobody's number.
     const bool known = !sender.empty() && sender.find('\0') == std::string::npos;
     if (!allow_.empty() && !(known && AnyMatches(allow_, sender))) {
         if (why)

@@ -4,7 +4,7 @@
 // Each list holds patterns separated by commas or spaces, each matched
 // against the whole sender as the network gives it ("+491711234567", a
 // national "01711234567" or a name like "Vodafone"): "*" stands for any
-// run of characters, "?" for one, "[0-9]" for one of a set (fnmatch).
+// run of characters, "?" for one, "[0-9]" for one of a set (MatchesShellPattern).
 // A message is offered to the handler when the allow list is empty or one
 // of its patterns matches, and no pattern of the deny list does. A message
 // without a sender matches no pattern. An empty filter lets everyone in.
