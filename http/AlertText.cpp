@@ -26,20 +26,6 @@ std::size_t BytesOf(const std::string& text, std::size_t n)
     return i;
 }
 
-std::string Str(const nlohmann::json& object, const char* key)
-{
-    if (!object.is_object())
-        return {};
-    auto it = object.find(key);
-    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
-std::string Upper(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return s;
-}
-
 // The member key of object, or an empty object; never a copy.
 const nlohmann::json& Member(const nlohmann::json& object, const char* key)
 {
@@ -48,6 +34,19 @@ const nlohmann::json& Member(const nlohmann::json& object, const char* key)
         return empty;
     auto it = object.find(key);
     return it != object.end() ? *it : empty;
+}
+
+// The string member key of object; empty when it is absent or no string.
+std::string Str(const nlohmann::json& object, const char* key)
+{
+    const nlohmann::json& value = Member(object, key);
+    return value.is_string() ? value.get<std::string>() : std::string();
+}
+
+std::string Upper(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return s;
 }
 
 std::string Summary(const nlohmann::json& alert)

@@ -3,6 +3,7 @@
 #include "platform/Guid.h"
 
 #include <cctype>
+#include <sstream>
 
 namespace velmo::http {
 
@@ -54,11 +55,8 @@ std::vector<std::string> Recipients(const Fields& fields, std::string_view name)
     for (const auto& [key, all] : fields) {
         if (key != name)
             continue;
-        std::size_t start = 0;
-        while (start <= all.size()) {
-            std::size_t comma = all.find(',', start);
-            std::string v = all.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-            start = comma == std::string::npos ? all.size() + 1 : comma + 1;
+        std::stringstream values(all);
+        for (std::string v; std::getline(values, v, ',');) {
             auto first = v.find_first_not_of(' ');
             if (first == std::string::npos)
                 continue;

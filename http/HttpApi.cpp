@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -37,8 +38,10 @@ std::unique_ptr<gatewayclient::GatewayClient>& ThreadClient()
     return client;
 }
 
-// The thread's gateway, or null with the answer to give in failure.
-gatewayclient::GatewayClient* Gateway(Response& failure)
+using GatewayCall = std::function<Response(gatewayclient::GatewayClient& gateway)>;
+
+// call's answer on the thread's gateway; 503 when the bus cannot be reached.
+Response WithGateway(const GatewayCall& call)
 {
     auto& client = ThreadClient();
     if (!client) {
@@ -46,10 +49,18 @@ gatewayclient::GatewayClient* Gateway(Response& failure)
         client = gatewayclient::GatewayClient::Connect("", why);
         if (!client) {
             std::fprintf(stderr, "velmo-http: %s\n", EscapeControls(why).c_str());
-            failure = ErrorResponse(503, why);
+            return ErrorResponse(503, why);
         }
     }
-    return client.get();
+    return call(*client);
+}
+
+// A 200 answer with a JSON text.
+Response Ok(std::string jsonText)
+{
+    Response res;
+    res.body = std::move(jsonText) + "\n";
+    return res;
 }
 
 // The HTTP answer to a failed gateway call.
@@ -77,44 +88,30 @@ Response PostMessage(const Request& req)
     std::string to, text, error;
     if (int status = ReadMessageFields(req, to, text, error))
         return ErrorResponse(status, error);
-    Response failure;
-    gatewayclient::GatewayClient* gateway = Gateway(failure);
-    if (!gateway)
-        return failure;
-    std::string id;
-    if (!gateway->Send(to, text, id))
-        return GatewayFailed();
-    Response res = Answer(201, json{{"id", id}, {"status", status::kQueued}});
-    res.headers.emplace_back("Location", "/v1/messages/" + id);
-    return res;
+    return WithGateway([&](gatewayclient::GatewayClient& gateway) {
+        std::string id;
+        if (!gateway.Send(to, text, id))
+            return GatewayFailed();
+        Response res = Answer(201, json{{"id", id}, {"status", status::kQueued}});
+        res.headers.emplace_back("Location", "/v1/messages/" + id);
+        return res;
+    });
 }
 
 Response GetMessage(const std::string& id)
 {
-    Response failure;
-    gatewayclient::GatewayClient* gateway = Gateway(failure);
-    if (!gateway)
-        return failure;
-    gatewayclient::Message m;
-    if (!gateway->Get(id, m))
-        return GatewayFailed();
-    Response res;
-    res.body = gatewayclient::JsonText(m, -1) + "\n";
-    return res;
+    return WithGateway([&](gatewayclient::GatewayClient& gateway) {
+        gatewayclient::Message m;
+        return gateway.Get(id, m) ? Ok(gatewayclient::JsonText(m, -1)) : GatewayFailed();
+    });
 }
 
 Response GetDevices()
 {
-    Response failure;
-    gatewayclient::GatewayClient* gateway = Gateway(failure);
-    if (!gateway)
-        return failure;
-    std::vector<gatewayclient::Device> devices;
-    if (!gateway->Devices(devices))
-        return GatewayFailed();
-    Response res;
-    res.body = gatewayclient::JsonText(devices, -1) + "\n";
-    return res;
+    return WithGateway([](gatewayclient::GatewayClient& gateway) {
+        std::vector<gatewayclient::Device> devices;
+        return gateway.Devices(devices) ? Ok(gatewayclient::JsonText(devices, -1)) : GatewayFailed();
+    });
 }
 
 Response PostAlert(const Request& req, const HttpConfig& config)
@@ -148,39 +145,33 @@ Response PostAlert(const Request& req, const HttpConfig& config)
             continue;
         (recipients.size() < config.alertMaxRecipients ? recipients : leftOut).push_back(to);
     }
-    Response failure;
-    gatewayclient::GatewayClient* gateway = Gateway(failure);
-    if (!gateway)
-        return failure;
-    json sent = json::array();
-    for (const std::string& to : recipients) {
-        std::string id;
-        if (!gateway->Send(to, *text, id)) {
-            // Those queued already stay queued; Alertmanager will send the group again.
-            return GatewayFailed();
+    return WithGateway([&](gatewayclient::GatewayClient& gateway) {
+        json sent = json::array();
+        for (const std::string& to : recipients) {
+            std::string id;
+            if (!gateway.Send(to, *text, id))
+                return GatewayFailed();  // those queued stay queued; Alertmanager sends the group again
+            sent.push_back(json{{"to", to}, {"id", id}});
         }
-        sent.push_back(json{{"to", to}, {"id", id}});
-    }
-    json answer{{"text", *text}, {"messages", sent}};
-    if (!leftOut.empty() || alertsLeftOut > 0)
-        answer["left_out"] = json{{"recipients", leftOut}, {"alerts", alertsLeftOut}};
-    return Answer(201, answer);
+        json answer{{"text", *text}, {"messages", sent}};
+        if (!leftOut.empty() || alertsLeftOut > 0)
+            answer["left_out"] = json{{"recipients", leftOut}, {"alerts", alertsLeftOut}};
+        return Answer(201, answer);
+    });
 }
 
 Response GetMetrics()
 {
-    Response failure;
-    gatewayclient::GatewayClient* gateway = Gateway(failure);
-    if (!gateway)
-        return failure;
-    gatewayclient::Counters counters;
-    std::vector<gatewayclient::Device> devices;
-    if (!gateway->ReadCounters(counters) || !gateway->Devices(devices))
-        return GatewayFailed();
-    Response res;
-    res.contentType = "text/plain; version=0.0.4; charset=utf-8";
-    res.body = RenderMetrics(counters, devices);
-    return res;
+    return WithGateway([](gatewayclient::GatewayClient& gateway) {
+        gatewayclient::Counters counters;
+        std::vector<gatewayclient::Device> devices;
+        if (!gateway.ReadCounters(counters) || !gateway.Devices(devices))
+            return GatewayFailed();
+        Response res;
+        res.contentType = "text/plain; version=0.0.4; charset=utf-8";
+        res.body = RenderMetrics(counters, devices);
+        return res;
+    });
 }
 
 Response WrongMethod(const Request& req, const char* allowed)

@@ -77,15 +77,13 @@ HRESULT ReadExactly(HANDLE file, void* buffer, DWORD size)
 // regular file, where a message file should be.
 bool NeverAFile(DWORD code) { return code == ERROR_CANT_RESOLVE_FILENAME || code == ERROR_BAD_FILE_TYPE; }
 
-// A missing file is E_FAIL, like a damaged one, and so is what is not a
-// file at all; any other reason an open fails (an I/O error, a lock held)
-// may pass.
+// A missing file is E_FAIL, like a damaged one; any other reason an open
+// fails (an I/O error, a lock held) may pass.
 HRESULT OpenFailure()
 {
     DWORD code = GetLastError();
-    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == 0 || NeverAFile(code)
-               ? E_FAIL
-               : HRESULT_FROM_WIN32(code);
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == 0 ? E_FAIL
+                                                                                     : HRESULT_FROM_WIN32(code);
 }
 
 // Opens and reads with up to three attempts, pausing after each failure of
@@ -99,7 +97,7 @@ HRESULT ReadWithRetries(Open open, Read read)
         HANDLE file = open();
         if (file == INVALID_HANDLE_VALUE) {
             if (NeverAFile(GetLastError()))
-                return E_FAIL;
+                return E_FAIL;  // damaged, like a file that is cut short
             hr = OpenFailure();
         } else {
             Handle owner(file);

@@ -48,4 +48,12 @@ std::string TextProblem(std::u16string_view text)
     return {};
 }
 
+std::optional<std::u16string> CheckNewMessage(std::u16string_view to, std::u16string_view text, std::string& why)
+{
+    std::optional<std::u16string> normal = NormalRecipient(to, why);
+    if (normal && !(why = TextProblem(text)).empty())
+        return std::nullopt;
+    return normal;
+}
+
 }  // namespace velmo::messagefile

@@ -28,4 +28,8 @@ std::optional<std::u16string> NormalRecipient(std::u16string_view to, std::strin
 // Empty when text keeps the rules, else the rule it breaks.
 std::string TextProblem(std::u16string_view text);
 
+// Both checks of a new message, the recipient's first: the recipient as
+// it is sent, or nullopt with the first rule broken in why.
+std::optional<std::u16string> CheckNewMessage(std::u16string_view to, std::u16string_view text, std::string& why);
+
 }  // namespace velmo::messagefile

@@ -166,10 +166,8 @@ HRESULT NewSms::Send(VARIANT to, VARIANT body, VARIANT* msgId)
     // A reply's recipient is the sender, who may be a name, and a forward's
     // text is what was received: the rules hold for every way a field was set.
     std::string why;
-    std::optional<std::u16string> normal = messagefile::NormalRecipient(recipient.view(), why);
-    if (normal)
-        why = messagefile::TextProblem(text.view());
-    if (!why.empty())
+    std::optional<std::u16string> normal = messagefile::CheckNewMessage(recipient.view(), text.view(), why);
+    if (!normal)
         return ReportError(kSource, Utf8ToUtf16(why).c_str());
     GUID id{};
     hr = intake_.QueueMessage(Bstr(*normal), text, &id);

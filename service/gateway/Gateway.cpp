@@ -115,11 +115,9 @@ public:
     BusReply Send(const std::string& to, const std::string& text) const
     {
         std::string why;
-        std::optional<std::u16string> recipient = messagefile::NormalRecipient(Utf8ToUtf16(to), why);
-        if (!recipient)
-            return BusReply::Error(kInvalidArgsError, why);
         std::u16string body = Utf8ToUtf16(text);
-        if (why = messagefile::TextProblem(body); !why.empty())
+        std::optional<std::u16string> recipient = messagefile::CheckNewMessage(Utf8ToUtf16(to), body, why);
+        if (!recipient)
             return BusReply::Error(kInvalidArgsError, why);
         GUID id{};
         if (FAILED(parts_.intake.QueueMessage(Bstr(*recipient), Bstr(body), &id)))

@@ -133,10 +133,8 @@ void PickupWatcher::Scan()
 bool PickupWatcher::KeepsTheRules(MessageRecord& record, const std::u16string& path, const std::u16string& name)
 {
     std::string why;
-    std::optional<std::u16string> to = messagefile::NormalRecipient(record.To.view(), why);
-    if (to)
-        why = messagefile::TextProblem(record.Body.view());
-    if (why.empty()) {
+    std::optional<std::u16string> to = messagefile::CheckNewMessage(record.To.view(), record.Body.view(), why);
+    if (to) {
         record.To = Bstr(*to);
         return true;
     }

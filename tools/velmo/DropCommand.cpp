@@ -19,11 +19,9 @@ int DropCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     // The service refuses a file that breaks the rules (into bad/): they
     // are told here, before anything is written.
     std::string why;
-    std::optional<std::u16string> to = messagefile::NormalRecipient(Utf8ToUtf16(args[0]), why);
     std::u16string text = Utf8ToUtf16(args[1]);
-    if (to)
-        why = messagefile::TextProblem(text);
-    if (!why.empty()) {
+    std::optional<std::u16string> to = messagefile::CheckNewMessage(Utf8ToUtf16(args[0]), text, why);
+    if (!to) {
         err << "velmo: " << why << "\n";
         return 2;
     }
