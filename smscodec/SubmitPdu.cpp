@@ -17,6 +17,14 @@ constexpr std::size_t kHeaderSeptets = 7;
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
+// Flags of the first octet beside TP-MTI 01 and TP-VPF 10.
+constexpr unsigned kReportRequest = 0x20;   // TP-SRR
+constexpr unsigned kUserDataHeader = 0x40;  // TP-UDHI
+
+constexpr std::uint64_t kMinute = 60, kHour = 3600, kDay = 86400, kWeek = 7 * kDay;
+
+std::uint64_t CeilDiv(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
+
 // "%02X" of one octet.
 void AppendOctet(std::string& out, unsigned v)
 {
@@ -37,13 +45,13 @@ void AppendOctets(std::string& out, const std::vector<std::uint8_t>& octets)
 
 // Everything up to TP-VP: service-centre part, first octet, reference,
 // destination, PID, DCS, validity.
-std::string Header(std::string number, std::uint16_t noSmsc, bool withUdh, unsigned dcs)
+std::string Header(std::string number, std::uint16_t noSmsc, unsigned flags, unsigned dcs, unsigned validity)
 {
     std::string pdu;
     pdu.reserve(48 + 2 * number.size() + 2 * 140);
     if (noSmsc == 0)
         pdu += "00";
-    AppendOctet(pdu, withUdh ? 0x51 : 0x11);
+    AppendOctet(pdu, 0x11 | flags);
     pdu += "00";
     bool international = !number.empty() && number.front() == '+';
     if (international)
@@ -59,7 +67,7 @@ std::string Header(std::string number, std::uint16_t noSmsc, bool withUdh, unsig
     }
     pdu += "00";
     AppendOctet(pdu, dcs);
-    pdu += "AA";
+    AppendOctet(pdu, validity);
     return pdu;
 }
 
@@ -95,12 +103,37 @@ std::vector<std::size_t> Cuts(std::size_t units, std::size_t size, const std::fu
 
 std::vector<std::uint8_t> PackSeptets(const std::string& codes) { return PackSeptetsAt(codes, 0); }
 
+unsigned ValidityOctet(std::uint64_t seconds)
+{
+    if (seconds <= 12 * kHour)
+        return static_cast<unsigned>(std::max<std::uint64_t>(CeilDiv(seconds, 5 * kMinute), 1) - 1);
+    if (seconds <= 24 * kHour)
+        return static_cast<unsigned>(143 + CeilDiv(seconds - 12 * kHour, 30 * kMinute));
+    if (seconds <= 30 * kDay)
+        return static_cast<unsigned>(166 + std::max<std::uint64_t>(CeilDiv(seconds, kDay), 2));
+    if (seconds <= 63 * kWeek)
+        return static_cast<unsigned>(192 + std::max<std::uint64_t>(CeilDiv(seconds, kWeek), 5));
+    return 255;
+}
+
+std::uint64_t ValiditySeconds(unsigned octet)
+{
+    octet &= 0xFF;
+    if (octet <= 143)
+        return (octet + 1) * 5 * kMinute;
+    if (octet <= 167)
+        return 12 * kHour + (octet - 143) * 30 * kMinute;
+    if (octet <= 196)
+        return (octet - 166) * kDay;
+    return (octet - 192) * kWeek;
+}
+
 std::string EncodeSubmitPdu(std::string number, std::string text, std::uint16_t noSmsc)
 {
     if (text.size() > kSeptetsAlone)
         text.erase(kSeptetsAlone);
     LatinToGsm(text);
-    std::string pdu = Header(std::move(number), noSmsc, false, 0x00);
+    std::string pdu = Header(std::move(number), noSmsc, 0, 0x00, kFourDays);
     AppendOctet(pdu, static_cast<unsigned>(text.size()));
     AppendOctets(pdu, PackSeptets(text));
     return pdu;
@@ -150,7 +183,8 @@ SubmitMessage EncodeSubmit(const std::string& number, std::u16string_view text, 
     if (maxParts == 1 || ends.size() == 1)
         ends.resize(1);
     bool several = ends.size() > 1;
-    const std::string header = Header(number, options.noSmsc, several, ucs2 ? 0x08 : 0x00);
+    unsigned flags = (several ? kUserDataHeader : 0) | (options.statusReport ? kReportRequest : 0);
+    const std::string header = Header(number, options.noSmsc, flags, ucs2 ? 0x08 : 0x00, options.validity & 0xFF);
     message.pdus.reserve(ends.size());
     std::size_t start = 0;
     for (std::size_t part = 0; part < ends.size(); ++part) {

@@ -3,7 +3,8 @@
 //
 // Fixed header: empty service-centre part ("00", left out when noSmsc is
 // non-zero), first octet 11, message reference 00, PID 00, DCS 00 (7-bit
-// default alphabet), relative validity AA (four days). The text is cut to
+// default alphabet), relative validity AA (four days). EncodeSubmit may set
+// TP-SRR (a status report is asked for) and another relative validity. The text is cut to
 // 160 characters, converted with LatinToGsm and packed 7 bits a character.
 // The encoder never fails: characters in the number are copied as they
 // stand, and the modem judges them.
@@ -35,12 +36,25 @@ std::string EncodeSubmitPdu(std::string number, std::string text, std::uint16_t 
 // The length for "AT+CMGS=%d": the octets after the service-centre part.
 int SubmitLength(const std::string& pdu, std::uint16_t noSmsc);
 
+// The relative validity octet (TP-VP) of four days.
+constexpr unsigned kFourDays = 0xAA;
+
+// The relative validity octet for a period of seconds: the shortest period
+// the octet can say that is not shorter than asked (5 minutes steps to 12
+// hours, 30 minutes to 24 hours, days to 30 days, weeks to 63 weeks),
+// 5 minutes at the least and 63 weeks at the most.
+unsigned ValidityOctet(std::uint64_t seconds);
+// The period a relative validity octet says, in seconds.
+std::uint64_t ValiditySeconds(unsigned octet);
+
 // What the device's parameters choose for sending.
 struct SubmitOptions {
     std::uint16_t noSmsc = 0;
-    bool fullAlphabet = false;  // the extension table and UCS2; false: the 8-bit Latin table
-    unsigned maxParts = 1;      // most parts of a long text, 1 to 255
-    unsigned reference = 0;     // the concatenation reference (its low 8 bits) of a text in several parts
+    bool fullAlphabet = false;      // the extension table and UCS2; false: the 8-bit Latin table
+    unsigned maxParts = 1;          // most parts of a long text, 1 to 255
+    unsigned reference = 0;         // the concatenation reference (its low 8 bits) of a text in several parts
+    bool statusReport = false;      // TP-SRR: the network reports delivery
+    unsigned validity = kFourDays;  // TP-VP, relative format (ValidityOctet)
 };
 
 struct SubmitMessage {

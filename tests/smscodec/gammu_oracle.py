@@ -12,6 +12,12 @@ Latin, Cyrillic, CJK and emoji, 0 to 1,000 characters long:
   concatenation header) decodes in `velmo pdu decode` to gammu's own
   reading of it, header included.
 
+- every SMS-STATUS-REPORT made of random fields (reference, recipient,
+  both time stamps with their zones, TP-ST, with and without a parameter
+  indicator) reads in `velmo pdu decode` as gammu reads it: the reference,
+  the recipient, the local times and the status, and our zone's offset as
+  it was written.
+
 Usage: gammu_oracle.py VELMO [COUNT] [SEED]. Exit 0 when all agree; the
 first disagreements are printed and the exit is 1. Exit 77 (skipped) when
 python3-gammu is not installed.
@@ -138,6 +144,70 @@ def check_theirs(velmo, pdu, failures):
         failures.append(f"we show {header!r} for part {sms['UDH']['PartNumber']} of {sms['UDH']['AllParts']}")
 
 
+def swapped(value):
+    return f"{value % 10}{value // 10}"
+
+
+def random_stamp(rng):
+    # gammu reads the years past 2080 as ten years less: the stamps keep to 2000-2079.
+    when = datetime.datetime(2000, 1, 1) + datetime.timedelta(seconds=rng.randrange(80 * 365 * 86400))
+    quarters = rng.randint(0, 79)
+    west = rng.random() < 0.4
+    digits = "".join(swapped(v) for v in (when.year % 100, when.month, when.day, when.hour, when.minute, when.second))
+    zone = f"{quarters % 10}{(quarters // 10) | (8 if west else 0):X}"
+    return digits + zone, when, (-quarters if west else quarters) * 15
+
+
+def random_report(rng):
+    reference = rng.randrange(256)
+    digits = "".join(rng.choice("0123456789") for _ in range(rng.randint(3, 15)))
+    international = rng.random() < 0.7
+    padded = digits + "F"
+    packed = "".join(padded[i + 1] + padded[i] for i in range(0, len(digits), 2))
+    address = f"{len(digits):02X}{'91' if international else '81'}{packed}"
+    taken, taken_at, taken_offset = random_stamp(rng)
+    done, done_at, done_offset = random_stamp(rng)
+    status = rng.choice([rng.randrange(256), rng.randrange(0x20), 0x46, 0x21])
+    tail = rng.choice(["", "", "00", "03" + "00" + "00", "01" + "7F"])
+    first = rng.choice(["06", "02", "26", "46" if not tail else "06"])
+    smsc = rng.choice(["00", "07919471000000F0"])
+    pdu = smsc + first + f"{reference:02X}" + address + taken + done + f"{status:02X}" + tail
+    expected = {"reference": reference, "recipient": ("+" if international else "") + digits, "status": status,
+                "taken": taken_at, "taken_offset": taken_offset, "done": done_at, "done_offset": done_offset}
+    return pdu, expected
+
+
+def offset_text(minutes):
+    sign = "-" if minutes < 0 else "+"
+    return f"{sign}{abs(minutes) // 60:02d}:{abs(minutes) % 60:02d}"
+
+
+def check_report(velmo, pdu, expected, failures):
+    try:
+        sms = gammu.DecodePDU(bytes.fromhex(pdu))
+    except gammu.GSMError as e:
+        failures.append(f"gammu cannot read the report {pdu} ({e})")
+        return
+    code, out, err = run([velmo, "pdu", "decode", pdu])
+    if code != 0:
+        failures.append(f"decode of the report failed ({code}): {err.strip()} for {pdu}")
+        return
+    fields = dict(line.split(" ", 1) for line in out.split("\n")[1:] if " " in line)
+    theirs = {"reference": sms["MessageReference"], "recipient": sms["Number"], "status": sms["DeliveryStatus"],
+              "submitted": sms["DateTime"].strftime("%Y-%m-%d %H:%M:%S"),
+              "discharged": sms["SMSCDateTime"].strftime("%Y-%m-%d %H:%M:%S")}
+    ours = {"reference": int(fields.get("reference", -1)), "recipient": fields.get("recipient"),
+            "status": int(fields.get("status", "0x-1 ").split(" ")[0], 16),
+            "submitted": fields.get("submitted", "")[:19], "discharged": fields.get("discharged", "")[:19]}
+    for name in theirs:
+        if ours[name] != theirs[name]:
+            failures.append(f"we read the {name} {ours[name]!r} where gammu reads {theirs[name]!r} in {pdu}")
+    for name, key in (("submitted", "taken"), ("discharged", "done")):
+        want = expected[key].strftime("%Y-%m-%d %H:%M:%S") + " " + offset_text(expected[key + "_offset"])
+        if fields.get(name) != want:
+            failures.append(f"we read {name} {fields.get(name)!r} where {want!r} was written in {pdu}")
+
+
 def main():
     velmo = sys.argv[1]
     count = int(sys.argv[2]) if len(sys.argv) > 2 else 1000
@@ -163,10 +233,13 @@ def main():
              "ID16bit": -1, "PartNumber": 1, "AllParts": 2}
         check_theirs(velmo, deliver(template, Coding="8bit", Text=data, UDH=udh), failures)
         pdus += 1
+    reports = count // 4
+    for _ in range(reports):
+        check_report(velmo, *random_report(rng), failures)
     for f in failures[:20]:
         print(f)
     print(f"gammu oracle: {count} texts encoded by velmo, {pdus} PDUs made by gammu decoded by velmo, "
-          f"{len(failures)} disagreements")
+          f"{reports} status reports read by both, {len(failures)} disagreements")
     return 1 if failures else 0
 
 

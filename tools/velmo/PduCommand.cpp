@@ -1,10 +1,13 @@
 #include "tools/velmo/PduCommand.h"
 
+#include "messagefile/Duration.h"
 #include "smscodec/DeliverPdu.h"
+#include "smscodec/StatusReport.h"
 #include "smscodec/SubmitPdu.h"
 #include "platform/Text.h"
 
 #include <charconv>
+#include <cstdio>
 #include <ostream>
 
 namespace velmo::cli {
@@ -12,7 +15,8 @@ namespace velmo::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: velmo pdu encode [--nosmsc] [--full] [--parts N] NUMBER TEXT | velmo pdu decode [--nosmsc] PDU";
+    "usage: velmo pdu encode [--nosmsc] [--full] [--parts N] [--report] [--validity PERIOD] NUMBER TEXT | velmo pdu "
+    "decode [--nosmsc] PDU";
 
 int Usage(std::ostream& err, const std::string& why)
 {
@@ -26,6 +30,30 @@ std::string ToDevice(const std::string& utf8) { return Utf16ToAnsi(Utf8ToUtf16(u
 const char* CodingName(sms::Coding coding)
 {
     return coding == sms::Coding::Ucs2 ? "UCS2" : coding == sms::Coding::EightBit ? "8-bit data" : "GSM 7-bit";
+}
+
+// A time stamp as the network wrote it: "2026-12-09 10:00:30 +01:00".
+std::string TimeText(const sms::PduTime& t)
+{
+    if (!t.valid)
+        return "(not a date)";
+    char text[40];
+    int offset = t.offsetMinutes < 0 ? -t.offsetMinutes : t.offsetMinutes;
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d %c%02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second, t.offsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
+    return text;
+}
+
+void ShowReport(const sms::StatusReport& r, std::ostream& out)
+{
+    const char* outcome = sms::DeliveryOf(r.status) == sms::Delivery::Delivered ? "delivered"
+                          : sms::DeliveryOf(r.status) == sms::Delivery::Pending ? "pending"
+                                                                                : "undelivered";
+    char status[8];
+    std::snprintf(status, sizeof status, "0x%02X", r.status);
+    out << "SMS-STATUS-REPORT\nreference " << r.reference << "\nrecipient " << Utf16ToUtf8(r.recipient)
+        << "\nsubmitted " << TimeText(r.submitted) << "\ndischarged " << TimeText(r.discharged) << "\nstatus " << status
+        << " " << outcome << ": " << sms::StatusMeaning(r.status) << "\n";
 }
 
 }  // namespace
@@ -44,6 +72,15 @@ int PduCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
         } else if (args[i] == "--full" && verb == "encode") {
             options.fullAlphabet = true;
             several = true;
+        } else if (args[i] == "--report" && verb == "encode") {
+            options.statusReport = true;
+        } else if (args[i] == "--validity" && verb == "encode") {
+            std::optional<std::uint64_t> period =
+                i + 1 < args.size() ? messagefile::ParseDuration(args[i + 1]) : std::nullopt;
+            if (!period)
+                return Usage(err, "--validity takes a period such as 30m, 6h or 4d");
+            options.validity = sms::ValidityOctet(*period);
+            ++i;
         } else if (args[i] == "--parts" && verb == "encode") {
             unsigned n = 0;
             const std::string value = i + 1 < args.size() ? args[i + 1] : "";
@@ -80,7 +117,12 @@ int PduCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
             return Usage(err, rest.empty() ? "decode needs PDU" : "too many arguments");
         std::optional<sms::DecodedPdu> pdu = sms::DecodePdu(rest[0], options.noSmsc);
         if (!pdu) {
-            err << "velmo pdu: this is no SMS-DELIVER or SMS-SUBMIT PDU, or it holds less than its header says\n";
+            if (std::optional<sms::StatusReport> report = sms::DecodeStatusReport(rest[0], options.noSmsc)) {
+                ShowReport(*report, out);
+                return 0;
+            }
+            err << "velmo pdu: this is no SMS-DELIVER, SMS-SUBMIT or SMS-STATUS-REPORT PDU, or it holds less than "
+                   "its header says\n";
             return 1;
         }
         out << Utf16ToUtf8(pdu->address) << "\n" << Utf16ToUtf8(pdu->text) << "\n";
