@@ -9,12 +9,14 @@
 #pragma once
 
 #include "platform/Bstr.h"
+#include "platform/SystemTime.h"
 #include "platform/Unknown.h"
 
 inline constexpr IID IID_IVelmoDevice = velmo::MakeGuid("{D3450BA1-365F-4688-8ECE-64BF188CA36C}");
 inline constexpr IID IID_IPersistXMLParam = velmo::MakeGuid("{1A3660EB-8835-4A86-BDF8-039272CCC1DD}");
 inline constexpr IID IID_IVelmo_Q = velmo::MakeGuid("{985D14E8-E15F-43BE-BB98-121C8542AAFB}");
 inline constexpr IID IID_IVelmo_Q2 = velmo::MakeGuid("{5B824718-144F-4C58-9873-420D387E663D}");
+inline constexpr IID IID_IVelmo_Q3 = velmo::MakeGuid("{0C6E3B2A-7D41-4F8E-9A15-B3E2D4C6F871}");
 inline constexpr IID IID_IVelmoDeviceCheck = velmo::MakeGuid("{4F7A2C1E-8B3D-4E65-A9F0-6C2B7D8E1A35}");
 
 // Why WaitForMsg returned.
@@ -70,6 +72,32 @@ protected:
     ~IVelmo_Q2() = default;
 };
 
+// What the network's report says of a message (IVelmo_Q3).
+constexpr LONG DELIVERY_PENDING = 0;  // the network still tries: nothing final yet
+constexpr LONG DELIVERY_DONE = 1;     // every part reached the phone
+constexpr LONG DELIVERY_FAILED = 2;   // a part never will
+
+// The host's offer for devices that learn what became of a message after
+// they sent it (a GSM network's status reports), found with QueryInterface
+// like IVelmo_Q2 (a host without it answers E_NOTIMPL: the device then
+// keeps no reports).
+struct IVelmo_Q3 : IVelmo_Q2 {
+    // The report on a message the device sent, in this run or an earlier
+    // one: state is a DELIVERY_ value; statusText (may be null) is appended
+    // to the message's status text; accepted (when the network took the
+    // message) and discharged (when it delivered it, or last tried) are UTC
+    // and may be null. S_OK once recorded durably (for DELIVERY_PENDING:
+    // the status text). S_FALSE when the host holds no sent message of that
+    // id, or one whose delivery is final already: nothing is recorded, and
+    // the device forgets the report. A failure when it could not be
+    // recorded now: the device offers it again later.
+    virtual HRESULT ReportDelivery(GUID msgId, LONG state, BSTR statusText, const SYSTEMTIME* accepted,
+                                   const SYSTEMTIME* discharged) = 0;
+
+protected:
+    ~IVelmo_Q3() = default;
+};
+
 struct IVelmoDevice : IUnknown {
     // Opens the hardware or connection; name is the device's name in
     // config.xml (for the device's own messages). Called once, after Load.
@@ -120,5 +148,6 @@ protected:
 VELMO_INTERFACE_ID(IVelmo_Q, IID_IVelmo_Q);
 VELMO_INTERFACE_ID(IVelmoDeviceCheck, IID_IVelmoDeviceCheck);
 VELMO_INTERFACE_ID(IVelmo_Q2, IID_IVelmo_Q2);
+VELMO_INTERFACE_ID(IVelmo_Q3, IID_IVelmo_Q3);
 VELMO_INTERFACE_ID(IVelmoDevice, IID_IVelmoDevice);
 VELMO_INTERFACE_ID(IPersistXMLParam, IID_IPersistXMLParam);

@@ -32,7 +32,16 @@ inline constexpr const char16_t* kMessageCenterProgIdVersioned = u"Velmo.Message
 inline constexpr const char16_t* kMessageCenterDescription = u"MessageCenter Class";
 inline constexpr const char16_t* kVelmoLibHelp = u"Velmo 1.0 Type Library";
 
-enum MESSAGE_STATUS : LONG { NOT_FOUND = 0, QUEUED = 1, SENT = 2, FAILED = 3, RECEIVED = 4 };
+// DELIVERED and UNDELIVERED: a SENT message the network reported on.
+enum MESSAGE_STATUS : LONG {
+    NOT_FOUND = 0,
+    QUEUED = 1,
+    SENT = 2,
+    FAILED = 3,
+    RECEIVED = 4,
+    DELIVERED = 5,
+    UNDELIVERED = 6
+};
 enum velmoEventHandlerStatus : LONG { velmoBreak = 0, velmoContinue = 1 };
 
 // The dual interfaces in vtable order after IDispatch. Clients on the bus

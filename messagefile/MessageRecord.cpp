@@ -4,6 +4,7 @@
 #include "platform/Text.h"
 #include "platform/Timing.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace velmo::messagefile {
@@ -13,6 +14,14 @@ namespace {
 constexpr int kOpenAttempts = 3;
 constexpr DWORD kOpenPause = 300;
 constexpr std::size_t kFixedSize = 72;
+
+// The optional trailer after the Body block: the mark, then blocks of a
+// u16 tag, a u16 length and that many bytes. Readers skip tags they do not
+// know, and a trailer that does not read is ignored whole.
+constexpr unsigned char kTrailerMark[4] = {'V', 'X', 'T', '1'};
+constexpr std::uint16_t kDeliveryTag = 1;      // Accepted, Discharged
+constexpr std::uint16_t kExpiryTag = 2;        // ExpireAfter (u32 seconds)
+constexpr std::size_t kLongestTrailer = 4096;  // what is read of a trailer at most
 
 void PutU16(std::vector<unsigned char>& out, std::uint16_t v)
 {
@@ -50,6 +59,12 @@ std::uint32_t GetU32(const unsigned char* p)
 {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+bool IsZero(const SYSTEMTIME& t)
+{
+    const SYSTEMTIME zero{};
+    return std::memcmp(&t, &zero, sizeof t) == 0;
 }
 
 SYSTEMTIME GetTime(const unsigned char* p)
@@ -140,7 +155,43 @@ std::vector<unsigned char> MessageRecord::Serialize() const
     PutString(out, To);
     PutString(out, From);
     PutString(out, Body);
+    bool delivery = !IsZero(Accepted) || !IsZero(Discharged);
+    if (!delivery && ExpireAfter == 0)
+        return out;
+    out.insert(out.end(), kTrailerMark, kTrailerMark + 4);
+    if (delivery) {
+        PutU16(out, kDeliveryTag);
+        PutU16(out, 32);
+        PutTime(out, Accepted);
+        PutTime(out, Discharged);
+    }
+    if (ExpireAfter != 0) {
+        PutU16(out, kExpiryTag);
+        PutU16(out, 4);
+        PutU32(out, ExpireAfter);
+    }
     return out;
+}
+
+void MessageRecord::ReadTrailer(const unsigned char* p, std::size_t size)
+{
+    Accepted = Discharged = SYSTEMTIME{};
+    ExpireAfter = 0;
+    if (size < 4 || std::memcmp(p, kTrailerMark, 4) != 0)
+        return;
+    for (std::size_t at = 4; at + 4 <= size;) {
+        std::uint16_t tag = GetU16(p + at), length = GetU16(p + at + 2);
+        at += 4;
+        if (length > size - at)
+            return;
+        if (tag == kDeliveryTag && length == 32) {
+            Accepted = GetTime(p + at);
+            Discharged = GetTime(p + at + 16);
+        } else if (tag == kExpiryTag && length == 4) {
+            ExpireAfter = GetU32(p + at);
+        }
+        at += length;
+    }
 }
 
 std::u16string MessageRecord::FileName() const { return GuidToString(Id) + u".velmo"; }
@@ -233,6 +284,15 @@ HRESULT MessageRecord::Load(HANDLE file)
             s[i] = static_cast<char16_t>(GetU16(bytes.data() + 2 * i));
         *target = Bstr::Attach(s);
     }
+    std::vector<unsigned char> trailer(
+        static_cast<std::size_t>(std::min<std::uint64_t>(position < size ? size - position : 0, kLongestTrailer)));
+    if (!trailer.empty()) {
+        DWORD read = 0;
+        if (!ReadFile(file, trailer.data(), static_cast<DWORD>(trailer.size()), &read, nullptr))
+            return ReadFailure();
+        trailer.resize(read);
+    }
+    ReadTrailer(trailer.data(), trailer.size());
     return S_OK;
 }
 

@@ -10,8 +10,13 @@
 // Completed, Received (16 each, SYSTEMTIME), Status (4), then the string
 // blocks StatusText, To, From, Body, each a u32 byte count L and L bytes:
 // L = 0 for null, else the UTF-16LE units and a zero terminator. A record
-// with four null strings gives the smallest file, 88 bytes. Bytes after the
-// Body block are never read.
+// with four null strings gives the smallest file, 88 bytes. After the Body
+// block an optional trailer may follow, written only when one of its
+// fields is set: the mark "VXT1", then blocks of a u16 tag, a u16 length
+// and its bytes (tag 1: Accepted and Discharged; tag 2: ExpireAfter).
+// Readers skip tags they do not know and ignore a trailer that does not
+// read (older readers never read past Body), so a file stays readable both
+// ways.
 //
 // SaveToFile replaces the file durably (temporary file, sync, rename, sync
 // of the folder), so a crash leaves the old or the new file whole; it makes
@@ -86,10 +91,21 @@ public:
     SYSTEMTIME Received{};
     LONG Status = 0;
     Bstr StatusText;
+    // From the trailer. The network's report on a sent message: when its
+    // centre took it and when it was delivered (or last tried), both UTC,
+    // zero when no report told.
+    SYSTEMTIME Accepted{};
+    SYSTEMTIME Discharged{};
+    // Seconds the message may wait in the queue before it is failed
+    // unsent; 0 for the queue's own limit.
+    std::uint32_t ExpireAfter = 0;
 
 private:
     ~MessageRecord() = default;
     HRESULT Load(HANDLE file);
+    // The trailer's fields from its bytes; the fields stay zero for what
+    // it does not hold.
+    void ReadTrailer(const unsigned char* bytes, std::size_t size);
     std::atomic<LONG> refs_{1};
 };
 

@@ -11,6 +11,8 @@ const char* StatusWord(LONG status)
     case SENT: return status::kSent;
     case FAILED: return status::kFailed;
     case RECEIVED: return status::kReceived;
+    case DELIVERED: return status::kDelivered;
+    case UNDELIVERED: return status::kUndelivered;
     default: return nullptr;
     }
 }
@@ -28,6 +30,8 @@ const SYSTEMTIME* StatusDate(const MessageRecord& record)
     case QUEUED: return &record.Created;
     case SENT:
     case FAILED: return &record.Completed;
+    case DELIVERED:
+    case UNDELIVERED: return record.Discharged.wYear ? &record.Discharged : &record.Completed;
     case RECEIVED: return &record.Received;
     default: return nullptr;
     }

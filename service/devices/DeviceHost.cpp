@@ -129,8 +129,8 @@ HRESULT DeviceHost::QueryInterface(REFIID iid, void** out)
     if (!out)
         return E_POINTER;
     *out = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IVelmo_Q || iid == IID_IVelmo_Q2) {
-        *out = static_cast<IVelmo_Q2*>(this);
+    if (iid == IID_IUnknown || iid == IID_IVelmo_Q || iid == IID_IVelmo_Q2 || iid == IID_IVelmo_Q3) {
+        *out = static_cast<IVelmo_Q3*>(this);
         AddRef();
         return S_OK;
     }
@@ -149,7 +149,7 @@ HRESULT DeviceHost::WaitForMsg(HANDLE hEvent, LONG* reason, GUID* msgId, BSTR* t
     }
     HANDLE waits[3] = {stop_.get(), semaphore, hEvent};
     DWORD r = WaitForMultipleObjects(hEvent ? 3 : 2, waits, FALSE, INFINITE);
-    if (r == WAIT_OBJECT_0 + 1) {
+    while (r == WAIT_OBJECT_0 + 1) {
         messagefile::RecordPtr record;
         {
             std::lock_guard lock(lock_);
@@ -158,6 +158,12 @@ HRESULT DeviceHost::WaitForMsg(HANDLE hEvent, LONG* reason, GUID* msgId, BSTR* t
             record = std::move(queue_.front());
             queue_.pop_front();
             --queueCount_;
+        }
+        if (std::u16string expired = outcomes_.ExpiryOf(*record); !expired.empty()) {
+            // Too old to go: failed here, never handed to the device.
+            (void)ReportMsgResult(record->Id, 0, SEND_FAILED, Bstr(expired).get());  // S_OK always
+            r = WaitForMultipleObjects(hEvent ? 3 : 2, waits, FALSE, INFINITE);
+            continue;
         }
         if (msgId)
             *msgId = record->Id;
@@ -186,6 +192,12 @@ HRESULT DeviceHost::ReportMsgResult(GUID msgId, LONG, LONG result, BSTR statusTe
 }
 
 HRESULT DeviceHost::ReportIncomingMsg(LONG, BSTR from, BSTR body) { return ReportIncomingMsgEx(from, body, nullptr); }
+
+HRESULT DeviceHost::ReportDelivery(GUID msgId, LONG state, BSTR statusText, const SYSTEMTIME* accepted,
+                                   const SYSTEMTIME* discharged)
+{
+    return outcomes_.RecordDelivery(name_, msgId, state, statusText, accepted, discharged);
+}
 
 HRESULT DeviceHost::ReportIncomingMsgEx(BSTR from, BSTR body, BSTR statusText)
 {

@@ -38,7 +38,7 @@
 
 namespace velmo::devices {
 
-class DeviceHost final : public IVelmo_Q2 {
+class DeviceHost final : public IVelmo_Q3 {
 public:
     static constexpr LONG kQueueLimit = 16384;
     static constexpr int kQuickStarts = 5;
@@ -93,6 +93,9 @@ public:
     HRESULT ReportIncomingMsg(LONG reserved, BSTR from, BSTR body) override;
     // IVelmo_Q2
     HRESULT ReportIncomingMsgEx(BSTR from, BSTR body, BSTR statusText) override;
+    // IVelmo_Q3
+    HRESULT ReportDelivery(GUID msgId, LONG state, BSTR statusText, const SYSTEMTIME* accepted,
+                           const SYSTEMTIME* discharged) override;
 
     // Where the device is in its life: Starting until its first Run,
     // Running while in Run, Restarting from the end of a Run (or a failed

@@ -18,6 +18,14 @@ public:
     // append (null for none). Never fails: what cannot be recorded now is
     // recorded at the next start.
     virtual void CompleteMessage(const std::u16string& device, const GUID& id, LONG result, BSTR statusText) = 0;
+    // Whether the message may still go to a device now: "" when it may,
+    // else the status text it fails with (it waited in the queue longer
+    // than its expiry). The caller then reports it failed with that text.
+    virtual std::u16string ExpiryOf(const messagefile::MessageRecord& record) = 0;
+    // The network's report on a message the device named device sent
+    // (IVelmo_Q3::ReportDelivery, whose results it gives).
+    virtual HRESULT RecordDelivery(const std::u16string& device, const GUID& id, LONG state, BSTR statusText,
+                                   const SYSTEMTIME* accepted, const SYSTEMTIME* discharged) = 0;
 };
 
 class IncomingMessages {

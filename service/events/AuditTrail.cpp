@@ -45,6 +45,20 @@ std::vector<std::string> AuditFields(const AuditEntry& e)
         fields.push_back("VELMO_DEVICE=" + e.device);
         fields.push_back("VELMO_STATUS_TEXT=" + statusText);
         break;
+    case AuditKind::Delivered:
+        add(kAuditDeliveredId, status::kDelivered, kInformation,
+            "Message " + id + " to " + e.party + " delivered, sent through device " + device);
+        fields.push_back("VELMO_RECIPIENT=" + e.party);
+        fields.push_back("VELMO_DEVICE=" + e.device);
+        break;
+    case AuditKind::Undelivered:
+        add(kAuditUndeliveredId, status::kUndelivered, kWarning,
+            "Message " + id + " to " + e.party + " not delivered, sent through device " + device +
+                (statusText.empty() ? "" : ": " + statusText));
+        fields.push_back("VELMO_RECIPIENT=" + e.party);
+        fields.push_back("VELMO_DEVICE=" + e.device);
+        fields.push_back("VELMO_STATUS_TEXT=" + statusText);
+        break;
     case AuditKind::Received:
         add(kAuditReceivedId, status::kReceived, kInformation,
             "Message " + id + " received from " + e.party + " through device " + device);

@@ -3,8 +3,9 @@
 // gateway, which turns each event into a signal).
 //
 // An event is announced once, after the step it tells of is on disk.
-// statusText carries the message's whole status text for Sent and Failed
-// (the audit trail records it for Failed only).
+// statusText carries the message's whole status text for Sent, Failed,
+// Delivered and Undelivered (the audit trail records it for Failed and
+// Undelivered only).
 #pragma once
 
 #include "service/events/AuditTrail.h"

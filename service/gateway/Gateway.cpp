@@ -168,6 +168,8 @@ public:
                                 {"created", IsoDate(r.Created)},
                                 {"completed", IsoDate(r.Completed)},
                                 {"received", IsoDate(r.Received)},
+                                {"accepted", IsoDate(r.Accepted)},
+                                {"discharged", IsoDate(r.Discharged)},
                                 {"retries", static_cast<std::int32_t>(r.RetryCount)}};
         std::sort(fields.begin(), fields.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         return BusReply::Success({std::move(fields)});
@@ -220,6 +222,18 @@ public:
         for (const auto& [name, c] : counts.devices)
             devices.push_back(BusData::List{name, c.sent, c.failed, c.received});
         return BusReply::Success({counts.queued, waiting, std::move(devices)});
+    }
+
+    BusReply Deliveries() const
+    {
+        CountsSnapshot counts = counters.Read();
+        BusData::List devices;
+        for (const auto& [name, c] : counts.devices)
+            devices.push_back(BusData::List{name, c.delivered, c.undelivered});
+        BusData::List bounds(TimeHistogram::kBounds.begin(), TimeHistogram::kBounds.end());
+        BusData::List buckets(counts.deliveryTimes.buckets.begin(), counts.deliveryTimes.buckets.end());
+        return BusReply::Success({std::move(devices), std::move(bounds), std::move(buckets), counts.deliveryTimes.sum,
+                                  counts.deliveryTimes.count});
     }
 
 private:
@@ -277,10 +291,14 @@ void Signal(const events::AuditEntry& e)
     switch (e.kind) {
     case events::AuditKind::Queued:
     case events::AuditKind::Sent:
-    case events::AuditKind::Failed: {
-        std::string word = e.kind == events::AuditKind::Queued ? status::kQueued
-                           : e.kind == events::AuditKind::Sent ? status::kSent
-                                                               : status::kFailed;
+    case events::AuditKind::Failed:
+    case events::AuditKind::Delivered:
+    case events::AuditKind::Undelivered: {
+        std::string word = e.kind == events::AuditKind::Queued      ? status::kQueued
+                           : e.kind == events::AuditKind::Sent      ? status::kSent
+                           : e.kind == events::AuditKind::Failed    ? status::kFailed
+                           : e.kind == events::AuditKind::Delivered ? status::kDelivered
+                                                                    : status::kUndelivered;
         EmitBusSignal(kPath, "StatusChanged", {id, word, messagefile::PlainLines(e.statusText)});
         break;
     }
@@ -330,6 +348,12 @@ HRESULT Publish(const GatewayParts& parts)
          "tta(sttt)",
          {"queued", "waiting", "devices"},
          Reading<>(parts.started, [h] { return h->Counters(); })},
+        {"Deliveries",
+         "",
+         {},
+         "a(stt)adatdt",
+         {"devices", "bounds", "buckets", "sum", "count"},
+         Reading<>(parts.started, [h] { return h->Deliveries(); })},
     };
     spec.signals = {{"StatusChanged", "sss", {"id", "status", "statusText"}},
                     {"Received", "sss", {"id", "sender", "device"}}};

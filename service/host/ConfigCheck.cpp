@@ -1,6 +1,7 @@
 // velmosvc /CHECK: config.xml read as the service reads it at start-up,
 // with everything found printed for the administrator instead of logged.
 #include "service/host/ConfigReport.h"
+#include "messagefile/Duration.h"
 #include "service/host/ServiceModule.h"
 
 #include "interfaces/VelmoDevice.h"
@@ -108,8 +109,10 @@ int CheckConfiguration(ServiceModule& module, std::FILE* out)
     Lines(out, "skipped", report.skipped);
     Lines(out, "warning", report.warnings);
     if (!report.rejected) {
-        std::fprintf(out, "queue max %d, retries max %d\n", static_cast<int>(report.queueMax),
-                     static_cast<int>(report.retryMax));
+        std::fprintf(out, "queue max %d, retries max %d%s\n", static_cast<int>(report.queueMax),
+                     static_cast<int>(report.retryMax),
+                     report.queueExpire ? (", expire after " + messagefile::FormatDuration(report.queueExpire)).c_str()
+                                        : "");
         for (const ConfigReport::Device& d : report.devices) {
             if (!d.enabled) {
                 std::fprintf(out, "device %d \"%s\": disabled (status 0)\n", static_cast<int>(d.id), d.name.c_str());

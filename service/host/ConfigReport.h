@@ -36,6 +36,7 @@ struct ConfigReport {
     std::vector<std::string> warnings;  // logged as warning events; the service goes on
     std::vector<std::string> skipped;   // entries passed over, with why
     LONG queueMax = 0, retryMax = 0;    // valid when no problem names them
+    std::uint32_t queueExpire = 0;      // seconds; 0 when the queue has no expire attribute
     std::vector<Device> devices;        // added or disabled, in file order
     std::vector<Rule> rules;            // added, in file order
     std::vector<std::string> handlers;  // class ids as written

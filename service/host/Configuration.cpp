@@ -1,6 +1,7 @@
 // LoadConfiguration: config.xml in the root folder gives the dispatcher's
 // limits, the devices, the routing rules and the event handlers.
 #include "service/host/ServiceModule.h"
+#include "messagefile/Duration.h"
 
 #include "service/host/ConfigReport.h"
 #include "interfaces/EntryText.h"
@@ -80,6 +81,7 @@ public:
 
         ReadLimit(doc, "queue", report_.queueMax, dispatcher_.queueMax);
         ReadLimit(doc, "retries", report_.retryMax, dispatcher_.retryMax);
+        ReadExpiry(doc);
         LONG firstDevice = 0;
         if (pugi::xml_node devices = Required(doc, "/velmo/devices"))
             firstDevice = ReadDevices(devices);
@@ -131,6 +133,25 @@ private:
         reported = *value;
         if (Loading())
             loaded = *value;
+    }
+
+    // The queue's optional expire attribute: a period, at most ten years.
+    void ReadExpiry(const pugi::xml_document& doc)
+    {
+        pugi::xml_node node = doc.select_node("/velmo/configuration/queue").node();
+        pugi::xml_attribute expire = node.attribute("expire");
+        if (!expire)
+            return;
+        std::optional<std::uint64_t> period = messagefile::ParseDuration(expire.value());
+        if (!period || *period == 0) {
+            report_.problems.push_back(Where(node) + ": /velmo/configuration/queue: expire \"" +
+                                       EscapeControls(std::string(expire.value()).substr(0, 40)) +
+                                       "\" is not a period such as 30m, 6h or 4d");
+            return;
+        }
+        report_.queueExpire = static_cast<std::uint32_t>(*period);
+        if (Loading())
+            dispatcher_.queueExpire = report_.queueExpire;
     }
 
     // True for an element; text among the entries is reported as skipped,

@@ -1,9 +1,11 @@
 #include "service/queue/Dispatcher.h"
 
+#include "messagefile/Duration.h"
 #include "platform/SystemTime.h"
 #include "platform/Text.h"
 #include "platform/Timing.h"
 #include "service/events/MessageEvents.h"
+#include "service/queue/StatusText.h"
 
 namespace velmo::queue {
 
@@ -14,25 +16,7 @@ namespace {
 
 constexpr char16_t kTooManyRetries[] = u"\r\nAttempted too many retries";
 constexpr char16_t kEndedBeforeReport[] = u"\r\nThe device ended before it reported the message";
-constexpr std::size_t kStatusTextLimit = 4096;
-constexpr char16_t kCutMark[] = u"[earlier status text cut]";
 constexpr DWORD kRetryPause = 1000;
-
-// A status text keeps its last kStatusTextLimit characters: a message
-// retried without end must not grow its file without end.
-void Append(Bstr& text, std::u16string_view more)
-{
-    std::u16string joined(text.view());
-    joined += more;
-    if (joined.size() > kStatusTextLimit) {
-        std::size_t keep = kStatusTextLimit - std::u16string_view(kCutMark).size();
-        std::size_t from = joined.size() - keep;
-        if (from < joined.size() && joined[from] >= 0xDC00 && joined[from] <= 0xDFFF)
-            ++from;  // never half a surrogate pair
-        joined = kCutMark + joined.substr(from);
-    }
-    text = Bstr(joined);
-}
 
 }  // namespace
 
@@ -51,7 +35,8 @@ Dispatcher::Dispatcher(events::EventSink& log, QueueStore& store, devices::Incom
           [this](MessageRecord*) { TakeBackInFlight(); }),
       pickup_(
           log, std::move(root), store, [this](MessageRecord* record) { return Dispatch(record); },
-          [this] { return accepting_.load(); }, [this] { TakeWaiting(); })
+          [this] { return accepting_.load(); }, [this] { TakeWaiting(); }),
+      deliveries_(log, store)
 {}
 
 Dispatcher::~Dispatcher()
@@ -187,11 +172,38 @@ void Dispatcher::CompleteMessage(const std::u16string& device, const GUID& id, L
     TakeWaiting();                                                  // the device has room for one more
 }
 
+std::u16string Dispatcher::ExpiryOf(const MessageRecord& record)
+{
+    std::uint32_t limit = queueExpire;
+    if (record.ExpireAfter && (limit == 0 || record.ExpireAfter < limit))
+        limit = record.ExpireAfter;
+    if (limit == 0 || !record.Created.wYear)
+        return {};
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    double created = 0, current = 0;
+    if (!SystemTimeToVariantTime(&record.Created, &created) || !SystemTimeToVariantTime(&now, &current))
+        return {};
+    if ((current - created) * 86400.0 <= limit)
+        return {};
+    std::u16string text =
+        Utf8ToUtf16("Expired after " + messagefile::FormatDuration(limit) + " in the queue: not sent");
+    return record.StatusText.IsEmpty() ? text : u"\r\n" + text;
+}
+
+HRESULT Dispatcher::RecordDelivery(const std::u16string& device, const GUID& id, LONG state, BSTR statusText,
+                                   const SYSTEMTIME* accepted, const SYSTEMTIME* discharged)
+{
+    std::u16string_view note =
+        statusText ? std::u16string_view(statusText, SysStringLen(statusText)) : std::u16string_view();
+    return deliveries_.Record(Utf16ToUtf8(device), id, state, note, accepted, discharged);
+}
+
 HRESULT Dispatcher::Settle(MessageRecord* record, LONG result, std::u16string_view statusText,
                            const std::string& device)
 {
     if (!statusText.empty())
-        Append(record->StatusText, statusText);
+        AppendStatusText(record->StatusText, statusText);
     if (result == SEND_RETRY && (retryMax <= 0 || record->RetryCount <= retryMax)) {
         record->Status = QUEUED;
         ++record->RetryCount;
@@ -207,7 +219,7 @@ HRESULT Dispatcher::Settle(MessageRecord* record, LONG result, std::u16string_vi
         record->Status = SENT;
     } else {
         if (result != SEND_FAILED)
-            Append(record->StatusText, kTooManyRetries);
+            AppendStatusText(record->StatusText, kTooManyRetries);
         record->Status = FAILED;
     }
     if (FAILED(store_.Finish(*record)))

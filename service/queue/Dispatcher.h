@@ -23,6 +23,7 @@
 #include "messagefile/MessageRecord.h"
 #include "service/devices/DeviceTable.h"
 #include "service/events/EventSink.h"
+#include "service/queue/DeliveryRecords.h"
 #include "service/queue/MessageIntake.h"
 #include "service/queue/PickupWatcher.h"
 #include "service/queue/QueueStore.h"
@@ -76,6 +77,11 @@ public:
     std::size_t WaitingForRoom() const { return rooms_.Size(); }
     // MessageOutcomes.
     void CompleteMessage(const std::u16string& device, const GUID& id, LONG result, BSTR statusText) override;
+    // "Expired after DURATION in the queue: not sent" for a message older
+    // than its expiry (its own, or queueExpire, whichever is shorter).
+    std::u16string ExpiryOf(const messagefile::MessageRecord& record) override;
+    HRESULT RecordDelivery(const std::u16string& device, const GUID& id, LONG state, BSTR statusText,
+                           const SYSTEMTIME* accepted, const SYSTEMTIME* discharged) override;
     // Dispatches what is queued at start; the count of entries handled.
     int LoadStoredMessages();
     // One scan of pickup/ (the pickup watcher runs it every 30 s).
@@ -84,8 +90,9 @@ public:
     bool Accepting() const { return accepting_; }
     LONG InFlight() const { return inFlight_; }
 
-    LONG queueMax = 0;  // most messages in flight; 0 or less: no limit
-    LONG retryMax = 0;  // most retries of one message; 0 or less: no limit
+    LONG queueMax = 0;                          // most messages in flight; 0 or less: no limit
+    LONG retryMax = 0;                          // most retries of one message; 0 or less: no limit
+    std::atomic<std::uint32_t> queueExpire{0};  // seconds a message may wait in the queue; 0: no limit
 
 private:
     void CountInFlight();
@@ -118,6 +125,7 @@ private:
     RetryQueue retries_;
     RoomQueue rooms_;
     PickupWatcher pickup_;
+    DeliveryRecords deliveries_;
 };
 
 }  // namespace velmo::queue

@@ -114,6 +114,15 @@ HRESULT FolderStore::Finish(const MessageRecord& record)
     return S_OK;
 }
 
+HRESULT FolderStore::UpdateSent(const MessageRecord& record)
+{
+    std::u16string path = PathOf(kSentFolder, record.Id);
+    HRESULT hr = record.SaveToFile(path);
+    if (FAILED(hr))
+        log_.LogEvent(EVENTLOG_ERROR_TYPE, "Failed saving velmo file: [%s]", Utf16ToUtf8(path).c_str());
+    return hr;
+}
+
 // The mark of a received message that waits for the handlers: an empty
 // file beside it, in/{ID}.offer. It is written before the message, so a
 // stored message always has its mark until the handlers have had it.

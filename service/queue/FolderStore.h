@@ -32,6 +32,7 @@ public:
     HRESULT Take(const messagefile::MessageRecord& record, std::u16string_view device) override;
     HRESULT SaveRetry(const messagefile::MessageRecord& record) override;
     HRESULT Finish(const messagefile::MessageRecord& record) override;
+    HRESULT UpdateSent(const messagefile::MessageRecord& record) override;
     // Removes the temporary files of interrupted writes, deletes the queue
     // copy of a message that was finished already, and gives the files of
     // out/ in the order the folder lists them. A file whose name is not its

@@ -90,6 +90,10 @@ public:
     // stored as finished, then leaves the queue. A failure leaves it
     // queued, to be dispatched again at the next start.
     virtual HRESULT Finish(const messagefile::MessageRecord& record) = 0;
+    // Replaces the stored copy of a sent message with the record as it now
+    // stands (SENT with more status text, DELIVERED or UNDELIVERED): it
+    // stays among the sent. A failure (logged) leaves the copy before.
+    virtual HRESULT UpdateSent(const messagefile::MessageRecord& record) = 0;
     // At start: clears what a crash left half done, then gives each queued
     // message to take, until take returns false. The number of queued
     // entries handled (read, set aside, or found finished already).

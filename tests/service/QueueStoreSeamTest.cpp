@@ -54,6 +54,7 @@ public:
         return Keep(record, record.Status == SENT ? Folder::Sent : Folder::Failed,
                     record.Status == SENT ? "sent" : "failed");
     }
+    HRESULT UpdateSent(const MessageRecord& record) override { return Keep(record, Folder::Sent, "report"); }
     int Recover(const std::function<bool(RecordPtr)>& take) override
     {
         std::vector<RecordPtr> queued;
@@ -141,6 +142,9 @@ private:
         copy->Received = from.Received;
         copy->Status = from.Status;
         copy->StatusText = from.StatusText;
+        copy->Accepted = from.Accepted;
+        copy->Discharged = from.Discharged;
+        copy->ExpireAfter = from.ExpireAfter;
         // A field the record gains without a copy here shows in its file form.
         EXPECT_EQ(copy->Serialize(), from.Serialize());
         return copy;
