@@ -101,16 +101,34 @@ bool BeginsWith(std::string_view text, std::string_view prefix, std::size_t n)
     return true;
 }
 
-std::optional<StoredNote> ParseCmti(std::string_view line)
+namespace {
+
+std::optional<StoredNote> ParseStoredNote(std::string_view line, std::string_view code)
 {
-    if (!BeginsWith(line, "+CMTI"))
+    if (!BeginsWith(line, code))
         return std::nullopt;
-    std::vector<std::string> parts = Pieces(line.substr(5), " :\",");
+    std::vector<std::string> parts = Pieces(line.substr(code.size()), " :\",");
     if (parts.size() < 2)
         return std::nullopt;
     for (char& c : parts[0])
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return StoredNote{parts[0], parts[1]};
+}
+
+}  // namespace
+
+std::optional<StoredNote> ParseCmti(std::string_view line) { return ParseStoredNote(line, "+CMTI"); }
+
+std::optional<StoredNote> ParseCdsi(std::string_view line) { return ParseStoredNote(line, "+CDSI"); }
+
+int ParseCmgsReference(std::string_view reply)
+{
+    std::string_view line = LineOf(reply, "+CMGS:");
+    if (line.empty())
+        return -1;
+    std::vector<std::string> parts = Pieces(line.substr(6), " ,");
+    int reference = parts.empty() ? -1 : ParseNumber(parts[0], 3);
+    return reference <= 255 ? reference : -1;
 }
 
 std::vector<std::string> SplitLines(std::string_view text) { return Pieces(text, "\r\n"); }

@@ -18,7 +18,9 @@ bool BeginsWith(std::string_view text, std::string_view prefix, std::size_t n = 
 
 // A new-message indication taken from an unsolicited line.
 struct InboundNote {
-    enum Kind : std::int32_t { StoredIndex = 0, DirectPdu = 1 };
+    // A received message stored at an index, or handed over as its PDU;
+    // a status report stored (+CDSI) or handed over (+CDS).
+    enum Kind : std::int32_t { StoredIndex = 0, DirectPdu = 1, StoredReport = 2, DirectReport = 3 };
     Kind kind;
     std::string value;    // the storage index as written, or the hex PDU line
     std::string storage;  // for a stored message: the storage +CMTI named ("SM", "ME"), upper case
@@ -32,6 +34,12 @@ struct StoredNote {
     std::string index;
 };
 std::optional<StoredNote> ParseCmti(std::string_view line);
+// The same of a +CDSI line ("+CDSI: "SM",5"), a status report the modem stored.
+std::optional<StoredNote> ParseCdsi(std::string_view line);
+
+// The message reference of a +CMGS answer ("+CMGS: 17", perhaps with a
+// time stamp after a comma): 0..255; -1 when the answer carries none.
+int ParseCmgsReference(std::string_view reply);
 
 // A decimal number of at most maxDigits (up to 9) digits; -1 when the text
 // is empty, not all digits or longer.

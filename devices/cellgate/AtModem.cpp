@@ -217,6 +217,12 @@ void AtModem::TakeUnsolicited(const UnsolicitedLine& line)
             Log(EVENTLOG_WARNING_TYPE, "The modem announced a message [%s] without its PDU line; it cannot be read",
                 line.line.c_str());
         break;
+    case Unsolicited::StatusReport:
+        if (auto stored = ParseCdsi(line.line))
+            note = InboundNote{InboundNote::StoredReport, stored->index, stored->storage};
+        else if (!line.pdu.empty())
+            note = InboundNote{InboundNote::DirectReport, line.pdu, {}};
+        break;
     case Unsolicited::Registration: {
         int status = ParseRegistration(line.line, false);
         std::lock_guard lock(stateLock_);

@@ -6,7 +6,8 @@
 // result line arrives (or the "> " prompt, for AT+CMGS); AtFraming sorts
 // every line the modem sends on the serial reader thread (OnData), so an
 // unsolicited line is never taken for a reply, wherever it arrives. Lines of
-// new messages (+CMTI, +CMT) become notes on the inbound list and set the
+// new messages (+CMTI, +CMT) and of status reports (+CDSI, +CDS) become
+// notes on the inbound list and set the
 // inbound event, which WaitForMsg watches; registration and signal lines
 // update the modem state; other known codes are counted; lines that fit
 // nothing are logged (once per kind of line) and skipped. Once the modem is
@@ -65,6 +66,8 @@ struct AtSettings {
     std::uint16_t NoSMSC = 0;
     bool FullAlphabet = false;  // the extension table and UCS2
     unsigned MaxParts = 1;      // most parts of a long text
+    bool StatusReport = false;  // every message asks for a delivery report (TP-SRR)
+    unsigned Validity = 0xAA;   // TP-VP, relative: four days
 };
 
 // What the modem last said of its radio (IVelmoDeviceState's values), and

@@ -1,10 +1,13 @@
 #include "devices/cellgate/DeviceParameters.h"
 
+#include "messagefile/Duration.h"
 #include "platform/Serial.h"
+#include "smscodec/SubmitPdu.h"
 #include "platform/Text.h"
 #include "platform/Variant.h"
 
 #include <algorithm>
+#include <optional>
 #include <pugixml.hpp>
 
 namespace velmo::cellgate {
@@ -30,6 +33,8 @@ const PropertyEntry kTable[] = {
     {u"CNMI", Kind::String, nullptr, &PduParameters::CNMI},
     {u"FullAlphabet", Kind::Boolean, &PduParameters::FullAlphabet, nullptr},
     {u"MaxParts", Kind::UInt16, &PduParameters::MaxParts, nullptr},
+    {u"StatusReport", Kind::Boolean, &PduParameters::StatusReport, nullptr},
+    {u"ValidityPeriod", Kind::String, nullptr, &PduParameters::ValidityPeriod},
 };
 
 constexpr unsigned kMostParts = 255;
@@ -182,10 +187,25 @@ void CheckParameters(const PduParameters& p, const std::string& entry, Parameter
     if (p.MaxParts == 0 || p.MaxParts > kMostParts)
         findings.warnings.push_back(the + " has MaxParts " + std::to_string(p.MaxParts) + ": 1 to 255 are allowed; " +
                                     (p.MaxParts == 0 ? "1" : "255") + " is used");
+    std::string validity = Utf16ToUtf8(p.ValidityPeriod.view());
+    std::optional<std::uint64_t> period = messagefile::ParseDuration(validity);
+    if (!validity.empty() && (!period || *period == 0))
+        findings.warnings.push_back(the + " has ValidityPeriod \"" + validity +
+                                    "\", which is not a period such as 30m, 6h or 4d: four days are used");
+    else if (period && sms::ValiditySeconds(ValidityOf(p)) != *period)
+        findings.warnings.push_back(the + " has ValidityPeriod " + validity + ", which the network is told as " +
+                                    messagefile::FormatDuration(sms::ValiditySeconds(ValidityOf(p))) +
+                                    " (the nearest longer period a message can carry)");
     std::string cnmi = Utf16ToUtf8(p.CNMI.view());
     if (!cnmi.empty() && cnmi.find_first_not_of("0123456789, ") != std::string::npos)
         findings.warnings.push_back(the + " has CNMI \"" + cnmi +
                                     "\", which is not numbers such as 1,1: the modem will likely refuse it");
+}
+
+unsigned ValidityOf(const PduParameters& p)
+{
+    std::optional<std::uint64_t> period = messagefile::ParseDuration(Utf16ToUtf8(p.ValidityPeriod.view()));
+    return period && *period > 0 ? sms::ValidityOctet(*period) : sms::kFourDays;
 }
 
 std::string PortName(const PduParameters& p)

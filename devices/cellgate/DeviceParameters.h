@@ -25,6 +25,8 @@ struct PduParameters {
     Bstr CNMI{u"1,2"};
     std::uint16_t FullAlphabet = 0;
     std::uint16_t MaxParts = 1;
+    std::uint16_t StatusReport = 0;  // 1: every message asks for the network's delivery report
+    Bstr ValidityPeriod;             // how long the network keeps trying ("30m", "6h", "4d"); none: four days
 };
 
 // What is wrong with an entry: problems keep the device from loading,
@@ -49,6 +51,11 @@ std::string EntryName(std::u16string_view xml);
 // What keeps the parameters from opening a port (no port, no line
 // settings, line settings that do not read) and what is out of range.
 void CheckParameters(const PduParameters& params, const std::string& entry, ParameterFindings& findings);
+
+// The relative validity octet the parameters choose: ValidityPeriod
+// rounded up to what the octet can say, four days when it is not given or
+// not a period.
+unsigned ValidityOf(const PduParameters& params);
 
 // The port as CreateFileW opens it: "COM<n>:" or the device path; "" when
 // the parameters name none.

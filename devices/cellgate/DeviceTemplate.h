@@ -25,6 +25,10 @@ inline constexpr char kDeviceTemplate[] =
     "and announces it, so none is lost while the service is down; 1,2 hands it over directly\"/>\r\n"
     "\t<parameter name=\"MaxParts\" value=\"1\" title=\"Most parts a long text is sent in (1: one part, cut at 160 "
     "characters; up to 255)\"/>\r\n"
+    "\t<parameter name=\"StatusReport\" value=\"0\" title=\"Set to 1 to ask the network for a delivery report "
+    "on every message: a sent message then becomes DELIVERED or UNDELIVERED\"/>\r\n"
+    "\t<parameter name=\"ValidityPeriod\" value=\"4d\" title=\"How long the network keeps trying to deliver a "
+    "message: 30m, 6h, 4d (up to 63 weeks)\"/>\r\n"
     "</parameters>\r\n"
     "</device>\r\n";
 

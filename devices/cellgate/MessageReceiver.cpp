@@ -37,9 +37,11 @@ HRESULT ReportIncoming(IVelmo_Q* queue, std::u16string_view from, std::u16string
 void MessageReceiver::TakeAnnounced(IVelmo_Q* queue)
 {
     while (std::optional<InboundNote> note = modem_.TakeInbound()) {
-        if (note->kind == InboundNote::StoredIndex) {
+        if (note->kind == InboundNote::StoredIndex || note->kind == InboundNote::StoredReport) {
             if (Select(note->storage))
                 ReadStored(queue, {note->storage, note->value});  // else it waits there for a listing
+        } else if (note->kind == InboundNote::DirectReport) {
+            TakeDirectReport(note->value);
         } else if (modem_.State().acknowledges) {
             bool kept = Deliver(queue, note->value, kKeptInSpool) || (!hostTakesNone_ && spool_.Keep(note->value));
             Acknowledge(kept);
@@ -206,9 +208,21 @@ void MessageReceiver::TellUnstored()
                    unstoredPdus_.size());
 }
 
+void MessageReceiver::TakeDirectReport(const std::string& pdu)
+{
+    if (!reports_.Take(pdu))
+        modem_.Log(EVENTLOG_WARNING_TYPE,
+                   "The modem handed over a status report that does not read as one ([%s]): it is dropped",
+                   pdu.substr(0, 80).c_str());
+    if (modem_.State().acknowledges)
+        Acknowledge(true);
+}
+
 bool MessageReceiver::Deliver(IVelmo_Q* queue, const std::string& pdu, const std::string& where)
 {
     std::optional<sms::DecodedPdu> decoded = sms::DecodePdu(pdu, settings_.NoSMSC);
+    if (!decoded && reports_.Take(pdu))
+        return true;  // a status report, taken: it is deleted like a stored message
     HRESULT hr;
     if (!decoded || decoded->submit) {
         modem_.Log(EVENTLOG_WARNING_TYPE,

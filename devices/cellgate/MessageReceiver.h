@@ -2,7 +2,9 @@
 // service: those the modem announced (stored at an index of a storage, or
 // delivered directly), those its storages hold at start and at every idle
 // check, and the parts of long messages, kept in the PartStore until their
-// siblings came. Every storage the opening found (SM, ME, MT) is listed;
+// siblings came. A status report, wherever it is found (+CDS, a +CDSI
+// read back, a listing), goes to the StatusReports and is deleted like a
+// message once it is taken. Every storage the opening found (SM, ME, MT) is listed;
 // the storage a message is in is selected (AT+CPMS) before it is read or
 // deleted. A message is deleted from the modem only after the service has
 // stored it; one the service could not store yet stays in the modem (or,
@@ -14,6 +16,7 @@
 #include "devices/cellgate/AtModem.h"
 #include "devices/cellgate/DirectSpool.h"
 #include "devices/cellgate/PartStore.h"
+#include "devices/cellgate/StatusReports.h"
 
 #include <deque>
 #include <set>
@@ -24,8 +27,11 @@ namespace velmo::cellgate {
 
 class MessageReceiver {
 public:
-    explicit MessageReceiver(AtModem& modem)
-        : modem_(modem), settings_(modem.Settings()), parts_(modem.Settings().Name), spool_(modem.Settings().Name)
+    // reports takes the status reports among what the modem gives; it must
+    // outlive the receiver.
+    MessageReceiver(AtModem& modem, StatusReports& reports)
+        : modem_(modem), settings_(modem.Settings()), reports_(reports), parts_(modem.Settings().Name),
+          spool_(modem.Settings().Name)
     {}
 
     // What the modem held at start: its storage listed (AT+CMGL=4), and the
@@ -69,8 +75,13 @@ private:
     // The spool's messages, oldest first, until the service refuses one.
     void DeliverSpooled(IVelmo_Q* queue);
 
+    // A status report handed over directly (+CDS), acknowledged when the
+    // modem waits for it.
+    void TakeDirectReport(const std::string& pdu);
+
     AtModem& modem_;
     const AtSettings& settings_;
+    StatusReports& reports_;
     std::string selected_;                   // the storage AT+CPMS selected last ("" none yet)
     std::set<std::string> refusedStorages_;  // warned about once
     // Received messages delivered directly that the service could not

@@ -2,6 +2,7 @@
 
 #include "devices/cellgate/PartReference.h"
 #include "devices/cellgate/SentParts.h"
+#include "platform/EventLog.h"
 #include "platform/Text.h"
 #include "platform/Timing.h"
 #include "smscodec/SubmitPdu.h"
@@ -20,6 +21,8 @@ void MessageSender::Send(IVelmo_Q* queue, const GUID& id, const Bstr& to, const 
         return;
     }
     sms::SubmitOptions options{settings_.NoSMSC, settings_.FullAlphabet, settings_.MaxParts, 0};
+    options.statusReport = reports_.Recording();
+    options.validity = settings_.Validity;
     sms::SubmitMessage message = sms::EncodeSubmit(number, body.view(), options);
     std::size_t parts = message.pdus.size();
     SentParts::Progress progress;
@@ -41,6 +44,8 @@ void MessageSender::Send(IVelmo_Q* queue, const GUID& id, const Bstr& to, const 
     for (std::size_t i = progress.accepted; i < parts; ++i) {
         PartOutcome outcome = SendPart(message.pdus[i]);
         if (outcome.result == SEND_OK) {
+            if (options.statusReport)
+                Record(id, number, i + 1, parts, outcome.reference);
             progress.accepted = static_cast<unsigned>(i + 1);
             if (progress.accepted < parts)
                 (void)sent_.Save(id, progress);  // not kept: this part goes again on a retry
@@ -62,6 +67,25 @@ void MessageSender::Send(IVelmo_Q* queue, const GUID& id, const Bstr& to, const 
     report(SEND_OK, message.cut && chosen
                         ? "The text was cut to fit " + std::to_string(parts) + (parts == 1 ? " part" : " parts")
                         : std::string());
+}
+
+void MessageSender::Record(const GUID& id, const std::string& number, std::size_t part, std::size_t parts,
+                           int reference)
+{
+    if (reference < 0) {
+        if (!toldNoReference_)
+            modem_.Log(EVENTLOG_WARNING_TYPE,
+                       "The modem named no message reference after +CMGS: the delivery reports of its messages "
+                       "cannot be matched, and they stay SENT");
+        toldNoReference_ = true;
+        return;
+    }
+    if (!records_.Submitted(id, number, static_cast<unsigned>(part), static_cast<unsigned>(parts),
+                            static_cast<unsigned>(reference)))
+        modem_.Log(EVENTLOG_WARNING_TYPE,
+                   "The message reference of message %s could not be kept in %s: its delivery report will match "
+                   "nothing, and it stays SENT",
+                   GuidToUtf8(id).c_str(), records_.Folder().c_str());
 }
 
 MessageSender::PartOutcome MessageSender::SendPart(const std::string& pdu)
@@ -95,7 +119,8 @@ MessageSender::PartOutcome MessageSender::SendPart(const std::string& pdu)
     SendOutcome outcome = ClassifySendResponse(answer.reply.text);
     if (!outcome.expected)
         return {SEND_RETRY, "Unexpected response [" + answer.reply.text + "] to tpdu [" + pdu + "]", false};
-    return {outcome.result, outcome.withStatusText ? answer.reply.text : std::string(), false};
+    return {outcome.result, outcome.withStatusText ? answer.reply.text : std::string(), false,
+            ParseCmgsReference(answer.reply.text)};
 }
 
 void MessageSender::CancelPdu()

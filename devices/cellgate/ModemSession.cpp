@@ -12,7 +12,12 @@ HRESULT ModemSession::Run(IVelmo_Q* queue)
         return S_OK;
     if (!queue)
         return E_POINTER;
+    struct Ending {
+        StatusReports& reports;
+        ~Ending() { reports.Stop(); }
+    } ending{reports_};
     try {
+        reports_.Start(queue);
         receiver_.TakeStoredMessages(queue);
         while (true) {
             LONG reason = WAKE_NONE;
@@ -48,6 +53,7 @@ void ModemSession::IdleCheck(IVelmo_Q* queue)
                               AtModem::kResponseWait / 1000);
     modem_.NoteAnswer();
     receiver_.OfferAgain(queue);
+    reports_.OfferAgain();
 }
 
 }  // namespace velmo::cellgate

@@ -1,5 +1,5 @@
 // The running device, once per device run after the opening: first what
-// the modem held, then the service's queue and the modem's indications on
+// the modem held (and the status reports earlier runs kept), then the service's queue and the modem's indications on
 // the device thread until WaitForMsg ends the run, with the modem checked
 // when it has been quiet for kIdleCheck (its state read, and what could
 // not be stored offered again).
@@ -8,12 +8,17 @@
 #include "devices/cellgate/AtModem.h"
 #include "devices/cellgate/MessageReceiver.h"
 #include "devices/cellgate/MessageSender.h"
+#include "devices/cellgate/StatusReports.h"
+#include "smscodec/SubmitPdu.h"
 
 namespace velmo::cellgate {
 
 class ModemSession {
 public:
-    explicit ModemSession(AtModem& modem) : modem_(modem), sender_(modem), receiver_(modem) {}
+    explicit ModemSession(AtModem& modem)
+        : modem_(modem), records_(modem.Settings().Name, sms::ValiditySeconds(modem.Settings().Validity)),
+          reports_(modem, records_), sender_(modem, records_, reports_), receiver_(modem, reports_)
+    {}
 
     // S_OK when WaitForMsg ends the run (at once for a modem not opened);
     // E_POINTER for a null queue; a failure (the line closed, the modem no
@@ -24,6 +29,8 @@ private:
     void IdleCheck(IVelmo_Q* queue);
 
     AtModem& modem_;
+    DeliveryReports records_;
+    StatusReports reports_;
     MessageSender sender_;
     MessageReceiver receiver_;
 };

@@ -61,6 +61,7 @@ void ModemStartup::Open()
     StartMessageService();
     ReadIdentity();
     ChooseNotification();
+    AskForReports();
     ChooseStorage();
     ChooseServiceCentre();
     Result pdu = Ask("AT+CMGF=0\r");
@@ -230,6 +231,42 @@ bool ModemStartup::AcknowledgeDirect(const std::string& cnmi)
                "service has it",
                cnmi.c_str());
     return false;
+}
+
+void ModemStartup::AskForReports()
+{
+    if (!settings_.StatusReport)
+        return;
+    std::string current = modem_.State().notification;
+    std::vector<std::string> fields;
+    for (std::size_t start = 0; !current.empty() && current != "none" && start <= current.size();) {
+        std::size_t comma = current.find(',', start);
+        fields.push_back(current.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        start = comma == std::string::npos ? current.size() + 1 : comma + 1;
+    }
+    if (fields.size() >= 4 && fields[3] != "0" && !fields[3].empty())
+        return;  // the configured setting asks for reports itself
+    if (fields.size() >= 2) {
+        fields.resize(std::max<std::size_t>(fields.size(), 4));
+        if (fields[2].empty())
+            fields[2] = "0";
+        for (const char* ds : {"1", "2"}) {
+            fields[3] = ds;
+            std::string setting;
+            for (const std::string& f : fields)
+                setting += (setting.empty() ? "" : ",") + f;
+            if (Ask("AT+CNMI=" + setting + "\r").Ok()) {
+                modem_.Learn([&](ModemState& s) { s.notification = setting; });
+                modem_.Log(EVENTLOG_INFORMATION_TYPE, "The modem %s status reports (AT+CNMI=%s)",
+                           ds[0] == '1' ? "hands over" : "stores and announces", setting.c_str());
+                return;
+            }
+        }
+    }
+    modem_.Log(EVENTLOG_WARNING_TYPE,
+               "The modem does not announce status reports (AT+CNMI with ds 1 or 2 %s): they are taken when its "
+               "storage is listed at every idle check",
+               fields.size() >= 2 ? "was refused" : "cannot be set without notification");
 }
 
 void ModemStartup::ChooseStorage()

@@ -41,6 +41,10 @@ private:
     // For direct delivery: acknowledged delivery (AT+CSMS=1) when the modem
     // offers it, said in the log either way; true when it is on.
     bool AcknowledgeDirect(const std::string& cnmi);
+    // With StatusReport: the notification setting with ds 1 (+CDS), else
+    // ds 2 (+CDSI); a modem that takes neither has its reports found when
+    // its storage is listed.
+    void AskForReports();
     void ChooseStorage();
     void ChooseServiceCentre();
     // A step sending does not need: its refusal is warned about, once.

@@ -114,6 +114,8 @@ HRESULT PduDevice::OnParamsLoaded()
     settings_.NoSMSC = params_.NoSMSC;
     settings_.FullAlphabet = params_.FullAlphabet != 0;
     settings_.MaxParts = std::clamp<unsigned>(params_.MaxParts, 1, 255);
+    settings_.StatusReport = params_.StatusReport != 0;
+    settings_.Validity = ValidityOf(params_);
     bool complete = !PortName(params_).empty() && !params_.CommConfig.IsEmpty();
     return complete ? S_OK : E_FAIL;
 }

@@ -8,6 +8,7 @@
 #include "platform/WaitUntil.h"
 #include "service/Program.h"
 #include "messagefile/MessageRecord.h"
+#include "platform/SystemTime.h"
 
 #include <filesystem>
 #include <fstream>
@@ -18,13 +19,16 @@
 
 class GsmSandbox {
 public:
-    explicit GsmSandbox(const std::vector<std::string>& modem, const std::string& cnmi = "1,2", int retries = 3)
+    // sandbox: further arguments of scripts/sandbox ("--param StatusReport=1").
+    explicit GsmSandbox(const std::vector<std::string>& modem, const std::string& cnmi = "1,2", int retries = 3,
+                        const std::string& sandbox = "")
     {
         char tmpl[] = "/tmp/velmo-gsm-XXXXXX";
         dir_ = mkdtemp(tmpl);
         setenv("VELMO_SYSROOT", dir_.c_str(), 1);
         std::string cmd = "VELMO_BUILD_DIR='" + std::string(VELMO_BUILD_DIR) + "' '" + VELMO_SANDBOX + "' '" + dir_ +
-                          "' --device gsm --retries " + std::to_string(retries) + " --cnmi '" + cnmi + "' >/dev/null";
+                          "' --device gsm --retries " + std::to_string(retries) + " --cnmi '" + cnmi + "' " + sandbox +
+                          " >/dev/null";
         EXPECT_EQ(std::system(cmd.c_str()), 0);
         transcript_ = dir_ + "/transcript";
         control_ = dir_ + "/control";
@@ -85,13 +89,23 @@ public:
     // A message file dropped into pickup/, as a client program would.
     void Drop(const std::u16string& to, const std::u16string& body) const { Write(to, body, "pickup"); }
     // A message file left in out/, as a service that stopped would leave it.
-    void Queue(const std::u16string& to, const std::u16string& body) const { Write(to, body, "out"); }
+    // ageSeconds: how long ago it was queued.
+    void Queue(const std::u16string& to, const std::u16string& body, int ageSeconds = 0) const
+    {
+        Write(to, body, "out", ageSeconds);
+    }
 
 private:
-    void Write(const std::u16string& to, const std::u16string& body, const std::string& folder) const
+    void Write(const std::u16string& to, const std::u16string& body, const std::string& folder,
+               int ageSeconds = 0) const
     {
         auto* r = new velmo::messagefile::MessageRecord();
         r->Initialise();
+        if (ageSeconds) {
+            double now = 0;
+            SystemTimeToVariantTime(&r->Created, &now);
+            VariantTimeToSystemTime(now - ageSeconds / 86400.0, &r->Created);
+        }
         r->To = velmo::Bstr(to);
         r->Body = velmo::Bstr(body);
         std::string tmp = dir_ + "/drop.tmp";

@@ -1,5 +1,6 @@
 #include "Behaviour.h"
 
+#include <cctype>
 #include <fstream>
 
 namespace modemsim {
@@ -36,6 +37,16 @@ std::vector<std::string> Split(const std::string& value, char sep)
             return items;
         start = at + 1;
     }
+}
+
+// TP-ST values in hex, two digits each, joined by ">" (sent one after the other).
+bool IsStatus(const std::string& value)
+{
+    for (const std::string& one : Split(value, '>'))
+        if (one.size() != 2 || !std::isxdigit(static_cast<unsigned char>(one[0])) ||
+            !std::isxdigit(static_cast<unsigned char>(one[1])))
+            return false;
+    return true;
 }
 
 }  // namespace
@@ -116,6 +127,18 @@ bool ApplyOption(Behaviour& b, const std::string& name, const std::string& value
         b.imei = value;
     else if (name == "imsi")
         b.imsi = value;
+    else if (name == "report-delay")
+        ok = Number(value, b.reportDelayMs);
+    else if (name == "report-status")
+        ok = (value == "random" || IsStatus(value)) && (b.reportStatus = value, true);
+    else if (name == "report-status-for") {
+        b.reportStatusFor = value.empty() ? std::vector<std::string>{} : Split(value, ',');
+        for (const std::string& item : b.reportStatusFor)
+            ok = ok && item.find('=') != std::string::npos && IsStatus(item.substr(item.find('=') + 1));
+    } else if (name == "report-as")
+        ok = (value == "cds" || value == "cdsi" || value == "cnmi") && (b.reportAs = value, true);
+    else if (name == "report-lose")
+        ok = Number(value, b.reportLose);
     else {
         error = "unknown option '" + name + "'";
         return false;

@@ -41,6 +41,12 @@ struct Behaviour {
     std::string revision = "1.0";
     std::string imei = "356938035643809";
     std::string imsi = "262019876543210";
+    // Status reports, for messages that ask for one (TP-SRR):
+    int reportDelayMs = 0;                     // after the +CMGS
+    std::string reportStatus = "00";           // TP-ST in hex ("21>00": one report, then another), or "random"
+    std::vector<std::string> reportStatusFor;  // NUMBER=ST: the TP-ST (as above) for that recipient
+    std::string reportAs = "cnmi";             // cds, cdsi, or cnmi: as AT+CNMI's fourth value says
+    int reportLose = 0;                        // every N-th report never comes; 0 none
 };
 
 // Applies one option; false and a reason when it is unknown or malformed.

@@ -131,6 +131,12 @@ Clock::time_point Modem::Tick(Clock::time_point now)
         HandOver(awaitingAck_);
     }
     Clock::time_point ack = awaitingAck_.empty() ? Clock::time_point::max() : ackDue_;
+    while (!reports_.empty() && now >= reports_.front().at && !pduMode_ && line_.IsOpen()) {
+        SendReport(reports_.front().pdu);
+        reports_.erase(reports_.begin());
+    }
+    if (!reports_.empty())
+        ack = std::min(ack, std::max(reports_.front().at, now + std::chrono::milliseconds(10)));
     if (b_.urc.empty() || b_.urcEveryMs <= 0)
         return ack;
     if (now >= nextUrc_) {
@@ -160,6 +166,9 @@ void Modem::Control(const std::string& text)
     } else if (verb == "deliver-pdu" || verb == "store-pdu") {
         Log((verb == "deliver-pdu" ? "DELIVER-PDU " : "STORE-PDU ") + rest);
         Deliver(rest, verb == "deliver-pdu");
+    } else if (verb == "reference") {
+        reference_ = std::atoi(rest.c_str()) % 256;
+        Log("REFERENCE " + std::to_string(reference_));
     } else if (verb == "raw") {
         Put(Unescape(rest));
     } else if (verb == "hang") {
@@ -313,6 +322,13 @@ void Modem::Handle(const std::string& command)
         std::string values = command.substr(8);
         std::size_t comma = values.find(',');
         cnmiMt_ = comma == std::string::npos ? "" : values.substr(comma + 1, values.find(',', comma + 1) - comma - 1);
+        std::vector<std::string> fields;
+        for (std::size_t start = 0; start <= values.size();) {
+            std::size_t at = values.find(',', start);
+            fields.push_back(values.substr(start, at == std::string::npos ? std::string::npos : at - start));
+            start = at == std::string::npos ? values.size() + 1 : at + 1;
+        }
+        cnmiDs_ = fields.size() >= 4 ? fields[3] : "";
         Reply({}, "OK");
     } else if (is("AT+CNMI?"))
         Reply({"+CNMI: 1," + (cnmiMt_.empty() ? std::string("0") : cnmiMt_) + ",0,0,0"}, "OK");
@@ -393,10 +409,54 @@ void Modem::Submitted(const std::string& pdu)
         return;
     if (!submit || answer == "error")
         Reply({}, "ERROR");
-    else if (answer == "ok")
-        Reply({"+CMGS: " + std::to_string(++reference_ % 256)}, "OK");
-    else
+    else if (answer == "ok") {
+        reference_ = (reference_ + 1) % 256;
+        Reply({"+CMGS: " + std::to_string(reference_)}, "OK");
+        if (submit->reportRequested)
+            PlanReports(*submit, reference_);
+    } else
         Reply({}, (answer[2] == 's' ? "+CMS ERROR: " : "+CME ERROR: ") + answer.substr(4));
+}
+
+void Modem::PlanReports(const Submit& part, int reference)
+{
+    Log("REPORT-REQUESTED ref=" + std::to_string(reference) + " vp=" + std::to_string(part.validity));
+    if (b_.reportLose > 0 && ++reportsPlanned_ % b_.reportLose == 0) {
+        Log("REPORT-LOST ref=" + std::to_string(reference));
+        return;
+    }
+    std::string statuses = b_.reportStatus;
+    for (const std::string& item : b_.reportStatusFor)
+        if (item.substr(0, item.find('=')) == part.number)
+            statuses = item.substr(item.find('=') + 1);
+    if (statuses == "random") {
+        static const char* const kFinal[] = {"00", "00", "00", "01", "46", "62"};
+        random_ = random_ * 1103515245u + 12345u;
+        statuses = kFinal[(random_ >> 16) % 6];
+    }
+    Clock::time_point at = Clock::now();
+    for (std::size_t start = 0; start < statuses.size(); start += 3) {
+        at += std::chrono::milliseconds(b_.reportDelayMs);
+        int status = std::stoi(statuses.substr(start, 2), nullptr, 16);
+        DueReport due{at, EncodeStatusReport(b_.smsc, reference, part.number, status)};
+        auto later = std::upper_bound(reports_.begin(), reports_.end(), at,
+                                      [](Clock::time_point t, const DueReport& r) { return t < r.at; });
+        reports_.insert(later, std::move(due));
+    }
+}
+
+void Modem::SendReport(const std::string& pdu)
+{
+    bool direct = b_.reportAs == "cds" || (b_.reportAs == "cnmi" && cnmiDs_ == "1");
+    Log("REPORT " + pdu + (direct ? " as +CDS" : " stored"));
+    if (direct) {
+        Put("\r\n+CDS: " + std::to_string(DeliverTpduLength(pdu)) + "\r\n" + pdu + "\r\n");
+        return;
+    }
+    int index = ++nextIndexOf_[b_.storage];
+    stored_[b_.storage][index] = pdu;
+    if (b_.reportAs == "cdsi" || cnmiDs_ == "2")
+        Put("\r\n+CDSI: \"" + b_.storage + "\"," + std::to_string(index) + "\r\n");
 }
 
 void Modem::Joined(const Submit& part, bool delivered)

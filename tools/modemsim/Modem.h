@@ -12,6 +12,7 @@
 //   hang MS                  reads nothing for MS milliseconds, then answers what came
 //   replug MS                the line pulled out for MS milliseconds (the modem restarts)
 //   report                   the messages each storage holds, into the transcript
+//   reference N              the next +CMGS names reference N+1 (mod 256)
 #pragma once
 
 #include "Behaviour.h"
@@ -45,6 +46,10 @@ private:
     // the whole message is logged once every part of its reference came.
     void Joined(const Submit& part, bool delivered);
     void Deliver(const std::string& pdu, bool announce);
+    // A status report is due for the part just taken under reference.
+    void PlanReports(const Submit& part, int reference);
+    // Sends, or stores and announces, a report as --report-as says.
+    void SendReport(const std::string& pdu);
     // A +CMT on the line; with AT+CSMS=1 it then awaits AT+CNMA.
     void HandOver(const std::string& pdu);
     // AT+CNMA: the message handed over is acknowledged; the next held one follows.
@@ -82,6 +87,14 @@ private:
     int reference_ = 0;
     std::size_t urcTurn_ = 0;
     Clock::time_point nextUrc_;
+    std::string cnmiDs_;  // AT+CNMI's fourth value
+    struct DueReport {
+        Clock::time_point at;
+        std::string pdu;
+    };
+    std::vector<DueReport> reports_;  // in the order they fall due
+    int reportsPlanned_ = 0;
+    unsigned random_ = 12345;
 };
 
 }  // namespace modemsim

@@ -108,6 +108,18 @@ std::string Timestamp()
     return out;
 }
 
+// UTC an hour later, with the zone +01:00 (four quarters east).
+std::string TimestampEastOfUtc()
+{
+    std::time_t later = std::time(nullptr) + 3600;
+    std::tm t{};
+    gmtime_r(&later, &t);
+    std::string out;
+    for (int v : {t.tm_year % 100, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, 4})
+        PutOctet(out, static_cast<unsigned>(((v % 10) << 4) | (v / 10)));
+    return out;
+}
+
 unsigned Reference(const std::string& sender, const std::string& text)
 {
     unsigned h = 2166136261u;
@@ -174,6 +186,18 @@ int DeliverTpduLength(const std::string& pdu)
     return static_cast<int>(pdu.size() / 2) - 1 - sca;
 }
 
+std::string EncodeStatusReport(const std::string& smsc, int reference, const std::string& number, int status)
+{
+    std::string pdu = Address(smsc, true);
+    PutOctet(pdu, 0x06);  // SMS-STATUS-REPORT, no more messages to send
+    PutOctet(pdu, static_cast<unsigned>(reference & 0xFF));
+    pdu += Address(number, false);
+    std::string when = TimestampEastOfUtc();
+    pdu += when + when;
+    PutOctet(pdu, static_cast<unsigned>(status & 0xFF));
+    return pdu;
+}
+
 std::optional<Submit> DecodeSubmit(const std::string& hex, int tpduLength)
 {
     std::vector<unsigned> octets;
@@ -213,6 +237,9 @@ std::optional<Submit> DecodeSubmit(const std::string& hex, int tpduLength)
     ++p;  // protocol identifier
     unsigned dcs = octets[p++];
     unsigned vpf = (first >> 3) & 0x03;
+    out.reportRequested = first & 0x20;
+    if (vpf == 2 && need(1))
+        out.validity = static_cast<int>(octets[p]);
     p += vpf == 2 ? 1 : vpf ? 7 : 0;
     if (!need(1))
         return std::nullopt;

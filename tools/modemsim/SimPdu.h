@@ -18,7 +18,14 @@ struct Submit {
     int reference = 0;
     int part = 0;
     int total = 0;
+    bool reportRequested = false;  // TP-SRR
+    int validity = -1;             // the relative TP-VP octet; -1 for none or another format
 };
+
+// An SMS-STATUS-REPORT, as hex with the service-centre part, on the message
+// the network took under reference to number: TP-ST status, both times
+// the modem's clock, written one hour east of UTC (zone +04 quarters).
+std::string EncodeStatusReport(const std::string& smsc, int reference, const std::string& number, int status);
 
 // The SMS-DELIVER PDUs, as hex, that carry text from sender through service
 // centre smsc: GSM 7-bit (with the extension table) when every character
