@@ -1,5 +1,7 @@
 #include "gatewayclient/GatewayClient.h"
 
+#include <algorithm>
+
 #include "interfaces/VelmoLib.h"
 
 namespace velmo::gatewayclient {
@@ -59,7 +61,7 @@ bool GatewayClient::Call(const char* method, const char* inSignature, const std:
     return true;
 }
 
-bool GatewayClient::Send(const std::string& to, const std::string& text, std::string& id)
+bool GatewayClient::Send(const std::string& to, const std::string& text, std::string& id, const std::string& expire)
 {
     // A bus string ends at its first NUL: what follows would be lost
     // unseen, so such a value is refused here as the service refuses it.
@@ -70,7 +72,9 @@ bool GatewayClient::Send(const std::string& to, const std::string& text, std::st
             return false;
         }
     std::vector<BusData> out;
-    if (!Call("Send", "ss", {to, text}, "s", out))
+    bool sent = expire.empty() ? Call("Send", "ss", {to, text}, "s", out)
+                               : Call("SendExpiring", "sss", {to, text, expire}, "s", out);
+    if (!sent)
         return false;
     id = out[0].As<std::string>();
     return true;
@@ -123,6 +127,8 @@ bool GatewayClient::Get(const std::string& id, Message& message)
                       0};
     if (const BusData* retries = out[0].Find("retries"))
         message.retries = retries->As<std::int32_t>();
+    message.accepted = field("accepted");
+    message.discharged = field("discharged");
     return true;
 }
 
@@ -178,6 +184,26 @@ bool GatewayClient::ReadCounters(Counters& counters)
         counters.devices.push_back(
             {f[0].As<std::string>(), f[1].As<std::uint64_t>(), f[2].As<std::uint64_t>(), f[3].As<std::uint64_t>()});
     }
+    if (!Call("Deliveries", "", {}, "a(stt)adatdt", out))
+        return errorName_ == "org.freedesktop.DBus.Error.UnknownMethod";  // a service without reports
+    for (const BusData& row : out[0].Items()) {
+        const BusData::List& f = row.Items();
+        std::string device = f[0].As<std::string>();
+        auto it = std::find_if(counters.devices.begin(), counters.devices.end(),
+                               [&](const Counters::PerDevice& d) { return d.device == device; });
+        if (it == counters.devices.end())
+            it = counters.devices.insert(counters.devices.end(), Counters::PerDevice{device});
+        it->delivered = f[1].As<std::uint64_t>();
+        it->undelivered = f[2].As<std::uint64_t>();
+    }
+    counters.bounds.clear();
+    counters.bucketCounts.clear();
+    for (const BusData& bound : out[1].Items())
+        counters.bounds.push_back(bound.As<double>());
+    for (const BusData& n : out[2].Items())
+        counters.bucketCounts.push_back(n.As<std::uint64_t>());
+    counters.deliverySeconds = out[3].As<double>();
+    counters.deliveries = out[4].As<std::uint64_t>();
     return true;
 }
 

@@ -25,7 +25,7 @@ using gateway::kNotFoundError;
 using gateway::kRefusedError;
 
 struct MessageStatus {
-    std::string status;  // QUEUED, SENT, FAILED, RECEIVED
+    std::string status;  // QUEUED, SENT, FAILED, RECEIVED, DELIVERED, UNDELIVERED
     std::string statusText;
     std::string date;  // ISO 8601, UTC
 };
@@ -38,6 +38,9 @@ struct MessageSummary {
 struct Message {
     std::string id, folder, status, to, from, text, statusText, created, completed, received;
     std::int32_t retries = 0;
+    // The network's report: when its centre took the message and when it
+    // delivered it (or last tried); "" when no report told.
+    std::string accepted, discharged;
 };
 
 struct Device {
@@ -65,14 +68,21 @@ struct Counters {
     struct PerDevice {
         std::string device;  // "" for failures no device took
         std::uint64_t sent = 0, failed = 0, received = 0;
+        std::uint64_t delivered = 0, undelivered = 0;  // by the network's reports
     };
     std::vector<PerDevice> devices;
+    // Seconds from queued to delivered: bucketCounts[i] messages took at
+    // most bounds[i] (cumulative); empty from a service without reports.
+    std::vector<double> bounds;
+    std::vector<std::uint64_t> bucketCounts;
+    double deliverySeconds = 0;
+    std::uint64_t deliveries = 0;
 };
 
 struct Event {
     enum class Kind { StatusChanged, Received } kind = Kind::StatusChanged;
     std::string id;
-    std::string status;      // StatusChanged: QUEUED, SENT or FAILED
+    std::string status;      // StatusChanged: QUEUED, SENT, FAILED, DELIVERED or UNDELIVERED
     std::string statusText;  // StatusChanged
     std::string sender;      // Received
     std::string device;      // Received
@@ -90,7 +100,9 @@ public:
     GatewayClient& operator=(const GatewayClient&) = delete;
 
     // A recipient or text that holds a NUL fails at once (kInvalidArgsError).
-    bool Send(const std::string& to, const std::string& text, std::string& id);
+    // expire: how long the message may wait in the queue ("30m"; "" for
+    // the queue's own limit), through SendExpiring.
+    bool Send(const std::string& to, const std::string& text, std::string& id, const std::string& expire = "");
     bool Status(const std::string& id, MessageStatus& status);
     // limit 0: the service's default page; cursor "" for the first page.
     // next is "" after the last page.
@@ -99,6 +111,7 @@ public:
     bool Get(const std::string& id, Message& message);
     // DeviceDetails, or Devices from a service that has no DeviceDetails.
     bool Devices(std::vector<Device>& devices);
+    // Counters, and Deliveries where the service has it.
     bool ReadCounters(Counters& counters);
 
     // From now on every signal of the gateway goes to onEvent, during Wait.

@@ -66,7 +66,13 @@ std::string JsonText(const Message& m, int indent)
                 {"created", OrNull(m.created)},
                 {"completed", OrNull(m.completed)},
                 {"received", OrNull(m.received)},
-                {"retries", m.retries}}
+                {"retries", m.retries},
+                {"delivered", m.status == "DELIVERED"     ? json(true)
+                              : m.status == "UNDELIVERED" ? json(false)
+                                                          : json()},
+                {"deliveredAt", m.status == "DELIVERED" ? OrNull(m.discharged) : json()},
+                {"accepted", OrNull(m.accepted)},
+                {"discharged", OrNull(m.discharged)}}
         .dump(indent);
 }
 

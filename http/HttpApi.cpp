@@ -85,12 +85,13 @@ Response GatewayFailed()
 
 Response PostMessage(const Request& req)
 {
-    std::string to, text, error;
-    if (int status = ReadMessageFields(req, to, text, error))
+    NewMessage message;
+    std::string error;
+    if (int status = ReadMessageFields(req, message, error))
         return ErrorResponse(status, error);
     return WithGateway([&](gatewayclient::GatewayClient& gateway) {
         std::string id;
-        if (!gateway.Send(to, text, id))
+        if (!gateway.Send(message.to, message.text, id, message.expire))
             return GatewayFailed();
         Response res = Answer(201, json{{"id", id}, {"status", status::kQueued}});
         res.headers.emplace_back("Location", "/v1/messages/" + id);

@@ -17,7 +17,7 @@ constexpr char kForm[] = "application/x-www-form-urlencoded";
 
 bool IsJson(const Request& req) { return req.Header("content-type").rfind(kJson, 0) == 0; }
 
-int ReadMessageFields(const Request& req, std::string& to, std::string& text, std::string& error)
+int ReadMessageFields(const Request& req, NewMessage& message, std::string& error)
 {
     if (IsJson(req)) {
         std::optional<nlohmann::json> body = ParseJsonBody(req.body, error);
@@ -27,13 +27,20 @@ int ReadMessageFields(const Request& req, std::string& to, std::string& text, st
             error = "the body is not a JSON object";
             return 400;
         }
-        for (auto [field, value] : {std::pair{"to", &to}, std::pair{"text", &text}}) {
+        for (auto [field, value] : {std::pair{"to", &message.to}, std::pair{"text", &message.text}}) {
             auto it = body->find(field);
             if (it == body->end() || !it->is_string()) {
                 error = std::string("\"") + field + "\" is missing or not a string";
                 return 400;
             }
             *value = it->get<std::string>();
+        }
+        if (auto it = body->find("expire"); it != body->end()) {
+            if (!it->is_string()) {
+                error = "\"expire\" is not a string such as \"30m\"";
+                return 400;
+            }
+            message.expire = it->get<std::string>();
         }
         return 0;
     }
@@ -49,8 +56,9 @@ int ReadMessageFields(const Request& req, std::string& to, std::string& text, st
                 return 400;
             }
         std::vector<std::string> recipients = Recipients(*form, "to");
-        to = recipients.empty() ? std::string() : recipients[0];
-        text = FirstValue(*form, "text");
+        message.to = recipients.empty() ? std::string() : recipients[0];
+        message.text = FirstValue(*form, "text");
+        message.expire = FirstValue(*form, "expire");
         return 0;
     }
     error = "send JSON (application/json) or a form (application/x-www-form-urlencoded)";

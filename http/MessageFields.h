@@ -16,9 +16,15 @@ inline constexpr std::size_t kMaxFields = 256;
 // Whether the request's Content-Type is JSON.
 bool IsJson(const Request& req);
 
-// The recipient and text of a POST /v1/messages body (JSON or a form, by
+// What a POST /v1/messages body asks: to and text, and expire ("" when
+// not given): how long the message may wait in the queue.
+struct NewMessage {
+    std::string to, text, expire;
+};
+
+// The fields of a POST /v1/messages body (JSON or a form, by
 // Content-Type); 0 when read, else the status to answer (400, 415) with
 // the reason in error. The service checks the values themselves.
-int ReadMessageFields(const Request& req, std::string& to, std::string& text, std::string& error);
+int ReadMessageFields(const Request& req, NewMessage& message, std::string& error);
 
 }  // namespace velmo::http

@@ -65,6 +65,12 @@ std::string RenderMetrics(const gatewayclient::Counters& counters, const std::ve
          &gatewayclient::Counters::PerDevice::failed},
         {"velmo_messages_received_total", "Messages received since the service started, by device.",
          &gatewayclient::Counters::PerDevice::received},
+        {"velmo_messages_delivered_total",
+         "Sent messages the network reported delivered since the service started, by device.",
+         &gatewayclient::Counters::PerDevice::delivered},
+        {"velmo_messages_undelivered_total",
+         "Sent messages the network reported it cannot deliver since the service started, by device.",
+         &gatewayclient::Counters::PerDevice::undelivered},
     };
     for (const PerDevice& p : perDevice) {
         Family(out, p.name, "counter", p.help);
@@ -77,6 +83,16 @@ std::string RenderMetrics(const gatewayclient::Counters& counters, const std::ve
         for (const gatewayclient::Device& d : devices)
             if (std::find(named.begin(), named.end(), d.name) == named.end())
                 out << p.name << "{device=\"" << LabelValue(d.name) << "\"} 0\n";
+    }
+    if (!counters.bounds.empty() && counters.bounds.size() == counters.bucketCounts.size()) {
+        Family(out, "velmo_message_delivery_seconds", "histogram",
+               "Seconds from queued to delivered, of the messages the network reported delivered.");
+        for (std::size_t i = 0; i < counters.bounds.size(); ++i)
+            out << "velmo_message_delivery_seconds_bucket{le=\"" << counters.bounds[i] << "\"} "
+                << counters.bucketCounts[i] << '\n';
+        out << "velmo_message_delivery_seconds_bucket{le=\"+Inf\"} " << counters.deliveries << '\n';
+        out << "velmo_message_delivery_seconds_sum " << counters.deliverySeconds << '\n';
+        out << "velmo_message_delivery_seconds_count " << counters.deliveries << '\n';
     }
     Family(out, "velmo_messages_waiting", "gauge", "Messages in the queue now.");
     out << "velmo_messages_waiting " << counters.waiting << '\n';

@@ -74,6 +74,13 @@ void Apply(Settings& s, std::u16string_view name, std::u16string_view value)
     } else if (EqualsNoCase(name, u"echo")) {
         if (SUCCEEDED(VariantChangeType(&converted, &text, 0, VT_BOOL)))
             s.echo = converted.boolVal != VARIANT_FALSE;
+    } else if (EqualsNoCase(name, u"delivery")) {
+        if (EqualsNoCase(value, u"delivered"))
+            s.delivery = DELIVERY_DONE;
+        else if (EqualsNoCase(value, u"undelivered"))
+            s.delivery = DELIVERY_FAILED;
+        else if (EqualsNoCase(value, u"none"))
+            s.delivery = -1;
     } else if (EqualsNoCase(name, u"signal")) {
         if (SUCCEEDED(VariantChangeType(&converted, &text, 0, VT_I4)))
             s.signal = converted.lVal;
@@ -222,10 +229,24 @@ HRESULT LoopbackDevice::Run(IVelmo_Q* queue)
         else if (result != SEND_OK)
             status = Bstr(u"Loopback failure");
         queue->ReportMsgResult(id, 0, result, status.get());
+        if (settings_.delivery >= 0 && result == SEND_OK)
+            ReportDelivery(queue, id);
         if (settings_.echo && result == SEND_OK)
             (void)queue->ReportIncomingMsg(0, to.get(), body.get());  // a refused echo is the service's to log
     }
     return S_OK;
+}
+
+void LoopbackDevice::ReportDelivery(IVelmo_Q* queue, const GUID& id)
+{
+    ComPtr<IVelmo_Q3> host;
+    if (FAILED(queue->QueryInterface(IID_IVelmo_Q3, host.ReceiveVoid())) || !host)
+        return;  // a host that keeps no reports
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    bool done = settings_.delivery == DELIVERY_DONE;
+    Bstr text(done ? u"\r\nLoopback delivered" : u"\r\nLoopback not delivered");
+    (void)host->ReportDelivery(id, settings_.delivery, text.get(), &now, &now);  // what is refused stays SENT
 }
 
 HRESULT LoopbackDevice::GetModemState(LONG* signal, LONG* registration, BSTR* operatorName)

@@ -40,6 +40,7 @@ struct Settings {
     long stopAfter = 0;     // 0: run until stopped
     std::string log;
     bool echo = false;
+    LONG delivery = -1;  // a DELIVERY_ state reported on each message reported ok; -1 none
     LONG signal = 31;
     LONG registration = REGISTRATION_HOME;
     std::u16string operatorName = u"Loopback";
@@ -72,6 +73,8 @@ protected:
     }
 
 private:
+    // The delivery report the parameters choose, through the host's IVelmo_Q3.
+    void ReportDelivery(IVelmo_Q* queue, const GUID& id);
     void AppendToLog(const GUID& id, const Bstr& to, const Bstr& body, LONG result);
 
     Settings settings_;

@@ -1,6 +1,7 @@
 #include "service/gateway/Gateway.h"
 
 #include "interfaces/StatusWords.h"
+#include "messagefile/Duration.h"
 #include "messagefile/MessageId.h"
 #include "messagefile/MessageRules.h"
 #include "messagefile/StatusWords.h"
@@ -112,15 +113,19 @@ public:
 
     MessageCounters counters;
 
-    BusReply Send(const std::string& to, const std::string& text) const
+    BusReply Send(const std::string& to, const std::string& text, const std::string& expire = "") const
     {
         std::string why;
         std::u16string body = Utf8ToUtf16(text);
         std::optional<std::u16string> recipient = messagefile::CheckNewMessage(Utf8ToUtf16(to), body, why);
         if (!recipient)
             return BusReply::Error(kInvalidArgsError, why);
+        std::optional<std::uint64_t> period = expire.empty() ? 0 : messagefile::ParseDuration(expire);
+        if (!period || (!expire.empty() && *period == 0))
+            return BusReply::Error(kInvalidArgsError, "The expiry '" + EscapeControls(expire.substr(0, 40)) +
+                                                          "' is not a period such as 30m, 6h or 4d");
         GUID id{};
-        if (FAILED(parts_.intake.QueueMessage(Bstr(*recipient), Bstr(body), &id)))
+        if (FAILED(parts_.intake.QueueExpiring(Bstr(*recipient), Bstr(body), static_cast<std::uint32_t>(*period), &id)))
             return BusReply::Error(kRefusedError, "Dispatcher failed queuing message.");
         return BusReply::Success({GuidToUtf8(id)});
     }
@@ -320,6 +325,14 @@ HRESULT Publish(const GatewayParts& parts)
          {"id"},
          Reading<std::string, std::string>(
              parts.started, [h](const std::string& to, const std::string& text) { return h->Send(to, text); })},
+        {"SendExpiring",
+         "sss",
+         {"to", "text", "expire"},
+         "s",
+         {"id"},
+         Reading<std::string, std::string, std::string>(
+             parts.started, [h](const std::string& to, const std::string& text,
+                                const std::string& expire) { return h->Send(to, text, expire); })},
         {"Status",
          "s",
          {"id"},

@@ -48,8 +48,13 @@ bool ServiceModule::WaitForDispatcher(DWORD ms)
 
 HRESULT ServiceModule::QueueMessage(const Bstr& to, const Bstr& body, GUID* id)
 {
+    return QueueExpiring(to, body, 0, id);
+}
+
+HRESULT ServiceModule::QueueExpiring(const Bstr& to, const Bstr& body, std::uint32_t expireAfter, GUID* id)
+{
     WaitForDispatcher();
-    return dispatcher.QueueMessage(to, body, id);
+    return dispatcher.QueueExpiring(to, body, expireAfter, id);
 }
 
 void ServiceModule::RequestStop() { QuitMainLoop(mainThreadId); }

@@ -45,6 +45,7 @@ public:
     // worker has started the dispatcher (or given up), so the call is
     // answered by the dispatcher instead of refused.
     HRESULT QueueMessage(const Bstr& to, const Bstr& body, GUID* id) override;
+    HRESULT QueueExpiring(const Bstr& to, const Bstr& body, std::uint32_t expireAfter, GUID* id) override;
     // The wait of QueueMessage; returns at once without a worker.
     void WaitForDispatcher();
     // The same wait for at most ms: true once the worker has loaded the

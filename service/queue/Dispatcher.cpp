@@ -77,7 +77,9 @@ void Dispatcher::TakeBackInFlight()
         accepting_ = true;
 }
 
-HRESULT Dispatcher::QueueMessage(const Bstr& to, const Bstr& body, GUID* id)
+HRESULT Dispatcher::QueueMessage(const Bstr& to, const Bstr& body, GUID* id) { return QueueExpiring(to, body, 0, id); }
+
+HRESULT Dispatcher::QueueExpiring(const Bstr& to, const Bstr& body, std::uint32_t expireAfter, GUID* id)
 {
     if (!accepting_)
         return E_FAIL;
@@ -87,6 +89,7 @@ HRESULT Dispatcher::QueueMessage(const Bstr& to, const Bstr& body, GUID* id)
         *id = record->Id;
     record->To = to;
     record->Body = body;
+    record->ExpireAfter = expireAfter;
     HRESULT hr = store_.Accept(*record);
     if (SUCCEEDED(hr)) {
         events::Announce({events::AuditKind::Queued, record->Id, Utf16ToUtf8(record->To.str()), "bus", {}, {}});

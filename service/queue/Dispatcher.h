@@ -68,6 +68,7 @@ public:
 
     // MessageIntake: E_FAIL while not accepting.
     HRESULT QueueMessage(const Bstr& to, const Bstr& body, GUID* id) override;
+    HRESULT QueueExpiring(const Bstr& to, const Bstr& body, std::uint32_t expireAfter, GUID* id) override;
     // Hands a queued message to the device its recipient's rules choose,
     // or, when that device's queue is full, lets it wait for room (it is
     // handed over, oldest first, as devices report messages); a message no

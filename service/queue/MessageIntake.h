@@ -5,6 +5,8 @@
 #include "platform/Bstr.h"
 #include "platform/Guid.h"
 
+#include <cstdint>
+
 namespace velmo::queue {
 
 class MessageIntake {
@@ -16,6 +18,9 @@ public:
     // takes no message now (not started, stopping, or full), and the
     // store's failure when it could not be stored.
     virtual HRESULT QueueMessage(const Bstr& to, const Bstr& body, GUID* id) = 0;
+    // The same for a message that may wait in the queue at most
+    // expireAfter seconds (0: only the queue's own limit).
+    virtual HRESULT QueueExpiring(const Bstr& to, const Bstr& body, std::uint32_t expireAfter, GUID* id) = 0;
 };
 
 }  // namespace velmo::queue

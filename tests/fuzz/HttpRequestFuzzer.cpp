@@ -41,8 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         req.headers.emplace_back("content-type",
                                  data[0] % 4 == 1 ? "application/json" : "application/x-www-form-urlencoded");
         req.body = input;
-        std::string to, text, error;
-        int status = ReadMessageFields(req, to, text, error);
+        velmo::http::NewMessage message;
+        std::string error;
+        int status = ReadMessageFields(req, message, error);
         Check(status == 0 || (status == 400 && !error.empty()));
         break;
     }

@@ -312,13 +312,17 @@ TEST(MessageFields, JsonOrFormElseRefused)
         int status;
         const char* to;
         const char* error;
+        const char* expire = "";
     };
     const Case cases[] = {
         {"application/json", R"({"to":"+4917","text":"hi"})", 0, "+4917", ""},
         {"application/json; charset=utf-8", R"({"to":"+4917","text":"hi"})", 0, "+4917", ""},
         {"application/json", R"({"to":4917,"text":"hi"})", 400, "", "\"to\" is missing or not a string"},
         {"application/json", "[1]", 400, "", "the body is not a JSON object"},
+        {"application/json", R"({"to":"+4917","text":"hi","expire":"30m"})", 0, "+4917", "", "30m"},
+        {"application/json", R"({"to":"+4917","text":"hi","expire":30})", 400, "+4917", "\"expire\" is not a string"},
         {"application/x-www-form-urlencoded", "to=+4917&text=hi", 0, "+4917", ""},
+        {"application/x-www-form-urlencoded", "to=+4917&text=hi&expire=2h", 0, "+4917", "", "2h"},
         {"application/x-www-form-urlencoded", "to=4917", 400, "", "\"text\" is missing"},
         {"text/plain", "hi", 415, "", "send JSON"},
     };
@@ -326,9 +330,11 @@ TEST(MessageFields, JsonOrFormElseRefused)
         Request req;
         req.headers.emplace_back("content-type", c.type);
         req.body = c.body;
-        std::string to, text, error;
-        EXPECT_EQ(ReadMessageFields(req, to, text, error), c.status) << c.body;
-        EXPECT_EQ(to, c.to) << c.body;
+        NewMessage message;
+        std::string error;
+        EXPECT_EQ(ReadMessageFields(req, message, error), c.status) << c.body;
+        EXPECT_EQ(message.to, c.to) << c.body;
+        EXPECT_EQ(message.expire, c.expire) << c.body;
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
 }

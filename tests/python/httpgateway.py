@@ -23,10 +23,12 @@ class HttpGateway:
     removed (its logs printed first when keep_logs is set by the caller).
 
     conf: extra lines of http.conf. http_divisor: VELMO_TEST_TIME_DIVISOR
-    of velmo-http alone (None: its fixed waits as designed)."""
+    of velmo-http alone (None: its fixed waits as designed). sandbox:
+    further arguments of scripts/sandbox (["--param", "delivery=delivered"])."""
 
-    def __init__(self, build, source, conf="", http_divisor=None):
+    def __init__(self, build, source, conf="", http_divisor=None, sandbox=()):
         self.build, self.source, self.conf, self.http_divisor = build, source, conf, http_divisor
+        self.sandbox = list(sandbox)
         self.processes = []
         self.show_logs = False
 
@@ -35,7 +37,7 @@ class HttpGateway:
         self.env = dict(os.environ, VELMO_BUILD_DIR=self.build, VELMO_SYSROOT=self.root,
                         VELMO_TEST_TIME_DIVISOR="100")
         try:
-            subprocess.run([self.source + "/scripts/sandbox", self.root], env=self.env, check=True,
+            subprocess.run([self.source + "/scripts/sandbox", self.root, *self.sandbox], env=self.env, check=True,
                            stdout=subprocess.DEVNULL)
             subprocess.run([self.source + "/scripts/private-bus", self.root, "start"], env=self.env, check=True,
                            stderr=subprocess.DEVNULL)

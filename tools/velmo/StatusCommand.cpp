@@ -10,14 +10,17 @@ namespace velmo::cli {
 
 namespace {
 
-const char kUsage[] = "usage: velmo status [--host [USER@]HOST] [--wait [--timeout S]] [--json] ID\n";
+const char kUsage[] = "usage: velmo status [--host [USER@]HOST] [--wait [--delivered] [--timeout S]] [--json] ID\n";
 constexpr unsigned long kMaxTimeout = 31 * 24 * 3600;
 constexpr int kTimedOut = 124;
 constexpr int kNotFound = 3;
 
-bool Final(const std::string& word)
+// Whether a status ends the wait: once the message left (or could not),
+// or, with delivered, once the network's final report came.
+bool Final(const std::string& word, bool delivered)
 {
-    return word == status::kSent || word == status::kFailed || word == status::kReceived;
+    bool reported = word == status::kDelivered || word == status::kUndelivered;
+    return reported || word == status::kFailed || word == status::kReceived || (!delivered && word == status::kSent);
 }
 
 void Print(std::ostream& out, bool json, const std::string& id, const gatewayclient::MessageStatus& s)
@@ -38,8 +41,11 @@ int StatusCommand(const std::vector<std::string>& args, std::ostream& out, std::
 {
     CommandOptions opts;
     unsigned long timeout = 0;
-    if (!ParseCommand(args, {"--timeout"}, {"--wait"}, 1, kUsage, opts, err))
+    if (!ParseCommand(args, {"--timeout"}, {"--wait", "--delivered"}, 1, kUsage, opts, err))
         return 2;
+    if (opts.Has("--delivered") && !opts.Has("--wait"))
+        return UsageFailure(err, "--delivered needs --wait", kUsage);
+    const bool delivered = opts.Has("--delivered");
     if (opts.positional[0].empty())
         return UsageFailure(err, "the identifier is empty", kUsage);
     bool hasTimeout = opts.values.count("--timeout") != 0;
@@ -56,7 +62,7 @@ int StatusCommand(const std::vector<std::string>& args, std::ostream& out, std::
     // settles the message cannot fall between the two.
     std::string settled;
     if (opts.Has("--wait") && !session->Watch([&](const gatewayclient::Event& e) {
-            if (e.kind == gatewayclient::Event::Kind::StatusChanged && e.id == id && Final(e.status))
+            if (e.kind == gatewayclient::Event::Kind::StatusChanged && e.id == id && Final(e.status, delivered))
                 settled = e.status;
         }))
         return Failure(*session, err);
@@ -71,7 +77,7 @@ int StatusCommand(const std::vector<std::string>& args, std::ostream& out, std::
             out << "NOT_FOUND\n";
         return kNotFound;
     }
-    if (opts.Has("--wait") && !Final(status.status)) {
+    if (opts.Has("--wait") && !Final(status.status, delivered)) {
         int waitMs = hasTimeout ? static_cast<int>(timeout * 1000) : -1;
         auto waited = session->Wait(waitMs, [&] { return !settled.empty(); });
         if (waited == gatewayclient::GatewayClient::WaitResult::Lost)
@@ -85,7 +91,7 @@ int StatusCommand(const std::vector<std::string>& args, std::ostream& out, std::
     }
     Print(out, json, id, status);
     if (opts.Has("--wait"))
-        return status.status == status::kFailed ? 1 : 0;
+        return status.status == status::kFailed || status.status == status::kUndelivered ? 1 : 0;
     return 0;
 }
 
