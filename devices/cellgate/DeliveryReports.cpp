@@ -70,13 +70,13 @@ bool SameRecipient(std::string_view reported, std::string_view sentTo)
 
 std::string DeliveryReports::Folder() const { return DeviceFile(device_, ".reports/"); }
 
-std::size_t DeliveryReports::Load()
+std::size_t DeliveryReports::Load(std::uint64_t validitySeconds)
 {
     if (loaded_)
         return 0;
     loaded_ = true;
     std::string folder = Folder();
-    const std::int64_t keepMs = (static_cast<std::int64_t>(validitySeconds_) + kDaySeconds) * 1000;
+    const std::int64_t keepMs = (static_cast<std::int64_t>(validitySeconds) + kDaySeconds) * 1000;
     const std::int64_t now = WallClockMs();
     std::size_t removed = 0;
     for (const FolderEntry& e : ListFolder(folder, "{*}")) {

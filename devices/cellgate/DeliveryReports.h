@@ -31,10 +31,7 @@ namespace velmo::cellgate {
 class DeliveryReports {
 public:
     // device: the device's name, read at every call; it must outlive this.
-    // validitySeconds: how long the network keeps trying.
-    DeliveryReports(const std::string& device, std::uint64_t validitySeconds)
-        : device_(device), validitySeconds_(validitySeconds)
-    {}
+    explicit DeliveryReports(const std::string& device) : device_(device) {}
 
     // What a message's reports come to, for the service.
     struct Outcome {
@@ -51,8 +48,10 @@ public:
     };
 
     // Reads what earlier runs kept (once; later calls do nothing) and
-    // removes the records past their time. The number of records removed.
-    std::size_t Load();
+    // removes the records past their time: those sent more than
+    // validitySeconds (how long the network keeps trying) and a day ago,
+    // and those that do not read. The number removed.
+    std::size_t Load(std::uint64_t validitySeconds);
     // Part part (1..parts) of message id to to went out under reference.
     // False when it cannot be written (its report will then match nothing).
     bool Submitted(const GUID& id, const std::string& to, unsigned part, unsigned parts, unsigned reference);
@@ -82,7 +81,6 @@ private:
     static std::optional<Outcome> Judge(const GUID& id, const Message& message, std::size_t reported);
 
     const std::string& device_;
-    std::uint64_t validitySeconds_;
     bool loaded_ = false;
     std::map<GUID, Message, GuidByteLess> messages_;
 };

@@ -9,15 +9,14 @@
 #include "devices/cellgate/MessageReceiver.h"
 #include "devices/cellgate/MessageSender.h"
 #include "devices/cellgate/StatusReports.h"
-#include "smscodec/SubmitPdu.h"
 
 namespace velmo::cellgate {
 
 class ModemSession {
 public:
     explicit ModemSession(AtModem& modem)
-        : modem_(modem), records_(modem.Settings().Name, sms::ValiditySeconds(modem.Settings().Validity)),
-          reports_(modem, records_), sender_(modem, records_, reports_), receiver_(modem, reports_)
+        : modem_(modem), records_(modem.Settings().Name), reports_(modem, records_), sender_(modem, records_, reports_),
+          receiver_(modem, reports_)
     {}
 
     // S_OK when WaitForMsg ends the run (at once for a modem not opened);

@@ -3,6 +3,7 @@
 #include "platform/EventLog.h"
 #include "platform/Text.h"
 #include "smscodec/StatusReport.h"
+#include "smscodec/SubmitPdu.h"
 
 namespace velmo::cellgate {
 
@@ -22,7 +23,7 @@ void StatusReports::Start(IVelmo_Q* queue)
 {
     if (FAILED(queue->QueryInterface(IID_IVelmo_Q3, host_.ReceiveVoid())))
         host_.reset();  // a host that keeps no reports: they are matched and dropped
-    if (std::size_t removed = records_.Load())
+    if (std::size_t removed = records_.Load(sms::ValiditySeconds(modem_.Settings().Validity)))
         modem_.Log(EVENTLOG_INFORMATION_TYPE,
                    "%zu messages waited longer for a status report than the network keeps trying: their records "
                    "in %s are removed, and they stay SENT",

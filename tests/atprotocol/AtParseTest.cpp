@@ -69,6 +69,34 @@ TEST(Cmti, IndexIsTheSecondField)
     }
 }
 
+TEST(Cdsi, AStoredReportIsReadLikeAStoredMessage)
+{
+    std::optional<StoredNote> note = ParseCdsi("+CDSI: \"sr\",12");
+    ASSERT_TRUE(note);
+    EXPECT_EQ(note->storage, "SR");
+    EXPECT_EQ(note->index, "12");
+    EXPECT_FALSE(ParseCdsi("+CDSI: \"SM\""));
+    EXPECT_FALSE(ParseCdsi("+CMTI: \"SM\",3"));
+    EXPECT_FALSE(ParseCmti("+CDSI: \"SM\",3"));
+}
+
+TEST(CmgsReference, TheNumberAfterTheColonUpTo255)
+{
+    const std::pair<const char*, int> table[] = {
+        {"+CMGS: 17\r\nOK\r\n", 17},
+        {"+CMGS: 0\r\nOK\r\n", 0},
+        {"+CMGS: 255,\"26/12/09,10:00:00+04\"\r\nOK\r\n", 255},
+        {"\r\n+cmgs:42\r\nOK\r\n", 42},
+        {"+CMGS: 256\r\nOK\r\n", -1},
+        {"+CMGS: 1234\r\nOK\r\n", -1},
+        {"+CMGS:\r\nOK\r\n", -1},
+        {"+CMGS: x\r\nOK\r\n", -1},
+        {"OK\r\n", -1},
+    };
+    for (const auto& [reply, reference] : table)
+        EXPECT_EQ(ParseCmgsReference(reply), reference) << reply;
+}
+
 TEST(ErrorCodes, NumberAfterTheColon)
 {
     EXPECT_EQ(ErrorCode("+CME ERROR: 14\r\n"), 14);

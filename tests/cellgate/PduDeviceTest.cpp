@@ -213,6 +213,23 @@ TEST(PduDevice, ParameterFindingsNameTheEntryAndTheParameter)
           "COM<n>:: it is ignored",
           "warning: the device entry Modem has NoSMSC \"maybe\", which is not 0 or 1: it is ignored",
           "warning: the device entry Modem has MaxParts 300: 1 to 255 are allowed; 255 is used"}},
+        {"reports and a validity the network can carry",
+         P("Port", "/dev/null") + P("CommConfig", "115200,n,8,1") + P("StatusReport", "1") + P("ValidityPeriod", "6h"),
+         S_OK,
+         S_OK,
+         {}},
+        {"a validity rounded up",
+         P("Port", "/dev/null") + P("CommConfig", "115200,n,8,1") + P("ValidityPeriod", "13h10m"),
+         S_OK,
+         S_OK,
+         {"warning: the device entry Modem has ValidityPeriod 13h10m, which the network is told as 13h30m (the "
+          "nearest longer period a message can carry)"}},
+        {"a validity that is no period",
+         P("Port", "/dev/null") + P("CommConfig", "115200,n,8,1") + P("ValidityPeriod", "a week"),
+         S_OK,
+         S_OK,
+         {"warning: the device entry Modem has ValidityPeriod \"a week\", which is not a period such as 30m, 6h or "
+          "4d: four days are used"}},
     };
     for (const Case& c : cases) {
         auto* device = new PduDevice();

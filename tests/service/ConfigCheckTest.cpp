@@ -152,10 +152,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "number\n"},
         RefusedCase{
             "NoDevices",
-            "<velmo><configuration><queue max='1'/><retries max='1'/></configuration>"
+            "<velmo><configuration><queue max='1' expire='90m'/><retries max='1'/></configuration>"
             "<devices><device status='0' id='1' name='Off' clsid='x'/></devices><rules/><eventhandlers/></velmo>",
             "problem: no devices specified\n"
-            "queue max 1, retries max 1\n"
+            "queue max 1, retries max 1, expire after 1h30m\n"
             "device 1 \"Off\": disabled (status 0)\n"
             "default device 0\n"}),
     [](const auto& param) { return std::string(param.param.name); });

@@ -37,6 +37,7 @@ struct Loaded {
     std::vector<std::pair<LONG, bool>> rules;
     std::size_t handlers = 0;
     LONG queueMax = -1, retryMax = -1;
+    std::uint32_t queueExpire = 0;
     std::string root;
 };
 
@@ -55,6 +56,7 @@ Loaded Load(const std::string& xml, const std::string& folder)
     out.handlers = module.eventHandlers.Handlers().size();
     out.queueMax = module.dispatcher.queueMax;
     out.retryMax = module.dispatcher.retryMax;
+    out.queueExpire = module.dispatcher.queueExpire;
     out.root = velmo::Utf16ToUtf8(module.rootFolder);
     return out;
 }
@@ -113,6 +115,16 @@ std::vector<Case> Cases()
                 "<configuration><queue max='1'/><retries max='many'/></configuration>"),
          false,
          Invalid("line 1, column 39: /velmo/configuration/retries: the attribute max is missing or not a number"),
+         {},
+         0,
+         {},
+         0},
+        {"ExpireNotAPeriod",
+         Config(kOne, "<rules/>", "<eventhandlers/>",
+                "<configuration><queue max='1' expire='2 hours'/><retries max='3'/></configuration>"),
+         false,
+         Invalid("line 1, column 23: /velmo/configuration/queue: expire \"2 hours\" is not a period such as 30m, 6h "
+                 "or 4d"),
          {},
          0,
          {},
@@ -274,7 +286,7 @@ TEST(ConfigurationRoot, RegistryValueGetsASlashAndLimitsAreRead)
 {
     TempRoot root;
     std::string folder = root.path() + "/custom";
-    std::string limits = "<configuration><queue max='0'/><retries max='-2'/></configuration>";
+    std::string limits = "<configuration><queue max='0' expire='1d12h'/><retries max='-2'/></configuration>";
     for (const std::string& value : {folder, folder + "/"}) {
         ASSERT_EQ(SetRegistryString(velmo::Hive::LocalMachine, u"Software\\Norvane\\Velmo", u"root",
                                     velmo::Utf8ToUtf16(value)),
@@ -283,6 +295,7 @@ TEST(ConfigurationRoot, RegistryValueGetsASlashAndLimitsAreRead)
         EXPECT_TRUE(out.result);
         EXPECT_EQ(out.root, folder + "/");
         EXPECT_EQ(out.queueMax, 0);
+        EXPECT_EQ(out.queueExpire, 36u * 3600);
         EXPECT_EQ(out.retryMax, -2);
     }
 }

@@ -142,6 +142,65 @@ TEST(MessageRecord, EveryCutBeforeTheEndOfBodyFailsAndTrailingBytesAreIgnored)
     EXPECT_EQ(back->Serialize(), whole);
 }
 
+TEST(MessageRecord, TheTrailerIsWrittenOnlyWhenNeededAndEveryDamagedTrailerIsIgnored)
+{
+    TempRoot root;
+    std::string path = root.path() + "/m.velmo";
+    RecordPtr plain;
+    Fill(*plain.p);
+    const std::vector<unsigned char> before = plain->Serialize();  // what an older writer wrote: no trailer
+    RecordPtr reported;
+    Fill(*reported.p);
+    reported->Status = DELIVERED;
+    reported->Accepted = SYSTEMTIME{2026, 12, 3, 9, 10, 0, 1, 0};
+    reported->Discharged = SYSTEMTIME{2026, 12, 3, 9, 10, 0, 31, 0};
+    reported->ExpireAfter = 1800;
+    std::vector<unsigned char> bytes = reported->Serialize();
+    ASSERT_EQ(bytes.size(), before.size() + 4 + 4 + 32 + 4 + 4);
+    // The part an older reader reads is the same layout; the trailer follows the Body block.
+    EXPECT_EQ(std::vector<unsigned char>(bytes.begin() + 72, bytes.begin() + static_cast<long>(before.size())),
+              std::vector<unsigned char>(before.begin() + 72, before.end()));
+    EXPECT_EQ(std::string(bytes.begin() + static_cast<long>(before.size()),
+                          bytes.begin() + static_cast<long>(before.size()) + 4),
+              "VXT1");
+    ASSERT_EQ(reported->SaveToFile(W(path)), S_OK);
+    RecordPtr back;
+    ASSERT_EQ(back->LoadFromFile(W(path)), S_OK);
+    EXPECT_EQ(back->Serialize(), bytes);
+    EXPECT_EQ(back->Discharged.wSecond, 31);
+    EXPECT_EQ(back->ExpireAfter, 1800u);
+
+    // A trailer cut anywhere, a block longer than what is left, an unknown
+    // tag or a known one of the wrong length: the record reads, and only
+    // whole known blocks count.
+    struct Case {
+        const char* name;
+        std::size_t keep;                 // bytes of the trailer kept
+        std::vector<unsigned char> more;  // bytes put after them
+        bool delivery, expiry;            // which fields come back
+    };
+    const Case cases[] = {
+        {"the mark alone", 4, {}, false, false},
+        {"cut in the delivery block", 20, {}, false, false},
+        {"the delivery block whole", 40, {}, true, false},
+        {"cut in the expiry block", 46, {}, true, false},
+        {"an unknown tag skipped", 40, {9, 0, 2, 0, 7, 7, 2, 0, 4, 0, 16, 14, 0, 0}, true, true},
+        {"a block longer than the file", 40, {2, 0, 200, 0, 1, 2}, true, false},
+        {"a known tag of another length", 40, {2, 0, 2, 0, 16, 14}, true, false},
+        {"another mark", 0, {'V', 'X', 'T', '9', 2, 0, 4, 0, 16, 14, 0, 0}, false, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<unsigned char> damaged(bytes.begin(), bytes.begin() + static_cast<long>(before.size() + c.keep));
+        damaged.insert(damaged.end(), c.more.begin(), c.more.end());
+        WriteBytes(path, damaged);
+        RecordPtr read;
+        ASSERT_EQ(read->LoadFromFile(W(path)), S_OK) << c.name;
+        EXPECT_EQ(read->Discharged.wYear != 0, c.delivery) << c.name;
+        EXPECT_EQ(read->ExpireAfter != 0, c.expiry) << c.name;
+        EXPECT_EQ(read->Body.str(), u"hi") << c.name;
+    }
+}
+
 TEST(MessageRecord, DamagedCountsFailWithoutHugeAllocations)
 {
     TempRoot root;
