@@ -37,6 +37,8 @@ HRESULT DeliveryRecords::Record(const std::string& device, const GUID& id, LONG 
     messagefile::MessageRecord& record = *found->record;
     if (record.Status != SENT)
         return S_FALSE;  // final already: a report given twice
+    if (record.StatusText.IsEmpty() && statusText.starts_with(u"\r\n"))
+        statusText.remove_prefix(2);  // the first line of the text needs no line end before it
     if (!statusText.empty())
         AppendStatusText(record.StatusText, statusText);
     bool final = state == DELIVERY_DONE || state == DELIVERY_FAILED;

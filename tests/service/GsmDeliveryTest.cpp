@@ -96,20 +96,20 @@ TEST_P(GsmReport, TheSentMessageLearnsWhatBecameOfIt)
 INSTANTIATE_TEST_SUITE_P(
     AsModemsGiveThem, GsmReport,
     ::testing::Values(
-        ReportCase{"DeliveredAsCds", {"--report-as=cnmi"}, DELIVERED, u"\r\nDelivered to the phone at "},
-        ReportCase{"DeliveredAsCdsi", {"--report-as=cdsi"}, DELIVERED, u"\r\nDelivered to the phone at "},
+        ReportCase{"DeliveredAsCds", {"--report-as=cnmi"}, DELIVERED, u"Delivered to the phone at "},
+        ReportCase{"DeliveredAsCdsi", {"--report-as=cdsi"}, DELIVERED, u"Delivered to the phone at "},
         ReportCase{"StoredUnannouncedFoundAtTheIdleCheck",
                    {"--report-as=cnmi", "--refuse=AT+CNMI=2,1,0"},
                    DELIVERED,
-                   u"\r\nDelivered to the phone at "},
+                   u"Delivered to the phone at "},
         ReportCase{"ExpiredInTheNetwork",
                    {"--report-status=46"},
                    UNDELIVERED,
-                   u"\r\nNot delivered: SM Validity Period Expired (0x46), reported for "},
+                   u"Not delivered: SM Validity Period Expired (0x46), reported for "},
         ReportCase{"BusyThenDelivered",
                    {"--report-status=21>00", "--report-delay=200"},
                    DELIVERED,
-                   u"\r\nNot delivered yet: SME busy (0x21); the network tries again\r\nDelivered to the phone at "}),
+                   u"Not delivered yet: SME busy (0x21); the network tries again\r\nDelivered to the phone at "}),
     [](const auto& c) { return std::string(c.param.name); });
 
 TEST(GsmDelivery, AMessageOfThreePartsIsDeliveredOnlyWhenEveryPartIs)

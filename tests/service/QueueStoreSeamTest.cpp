@@ -237,4 +237,37 @@ TEST_F(StoreSeam, WhatTheStoreHoldsAtStartIsDispatched)
     EXPECT_EQ(store.CountQueued(), 0u);
 }
 
+TEST_F(StoreSeam, AReportIsTakenOnceAndOnlyForASentMessage)
+{
+    RecordPtr queued = MessageRecord::New();
+    queued->Initialise();
+    queued->To = Bstr(u"+4917");
+    ASSERT_EQ(store.Accept(*queued), S_OK);
+    RecordPtr sent = MessageRecord::New();
+    sent->Initialise();
+    sent->To = Bstr(u"+4918");
+    sent->Status = SENT;
+    ASSERT_EQ(store.Finish(*sent), S_OK);
+    SYSTEMTIME when{2026, 12, 3, 9, 10, 0, 30, 0};
+    auto report = [&](const GUID& id, LONG state, const char16_t* text) {
+        return dispatcher.RecordDelivery(u"Echo", id, state, Bstr(text).get(), &when, &when);
+    };
+    GUID unknown{};
+    CoCreateGuid(&unknown);
+    EXPECT_EQ(report(unknown, DELIVERY_DONE, u"\r\nDelivered"), S_FALSE);
+    EXPECT_EQ(report(queued->Id, DELIVERY_DONE, u"\r\nDelivered"), S_FALSE);
+    EXPECT_EQ(report(sent->Id, DELIVERY_PENDING, u"\r\nNot yet"), S_OK);
+    EXPECT_EQ(store.Find(sent->Id)->record->Status, SENT);
+    EXPECT_EQ(report(sent->Id, DELIVERY_DONE, u"\r\nDelivered"), S_OK);
+    EXPECT_EQ(report(sent->Id, DELIVERY_FAILED, u"\r\nTwice"), S_FALSE);  // final already
+    std::optional<velmo::queue::Found> found = store.Find(sent->Id);
+    ASSERT_TRUE(found && found->record);
+    EXPECT_EQ(found->folder, Folder::Sent);
+    EXPECT_EQ(found->record->Status, DELIVERED);
+    EXPECT_EQ(found->record->StatusText.str(), u"Not yet\r\nDelivered");
+    EXPECT_EQ(found->record->Discharged.wSecond, 30);
+    std::vector<std::string> steps = store.Steps();
+    EXPECT_EQ(std::count(steps.begin(), steps.end(), "report"), 2);
+}
+
 }  // namespace

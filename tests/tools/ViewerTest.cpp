@@ -52,6 +52,8 @@ std::string Save(const std::string& path, const Case& c)
     r->Created = At(9, 0);
     r->Completed = At(9, 1);
     r->Received = At(9, 2);
+    if (c.status == DELIVERED)
+        r->Discharged = At(9, 3);  // the network's report says when
     r->Status = c.status;
     r->RetryCount = 3;
     if (c.from)
@@ -74,6 +76,8 @@ TEST(Viewer, ListsEachStatusWithItsDateAndTheFields)
         {"sent", 2, nullptr, u"+4917", u"Modem: sent", "SENT", Local(At(9, 1))},
         {"failed", 3, nullptr, u"+4917", u"Loopback retry\r\nAttempted too many retries", "FAILED", Local(At(9, 1))},
         {"received", 4, u"+4915", nullptr, nullptr, "RECEIVED", Local(At(9, 2))},
+        {"delivered", 5, nullptr, u"+4917", u"\r\nDelivered to the phone", "DELIVERED", Local(At(9, 3))},
+        {"undelivered", 6, nullptr, u"+4917", u"Not delivered", "UNDELIVERED", Local(At(9, 1))},
         {"seven", 7, u"+4915", u"+4917", nullptr, "", ""},
     };
     for (const auto& c : cases) {
