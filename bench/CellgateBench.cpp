@@ -4,10 +4,16 @@
 // Two runs: a modem that answers each message at once, and one that takes
 // 1 s per message, as a real modem on a real network does.
 //
-//   cellgate_bench [INSTANT_COUNT [SLOW_COUNT]]   (default 200 and 20)
+//   cellgate_bench [INSTANT_COUNT [SLOW_COUNT [REPORTED_COUNT]]]   (default 200, 20 and 1000)
+//
+// The same with status reports asked for and sent by the modem half a
+// second after each message: REPORTED_COUNT through a modem that answers at
+// once, every one of which must end DELIVERED with one report, and
+// SLOW_COUNT through the 1 s modem, for the device's own time.
 //
 // Then the device's start-up at the design's waits, for a well-behaved
 // modem and for modems with the quirks the device adapts to.
+#include "messagefile/MessageRecord.h"
 #include "platform/Activation.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
@@ -23,6 +29,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -107,11 +114,36 @@ struct Bench {
 const char16_t kParams[] =
     u"<param name='CommConfig' value='96,n,8,1'/><param name='SMSCentral' value='+491710760000'/>";
 
-// One run of n messages through a modem that answers each after delayMs.
-void Run(int n, int delayMs)
+const char16_t kReportParams[] = u"<param name='StatusReport' value='1'/>";
+
+// The sent messages that ended DELIVERED with exactly one report, and all
+// sent messages.
+std::pair<std::size_t, std::size_t> Delivered(const std::string& folder)
 {
-    Bench bench({"--delay=" + std::to_string(delayMs)});
-    bench.Start(kParams);
+    std::size_t delivered = 0, sent = 0;
+    for (auto& e : std::filesystem::directory_iterator(folder + "out/sent")) {
+        auto* r = new velmo::messagefile::MessageRecord();
+        if (SUCCEEDED(r->LoadFromFile(velmo::Utf8ToUtf16(e.path().string())))) {
+            std::u16string text = r->StatusText.str();
+            std::size_t once = text.find(u"Delivered to the phone");
+            delivered += r->Status == DELIVERED && once != std::u16string::npos &&
+                         text.find(u"Delivered to the phone", once + 1) == std::u16string::npos;
+        }
+        ++sent;
+        r->Release();
+    }
+    return {delivered, sent};
+}
+
+// One run of n messages through a modem that answers each after delayMs;
+// with reports, each asks for one and the run waits for them all.
+void Run(int n, int delayMs, bool reports = false)
+{
+    std::vector<std::string> modem{"--delay=" + std::to_string(delayMs)};
+    if (reports)
+        modem.push_back("--report-delay=500");
+    Bench bench(modem);
+    bench.Start(std::u16string(kParams) + (reports ? kReportParams : u""));
     // The modem is opened before the clock starts: only sending is measured.
     bench.Queue(1);
     bench.WaitUntilDone();
@@ -126,9 +158,20 @@ void Run(int n, int delayMs)
     for (auto& e : std::filesystem::directory_iterator(bench.folder + "out/sent"))
         sent += e.is_regular_file();
     double each = seconds / n * 1000;
-    std::printf("modem answering after %4d ms: %d messages (%zu sent) in %.2f s: %.0f messages/minute, %.1f ms each, "
-                "of which the gateway's own %.1f ms; %.2f ms CPU each in the service\n",
-                delayMs, n, sent - 1, seconds, n / seconds * 60, each, each - delayMs, cpu / n * 1000);
+    std::printf("modem answering after %4d ms%s: %d messages (%zu sent) in %.2f s: %.0f messages/minute, %.1f ms "
+                "each, of which the gateway's own %.1f ms; %.2f ms CPU each in the service\n",
+                delayMs, reports ? ", with reports" : "", n, sent - 1, seconds, n / seconds * 60, each, each - delayMs,
+                cpu / n * 1000);
+    if (!reports)
+        return;
+    auto [delivered, all] = Delivered(bench.folder);
+    while (delivered < all && Clock::now() - start < std::chrono::seconds(n + 60)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::tie(delivered, all) = Delivered(bench.folder);
+    }
+    double total = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf("  every report in after %.2f s: %zu of %zu sent messages DELIVERED with one report each%s\n", total,
+                delivered, all, delivered == all ? "" : " (NOT ALL)");
 }
 
 // The start-up of the device at the design's waits: from the start of the
@@ -159,6 +202,7 @@ int main(int argc, char** argv)
 {
     int instant = argc > 1 ? std::atoi(argv[1]) : 200;
     int slow = argc > 2 ? std::atoi(argv[2]) : 20;
+    int reported = argc > 3 ? std::atoi(argv[3]) : 1000;
     char tmpl[] = "/var/tmp/velmo-cellgate-reg-XXXXXX";
     std::string sysroot = mkdtemp(tmpl);
     setenv("VELMO_SYSROOT", sysroot.c_str(), 1);
@@ -170,6 +214,8 @@ int main(int argc, char** argv)
         reg();  // the catalogue step fails without Rigstock; the class entries are what counts here
     Run(instant, 0);
     Run(slow, 1000);
+    Run(reported, 0, true);
+    Run(slow, 1000, true);
     const std::u16string own = u"<param name='CommConfig' value='96,n,8,1'/>";
     StartUp("well-behaved modem:", {}, kParams);
     StartUp("well-behaved, the SIM's service centre:", {}, own);
