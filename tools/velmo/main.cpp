@@ -12,7 +12,7 @@
 namespace {
 
 const char kUsage[] = "usage: velmo send [--host [USER@]HOST] TO [TEXT...]\n"
-                      "       velmo status [--host [USER@]HOST] [--wait [--timeout S]] [--json] ID\n"
+                      "       velmo status [--host [USER@]HOST] [--wait [--delivered] [--timeout S]] [--json] ID\n"
                       "       velmo list [--host [USER@]HOST] [--folder FOLDER] [--limit N] [--json]\n"
                       "       velmo show [--host [USER@]HOST] [--json] ID\n"
                       "       velmo watch [--host [USER@]HOST] [--json]\n"
