@@ -110,6 +110,14 @@ std::optional<DecodedPdu> Decode(const std::vector<std::uint8_t>& octets, bool w
 
 }  // namespace
 
+std::optional<DecodedPdu> DecodePduAs(std::string_view hex, bool withSmsc)
+{
+    auto octets = HexOctets(hex);
+    if (!octets || octets->empty())
+        return std::nullopt;
+    return Decode(*octets, withSmsc);
+}
+
 std::optional<DecodedPdu> DecodePdu(std::string_view hex, std::uint16_t noSmsc)
 {
     auto octets = HexOctets(hex);

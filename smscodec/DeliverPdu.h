@@ -46,5 +46,7 @@ struct DecodedPdu {
 // data or short of it (octets left over), a header longer than the data, or
 // characters that are not hex.
 std::optional<DecodedPdu> DecodePdu(std::string_view hex, std::uint16_t noSmsc);
+// The same in one reading only: withSmsc, a service-centre part comes first.
+std::optional<DecodedPdu> DecodePduAs(std::string_view hex, bool withSmsc);
 
 }  // namespace velmo::sms

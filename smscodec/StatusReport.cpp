@@ -105,6 +105,14 @@ std::int64_t PduTime::UnixSeconds() const
     return days * 86400 + hour * 3600 + minute * 60 + second - offsetMinutes * 60LL;
 }
 
+std::optional<StatusReport> DecodeStatusReportAs(std::string_view hex, bool withSmsc)
+{
+    auto octets = HexOctets(hex);
+    if (!octets || octets->empty())
+        return std::nullopt;
+    return Decode(*octets, withSmsc);
+}
+
 std::optional<StatusReport> DecodeStatusReport(std::string_view hex, std::uint16_t noSmsc)
 {
     auto octets = HexOctets(hex);

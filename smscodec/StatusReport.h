@@ -41,6 +41,8 @@ struct StatusReport {
 // the other way round for noSmsc non-zero. nullopt when it reads neither
 // way.
 std::optional<StatusReport> DecodeStatusReport(std::string_view hex, std::uint16_t noSmsc);
+// The same in one reading only: withSmsc, a service-centre part comes first.
+std::optional<StatusReport> DecodeStatusReportAs(std::string_view hex, bool withSmsc);
 
 // What a TP-ST value means for the message.
 enum class Delivery {

@@ -4,7 +4,7 @@
 
 #include "platform/EventLog.h"
 #include "platform/Text.h"
-#include "smscodec/DeliverPdu.h"
+#include "smscodec/ReceivedPdu.h"
 
 namespace velmo::cellgate {
 
@@ -210,7 +210,9 @@ void MessageReceiver::TellUnstored()
 
 void MessageReceiver::TakeDirectReport(const std::string& pdu)
 {
-    if (!reports_.Take(pdu))
+    if (std::optional<sms::StatusReport> report = sms::DecodeStatusReport(pdu, settings_.NoSMSC))
+        reports_.Take(*report);
+    else
         modem_.Log(EVENTLOG_WARNING_TYPE,
                    "The modem handed over a status report that does not read as one ([%s]): it is dropped",
                    pdu.substr(0, 80).c_str());
@@ -220,9 +222,12 @@ void MessageReceiver::TakeDirectReport(const std::string& pdu)
 
 bool MessageReceiver::Deliver(IVelmo_Q* queue, const std::string& pdu, const std::string& where)
 {
-    std::optional<sms::DecodedPdu> decoded = sms::DecodePdu(pdu, settings_.NoSMSC);
-    if (!decoded && reports_.Take(pdu))
-        return true;  // a status report, taken: it is deleted like a stored message
+    sms::ReceivedPdu received = sms::DecodeReceived(pdu, settings_.NoSMSC);
+    if (received.report) {
+        reports_.Take(*received.report);
+        return true;  // taken: it is deleted like a stored message
+    }
+    std::optional<sms::DecodedPdu>& decoded = received.message;
     HRESULT hr;
     if (!decoded || decoded->submit) {
         modem_.Log(EVENTLOG_WARNING_TYPE,

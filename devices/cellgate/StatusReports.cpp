@@ -31,24 +31,20 @@ void StatusReports::Start(IVelmo_Q* queue)
     OfferAgain();
 }
 
-bool StatusReports::Take(const std::string& pdu)
+void StatusReports::Take(const sms::StatusReport& report)
 {
-    std::optional<sms::StatusReport> report = sms::DecodeStatusReport(pdu, modem_.Settings().NoSMSC);
-    if (!report)
-        return false;
-    DeliveryReports::Taken taken = records_.Take(*report);
+    DeliveryReports::Taken taken = records_.Take(report);
     if (!taken.matched) {
         if (++unmatched_ <= kLoggedUnmatched)
             modem_.Log(EVENTLOG_INFORMATION_TYPE,
                        "A status report for reference %u to %s matches no message this device sent and waits "
                        "for a report: it is dropped%s",
-                       report->reference, Utf16ToUtf8(report->recipient).c_str(),
+                       report.reference, Utf16ToUtf8(report.recipient).c_str(),
                        unmatched_ == kLoggedUnmatched ? " (further such reports in this run are not logged)" : "");
-        return true;
+        return;
     }
     if (taken.outcome)
         Tell(*taken.outcome);
-    return true;
 }
 
 void StatusReports::Tell(const DeliveryReports::Outcome& outcome)

@@ -8,6 +8,7 @@
 
 #include "devices/cellgate/AtModem.h"
 #include "devices/cellgate/DeliveryReports.h"
+#include "smscodec/StatusReport.h"
 
 namespace velmo::cellgate {
 
@@ -27,9 +28,8 @@ public:
     // Whether sent messages are to be recorded for their reports: the
     // device asks for them and the host takes them.
     bool Recording() const { return modem_.Settings().StatusReport && host_; }
-    // True when pdu is a status report, which is then handled; false for
-    // any other PDU (left to the caller).
-    bool Take(const std::string& pdu);
+    // A status report the modem gave: matched, recorded and told.
+    void Take(const sms::StatusReport& report);
     // The final outcomes the service could not record before.
     void OfferAgain();
     // Unmatched reports of this run, for the log at its end.

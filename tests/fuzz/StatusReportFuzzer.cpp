@@ -4,7 +4,9 @@
 // memory outside the input; what it gives must keep its promises: a
 // recipient of at most two characters an octet, a time stamp that is valid
 // only as a real date with a zone of at most 19 h 45 min, and the words of
-// every status it reads.
+// every status it reads. The reading of either type (DecodeReceived) gives
+// one type at most.
+#include "smscodec/ReceivedPdu.h"
 #include "smscodec/StatusReport.h"
 
 #include <cstdlib>
@@ -37,6 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (const std::string& pdu : {raw, hex}) {
         for (std::uint16_t noSmsc : {std::uint16_t{0}, std::uint16_t{1}}) {
+            velmo::sms::ReceivedPdu either = velmo::sms::DecodeReceived(pdu, noSmsc);
+            if (either.message && either.report)
+                std::abort();
             auto report = velmo::sms::DecodeStatusReport(pdu, noSmsc);
             if (!report)
                 continue;

@@ -31,16 +31,16 @@ def stop_all(processes, source, root):
                    stderr=subprocess.DEVNULL)
 
 
-def start_modem_and_service(build, root, env, cmgs, processes):
+def start_modem_and_service(build, root, env, cmgs, processes, modem=()):
     """modemsim on the system root's ttyS0, answering each message in turn
-    as cmgs says, then velmosvc; returns once the GSM device has
-    initialised the modem, with the path of modemsim's control FIFO. Both
-    processes are appended to processes."""
+    as cmgs says (with the further options modem), then velmosvc; returns
+    once the GSM device has initialised the modem, with the path of
+    modemsim's control FIFO. Both processes are appended to processes."""
     control = root + "/modem.ctl"
     transcript = root + "/transcript"
     processes.append(subprocess.Popen(
         [build + "/bin/modemsim", "--link=" + root + "/dev/ttyS0", "--control=" + control, "--cmgs=" + cmgs,
-         "--transcript=" + transcript], stdout=subprocess.DEVNULL, env=env))
+         "--transcript=" + transcript, *modem], stdout=subprocess.DEVNULL, env=env))
     wait_for("the modem", lambda: os.path.exists(control))
     processes.append(subprocess.Popen([build + "/bin/velmosvc", "/DEBUG"], env=env,
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))

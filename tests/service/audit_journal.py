@@ -3,9 +3,10 @@
 
 A private systemd-journald runs in a mount namespace of its own (a tmpfs
 over /run, so the machine's journal, if any, is not touched). velmosvc runs
-there with the GSM device on modemsim and a private system bus; one message
-goes in over the bus and is sent, one is dropped into pickup/ and is
-refused by the network, one comes in from the modem. Then journalctl
+there with the GSM device on modemsim and a private system bus, asking for
+status reports; one message goes in over the bus, is sent and delivered,
+one is dropped into pickup/ and is refused by the network, one is sent and
+never delivered, one comes in from the modem. Then journalctl
 VELMO_MESSAGE_ID=... must tell each one's life with its fields, and no
 message text may be anywhere in the journal.
 
@@ -60,10 +61,11 @@ def inside(build, source):
         wait_for("the journal", lambda: os.path.exists("/run/systemd/journal/socket"))
 
         env = dict(os.environ, VELMO_BUILD_DIR=build, VELMO_SYSROOT=root, VELMO_TEST_TIME_DIVISOR="100")
-        subprocess.run([source + "/scripts/sandbox", root, "--device", "gsm"], env=env, check=True,
-                       stdout=subprocess.DEVNULL)
+        subprocess.run([source + "/scripts/sandbox", root, "--device", "gsm", "--param", "StatusReport=1"], env=env,
+                       check=True, stdout=subprocess.DEVNULL)
         subprocess.run([source + "/scripts/private-bus", root, "start"], env=env, check=True)
-        control = start_modem_and_service(build, root, env, "ok,cms:38", processes)
+        control = start_modem_and_service(build, root, env, "ok,cms:38,ok", processes,
+                                          ["--report-status-for=+491711234569=46"])
 
         velmo = build + "/bin/velmo"
         sent_id = wait_for("velmo send", lambda: subprocess.run(
@@ -72,6 +74,8 @@ def inside(build, source):
         subprocess.run([velmo, "drop", "+491711234568", "pickup secret two"], env=env, check=True,
                        stdout=subprocess.DEVNULL)
         wait_for("the second to fail", lambda: os.listdir(root + "/var/lib/velmo/out/failed"))
+        subprocess.run([velmo, "send", "+491711234569", "undelivered secret four"], env=env, check=True,
+                       stdout=subprocess.DEVNULL)
         with open(control, "w") as c:
             c.write("deliver +4915112345678 incoming secret three\n")
         wait_for("the received one", lambda: os.listdir(root + "/var/lib/velmo/in"))
@@ -94,7 +98,7 @@ def inside(build, source):
             if got != value:
                 failed.append("%s %s: %r, expected %r" % (entry.get("VELMO_MESSAGE_ID"), field, got, value))
 
-        mid, by = life("VELMO_RECIPIENT=+491711234567", ["QUEUED", "SENT"])
+        mid, by = life("VELMO_RECIPIENT=+491711234567", ["QUEUED", "SENT", "DELIVERED"])
         if mid != sent_id:
             failed.append("velmo send printed %s, the journal names %s" % (sent_id, mid))
         expect(by["QUEUED"], "VELMO_SOURCE", "bus")
@@ -103,6 +107,16 @@ def inside(build, source):
         expect(by["SENT"], "VELMO_DEVICE", "Modem")
         expect(by["SENT"], "MESSAGE_ID", "2e3c67d14bec4dceab14bdac5e3be810")
         expect(by["SENT"], "MESSAGE", "Message %s sent through device Modem" % mid)
+        expect(by["DELIVERED"], "MESSAGE_ID", "eb5df0b2bc0745cca43e79e10c5bc793")
+        expect(by["DELIVERED"], "VELMO_DEVICE", "Modem")
+        expect(by["DELIVERED"], "MESSAGE",
+               "Message %s to +491711234567 delivered, sent through device Modem" % mid)
+
+        mid, by = life("VELMO_RECIPIENT=+491711234569", ["QUEUED", "SENT", "UNDELIVERED"])
+        expect(by["UNDELIVERED"], "MESSAGE_ID", "8b9a5427ca0049d4bee18015fc4e39d5")
+        expect(by["UNDELIVERED"], "PRIORITY", "4")
+        if "SM Validity Period Expired (0x46)" not in by["UNDELIVERED"].get("VELMO_STATUS_TEXT", ""):
+            failed.append("UNDELIVERED status text: %r" % by["UNDELIVERED"].get("VELMO_STATUS_TEXT"))
 
         mid, by = life("VELMO_RECIPIENT=+491711234568", ["QUEUED", "FAILED"])
         expect(by["QUEUED"], "VELMO_SOURCE", "pickup")

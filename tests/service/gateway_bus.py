@@ -101,7 +101,8 @@ def bus_api(env, root, listener, control, check):
     """busctl and gdbus against the gateway; returns the ids (silent, sent, failed)."""
     intro = subprocess.run(["busctl", "--system", "introspect", "--xml-interface", NAME, PATH], env=env,
                            capture_output=True, text=True).stdout
-    for member in ("Send", "Status", "List", "Get", "Devices", "StatusChanged", "Received"):
+    for member in ("Send", "SendExpiring", "Status", "List", "Get", "Devices", "Deliveries", "StatusChanged",
+                   "Received"):
         check.true("introspection names " + member, 'name="%s"' % member in intro)
     check.true("introspection names the arguments", 'name="statusText"' in intro)
 
@@ -136,7 +137,12 @@ def bus_api(env, root, listener, control, check):
                 (got["to"], got["text"], got["folder"], got["status"], got["retries"]),
                 ("+491710000002", "second", "sent", "SENT", 0))
     check.equal("Get's fields", sorted(got), sorted(["id", "folder", "status", "to", "from", "text", "statusText",
-                                                     "created", "completed", "received", "retries"]))
+                                                     "created", "completed", "received", "retries", "accepted",
+                                                     "discharged"]))
+    check.equal("no report, no report times", (got["accepted"], got["discharged"]), ("", ""))
+    deliveries = busctl_data(env, "Deliveries")
+    check.equal("Deliveries without reports: counts, bounds, sum, count",
+                (deliveries[0], len(deliveries[1]), deliveries[3], deliveries[4]), ([["Modem", 0, 0]], 10, 0.0, 0))
 
     # Pages of one: newest first, every message once, then no cursor.
     seen, cursor = [], ""
@@ -174,6 +180,8 @@ def bus_api(env, root, listener, control, check):
         (("List", "sus", "sent", 0, "no cursor"), "InvalidArgs"),
         (("Send", "ss", "", "no recipient"), "InvalidArgs"),
         (("Send", "ss", "+49171", "x" * 40001), "InvalidArgs"),
+        (("SendExpiring", "sss", "+49171", "x", "soon"), "InvalidArgs"),
+        (("SendExpiring", "sss", "+49171", "x", "0s"), "InvalidArgs"),
     ]
     for args, name in errors:
         r = busctl(env, *args)

@@ -1,3 +1,4 @@
+#include "smscodec/ReceivedPdu.h"
 #include "smscodec/StatusReport.h"
 #include "smscodec/SubmitPdu.h"
 
@@ -63,6 +64,28 @@ TEST(StatusReport, ReadsEveryFieldWithAndWithoutTheCentrePartAndItsOptionalTail)
         // 2026-09-09 10:00:00 at +02:00 is 08:00:00 UTC.
         EXPECT_EQ(r->submitted.UnixSeconds(), 1788940800);
         EXPECT_EQ(r->discharged.UnixSeconds() - r->submitted.UnixSeconds(), 30);
+    }
+}
+
+TEST(StatusReport, APduOfBothTypesIsReadTheWayTheSettingPrefers)
+{
+    // A report after an empty centre part; without the part, "00" is the
+    // first octet of an SMS-DELIVER that happens to fit to the last octet.
+    const std::string pdu = "0006360E9171170397539105235081105083863180913250348A21030000";
+    ASSERT_TRUE(DecodePdu(pdu, 0));  // the message reader alone takes it, the other way
+    ReceivedPdu preferred = DecodeReceived(pdu, 0);
+    ASSERT_TRUE(preferred.report);
+    EXPECT_FALSE(preferred.message);
+    EXPECT_EQ(preferred.report->reference, 0x36u);
+    ReceivedPdu without = DecodeReceived(pdu, 1);
+    EXPECT_TRUE(without.message);
+    EXPECT_FALSE(without.report);
+    // A message and a report each read alone, whichever reading is preferred.
+    for (std::uint16_t noSmsc : {0, 1}) {
+        EXPECT_TRUE(DecodeReceived("069121436587F904099121436587F90000203012914500400361F118", noSmsc).message);
+        EXPECT_TRUE(DecodeReceived(Report("00"), noSmsc).report);
+        ReceivedPdu neither = DecodeReceived("0611", noSmsc);
+        EXPECT_FALSE(neither.message || neither.report);
     }
 }
 

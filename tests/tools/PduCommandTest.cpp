@@ -52,8 +52,14 @@ TEST(PduCommand, AReportRequestGoesOutAndAReportIsReadBack)
 {
     Outcome e = Pdu({"encode", "--report", "--validity", "30m", "+123456789", "abc"});
     EXPECT_EQ(e.code, 0);
-    EXPECT_EQ(e.out, "003100099121436587F900000503" "61F118\n16\n");
-    Outcome d = Pdu({"decode", "07919471000000F0" "0611" "0C91947171124365" "62909001000080" "62909001000380" "21"});
+    EXPECT_EQ(e.out, "003100099121436587F900000503"
+                     "61F118\n16\n");
+    Outcome d = Pdu({"decode", "07919471000000F0"
+                               "0611"
+                               "0C91947171124365"
+                               "62909001000080"
+                               "62909001000380"
+                               "21"});
     EXPECT_EQ(d.code, 0) << d.err;
     EXPECT_EQ(d.out, "SMS-STATUS-REPORT\nreference 17\nrecipient +491717213456\n"
                      "submitted 2026-09-09 10:00:00 +02:00\ndischarged 2026-09-09 10:00:30 +02:00\n"

@@ -2,7 +2,7 @@
 
 #include "messagefile/Duration.h"
 #include "smscodec/DeliverPdu.h"
-#include "smscodec/StatusReport.h"
+#include "smscodec/ReceivedPdu.h"
 #include "smscodec/SubmitPdu.h"
 #include "platform/Text.h"
 
@@ -115,12 +115,13 @@ int PduCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (verb == "decode") {
         if (rest.size() != 1)
             return Usage(err, rest.empty() ? "decode needs PDU" : "too many arguments");
-        std::optional<sms::DecodedPdu> pdu = sms::DecodePdu(rest[0], options.noSmsc);
+        sms::ReceivedPdu received = sms::DecodeReceived(rest[0], options.noSmsc);
+        if (received.report) {
+            ShowReport(*received.report, out);
+            return 0;
+        }
+        std::optional<sms::DecodedPdu>& pdu = received.message;
         if (!pdu) {
-            if (std::optional<sms::StatusReport> report = sms::DecodeStatusReport(rest[0], options.noSmsc)) {
-                ShowReport(*report, out);
-                return 0;
-            }
             err << "velmo pdu: this is no SMS-DELIVER, SMS-SUBMIT or SMS-STATUS-REPORT PDU, or it holds less than "
                    "its header says\n";
             return 1;
