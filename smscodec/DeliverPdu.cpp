@@ -112,21 +112,12 @@ std::optional<DecodedPdu> Decode(const std::vector<std::uint8_t>& octets, bool w
 
 std::optional<DecodedPdu> DecodePduAs(std::string_view hex, bool withSmsc)
 {
-    auto octets = HexOctets(hex);
-    if (!octets || octets->empty())
-        return std::nullopt;
-    return Decode(*octets, withSmsc);
+    return DecodeOneWay(hex, withSmsc, Decode);
 }
 
 std::optional<DecodedPdu> DecodePdu(std::string_view hex, std::uint16_t noSmsc)
 {
-    auto octets = HexOctets(hex);
-    if (!octets || octets->empty())
-        return std::nullopt;
-    bool smscFirst = noSmsc == 0;
-    if (auto pdu = Decode(*octets, smscFirst))
-        return pdu;
-    return Decode(*octets, !smscFirst);
+    return DecodeEitherWay(hex, noSmsc, Decode);
 }
 
 }  // namespace velmo::sms

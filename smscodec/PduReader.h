@@ -28,6 +28,30 @@ struct PduReader {
     bool AtEnd() const { return at >= data.size(); }
 };
 
+// decode(octets, withSmsc) of hex's octets in the reading withSmsc says;
+// nullopt for hex that is no octets, or empty.
+template <class Decode>
+auto DecodeOneWay(std::string_view hex, bool withSmsc, Decode decode) -> decltype(decode({}, true))
+{
+    auto octets = HexOctets(hex);
+    if (!octets || octets->empty())
+        return std::nullopt;
+    return decode(*octets, withSmsc);
+}
+
+// The same in the reading noSmsc prefers (with the centre part for 0),
+// then in the other.
+template <class Decode>
+auto DecodeEitherWay(std::string_view hex, std::uint16_t noSmsc, Decode decode) -> decltype(decode({}, true))
+{
+    auto octets = HexOctets(hex);
+    if (!octets || octets->empty())
+        return std::nullopt;
+    if (auto read = decode(*octets, noSmsc == 0))
+        return read;
+    return decode(*octets, noSmsc != 0);
+}
+
 // An address: its length in semi-octets, its type, its digits: "+" and
 // digits for the international type, the name for the alphanumeric type
 // 5, the digits (and * # a b c) otherwise. "" when the field runs past the

@@ -107,21 +107,12 @@ std::int64_t PduTime::UnixSeconds() const
 
 std::optional<StatusReport> DecodeStatusReportAs(std::string_view hex, bool withSmsc)
 {
-    auto octets = HexOctets(hex);
-    if (!octets || octets->empty())
-        return std::nullopt;
-    return Decode(*octets, withSmsc);
+    return DecodeOneWay(hex, withSmsc, Decode);
 }
 
 std::optional<StatusReport> DecodeStatusReport(std::string_view hex, std::uint16_t noSmsc)
 {
-    auto octets = HexOctets(hex);
-    if (!octets || octets->empty())
-        return std::nullopt;
-    bool smscFirst = noSmsc == 0;
-    if (auto report = Decode(*octets, smscFirst))
-        return report;
-    return Decode(*octets, !smscFirst);
+    return DecodeEitherWay(hex, noSmsc, Decode);
 }
 
 Delivery DeliveryOf(unsigned status)

@@ -9,18 +9,15 @@
 #include "smscodec/DeliverPdu.h"
 #include "smscodec/PartJoin.h"
 
+#include "tests/fuzz/FuzzHex.h"
+
 #include <cstdlib>
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     const std::string raw(reinterpret_cast<const char*>(data), size);
-    std::string hex;
-    for (std::size_t i = 0; i < size; ++i) {
-        hex += kDigits[data[i] >> 4];
-        hex += kDigits[data[i] & 0xF];
-    }
+    const std::string hex = HexOf(data, size);
     std::vector<velmo::sms::ReceivedPart> parts;
     unsigned total = 0;
     for (const std::string& pdu : {raw, hex}) {

@@ -9,6 +9,8 @@
 #include "smscodec/ReceivedPdu.h"
 #include "smscodec/StatusReport.h"
 
+#include "tests/fuzz/FuzzHex.h"
+
 #include <cstdlib>
 #include <string>
 
@@ -30,13 +32,8 @@ void CheckTime(const velmo::sms::PduTime& t)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     const std::string raw(reinterpret_cast<const char*>(data), size);
-    std::string hex;
-    for (std::size_t i = 0; i < size; ++i) {
-        hex += kDigits[data[i] >> 4];
-        hex += kDigits[data[i] & 0xF];
-    }
+    const std::string hex = HexOf(data, size);
     for (const std::string& pdu : {raw, hex}) {
         for (std::uint16_t noSmsc : {std::uint16_t{0}, std::uint16_t{1}}) {
             velmo::sms::ReceivedPdu either = velmo::sms::DecodeReceived(pdu, noSmsc);

@@ -97,15 +97,22 @@ void PutSeptets(std::string& out, const Chunk& septets, std::size_t headerOctets
         PutOctet(out, acc & 0xFF);
 }
 
+// A service-centre time stamp of t with the zone in quarter hours east.
+std::string Stamp(const std::tm& t, int quarters)
+{
+    std::string out;
+    for (int v : {t.tm_year % 100, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, quarters})
+        PutOctet(out, static_cast<unsigned>(((v % 10) << 4) | (v / 10)));
+    return out;
+}
+
+// Local time, with the zone written as 0.
 std::string Timestamp()
 {
     std::time_t now = std::time(nullptr);
     std::tm t{};
     localtime_r(&now, &t);
-    std::string out;
-    for (int v : {t.tm_year % 100, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, 0})
-        PutOctet(out, static_cast<unsigned>(((v % 10) << 4) | (v / 10)));
-    return out;
+    return Stamp(t, 0);
 }
 
 // UTC an hour later, with the zone +01:00 (four quarters east).
@@ -114,10 +121,7 @@ std::string TimestampEastOfUtc()
     std::time_t later = std::time(nullptr) + 3600;
     std::tm t{};
     gmtime_r(&later, &t);
-    std::string out;
-    for (int v : {t.tm_year % 100, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, 4})
-        PutOctet(out, static_cast<unsigned>(((v % 10) << 4) | (v / 10)));
-    return out;
+    return Stamp(t, 4);
 }
 
 unsigned Reference(const std::string& sender, const std::string& text)
