@@ -89,8 +89,10 @@ struct IVelmo_Q3 : IVelmo_Q2 {
     // and may be null. S_OK once recorded durably (for DELIVERY_PENDING:
     // the status text). S_FALSE when the host holds no sent message of that
     // id, or one whose delivery is final already: nothing is recorded, and
-    // the device forgets the report. A failure when it could not be
-    // recorded now: the device offers it again later.
+    // the device forgets the report. E_PENDING while the message is queued
+    // again for another attempt (a later part was refused), and any other
+    // failure when it could not be recorded now: the device offers it
+    // again later.
     virtual HRESULT ReportDelivery(GUID msgId, LONG state, BSTR statusText, const SYSTEMTIME* accepted,
                                    const SYSTEMTIME* discharged) = 0;
 

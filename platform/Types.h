@@ -64,6 +64,7 @@ constexpr HRESULT E_NOINTERFACE = MakeHResult(0x80004002u);
 constexpr HRESULT E_POINTER = MakeHResult(0x80004003u);
 constexpr HRESULT E_ABORT = MakeHResult(0x80004004u);
 constexpr HRESULT E_FAIL = MakeHResult(0x80004005u);
+constexpr HRESULT E_PENDING = MakeHResult(0x8000000Au);
 constexpr HRESULT E_UNEXPECTED = MakeHResult(0x8000FFFFu);
 constexpr HRESULT E_ACCESSDENIED = MakeHResult(0x80070005u);
 constexpr HRESULT E_OUTOFMEMORY = MakeHResult(0x8007000Eu);

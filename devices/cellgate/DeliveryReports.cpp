@@ -31,14 +31,16 @@ std::string Digits(std::string_view number)
 }
 
 // "2026-12-09T10:00:30Z" of seconds since 1970; "" for 0.
-std::string IsoOfSeconds(std::int64_t seconds)
+std::string IsoOfSeconds(std::int64_t seconds) { return IsoDate(UtcOfSeconds(seconds)); }
+
+// The digits of a number and its "+": what a record keeps of the recipient.
+std::string Dialled(std::string_view number)
 {
-    if (seconds <= 0)
-        return "";
-    SYSTEMTIME t{};
-    if (!VariantTimeToSystemTime(static_cast<double>(seconds) / kDaySeconds + 25569.0, &t))
-        return "";
-    return IsoDate(t);
+    std::string out;
+    for (char c : number)
+        if ((c >= '0' && c <= '9') || c == '+')
+            out += c;
+    return out.substr(0, kLongestNumber);
 }
 
 std::string StatusWords(int status)
@@ -54,6 +56,15 @@ std::string PartWords(std::size_t part, std::size_t parts)
 }
 
 }  // namespace
+
+SYSTEMTIME UtcOfSeconds(std::int64_t seconds)
+{
+    constexpr double kDaysTo1970 = 25569.0;  // from the automation date's day 0, 1899-12-30
+    SYSTEMTIME t{};
+    if (seconds > 0)
+        (void)VariantTimeToSystemTime(static_cast<double>(seconds) / kDaySeconds + kDaysTo1970, &t);  // else unset
+    return t;
+}
 
 bool SameRecipient(std::string_view reported, std::string_view sentTo)
 {
@@ -130,7 +141,9 @@ bool DeliveryReports::Submitted(const GUID& id, const std::string& to, unsigned 
 {
     if (part < 1 || part > parts || parts > kMostParts || reference > 255)
         return false;
-    std::string number = Digits(to).empty() ? to : to.substr(0, kLongestNumber);
+    std::string number = Dialled(to);
+    if (number.empty())
+        return false;  // nothing a report could name
     Message& m = messages_[id];
     if (m.parts.size() != parts || m.to != number)
         m = Message{number, std::vector<Part>(parts)};

@@ -18,6 +18,7 @@
 #pragma once
 
 #include "platform/Guid.h"
+#include "platform/SystemTime.h"
 #include "smscodec/StatusReport.h"
 
 #include <cstdint>
@@ -87,5 +88,8 @@ private:
 
 // Whether a report's recipient is the number a message went to.
 bool SameRecipient(std::string_view reported, std::string_view sentTo);
+// A time of seconds since 1970 as a UTC SYSTEMTIME; all zero (not set) for
+// 0 or less.
+SYSTEMTIME UtcOfSeconds(std::int64_t seconds);
 
 }  // namespace velmo::cellgate

@@ -7,18 +7,6 @@
 
 namespace velmo::cellgate {
 
-namespace {
-
-SYSTEMTIME TimeOfSeconds(std::int64_t seconds)
-{
-    SYSTEMTIME t{};
-    if (seconds > 0)
-        (void)VariantTimeToSystemTime(static_cast<double>(seconds) / 86400.0 + 25569.0, &t);  // else stays unset
-    return t;
-}
-
-}  // namespace
-
 void StatusReports::Start(IVelmo_Q* queue)
 {
     if (FAILED(queue->QueryInterface(IID_IVelmo_Q3, host_.ReceiveVoid())))
@@ -54,7 +42,7 @@ void StatusReports::Tell(const DeliveryReports::Outcome& outcome)
             records_.Forget(outcome.id);
         return;
     }
-    SYSTEMTIME accepted = TimeOfSeconds(outcome.accepted), discharged = TimeOfSeconds(outcome.discharged);
+    SYSTEMTIME accepted = UtcOfSeconds(outcome.accepted), discharged = UtcOfSeconds(outcome.discharged);
     Bstr text(AnsiToUtf16(outcome.text));
     HRESULT hr = host_->ReportDelivery(outcome.id, outcome.state, text.get(), outcome.accepted ? &accepted : nullptr,
                                        outcome.discharged ? &discharged : nullptr);
@@ -62,6 +50,9 @@ void StatusReports::Tell(const DeliveryReports::Outcome& outcome)
         return;
     if (SUCCEEDED(hr))
         records_.Forget(outcome.id);  // recorded, or a message the service no longer holds as sent
+    else if (hr == E_PENDING)
+        modem_.Debug("The delivery report on message %s waits until the message has gone whole",
+                     GuidToUtf8(outcome.id).c_str());
     else
         modem_.Log(EVENTLOG_WARNING_TYPE,
                    "The delivery report on message %s could not be recorded (0x%08X): it is offered again at the "

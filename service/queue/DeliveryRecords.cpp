@@ -27,6 +27,8 @@ HRESULT DeliveryRecords::Record(const std::string& device, const GUID& id, LONG 
     std::optional<Found> found = store_.Find(id);
     if (found && !found->record)
         return FAILED(found->readError) ? found->readError : E_FAIL;  // read again when the device offers it again
+    if (found && found->folder == Folder::Queued)
+        return E_PENDING;  // its report counts once the rest of it has gone
     if (!found || found->folder != Folder::Sent) {
         log_.LogEvent(EVENTLOG_INFORMATION_TYPE,
                       "Device %s reports on message %s, which is not among the sent messages (%s): the report is "

@@ -4,9 +4,11 @@
 // text; a report that the network still tries only adds to the status
 // text. The message stays among the sent, its file replaced durably.
 //
-// A report is taken only for a message that is SENT: one that is still
-// queued, failed, unknown or final already is refused (S_FALSE) and the
-// device forgets it. Reports of one message come from its one device, one
+// A report is taken only for a message that is SENT: one that is queued
+// again (some of its parts went, a later one was refused) is put off
+// (E_PENDING: the device offers it again once the message may be sent),
+// one that failed, is unknown or final already is refused (S_FALSE) and
+// the device forgets it. Reports of one message come from its one device, one
 // at a time.
 #pragma once
 

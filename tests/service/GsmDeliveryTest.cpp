@@ -133,6 +133,24 @@ TEST(GsmDelivery, AMessageOfThreePartsIsDeliveredOnlyWhenEveryPartIs)
     StopService(service);
 }
 
+TEST(GsmDelivery, AReportOnAPartOfAMessageQueuedAgainCountsOnceTheMessageHasGone)
+{
+    // Part 1 goes and its report says "expired" at once; part 2 is refused
+    // and goes on the retry, its own report lost. The first report comes
+    // while the message waits for the retry (a tenth of the design's waits:
+    // 100 ms), and is offered again at an idle check once it has gone.
+    GsmSandbox box({"--cmgs=ok,error,ok", "--report-status=46", "--report-lose=2"}, "2,1", 3, kReports);
+    Program service({"/DEBUG"}, Divisor(10));
+    box.Drop(u"+491711234567", std::u16string(200, u'y'));
+    std::u16string text;
+    ASSERT_TRUE(WaitUntil([&] { return HasStatus(box, "out/sent", UNDELIVERED, &text); }, std::chrono::seconds(30)))
+        << service.Err() << box.Transcript();
+    EXPECT_NE(text.find(u"Not delivered (part 1 of 2): SM Validity Period Expired (0x46)"), std::u16string::npos)
+        << velmo::Utf16ToUtf8(text);
+    EXPECT_EQ(box.CountPrefix("REPORT-LOST"), 1);
+    StopService(service);
+}
+
 TEST(GsmDelivery, AReportThatComesWhileTheServiceIsDownIsTakenAfterTheRestart)
 {
     GsmSandbox box({"--report-as=cdsi", "--report-delay=1500"}, "2,1", 3, kReports);
