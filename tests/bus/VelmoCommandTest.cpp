@@ -81,6 +81,8 @@ TEST_F(VelmoCommand, ExitCodesForUnknownMalformedAndUsage)
         {"status", 2, "usage: velmo status"},
         {"send", 2, "usage: velmo send"},
         {"send --host", 2, "usage: velmo send"},
+        {"send --expire", 2, "velmo send: --expire takes a period"},
+        {"send --expire soon +4917 x", 2, "velmo send: --expire takes a period"},
         {"--help", 0, "usage: velmo send"},
     };
     for (const auto& c : cases) {

@@ -11,7 +11,8 @@ parameter), beside velmo-http on a private bus. For each:
 - `velmo watch --json` shows the DELIVERED or UNDELIVERED event;
 - /metrics counts velmo_messages_delivered_total and
   velmo_messages_undelivered_total by device, and the delivery histogram;
-- a per-message expiry is taken ("30m") or refused ("soon") over HTTP.
+- a per-message expiry is taken ("30m") or refused ("soon") over HTTP, and
+  `velmo send --expire` queues one over the bus.
 
 Usage: delivery_fronts.py BUILD_DIR SOURCE_DIR. Exit 0 when all holds, 1
 with what did not.
@@ -88,6 +89,12 @@ def one_run(build, source, delivery, want_status, want_exit):
                   "%s: /metrics has no delivery histogram of %d" % (delivery, counts[0]))
             code, body = post(port, {"to": "+491711110001", "text": "x", "expire": "soon"})
             check(code == 400 and "is not a period such as 30m" in body, "expire soon: %d %s" % (code, body))
+            sent = subprocess.run([velmo, "send", "--expire", "1h", "+491711110002", "from velmo"], env=env,
+                                  capture_output=True, text=True)
+            check(sent.returncode == 0 and sent.stdout.startswith("{"), "velmo send --expire: %s" % sent.stderr)
+            code, body = curl(port, "GET", "/v1/messages/" + sent.stdout.strip())
+            check(code == 200 and json.loads(body).get("text") == "from velmo",
+                  "the message velmo send --expire queued: %d %s" % (code, body))
         finally:
             if failed:
                 gateway.show_logs = True

@@ -11,7 +11,7 @@
 
 namespace {
 
-const char kUsage[] = "usage: velmo send [--host [USER@]HOST] TO [TEXT...]\n"
+const char kUsage[] = "usage: velmo send [--host [USER@]HOST] [--expire PERIOD] TO [TEXT...]\n"
                       "       velmo status [--host [USER@]HOST] [--wait [--delivered] [--timeout S]] [--json] ID\n"
                       "       velmo list [--host [USER@]HOST] [--folder FOLDER] [--limit N] [--json]\n"
                       "       velmo show [--host [USER@]HOST] [--json] ID\n"
