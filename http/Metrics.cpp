@@ -32,6 +32,59 @@ std::optional<long long> EpochOf(const std::string& iso)
     return static_cast<long long>(timegm(&t));
 }
 
+// The delivery times, when the service keeps them.
+void DeliveryHistogram(std::ostringstream& out, const gatewayclient::Counters& counters)
+{
+    if (counters.bounds.empty() || counters.bounds.size() != counters.bucketCounts.size())
+        return;
+    Family(out, "velmo_message_delivery_seconds", "histogram",
+           "Seconds from queued to delivered, of the messages the network reported delivered.");
+    for (std::size_t i = 0; i < counters.bounds.size(); ++i)
+        out << "velmo_message_delivery_seconds_bucket{le=\"" << counters.bounds[i] << "\"} " << counters.bucketCounts[i]
+            << '\n';
+    out << "velmo_message_delivery_seconds_bucket{le=\"+Inf\"} " << counters.deliveries << '\n';
+    out << "velmo_message_delivery_seconds_sum " << counters.deliverySeconds << '\n';
+    out << "velmo_message_delivery_seconds_count " << counters.deliveries << '\n';
+}
+
+struct PerDeviceCounter {
+    const char* name;
+    const char* help;
+    std::uint64_t gatewayclient::Counters::PerDevice::*field;
+};
+
+const PerDeviceCounter kPerDevice[] = {
+    {"velmo_messages_sent_total", "Messages sent since the service started, by device.",
+     &gatewayclient::Counters::PerDevice::sent},
+    {"velmo_messages_failed_total", "Messages failed since the service started, by device.",
+     &gatewayclient::Counters::PerDevice::failed},
+    {"velmo_messages_received_total", "Messages received since the service started, by device.",
+     &gatewayclient::Counters::PerDevice::received},
+    {"velmo_messages_delivered_total",
+     "Sent messages the network reported delivered since the service started, by device.",
+     &gatewayclient::Counters::PerDevice::delivered},
+    {"velmo_messages_undelivered_total",
+     "Sent messages the network reported it cannot deliver since the service started, by device.",
+     &gatewayclient::Counters::PerDevice::undelivered},
+};
+
+// The counters by device: every device that ran is named, at 0 until its first message.
+void PerDeviceCounters(std::ostringstream& out, const gatewayclient::Counters& counters,
+                       const std::vector<gatewayclient::Device>& devices)
+{
+    for (const PerDeviceCounter& p : kPerDevice) {
+        Family(out, p.name, "counter", p.help);
+        std::vector<std::string> named;
+        for (const gatewayclient::Counters::PerDevice& d : counters.devices) {
+            out << p.name << "{device=\"" << LabelValue(d.device) << "\"} " << d.*p.field << '\n';
+            named.push_back(d.device);
+        }
+        for (const gatewayclient::Device& d : devices)
+            if (std::find(named.begin(), named.end(), d.name) == named.end())
+                out << p.name << "{device=\"" << LabelValue(d.name) << "\"} 0\n";
+    }
+}
+
 }  // namespace
 
 std::string LabelValue(const std::string& value)
@@ -54,46 +107,8 @@ std::string RenderMetrics(const gatewayclient::Counters& counters, const std::ve
     std::ostringstream out;
     Family(out, "velmo_messages_queued_total", "counter", "Messages queued since the service started.");
     out << "velmo_messages_queued_total " << counters.queued << '\n';
-    struct PerDevice {
-        const char* name;
-        const char* help;
-        std::uint64_t gatewayclient::Counters::PerDevice::*field;
-    } perDevice[] = {
-        {"velmo_messages_sent_total", "Messages sent since the service started, by device.",
-         &gatewayclient::Counters::PerDevice::sent},
-        {"velmo_messages_failed_total", "Messages failed since the service started, by device.",
-         &gatewayclient::Counters::PerDevice::failed},
-        {"velmo_messages_received_total", "Messages received since the service started, by device.",
-         &gatewayclient::Counters::PerDevice::received},
-        {"velmo_messages_delivered_total",
-         "Sent messages the network reported delivered since the service started, by device.",
-         &gatewayclient::Counters::PerDevice::delivered},
-        {"velmo_messages_undelivered_total",
-         "Sent messages the network reported it cannot deliver since the service started, by device.",
-         &gatewayclient::Counters::PerDevice::undelivered},
-    };
-    for (const PerDevice& p : perDevice) {
-        Family(out, p.name, "counter", p.help);
-        // Every device that ran is named, at 0 until its first message.
-        std::vector<std::string> named;
-        for (const gatewayclient::Counters::PerDevice& d : counters.devices) {
-            out << p.name << "{device=\"" << LabelValue(d.device) << "\"} " << d.*p.field << '\n';
-            named.push_back(d.device);
-        }
-        for (const gatewayclient::Device& d : devices)
-            if (std::find(named.begin(), named.end(), d.name) == named.end())
-                out << p.name << "{device=\"" << LabelValue(d.name) << "\"} 0\n";
-    }
-    if (!counters.bounds.empty() && counters.bounds.size() == counters.bucketCounts.size()) {
-        Family(out, "velmo_message_delivery_seconds", "histogram",
-               "Seconds from queued to delivered, of the messages the network reported delivered.");
-        for (std::size_t i = 0; i < counters.bounds.size(); ++i)
-            out << "velmo_message_delivery_seconds_bucket{le=\"" << counters.bounds[i] << "\"} "
-                << counters.bucketCounts[i] << '\n';
-        out << "velmo_message_delivery_seconds_bucket{le=\"+Inf\"} " << counters.deliveries << '\n';
-        out << "velmo_message_delivery_seconds_sum " << counters.deliverySeconds << '\n';
-        out << "velmo_message_delivery_seconds_count " << counters.deliveries << '\n';
-    }
+    PerDeviceCounters(out, counters, devices);
+    DeliveryHistogram(out, counters);
     Family(out, "velmo_messages_waiting", "gauge", "Messages in the queue now.");
     out << "velmo_messages_waiting " << counters.waiting << '\n';
 

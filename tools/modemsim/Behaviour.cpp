@@ -49,6 +49,31 @@ bool IsStatus(const std::string& value)
     return true;
 }
 
+// The options of status reports ("report-..."), as ApplyOption.
+bool ApplyReportOption(Behaviour& b, const std::string& name, const std::string& value, std::string& error)
+{
+    bool ok = true;
+    if (name == "report-delay")
+        ok = Number(value, b.reportDelayMs);
+    else if (name == "report-status")
+        ok = (value == "random" || IsStatus(value)) && (b.reportStatus = value, true);
+    else if (name == "report-status-for") {
+        b.reportStatusFor = value.empty() ? std::vector<std::string>{} : Split(value, ',');
+        for (const std::string& item : b.reportStatusFor)
+            ok = ok && item.find('=') != std::string::npos && IsStatus(item.substr(item.find('=') + 1));
+    } else if (name == "report-as")
+        ok = (value == "cds" || value == "cdsi" || value == "cnmi") && (b.reportAs = value, true);
+    else if (name == "report-lose")
+        ok = Number(value, b.reportLose);
+    else {
+        error = "unknown option '" + name + "'";
+        return false;
+    }
+    if (!ok)
+        error = "bad value '" + value + "' for " + name;
+    return ok;
+}
+
 }  // namespace
 
 bool ApplyOption(Behaviour& b, const std::string& name, const std::string& value, std::string& error)
@@ -127,18 +152,8 @@ bool ApplyOption(Behaviour& b, const std::string& name, const std::string& value
         b.imei = value;
     else if (name == "imsi")
         b.imsi = value;
-    else if (name == "report-delay")
-        ok = Number(value, b.reportDelayMs);
-    else if (name == "report-status")
-        ok = (value == "random" || IsStatus(value)) && (b.reportStatus = value, true);
-    else if (name == "report-status-for") {
-        b.reportStatusFor = value.empty() ? std::vector<std::string>{} : Split(value, ',');
-        for (const std::string& item : b.reportStatusFor)
-            ok = ok && item.find('=') != std::string::npos && IsStatus(item.substr(item.find('=') + 1));
-    } else if (name == "report-as")
-        ok = (value == "cds" || value == "cdsi" || value == "cnmi") && (b.reportAs = value, true);
-    else if (name == "report-lose")
-        ok = Number(value, b.reportLose);
+    else if (name.rfind("report-", 0) == 0)
+        return ApplyReportOption(b, name, value, error);
     else {
         error = "unknown option '" + name + "'";
         return false;

@@ -56,6 +56,22 @@ void ShowReport(const sms::StatusReport& r, std::ostream& out)
         << " " << outcome << ": " << sms::StatusMeaning(r.status) << "\n";
 }
 
+// A message: its address and text, then its type and coding unless it is
+// a GSM 7-bit SMS-DELIVER, then its user data header.
+void ShowMessage(const sms::DecodedPdu& pdu, std::ostream& out)
+{
+    out << Utf16ToUtf8(pdu.address) << "\n" << Utf16ToUtf8(pdu.text) << "\n";
+    if (pdu.submit || pdu.coding != sms::Coding::Gsm7)
+        out << (pdu.submit ? "SMS-SUBMIT" : "SMS-DELIVER") << ", " << CodingName(pdu.coding) << "\n";
+    if (!pdu.header.empty()) {
+        out << "header " << pdu.header;
+        if (const auto& c = pdu.concatenation)
+            out << ": part " << c->sequence << " of " << c->total << ", reference " << c->reference
+                << (c->sixteenBit ? " (16-bit)" : "");
+        out << "\n";
+    }
+}
+
 }  // namespace
 
 int PduCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
@@ -120,22 +136,12 @@ int PduCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
             ShowReport(*received.report, out);
             return 0;
         }
-        std::optional<sms::DecodedPdu>& pdu = received.message;
-        if (!pdu) {
+        if (!received.message) {
             err << "velmo pdu: this is no SMS-DELIVER, SMS-SUBMIT or SMS-STATUS-REPORT PDU, or it holds less than "
                    "its header says\n";
             return 1;
         }
-        out << Utf16ToUtf8(pdu->address) << "\n" << Utf16ToUtf8(pdu->text) << "\n";
-        if (pdu->submit || pdu->coding != sms::Coding::Gsm7)
-            out << (pdu->submit ? "SMS-SUBMIT" : "SMS-DELIVER") << ", " << CodingName(pdu->coding) << "\n";
-        if (!pdu->header.empty()) {
-            out << "header " << pdu->header;
-            if (const auto& c = pdu->concatenation)
-                out << ": part " << c->sequence << " of " << c->total << ", reference " << c->reference
-                    << (c->sixteenBit ? " (16-bit)" : "");
-            out << "\n";
-        }
+        ShowMessage(*received.message, out);
         return 0;
     }
     return Usage(err, "unknown command " + verb);
