@@ -167,7 +167,7 @@ void Modem::Control(const std::string& text)
         Log((verb == "deliver-pdu" ? "DELIVER-PDU " : "STORE-PDU ") + rest);
         Deliver(rest, verb == "deliver-pdu");
     } else if (verb == "reference") {
-        reference_ = std::atoi(rest.c_str()) % 256;
+        reference_ = (std::atoi(rest.c_str()) % 256 + 256) % 256;
         Log("REFERENCE " + std::to_string(reference_));
     } else if (verb == "raw") {
         Put(Unescape(rest));
