@@ -92,7 +92,7 @@ struct IVelmo_Q3 : IVelmo_Q2 {
     // the device forgets the report. E_PENDING while the message is queued
     // again for another attempt (a later part was refused), and any other
     // failure when it could not be recorded now: the device offers it
-    // again later.
+    // again later. E_INVALIDARG for a state that is no DELIVERY_ value.
     virtual HRESULT ReportDelivery(GUID msgId, LONG state, BSTR statusText, const SYSTEMTIME* accepted,
                                    const SYSTEMTIME* discharged) = 0;
 

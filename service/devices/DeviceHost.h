@@ -4,8 +4,10 @@
 // class and drives it (Load, Open, Run, Close); it keeps the device's queue
 // of outgoing messages with a semaphore of one count per queued message,
 // and the set of message ids handed out and not yet reported (ordered by
-// the GUID's bytes). It implements IVelmo_Q, the interface the device
-// calls. The lock guards the queue, its count, the semaphore handle and
+// the GUID's bytes). It implements IVelmo_Q (and IVelmo_Q2, IVelmo_Q3),
+// the interfaces the device calls. A queued message older than its expiry
+// (MessageOutcomes::ExpiryOf) is failed in WaitForMsg, never handed out;
+// the network's reports go to MessageOutcomes::RecordDelivery. The lock guards the queue, its count, the semaphore handle and
 // the pending set, and is never held across a wait or a call into the
 // dispatcher. Start count, last start and the thread handle belong to the
 // supervising thread.

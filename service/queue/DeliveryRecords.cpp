@@ -23,6 +23,9 @@ double SecondsBetween(const SYSTEMTIME& from, const SYSTEMTIME& to)
 HRESULT DeliveryRecords::Record(const std::string& device, const GUID& id, LONG state, std::u16string_view statusText,
                                 const SYSTEMTIME* accepted, const SYSTEMTIME* discharged)
 {
+    const bool final = state == DELIVERY_DONE || state == DELIVERY_FAILED;
+    if (!final && state != DELIVERY_PENDING)
+        return E_INVALIDARG;
     const std::string name = GuidToUtf8(id);
     std::optional<Found> found = store_.Find(id);
     if (found && !found->record)
@@ -43,7 +46,6 @@ HRESULT DeliveryRecords::Record(const std::string& device, const GUID& id, LONG 
         statusText.remove_prefix(2);  // the first line of the text needs no line end before it
     if (!statusText.empty())
         AppendStatusText(record.StatusText, statusText);
-    bool final = state == DELIVERY_DONE || state == DELIVERY_FAILED;
     if (final) {
         record.Status = state == DELIVERY_DONE ? DELIVERED : UNDELIVERED;
         record.Accepted = accepted ? *accepted : SYSTEMTIME{};

@@ -255,6 +255,7 @@ TEST_F(StoreSeam, AReportIsTakenOnceOnlyForASentMessageAndPutOffForAQueuedOne)
     GUID unknown{};
     CoCreateGuid(&unknown);
     EXPECT_EQ(report(unknown, DELIVERY_DONE, u"\r\nDelivered"), S_FALSE);
+    EXPECT_EQ(report(sent->Id, 7, u"\r\nNo such state"), E_INVALIDARG);
     EXPECT_EQ(report(queued->Id, DELIVERY_DONE, u"\r\nDelivered"), E_PENDING);  // offered again once it has gone
     EXPECT_EQ(report(sent->Id, DELIVERY_PENDING, u"\r\nNot yet"), S_OK);
     EXPECT_EQ(store.Find(sent->Id)->record->Status, SENT);
