@@ -132,7 +132,7 @@ Clock::time_point Modem::Tick(Clock::time_point now)
     }
     Clock::time_point ack = awaitingAck_.empty() ? Clock::time_point::max() : ackDue_;
     while (!reports_.empty() && now >= reports_.front().at && !pduMode_ && line_.IsOpen()) {
-        SendReport(reports_.front().pdu);
+        SendReport(reports_.front());
         reports_.erase(reports_.begin());
     }
     if (!reports_.empty())
@@ -438,15 +438,16 @@ void Modem::PlanReports(const Submit& part, int reference)
     for (std::size_t start = 0; start < statuses.size(); start += 3) {
         at += std::chrono::milliseconds(b_.reportDelayMs);
         int status = std::stoi(statuses.substr(start, 2), nullptr, 16);
-        DueReport due{at, EncodeStatusReport(b_.smsc, reference, part.number, status)};
+        DueReport due{at, reference, part.number, status};
         auto later = std::upper_bound(reports_.begin(), reports_.end(), at,
                                       [](Clock::time_point t, const DueReport& r) { return t < r.at; });
         reports_.insert(later, std::move(due));
     }
 }
 
-void Modem::SendReport(const std::string& pdu)
+void Modem::SendReport(const DueReport& due)
 {
+    const std::string pdu = EncodeStatusReport(b_.smsc, due.reference, due.number, due.status);
     bool direct = b_.reportAs == "cds" || (b_.reportAs == "cnmi" && cnmiDs_ == "1");
     Log("REPORT " + pdu + (direct ? " as +CDS" : " stored"));
     if (direct) {

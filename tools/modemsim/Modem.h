@@ -38,6 +38,13 @@ public:
     Clock::time_point Tick(Clock::time_point now);
 
 private:
+    // A status report to send at a time.
+    struct DueReport {
+        Clock::time_point at;
+        int reference;
+        std::string number;
+        int status;
+    };
     void Byte(char c);
     void Handle(const std::string& command);
     void HandleMessages(const std::string& upper, const std::string& command);
@@ -48,8 +55,9 @@ private:
     void Deliver(const std::string& pdu, bool announce);
     // A status report is due for the part just taken under reference.
     void PlanReports(const Submit& part, int reference);
-    // Sends, or stores and announces, a report as --report-as says.
-    void SendReport(const std::string& pdu);
+    // Sends, or stores and announces, a report as --report-as says, its
+    // times the clock's now.
+    void SendReport(const DueReport& due);
     // A +CMT on the line; with AT+CSMS=1 it then awaits AT+CNMA.
     void HandOver(const std::string& pdu);
     // AT+CNMA: the message handed over is acknowledged; the next held one follows.
@@ -87,11 +95,7 @@ private:
     int reference_ = 0;
     std::size_t urcTurn_ = 0;
     Clock::time_point nextUrc_;
-    std::string cnmiDs_;  // AT+CNMI's fourth value
-    struct DueReport {
-        Clock::time_point at;
-        std::string pdu;
-    };
+    std::string cnmiDs_;              // AT+CNMI's fourth value
     std::vector<DueReport> reports_;  // in the order they fall due
     int reportsPlanned_ = 0;
     unsigned random_ = 12345;
