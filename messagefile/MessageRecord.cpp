@@ -17,7 +17,8 @@ constexpr std::size_t kFixedSize = 72;
 
 // The optional trailer after the Body block: the mark, then blocks of a
 // u16 tag, a u16 length and that many bytes. Readers skip tags they do not
-// know, and a trailer that does not read is ignored whole.
+// know and known tags of another length; a block longer than what is left
+// ends the reading, the blocks before it counting.
 constexpr unsigned char kTrailerMark[4] = {'V', 'X', 'T', '1'};
 constexpr std::uint16_t kDeliveryTag = 1;      // Accepted, Discharged
 constexpr std::uint16_t kExpiryTag = 2;        // ExpireAfter (u32 seconds)

@@ -14,9 +14,10 @@
 // block an optional trailer may follow, written only when one of its
 // fields is set: the mark "VXT1", then blocks of a u16 tag, a u16 length
 // and its bytes (tag 1: Accepted and Discharged; tag 2: ExpireAfter).
-// Readers skip tags they do not know and ignore a trailer that does not
-// read (older readers never read past Body), so a file stays readable both
-// ways.
+// Readers skip tags they do not know, take a known block only at its own
+// length, and stop at a block longer than what is left (older readers
+// never read past Body), so a file stays readable both ways; a trailer
+// never makes a load fail. At most 4,096 bytes of it are read.
 //
 // SaveToFile replaces the file durably (temporary file, sync, rename, sync
 // of the folder), so a crash leaves the old or the new file whole; it makes
