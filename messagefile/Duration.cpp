@@ -48,6 +48,14 @@ std::optional<std::uint64_t> ParseDuration(std::string_view text)
     return total;
 }
 
+double SecondsBetween(const SYSTEMTIME& from, const SYSTEMTIME& to)
+{
+    double a = 0, b = 0;
+    if (!from.wYear || !to.wYear || !SystemTimeToVariantTime(&from, &a) || !SystemTimeToVariantTime(&to, &b))
+        return 0;
+    return b > a ? (b - a) * 86400.0 : 0;
+}
+
 std::string FormatDuration(std::uint64_t seconds)
 {
     if (seconds == 0)

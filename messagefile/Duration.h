@@ -3,6 +3,8 @@
 // or a bare number of seconds.
 #pragma once
 
+#include "platform/SystemTime.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,5 +22,9 @@ std::optional<std::uint64_t> ParseDuration(std::string_view text);
 // The period in the largest units that say it exactly: 5400 gives
 // "1h30m", 172800 "2d", 0 "0s".
 std::string FormatDuration(std::uint64_t seconds);
+
+// Seconds from one UTC time to a later one: how long a message waited. 0
+// when either is not set, or when to is not later.
+double SecondsBetween(const SYSTEMTIME& from, const SYSTEMTIME& to);
 
 }  // namespace velmo::messagefile

@@ -1,24 +1,12 @@
 #include "service/queue/DeliveryRecords.h"
 
 #include "interfaces/VelmoDevice.h"
+#include "messagefile/Duration.h"
 #include "platform/Text.h"
 #include "service/events/MessageEvents.h"
 #include "service/queue/StatusText.h"
 
 namespace velmo::queue {
-
-namespace {
-
-// Seconds from one UTC time to a later one; 0 when either is not set.
-double SecondsBetween(const SYSTEMTIME& from, const SYSTEMTIME& to)
-{
-    double a = 0, b = 0;
-    if (!from.wYear || !to.wYear || !SystemTimeToVariantTime(&from, &a) || !SystemTimeToVariantTime(&to, &b))
-        return 0;
-    return b > a ? (b - a) * 86400.0 : 0;
-}
-
-}  // namespace
 
 HRESULT DeliveryRecords::Record(const std::string& device, const GUID& id, LONG state, std::u16string_view statusText,
                                 const SYSTEMTIME* accepted, const SYSTEMTIME* discharged)
@@ -63,7 +51,7 @@ HRESULT DeliveryRecords::Record(const std::string& device, const GUID& id, LONG 
                                  {},
                                  device,
                                  Utf16ToUtf8(record.StatusText.str())};
-        entry.waited = SecondsBetween(record.Created, record.Discharged.wYear ? record.Discharged : now);
+        entry.waited = messagefile::SecondsBetween(record.Created, record.Discharged.wYear ? record.Discharged : now);
         events::Announce(entry);
     }
     return S_OK;

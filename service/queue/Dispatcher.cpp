@@ -180,15 +180,12 @@ std::u16string Dispatcher::ExpiryOf(const MessageRecord& record)
     std::uint32_t limit = queueExpire;
     if (record.ExpireAfter && (limit == 0 || record.ExpireAfter < limit))
         limit = record.ExpireAfter;
-    if (limit == 0 || !record.Created.wYear)
+    if (limit == 0)
         return {};
     SYSTEMTIME now{};
     GetSystemTime(&now);
-    double created = 0, current = 0;
-    if (!SystemTimeToVariantTime(&record.Created, &created) || !SystemTimeToVariantTime(&now, &current))
-        return {};
-    if ((current - created) * 86400.0 <= limit)
-        return {};
+    if (messagefile::SecondsBetween(record.Created, now) <= limit)
+        return {};  // not expired, or no creation time to tell
     std::u16string text =
         Utf8ToUtf16("Expired after " + messagefile::FormatDuration(limit) + " in the queue: not sent");
     return record.StatusText.IsEmpty() ? text : u"\r\n" + text;

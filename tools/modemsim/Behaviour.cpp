@@ -49,10 +49,10 @@ bool IsStatus(const std::string& value)
     return true;
 }
 
-// The options of status reports ("report-..."), as ApplyOption.
-bool ApplyReportOption(Behaviour& b, const std::string& name, const std::string& value, std::string& error)
+// The options of status reports ("report-..."): false when name is none
+// of them; ok says whether the value was taken.
+bool ApplyReportOption(Behaviour& b, const std::string& name, const std::string& value, bool& ok)
 {
-    bool ok = true;
     if (name == "report-delay")
         ok = Number(value, b.reportDelayMs);
     else if (name == "report-status")
@@ -65,13 +65,9 @@ bool ApplyReportOption(Behaviour& b, const std::string& name, const std::string&
         ok = (value == "cds" || value == "cdsi" || value == "cnmi") && (b.reportAs = value, true);
     else if (name == "report-lose")
         ok = Number(value, b.reportLose);
-    else {
-        error = "unknown option '" + name + "'";
+    else
         return false;
-    }
-    if (!ok)
-        error = "bad value '" + value + "' for " + name;
-    return ok;
+    return true;
 }
 
 }  // namespace
@@ -152,9 +148,7 @@ bool ApplyOption(Behaviour& b, const std::string& name, const std::string& value
         b.imei = value;
     else if (name == "imsi")
         b.imsi = value;
-    else if (name.rfind("report-", 0) == 0)
-        return ApplyReportOption(b, name, value, error);
-    else {
+    else if (!ApplyReportOption(b, name, value, ok)) {
         error = "unknown option '" + name + "'";
         return false;
     }
