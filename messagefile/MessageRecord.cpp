@@ -81,14 +81,6 @@ SYSTEMTIME GetTime(const unsigned char* p)
 // that is too short (E_FAIL).
 HRESULT ReadFailure() { return HRESULT_FROM_WIN32(GetLastError() ? GetLastError() : ERROR_READ_FAULT); }
 
-HRESULT ReadExactly(HANDLE file, void* buffer, DWORD size)
-{
-    DWORD read = 0;
-    if (!ReadFile(file, buffer, size, &read, nullptr))
-        return ReadFailure();
-    return read == size ? S_OK : E_FAIL;
-}
-
 // What no later attempt changes: a link, or something that is not a
 // regular file, where a message file should be.
 bool NeverAFile(DWORD code) { return code == ERROR_CANT_RESOLVE_FILENAME || code == ERROR_BAD_FILE_TYPE; }
@@ -234,66 +226,71 @@ HRESULT MessageRecord::LoadFromFileA(const std::string& path)
 
 HRESULT MessageRecord::Load(HANDLE file)
 {
-    unsigned char fixed[kFixedSize];
-    if (HRESULT hr = ReadExactly(file, fixed, sizeof fixed); hr != S_OK)
-        return hr;
-    Id.Data1 = GetU32(fixed);
-    Id.Data2 = GetU16(fixed + 4);
-    Id.Data3 = GetU16(fixed + 6);
-    std::memcpy(Id.Data4, fixed + 8, 8);
-    RetryCount = static_cast<LONG>(GetU32(fixed + 16));
-    Created = GetTime(fixed + 20);
-    Completed = GetTime(fixed + 36);
-    Received = GetTime(fixed + 52);
-    Status = static_cast<LONG>(GetU32(fixed + 68));
-
-    // A block may not claim more than the file still holds: the read would
-    // come up short anyway, and a damaged count must not allocate gigabytes.
     DWORD high = 0;
     DWORD low = GetFileSize(file, &high);
     if (low == 0xFFFFFFFFu && GetLastError() != 0)
         return ReadFailure();
     const std::uint64_t size = (static_cast<std::uint64_t>(high) << 32) | low;
-    std::uint64_t position = kFixedSize;
+    if (size < kFixedSize)
+        return E_FAIL;
+    // Read whole: a block cannot claim more than the file holds, so a load
+    // never takes more memory than the file's own size twice.
+    std::vector<unsigned char> bytes;
+    try {
+        bytes.resize(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    DWORD read = 0;
+    std::size_t have = 0;
+    while (have < bytes.size()) {
+        DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - have, 1u << 30));
+        if (!ReadFile(file, bytes.data() + have, want, &read, nullptr))
+            return ReadFailure();
+        if (read == 0)
+            break;
+        have += read;
+    }
+    return Deserialize(bytes.data(), have);
+}
+
+HRESULT MessageRecord::Deserialize(const unsigned char* p, std::size_t size)
+{
+    if (size < kFixedSize)
+        return E_FAIL;
+    Id.Data1 = GetU32(p);
+    Id.Data2 = GetU16(p + 4);
+    Id.Data3 = GetU16(p + 6);
+    std::memcpy(Id.Data4, p + 8, 8);
+    RetryCount = static_cast<LONG>(GetU32(p + 16));
+    Created = GetTime(p + 20);
+    Completed = GetTime(p + 36);
+    Received = GetTime(p + 52);
+    Status = static_cast<LONG>(GetU32(p + 68));
+
+    std::size_t position = kFixedSize;
     for (Bstr* target : {&StatusText, &To, &From, &Body}) {
-        unsigned char countBytes[4];
-        if (HRESULT hr = ReadExactly(file, countBytes, 4); hr != S_OK)
-            return hr;
+        if (size - position < 4)
+            return E_FAIL;
+        std::uint32_t count = GetU32(p + position);
         position += 4;
-        std::uint32_t count = GetU32(countBytes);
         if (count == 0) {
             target->reset();
             continue;
         }
-        if (count == 1 || position > size || count > size - position)
+        if (count == 1 || count > size - position)
             return E_FAIL;
         // An odd count (never written by this system) drops its last byte.
-        std::vector<unsigned char> bytes;
-        try {
-            bytes.resize(count);
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        }
-        if (HRESULT hr = ReadExactly(file, bytes.data(), count); hr != S_OK)
-            return hr;
-        position += count;
         UINT units = (count - 2) / 2;
         BSTR s = SysAllocStringLen(nullptr, units);
         if (!s)
             return E_OUTOFMEMORY;
         for (UINT i = 0; i < units; ++i)
-            s[i] = static_cast<char16_t>(GetU16(bytes.data() + 2 * i));
+            s[i] = static_cast<char16_t>(GetU16(p + position + 2 * i));
         *target = Bstr::Attach(s);
+        position += count;
     }
-    std::vector<unsigned char> trailer(
-        static_cast<std::size_t>(std::min<std::uint64_t>(position < size ? size - position : 0, kLongestTrailer)));
-    if (!trailer.empty()) {
-        DWORD read = 0;
-        if (!ReadFile(file, trailer.data(), static_cast<DWORD>(trailer.size()), &read, nullptr))
-            return ReadFailure();
-        trailer.resize(read);
-    }
-    ReadTrailer(trailer.data(), trailer.size());
+    ReadTrailer(p + position, std::min(size - position, kLongestTrailer));
     return S_OK;
 }
 

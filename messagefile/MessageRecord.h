@@ -79,6 +79,11 @@ public:
 
     // The file's bytes, exactly as SaveToFile writes them.
     std::vector<unsigned char> Serialize() const;
+    // Fills the record from a file's bytes (a store that keeps them
+    // elsewhere than in a file): S_OK, E_FAIL for bytes that are cut short
+    // or damaged as LoadFromFile states, E_OUTOFMEMORY. A failure may leave
+    // the record partly filled.
+    HRESULT Deserialize(const unsigned char* bytes, std::size_t size);
     // The file name of this record: "{ID}.velmo".
     std::u16string FileName() const;
 

@@ -122,7 +122,7 @@ TEST(MessageRecord, RoundTripKeepsEveryField)
     EXPECT_EQ(viaA->Body.str(), r->Body.str());
 }
 
-TEST(MessageRecord, EveryCutBeforeTheEndOfBodyFailsAndTrailingBytesAreIgnored)
+TEST(MessageRecord, EveryCutBeforeTheEndOfBodyFailsAndTrailingBytesAreIgnoredFromAFileOrBytes)
 {
     TempRoot root;
     std::string path = root.path() + "/m.velmo";
@@ -131,15 +131,18 @@ TEST(MessageRecord, EveryCutBeforeTheEndOfBodyFailsAndTrailingBytesAreIgnored)
     std::vector<unsigned char> whole = r->Serialize();
     for (std::size_t cut = 0; cut < whole.size(); ++cut) {
         WriteBytes(path, std::vector<unsigned char>(whole.begin(), whole.begin() + static_cast<long>(cut)));
-        RecordPtr back;
+        RecordPtr back, fromBytes;
         EXPECT_EQ(back->LoadFromFile(W(path)), E_FAIL) << "cut at " << cut;
+        EXPECT_EQ(fromBytes->Deserialize(whole.data(), cut), E_FAIL) << "cut at " << cut;
     }
     std::vector<unsigned char> longer = whole;
     longer.insert(longer.end(), {1, 2, 3, 4, 5});
     WriteBytes(path, longer);
-    RecordPtr back;
+    RecordPtr back, fromBytes;
     ASSERT_EQ(back->LoadFromFile(W(path)), S_OK);
     EXPECT_EQ(back->Serialize(), whole);
+    ASSERT_EQ(fromBytes->Deserialize(longer.data(), longer.size()), S_OK);
+    EXPECT_EQ(fromBytes->Serialize(), whole);
 }
 
 TEST(MessageRecord, TheTrailerIsWrittenOnlyWhenNeededAndEveryDamagedTrailerIsIgnored)
