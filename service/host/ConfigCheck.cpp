@@ -103,7 +103,7 @@ int CheckConfiguration(ServiceModule& module, std::FILE* out)
 {
     ConfigReport report;
     bool ok = ReadConfiguration(module, report);
-    bool devicesFail = false;
+    bool devicesFail = false, storeFails = false;
     std::fprintf(out, "%s\n", report.path.c_str());
     Lines(out, "problem", report.problems);
     Lines(out, "skipped", report.skipped);
@@ -133,6 +133,7 @@ int CheckConfiguration(ServiceModule& module, std::FILE* out)
             std::fprintf(out, "rule [%s] -> device %d%s\n", r.pattern.c_str(), static_cast<int>(r.device),
                          r.continueSearch ? "" : ", last");
         std::fprintf(out, "default device %d\n", static_cast<int>(module.dispatcher.Devices().DefaultDevice()));
+        storeFails = !CheckStore(report.store, out);
         for (const std::string& h : report.handlers) {
             bool usable = false;
             std::string state = ClassState(h, usable);
@@ -141,9 +142,11 @@ int CheckConfiguration(ServiceModule& module, std::FILE* out)
     }
     if (ok && devicesFail)
         std::fprintf(out, "The service would start, but a device would fail: see above.\n");
+    else if (ok && storeFails)
+        std::fprintf(out, "The service would start, but the queue store cannot be used now: see above.\n");
     else
         std::fprintf(out, ok ? "The service would start.\n" : "The service would not start.\n");
-    return ok && !devicesFail ? 0 : 1;
+    return ok && !devicesFail && !storeFails ? 0 : 1;
 }
 
 }  // namespace velmo::host

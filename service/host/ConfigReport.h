@@ -10,6 +10,7 @@
 #pragma once
 
 #include "platform/Types.h"
+#include "service/host/StoreSettings.h"
 
 #include <cstddef>
 #include <string>
@@ -37,6 +38,7 @@ struct ConfigReport {
     std::vector<std::string> skipped;   // entries passed over, with why
     LONG queueMax = 0, retryMax = 0;    // valid when no problem names them
     std::uint32_t queueExpire = 0;      // seconds; 0 when the queue has no expire attribute
+    StoreChoice store;                  // the folders unless the queue names PostgreSQL
     std::vector<Device> devices;        // added or disabled, in file order
     std::vector<Rule> rules;            // added, in file order
     std::vector<std::string> handlers;  // class ids as written

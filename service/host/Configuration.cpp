@@ -82,6 +82,7 @@ public:
         ReadLimit(doc, "queue", report_.queueMax, dispatcher_.queueMax);
         ReadLimit(doc, "retries", report_.retryMax, dispatcher_.retryMax);
         ReadExpiry(doc);
+        ReadStore(doc);
         LONG firstDevice = 0;
         if (pugi::xml_node devices = Required(doc, "/velmo/devices"))
             firstDevice = ReadDevices(devices);
@@ -152,6 +153,23 @@ private:
         report_.queueExpire = static_cast<std::uint32_t>(*period);
         if (Loading())
             dispatcher_.queueExpire = report_.queueExpire;
+    }
+
+    // The queue store the queue element names (StoreSettings.h).
+    void ReadStore(const pugi::xml_document& doc)
+    {
+        pugi::xml_node node = doc.select_node("/velmo/configuration/queue").node();
+        auto value = [&](const char* name) {
+            pugi::xml_attribute a = node.attribute(name);
+            return a ? std::optional<std::string>(a.value()) : std::nullopt;
+        };
+        std::vector<std::string> faults;
+        std::optional<StoreChoice> choice = ReadStoreChoice(
+            {value("store"), value("connection"), value("passfile"), value("host"), value("lease")}, faults);
+        for (const std::string& fault : faults)
+            report_.problems.push_back(Where(node) + ": /velmo/configuration/queue: " + fault);
+        if (choice)
+            report_.store = std::move(*choice);
     }
 
     // True for an element; text among the entries is reported as skipped,
@@ -346,6 +364,22 @@ bool ReadConfiguration(ServiceModule& module, ConfigReport& report)
     return true;
 }
 
+// The database store takes the place of the folders. A database that cannot
+// be used now does not stop the service: its modems go on, clients are
+// refused, and each later call tries again.
+void OpenPostgres(ServiceModule& module, const pgstore::PgSettings& settings)
+{
+    module.store.UsePostgres(settings);
+    std::string why;
+    if (SUCCEEDED(module.store.Postgres()->Open(why)))
+        module.LogEvent(EVENTLOG_INFORMATION_TYPE, "The queue store is PostgreSQL, as host %s", settings.host.c_str());
+    else
+        module.LogEvent(EVENTLOG_ERROR_TYPE,
+                        "The queue store PostgreSQL cannot be used yet: %s. The service goes on and tries again "
+                        "at every call",
+                        why.c_str());
+}
+
 bool LoadConfiguration(ServiceModule& module)
 {
     ConfigReport report;
@@ -358,6 +392,8 @@ bool LoadConfiguration(ServiceModule& module)
     } else if (!ok) {
         module.LogEvent(EVENTLOG_ERROR_TYPE, "config.xml: %s", kNoDevices);
     }
+    if (ok && report.store.postgres)
+        OpenPostgres(module, report.store.settings);
     return ok;
 }
 

@@ -2,7 +2,7 @@
 // mode, status handle, stop event, worker thread and main thread id, the
 // root folder, and the parts it is made of, each given what it uses:
 //
-//   store          the queue folders (QueueStore)
+//   store          the queue store config.xml chose: the folders or PostgreSQL
 //   eventHandlers  received messages to the handler chain
 //   dispatcher     outgoing messages to the devices, with the device table
 //
@@ -19,7 +19,7 @@
 #include "service/events/EventSink.h"
 #include "service/handlers/EventHandlerQueue.h"
 #include "service/queue/Dispatcher.h"
-#include "service/queue/FolderStore.h"
+#include "service/host/ChosenStore.h"
 #include "service/queue/MessageIntake.h"
 
 #include <cstdio>
@@ -68,7 +68,7 @@ public:
     DWORD mainThreadId = 0;
     const std::u16string rootFolder;  // always ends in "/"
 
-    queue::FolderStore store{*this, rootFolder};
+    ChosenStore store{*this, rootFolder};
     handlers::EventHandlerQueue eventHandlers;
     queue::Dispatcher dispatcher{*this, store, eventHandlers, rootFolder, [this] { RequestStop(); }};
 };

@@ -40,10 +40,6 @@ std::optional<ListingEntry> ParseCursor(std::string_view cursor)
     return e;
 }
 
-// A recipient or sender as a listing carries it (an old file may hold one
-// of any length).
-std::string Party(const Bstr& s) { return messagefile::BoundedText(s.view(), messagefile::kMaxPartyUnits); }
-
 // The listing line of one file of dir; nullopt when it is gone. A file of
 // bad/ is always BAD; another that cannot be read is BAD while it stands.
 std::optional<ListedMessage> Describe(const std::u16string& dir, const std::string& name, bool bad)
@@ -51,17 +47,10 @@ std::optional<ListedMessage> Describe(const std::u16string& dir, const std::stri
     RecordPtr record = MessageRecord::New();
     HRESULT hr = record->LoadFromFile(dir + Utf8ToUtf16(name));
     if (SUCCEEDED(hr) && !bad)
-        return ListedMessage{GuidToUtf8(record->Id), messagefile::StatusName(record->Status), Party(record->To),
-                             Party(record->From), IsoDate(messagefile::MessageDate(*record.get()))};
+        return ListingLineOf(*record);
     if (!bad && !Exists(dir + Utf8ToUtf16(name)))
         return std::nullopt;
-    ListedMessage m{name.substr(0, name.size() - kSuffix.size()), status::kBad, {}, {}, {}};
-    if (SUCCEEDED(hr)) {
-        m.to = Party(record->To);
-        m.from = Party(record->From);
-        m.date = IsoDate(messagefile::MessageDate(*record.get()));
-    }
-    return m;
+    return BadLineOf(name.substr(0, name.size() - kSuffix.size()), SUCCEEDED(hr) ? record.get() : nullptr);
 }
 
 }  // namespace

@@ -51,6 +51,13 @@ struct ListedMessage {
     std::string date;
 };
 
+// The line of a readable message: its id, status word, recipient and
+// sender (bounded as a listing carries them) and its date.
+ListedMessage ListingLineOf(const messagefile::MessageRecord& record);
+// The line of a bad entry named id: "BAD", with what record holds when it
+// could be read (null: nothing).
+ListedMessage BadLineOf(std::string id, const messagefile::MessageRecord* record);
+
 struct Page {
     std::vector<ListedMessage> messages;
     std::string next;  // the cursor of the following page; "" after the last

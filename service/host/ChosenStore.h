@@ -1,0 +1,59 @@
+// The queue store config.xml chose, behind the one QueueStore every part
+// of the service was given when the module was made: the folders until
+// the configuration names PostgreSQL, then the database.
+//
+// UsePostgres is called once, by the worker while it reads the
+// configuration and before the dispatcher, the handlers or a client use
+// the store; afterwards the choice never changes, so the calls need no lock.
+#pragma once
+
+#include "service/pgstore/PgStore.h"
+#include "service/queue/FolderStore.h"
+
+#include <memory>
+
+namespace velmo::host {
+
+class ChosenStore final : public queue::QueueStore {
+public:
+    ChosenStore(events::EventSink& log, std::u16string root) : log_(log), folders_(log, std::move(root)) {}
+
+    // From now on the store is the database settings name.
+    void UsePostgres(const pgstore::PgSettings& settings)
+    {
+        postgres_ = std::make_unique<pgstore::PgStore>(log_, settings);
+        active_ = postgres_.get();
+    }
+    // The database store when it is chosen, else null.
+    pgstore::PgStore* Postgres() const { return postgres_.get(); }
+
+    HRESULT Accept(const messagefile::MessageRecord& r) override { return active_->Accept(r); }
+    void Withdraw(const GUID& id) override { active_->Withdraw(id); }
+    bool Knows(const GUID& id) override { return active_->Knows(id); }
+    messagefile::RecordPtr LoadQueued(const GUID& id) override { return active_->LoadQueued(id); }
+    HRESULT Take(const messagefile::MessageRecord& r, std::u16string_view device) override
+    {
+        return active_->Take(r, device);
+    }
+    HRESULT SaveRetry(const messagefile::MessageRecord& r) override { return active_->SaveRetry(r); }
+    HRESULT Finish(const messagefile::MessageRecord& r) override { return active_->Finish(r); }
+    HRESULT UpdateSent(const messagefile::MessageRecord& r) override { return active_->UpdateSent(r); }
+    int Recover(const std::function<bool(messagefile::RecordPtr)>& take) override { return active_->Recover(take); }
+    HRESULT StoreReceived(const messagefile::MessageRecord& r) override { return active_->StoreReceived(r); }
+    void Offered(const GUID& id) override { active_->Offered(id); }
+    std::vector<messagefile::RecordPtr> AwaitingHandlers() override { return active_->AwaitingHandlers(); }
+    std::optional<queue::Found> Find(const GUID& id) override { return active_->Find(id); }
+    std::optional<queue::Page> List(messagefile::Folder folder, std::size_t limit, std::string_view cursor) override
+    {
+        return active_->List(folder, limit, cursor);
+    }
+    std::uint64_t CountQueued() override { return active_->CountQueued(); }
+
+private:
+    events::EventSink& log_;
+    queue::FolderStore folders_;
+    std::unique_ptr<pgstore::PgStore> postgres_;
+    queue::QueueStore* active_ = &folders_;
+};
+
+}  // namespace velmo::host

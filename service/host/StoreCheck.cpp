@@ -1,0 +1,92 @@
+// velmosvc /CHECK for the queue store: where messages would be kept and,
+// for PostgreSQL, whether the service could use the database now: the
+// connection, the tables' version and the rights on them.
+#include "service/host/StoreSettings.h"
+
+#include "service/pgstore/PgSchema.h"
+
+#include <sys/stat.h>
+
+namespace velmo::host {
+
+namespace {
+
+using pgstore::Cell;
+using pgstore::PgConnection;
+using pgstore::PgFailure;
+using pgstore::PgResult;
+
+// The passfile libpq would read: it skips one that others may read.
+void CheckPassfile(const std::string& path, std::FILE* out)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        std::fprintf(out, "warning: queue store: the passfile %s is not there\n", path.c_str());
+    else if (st.st_mode & (S_IRWXG | S_IRWXO))
+        std::fprintf(out,
+                     "warning: queue store: the passfile %s may be read by others, so libpq ignores it "
+                     "(chmod 600 it)\n",
+                     path.c_str());
+}
+
+// What the service could do with the tables as they stand; false when it
+// could not use them.
+bool CheckTables(PgConnection& conn, std::FILE* out)
+{
+    PgFailure failure;
+    int version = pgstore::SchemaVersion(conn, failure);
+    if (version < 0) {
+        std::fprintf(out, "problem: queue store: the tables' version cannot be read: %s\n", failure.why.c_str());
+        return false;
+    }
+    if (version > pgstore::kSchemaVersion) {
+        std::fprintf(out, "problem: queue store: the tables stand at version %d, newer than this velmosvc knows (%d)\n",
+                     version, pgstore::kSchemaVersion);
+        return false;
+    }
+    if (version < pgstore::kSchemaVersion) {
+        PgResult create = conn.Exec("SELECT has_schema_privilege(current_schema(), 'CREATE')", {}, failure);
+        bool may = create && Cell(create.get(), 0, 0) == "t";
+        std::fprintf(out, "%s: queue store: the tables stand at version %d; velmosvc %s them to version %d at start\n",
+                     may ? "note" : "problem", version, may ? (version ? "upgrades" : "creates") : "cannot bring",
+                     pgstore::kSchemaVersion);
+        if (!may)
+            std::fprintf(out, "problem: queue store: the user may not create tables in the schema\n");
+        return may;
+    }
+    PgResult rights = conn.Exec("SELECT has_table_privilege('velmo_messages', 'SELECT, INSERT, UPDATE, DELETE') AND "
+                                "has_sequence_privilege('velmo_listing', 'USAGE')",
+                                {}, failure);
+    if (!rights || Cell(rights.get(), 0, 0) != "t") {
+        std::fprintf(out, "problem: queue store: the user may not read and write velmo_messages%s%s\n",
+                     rights ? "" : ": ", rights ? "" : failure.why.c_str());
+        return false;
+    }
+    std::fprintf(out, "queue store: the tables stand at version %d, and the user may read and write them\n", version);
+    return true;
+}
+
+}  // namespace
+
+bool CheckStore(const StoreChoice& choice, std::FILE* out)
+{
+    if (!choice.postgres)
+        return true;  // the folders, as ever: nothing to say
+    std::fprintf(out, "queue store: PostgreSQL \"%s\" as host %s, lease %us\n", choice.connection.c_str(),
+                 choice.settings.host.c_str(), static_cast<unsigned>(choice.settings.leaseSeconds));
+    if (!choice.passfile.empty())
+        CheckPassfile(choice.passfile, out);
+    PgConnection conn(choice.settings.connection);
+    PgFailure failure;
+    PgResult who = conn.Exec("SELECT current_database(), current_user, current_setting('server_version')", {}, failure);
+    if (!who) {
+        std::fprintf(out, "problem: queue store: cannot connect: %s\n", failure.why.c_str());
+        return false;
+    }
+    std::fprintf(out, "queue store: connected to database %s as %s (PostgreSQL %s)\n",
+                 std::string(Cell(who.get(), 0, 0)).c_str(), std::string(Cell(who.get(), 0, 1)).c_str(),
+                 std::string(Cell(who.get(), 0, 2)).c_str());
+    return CheckTables(conn, out);
+}
+
+}  // namespace velmo::host

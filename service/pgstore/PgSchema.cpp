@@ -1,0 +1,104 @@
+#include "service/pgstore/PgSchema.h"
+
+#include <charconv>
+
+namespace velmo::pgstore {
+
+namespace {
+
+// A key of the advisory lock that serialises upgrades ("velmo" in ASCII).
+constexpr const char* kUpgradeLock = "SELECT pg_advisory_xact_lock(495068687471)";
+
+// Step N brings the tables from version N-1 to N.
+constexpr const char* kSchemaSteps[] = {
+    // 1: the messages, one row each, in the folder they stand in.
+    R"sql(
+CREATE SEQUENCE velmo_listing;
+CREATE TABLE velmo_messages (
+    id                uuid PRIMARY KEY,
+    folder            text NOT NULL CHECK (folder IN ('queued', 'sent', 'failed', 'received', 'bad')),
+    listed            bigint NOT NULL DEFAULT nextval('velmo_listing'),
+    status            integer NOT NULL,
+    retries           integer NOT NULL DEFAULT 0,
+    recipient         text,
+    sender            text,
+    body              text,
+    status_text       text,
+    created           timestamptz,
+    completed         timestamptz,
+    received          timestamptz,
+    accepted          timestamptz,
+    discharged        timestamptz,
+    expire_after      integer NOT NULL DEFAULT 0,
+    file              bytea NOT NULL,
+    host              text NOT NULL,
+    device            text,
+    lease_host        text,
+    lease_until       timestamptz,
+    awaiting_handlers boolean NOT NULL DEFAULT false,
+    queued_at         timestamptz NOT NULL DEFAULT now(),
+    taken_at          timestamptz,
+    retried_at        timestamptz,
+    finished_at       timestamptz,
+    updated_at        timestamptz NOT NULL DEFAULT now()
+);
+CREATE UNIQUE INDEX velmo_messages_by_folder ON velmo_messages (folder, listed);
+CREATE INDEX velmo_messages_awaiting ON velmo_messages (host, received, id) WHERE awaiting_handlers;
+)sql",
+};
+
+constexpr int kSteps = static_cast<int>(sizeof kSchemaSteps / sizeof kSchemaSteps[0]);
+static_assert(kSteps == kSchemaVersion, "one step per version");
+
+}  // namespace
+
+int SchemaVersion(PgConnection& conn, PgFailure& failure)
+{
+    PgResult exists = conn.Exec("SELECT to_regclass('velmo_schema') IS NOT NULL", {}, failure);
+    if (!exists)
+        return -1;
+    if (Cell(exists.get(), 0, 0) != "t")
+        return 0;
+    PgResult version = conn.Exec("SELECT coalesce(max(version), 0) FROM velmo_schema", {}, failure);
+    if (!version)
+        return -1;
+    int value = -1;
+    std::string_view text = Cell(version.get(), 0, 0);
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+}
+
+HRESULT UpgradeSchema(PgConnection& conn, PgFailure& failure, int to)
+{
+    if (to > kSchemaVersion)
+        to = kSchemaVersion;
+    if (!conn.Exec("BEGIN", failure))
+        return E_FAIL;
+    auto fail = [&] {
+        PgFailure ignored;  // the failure that counts is the one already set
+        (void)conn.Exec("ROLLBACK", ignored);
+        return E_FAIL;
+    };
+    if (!conn.Exec(kUpgradeLock, failure) ||
+        !conn.Exec("CREATE TABLE IF NOT EXISTS velmo_schema (version integer PRIMARY KEY, "
+                   "upgraded timestamptz NOT NULL DEFAULT now())",
+                   failure))
+        return fail();
+    int at = SchemaVersion(conn, failure);
+    if (at < 0)
+        return fail();
+    if (at > kSchemaVersion) {
+        failure.why = "the tables stand at version " + std::to_string(at) + ", newer than this velmosvc knows (" +
+                      std::to_string(kSchemaVersion) + "): upgrade velmosvc";
+        failure.connectionLost = false;
+        return fail();
+    }
+    for (int step = at + 1; step <= to; ++step) {
+        if (!conn.Exec(kSchemaSteps[step - 1], failure) || !conn.Exec("INSERT INTO velmo_schema (version) VALUES ($1)",
+                                                                      {PgParam::Text(std::to_string(step))}, failure))
+            return fail();
+    }
+    return conn.Exec("COMMIT", failure) ? S_OK : E_FAIL;
+}
+
+}  // namespace velmo::pgstore

@@ -1,0 +1,259 @@
+// The database's changes: accepting, taking, retrying, finishing, storing
+// received messages and the recovery at start. The reading side is
+// PgListing.cpp.
+#include "service/pgstore/PgStore.h"
+
+#include "platform/Text.h"
+#include "service/pgstore/PgRows.h"
+#include "service/pgstore/PgSchema.h"
+
+namespace velmo::pgstore {
+
+using messagefile::MessageRecord;
+using messagefile::RecordPtr;
+
+namespace {
+
+// Queued messages Recover reads at a time.
+constexpr int kRecoverBatch = 500;
+// The channel a new queued message is announced on.
+constexpr const char* kAnnounce = "SELECT pg_notify('velmo_queued', '')";
+
+// The SET list of every field, $2-$14 (FieldsOf's order).
+constexpr const char* kSetFields =
+    "status = $2, retries = $3, recipient = $4, sender = $5, body = $6, status_text = $7, "
+    "created = to_timestamp($8::double precision), completed = to_timestamp($9::double precision), "
+    "received = to_timestamp($10::double precision), accepted = to_timestamp($11::double precision), "
+    "discharged = to_timestamp($12::double precision), expire_after = $13, file = $14, updated_at = now()";
+
+constexpr const char* kInsert =
+    "INSERT INTO velmo_messages (id, status, retries, recipient, sender, body, status_text, created, completed, "
+    "received, accepted, discharged, expire_after, file, folder, host, awaiting_handlers) VALUES ($1, $2, $3, $4, "
+    "$5, $6, $7, to_timestamp($8::double precision), to_timestamp($9::double precision), "
+    "to_timestamp($10::double precision), to_timestamp($11::double precision), "
+    "to_timestamp($12::double precision), $13, $14, $15, $16, $17)";
+
+}  // namespace
+
+PgStore::PgStore(events::EventSink& log, PgSettings settings)
+    : log_(log), settings_(std::move(settings)), pool_(log, settings_.connection, settings_.connections)
+{}
+
+HRESULT PgStore::Open(std::string& why)
+{
+    PgPool::Borrowed conn = pool_.Borrow();
+    PgFailure failure;
+    HRESULT hr = UpgradeSchema(*conn, failure);
+    pool_.Note(SUCCEEDED(hr), failure);
+    if (FAILED(hr)) {
+        why = failure.why;
+        return hr;
+    }
+    open_ = true;
+    return S_OK;
+}
+
+bool PgStore::Ready()
+{
+    if (open_)
+        return true;
+    std::string why;
+    return SUCCEEDED(Open(why));
+}
+
+HRESULT PgStore::Accept(const MessageRecord& record)
+{
+    if (!Ready())
+        return E_FAIL;
+    std::vector<PgParam> values = FieldsOf(record);
+    values.push_back(PgParam::Text("queued"));
+    values.push_back(PgParam::Text(settings_.host));
+    values.push_back(PgParam::Text("false"));
+    PgFailure failure;
+    // One statement: the row and the wake of every host commit together.
+    std::string sql = std::string("WITH added AS (") + kInsert + " RETURNING id) " + kAnnounce + " FROM added";
+    return pool_.Exec(sql, values, failure) ? S_OK : E_FAIL;
+}
+
+void PgStore::Withdraw(const GUID& id)
+{
+    PgFailure failure;
+    if (!Ready() || !pool_.Exec("DELETE FROM velmo_messages WHERE id = $1 AND folder = 'queued'",
+                                {PgParam::Text(UuidOf(id))}, failure))
+        log_.LogEvent(EVENTLOG_ERROR_TYPE,
+                      "The message %s could not be withdrawn from the queue store: it will be sent",
+                      GuidToUtf8(id).c_str());
+}
+
+bool PgStore::Knows(const GUID& id)
+{
+    PgFailure failure;
+    if (!Ready())
+        return false;
+    PgResult r = pool_.Exec("SELECT 1 FROM velmo_messages WHERE id = $1 AND folder IN ('queued', 'sent', 'failed')",
+                            {PgParam::Text(UuidOf(id))}, failure);
+    return r && PQntuples(r.get()) > 0;
+}
+
+RecordPtr PgStore::LoadQueued(const GUID& id)
+{
+    if (!Ready())
+        return nullptr;
+    PgFailure failure;
+    PgResult r = pool_.Exec("SELECT id, file FROM velmo_messages WHERE id = $1 AND folder = 'queued'",
+                            {PgParam::Text(UuidOf(id))}, failure);
+    if (!r || PQntuples(r.get()) == 0)
+        return nullptr;
+    return RecordOfRow(r.get(), 0, 0, 1, true);
+}
+
+RecordPtr PgStore::RecordOfRow(const PGresult* r, int row, int idColumn, int fileColumn, bool setAside)
+{
+    RecordPtr record = MessageRecord::New();
+    std::optional<std::vector<unsigned char>> bytes = BytesOf(r, row, fileColumn);
+    if (bytes && SUCCEEDED(record->Deserialize(bytes->data(), bytes->size())))
+        return record;
+    std::string id(Cell(r, row, idColumn));  // a uuid as PostgreSQL writes it
+    log_.LogEvent(EVENTLOG_ERROR_TYPE, "The queue store's message %s does not read%s", id.c_str(),
+                  setAside ? ": it is set aside as bad" : "");
+    PgFailure failure;
+    if (setAside)
+        (void)pool_.Exec("UPDATE velmo_messages SET folder = 'bad', listed = nextval('velmo_listing'), "
+                         "lease_host = NULL, lease_until = NULL, updated_at = now() WHERE id = $1 AND "
+                         "folder = 'queued'",
+                         {PgParam::Text(id)}, failure);  // left queued, it is set aside at the next read
+    return nullptr;
+}
+
+HRESULT PgStore::Take(const MessageRecord& record, std::u16string_view device)
+{
+    if (!Ready())
+        return E_FAIL;
+    PgFailure failure;
+    PgResult r = pool_.Exec(
+        "UPDATE velmo_messages SET device = $2, lease_host = $3, lease_until = now() + make_interval(secs => $4), "
+        "taken_at = now() WHERE id = $1 AND folder = 'queued' AND (lease_host IS NULL OR lease_host = $3 OR "
+        "lease_until < now())",
+        {PgParam::Text(UuidOf(record.Id)), PgParam::Text(Utf16ToUtf8(device)), PgParam::Text(settings_.host),
+         PgParam::Text(std::to_string(settings_.leaseSeconds))},
+        failure);
+    if (!r)
+        return E_FAIL;
+    return RowsChanged(r.get()) == 1 ? S_OK : E_ACCESSDENIED;
+}
+
+long PgStore::WriteFields(const MessageRecord& record, std::string_view more, std::vector<PgParam> extra)
+{
+    if (!Ready())
+        return -1;
+    std::vector<PgParam> values = FieldsOf(record);
+    for (PgParam& p : extra)
+        values.push_back(std::move(p));
+    std::string sql = std::string("UPDATE velmo_messages SET ") + kSetFields + std::string(more);
+    PgFailure failure;
+    PgResult r = pool_.Exec(sql, values, failure);
+    return r ? RowsChanged(r.get()) : -1;
+}
+
+HRESULT PgStore::SaveRetry(const MessageRecord& record)
+{
+    long n = WriteFields(record, ", retried_at = now() WHERE id = $1 AND folder = 'queued'", {});
+    return n == 1 ? S_OK : E_FAIL;
+}
+
+HRESULT PgStore::Finish(const MessageRecord& record)
+{
+    long n = WriteFields(record,
+                         ", folder = $15, listed = nextval('velmo_listing'), finished_at = now(), lease_host = NULL, "
+                         "lease_until = NULL WHERE id = $1 AND folder = 'queued'",
+                         {PgParam::Text(record.Status == SENT ? "sent" : "failed")});
+    if (n < 0)
+        return E_FAIL;
+    if (n == 0) {
+        log_.LogEvent(EVENTLOG_WARNING_TYPE,
+                      "The message %s is no longer queued (another host finished it after this host's lease ran "
+                      "out): its outcome stands as that host wrote it",
+                      GuidToUtf8(record.Id).c_str());
+        return S_FALSE;
+    }
+    return S_OK;
+}
+
+HRESULT PgStore::UpdateSent(const MessageRecord& record)
+{
+    long n = WriteFields(record, " WHERE id = $1 AND folder = 'sent'", {});
+    if (n == 0)
+        log_.LogEvent(EVENTLOG_ERROR_TYPE, "The message %s is not among the sent messages: its report is not kept",
+                      GuidToUtf8(record.Id).c_str());
+    return n == 1 ? S_OK : E_FAIL;
+}
+
+int PgStore::Recover(const std::function<bool(RecordPtr)>& take)
+{
+    if (!Ready())
+        return 0;
+    PgFailure failure;
+    // What this host held before it stopped: the devices that held it are gone.
+    (void)pool_.Exec("UPDATE velmo_messages SET lease_host = NULL, lease_until = NULL WHERE folder = 'queued' AND "
+                     "lease_host = $1",
+                     {PgParam::Text(settings_.host)}, failure);  // a failure shows in the next statement too
+    int count = 0;
+    std::string after = "0";
+    while (true) {
+        PgResult r = pool_.Exec("SELECT listed, id, file FROM velmo_messages WHERE folder = 'queued' AND listed > $1 "
+                                "AND (lease_host IS NULL OR lease_until < now()) ORDER BY listed LIMIT $2",
+                                {PgParam::Text(after), PgParam::Text(std::to_string(kRecoverBatch))}, failure);
+        if (!r)
+            return count;
+        int rows = PQntuples(r.get());
+        for (int i = 0; i < rows; ++i) {
+            after = std::string(Cell(r.get(), i, 0));
+            ++count;
+            RecordPtr record = RecordOfRow(r.get(), i, 1, 2, true);
+            if (record && !take(record))
+                return count - 1;
+        }
+        if (rows < kRecoverBatch)
+            return count;
+    }
+}
+
+HRESULT PgStore::StoreReceived(const MessageRecord& record)
+{
+    if (!Ready())
+        return E_FAIL;
+    std::vector<PgParam> values = FieldsOf(record);
+    values.push_back(PgParam::Text("received"));
+    values.push_back(PgParam::Text(settings_.host));
+    values.push_back(PgParam::Text("true"));
+    PgFailure failure;
+    return pool_.Exec(kInsert, values, failure) ? S_OK : E_FAIL;
+}
+
+void PgStore::Offered(const GUID& id)
+{
+    PgFailure failure;
+    if (!Ready() || !pool_.Exec("UPDATE velmo_messages SET awaiting_handlers = false, updated_at = now() WHERE id = $1",
+                                {PgParam::Text(UuidOf(id))}, failure))
+        log_.LogEvent(EVENTLOG_WARNING_TYPE,
+                      "The message %s cannot be marked as offered: the handlers are offered it again at the next "
+                      "start",
+                      GuidToUtf8(id).c_str());
+}
+
+std::vector<RecordPtr> PgStore::AwaitingHandlers()
+{
+    std::vector<RecordPtr> waiting;
+    if (!Ready())
+        return waiting;
+    PgFailure failure;
+    PgResult r = pool_.Exec("SELECT id, file FROM velmo_messages WHERE awaiting_handlers AND host = $1 "
+                            "ORDER BY received, id",
+                            {PgParam::Text(settings_.host)}, failure);
+    for (int i = 0; r && i < PQntuples(r.get()); ++i)
+        if (RecordPtr record = RecordOfRow(r.get(), i, 0, 1, false))
+            waiting.push_back(std::move(record));
+    return waiting;
+}
+
+}  // namespace velmo::pgstore

@@ -1,0 +1,101 @@
+// The queue store in a PostgreSQL database that several gateway hosts may
+// share (QueueStore.h states the contract; docs/postgresql.md the tables).
+//
+// A message is one row of velmo_messages, in the folder it stands in
+// ('queued', 'sent', 'failed', 'received', 'bad'). The row keeps the
+// message file's bytes (the copy the service reads) and each of its fields
+// in a column of its own (for people and SQL), plus the host that queued or
+// received it, the device and host that hold it with the lease's end, and
+// the time of each step. Every change is one statement, so a crash leaves
+// the row before or after it, never between.
+//
+// Taking: a host takes a queued message for one of its devices only while
+// no other host's lease on it runs (Take); the lease is this host's until
+// the message is finished, kept again after a retry, or its time passes.
+// Recover at start gives back this host's own leases (the devices that
+// held them are gone) and gives every queued message no other host holds.
+//
+// When the database cannot be reached, every call fails (logged once by
+// the pool, with the line when it answers again) and the connection is
+// made again at the next call.
+#pragma once
+
+#include "service/events/EventSink.h"
+#include "service/pgstore/PgPool.h"
+#include "service/queue/QueueStore.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace velmo::pgstore {
+
+struct PgSettings {
+    std::string connection;            // a libpq connection string, without a password
+    std::string host;                  // this gateway host's name in the rows
+    std::uint32_t leaseSeconds = 120;  // how long a take holds a message for this host
+    std::size_t connections = 4;       // connections the service keeps to the database
+};
+
+class PgStore final : public queue::QueueStore {
+public:
+    // log must outlive the store. Nothing is connected yet.
+    PgStore(events::EventSink& log, PgSettings settings);
+    PgStore(const PgStore&) = delete;
+    PgStore& operator=(const PgStore&) = delete;
+
+    // Connects and brings the tables to this build's version. S_OK when
+    // the store can be used; a failure with why set (escaped words) when
+    // the database cannot be reached, refuses the upgrade, or stands at a
+    // newer version. The calls below make the same check while it has not
+    // succeeded yet.
+    HRESULT Open(std::string& why);
+
+    HRESULT Accept(const messagefile::MessageRecord& record) override;
+    void Withdraw(const GUID& id) override;
+    bool Knows(const GUID& id) override;
+    messagefile::RecordPtr LoadQueued(const GUID& id) override;
+    // S_OK once this host holds the message for device (its lease set
+    // anew); E_ACCESSDENIED while another host's lease on it runs, or when
+    // it is no longer queued; another failure when the database did not
+    // answer.
+    HRESULT Take(const messagefile::MessageRecord& record, std::u16string_view device) override;
+    HRESULT SaveRetry(const messagefile::MessageRecord& record) override;
+    // A message another host finished already (its lease had run out) keeps
+    // that outcome: S_FALSE, logged.
+    HRESULT Finish(const messagefile::MessageRecord& record) override;
+    HRESULT UpdateSent(const messagefile::MessageRecord& record) override;
+    int Recover(const std::function<bool(messagefile::RecordPtr)>& take) override;
+    HRESULT StoreReceived(const messagefile::MessageRecord& record) override;
+    void Offered(const GUID& id) override;
+    // Only those this host received: its handlers run them.
+    std::vector<messagefile::RecordPtr> AwaitingHandlers() override;
+    std::optional<queue::Found> Find(const GUID& id) override;
+    // Newest first by the order rows entered their folder; a page costs
+    // what is on it (an index on folder and that order).
+    std::optional<queue::Page> List(messagefile::Folder folder, std::size_t limit, std::string_view cursor) override;
+    // Over every host.
+    std::uint64_t CountQueued() override;
+
+    const PgSettings& Settings() const { return settings_; }
+
+private:
+    // Open once, before any statement; false (logged by the pool) when the
+    // database is still not there.
+    bool Ready();
+    // The record of a row from its file cell; null after logging when the
+    // file does not read (with setAside, a queued row is then moved to bad).
+    messagefile::RecordPtr RecordOfRow(const PGresult* r, int row, int idColumn, int fileColumn, bool setAside);
+    // Runs an UPDATE that writes every field of the record ($1 is its id,
+    // $2-$14 its fields), then `more` (further SET clauses, then the WHERE
+    // beyond the id, with its values from $15 on in extra). Rows changed;
+    // -1 on failure.
+    long WriteFields(const messagefile::MessageRecord& record, std::string_view more, std::vector<PgParam> extra);
+
+    events::EventSink& log_;
+    const PgSettings settings_;
+    PgPool pool_;
+    std::atomic<bool> open_{false};
+};
+
+}  // namespace velmo::pgstore

@@ -1,0 +1,176 @@
+// velmosvc with its queue in a throwaway PostgreSQL cluster: messages
+// picked up, sent, retried, failed, received, reported and counted in the
+// database rather than the folders; a start while the database is away;
+// a kill and a restart; what /CHECK says of the store.
+#include "service/EventCapture.h"
+#include "service/PgCluster.h"
+#include "service/Program.h"
+#include "service/ServiceRoot.h"
+#include "messagefile/MessageRecord.h"
+
+#include <cstdio>
+
+using velmo::Bstr;
+using velmo::messagefile::MessageRecord;
+
+namespace {
+
+// Test-only: the 30 s pickup scan becomes 30 ms.
+const std::vector<std::pair<std::string, std::string>> kFast = {{"VELMO_TEST_TIME_DIVISOR", "1000"}};
+
+class PgService : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!cluster_.Started())
+            GTEST_SKIP() << "PostgreSQL's programs are not installed";
+        ASSERT_TRUE(cluster_.CreateDatabase());
+    }
+    void WriteConfig(const std::string& devices, const std::string& rules = "<rules/>", const std::string& more = "")
+    {
+        std::ofstream(root_.folderPath("") + "config.xml")
+            << "<velmo><configuration><queue max='0' store='postgresql' connection='" << cluster_.ConnInfo()
+            << "' host='alpha'" << more << "/><retries max='2'/></configuration><devices>" << devices << "</devices>"
+            << rules << "<eventhandlers/></velmo>";
+    }
+    void Drop(const std::u16string& to, const std::u16string& body)
+    {
+        MessageRecord* r = new MessageRecord();
+        r->Initialise();
+        r->To = Bstr(to);
+        r->Body = Bstr(body);
+        std::string tmp = root_.path() + "/" + velmo::GuidToUtf8(r->Id) + ".tmp";
+        ASSERT_EQ(r->SaveToFile(velmo::Utf8ToUtf16(tmp)), S_OK);
+        std::filesystem::rename(tmp, root_.folderPath("pickup") + velmo::GuidToUtf8(r->Id) + ".velmo");
+        r->Release();
+    }
+    // One line of psql's answer ("" when the database does not answer).
+    std::string Sql(const std::string& sql) { return cluster_.Psql(sql) ? cluster_.Output() : ""; }
+    std::string Folders()
+    {
+        return Sql("SELECT string_agg(folder || '=' || n, ' ' ORDER BY folder) FROM "
+                   "(SELECT folder, count(*) n FROM velmo_messages GROUP BY folder) f");
+    }
+    bool NoFiles()
+    {
+        return root_.Files("out").empty() && root_.Files("out/sent").empty() && root_.Files("out/failed").empty() &&
+               root_.Files("in").empty();
+    }
+
+    PgCluster cluster_;
+    ServiceRoot root_;
+};
+
+TEST_F(PgService, MessagesAreSentRetriedFailedReceivedAndReportedInTheDatabase)
+{
+    WriteConfig(Loopback(1, Param("echo", "true") + Param("delivery", "delivered")) +
+                    Loopback(2, Param("result", "retry")),
+                "<rules><r match='999' device_id='2' continue='false'/></rules>");
+    Drop(u"+4912", u"one");
+    Drop(u"+4913", u"two");
+    Drop(u"999 1", u"three");
+    Program service({"/DEBUG"}, kFast);
+    ASSERT_TRUE(WaitUntil([&] { return Folders() == "failed=1 received=2 sent=2"; })) << Folders() << service.Err();
+    EXPECT_TRUE(NoFiles());
+    EXPECT_EQ(Sql("SELECT status, retries, host, device FROM velmo_messages WHERE folder = 'failed'"),
+              std::to_string(FAILED) + "|3|alpha|Loop2");
+    EXPECT_EQ(Sql("SELECT string_agg(status::text || ' ' || body, ',' ORDER BY body) FROM velmo_messages WHERE "
+                  "folder = 'sent'"),
+              std::to_string(DELIVERED) + " one," + std::to_string(DELIVERED) + " two");
+    EXPECT_EQ(Sql("SELECT count(*) FROM velmo_messages WHERE folder = 'received' AND sender IN ('+4912', '+4913') "
+                  "AND NOT awaiting_handlers AND host = 'alpha'"),
+              "2");
+    kill(service.pid(), SIGTERM);
+    EXPECT_EQ(service.Wait(), 0);
+    EXPECT_NE(service.Err().find("The queue store is PostgreSQL, as host alpha"), std::string::npos) << service.Err();
+}
+
+TEST_F(PgService, AServiceStartedWithoutTheDatabaseQueuesOnceItIsBack)
+{
+    WriteConfig(Loopback(1));
+    ASSERT_TRUE(cluster_.Stop());
+    Drop(u"+4912", u"waits");
+    Program service({"/DEBUG"}, kFast);
+    ASSERT_TRUE(WaitUntil([&] { return service.Err().find("cannot be used yet") != std::string::npos; }))
+        << service.Err();
+    EXPECT_EQ(root_.Files("pickup").size(), 1u) << "a message the store cannot take stays where it was";
+    ASSERT_TRUE(cluster_.Start());
+    ASSERT_TRUE(WaitUntil([&] { return Folders() == "sent=1"; })) << Folders() << service.Err();
+    EXPECT_TRUE(root_.Files("pickup").empty());
+    EXPECT_NE(service.Err().find("The queue store is back"), std::string::npos) << service.Err();
+}
+
+TEST_F(PgService, QueuedMessagesOfAKilledServiceAreSentAfterItsRestart)
+{
+    WriteConfig(Loopback(1, Param("delay", "200")));
+    for (int i = 0; i < 10; ++i)
+        Drop(u"+4912", velmo::Utf8ToUtf16("m" + std::to_string(i)));
+    {
+        Program first({"/DEBUG"}, kFast);
+        ASSERT_TRUE(WaitUntil([&] { return Sql("SELECT count(*) FROM velmo_messages") == "10"; }))
+            << Folders() << first.Err();
+    }  // SIGKILLed while messages are held by its device
+    EXPECT_NE(Sql("SELECT count(*) FROM velmo_messages WHERE folder = 'queued'"), "0");
+    Program second({"/DEBUG"}, kFast);
+    ASSERT_TRUE(WaitUntil([&] { return Folders() == "sent=10"; })) << Folders() << second.Err();
+    EXPECT_EQ(Sql("SELECT count(DISTINCT body) FROM velmo_messages"), "10");
+    EXPECT_EQ(Sql("SELECT count(*) FROM velmo_messages WHERE lease_host IS NOT NULL"), "0");
+}
+
+// /CHECK on the store, in a child process so the registry and root are the test's.
+std::string CheckOutput(int& code)
+{
+    Program check({"/CHECK"});
+    code = check.Wait();
+    return check.Out();
+}
+
+TEST_F(PgService, CheckTellsTheConnectionTheTablesAndTheRights)
+{
+    WriteConfig(Loopback(1));
+    int code = -1;
+    std::string out = CheckOutput(code);
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_NE(out.find("queue store: PostgreSQL \"" + cluster_.ConnInfo() + "\" as host alpha, lease 120s\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("queue store: connected to database velmo as velmo (PostgreSQL 1"), std::string::npos) << out;
+    EXPECT_NE(out.find("note: queue store: the tables stand at version 0; velmosvc creates them to version 1 at "
+                       "start\n"),
+              std::string::npos)
+        << out;
+
+    Sql("CREATE TABLE velmo_schema (version integer PRIMARY KEY, upgraded timestamptz NOT NULL DEFAULT now()); "
+        "INSERT INTO velmo_schema VALUES (7)");
+    out = CheckOutput(code);
+    EXPECT_EQ(code, 1) << out;
+    EXPECT_NE(out.find("problem: queue store: the tables stand at version 7, newer than this velmosvc knows (1)\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("The service would start, but the queue store cannot be used now: see above.\n"),
+              std::string::npos)
+        << out;
+
+    Sql("DROP TABLE velmo_schema");
+    {
+        Program service({"/DEBUG"}, kFast);  // makes the tables
+        ASSERT_TRUE(WaitUntil([&] { return Sql("SELECT max(version) FROM velmo_schema") == "1"; }));
+    }
+    Sql("CREATE ROLE clerk LOGIN; GRANT SELECT ON velmo_messages, velmo_schema TO clerk");
+    std::string clerk = cluster_.ConnInfo() + " user=clerk";
+    std::ofstream(root_.folderPath("") + "config.xml")
+        << "<velmo><configuration><queue max='0' store='postgresql' connection='" << clerk
+        << "'/><retries max='2'/></configuration><devices>" << Loopback(1)
+        << "</devices><rules/><eventhandlers/></velmo>";
+    out = CheckOutput(code);
+    EXPECT_EQ(code, 1) << out;
+    EXPECT_NE(out.find("problem: queue store: the user may not read and write velmo_messages\n"), std::string::npos)
+        << out;
+
+    ASSERT_TRUE(cluster_.Stop());
+    out = CheckOutput(code);
+    EXPECT_EQ(code, 1) << out;
+    EXPECT_NE(out.find("problem: queue store: cannot connect: "), std::string::npos) << out;
+}
+
+}  // namespace
