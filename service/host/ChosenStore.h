@@ -7,25 +7,29 @@
 // the store; afterwards the choice never changes, so the calls need no lock.
 #pragma once
 
-#include "service/pgstore/PgStore.h"
+#include "service/pgstore/PgSettings.h"
 #include "service/queue/FolderStore.h"
 
 #include <memory>
+
+namespace velmo::pgstore {
+class PgStore;
+}
 
 namespace velmo::host {
 
 class ChosenStore final : public queue::QueueStore {
 public:
-    ChosenStore(events::EventSink& log, std::u16string root) : log_(log), folders_(log, std::move(root)) {}
+    ChosenStore(events::EventSink& log, std::u16string root);
+    ~ChosenStore() override;
+    ChosenStore(const ChosenStore&) = delete;
+    ChosenStore& operator=(const ChosenStore&) = delete;
 
-    // From now on the store is the database settings name.
-    void UsePostgres(const pgstore::PgSettings& settings)
-    {
-        postgres_ = std::make_unique<pgstore::PgStore>(log_, settings);
-        active_ = postgres_.get();
-    }
-    // The database store when it is chosen, else null.
-    pgstore::PgStore* Postgres() const { return postgres_.get(); }
+    // From now on the store is the database settings name, opened at once
+    // (its tables made or upgraded). A database that cannot be used now
+    // does not undo the choice: the store tries again at every call, and
+    // the failure's words are in why.
+    HRESULT UsePostgres(const pgstore::PgSettings& settings, std::string& why);
 
     HRESULT Accept(const messagefile::MessageRecord& r) override { return active_->Accept(r); }
     void Withdraw(const GUID& id) override { active_->Withdraw(id); }

@@ -369,9 +369,8 @@ bool ReadConfiguration(ServiceModule& module, ConfigReport& report)
 // refused, and each later call tries again.
 void OpenPostgres(ServiceModule& module, const pgstore::PgSettings& settings)
 {
-    module.store.UsePostgres(settings);
     std::string why;
-    if (SUCCEEDED(module.store.Postgres()->Open(why)))
+    if (SUCCEEDED(module.store.UsePostgres(settings, why)))
         module.LogEvent(EVENTLOG_INFORMATION_TYPE, "The queue store is PostgreSQL, as host %s", settings.host.c_str());
     else
         module.LogEvent(EVENTLOG_ERROR_TYPE,

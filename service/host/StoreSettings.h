@@ -12,7 +12,7 @@
 //   lease       how long a host holds a message it took (default 2m; 10s to 1h)
 #pragma once
 
-#include "service/pgstore/PgStore.h"
+#include "service/pgstore/PgSettings.h"
 
 #include <cstdio>
 #include <optional>

@@ -22,6 +22,7 @@
 
 #include "service/events/EventSink.h"
 #include "service/pgstore/PgPool.h"
+#include "service/pgstore/PgSettings.h"
 #include "service/queue/QueueStore.h"
 
 #include <atomic>
@@ -29,13 +30,6 @@
 #include <string>
 
 namespace velmo::pgstore {
-
-struct PgSettings {
-    std::string connection;            // a libpq connection string, without a password
-    std::string host;                  // this gateway host's name in the rows
-    std::uint32_t leaseSeconds = 120;  // how long a take holds a message for this host
-    std::size_t connections = 4;       // connections the service keeps to the database
-};
 
 class PgStore final : public queue::QueueStore {
 public:
