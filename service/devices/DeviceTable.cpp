@@ -51,6 +51,12 @@ void DeviceTable::SetChoice(routing::Router::Choice choice)
     router_.SetChoice(choice);
 }
 
+void DeviceTable::SetLeaveUnmatched(bool leave)
+{
+    ModeLock::Hold hold(lock_, 2);
+    router_.SetLeaveUnmatched(leave);
+}
+
 void DeviceTable::ForEachRule(const std::function<void(const routing::RoutingRule&)>& visit)
 {
     ModeLock::Hold hold(lock_, 1);
@@ -160,10 +166,21 @@ HRESULT DeviceTable::Route(const messagefile::MessageRecord& record, LONG& chose
             return std::nullopt;
         return it->second->PendingCount();
     });
+    if (chosen == routing::Router::kLeave)
+        return kLeftToOthers;
     auto it = devices_.find(chosen);
     if (it == devices_.end())
         return S_FALSE;
     return hand(*it->second);
+}
+
+bool DeviceTable::AnyRoom(std::size_t ahead)
+{
+    ModeLock::Hold hold(lock_, 1);
+    for (auto& [id, host] : devices_)
+        if (host->PendingCount() < ahead)
+            return true;
+    return false;
 }
 
 std::size_t DeviceTable::Count()

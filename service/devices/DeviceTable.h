@@ -23,6 +23,10 @@
 
 namespace velmo::devices {
 
+// A success that hands nothing over: the message stays queued in a shared
+// store for another host to take.
+inline constexpr HRESULT kLeftToOthers = 2;
+
 class DeviceTable {
 public:
     // log, outcomes and incoming are handed to every host and must outlive
@@ -42,6 +46,8 @@ public:
     void SetDefaultDevice(LONG id);
     LONG DefaultDevice();
     void SetChoice(routing::Router::Choice choice);
+    // Router::SetLeaveUnmatched.
+    void SetLeaveUnmatched(bool leave);
     void ForEachRule(const std::function<void(const routing::RoutingRule&)>& visit);
 
     // --- supervision ---
@@ -66,12 +72,15 @@ public:
     // --- routing ---
     // Chooses the device for the record's recipient and, under the same
     // hold, returns hand(that device's host). S_FALSE, with chosen set, when
-    // the table holds no device of the chosen id.
+    // the table holds no device of the chosen id; kLeftToOthers when the
+    // rules leave the recipient to other hosts.
     HRESULT Route(const messagefile::MessageRecord& record, LONG& chosen,
                   const std::function<HRESULT(DeviceHost&)>& hand);
 
     // --- visits ---
     std::size_t Count();
+    // Whether some device has fewer than `ahead` messages pending.
+    bool AnyRoom(std::size_t ahead);
     bool Has(LONG id);
     // Visits every host in ascending id under mode 1.
     void ForEach(const std::function<void(DeviceHost&)>& visit);

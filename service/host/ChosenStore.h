@@ -14,7 +14,8 @@
 
 namespace velmo::pgstore {
 class PgStore;
-}
+class PgWatch;
+}  // namespace velmo::pgstore
 
 namespace velmo::host {
 
@@ -30,6 +31,12 @@ public:
     // does not undo the choice: the store tries again at every call, and
     // the failure's words are in why.
     HRESULT UsePostgres(const pgstore::PgSettings& settings, std::string& why);
+    // With the database: starts the watch (PgWatch.h) that runs wake when
+    // other hosts queue messages, at every idle check, and keeps this
+    // host's leases. Nothing with the folders.
+    void StartWatch(std::function<void()> wake);
+    // Ends the watch; nothing when none runs.
+    void StopWatch();
 
     HRESULT Accept(const messagefile::MessageRecord& r) override { return active_->Accept(r); }
     void Withdraw(const GUID& id) override { active_->Withdraw(id); }
@@ -42,6 +49,12 @@ public:
     HRESULT SaveRetry(const messagefile::MessageRecord& r) override { return active_->SaveRetry(r); }
     HRESULT Finish(const messagefile::MessageRecord& r) override { return active_->Finish(r); }
     HRESULT UpdateSent(const messagefile::MessageRecord& r) override { return active_->UpdateSent(r); }
+    void Release(const messagefile::MessageRecord& r) override { active_->Release(r); }
+    std::uint64_t Unclaimed(std::uint64_t after, std::size_t limit,
+                            const std::function<bool(messagefile::RecordPtr)>& take) override
+    {
+        return active_->Unclaimed(after, limit, take);
+    }
     int Recover(const std::function<bool(messagefile::RecordPtr)>& take) override { return active_->Recover(take); }
     HRESULT StoreReceived(const messagefile::MessageRecord& r) override { return active_->StoreReceived(r); }
     void Offered(const GUID& id) override { active_->Offered(id); }
@@ -57,6 +70,7 @@ private:
     events::EventSink& log_;
     queue::FolderStore folders_;
     std::unique_ptr<pgstore::PgStore> postgres_;
+    std::unique_ptr<pgstore::PgWatch> watch_;
     queue::QueueStore* active_ = &folders_;
 };
 

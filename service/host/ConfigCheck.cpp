@@ -132,7 +132,10 @@ int CheckConfiguration(ServiceModule& module, std::FILE* out)
         for (const ConfigReport::Rule& r : report.rules)
             std::fprintf(out, "rule [%s] -> device %d%s\n", r.pattern.c_str(), static_cast<int>(r.device),
                          r.continueSearch ? "" : ", last");
-        std::fprintf(out, "default device %d\n", static_cast<int>(module.dispatcher.Devices().DefaultDevice()));
+        if (report.leaveUnmatched)
+            std::fprintf(out, "a recipient no rule matches is left to the other hosts\n");
+        else
+            std::fprintf(out, "default device %d\n", static_cast<int>(module.dispatcher.Devices().DefaultDevice()));
         storeFails = !CheckStore(report.store, out);
         for (const std::string& h : report.handlers) {
             bool usable = false;

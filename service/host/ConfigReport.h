@@ -39,6 +39,7 @@ struct ConfigReport {
     LONG queueMax = 0, retryMax = 0;    // valid when no problem names them
     std::uint32_t queueExpire = 0;      // seconds; 0 when the queue has no expire attribute
     StoreChoice store;                  // the folders unless the queue names PostgreSQL
+    bool leaveUnmatched = false;        // rules unmatched="leave"
     std::vector<Device> devices;        // added or disabled, in file order
     std::vector<Rule> rules;            // added, in file order
     std::vector<std::string> handlers;  // class ids as written

@@ -239,6 +239,26 @@ private:
         return firstId;
     }
 
+    // unmatched="leave": a recipient no rule matches is left to the other
+    // hosts of a shared store, never sent by this host's default device.
+    void ReadUnmatched(const pugi::xml_node& rules)
+    {
+        pugi::xml_attribute unmatched = rules.attribute("unmatched");
+        std::string value = unmatched.value();
+        if (!unmatched || value == "default")
+            return;
+        if (value != "leave")
+            report_.problems.push_back(Where(rules) + ": /velmo/rules: unmatched \"" +
+                                       EscapeControls(value.substr(0, 40)) + "\" is neither \"default\" nor \"leave\"");
+        else if (!report_.store.postgres)
+            report_.problems.push_back(Where(rules) +
+                                       ": /velmo/rules: unmatched=\"leave\" needs a store that other hosts share "
+                                       "(store=\"postgresql\"): with the folders such messages would wait forever");
+        report_.leaveUnmatched = value == "leave";
+        if (Loading())
+            table().SetLeaveUnmatched(report_.leaveUnmatched);
+    }
+
     void ReadRules(const pugi::xml_node& rules, LONG firstDevice)
     {
         if (auto def = ToInteger(rules.attribute("def_device_id")))
@@ -248,6 +268,7 @@ private:
             table().SetChoice(routing::Router::Choice::FewestWaiting);
         else if (!choose.empty() && choose != "random")
             report_.warnings.push_back("rules choose=\"" + choose + "\" is not known: the choice is random");
+        ReadUnmatched(rules);
         for (pugi::xml_node entry : rules.children()) {
             if (!IsEntry(entry))
                 continue;
@@ -391,8 +412,10 @@ bool LoadConfiguration(ServiceModule& module)
     } else if (!ok) {
         module.LogEvent(EVENTLOG_ERROR_TYPE, "config.xml: %s", kNoDevices);
     }
-    if (ok && report.store.postgres)
+    if (ok && report.store.postgres) {
+        module.dispatcher.shared = true;
         OpenPostgres(module, report.store.settings);
+    }
     return ok;
 }
 

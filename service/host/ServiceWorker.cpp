@@ -18,6 +18,7 @@ DWORD ServiceWorker(void* param)
                         "Service started. Dispatcher loaded %d previously stored messages in the queue folder", stored);
         module.eventHandlers.Start();
         module.dispatcher.Start();
+        module.store.StartWatch([&module] { module.dispatcher.ClaimShared(); });
         SetEvent(module.workerStarted.get());
         while (true) {
             LONG ended = module.dispatcher.WaitForDevices(module.stopEvent.get());
@@ -25,6 +26,7 @@ DWORD ServiceWorker(void* param)
                 break;
             (void)module.dispatcher.RestartDevice(ended);  // the outcome shows in the events
         }
+        module.store.StopWatch();
         module.dispatcher.Stop();
         module.eventHandlers.Stop();
     }

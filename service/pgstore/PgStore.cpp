@@ -188,6 +188,45 @@ HRESULT PgStore::UpdateSent(const MessageRecord& record)
     return n == 1 ? S_OK : E_FAIL;
 }
 
+void PgStore::Release(const MessageRecord& record)
+{
+    PgFailure failure;
+    if (Ready())
+        (void)pool_.Exec("UPDATE velmo_messages SET lease_host = NULL, lease_until = NULL WHERE id = $1 AND "
+                         "folder = 'queued' AND lease_host = $2",
+                         {PgParam::Text(UuidOf(record.Id)), PgParam::Text(settings_.host)},
+                         failure);  // a lease not given back runs out by itself
+}
+
+long PgStore::RenewLeases()
+{
+    if (!Ready())
+        return -1;
+    PgFailure failure;
+    PgResult r =
+        pool_.Exec("UPDATE velmo_messages SET lease_until = now() + make_interval(secs => $2) WHERE "
+                   "folder = 'queued' AND lease_host = $1",
+                   {PgParam::Text(settings_.host), PgParam::Text(std::to_string(settings_.leaseSeconds))}, failure);
+    return r ? RowsChanged(r.get()) : -1;
+}
+
+std::uint64_t PgStore::Unclaimed(std::uint64_t after, std::size_t limit, const std::function<bool(RecordPtr)>& take)
+{
+    if (!Ready())
+        return after;
+    PgFailure failure;
+    PgResult r = pool_.Exec("SELECT listed, id, file FROM velmo_messages WHERE folder = 'queued' AND listed > $1 "
+                            "AND (lease_host IS NULL OR lease_until < now()) ORDER BY listed LIMIT $2",
+                            {PgParam::Text(std::to_string(after)), PgParam::Text(std::to_string(limit))}, failure);
+    for (int i = 0; r && i < PQntuples(r.get()); ++i) {
+        after = std::strtoull(std::string(Cell(r.get(), i, 0)).c_str(), nullptr, 10);
+        RecordPtr record = RecordOfRow(r.get(), i, 1, 2, true);
+        if (record && !take(record))
+            break;
+    }
+    return after;
+}
+
 int PgStore::Recover(const std::function<bool(RecordPtr)>& take)
 {
     if (!Ready())
@@ -198,23 +237,18 @@ int PgStore::Recover(const std::function<bool(RecordPtr)>& take)
                      "lease_host = $1",
                      {PgParam::Text(settings_.host)}, failure);  // a failure shows in the next statement too
     int count = 0;
-    std::string after = "0";
-    while (true) {
-        PgResult r = pool_.Exec("SELECT listed, id, file FROM velmo_messages WHERE folder = 'queued' AND listed > $1 "
-                                "AND (lease_host IS NULL OR lease_until < now()) ORDER BY listed LIMIT $2",
-                                {PgParam::Text(after), PgParam::Text(std::to_string(kRecoverBatch))}, failure);
-        if (!r)
+    bool stopped = false;
+    for (std::uint64_t after = 0;;) {
+        int given = 0;
+        std::uint64_t next = Unclaimed(after, kRecoverBatch, [&](RecordPtr record) {
+            ++given;
+            stopped = !take(record);
+            return !stopped;
+        });
+        count += stopped ? given - 1 : given;
+        if (stopped || next == after)
             return count;
-        int rows = PQntuples(r.get());
-        for (int i = 0; i < rows; ++i) {
-            after = std::string(Cell(r.get(), i, 0));
-            ++count;
-            RecordPtr record = RecordOfRow(r.get(), i, 1, 2, true);
-            if (record && !take(record))
-                return count - 1;
-        }
-        if (rows < kRecoverBatch)
-            return count;
+        after = next;
     }
 }
 

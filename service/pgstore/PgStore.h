@@ -55,6 +55,15 @@ public:
     // answer.
     HRESULT Take(const messagefile::MessageRecord& record, std::u16string_view device) override;
     HRESULT SaveRetry(const messagefile::MessageRecord& record) override;
+    // Only a lease of this host is given back.
+    void Release(const messagefile::MessageRecord& record) override;
+    // Those whose lease is unset or has run out, whichever host queued them.
+    std::uint64_t Unclaimed(std::uint64_t after, std::size_t limit,
+                            const std::function<bool(messagefile::RecordPtr)>& take) override;
+    // Sets the lease of every queued message this host holds to a whole
+    // lease from now: the watch runs it well within each lease. The number
+    // renewed; -1 when the database did not answer.
+    long RenewLeases();
     // A message another host finished already (its lease had run out) keeps
     // that outcome: S_FALSE, logged.
     HRESULT Finish(const messagefile::MessageRecord& record) override;

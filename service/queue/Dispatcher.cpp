@@ -17,6 +17,10 @@ namespace {
 constexpr char16_t kTooManyRetries[] = u"\r\nAttempted too many retries";
 constexpr char16_t kEndedBeforeReport[] = u"\r\nThe device ended before it reported the message";
 constexpr DWORD kRetryPause = 1000;
+// A claim looks at this many unclaimed messages at a time, and at most
+// kClaimScan in one wake.
+constexpr std::size_t kClaimBatch = 100;
+constexpr std::size_t kClaimScan = 1000;
 
 }  // namespace
 
@@ -35,7 +39,7 @@ Dispatcher::Dispatcher(events::EventSink& log, QueueStore& store, devices::Incom
           [this](MessageRecord*) { TakeBackInFlight(); }),
       pickup_(
           log, std::move(root), store, [this](MessageRecord* record) { return Dispatch(record); },
-          [this] { return accepting_.load(); }, [this] { TakeWaiting(); }),
+          [this] { return HasRoom(); }, [this] { TakeWaiting(); }),
       deliveries_(log, store)
 {}
 
@@ -63,17 +67,25 @@ void Dispatcher::Stop()
     devices_.StopAll();
 }
 
+bool Dispatcher::HasRoom()
+{
+    if (!accepting_)
+        return false;
+    // In a shared store the maximum holds over every host's queued messages.
+    return !shared || queueMax <= 0 || store_.CountQueued() < static_cast<std::uint64_t>(queueMax);
+}
+
 void Dispatcher::CountInFlight()
 {
     LONG n = ++inFlight_;
-    if (queueMax > 0 && n >= queueMax)
+    if (queueMax > 0 && n >= queueMax && !shared)
         accepting_ = false;
 }
 
 void Dispatcher::TakeBackInFlight()
 {
     LONG n = --inFlight_;
-    if (queueMax > 0 && n < queueMax && running_)
+    if (queueMax > 0 && n < queueMax && running_ && !shared)
         accepting_ = true;
 }
 
@@ -81,7 +93,7 @@ HRESULT Dispatcher::QueueMessage(const Bstr& to, const Bstr& body, GUID* id) { r
 
 HRESULT Dispatcher::QueueExpiring(const Bstr& to, const Bstr& body, std::uint32_t expireAfter, GUID* id)
 {
-    if (!accepting_)
+    if (!HasRoom())
         return E_FAIL;
     RecordPtr record = MessageRecord::New();
     record->Initialise();
@@ -105,6 +117,10 @@ HRESULT Dispatcher::Dispatch(MessageRecord* record)
     HRESULT hr = HandOver(*record, chosen);
     if (hr == S_OK)
         return hr;
+    if (hr == devices::kLeftToOthers) {
+        TakeBackInFlight();
+        return S_OK;
+    }
     if (hr == S_FALSE) {
         TakeBackInFlight();
         return FailWithoutDevice(record, chosen);
@@ -123,8 +139,21 @@ HRESULT Dispatcher::Dispatch(MessageRecord* record)
 HRESULT Dispatcher::HandOver(MessageRecord& record, LONG& chosen)
 {
     return devices_.Route(record, chosen, [&](devices::DeviceHost& host) {
+        if (shared && host.PendingCount() >= kSharedAhead) {
+            store_.Release(record);  // a retry or a restart's message is held by this host still
+            return devices::kLeftToOthers;
+        }
         HRESULT taken = store_.Take(record, host.Name());
-        return FAILED(taken) ? taken : host.Enqueue(&record);
+        if (taken == E_ACCESSDENIED)
+            return devices::kLeftToOthers;  // another host holds it
+        if (FAILED(taken))
+            return taken;
+        HRESULT handed = host.Enqueue(&record);
+        if (FAILED(handed) && shared) {
+            store_.Release(record);
+            return devices::kLeftToOthers;
+        }
+        return handed;
     });
 }
 
@@ -140,8 +169,37 @@ HRESULT Dispatcher::FailWithoutDevice(MessageRecord* record, LONG chosen)
                   u"\r\nNo device to send it: device " + Utf8ToUtf16(std::to_string(chosen)) + u" is not there", {});
 }
 
+void Dispatcher::ClaimShared()
+{
+    if (!shared || !running_)
+        return;
+    std::unique_lock<std::mutex> one(claiming_, std::try_to_lock);
+    if (!one) {
+        claimAgain_ = true;  // the claim that runs looks once more when it ends
+        return;
+    }
+    do {
+        claimAgain_ = false;
+        std::uint64_t after = 0;
+        for (std::size_t seen = 0; seen < kClaimScan && devices_.AnyRoom(kSharedAhead);) {
+            std::uint64_t next = store_.Unclaimed(after, kClaimBatch, [&](RecordPtr record) {
+                (void)Dispatch(record.get());  // not handed over: it stays in the store for another try
+                return devices_.AnyRoom(kSharedAhead);
+            });
+            seen += kClaimBatch;
+            if (next == after)
+                break;
+            after = next;
+        }
+    } while (claimAgain_ && running_);
+}
+
 void Dispatcher::TakeWaiting()
 {
+    if (shared) {
+        ClaimShared();
+        return;
+    }
     if (rooms_.Size() == 0)
         return;
     rooms_.Take([this](const GUID& id) {

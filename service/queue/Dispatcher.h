@@ -31,6 +31,7 @@
 #include "service/queue/RoomQueue.h"
 
 #include <atomic>
+#include <mutex>
 #include <functional>
 #include <string>
 
@@ -74,6 +75,11 @@ public:
     // handed over, oldest first, as devices report messages); a message no
     // device in the table takes is failed. S_OK every way.
     HRESULT Dispatch(messagefile::MessageRecord* record);
+    // With a shared store: takes queued messages no host holds for this
+    // host's devices while they have room, oldest first, leaving those its
+    // rules leave to other hosts. Runs on any thread; a call while another
+    // runs makes that one look again instead.
+    void ClaimShared();
     // How many messages wait for room in a device's queue now.
     std::size_t WaitingForRoom() const { return rooms_.Size(); }
     // MessageOutcomes.
@@ -89,18 +95,29 @@ public:
     void ScanPickup() { pickup_.Scan(); }
 
     bool Accepting() const { return accepting_; }
+    // Whether a new message is taken now: accepting, and with a shared
+    // store fewer than queueMax messages queued over every host.
+    bool HasRoom();
     LONG InFlight() const { return inFlight_; }
 
     LONG queueMax = 0;                          // most messages in flight; 0 or less: no limit
     LONG retryMax = 0;                          // most retries of one message; 0 or less: no limit
     std::atomic<std::uint32_t> queueExpire{0};  // seconds a message may wait in the queue; 0: no limit
+    // The store is shared with other hosts (set before Start): a device is
+    // handed at most kSharedAhead messages at a time, the rest stay in the
+    // store for whichever host's device has room; the queue maximum counts
+    // the store's queued messages over every host.
+    bool shared = false;
+    static constexpr std::size_t kSharedAhead = 2;
 
 private:
     void CountInFlight();
     void TakeBackInFlight();
     // Routes the record and hands it to the chosen device: S_OK handed,
-    // S_FALSE no such device, a failure when the store or the device
-    // refused it.
+    // S_FALSE no such device, devices::kLeftToOthers when it stays in a
+    // shared store for another host (no rule of this host matches, another
+    // host holds it, or the device has its share already), a failure when
+    // the store or the device refused it.
     HRESULT HandOver(messagefile::MessageRecord& record, LONG& chosen);
     // Fails a message whose chosen device is not in the table; S_OK.
     HRESULT FailWithoutDevice(messagefile::MessageRecord* record, LONG chosen);
@@ -126,6 +143,8 @@ private:
     RetryQueue retries_;
     RoomQueue rooms_;
     PickupWatcher pickup_;
+    std::mutex claiming_;
+    std::atomic<bool> claimAgain_{false};
     DeliveryRecords deliveries_;
 };
 

@@ -101,6 +101,22 @@ public:
     // stands (SENT with more status text, DELIVERED or UNDELIVERED): it
     // stays among the sent. A failure (logged) leaves the copy before.
     virtual HRESULT UpdateSent(const messagefile::MessageRecord& record) = 0;
+    // Gives back a message this service took but leaves queued for now
+    // (its device had no room): another host may take it. Never fails; the
+    // folders belong to one service, so there it does nothing.
+    virtual void Release(const messagefile::MessageRecord& record) { (void)record; }
+    // Queued messages that no host holds now, in the order they were
+    // queued, from after the position `after` (0: from the first): at most
+    // limit, each given to take until it returns false. The position of the
+    // last one given, for the next call (after when none was). A store of
+    // one service alone gives none: Recover gave them all at start.
+    virtual std::uint64_t Unclaimed(std::uint64_t after, std::size_t limit,
+                                    const std::function<bool(messagefile::RecordPtr)>& take)
+    {
+        (void)limit;
+        (void)take;
+        return after;
+    }
     // At start: clears what a crash left half done, then gives each queued
     // message to take, until take returns false. The number of queued
     // entries handled (read, set aside, or found finished already).

@@ -28,7 +28,7 @@ void Router::ForEachRule(const std::function<void(const RoutingRule&)>& visit) c
 LONG Router::Choose(const Bstr& to, const Waiting& waiting) const
 {
     if (to.IsNull())
-        return defaultDevice_;
+        return leaveUnmatched_ ? kLeave : defaultDevice_;
     std::vector<LONG> candidates;
     for (const auto& rule : rules_) {
         if (!rule->Matches(to.view()))
@@ -38,7 +38,7 @@ LONG Router::Choose(const Bstr& to, const Waiting& waiting) const
             break;
     }
     if (candidates.empty())
-        return defaultDevice_;
+        return leaveUnmatched_ ? kLeave : defaultDevice_;
     if (candidates.size() == 1)
         return candidates.front();
     if (choice_ == Choice::FewestWaiting) {

@@ -34,6 +34,13 @@ public:
     void RemoveRulesOf(LONG deviceId);
     void ForEachRule(const std::function<void(const RoutingRule&)>& visit) const;
 
+    // What Choose gives for a recipient no rule matches when unmatched
+    // recipients are left to other hosts.
+    static constexpr LONG kLeave = -1;
+    // Whether a recipient no rule matches is left to the other hosts of a
+    // shared store (kLeave) rather than given to the default device.
+    void SetLeaveUnmatched(bool leave) { leaveUnmatched_ = leave; }
+    bool LeavesUnmatched() const { return leaveUnmatched_; }
     void SetDefaultDevice(LONG id) { defaultDevice_ = id; }
     LONG DefaultDevice() const { return defaultDevice_; }
     void SetChoice(Choice choice) { choice_ = choice; }
@@ -42,12 +49,14 @@ public:
     // How many messages a device has waiting; nullopt when it is not in the
     // table (it is passed over then).
     using Waiting = std::function<std::optional<std::size_t>(LONG id)>;
-    // The device for a recipient; a null recipient gets the default.
+    // The device for a recipient; a null recipient, or one no rule
+    // matches, gets the default (or kLeave, see SetLeaveUnmatched).
     LONG Choose(const Bstr& to, const Waiting& waiting) const;
 
 private:
     std::vector<std::unique_ptr<RoutingRule>> rules_;
     LONG defaultDevice_ = 0;
+    bool leaveUnmatched_ = false;
     Choice choice_ = Choice::Random;
     // Seeded once, before anything is routed; routing threads share it.
     mutable std::mutex randomLock_;

@@ -1,0 +1,104 @@
+#include "service/pgstore/PgWatch.h"
+
+#include "platform/Timing.h"
+
+#include <algorithm>
+#include <chrono>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace velmo::pgstore {
+
+namespace {
+
+constexpr unsigned kReconnectPause = 1000;
+
+std::int64_t NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+PgWatch::PgWatch(PgStore& store, std::function<void()> wake) : store_(store), wake_(std::move(wake)) {}
+
+bool PgWatch::Start()
+{
+    if (thread_.joinable())
+        return true;
+    stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (stopFd_ < 0)
+        return false;
+    stopping_ = false;
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+void PgWatch::Stop()
+{
+    if (!thread_.joinable())
+        return;
+    stopping_ = true;
+    std::uint64_t one = 1;
+    (void)!write(stopFd_, &one, sizeof one);  // the thread also looks at stopping_ within a second
+    thread_.join();
+    close(stopFd_);
+    stopFd_ = -1;
+}
+
+bool PgWatch::WaitFor(int socket, unsigned ms)
+{
+    pollfd fds[2] = {{stopFd_, POLLIN, 0}, {socket, POLLIN, 0}};
+    int n = poll(fds, socket >= 0 ? 2 : 1, static_cast<int>(ms));
+    return n > 0 && socket >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR));
+}
+
+void PgWatch::Run()
+{
+    const unsigned idle = DesignWait(kIdleCheckMs);
+    // Renewed at a quarter of the lease, so three renewals may fail before
+    // another host could take what this one holds.
+    const unsigned renewEvery = DesignWait(store_.Settings().leaseSeconds * 1000 / 4);
+    PgConnection listener(store_.Settings().connection);
+    std::int64_t nextWake = 0, nextRenew = 0;
+    while (!stopping_) {
+        PgFailure failure;
+        bool listening = listener.Native() != nullptr;
+        if (!listening) {
+            listening = listener.Exec("LISTEN velmo_queued", failure) != nullptr;
+            if (listening)
+                nextWake = 0;  // what was announced while the connection was down
+        }
+        std::int64_t now = NowMs();
+        if (now >= nextRenew) {
+            (void)store_.RenewLeases();  // a failure is logged by the store's pool
+            nextRenew = now + renewEvery;
+        }
+        if (now >= nextWake) {
+            wake_();
+            nextWake = NowMs() + idle;
+        }
+        unsigned wait = static_cast<unsigned>(std::max<std::int64_t>(1, std::min(nextWake, nextRenew) - NowMs()));
+        if (!listening) {
+            (void)WaitFor(-1, std::min(wait, DesignWait(kReconnectPause)));
+            continue;
+        }
+        if (!WaitFor(PQsocket(listener.Native()), wait))
+            continue;
+        if (!PQconsumeInput(listener.Native())) {
+            listener.Close();
+            continue;
+        }
+        bool announced = false;
+        while (PGnotify* note = PQnotifies(listener.Native())) {
+            announced = true;
+            PQfreemem(note);
+        }
+        if (announced)
+            nextWake = 0;
+    }
+}
+
+}  // namespace velmo::pgstore

@@ -1,0 +1,51 @@
+// The thread that keeps a host in step with the shared queue: it listens
+// for new queued messages (NOTIFY velmo_queued, sent by every host's
+// Accept) and wakes the dispatcher, renews this host's leases well within
+// each lease, and wakes the dispatcher at every idle check even when
+// nothing was announced, so a message whose lease ran out on a dead host
+// is taken over.
+//
+// The thread holds a connection of its own for LISTEN. When the database
+// goes away it waits a second (the test time divisor shortens it) and
+// connects again; announcements missed meanwhile are made up for by the
+// wake that follows every new connection.
+#pragma once
+
+#include "service/pgstore/PgStore.h"
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace velmo::pgstore {
+
+class PgWatch {
+public:
+    // store must outlive the watch; wake runs on the watch's thread, never
+    // twice at once.
+    PgWatch(PgStore& store, std::function<void()> wake);
+    ~PgWatch() { Stop(); }
+    PgWatch(const PgWatch&) = delete;
+    PgWatch& operator=(const PgWatch&) = delete;
+
+    // Starts the thread (once); false when the stop signal cannot be made.
+    bool Start();
+    // Ends the thread and waits for it (within one statement's time).
+    void Stop();
+
+    static constexpr unsigned kIdleCheckMs = 30000;  // a wake without an announcement
+
+private:
+    void Run();
+    // Waits for the socket (or the stop signal) at most ms; true when the
+    // socket has something to read.
+    bool WaitFor(int socket, unsigned ms);
+
+    PgStore& store_;
+    std::function<void()> wake_;
+    std::atomic<bool> stopping_{false};
+    int stopFd_ = -1;  // an eventfd the stop writes to
+    std::thread thread_;
+};
+
+}  // namespace velmo::pgstore
