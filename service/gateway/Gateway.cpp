@@ -125,7 +125,12 @@ public:
             return BusReply::Error(kInvalidArgsError, "The expiry '" + EscapeControls(expire.substr(0, 40)) +
                                                           "' is not a period such as 30m, 6h or 4d");
         GUID id{};
-        if (FAILED(parts_.intake.QueueExpiring(Bstr(*recipient), Bstr(body), static_cast<std::uint32_t>(*period), &id)))
+        HRESULT hr =
+            parts_.intake.QueueExpiring(Bstr(*recipient), Bstr(body), static_cast<std::uint32_t>(*period), &id);
+        if (hr == queue::kStoreAway)
+            return BusReply::Error(kRefusedError, "The queue store cannot be reached: the message is not queued, try "
+                                                  "again later.");
+        if (FAILED(hr))
             return BusReply::Error(kRefusedError, "Dispatcher failed queuing message.");
         return BusReply::Success({GuidToUtf8(id)});
     }

@@ -414,7 +414,9 @@ bool LoadConfiguration(ServiceModule& module)
     }
     if (ok && report.store.postgres) {
         module.dispatcher.shared = true;
-        OpenPostgres(module, report.store.settings);
+        pgstore::PgSettings settings = report.store.settings;
+        settings.journalFolder = Utf16ToUtf8(module.rootFolder) + "pgjournal/";
+        OpenPostgres(module, settings);
     }
     return ok;
 }

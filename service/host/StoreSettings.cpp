@@ -14,6 +14,7 @@ namespace {
 
 constexpr std::size_t kLongestHost = 64;
 constexpr std::uint32_t kShortestLease = 10, kLongestLease = 3600;
+constexpr int kConnectTimeout = 10;  // seconds
 
 std::string Shown(const std::string& text) { return "\"" + EscapeControls(text.substr(0, 60)) + "\""; }
 
@@ -38,8 +39,9 @@ std::string Quoted(const std::string& value)
 }
 
 // Why libpq would not take the connection string, or why config.xml may not
-// hold it; "" when it is good.
-std::string ConnectionFault(const std::string& connection)
+// hold it; "" when it is good. timeoutGiven tells whether it sets
+// connect_timeout.
+std::string ConnectionFault(const std::string& connection, bool& timeoutGiven)
 {
     char* error = nullptr;
     std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> options(PQconninfoParse(connection.c_str(), &error),
@@ -51,9 +53,13 @@ std::string ConnectionFault(const std::string& connection)
             why.pop_back();  // the escaped line end libpq puts last
         return why;
     }
-    for (PQconninfoOption* o = options.get(); o->keyword; ++o)
-        if (std::string(o->keyword) == "password" && o->val && *o->val)
+    for (PQconninfoOption* o = options.get(); o->keyword; ++o) {
+        std::string keyword = o->keyword;
+        bool set = o->val && *o->val;
+        if (keyword == "password" && set)
             return "it holds a password, which config.xml never does: give a passfile";
+        timeoutGiven = timeoutGiven || (keyword == "connect_timeout" && set);
+    }
     return {};
 }
 
@@ -85,9 +91,10 @@ std::optional<StoreChoice> ReadStoreChoice(const StoreAttributes& a, std::vector
     }
     choice.postgres = true;
     choice.connection = a.connection.value_or("");
+    bool timeoutGiven = false;
     if (choice.connection.empty())
         problems.push_back("store=\"postgresql\" needs a connection, such as \"service=velmo\"");
-    else if (std::string why = ConnectionFault(choice.connection); !why.empty())
+    else if (std::string why = ConnectionFault(choice.connection, timeoutGiven); !why.empty())
         problems.push_back("connection " + Shown(choice.connection) + ": " + why);
     choice.passfile = a.passfile.value_or("");
     if (a.passfile && (choice.passfile.empty() || choice.passfile[0] != '/'))
@@ -103,8 +110,11 @@ std::optional<StoreChoice> ReadStoreChoice(const StoreAttributes& a, std::vector
         else
             choice.settings.leaseSeconds = static_cast<std::uint32_t>(*lease);
     }
-    choice.settings.connection =
-        choice.connection + (choice.passfile.empty() ? "" : " passfile=" + Quoted(choice.passfile));
+    // A database host that does not answer must not hold a client for the
+    // minutes TCP would wait.
+    choice.settings.connection = choice.connection +
+                                 (choice.passfile.empty() ? "" : " passfile=" + Quoted(choice.passfile)) +
+                                 (timeoutGiven ? "" : " connect_timeout=" + std::to_string(kConnectTimeout));
     return problems.size() == before ? std::optional(choice) : std::nullopt;
 }
 

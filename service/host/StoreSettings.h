@@ -4,7 +4,8 @@
 //   store       "folders" (the default: the queue folders under the root)
 //               or "postgresql"
 //   connection  a libpq connection string or "service=NAME"; required for
-//               postgresql, and never with a password in it
+//               postgresql, and never with a password in it; without a
+//               connect_timeout of its own it gets 10 seconds
 //   passfile    a password file in libpq's format (readable by the service
 //               alone), where the database asks for a password
 //   host        this gateway's name in the shared store (default: the

@@ -66,10 +66,12 @@ PgResult PgConnection::Exec(std::string_view sql, const std::vector<PgParam>& pa
     failure.why = PgWords(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn_.get()));
     if (failure.why.empty())
         failure.why = PgWords(PQerrorMessage(conn_.get()));
-    // Class 08 is a connection exception; 57P01-57P03 the server shutting down
-    // or not yet up: the connection is gone either way.
-    failure.connectionLost = PQstatus(conn_.get()) != CONNECTION_OK || failure.sqlState.rfind("08", 0) == 0 ||
-                             failure.sqlState.rfind("57P", 0) == 0;
+    // Every error the server sends has its SQLSTATE: one without came from
+    // libpq itself (the connection closed under it). Class 08 is a
+    // connection exception; 57P01-57P03 the server shutting down or not yet
+    // up: the connection is gone in each case.
+    failure.connectionLost = PQstatus(conn_.get()) != CONNECTION_OK || failure.sqlState.empty() ||
+                             failure.sqlState.rfind("08", 0) == 0 || failure.sqlState.rfind("57P", 0) == 0;
     if (failure.connectionLost)
         conn_.reset();
     return nullptr;

@@ -19,60 +19,61 @@ constexpr int kRecoverBatch = 500;
 // The channel a new queued message is announced on.
 constexpr const char* kAnnounce = "SELECT pg_notify('velmo_queued', '')";
 
-// The SET list of every field, $2-$14 (FieldsOf's order).
-constexpr const char* kSetFields =
-    "status = $2, retries = $3, recipient = $4, sender = $5, body = $6, status_text = $7, "
-    "created = to_timestamp($8::double precision), completed = to_timestamp($9::double precision), "
-    "received = to_timestamp($10::double precision), accepted = to_timestamp($11::double precision), "
-    "discharged = to_timestamp($12::double precision), expire_after = $13, file = $14, updated_at = now()";
-
-constexpr const char* kInsert =
-    "INSERT INTO velmo_messages (id, status, retries, recipient, sender, body, status_text, created, completed, "
-    "received, accepted, discharged, expire_after, file, folder, host, awaiting_handlers) VALUES ($1, $2, $3, $4, "
-    "$5, $6, $7, to_timestamp($8::double precision), to_timestamp($9::double precision), "
-    "to_timestamp($10::double precision), to_timestamp($11::double precision), "
-    "to_timestamp($12::double precision), $13, $14, $15, $16, $17)";
-
 }  // namespace
 
 PgStore::PgStore(events::EventSink& log, PgSettings settings)
     : log_(log), settings_(std::move(settings)), pool_(log, settings_.connection, settings_.connections)
-{}
-
-HRESULT PgStore::Open(std::string& why)
 {
-    PgPool::Borrowed conn = pool_.Borrow();
+    if (!settings_.journalFolder.empty())
+        journal_ = std::make_unique<PgJournal>(settings_.journalFolder);
+}
+
+HRESULT PgStore::Open(std::string& why, PgFailure* opened)
+{
     PgFailure failure;
-    HRESULT hr = UpgradeSchema(*conn, failure);
+    HRESULT hr = E_FAIL;
+    {
+        PgPool::Borrowed conn = pool_.Borrow();
+        hr = UpgradeSchema(*conn, failure);
+    }
     pool_.Note(SUCCEEDED(hr), failure);
+    if (opened)
+        *opened = failure;
     if (FAILED(hr)) {
         why = failure.why;
         return hr;
     }
     open_ = true;
+    (void)ReplayJournal();
     return S_OK;
 }
 
-bool PgStore::Ready()
+bool PgStore::Ready(PgFailure* failure)
 {
     if (open_)
         return true;
     std::string why;
-    return SUCCEEDED(Open(why));
+    PgFailure opened;
+    bool ready = SUCCEEDED(Open(why, &opened));
+    if (failure)
+        *failure = opened;
+    return ready;
 }
 
 HRESULT PgStore::Accept(const MessageRecord& record)
 {
-    if (!Ready())
-        return E_FAIL;
+    PgFailure failure;
+    if (!Ready(&failure))
+        return failure.connectionLost ? queue::kStoreAway : E_FAIL;
     std::vector<PgParam> values = FieldsOf(record);
     values.push_back(PgParam::Text("queued"));
     values.push_back(PgParam::Text(settings_.host));
     values.push_back(PgParam::Text("false"));
-    PgFailure failure;
     // One statement: the row and the wake of every host commit together.
-    std::string sql = std::string("WITH added AS (") + kInsert + " RETURNING id) " + kAnnounce + " FROM added";
-    return pool_.Exec(sql, values, failure) ? S_OK : E_FAIL;
+    std::string sql = std::string("WITH added AS (") + kInsertRow + " RETURNING id) " + kAnnounce + " FROM added";
+    if (pool_.Exec(sql, values, failure))
+        return S_OK;
+    return failure.connectionLost ? queue::kStoreAway : E_FAIL;
 }
 
 void PgStore::Withdraw(const GUID& id)
@@ -142,49 +143,23 @@ HRESULT PgStore::Take(const MessageRecord& record, std::u16string_view device)
     return RowsChanged(r.get()) == 1 ? S_OK : E_ACCESSDENIED;
 }
 
-long PgStore::WriteFields(const MessageRecord& record, std::string_view more, std::vector<PgParam> extra)
+long PgStore::WriteFields(const MessageRecord& record, std::string_view more, std::vector<PgParam> extra,
+                          PgFailure& failure)
 {
-    if (!Ready())
+    if (!Ready(&failure))
         return -1;
     std::vector<PgParam> values = FieldsOf(record);
     for (PgParam& p : extra)
         values.push_back(std::move(p));
-    std::string sql = std::string("UPDATE velmo_messages SET ") + kSetFields + std::string(more);
-    PgFailure failure;
+    std::string sql = std::string("UPDATE velmo_messages SET ") + kSetEveryField + std::string(more);
     PgResult r = pool_.Exec(sql, values, failure);
     return r ? RowsChanged(r.get()) : -1;
 }
 
 HRESULT PgStore::SaveRetry(const MessageRecord& record)
 {
-    long n = WriteFields(record, ", retried_at = now() WHERE id = $1 AND folder = 'queued'", {});
-    return n == 1 ? S_OK : E_FAIL;
-}
-
-HRESULT PgStore::Finish(const MessageRecord& record)
-{
-    long n = WriteFields(record,
-                         ", folder = $15, listed = nextval('velmo_listing'), finished_at = now(), lease_host = NULL, "
-                         "lease_until = NULL WHERE id = $1 AND folder = 'queued'",
-                         {PgParam::Text(record.Status == SENT ? "sent" : "failed")});
-    if (n < 0)
-        return E_FAIL;
-    if (n == 0) {
-        log_.LogEvent(EVENTLOG_WARNING_TYPE,
-                      "The message %s is no longer queued (another host finished it after this host's lease ran "
-                      "out): its outcome stands as that host wrote it",
-                      GuidToUtf8(record.Id).c_str());
-        return S_FALSE;
-    }
-    return S_OK;
-}
-
-HRESULT PgStore::UpdateSent(const MessageRecord& record)
-{
-    long n = WriteFields(record, " WHERE id = $1 AND folder = 'sent'", {});
-    if (n == 0)
-        log_.LogEvent(EVENTLOG_ERROR_TYPE, "The message %s is not among the sent messages: its report is not kept",
-                      GuidToUtf8(record.Id).c_str());
+    PgFailure failure;
+    long n = WriteFields(record, ", retried_at = now() WHERE id = $1 AND folder = 'queued'", {}, failure);
     return n == 1 ? S_OK : E_FAIL;
 }
 
@@ -250,29 +225,6 @@ int PgStore::Recover(const std::function<bool(RecordPtr)>& take)
             return count;
         after = next;
     }
-}
-
-HRESULT PgStore::StoreReceived(const MessageRecord& record)
-{
-    if (!Ready())
-        return E_FAIL;
-    std::vector<PgParam> values = FieldsOf(record);
-    values.push_back(PgParam::Text("received"));
-    values.push_back(PgParam::Text(settings_.host));
-    values.push_back(PgParam::Text("true"));
-    PgFailure failure;
-    return pool_.Exec(kInsert, values, failure) ? S_OK : E_FAIL;
-}
-
-void PgStore::Offered(const GUID& id)
-{
-    PgFailure failure;
-    if (!Ready() || !pool_.Exec("UPDATE velmo_messages SET awaiting_handlers = false, updated_at = now() WHERE id = $1",
-                                {PgParam::Text(UuidOf(id))}, failure))
-        log_.LogEvent(EVENTLOG_WARNING_TYPE,
-                      "The message %s cannot be marked as offered: the handlers are offered it again at the next "
-                      "start",
-                      GuidToUtf8(id).c_str());
 }
 
 std::vector<RecordPtr> PgStore::AwaitingHandlers()

@@ -21,11 +21,14 @@
 #pragma once
 
 #include "service/events/EventSink.h"
+#include "service/pgstore/PgJournal.h"
 #include "service/pgstore/PgPool.h"
 #include "service/pgstore/PgSettings.h"
 #include "service/queue/QueueStore.h"
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <cstdint>
 #include <string>
 
@@ -38,13 +41,19 @@ public:
     PgStore(const PgStore&) = delete;
     PgStore& operator=(const PgStore&) = delete;
 
-    // Connects and brings the tables to this build's version. S_OK when
-    // the store can be used; a failure with why set (escaped words) when
-    // the database cannot be reached, refuses the upgrade, or stands at a
-    // newer version. The calls below make the same check while it has not
-    // succeeded yet.
-    HRESULT Open(std::string& why);
+    // Connects, brings the tables to this build's version and writes the
+    // local journal. S_OK when the store can be used; a failure with why
+    // set (escaped words) when the database cannot be reached, refuses the
+    // upgrade, or stands at a newer version (and in opened, when given,
+    // the failure itself). The calls below make the same check while it
+    // has not succeeded yet.
+    HRESULT Open(std::string& why, PgFailure* opened = nullptr);
+    // Writes what the local journal kept while the database was away, in
+    // the order it was kept; the entries written. Nothing while another
+    // thread replays, or before the store opened.
+    int ReplayJournal();
 
+    // queue::kStoreAway while the database cannot be reached.
     HRESULT Accept(const messagefile::MessageRecord& record) override;
     void Withdraw(const GUID& id) override;
     bool Knows(const GUID& id) override;
@@ -65,7 +74,9 @@ public:
     // renewed; -1 when the database did not answer.
     long RenewLeases();
     // A message another host finished already (its lease had run out) keeps
-    // that outcome: S_FALSE, logged.
+    // that outcome: S_FALSE, logged. Finish, UpdateSent, StoreReceived and
+    // Offered succeed while the database is away by keeping the change in
+    // the local journal (when the settings name its folder).
     HRESULT Finish(const messagefile::MessageRecord& record) override;
     HRESULT UpdateSent(const messagefile::MessageRecord& record) override;
     int Recover(const std::function<bool(messagefile::RecordPtr)>& take) override;
@@ -84,8 +95,17 @@ public:
 
 private:
     // Open once, before any statement; false (logged by the pool) when the
-    // database is still not there.
-    bool Ready();
+    // database is still not there, with failure set when given.
+    bool Ready(PgFailure* failure = nullptr);
+    // hr, or S_OK once the change is kept in the journal when hr failed
+    // because the database is away.
+    HRESULT KeepOrFail(const char* kind, const GUID& id, const std::vector<unsigned char>& bytes,
+                       const PgFailure& failure, HRESULT hr);
+    HRESULT FinishRow(const messagefile::MessageRecord& record, PgFailure& failure);
+    HRESULT UpdateSentRow(const messagefile::MessageRecord& record, PgFailure& failure);
+    HRESULT InsertReceived(const messagefile::MessageRecord& record, bool awaiting, PgFailure& failure);
+    HRESULT MarkOffered(const GUID& id, PgFailure& failure);
+    HRESULT ReplayEntry(const PgJournal::Entry& entry, PgFailure& failure);
     // The record of a row from its file cell; null after logging when the
     // file does not read (with setAside, a queued row is then moved to bad).
     messagefile::RecordPtr RecordOfRow(const PGresult* r, int row, int idColumn, int fileColumn, bool setAside);
@@ -93,12 +113,16 @@ private:
     // $2-$14 its fields), then `more` (further SET clauses, then the WHERE
     // beyond the id, with its values from $15 on in extra). Rows changed;
     // -1 on failure.
-    long WriteFields(const messagefile::MessageRecord& record, std::string_view more, std::vector<PgParam> extra);
+    long WriteFields(const messagefile::MessageRecord& record, std::string_view more, std::vector<PgParam> extra,
+                     PgFailure& failure);
 
     events::EventSink& log_;
     const PgSettings settings_;
     PgPool pool_;
     std::atomic<bool> open_{false};
+    std::unique_ptr<PgJournal> journal_;  // null without a journal folder
+    std::atomic<bool> keeping_{false};    // the journal took an entry since it was last written
+    std::mutex replaying_;
 };
 
 }  // namespace velmo::pgstore

@@ -71,6 +71,8 @@ void PgWatch::Run()
             if (listening)
                 nextWake = 0;  // what was announced while the connection was down
         }
+        if (listening && store_.ReplayJournal() > 0)
+            nextWake = 0;
         std::int64_t now = NowMs();
         if (now >= nextRenew) {
             (void)store_.RenewLeases();  // a failure is logged by the store's pool

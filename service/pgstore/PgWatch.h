@@ -1,9 +1,10 @@
 // The thread that keeps a host in step with the shared queue: it listens
 // for new queued messages (NOTIFY velmo_queued, sent by every host's
 // Accept) and wakes the dispatcher, renews this host's leases well within
-// each lease, and wakes the dispatcher at every idle check even when
-// nothing was announced, so a message whose lease ran out on a dead host
-// is taken over.
+// each lease, writes the local journal to the database once it answers
+// again, and wakes the dispatcher at every idle check even when nothing
+// was announced, so a message whose lease ran out on a dead host is taken
+// over.
 //
 // The thread holds a connection of its own for LISTEN. When the database
 // goes away it waits a second (the test time divisor shortens it) and

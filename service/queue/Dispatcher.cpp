@@ -153,6 +153,8 @@ HRESULT Dispatcher::HandOver(MessageRecord& record, LONG& chosen)
             store_.Release(record);
             return devices::kLeftToOthers;
         }
+        if (SUCCEEDED(handed) && shared)
+            handed_.Hold(record);
         return handed;
     });
 }
@@ -221,10 +223,18 @@ void Dispatcher::TakeWaiting()
                       "The messages that waited for room in a device's queue are all handed to devices");
 }
 
+RecordPtr Dispatcher::ReportedRecord(const GUID& id)
+{
+    // A shared store may be away when the device reports: the record it was
+    // handed serves, so the outcome is settled (and kept) all the same.
+    RecordPtr record = handed_.Take(id);
+    return record ? record : store_.LoadQueued(id);
+}
+
 void Dispatcher::CompleteMessage(const std::u16string& device, const GUID& id, LONG result, BSTR statusText)
 {
     TakeBackInFlight();
-    RecordPtr record = store_.LoadQueued(id);
+    RecordPtr record = ReportedRecord(id);
     if (!record)
         return;
     std::u16string_view note =
@@ -306,7 +316,7 @@ bool Dispatcher::RestartDevice(LONG id)
     for (std::size_t i = 0; i < restarted->pending.size(); ++i)
         TakeBackInFlight();
     for (const devices::DeviceHost::Pending& message : restarted->pending) {
-        RecordPtr record = store_.LoadQueued(message.id);
+        RecordPtr record = ReportedRecord(message.id);
         if (!record)
             continue;
         HRESULT hr = message.handedOut ? Settle(record.get(), SEND_RETRY, kEndedBeforeReport, restarted->name)

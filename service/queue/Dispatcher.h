@@ -24,6 +24,7 @@
 #include "service/devices/DeviceTable.h"
 #include "service/events/EventSink.h"
 #include "service/queue/DeliveryRecords.h"
+#include "service/queue/HandedRecords.h"
 #include "service/queue/MessageIntake.h"
 #include "service/queue/PickupWatcher.h"
 #include "service/queue/QueueStore.h"
@@ -112,6 +113,10 @@ public:
 
 private:
     void CountInFlight();
+    // The record of a message a device reports or gave back: the one it
+    // was handed (shared store), else the store's queued copy; null when
+    // neither is there.
+    messagefile::RecordPtr ReportedRecord(const GUID& id);
     void TakeBackInFlight();
     // Routes the record and hands it to the chosen device: S_OK handed,
     // S_FALSE no such device, devices::kLeftToOthers when it stays in a
@@ -146,6 +151,7 @@ private:
     std::mutex claiming_;
     std::atomic<bool> claimAgain_{false};
     DeliveryRecords deliveries_;
+    HandedRecords handed_;  // with a shared store only
 };
 
 }  // namespace velmo::queue

@@ -63,6 +63,10 @@ struct Page {
     std::string next;  // the cursor of the following page; "" after the last
 };
 
+// What a store that lives apart from the service (a database) answers
+// while it cannot be reached: the call may work later.
+inline constexpr HRESULT kStoreAway = MakeHResult(0x80070015u);  // HRESULT_FROM_WIN32(ERROR_NOT_READY)
+
 inline constexpr std::size_t kDefaultPage = 100;
 inline constexpr std::size_t kMostPerPage = 1000;
 

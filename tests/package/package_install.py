@@ -119,6 +119,7 @@ def install(root, control):
     for folder, mode, owner in [("", 0o750, (uid, gid)), ("/out", 0o750, (uid, gid)),
                                 ("/out/sent", 0o750, (uid, gid)), ("/out/failed", 0o750, (uid, gid)),
                                 ("/in", 0o750, (uid, gid)), ("/bad", 0o750, (uid, gid)),
+                                ("/pgjournal", 0o750, (uid, gid)),
                                 ("/pickup", 0o3770, (uid, gid)), ("/handlers.d", 0o755, (0, 0)),
                                 ("/config.xml", 0o640, (0, gid)), ("/devices.xml", 0o644, (0, 0))]:
         got = mode_owner(base + folder)

@@ -8,7 +8,9 @@
 #include "service/ServiceRoot.h"
 #include "messagefile/MessageRecord.h"
 
+#include <chrono>
 #include <cstdio>
+#include <set>
 
 using velmo::Bstr;
 using velmo::messagefile::MessageRecord;
@@ -115,6 +117,41 @@ TEST_F(PgService, QueuedMessagesOfAKilledServiceAreSentAfterItsRestart)
     ASSERT_TRUE(WaitUntil([&] { return Folders() == "sent=10"; })) << Folders() << second.Err();
     EXPECT_EQ(Sql("SELECT count(DISTINCT body) FROM velmo_messages"), "10");
     EXPECT_EQ(Sql("SELECT count(*) FROM velmo_messages WHERE lease_host IS NOT NULL"), "0");
+}
+
+TEST_F(PgService, TenSecondsWithoutTheDatabaseLoseNothingAndWriteNothingTwice)
+{
+    std::string log = root_.path() + "/handed.log";
+    WriteConfig(Loopback(1, Param("delay", "300") + Param("echo", "true") + Param("log", log)));
+    for (int i = 0; i < 20; ++i)
+        Drop(u"+4912", velmo::Utf8ToUtf16("m" + std::to_string(i)));
+    Program service({"/DEBUG"}, kFast);
+    ASSERT_TRUE(WaitUntil([&] { return Sql("SELECT count(*) FROM velmo_messages WHERE folder = 'sent'") >= "3"; }))
+        << service.Err();
+    ASSERT_TRUE(cluster_.Stop());
+    auto stopped = std::chrono::steady_clock::now();
+    // The device reports what it held: its outcomes and the echoes wait in the journal.
+    std::string journal = root_.folderPath("pgjournal");
+    ASSERT_TRUE(WaitUntil([&] {
+        return std::filesystem::exists(journal) && !std::filesystem::is_empty(journal) &&
+               std::chrono::steady_clock::now() - stopped >= std::chrono::seconds(10);
+    })) << service.Err();
+    ASSERT_TRUE(cluster_.Start());
+    ASSERT_TRUE(WaitUntil([&] { return Folders() == "received=20 sent=20"; }, std::chrono::seconds(60)))
+        << Folders() << service.Err();
+    EXPECT_TRUE(std::filesystem::is_empty(journal));
+    std::ifstream in(log);
+    std::set<std::string> ids;
+    int lines = 0;
+    for (std::string line; std::getline(in, line); ++lines)
+        ids.insert(line.substr(0, line.find('\t')));
+    EXPECT_EQ(lines, 20) << "each message handed to the device once";
+    EXPECT_EQ(ids.size(), 20u);
+    EXPECT_EQ(Sql("SELECT count(DISTINCT body) FROM velmo_messages WHERE folder = 'received'"), "20");
+    std::string err = service.Err();
+    EXPECT_NE(err.find("The queue store is lost: "), std::string::npos) << err;
+    EXPECT_NE(err.find("are written to the queue store"), std::string::npos) << err;
+    EXPECT_NE(err.find("The queue store is back"), std::string::npos) << err;
 }
 
 // /CHECK on the store, in a child process so the registry and root are the test's.

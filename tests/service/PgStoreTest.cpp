@@ -7,7 +7,9 @@
 #include "service/pgstore/PgSchema.h"
 #include "service/pgstore/PgStore.h"
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <set>
@@ -60,9 +62,10 @@ protected:
             GTEST_SKIP() << "PostgreSQL's programs are not installed";
         ASSERT_TRUE(cluster_.CreateDatabase());
     }
-    std::unique_ptr<PgStore> Store(const std::string& host, std::uint32_t lease = 120)
+    std::unique_ptr<PgStore> Store(const std::string& host, std::uint32_t lease = 120, std::string journal = "")
     {
-        auto store = std::make_unique<PgStore>(events_, pgstore::PgSettings{cluster_.ConnInfo(), host, lease, 2});
+        auto store =
+            std::make_unique<PgStore>(events_, pgstore::PgSettings{cluster_.ConnInfo(), host, lease, 2, journal});
         std::string why;
         EXPECT_EQ(store->Open(why), S_OK) << why;
         return store;
@@ -286,7 +289,7 @@ TEST_F(PgStoreTest, TheSchemaIsCreatedOnceAndANewerOneIsRefused)
     auto second = Store("beta");
     EXPECT_EQ(Sql("SELECT string_agg(version::text, ',') FROM velmo_schema"), "1");
     Sql("INSERT INTO velmo_schema (version) VALUES (99)");
-    PgStore later(events_, {cluster_.ConnInfo(), "gamma", 120, 1});
+    PgStore later(events_, {cluster_.ConnInfo(), "gamma", 120, 1, ""});
     std::string why;
     EXPECT_EQ(later.Open(why), E_FAIL);
     EXPECT_NE(why.find("version 99, newer than this velmosvc knows"), std::string::npos) << why;
@@ -301,14 +304,70 @@ TEST_F(PgStoreTest, TheDatabaseAwayFailsEveryCallAndItsReturnIsUsedWithoutAResta
     ASSERT_EQ(store->Accept(*before), S_OK);
     ASSERT_TRUE(cluster_.Stop());
     RecordPtr during = Outgoing("+2");
-    EXPECT_EQ(store->Accept(*during), E_FAIL);
-    EXPECT_EQ(store->Accept(*during), E_FAIL);
+    EXPECT_EQ(store->Accept(*during), queue::kStoreAway);
+    EXPECT_EQ(store->Accept(*during), queue::kStoreAway);
     EXPECT_FALSE(store->LoadQueued(before->Id));
     EXPECT_EQ(events_.Count("The queue store is lost"), 1) << "once for the whole outage";
     ASSERT_TRUE(cluster_.Start());
     EXPECT_EQ(store->Accept(*during), S_OK);
     EXPECT_EQ(store->CountQueued(), 2u);
     EXPECT_EQ(events_.Count("The queue store is back"), 1);
+}
+
+TEST_F(PgStoreTest, WhatCannotBeWrittenWhileTheDatabaseIsAwayIsKeptAndWrittenOnceWhenItIsBack)
+{
+    std::string journal = cluster_.Dir() + "/journal/";
+    auto store = Store("alpha", 120, journal);
+    RecordPtr sent = Outgoing("+1"), failed = Outgoing("+2"), delivered = Outgoing("+3");
+    for (RecordPtr* r : {&sent, &failed, &delivered}) {
+        ASSERT_EQ(store->Accept(**r), S_OK);
+        ASSERT_EQ(store->Take(**r, u"d1"), S_OK);
+    }
+    delivered->Status = SENT;
+    ASSERT_EQ(store->Finish(*delivered), S_OK);
+
+    ASSERT_TRUE(cluster_.Stop());
+    sent->Status = SENT;
+    failed->Status = FAILED;
+    delivered->Status = DELIVERED;
+    RecordPtr in = MessageRecord::New();
+    in->Initialise();
+    in->Status = RECEIVED;
+    in->From = Bstr(u"+49170");
+    GetSystemTime(&in->Received);
+    EXPECT_EQ(store->Finish(*sent), S_OK);
+    EXPECT_EQ(store->Finish(*failed), S_OK);
+    EXPECT_EQ(store->UpdateSent(*delivered), S_OK);
+    EXPECT_EQ(store->StoreReceived(*in), S_OK);
+    store->Offered(in->Id);
+    EXPECT_EQ(store->SaveRetry(*sent), E_FAIL) << "a retry keeps the copy before, which serves as well";
+    std::vector<std::string> kept;
+    for (const auto& e : std::filesystem::directory_iterator(journal))
+        kept.push_back(e.path().filename().string());
+    std::sort(kept.begin(), kept.end());
+    ASSERT_EQ(kept.size(), 5u);
+    EXPECT_TRUE(kept[0].ends_with(".finish") && kept[2].ends_with(".update") && kept[3].ends_with(".received") &&
+                kept[4].ends_with(".offered"))
+        << kept[0] << " " << kept[4];
+    std::filesystem::copy_file(journal + kept[0], cluster_.Dir() + "/again");
+    EXPECT_EQ(events_.Count("kept in the local journal until the queue store answers"), 1);
+
+    ASSERT_TRUE(cluster_.Start());
+    EXPECT_EQ(store->ReplayJournal(), 5);
+    EXPECT_TRUE(std::filesystem::is_empty(journal));
+    EXPECT_EQ(Sql("SELECT string_agg(recipient || ':' || folder || ':' || status, ' ' ORDER BY recipient) FROM "
+                  "velmo_messages WHERE folder <> 'received'"),
+              "+1:sent:2 +2:failed:3 +3:sent:5");
+    EXPECT_EQ(Sql("SELECT count(*) FROM velmo_messages WHERE folder = 'received' AND NOT awaiting_handlers"), "1");
+    EXPECT_EQ(Sql("SELECT count(*) FROM velmo_messages WHERE lease_host IS NOT NULL"), "0");
+
+    // A crash after the write and before the entry went leaves it to be written again: it changes nothing.
+    std::string before =
+        Sql("SELECT string_agg(id || folder || status || listed, ',' ORDER BY id) FROM velmo_messages");
+    std::filesystem::copy_file(cluster_.Dir() + "/again", journal + kept[0]);
+    EXPECT_EQ(store->ReplayJournal(), 1);
+    EXPECT_EQ(Sql("SELECT string_agg(id || folder || status || listed, ',' ORDER BY id) FROM velmo_messages"), before);
+    EXPECT_EQ(store->ReplayJournal(), 0);
 }
 
 }  // namespace

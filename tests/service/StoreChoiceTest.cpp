@@ -80,7 +80,7 @@ TEST(StoreChoice, APostgresChoiceCarriesItsSettingsAndThePassfileQuoted)
     EXPECT_TRUE(choice->postgres);
     EXPECT_EQ(choice->settings.host, "gw-1.example");
     EXPECT_EQ(choice->settings.leaseSeconds, 90u);
-    EXPECT_EQ(choice->settings.connection, "service=velmo passfile='/etc/velmo/it\\'s pass'");
+    EXPECT_EQ(choice->settings.connection, "service=velmo passfile='/etc/velmo/it\\'s pass' connect_timeout=10");
     EXPECT_EQ(choice->connection, "service=velmo");
 
     auto defaults = ReadStoreChoice({"postgresql", "dbname=velmo", {}, {}, {}}, problems);
@@ -88,6 +88,9 @@ TEST(StoreChoice, APostgresChoiceCarriesItsSettingsAndThePassfileQuoted)
     EXPECT_EQ(defaults->settings.host, velmo::host::MachineName());
     EXPECT_EQ(defaults->settings.leaseSeconds, 120u);
     EXPECT_FALSE(ReadStoreChoice({}, problems)->postgres);
+    auto timeout = ReadStoreChoice({"postgresql", "dbname=velmo connect_timeout=3", {}, {}, {}}, problems);
+    ASSERT_TRUE(timeout);
+    EXPECT_EQ(timeout->settings.connection, "dbname=velmo connect_timeout=3") << "the administrator's own stands";
 }
 
 }  // namespace
