@@ -55,6 +55,8 @@ int RunCommandLine(int argc, char** argv)
         ;
     else if (EqualsNoCase(arg, u"/CHECK"))
         code = CheckConfiguration(module, stdout);
+    else if (EqualsNoCase(arg, u"/MOVE"))
+        code = MoveQueue(module, argc > 2 ? argv[2] : "", stdout);
     else if (EqualsNoCase(arg, u"/DEBUG"))
         RunInConsole(module);
     else

@@ -4,13 +4,16 @@
 
 namespace {
 
-const char kUsage[] = "usage: velmosvc [/DEBUG | /CHECK | /REGISTER | /UNREGISTER | /NOGO]\n"
+const char kUsage[] = "usage: velmosvc [/DEBUG | /CHECK | /MOVE postgresql|folders | /REGISTER | /UNREGISTER | /NOGO]\n"
                       "       velmosvc --help | --version\n"
                       "\n"
                       "Without an argument it runs as the service, started by systemd or the bus.\n"
                       "/DEBUG       run in the foreground, events also on standard error; Ctrl-C stops it\n"
                       "/CHECK       read config.xml as the service would and print what it finds;\n"
                       "             exit 0 when the service would start, 1 when not\n"
+                      "/MOVE postgresql|folders\n"
+                      "             with the service stopped, move the queue from the folders into\n"
+                      "             the PostgreSQL store config.xml names, or back; safe to run again\n"
                       "/REGISTER    install the service and register its classes\n"
                       "/UNREGISTER  remove the service and its classes\n"
                       "/NOGO        do nothing\n"

@@ -76,8 +76,9 @@ public:
 // The module of this process.
 ServiceModule& TheModule();
 
-// The command line of velmosvc: only the first argument counts, compared
-// without regard to case. Returns the exit code: 0, or that of /CHECK.
+// The command line of velmosvc: the first argument counts, compared
+// without regard to case (and for /MOVE the second). Returns the exit
+// code: 0, or that of /CHECK or /MOVE.
 int RunCommandLine(int argc, char** argv);
 
 // Installation and removal ("/REGISTER", "/UNREGISTER"), with their
@@ -101,5 +102,11 @@ bool ReadConfiguration(ServiceModule& module, ConfigReport& report);
 // prints the report and what would start on out. Returns the exit code: 0
 // when the service would start, 1 when not.
 int CheckConfiguration(ServiceModule& module, std::FILE* out);
+// "/MOVE postgresql" or "/MOVE folders": moves the queue between the
+// folders and the database config.xml names, with one line per folder (or
+// in all) and per message not moved on out. 0 when every message moved, 1
+// when some did not (run it again), or the configuration names no
+// database, or the service runs; 2 for another word than the two.
+int MoveQueue(ServiceModule& module, const std::string& to, std::FILE* out);
 
 }  // namespace velmo::host

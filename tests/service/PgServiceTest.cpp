@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <set>
 
 using velmo::Bstr;
@@ -152,6 +153,95 @@ TEST_F(PgService, TenSecondsWithoutTheDatabaseLoseNothingAndWriteNothingTwice)
     EXPECT_NE(err.find("The queue store is lost: "), std::string::npos) << err;
     EXPECT_NE(err.find("are written to the queue store"), std::string::npos) << err;
     EXPECT_NE(err.find("The queue store is back"), std::string::npos) << err;
+}
+
+// velmosvc /MOVE in a child process: its exit code and what it printed.
+int Move(const std::string& to, std::string& out)
+{
+    Program move({"/MOVE", to});
+    int code = move.Wait();
+    out = move.Out();
+    return code;
+}
+
+TEST_F(PgService, TheQueueMovesIntoTheDatabaseAndBackAndAMoveMayBeRunAgain)
+{
+    WriteConfig(Loopback(1));
+    std::map<std::string, std::vector<unsigned char>> files;  // relative path -> bytes
+    auto save = [&](const std::string& folder, LONG status, const std::string& body) {
+        MessageRecord* r = new MessageRecord();
+        r->Initialise();
+        r->To = Bstr(u"+4912");
+        r->Body = Bstr(velmo::Utf8ToUtf16(body));
+        r->Status = status;
+        std::string name = folder + "/" + velmo::GuidToUtf8(r->Id) + ".velmo";
+        EXPECT_EQ(r->SaveToFile(velmo::Utf8ToUtf16(root_.folderPath("") + name)), S_OK);
+        files[name] = r->Serialize();
+        std::string id = velmo::GuidToUtf8(r->Id);
+        r->Release();
+        return id;
+    };
+    for (int i = 0; i < 3; ++i)
+        save("out", QUEUED, "queued " + std::to_string(i));
+    std::string twice = save("out/sent", SENT, "sent and left queued by a crash");
+    std::filesystem::copy_file(root_.folderPath("out/sent") + twice + ".velmo",
+                               root_.folderPath("out") + twice + ".velmo");
+    save("out/sent", SENT, "sent");
+    save("out/failed", FAILED, "failed");
+    std::string waiting = save("in", RECEIVED, "waits for the handlers");
+    std::ofstream(root_.folderPath("in") + waiting + ".offer");
+    save("in", RECEIVED, "offered");
+    std::ofstream(root_.folderPath("bad") + "junk.velmo") << "not a message";
+    save("bad", QUEUED, "set aside by hand");
+
+    std::string out;
+    EXPECT_EQ(Move("elsewhere", out), 2) << out;
+    ASSERT_EQ(Move("postgresql", out), 0) << out;
+    EXPECT_NE(out.find("out/: 4 of 4 messages moved into the database"), std::string::npos) << out;
+    EXPECT_EQ(Folders(), "bad=2 failed=1 queued=3 received=2 sent=2");
+    EXPECT_EQ(Sql("SELECT count(*) FROM velmo_messages WHERE awaiting_handlers"), "1");
+    EXPECT_TRUE(NoFiles());
+    EXPECT_TRUE(root_.Files("bad").empty());
+    EXPECT_FALSE(std::filesystem::exists(root_.folderPath("in") + waiting + ".offer"));
+
+    // A move killed before it removed a file: run again, the row stands once and the file goes.
+    for (const auto& [name, bytes] : files)
+        if (name.rfind("out/", 0) == 0 && name.find('/', 4) == std::string::npos) {
+            std::ofstream(root_.folderPath("") + name, std::ios::binary)
+                .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            break;
+        }
+    ASSERT_EQ(Move("postgresql", out), 0) << out;
+    EXPECT_EQ(Folders(), "bad=2 failed=1 queued=3 received=2 sent=2");
+    EXPECT_TRUE(NoFiles());
+
+    {
+        Program service({"/DEBUG"}, kFast);
+        ASSERT_TRUE(WaitUntil([&] { return service.Err().find("Service started") != std::string::npos; }));
+        EXPECT_EQ(Move("folders", out), 1) << out;
+        EXPECT_NE(out.find("velmosvc runs on this root (process "), std::string::npos) << out;
+        ASSERT_TRUE(WaitUntil([&] { return Folders() == "bad=2 failed=1 received=2 sent=5"; })) << Folders();
+        kill(service.pid(), SIGTERM);
+        EXPECT_EQ(service.Wait(), 0);
+    }
+    // The service offered both received messages to its (empty) handler chain; one waits again.
+    Sql("UPDATE velmo_messages SET awaiting_handlers = true WHERE body = 'waits for the handlers'");
+    ASSERT_EQ(Move("folders", out), 0) << out;
+    EXPECT_NE(out.find("10 of 10 messages moved into the folders under "), std::string::npos) << out;
+    EXPECT_EQ(Folders(), "");
+    EXPECT_EQ(root_.Files("out/sent").size(), 5u);
+    EXPECT_EQ(root_.Files("in").size(), 2u);
+    EXPECT_EQ(root_.Files("bad").size(), 2u);
+    EXPECT_TRUE(std::filesystem::exists(root_.folderPath("in") + waiting + ".offer"));
+    for (const char* kept : {"out/failed", "in"})
+        for (const auto& [name, bytes] : files)
+            if (name.rfind(std::string(kept) + "/{", 0) == 0) {
+                std::ifstream in(root_.folderPath("") + name, std::ios::binary);
+                std::vector<unsigned char> back((std::istreambuf_iterator<char>(in)), {});
+                EXPECT_EQ(back, bytes) << name;
+            }
+    ASSERT_EQ(Move("folders", out), 0) << out << "an empty database moves nothing, and says so";
+    EXPECT_NE(out.find("0 of 0 messages moved"), std::string::npos) << out;
 }
 
 // /CHECK on the store, in a child process so the registry and root are the test's.
