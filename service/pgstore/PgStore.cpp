@@ -131,10 +131,12 @@ HRESULT PgStore::Take(const MessageRecord& record, std::u16string_view device)
     if (!Ready())
         return E_FAIL;
     PgFailure failure;
+    // SKIP LOCKED: a row another host is taking this moment is passed over
+    // at once rather than waited for; that host holds it when it commits.
     PgResult r = pool_.Exec(
         "UPDATE velmo_messages SET device = $2, lease_host = $3, lease_until = now() + make_interval(secs => $4), "
-        "taken_at = now() WHERE id = $1 AND folder = 'queued' AND (lease_host IS NULL OR lease_host = $3 OR "
-        "lease_until < now())",
+        "taken_at = now() WHERE id = (SELECT id FROM velmo_messages WHERE id = $1 AND folder = 'queued' AND "
+        "(lease_host IS NULL OR lease_host = $3 OR lease_until < now()) FOR UPDATE SKIP LOCKED)",
         {PgParam::Text(UuidOf(record.Id)), PgParam::Text(Utf16ToUtf8(device)), PgParam::Text(settings_.host),
          PgParam::Text(std::to_string(settings_.leaseSeconds))},
         failure);
