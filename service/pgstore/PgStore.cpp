@@ -136,7 +136,7 @@ HRESULT PgStore::Take(const MessageRecord& record, std::u16string_view device)
     PgResult r = pool_.Exec(
         "UPDATE velmo_messages SET device = $2, lease_host = $3, lease_until = now() + make_interval(secs => $4), "
         "taken_at = now() WHERE id = (SELECT id FROM velmo_messages WHERE id = $1 AND folder = 'queued' AND "
-        "(lease_host IS NULL OR lease_host = $3 OR lease_until < now()) FOR UPDATE SKIP LOCKED)",
+        "(lease_host IS NULL OR lease_until < now()) FOR UPDATE SKIP LOCKED)",
         {PgParam::Text(UuidOf(record.Id)), PgParam::Text(Utf16ToUtf8(device)), PgParam::Text(settings_.host),
          PgParam::Text(std::to_string(settings_.leaseSeconds))},
         failure);
@@ -161,7 +161,10 @@ long PgStore::WriteFields(const MessageRecord& record, std::string_view more, st
 HRESULT PgStore::SaveRetry(const MessageRecord& record)
 {
     PgFailure failure;
-    long n = WriteFields(record, ", retried_at = now() WHERE id = $1 AND folder = 'queued'", {}, failure);
+    // Given back for its next attempt: whichever host has room takes it.
+    long n = WriteFields(
+        record, ", retried_at = now(), lease_host = NULL, lease_until = NULL WHERE id = $1 AND folder = 'queued'", {},
+        failure);
     return n == 1 ? S_OK : E_FAIL;
 }
 

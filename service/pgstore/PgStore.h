@@ -10,8 +10,9 @@
 // the row before or after it, never between.
 //
 // Taking: a host takes a queued message for one of its devices only while
-// no other host's lease on it runs (Take); the lease is this host's until
-// the message is finished, kept again after a retry, or its time passes.
+// no lease on it runs (Take); the lease is this host's until the message
+// is finished, kept for a retry (given back), given back unsent, or its
+// time passes.
 // Recover at start gives back this host's own leases (the devices that
 // held them are gone) and gives every queued message no other host holds.
 //
@@ -58,11 +59,12 @@ public:
     void Withdraw(const GUID& id) override;
     bool Knows(const GUID& id) override;
     messagefile::RecordPtr LoadQueued(const GUID& id) override;
-    // S_OK once this host holds the message for device (its lease set
-    // anew); E_ACCESSDENIED while another host's lease on it runs, or when
-    // it is no longer queued; another failure when the database did not
-    // answer.
+    // S_OK once this host holds the message for device (its lease set);
+    // E_ACCESSDENIED while any host's lease on it runs (this host's too: a
+    // message is never held twice), or when it is no longer queued; another
+    // failure when the database did not answer.
     HRESULT Take(const messagefile::MessageRecord& record, std::u16string_view device) override;
+    // The lease is given back with it: the next attempt is any host's.
     HRESULT SaveRetry(const messagefile::MessageRecord& record) override;
     // Only a lease of this host is given back.
     void Release(const messagefile::MessageRecord& record) override;

@@ -139,10 +139,10 @@ HRESULT Dispatcher::Dispatch(MessageRecord* record)
 HRESULT Dispatcher::HandOver(MessageRecord& record, LONG& chosen)
 {
     return devices_.Route(record, chosen, [&](devices::DeviceHost& host) {
-        if (shared && host.PendingCount() >= kSharedAhead) {
-            store_.Release(record);  // a retry or a restart's message is held by this host still
+        // Nothing is given back here: the message may be one a device of
+        // this host holds already, found again by a claim.
+        if (shared && host.PendingCount() >= kSharedAhead)
             return devices::kLeftToOthers;
-        }
         HRESULT taken = store_.Take(record, host.Name());
         if (taken == E_ACCESSDENIED)
             return devices::kLeftToOthers;  // another host holds it
@@ -319,6 +319,8 @@ bool Dispatcher::RestartDevice(LONG id)
         RecordPtr record = ReportedRecord(message.id);
         if (!record)
             continue;
+        if (shared && !message.handedOut)
+            store_.Release(*record);  // taken for the dead device: to be taken again
         HRESULT hr = message.handedOut ? Settle(record.get(), SEND_RETRY, kEndedBeforeReport, restarted->name)
                                        : Dispatch(record.get());
         if (FAILED(hr))

@@ -24,25 +24,41 @@ class HttpGateway:
 
     conf: extra lines of http.conf. http_divisor: VELMO_TEST_TIME_DIVISOR
     of velmo-http alone (None: its fixed waits as designed). sandbox:
-    further arguments of scripts/sandbox (["--param", "delivery=delivered"])."""
+    further arguments of scripts/sandbox (["--param", "delivery=delivered"]).
+    prepare: called with the root before the service starts (to change its
+    config.xml). modem: modemsim's options, to run it on the root's ttyS0
+    (with sandbox ["--device", "gsm"]). service_divisor: the service's
+    VELMO_TEST_TIME_DIVISOR (100: its modem waits too short for a modem
+    that takes a second)."""
 
-    def __init__(self, build, source, conf="", http_divisor=None, sandbox=()):
+    def __init__(self, build, source, conf="", http_divisor=None, sandbox=(), prepare=None, modem=None,
+                 service_divisor=100):
         self.build, self.source, self.conf, self.http_divisor = build, source, conf, http_divisor
         self.sandbox = list(sandbox)
+        self.prepare, self.modem, self.service_divisor = prepare, modem, service_divisor
         self.processes = []
         self.show_logs = False
 
     def __enter__(self):
         self.root = tempfile.mkdtemp(prefix="velmo-http-")
         self.env = dict(os.environ, VELMO_BUILD_DIR=self.build, VELMO_SYSROOT=self.root,
-                        VELMO_TEST_TIME_DIVISOR="100")
+                        VELMO_TEST_TIME_DIVISOR=str(self.service_divisor))
         try:
             subprocess.run([self.source + "/scripts/sandbox", self.root, *self.sandbox], env=self.env, check=True,
                            stdout=subprocess.DEVNULL)
             subprocess.run([self.source + "/scripts/private-bus", self.root, "start"], env=self.env, check=True,
                            stderr=subprocess.DEVNULL)
-            self.processes.append(subprocess.Popen([self.build + "/bin/velmosvc", "/DEBUG"], env=self.env,
-                                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            if self.prepare:
+                self.prepare(self.root)
+            if self.modem is not None:
+                self.transcript = self.root + "/transcript"
+                self.processes.append(subprocess.Popen(
+                    [self.build + "/bin/modemsim", "--link=" + self.root + "/dev/ttyS0",
+                     "--transcript=" + self.transcript, *self.modem], stdout=subprocess.DEVNULL, env=self.env))
+                wait_for("the modem", lambda: os.path.exists(self.root + "/dev/ttyS0"))
+            self.service = subprocess.Popen([self.build + "/bin/velmosvc", "/DEBUG"], env=self.env,
+                                            stdout=subprocess.DEVNULL, stderr=open(self.root + "/service.log", "w"))
+            self.processes.append(self.service)
             tokens = self.root + "/http-tokens"
             with open(tokens, "w") as f:
                 f.write("# the test's client\n%s curl\n" % TOKEN)
