@@ -4,7 +4,7 @@
 // hand leaves them to the other once its leases run out; a host whose
 // rules leave a recipient to others never sends it.
 #include "service/EventCapture.h"
-#include "service/PgCluster.h"
+#include "service/WithPgCluster.h"
 #include "service/Program.h"
 #include "service/ServiceRoot.h"
 #include "messagefile/MessageRecord.h"
@@ -35,14 +35,8 @@ struct Host {
     }
 };
 
-class PgHosts : public ::testing::Test {
+class PgHosts : public WithPgCluster {
 protected:
-    void SetUp() override
-    {
-        if (!cluster_.Started())
-            GTEST_SKIP() << "PostgreSQL's programs are not installed";
-        ASSERT_TRUE(cluster_.CreateDatabase());
-    }
     // A host whose devices are Loopbacks named by devices (name -> params),
     // with `rules` as its rules element and lease as its lease.
     Host MakeHost(const std::string& name, const std::map<std::string, std::string>& devices,
@@ -85,8 +79,6 @@ protected:
         std::string n = Sql("SELECT count(*) FROM velmo_messages WHERE " + where);
         return n.empty() ? -1 : std::stoi(n);
     }
-
-    PgCluster cluster_;
 };
 
 TEST_F(PgHosts, MessagesQueuedOnOneHostAreSentByTheDevicesOfBothEachOnce)

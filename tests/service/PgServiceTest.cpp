@@ -3,7 +3,7 @@
 // database rather than the folders; a start while the database is away;
 // a kill and a restart; what /CHECK says of the store.
 #include "service/EventCapture.h"
-#include "service/PgCluster.h"
+#include "service/WithPgCluster.h"
 #include "service/Program.h"
 #include "service/ServiceRoot.h"
 #include "messagefile/MessageRecord.h"
@@ -21,14 +21,8 @@ namespace {
 // Test-only: the 30 s pickup scan becomes 30 ms.
 const std::vector<std::pair<std::string, std::string>> kFast = {{"VELMO_TEST_TIME_DIVISOR", "1000"}};
 
-class PgService : public ::testing::Test {
+class PgService : public WithPgCluster {
 protected:
-    void SetUp() override
-    {
-        if (!cluster_.Started())
-            GTEST_SKIP() << "PostgreSQL's programs are not installed";
-        ASSERT_TRUE(cluster_.CreateDatabase());
-    }
     void WriteConfig(const std::string& devices, const std::string& rules = "<rules/>", const std::string& more = "")
     {
         std::ofstream(root_.folderPath("") + "config.xml")
@@ -60,7 +54,6 @@ protected:
                root_.Files("in").empty();
     }
 
-    PgCluster cluster_;
     ServiceRoot root_;
 };
 

@@ -3,7 +3,7 @@
 // schema, rows that do not read, and the database going away and back.
 #include "messagefile/MessageRecord.h"
 #include "platform/Text.h"
-#include "service/PgCluster.h"
+#include "service/WithPgCluster.h"
 #include "service/pgstore/PgSchema.h"
 #include "service/pgstore/PgStore.h"
 
@@ -54,14 +54,8 @@ RecordPtr Outgoing(const char* to, const char16_t* body = u"hello")
     return r;
 }
 
-class PgStoreTest : public ::testing::Test {
+class PgStoreTest : public WithPgCluster {
 protected:
-    void SetUp() override
-    {
-        if (!cluster_.Started())
-            GTEST_SKIP() << "PostgreSQL's programs are not installed";
-        ASSERT_TRUE(cluster_.CreateDatabase());
-    }
     std::unique_ptr<PgStore> Store(const std::string& host, std::uint32_t lease = 120, std::string journal = "")
     {
         auto store =
@@ -76,7 +70,6 @@ protected:
         return cluster_.Output();
     }
 
-    PgCluster cluster_;
     Events events_;
 };
 
