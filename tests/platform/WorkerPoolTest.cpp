@@ -35,7 +35,8 @@ TEST(WorkerPool, OneKeyHoldsAtMostItsShareAndOthersRunMeanwhile)
         for (int i = 0; i < 3; ++i)
             pool.Post(":1.8", [&] { ++others; });
         EXPECT_TRUE(WaitUntil([&] { return others == 3; })) << "the other client waited for the slow one";
-        EXPECT_EQ(most.load(), 2);
+        // The key's second job may start a moment after the other key's jobs ran.
+        EXPECT_TRUE(WaitUntil([&] { return most == 2; })) << "the key has its share of two running";
         release = true;
     }  // Stop runs what was posted
     EXPECT_EQ(done.load(), 10);
