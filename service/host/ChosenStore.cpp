@@ -16,11 +16,11 @@ HRESULT ChosenStore::UsePostgres(const pgstore::PgSettings& settings, std::strin
     return postgres_->Open(why);
 }
 
-void ChosenStore::StartWatch(std::function<void()> wake)
+void ChosenStore::StartWatch(std::function<void()> wake, std::function<std::vector<GUID>()> held)
 {
     if (!postgres_ || watch_)
         return;
-    watch_ = std::make_unique<pgstore::PgWatch>(*postgres_, std::move(wake));
+    watch_ = std::make_unique<pgstore::PgWatch>(*postgres_, std::move(wake), std::move(held));
     if (!watch_->Start())
         log_.LogEvent(EVENTLOG_ERROR_TYPE, "The queue store's watch cannot start: messages other hosts queue are "
                                            "taken only when this host's devices report");

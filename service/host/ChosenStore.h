@@ -34,7 +34,8 @@ public:
     // With the database: starts the watch (PgWatch.h) that runs wake when
     // other hosts queue messages, at every idle check, and keeps this
     // host's leases. Nothing with the folders.
-    void StartWatch(std::function<void()> wake);
+    // held gives the messages whose leases the watch keeps.
+    void StartWatch(std::function<void()> wake, std::function<std::vector<GUID>()> held);
     // Ends the watch; nothing when none runs.
     void StopWatch();
 

@@ -18,7 +18,8 @@ DWORD ServiceWorker(void* param)
                         "Service started. Dispatcher loaded %d previously stored messages in the queue folder", stored);
         module.eventHandlers.Start();
         module.dispatcher.Start();
-        module.store.StartWatch([&module] { module.dispatcher.ClaimShared(); });
+        module.store.StartWatch([&module] { module.dispatcher.ClaimShared(); },
+                                [&module] { return module.dispatcher.HeldIds(); });
         SetEvent(module.workerStarted.get());
         while (true) {
             LONG ended = module.dispatcher.WaitForDevices(module.stopEvent.get());

@@ -178,15 +178,22 @@ void PgStore::Release(const MessageRecord& record)
                          failure);  // a lease not given back runs out by itself
 }
 
-long PgStore::RenewLeases()
+long PgStore::RenewLeases(const std::vector<GUID>& held)
 {
+    if (held.empty())
+        return 0;
     if (!Ready())
         return -1;
+    std::string ids = "{";
+    for (const GUID& id : held)
+        ids += (ids.size() > 1 ? "," : "") + UuidOf(id).substr(1, 36);  // without the braces, in an array
+    ids += "}";
     PgFailure failure;
-    PgResult r =
-        pool_.Exec("UPDATE velmo_messages SET lease_until = now() + make_interval(secs => $2) WHERE "
-                   "folder = 'queued' AND lease_host = $1",
-                   {PgParam::Text(settings_.host), PgParam::Text(std::to_string(settings_.leaseSeconds))}, failure);
+    PgResult r = pool_.Exec(
+        "UPDATE velmo_messages SET lease_until = now() + make_interval(secs => $2) WHERE "
+        "folder = 'queued' AND lease_host = $1 AND id = ANY($3::uuid[])",
+        {PgParam::Text(settings_.host), PgParam::Text(std::to_string(settings_.leaseSeconds)), PgParam::Text(ids)},
+        failure);
     return r ? RowsChanged(r.get()) : -1;
 }
 

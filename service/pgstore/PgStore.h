@@ -71,10 +71,12 @@ public:
     // Those whose lease is unset or has run out, whichever host queued them.
     std::uint64_t Unclaimed(std::uint64_t after, std::size_t limit,
                             const std::function<bool(messagefile::RecordPtr)>& take) override;
-    // Sets the lease of every queued message this host holds to a whole
-    // lease from now: the watch runs it well within each lease. The number
-    // renewed; -1 when the database did not answer.
-    long RenewLeases();
+    // Sets the lease of each of these messages that this host holds to a
+    // whole lease from now: the watch runs it well within each lease, for
+    // the messages the host's devices hold. A lease of this host on any
+    // other message (one it lost track of) runs out, and the message is
+    // taken again. The number renewed; -1 when the database did not answer.
+    long RenewLeases(const std::vector<GUID>& held);
     // A message another host finished already (its lease had run out) keeps
     // that outcome: S_FALSE, logged. Finish, UpdateSent, StoreReceived and
     // Offered succeed while the database is away by keeping the change in

@@ -22,7 +22,9 @@ std::int64_t NowMs()
 
 }  // namespace
 
-PgWatch::PgWatch(PgStore& store, std::function<void()> wake) : store_(store), wake_(std::move(wake)) {}
+PgWatch::PgWatch(PgStore& store, std::function<void()> wake, std::function<std::vector<GUID>()> held)
+    : store_(store), wake_(std::move(wake)), held_(std::move(held))
+{}
 
 bool PgWatch::Start()
 {
@@ -42,7 +44,7 @@ void PgWatch::Stop()
         return;
     stopping_ = true;
     std::uint64_t one = 1;
-    (void)!write(stopFd_, &one, sizeof one);  // the thread also looks at stopping_ within a second
+    (void)!write(stopFd_, &one, sizeof one);  // had it failed, the thread sees stopping_ at its next wake
     thread_.join();
     close(stopFd_);
     stopFd_ = -1;
@@ -75,7 +77,7 @@ void PgWatch::Run()
             nextWake = 0;
         std::int64_t now = NowMs();
         if (now >= nextRenew) {
-            (void)store_.RenewLeases();  // a failure is logged by the store's pool
+            (void)store_.RenewLeases(held_());  // a failure is logged by the store's pool
             nextRenew = now + renewEvery;
         }
         if (now >= nextWake) {

@@ -1,7 +1,7 @@
 // The thread that keeps a host in step with the shared queue: it listens
 // for new queued messages (NOTIFY velmo_queued, sent by every host's
-// Accept) and wakes the dispatcher, renews this host's leases well within
-// each lease, writes the local journal to the database once it answers
+// Accept) and wakes the dispatcher, renews the leases of the messages this
+// host's devices hold well within each lease, writes the local journal to the database once it answers
 // again, and wakes the dispatcher at every idle check even when nothing
 // was announced, so a message whose lease ran out on a dead host is taken
 // over.
@@ -23,8 +23,8 @@ namespace velmo::pgstore {
 class PgWatch {
 public:
     // store must outlive the watch; wake runs on the watch's thread, never
-    // twice at once.
-    PgWatch(PgStore& store, std::function<void()> wake);
+    // twice at once; held gives the messages whose leases are renewed.
+    PgWatch(PgStore& store, std::function<void()> wake, std::function<std::vector<GUID>()> held);
     ~PgWatch() { Stop(); }
     PgWatch(const PgWatch&) = delete;
     PgWatch& operator=(const PgWatch&) = delete;
@@ -44,6 +44,7 @@ private:
 
     PgStore& store_;
     std::function<void()> wake_;
+    std::function<std::vector<GUID>()> held_;
     std::atomic<bool> stopping_{false};
     int stopFd_ = -1;  // an eventfd the stop writes to
     std::thread thread_;

@@ -117,7 +117,9 @@ HRESULT Dispatcher::Dispatch(MessageRecord* record)
     HRESULT hr = HandOver(*record, chosen);
     if (hr == S_OK)
         return hr;
-    if (hr == devices::kLeftToOthers) {
+    if (hr == devices::kLeftToOthers || (shared && FAILED(hr))) {
+        // The store is the waiting room: any host's claim finds it there
+        // (a lease this host could not give back runs out by itself).
         TakeBackInFlight();
         return S_OK;
     }

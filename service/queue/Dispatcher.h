@@ -81,6 +81,9 @@ public:
     // rules leave to other hosts. Runs on any thread; a call while another
     // runs makes that one look again instead.
     void ClaimShared();
+    // With a shared store: the messages this host's devices hold now, whose
+    // leases the store keeps (none otherwise).
+    std::vector<GUID> HeldIds() { return handed_.Ids(); }
     // How many messages wait for room in a device's queue now.
     std::size_t WaitingForRoom() const { return rooms_.Size(); }
     // MessageOutcomes.

@@ -10,6 +10,7 @@
 
 #include <map>
 #include <mutex>
+#include <vector>
 
 namespace velmo::queue {
 
@@ -20,6 +21,15 @@ public:
     {
         std::lock_guard<std::mutex> hold(lock_);
         held_[record.Id] = messagefile::RecordPtr(&record);
+    }
+    // The ids of the records held now.
+    std::vector<GUID> Ids()
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        std::vector<GUID> ids;
+        for (const auto& [id, record] : held_)
+            ids.push_back(id);
+        return ids;
     }
     // The record of that id, no longer held; null when none is.
     messagefile::RecordPtr Take(const GUID& id)

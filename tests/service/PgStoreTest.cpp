@@ -3,6 +3,7 @@
 // schema, rows that do not read, and the database going away and back.
 #include "messagefile/MessageRecord.h"
 #include "platform/Text.h"
+#include "platform/WaitUntil.h"
 #include "service/WithPgCluster.h"
 #include "service/pgstore/PgSchema.h"
 #include "service/pgstore/PgStore.h"
@@ -148,12 +149,21 @@ TEST_F(PgStoreTest, AMessageIsHeldByOneHostUntilItsLeaseRunsOut)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(Sql("SELECT lease_host, device FROM velmo_messages"), "beta|b1");
 
+    // Renewal keeps the leases of what a device holds, and no other.
+    RecordPtr lost = Outgoing("+2");
+    ASSERT_EQ(beta->Accept(*lost), S_OK);
+    ASSERT_EQ(beta->Take(*lost, u"b1"), S_OK);
+    EXPECT_EQ(beta->RenewLeases({r->Id}), 1);
+    EXPECT_EQ(beta->RenewLeases({}), 0);
+    EXPECT_TRUE(WaitUntil([&] { return alpha->Take(*lost, u"a1") == S_OK; }, std::chrono::seconds(10)))
+        << "a lease nobody renews runs out";
+
     r->Status = SENT;
     ASSERT_EQ(beta->Finish(*r), S_OK);
     // alpha comes back and reports its own attempt: the outcome stands as beta wrote it.
     r->Status = FAILED;
     EXPECT_EQ(alpha->Finish(*r), S_FALSE);
-    EXPECT_EQ(Sql("SELECT folder, status FROM velmo_messages"), "sent|" + std::to_string(SENT));
+    EXPECT_EQ(Sql("SELECT folder, status FROM velmo_messages WHERE recipient = '+1'"), "sent|" + std::to_string(SENT));
     EXPECT_EQ(alpha->Take(*r, u"a1"), E_ACCESSDENIED) << "a finished message is no longer taken";
     EXPECT_EQ(events_.Count("its outcome stands as that host wrote it"), 1);
 }
