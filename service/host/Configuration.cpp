@@ -347,6 +347,21 @@ std::string Joined(const std::vector<std::string>& lines)
     return out;
 }
 
+// The database store takes the place of the folders. A database that cannot
+// be used now does not stop the service: its modems go on, clients are
+// refused, and each later call tries again.
+void OpenPostgres(ServiceModule& module, const pgstore::PgSettings& settings)
+{
+    std::string why;
+    if (SUCCEEDED(module.store.UsePostgres(settings, why)))
+        module.LogEvent(EVENTLOG_INFORMATION_TYPE, "The queue store is PostgreSQL, as host %s", settings.host.c_str());
+    else
+        module.LogEvent(EVENTLOG_ERROR_TYPE,
+                        "The queue store PostgreSQL cannot be used yet: %s. The service goes on and tries again "
+                        "at every call",
+                        why.c_str());
+}
+
 }  // namespace
 
 std::string PositionOf(const std::string& text, std::ptrdiff_t offset)
@@ -383,21 +398,6 @@ bool ReadConfiguration(ServiceModule& module, ConfigReport& report)
         return false;
     }
     return true;
-}
-
-// The database store takes the place of the folders. A database that cannot
-// be used now does not stop the service: its modems go on, clients are
-// refused, and each later call tries again.
-void OpenPostgres(ServiceModule& module, const pgstore::PgSettings& settings)
-{
-    std::string why;
-    if (SUCCEEDED(module.store.UsePostgres(settings, why)))
-        module.LogEvent(EVENTLOG_INFORMATION_TYPE, "The queue store is PostgreSQL, as host %s", settings.host.c_str());
-    else
-        module.LogEvent(EVENTLOG_ERROR_TYPE,
-                        "The queue store PostgreSQL cannot be used yet: %s. The service goes on and tries again "
-                        "at every call",
-                        why.c_str());
 }
 
 bool LoadConfiguration(ServiceModule& module)

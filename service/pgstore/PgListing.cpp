@@ -17,7 +17,7 @@ namespace {
 // A listing cursor is the position of the last row given, in decimal.
 bool IsCursor(std::string_view cursor)
 {
-    return !cursor.empty() && cursor.size() <= 19 &&
+    return !cursor.empty() && cursor.size() <= 18 &&  // within a bigint
            std::all_of(cursor.begin(), cursor.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
@@ -28,14 +28,6 @@ std::string BadName(std::string_view uuid)
     for (char c : uuid)
         name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return name + "}";
-}
-
-messagefile::Folder FolderOfColumn(std::string_view name)
-{
-    for (const messagefile::FolderName& f : messagefile::kFolders)
-        if (name == f.name)
-            return f.folder;
-    return messagefile::Folder::Bad;
 }
 
 }  // namespace
@@ -50,7 +42,7 @@ std::optional<queue::Found> PgStore::Find(const GUID& id)
     if (!r || PQntuples(r.get()) == 0)
         return std::nullopt;
     queue::Found found;
-    found.folder = FolderOfColumn(Cell(r.get(), 0, 2));
+    found.folder = FolderOfColumn(Cell(r.get(), 0, 2)).folder;
     found.location = "velmo_messages " + std::string(Cell(r.get(), 0, 0));
     found.record = RecordOfRow(r.get(), 0, 0, 1, false);
     if (!found.record)

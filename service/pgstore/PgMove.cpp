@@ -24,10 +24,7 @@ constexpr const char kMark[] = ".offer";
 
 std::string FolderPath(const std::string& root, Folder folder)
 {
-    for (const messagefile::FolderName& f : messagefile::kFolders)
-        if (f.folder == folder)
-            return root + Utf16ToUtf8(f.relative);
-    return root;
+    return root + Utf16ToUtf8(FolderOfColumn(FolderColumn(folder)).relative);
 }
 
 std::vector<unsigned char> ReadBytes(const std::string& path)
@@ -96,11 +93,7 @@ bool WriteRow(PgConnection& conn, const PGresult* rows, int i, const std::string
     std::optional<std::vector<unsigned char>> bytes = BytesOf(rows, i, 2);
     bool awaiting = Cell(rows, i, 3) == "t";
     std::optional<GUID> id = ParseGuid("{" + uuid + "}");  // PostgreSQL writes it without braces
-    Folder folder = Folder::Bad;
-    for (const messagefile::FolderName& f : messagefile::kFolders)
-        if (folderName == f.name)
-            folder = f.folder;
-    std::string folderPath = FolderPath(root, folder);
+    std::string folderPath = root + Utf16ToUtf8(FolderOfColumn(folderName).relative);
     std::string path = folderPath + (id ? GuidToUtf8(*id) : uuid) + ".velmo";
     if (!bytes || !id) {
         std::fprintf(out, "row %s: its file cannot be read from the database\n", EscapeControls(uuid).c_str());

@@ -64,4 +64,10 @@ const char* FolderColumn(messagefile::Folder folder)
     return "bad";
 }
 
+const messagefile::FolderName& FolderOfColumn(std::string_view name)
+{
+    const messagefile::FolderName* f = messagefile::FindFolder(name);
+    return f ? *f : *messagefile::FindFolder("bad");
+}
+
 }  // namespace velmo::pgstore

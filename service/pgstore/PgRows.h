@@ -41,5 +41,7 @@ std::string UuidOf(const GUID& id);
 
 // The folder's name in the folder column: the name clients use.
 const char* FolderColumn(messagefile::Folder folder);
+// The folder a folder column names; bad for a name that is none.
+const messagefile::FolderName& FolderOfColumn(std::string_view name);
 
 }  // namespace velmo::pgstore
