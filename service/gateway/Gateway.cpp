@@ -156,6 +156,8 @@ public:
         std::optional<queue::Page> page = parts_.store.List(folder->folder, limit, cursor);
         if (!page)
             return BusReply::Error(kInvalidArgsError, "'" + cursor + "' is not a cursor a listing gave");
+        if (page->error == queue::kStoreAway)
+            return StoreAway();
         BusData::List rows;
         for (const queue::ListedMessage& m : page->messages)
             rows.push_back(BusData::List{m.id, m.status, m.to, m.from, m.date});
@@ -264,8 +266,13 @@ private:
         if (!found)
             return {{}, {}, NotFound(*id)};
         if (!found->record)
-            return {{}, {}, Unreadable(*id, found->readError)};
+            return {{}, {}, found->readError == queue::kStoreAway ? StoreAway() : Unreadable(*id, found->readError)};
         return {found->record, found->folder, {}};
+    }
+
+    static BusReply StoreAway()
+    {
+        return BusReply::Error(kRefusedError, "The queue store cannot be reached: try again later.");
     }
 
     static BusReply Unreadable(const GUID& id, HRESULT why)

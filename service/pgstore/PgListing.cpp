@@ -32,14 +32,29 @@ std::string BadName(std::string_view uuid)
 
 }  // namespace
 
+namespace {
+
+// What a read answers while the database cannot tell.
+queue::Found AwayFound()
+{
+    queue::Found away;
+    away.readError = queue::kStoreAway;
+    away.location = "velmo_messages (the database does not answer)";
+    return away;
+}
+
+}  // namespace
+
 std::optional<queue::Found> PgStore::Find(const GUID& id)
 {
-    if (!Ready())
-        return std::nullopt;
     PgFailure failure;
+    if (!Ready(&failure))
+        return AwayFound();
     PgResult r =
         pool_.Exec("SELECT id, file, folder FROM velmo_messages WHERE id = $1", {PgParam::Text(UuidOf(id))}, failure);
-    if (!r || PQntuples(r.get()) == 0)
+    if (!r)
+        return AwayFound();
+    if (PQntuples(r.get()) == 0)
         return std::nullopt;
     queue::Found found;
     found.folder = FolderOfColumn(Cell(r.get(), 0, 2)).folder;
@@ -56,17 +71,21 @@ std::optional<queue::Page> PgStore::List(messagefile::Folder folder, std::size_t
         return std::nullopt;
     limit = limit == 0 ? queue::kDefaultPage : std::min(limit, queue::kMostPerPage);
     queue::Page page;
-    if (!Ready())
-        return page;
     PgFailure failure;
+    if (!Ready(&failure)) {
+        page.error = queue::kStoreAway;
+        return page;
+    }
     PgResult r = pool_.Exec("SELECT listed, id, file FROM velmo_messages WHERE folder = $1 AND listed < $2 "
                             "ORDER BY listed DESC LIMIT $3",
                             {PgParam::Text(FolderColumn(folder)),
                              PgParam::Text(cursor.empty() ? "9223372036854775807" : std::string(cursor)),
                              PgParam::Text(std::to_string(limit + 1))},
                             failure);
-    if (!r)
+    if (!r) {
+        page.error = queue::kStoreAway;
         return page;
+    }
     int rows = PQntuples(r.get());
     for (int i = 0; i < rows && page.messages.size() < limit; ++i) {
         RecordPtr record = RecordOfRow(r.get(), i, 1, 2, false);

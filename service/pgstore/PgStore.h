@@ -90,7 +90,8 @@ public:
     std::vector<messagefile::RecordPtr> AwaitingHandlers() override;
     std::optional<queue::Found> Find(const GUID& id) override;
     // Newest first by the order rows entered their folder; a page costs
-    // what is on it (an index on folder and that order).
+    // what is on it (an index on folder and that order). While the
+    // database does not answer: an empty page with error kStoreAway.
     std::optional<queue::Page> List(messagefile::Folder folder, std::size_t limit, std::string_view cursor) override;
     // Over every host.
     std::uint64_t CountQueued() override;

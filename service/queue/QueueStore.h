@@ -33,11 +33,15 @@ namespace velmo::queue {
 
 using messagefile::Folder;
 
+// What a store that lives apart from the service (a database) answers
+// while it cannot be reached: the call may work later.
+inline constexpr HRESULT kStoreAway = MakeHResult(0x80070015u);  // HRESULT_FROM_WIN32(ERROR_NOT_READY)
+
 // A message found by its id, and where it stands.
 struct Found {
     messagefile::RecordPtr record;  // null when it stands there but cannot be read
     Folder folder = Folder::Queued;
-    HRESULT readError = S_OK;  // why it cannot be read
+    HRESULT readError = S_OK;  // why it cannot be read (kStoreAway: the store cannot tell now)
     std::string location;      // where it stands, for a log line (a file's path)
 };
 
@@ -60,12 +64,9 @@ ListedMessage BadLineOf(std::string id, const messagefile::MessageRecord* record
 
 struct Page {
     std::vector<ListedMessage> messages;
-    std::string next;  // the cursor of the following page; "" after the last
+    std::string next;      // the cursor of the following page; "" after the last
+    HRESULT error = S_OK;  // kStoreAway: the store cannot list now (the page is empty)
 };
-
-// What a store that lives apart from the service (a database) answers
-// while it cannot be reached: the call may work later.
-inline constexpr HRESULT kStoreAway = MakeHResult(0x80070015u);  // HRESULT_FROM_WIN32(ERROR_NOT_READY)
 
 inline constexpr std::size_t kDefaultPage = 100;
 inline constexpr std::size_t kMostPerPage = 1000;
@@ -144,7 +145,8 @@ public:
     // --- reading ---
 
     // The message of that id in the first folder that holds it, in the
-    // order of kFolders; nullopt when none does.
+    // order of kFolders; nullopt when none does. A store that cannot be
+    // reached gives a Found without a record and readError kStoreAway.
     virtual std::optional<Found> Find(const GUID& id) = 0;
     // One page of a folder, newest first. limit 0 means kDefaultPage, more
     // than kMostPerPage means kMostPerPage; cursor "" for the first page,

@@ -46,6 +46,12 @@ def get(gateway, path):
         return {}
 
 
+def get_status(gateway, path):
+    return int(subprocess.run(["curl", "-s", "-o", "/dev/null", "-w", "%{http_code}", "-H",
+                               "Authorization: Bearer " + TOKEN, "http://127.0.0.1:%d%s" % (gateway.port, path)],
+                              capture_output=True, text=True).stdout or 0)
+
+
 def shared_store(cluster, name):
     """Makes a sandbox's config.xml keep its queue in the cluster as host name."""
     def prepare(root):
@@ -113,6 +119,8 @@ def main(build, source, messages):
             check(status == 503, "a Send while PostgreSQL is away answered %d" % status)
             check(headers.get("retry-after") == "60", "no Retry-After: %s" % headers)
             check("The queue store cannot be reached" in body, "the refusal says why: %s" % body)
+            away = get_status(beta, "/v1/messages/" + ids[0])
+            check(away == 503, "GET while PostgreSQL is away answered %d, not 503" % away)
             cluster.start()
             status, _, body = wait_for("a Send once PostgreSQL is back",
                                        lambda: (lambda r: r if r[0] == 201 else None)(post(beta, "+4917188888",

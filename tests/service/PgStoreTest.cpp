@@ -314,6 +314,14 @@ TEST_F(PgStoreTest, TheDatabaseAwayFailsEveryCallAndItsReturnIsUsedWithoutAResta
     EXPECT_EQ(store->Accept(*during), queue::kStoreAway);
     EXPECT_EQ(store->Accept(*during), queue::kStoreAway);
     EXPECT_FALSE(store->LoadQueued(before->Id));
+    // Reads say the store cannot tell, never that the message is unknown or the folder empty.
+    std::optional<queue::Found> found = store->Find(before->Id);
+    ASSERT_TRUE(found);
+    EXPECT_FALSE(found->record);
+    EXPECT_EQ(found->readError, queue::kStoreAway);
+    std::optional<queue::Page> page = store->List(Folder::Queued, 10, "");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->error, queue::kStoreAway);
     EXPECT_EQ(events_.Count("The queue store is lost"), 1) << "once for the whole outage";
     ASSERT_TRUE(cluster_.Start());
     EXPECT_EQ(store->Accept(*during), S_OK);
