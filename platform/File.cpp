@@ -426,6 +426,12 @@ bool IsExecutableFile(const std::string& path)
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
+bool IsOwnerOnly(const std::string& path)
+{
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+}
+
 bool PathExists(const std::string& path)
 {
     struct stat st {};

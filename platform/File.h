@@ -113,6 +113,10 @@ VELMO_PLATFORM_API bool IsExecutableFile(const std::string& path);
 
 // True when path names an existing file or folder.
 VELMO_PLATFORM_API bool PathExists(const std::string& path);
+
+// Whether only its owner may read, write or run the file at path (no
+// group or other permission bits); false also when nothing is there.
+VELMO_PLATFORM_API bool IsOwnerOnly(const std::string& path);
 // The process's file creation mask (umask): what files and folders made from
 // now on may not allow. Never fails.
 VELMO_PLATFORM_API void SetFileCreationMask(unsigned mask);

@@ -16,6 +16,12 @@ extern char** environ;
 
 namespace velmo {
 
+std::string MachineHostName()
+{
+    char name[256] = {};
+    return gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -20,6 +20,9 @@
 
 namespace velmo {
 
+// This machine's host name (gethostname); "" when it cannot be read.
+VELMO_PLATFORM_API std::string MachineHostName();
+
 struct ProgramRun {
     std::string path;                      // run as it stands, no PATH search
     std::vector<std::string> args;         // after argv[0], which is path

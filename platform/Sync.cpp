@@ -301,16 +301,12 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds)
     return WaitForMultipleObjects(1, &handle, FALSE, milliseconds);
 }
 
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds)
+namespace {
+
+// Waits for any of the objects, or for fd (-1: none) to be readable, which
+// counts as the object after the last.
+DWORD WaitAny(DWORD count, const HANDLE* handles, int fd, DWORD milliseconds)
 {
-    if (waitAll) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return WAIT_FAILED;
-    }
-    if (count == 0 || !handles) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return WAIT_FAILED;
-    }
     std::vector<Object*> objects(count);
     std::vector<pollfd> fds(count);
     for (DWORD i = 0; i < count; ++i) {
@@ -321,12 +317,16 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
         }
         fds[i] = pollfd{objects[i]->fd(), POLLIN, 0};
     }
+    if (fd >= 0)
+        fds.push_back(pollfd{fd, POLLIN, 0});
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds == INFINITE ? 0 : milliseconds);
     while (true) {
         for (DWORD i = 0; i < count; ++i)
             if (objects[i]->TryAcquire())
                 return WAIT_OBJECT_0 + i;
+        if (fd >= 0 && (fds.back().revents & (POLLIN | POLLHUP | POLLERR)))
+            return WAIT_OBJECT_0 + count;
         int timeout = -1;
         if (milliseconds != INFINITE) {
             auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
@@ -339,9 +339,24 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
             SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
-        // Signalled or timed out: the loop takes the lowest signalled object
-        // or finds the deadline passed.
+        // Signalled, readable or timed out: the loop takes the lowest
+        // signalled object, then the descriptor, or finds the deadline passed.
     }
+}
+
+}  // namespace
+
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds)
+{
+    if (waitAll) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return WAIT_FAILED;
+    }
+    if (count == 0 || !handles) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    return WaitAny(count, handles, -1, milliseconds);
 }
 
 void Sleep(DWORD milliseconds)
@@ -354,6 +369,11 @@ void Sleep(DWORD milliseconds)
 }
 
 namespace velmo {
+
+DWORD WaitForObjectOrReadable(HANDLE handle, int fd, DWORD milliseconds)
+{
+    return WaitAny(1, &handle, fd, milliseconds);
+}
 
 void ExitProcess(int code)
 {

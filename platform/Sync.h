@@ -47,6 +47,12 @@ VELMO_PLATFORM_API void Sleep(DWORD milliseconds);
 
 namespace velmo {
 
+// Waits for the object, or for the descriptor fd (a socket; -1 for none)
+// to have something to read or to be closed: WAIT_OBJECT_0 for the object
+// (which wins when both are ready), WAIT_OBJECT_0 + 1 for the descriptor,
+// WAIT_TIMEOUT, or WAIT_FAILED with GetLastError.
+VELMO_PLATFORM_API DWORD WaitForObjectOrReadable(HANDLE handle, int fd, DWORD milliseconds);
+
 // Owns one handle and closes it.
 class Handle {
 public:

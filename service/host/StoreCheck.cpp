@@ -5,7 +5,7 @@
 
 #include "service/pgstore/PgSchema.h"
 
-#include <sys/stat.h>
+#include "platform/File.h"
 
 namespace velmo::host {
 
@@ -19,10 +19,9 @@ using pgstore::PgResult;
 // The passfile libpq would read: it skips one that others may read.
 void CheckPassfile(const std::string& path, std::FILE* out)
 {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0)
+    if (!PathExists(path))
         std::fprintf(out, "warning: queue store: the passfile %s is not there\n", path.c_str());
-    else if (st.st_mode & (S_IRWXG | S_IRWXO))
+    else if (!IsOwnerOnly(path))
         std::fprintf(out,
                      "warning: queue store: the passfile %s may be read by others, so libpq ignores it "
                      "(chmod 600 it)\n",

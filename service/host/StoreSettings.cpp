@@ -1,12 +1,12 @@
 #include "service/host/StoreSettings.h"
 
 #include "messagefile/Duration.h"
+#include "platform/Process.h"
 #include "platform/Text.h"
 
 #include <algorithm>
 #include <libpq-fe.h>
 #include <memory>
-#include <unistd.h>
 
 namespace velmo::host {
 
@@ -67,10 +67,8 @@ std::string ConnectionFault(const std::string& connection, bool& timeoutGiven)
 
 std::string MachineName()
 {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0 || !IsHostName(name))
-        return "localhost";
-    return name;
+    std::string name = MachineHostName();
+    return IsHostName(name) ? name : "localhost";
 }
 
 std::optional<StoreChoice> ReadStoreChoice(const StoreAttributes& a, std::vector<std::string>& problems)

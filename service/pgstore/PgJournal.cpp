@@ -2,12 +2,12 @@
 
 #include "platform/File.h"
 #include "platform/FolderListing.h"
+#include "platform/SysRoot.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <sys/stat.h>
 
 namespace velmo::pgstore {
 
@@ -40,7 +40,7 @@ bool PgJournal::Add(const std::string& kind, const std::string& id, const std::v
 {
     std::lock_guard<std::mutex> hold(lock_);
     if (next_ == 0) {
-        (void)mkdir(folder_.c_str(), 0750);  // there already, or the write below tells
+        (void)MakeDirectories(folder_);  // there already, or the write below tells
         next_ = 1;
         for (const std::string& name : ListFileNames(folder_))
             next_ = std::max(next_, NumberOf(name) + 1);

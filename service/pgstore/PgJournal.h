@@ -31,7 +31,7 @@ public:
         std::vector<unsigned char> bytes;
     };
 
-    // folder ends in "/"; it is made (0750) at the first Add when missing.
+    // folder ends in "/"; it is made at the first Add when missing.
     explicit PgJournal(std::string folder);
 
     // Keeps an entry durably; false when it could not be written (nothing

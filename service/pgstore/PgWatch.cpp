@@ -4,9 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace velmo::pgstore {
 
@@ -30,8 +27,8 @@ bool PgWatch::Start()
 {
     if (thread_.joinable())
         return true;
-    stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (stopFd_ < 0)
+    stop_ = Handle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!stop_)
         return false;
     stopping_ = false;
     thread_ = std::thread([this] { Run(); });
@@ -43,18 +40,14 @@ void PgWatch::Stop()
     if (!thread_.joinable())
         return;
     stopping_ = true;
-    std::uint64_t one = 1;
-    (void)!write(stopFd_, &one, sizeof one);  // had it failed, the thread sees stopping_ at its next wake
+    (void)SetEvent(stop_.get());  // had it failed, the thread sees stopping_ at its next wake
     thread_.join();
-    close(stopFd_);
-    stopFd_ = -1;
+    stop_ = Handle();
 }
 
 bool PgWatch::WaitFor(int socket, unsigned ms)
 {
-    pollfd fds[2] = {{stopFd_, POLLIN, 0}, {socket, POLLIN, 0}};
-    int n = poll(fds, socket >= 0 ? 2 : 1, static_cast<int>(ms));
-    return n > 0 && socket >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR));
+    return WaitForObjectOrReadable(stop_.get(), socket, ms) == WAIT_OBJECT_0 + 1;
 }
 
 void PgWatch::Run()

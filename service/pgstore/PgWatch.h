@@ -12,6 +12,7 @@
 // wake that follows every new connection.
 #pragma once
 
+#include "platform/Sync.h"
 #include "service/pgstore/PgStore.h"
 
 #include <atomic>
@@ -29,7 +30,7 @@ public:
     PgWatch(const PgWatch&) = delete;
     PgWatch& operator=(const PgWatch&) = delete;
 
-    // Starts the thread (once); false when the stop signal cannot be made.
+    // Starts the thread (once); false when the stop event cannot be made.
     bool Start();
     // Ends the thread and waits for it (within one statement's time).
     void Stop();
@@ -38,15 +39,15 @@ public:
 
 private:
     void Run();
-    // Waits for the socket (or the stop signal) at most ms; true when the
-    // socket has something to read.
+    // Waits for the socket (-1: none) or the stop event at most ms; true
+    // when the socket has something to read.
     bool WaitFor(int socket, unsigned ms);
 
     PgStore& store_;
     std::function<void()> wake_;
     std::function<std::vector<GUID>()> held_;
     std::atomic<bool> stopping_{false};
-    int stopFd_ = -1;  // an eventfd the stop writes to
+    Handle stop_;  // set by Stop, so a wait ends at once
     std::thread thread_;
 };
 

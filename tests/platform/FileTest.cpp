@@ -165,3 +165,19 @@ TEST(File, DurableWriteGivesTheModeTheUmaskAllows)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(File, OwnerOnlyMeansNoGroupOrOtherBits)
+{
+    TempRoot root;
+    std::string path = root.path() + "/pass";
+    EXPECT_FALSE(velmo::IsOwnerOnly(path)) << "nothing there";
+    std::ofstream(path) << "secret";
+    for (auto [mode, only] : {std::pair{0600, true}, {0400, true}, {0640, false}, {0604, false}, {0610, false}}) {
+        ASSERT_EQ(chmod(path.c_str(), static_cast<mode_t>(mode)), 0);
+        EXPECT_EQ(velmo::IsOwnerOnly(path), only) << std::oct << mode;
+    }
+}
+
+}  // namespace

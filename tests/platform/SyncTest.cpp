@@ -1,6 +1,7 @@
 #include "platform/Sync.h"
 
 #include <atomic>
+#include <unistd.h>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <vector>
@@ -123,6 +124,32 @@ TEST(Sync, MoreThanSixtyFourHandles)
     SetEvent(raw[150]);
     EXPECT_EQ(WaitForMultipleObjects(static_cast<DWORD>(raw.size()), raw.data(), FALSE, 0), WAIT_OBJECT_0 + 150);
     EXPECT_EQ(WaitForMultipleObjects(static_cast<DWORD>(raw.size()), raw.data(), TRUE, 0), WAIT_FAILED);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Sync, AnObjectOrAReadableDescriptorEndsTheWaitTheObjectFirst)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_EQ(velmo::WaitForObjectOrReadable(event, fds[0], 20), WAIT_TIMEOUT);
+    EXPECT_EQ(velmo::WaitForObjectOrReadable(event, -1, 20), WAIT_TIMEOUT) << "no descriptor at all";
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    EXPECT_EQ(velmo::WaitForObjectOrReadable(event, fds[0], 1000), WAIT_OBJECT_0 + 1);
+    SetEvent(event);
+    EXPECT_EQ(velmo::WaitForObjectOrReadable(event, fds[0], 1000), WAIT_OBJECT_0) << "the object wins";
+    EXPECT_EQ(velmo::WaitForObjectOrReadable(event, -1, 1000), WAIT_OBJECT_0);
+    ResetEvent(event);
+    close(fds[1]);
+    char c;
+    ASSERT_EQ(read(fds[0], &c, 1), 1);
+    EXPECT_EQ(velmo::WaitForObjectOrReadable(event, fds[0], 1000), WAIT_OBJECT_0 + 1) << "a closed writer ends it";
+    close(fds[0]);
+    EXPECT_EQ(velmo::WaitForObjectOrReadable(nullptr, -1, 10), WAIT_FAILED);
+    CloseHandle(event);
 }
 
 }  // namespace
