@@ -13,7 +13,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
-from httpgateway import HttpGateway, TOKEN  # noqa: E402
+from httpgateway import Http, HttpGateway  # noqa: E402
 from pgcluster import PgCluster  # noqa: E402
 from velmotest import wait_for  # noqa: E402
 
@@ -27,29 +27,8 @@ def check(condition, what):
 
 def post(gateway, to, text):
     """(status, headers, body) of POST /v1/messages."""
-    out = subprocess.run(["curl", "-s", "-i", "-H", "Authorization: Bearer " + TOKEN, "-H",
-                          "Content-Type: application/json", "-d", json.dumps({"to": to, "text": text}),
-                          "http://127.0.0.1:%d/v1/messages" % gateway.port], capture_output=True, text=True).stdout
-    head, _, body = out.replace("\r\n", "\n").partition("\n\n")
-    lines = head.split("\n")
-    status = int(lines[0].split()[1]) if lines[0].startswith("HTTP/") else 0
-    headers = {k.strip().lower(): v.strip() for k, _, v in (line.partition(":") for line in lines[1:])}
-    return status, headers, body
-
-
-def get(gateway, path):
-    out = subprocess.run(["curl", "-s", "-H", "Authorization: Bearer " + TOKEN,
-                          "http://127.0.0.1:%d%s" % (gateway.port, path)], capture_output=True, text=True).stdout
-    try:
-        return json.loads(out)
-    except ValueError:
-        return {}
-
-
-def get_status(gateway, path):
-    return int(subprocess.run(["curl", "-s", "-o", "/dev/null", "-w", "%{http_code}", "-H",
-                               "Authorization: Bearer " + TOKEN, "http://127.0.0.1:%d%s" % (gateway.port, path)],
-                              capture_output=True, text=True).stdout or 0)
+    return Http(gateway.port)("POST", "/v1/messages", "-H", "Content-Type: application/json", "-d",
+                              json.dumps({"to": to, "text": text}))
 
 
 def shared_store(cluster, name):
@@ -111,7 +90,7 @@ def main(build, source, messages):
             for h in hosts:
                 listed = velmo_list(build, h, "sent")
                 check(sorted(listed) == sorted(ids), "velmo list on one host shows %d of %d" % (len(listed), len(ids)))
-            other = get(beta, "/v1/messages/" + ids[0])
+            _, _, other = Http(beta.port).json("GET", "/v1/messages/" + ids[0])
             check(other.get("status") == "SENT", "GET on beta of a message sent through alpha: %s" % other)
 
             cluster.stop()
@@ -119,7 +98,7 @@ def main(build, source, messages):
             check(status == 503, "a Send while PostgreSQL is away answered %d" % status)
             check(headers.get("retry-after") == "60", "no Retry-After: %s" % headers)
             check("The queue store cannot be reached" in body, "the refusal says why: %s" % body)
-            away = get_status(beta, "/v1/messages/" + ids[0])
+            away, _, _ = Http(beta.port)("GET", "/v1/messages/" + ids[0])
             check(away == 503, "GET while PostgreSQL is away answered %d, not 503" % away)
             cluster.start()
             status, _, body = wait_for("a Send once PostgreSQL is back",

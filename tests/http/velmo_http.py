@@ -19,7 +19,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
 from velmotest import wait_for  # noqa: E402
-from httpgateway import TOKEN, HttpGateway, free_port  # noqa: E402
+from httpgateway import TOKEN, Http, HttpGateway, free_port  # noqa: E402
 
 ALERTMANAGER = "/usr/bin/prometheus-alertmanager"
 failed = []
@@ -28,30 +28,6 @@ failed = []
 def check(condition, what):
     if not condition:
         failed.append(what)
-
-
-class Http:
-    def __init__(self, port):
-        self.base = "http://127.0.0.1:%d" % port
-
-    def __call__(self, method, path, *args, token=TOKEN):
-        """(status, headers, body) of one curl request."""
-        cmd = ["curl", "-s", "-i", "-X", method, self.base + path, *args]
-        if token is not None:
-            cmd += ["-H", "Authorization: Bearer " + token]
-        out = subprocess.run(cmd, capture_output=True).stdout.decode("utf-8", "replace")
-        head, _, body = out.replace("\r\n", "\n").partition("\n\n")
-        lines = head.split("\n")
-        status = int(lines[0].split()[1]) if lines and lines[0].startswith("HTTP/") else 0
-        headers = {k.strip().lower(): v.strip() for k, _, v in (line.partition(":") for line in lines[1:])}
-        return status, headers, body
-
-    def json(self, method, path, *args, **kw):
-        status, headers, body = self(method, path, *args, **kw)
-        try:
-            return status, headers, json.loads(body)
-        except ValueError:
-            return status, headers, {"unparsed": body}
 
 
 def endpoints(http, env, root):

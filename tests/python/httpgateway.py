@@ -1,5 +1,7 @@
 """velmosvc with the Loopback device on a private system bus and velmo-http
-beside it, for the tests and benchmarks that talk HTTP to it."""
+beside it, for the tests and benchmarks that talk HTTP to it, and a curl
+client of velmo-http."""
+import json
 import os
 import shutil
 import socket
@@ -15,6 +17,30 @@ def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+class Http:
+    def __init__(self, port):
+        self.base = "http://127.0.0.1:%d" % port
+
+    def __call__(self, method, path, *args, token=TOKEN):
+        """(status, headers, body) of one curl request."""
+        cmd = ["curl", "-s", "-i", "-X", method, self.base + path, *args]
+        if token is not None:
+            cmd += ["-H", "Authorization: Bearer " + token]
+        out = subprocess.run(cmd, capture_output=True).stdout.decode("utf-8", "replace")
+        head, _, body = out.replace("\r\n", "\n").partition("\n\n")
+        lines = head.split("\n")
+        status = int(lines[0].split()[1]) if lines and lines[0].startswith("HTTP/") else 0
+        headers = {k.strip().lower(): v.strip() for k, _, v in (line.partition(":") for line in lines[1:])}
+        return status, headers, body
+
+    def json(self, method, path, *args, **kw):
+        status, headers, body = self(method, path, *args, **kw)
+        try:
+            return status, headers, json.loads(body)
+        except ValueError:
+            return status, headers, {"unparsed": body}
 
 
 class HttpGateway:
