@@ -149,7 +149,7 @@ bool GatewayClient::Devices(std::vector<Device>& devices)
             devices.push_back({number("id", 0), text("name"), text("state"), number("signal", -1), text("registration"),
                                text("operator"), text("lastError"), text("nextTry"), number("failedStarts", 0),
                                text("manufacturer"), text("model"), text("revision"), text("imei"), text("imsi"),
-                               text("smsc"), text("storages"), text("notification"), text("port")});
+                               text("smsc"), text("storages"), text("notification"), text("port"), text("host")});
         }
         return true;
     }
@@ -204,9 +204,29 @@ bool GatewayClient::ReadCounters(Counters& counters)
         counters.bucketCounts.push_back(n.As<std::uint64_t>());
     counters.deliverySeconds = out[3].As<double>();
     counters.deliveries = out[4].As<std::uint64_t>();
+    counters.hosts.clear();
+    if (!Call("HostCounters", "", {}, "a(sxtatdt)a(ssttttt)", out))
+        return errorName_ == "org.freedesktop.DBus.Error.UnknownMethod";  // a service of one host
+    if (out[0].Items().empty())
+        return true;  // the queue is not shared
+    for (const BusData& row : out[0].Items()) {
+        const BusData::List& f = row.Items();
+        Counters::PerHost h{f[0].As<std::string>(), f[1].As<std::int64_t>(), f[2].As<std::uint64_t>()};
+        for (const BusData& n : f[3].Items())
+            h.bucketCounts.push_back(n.As<std::uint64_t>());
+        h.deliverySeconds = f[4].As<double>();
+        h.deliveries = f[5].As<std::uint64_t>();
+        counters.hosts.push_back(std::move(h));
+    }
+    counters.devices.clear();
+    for (const BusData& row : out[1].Items()) {
+        const BusData::List& f = row.Items();
+        counters.devices.push_back({f[1].As<std::string>(), f[2].As<std::uint64_t>(), f[3].As<std::uint64_t>(),
+                                    f[4].As<std::uint64_t>(), f[5].As<std::uint64_t>(), f[6].As<std::uint64_t>(),
+                                    f[0].As<std::string>()});
+    }
     return true;
 }
-
 bool GatewayClient::Watch(std::function<void(const Event&)> onEvent)
 {
     onEvent_ = std::move(onEvent);

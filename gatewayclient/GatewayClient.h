@@ -59,6 +59,8 @@ struct Device {
     std::string storages;      // where it reads received messages, "SM,ME"
     std::string notification;  // the AT+CNMI setting in use; "none" when it lists its storage
     std::string port;          // the line it is on
+    // The gateway host it belongs to, when hosts share the queue; "" otherwise.
+    std::string host;
 };
 
 // The service's counts since it started (Counters).
@@ -69,6 +71,7 @@ struct Counters {
         std::string device;  // "" for failures no device took
         std::uint64_t sent = 0, failed = 0, received = 0;
         std::uint64_t delivered = 0, undelivered = 0;  // by the network's reports
+        std::string host;                              // its gateway host, when hosts share the queue
     };
     std::vector<PerDevice> devices;
     // Seconds from queued to delivered: bucketCounts[i] messages took at
@@ -77,6 +80,18 @@ struct Counters {
     std::vector<std::uint64_t> bucketCounts;
     double deliverySeconds = 0;
     std::uint64_t deliveries = 0;
+    // When hosts share the queue (HostCounters): each host's own counts,
+    // this one's included; devices then holds every host's devices.
+    // Empty otherwise.
+    struct PerHost {
+        std::string host;
+        std::int64_t reported = 0;  // seconds since 1970 of its figures
+        std::uint64_t queued = 0;
+        std::vector<std::uint64_t> bucketCounts;  // against bounds
+        double deliverySeconds = 0;
+        std::uint64_t deliveries = 0;
+    };
+    std::vector<PerHost> hosts;
 };
 
 struct Event {
@@ -111,7 +126,7 @@ public:
     bool Get(const std::string& id, Message& message);
     // DeviceDetails, or Devices from a service that has no DeviceDetails.
     bool Devices(std::vector<Device>& devices);
-    // Counters, and Deliveries where the service has it.
+    // Counters, and Deliveries and HostCounters where the service has them.
     bool ReadCounters(Counters& counters);
 
     // From now on every signal of the gateway goes to onEvent, during Wait.

@@ -36,7 +36,8 @@ json Value(const Device& d)
             {"smsc", OrNull(d.smsc)},
             {"storages", OrNull(d.storages)},
             {"notification", OrNull(d.notification)},
-            {"port", OrNull(d.port)}};
+            {"port", OrNull(d.port)},
+            {"host", OrNull(d.host)}};
 }
 
 template <class T>

@@ -13,6 +13,12 @@
 //   velmo_device_failed_starts{device}       gauge: starts since it last ran that failed
 //   velmo_device_next_try_timestamp_seconds{device}  gauge, for a device that does not run
 //   velmo_device_last_error_info{device,error}       gauge: 1, for a device that does not run
+//   velmo_message_delivery_seconds{le}       histogram of the network's delivery reports
+//
+// When gateway hosts share the queue, every family but velmo_messages_waiting
+// carries a host label too (the per-host ones: queued, the histogram,
+// velmo_devices_up), and velmo_host_reported_timestamp_seconds{host} tells
+// when each host last reported.
 #pragma once
 
 #include "gatewayclient/GatewayClient.h"

@@ -10,7 +10,6 @@
 #include "platform/SystemTime.h"
 #include "platform/Text.h"
 #include "service/events/MessageEvents.h"
-#include "service/gateway/MessageCounters.h"
 
 #include <algorithm>
 #include <ctime>
@@ -33,85 +32,9 @@ BusReply NotFound(const GUID& id)
     return BusReply::Error(kNotFoundError, "No message " + GuidToUtf8(id) + " is known");
 }
 
-std::string RegistrationName(LONG registration)
-{
-    switch (registration) {
-    case REGISTRATION_UNKNOWN: return "";
-    case REGISTRATION_NONE: return "none";
-    case REGISTRATION_HOME: return "home";
-    case REGISTRATION_SEARCHING: return "searching";
-    case REGISTRATION_DENIED: return "denied";
-    case REGISTRATION_ROAMING: return "roaming";
-    default: return "unknown";
-    }
-}
-
-const char* StateName(devices::DeviceHost::RunState state)
-{
-    switch (state) {
-    case devices::DeviceHost::RunState::Starting: return "starting";
-    case devices::DeviceHost::RunState::Running: return "running";
-    case devices::DeviceHost::RunState::Restarting: return "restarting";
-    case devices::DeviceHost::RunState::Waiting: return "waiting";
-    }
-    return "unknown";
-}
-
-// "2026-12-09T01:20:15Z" for a wall-clock time in ms since 1970; "" for 0.
-std::string IsoOfMs(std::int64_t ms)
-{
-    if (ms <= 0)
-        return "";
-    std::time_t t = static_cast<std::time_t>(ms / 1000);
-    std::tm utc{};
-    char text[32];
-    if (!gmtime_r(&t, &utc) || !std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc))
-        return "";
-    return text;
-}
-
-// The radio of a device: what IVelmoDeviceState answers, or nothing known.
-struct Radio {
-    std::int32_t signal = -1;
-    std::string registration, operatorName;
-};
-
-Radio RadioOf(devices::DeviceHost& device)
-{
-    LONG signal = SIGNAL_UNKNOWN, registration = REGISTRATION_UNKNOWN;
-    Bstr op;
-    if (FAILED(device.GetModemState(&signal, &registration, op.Receive())))
-        return {};  // a device that tells nothing of its radio
-    return {static_cast<std::int32_t>(signal == SIGNAL_UNKNOWN ? -1 : signal), RegistrationName(registration),
-            Text(op)};
-}
-
-// The "name=value" lines of IVelmoDeviceInfo as entries; lines with another
-// shape, and names outside [a-z0-9], are left out.
-void AddInfoLines(const std::string& lines, BusData::Entries& fields)
-{
-    std::size_t start = 0;
-    while (start < lines.size()) {
-        std::size_t end = lines.find('\n', start);
-        std::string line = lines.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        start = end == std::string::npos ? lines.size() : end + 1;
-        std::size_t eq = line.find('=');
-        if (eq == 0 || eq == std::string::npos)
-            continue;
-        std::string name = line.substr(0, eq);
-        bool plain = std::all_of(name.begin(), name.end(),
-                                 [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
-        bool taken = std::any_of(fields.begin(), fields.end(), [&](const auto& f) { return f.first == name; });
-        if (plain && !taken)
-            fields.emplace_back(name, line.substr(eq + 1));
-    }
-}
-
 class Handlers {
 public:
     explicit Handlers(const GatewayParts& parts) : parts_(parts) {}
-
-    MessageCounters counters;
 
     BusReply Send(const std::string& to, const std::string& text, const std::string& expire = "") const
     {
@@ -190,45 +113,27 @@ public:
     BusReply Devices() const
     {
         BusData::List rows;
-        parts_.devices.ForEach([&](devices::DeviceHost& device) {
-            Radio radio = RadioOf(device);
-            rows.push_back(BusData::List{static_cast<std::int32_t>(device.Id()), Utf16ToUtf8(device.Name()),
-                                         StateName(device.State()), radio.signal, radio.registration,
-                                         radio.operatorName});
-        });
-        for (const std::u16string& name : parts_.devices.Removed())
-            rows.push_back(BusData::List{std::int32_t{0}, Utf16ToUtf8(name), "removed", std::int32_t{-1}, "", ""});
+        for (const DeviceFigures& d : DeviceFiguresOf(parts_.devices))
+            rows.push_back(BusData::List{d.id, d.name, d.state, d.signal, d.registration, d.op});
         return BusReply::Success({std::move(rows)});
     }
 
     BusReply DeviceDetails() const
     {
         BusData::List rows;
-        parts_.devices.ForEach([&](devices::DeviceHost& device) {
-            Radio radio = RadioOf(device);
-            devices::DeviceHost::Health health = device.GetHealth();
-            BusData::Entries fields{{"id", static_cast<std::int32_t>(device.Id())},
-                                    {"name", Utf16ToUtf8(device.Name())},
-                                    {"state", StateName(health.state)},
-                                    {"signal", radio.signal},
-                                    {"registration", radio.registration},
-                                    {"operator", radio.operatorName},
-                                    {"lastError", health.lastError},
-                                    {"nextTry", IsoOfMs(health.nextTry)},
-                                    {"failedStarts", static_cast<std::int32_t>(health.failedStarts)}};
-            AddInfoLines(device.ModemInfo(), fields);
-            std::sort(fields.begin(), fields.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-            rows.push_back(std::move(fields));
-        });
-        for (const std::u16string& name : parts_.devices.Removed())
-            rows.push_back(
-                BusData::Entries{{"id", std::int32_t{0}}, {"name", Utf16ToUtf8(name)}, {"state", "removed"}});
+        std::string self = parts_.board.HostName();
+        for (const DeviceFigures& d : DeviceFiguresOf(parts_.devices))
+            rows.push_back(DetailEntries(d, self));
+        if (!self.empty())
+            for (const HostFigures& other : parts_.board.OtherHosts())
+                for (const DeviceFigures& d : other.devices)
+                    rows.push_back(DetailEntries(d, other.host));
         return BusReply::Success({std::move(rows)});
     }
 
     BusReply Counters() const
     {
-        CountsSnapshot counts = counters.Read();
+        CountsSnapshot counts = parts_.counters.Read();
         std::uint64_t waiting = parts_.store.CountQueued();
         BusData::List devices;
         for (const auto& [name, c] : counts.devices)
@@ -236,9 +141,28 @@ public:
         return BusReply::Success({counts.queued, waiting, std::move(devices)});
     }
 
+    BusReply HostCounters() const
+    {
+        BusData::List hosts, devices;
+        std::string self = parts_.board.HostName();
+        if (self.empty())
+            return BusReply::Success({std::move(hosts), std::move(devices)});
+        std::vector<HostFigures> all = parts_.board.OtherHosts();
+        all.push_back({self, static_cast<std::int64_t>(std::time(nullptr)), parts_.counters.Read(), {}});
+        for (const HostFigures& h : all) {
+            const TimeHistogram& t = h.counts.deliveryTimes;
+            hosts.push_back(BusData::List{h.host, h.reported, h.counts.queued,
+                                          BusData::List(t.buckets.begin(), t.buckets.end()), t.sum, t.count});
+            for (const auto& [name, c] : h.counts.devices)
+                devices.push_back(
+                    BusData::List{h.host, name, c.sent, c.failed, c.received, c.delivered, c.undelivered});
+        }
+        return BusReply::Success({std::move(hosts), std::move(devices)});
+    }
+
     BusReply Deliveries() const
     {
-        CountsSnapshot counts = counters.Read();
+        CountsSnapshot counts = parts_.counters.Read();
         BusData::List devices;
         for (const auto& [name, c] : counts.devices)
             devices.push_back(BusData::List{name, c.delivered, c.undelivered});
@@ -379,13 +303,19 @@ HRESULT Publish(const GatewayParts& parts)
          "a(stt)adatdt",
          {"devices", "bounds", "buckets", "sum", "count"},
          Reading<>(parts.started, [h] { return h->Deliveries(); })},
+        {"HostCounters",
+         "",
+         {},
+         "a(sxtatdt)a(ssttttt)",
+         {"hosts", "devices"},
+         Reading<>(parts.started, [h] { return h->HostCounters(); })},
     };
     spec.signals = {{"StatusChanged", "sss", {"id", "status", "statusText"}},
                     {"Received", "sss", {"id", "sender", "device"}}};
     HRESULT hr = PublishBusObject(std::move(spec));
     if (SUCCEEDED(hr))
-        events::SetMessageListener([h](const events::AuditEntry& e) {
-            h->counters.Count(e);
+        events::SetMessageListener([counters = &parts.counters](const events::AuditEntry& e) {
+            counters->Count(e);
             Signal(e);
         });
     return hr;

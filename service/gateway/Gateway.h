@@ -12,15 +12,24 @@
 //       id, folder, status, to, from, text, statusText, created,
 //       completed, received (all s), retries (i)
 //   Devices() -> (a(ississ) devices)
-//       each (id, name, state, signal, registration, operator)
+//       each (id, name, state, signal, registration, operator), of this host
 //   DeviceDetails() -> (aa{sv} devices)
 //       each with id, failedStarts, signal (i) and name, state,
 //       registration, operator, lastError, nextTry (s), and what the device
 //       tells of its hardware: manufacturer, model, revision, imei, imsi,
-//       smsc, storages, notification, port (s) where known
+//       smsc, storages, notification, port (s) where known. When the queue
+//       is shared: every host's devices, each with its host (s)
 //   Counters() -> (t queued, t waiting, a(sttt) devices)
-//       messages queued since the service started, messages in the queue
-//       now, and by device (sent, failed, received) since the start
+//       messages queued since this host's service started, messages in the
+//       queue now (of every host), and by device (sent, failed, received)
+//       since the start
+//   Deliveries() -> (a(stt) devices, ad bounds, at buckets, d sum, t count)
+//       by device (delivered, undelivered), and the delivery times
+//   HostCounters() -> (a(sxtatdt) hosts, a(ssttttt) devices)
+//       when the queue is shared, the counts of every host since its start:
+//       each host (host, reported, queued, buckets, sum, count), reported
+//       in seconds since 1970, and each device (host, device, sent, failed,
+//       received, delivered, undelivered); both empty when it is not
 // Signals:
 //   StatusChanged(s id, s status, s statusText)  QUEUED, SENT or FAILED
 //   Received(s id, s sender, s device)
@@ -36,6 +45,8 @@
 #include "interfaces/GatewayNames.h"
 #include "platform/Types.h"
 #include "service/devices/DeviceTable.h"
+#include "service/gateway/HostBoard.h"
+#include "service/gateway/MessageCounters.h"
 #include "service/queue/MessageIntake.h"
 #include "service/queue/QueueStore.h"
 
@@ -48,6 +59,8 @@ struct GatewayParts {
     queue::MessageIntake& intake;   // Send
     queue::QueueStore& store;       // Status, List, Get, Counters
     devices::DeviceTable& devices;  // Devices
+    MessageCounters& counters;      // what this host counts of its messages
+    HostBoard& board;               // the other hosts sharing the queue
     // Waits, at most kStartWait, until the service has loaded its
     // configuration and queue; false when it has not by then. Every method
     // waits for it first, so a call that starts the service is answered

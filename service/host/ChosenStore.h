@@ -1,12 +1,14 @@
 // The queue store config.xml chose, behind the one QueueStore every part
 // of the service was given when the module was made: the folders until
-// the configuration names PostgreSQL, then the database.
+// the configuration names PostgreSQL, then the database. It is also the
+// board of the hosts that share the database (none with the folders).
 //
 // UsePostgres is called once, by the worker while it reads the
 // configuration and before the dispatcher, the handlers or a client use
 // the store; afterwards the choice never changes, so the calls need no lock.
 #pragma once
 
+#include "service/gateway/HostBoard.h"
 #include "service/pgstore/PgSettings.h"
 #include "service/queue/FolderStore.h"
 
@@ -19,7 +21,7 @@ class PgWatch;
 
 namespace velmo::host {
 
-class ChosenStore final : public queue::QueueStore {
+class ChosenStore final : public queue::QueueStore, public gateway::HostBoard {
 public:
     ChosenStore(events::EventSink& log, std::u16string root);
     ~ChosenStore() override;
@@ -32,10 +34,12 @@ public:
     // the failure's words are in why.
     HRESULT UsePostgres(const pgstore::PgSettings& settings, std::string& why);
     // With the database: starts the watch (PgWatch.h) that runs wake when
-    // other hosts queue messages, at every idle check, and keeps this
-    // host's leases. Nothing with the folders.
-    // held gives the messages whose leases the watch keeps.
-    void StartWatch(std::function<void()> wake, std::function<std::vector<GUID>()> held);
+    // other hosts queue messages, at every idle check, keeps this host's
+    // leases and reports its figures. Nothing with the folders.
+    // held gives the messages whose leases the watch keeps, report the
+    // figures this host reports.
+    void StartWatch(std::function<void()> wake, std::function<std::vector<GUID>()> held,
+                    std::function<gateway::HostFigures()> report);
     // Ends the watch; nothing when none runs.
     void StopWatch();
 
@@ -66,6 +70,9 @@ public:
         return active_->List(folder, limit, cursor);
     }
     std::uint64_t CountQueued() override { return active_->CountQueued(); }
+
+    std::string HostName() override;
+    std::vector<gateway::HostFigures> OtherHosts() override;
 
 private:
     events::EventSink& log_;

@@ -177,7 +177,7 @@ void RunService(ServiceModule& module)
     }
 
     // The gateway goes on and off the bus with the classes.
-    if (FAILED(gateway::Publish({module, module.store, module.dispatcher.Devices(),
+    if (FAILED(gateway::Publish({module, module.store, module.dispatcher.Devices(), module.counters, module.store,
                                  [&module] { return module.WaitForDispatcher(gateway::kStartWait); }})))
         module.LogEvent(EVENTLOG_WARNING_TYPE,
                         "The gateway object cannot be published: only the automation classes are on the bus");

@@ -5,6 +5,7 @@
 //   store          the queue store config.xml chose: the folders or PostgreSQL
 //   eventHandlers  received messages to the handler chain
 //   dispatcher     outgoing messages to the devices, with the device table
+//   counters       what the gateway counts of this host's messages
 //
 // The module is the service's event log (EventSink) and its door for new
 // messages (MessageIntake), which waits for the start before it hands a
@@ -17,6 +18,7 @@
 #include "platform/Service.h"
 #include "platform/Unknown.h"
 #include "service/events/EventSink.h"
+#include "service/gateway/MessageCounters.h"
 #include "service/handlers/EventHandlerQueue.h"
 #include "service/queue/Dispatcher.h"
 #include "service/host/ChosenStore.h"
@@ -71,6 +73,7 @@ public:
     ChosenStore store{*this, rootFolder};
     handlers::EventHandlerQueue eventHandlers;
     queue::Dispatcher dispatcher{*this, store, eventHandlers, rootFolder, [this] { RequestStop(); }};
+    gateway::MessageCounters counters;
 };
 
 // The module of this process.

@@ -18,8 +18,12 @@ DWORD ServiceWorker(void* param)
                         "Service started. Dispatcher loaded %d previously stored messages in the queue folder", stored);
         module.eventHandlers.Start();
         module.dispatcher.Start();
-        module.store.StartWatch([&module] { module.dispatcher.ClaimShared(); },
-                                [&module] { return module.dispatcher.HeldIds(); });
+        module.store.StartWatch(
+            [&module] { module.dispatcher.ClaimShared(); }, [&module] { return module.dispatcher.HeldIds(); },
+            [&module] {
+                return gateway::HostFigures{
+                    {}, 0, module.counters.Read(), gateway::DeviceFiguresOf(module.dispatcher.Devices())};
+            });
         SetEvent(module.workerStarted.get());
         while (true) {
             LONG ended = module.dispatcher.WaitForDevices(module.stopEvent.get());

@@ -53,12 +53,19 @@ bool CheckTables(PgConnection& conn, std::FILE* out)
             std::fprintf(out, "problem: queue store: the user may not create tables in the schema\n");
         return may;
     }
-    PgResult rights = conn.Exec("SELECT has_table_privilege('velmo_messages', 'SELECT, INSERT, UPDATE, DELETE') AND "
-                                "has_sequence_privilege('velmo_listing', 'USAGE')",
-                                {}, failure);
-    if (!rights || Cell(rights.get(), 0, 0) != "t") {
-        std::fprintf(out, "problem: queue store: the user may not read and write velmo_messages%s%s\n",
-                     rights ? "" : ": ", rights ? "" : failure.why.c_str());
+    PgResult rights = conn.Exec(
+        // has_table_privilege with a list answers whether any one is held: each is asked alone.
+        "SELECT t FROM unnest(ARRAY['velmo_messages', 'velmo_hosts', 'velmo_devices']) AS t WHERE NOT ("
+        "has_table_privilege(t, 'SELECT') AND has_table_privilege(t, 'INSERT') AND has_table_privilege(t, 'UPDATE') "
+        "AND has_table_privilege(t, 'DELETE')) UNION ALL SELECT 'velmo_listing' WHERE NOT "
+        "has_sequence_privilege('velmo_listing', 'USAGE')",
+        {}, failure);
+    if (!rights || PQntuples(rights.get()) > 0) {
+        std::string names;
+        for (int row = 0; rights && row < PQntuples(rights.get()); ++row)
+            names += (row ? ", " : "") + std::string(Cell(rights.get(), row, 0));
+        std::fprintf(out, "problem: queue store: the user may not read and write %s%s%s\n",
+                     rights ? names.c_str() : "the tables", rights ? "" : ": ", rights ? "" : failure.why.c_str());
         return false;
     }
     std::fprintf(out, "queue store: the tables stand at version %d, and the user may read and write them\n", version);

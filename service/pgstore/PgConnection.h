@@ -82,6 +82,35 @@ private:
     std::unique_ptr<PGconn, PgConnFree> conn_;
 };
 
+// A transaction on one connection: BEGIN when made, ROLLBACK when it ends
+// without a Commit (a failed statement inside leaves nothing behind).
+class PgTransaction {
+public:
+    // Began() tells whether BEGIN ran; failure is set when it did not.
+    PgTransaction(PgConnection& conn, PgFailure& failure) : conn_(conn), open_(conn.Exec("BEGIN", failure) != nullptr)
+    {}
+    ~PgTransaction()
+    {
+        PgFailure ignored;  // the failure that counts was set by the statement that gave up
+        if (open_)
+            (void)conn_.Exec("ROLLBACK", ignored);
+    }
+    PgTransaction(const PgTransaction&) = delete;
+    PgTransaction& operator=(const PgTransaction&) = delete;
+
+    bool Began() const { return open_; }
+    // True once everything since BEGIN is kept; false with failure set.
+    bool Commit(PgFailure& failure)
+    {
+        open_ = false;
+        return conn_.Exec("COMMIT", failure) != nullptr;
+    }
+
+private:
+    PgConnection& conn_;
+    bool open_;
+};
+
 // The text of a result's cell, "" for NULL.
 std::string_view Cell(const PGresult* r, int row, int column);
 // Whether a result's cell is NULL.

@@ -45,6 +45,37 @@ CREATE TABLE velmo_messages (
 CREATE UNIQUE INDEX velmo_messages_by_folder ON velmo_messages (folder, listed);
 CREATE INDEX velmo_messages_awaiting ON velmo_messages (host, received, id) WHERE awaiting_handlers;
 )sql",
+    // 2: what each host reports of itself: its counts and its devices.
+    R"sql(
+CREATE TABLE velmo_hosts (
+    host             text PRIMARY KEY,
+    reported         timestamptz NOT NULL,
+    queued           bigint NOT NULL DEFAULT 0,
+    delivery_buckets bigint[] NOT NULL DEFAULT '{}',
+    delivery_sum     double precision NOT NULL DEFAULT 0,
+    delivery_count   bigint NOT NULL DEFAULT 0
+);
+CREATE TABLE velmo_devices (
+    host          text NOT NULL REFERENCES velmo_hosts ON DELETE CASCADE,
+    position      integer NOT NULL,
+    name          text NOT NULL,
+    id            integer NOT NULL DEFAULT 0,
+    state         text,
+    signal        integer NOT NULL DEFAULT -1,
+    registration  text NOT NULL DEFAULT '',
+    operator      text NOT NULL DEFAULT '',
+    last_error    text NOT NULL DEFAULT '',
+    next_try      timestamptz,
+    failed_starts integer NOT NULL DEFAULT 0,
+    info          text NOT NULL DEFAULT '',
+    sent          bigint NOT NULL DEFAULT 0,
+    failed        bigint NOT NULL DEFAULT 0,
+    received      bigint NOT NULL DEFAULT 0,
+    delivered     bigint NOT NULL DEFAULT 0,
+    undelivered   bigint NOT NULL DEFAULT 0,
+    PRIMARY KEY (host, position)
+);
+)sql",
 };
 
 constexpr int kSteps = static_cast<int>(sizeof kSchemaSteps / sizeof kSchemaSteps[0]);
@@ -72,33 +103,27 @@ HRESULT UpgradeSchema(PgConnection& conn, PgFailure& failure, int to)
 {
     if (to > kSchemaVersion)
         to = kSchemaVersion;
-    if (!conn.Exec("BEGIN", failure))
-        return E_FAIL;
-    auto fail = [&] {
-        PgFailure ignored;  // the failure that counts is the one already set
-        (void)conn.Exec("ROLLBACK", ignored);
-        return E_FAIL;
-    };
-    if (!conn.Exec(kUpgradeLock, failure) ||
+    PgTransaction transaction(conn, failure);
+    if (!transaction.Began() || !conn.Exec(kUpgradeLock, failure) ||
         !conn.Exec("CREATE TABLE IF NOT EXISTS velmo_schema (version integer PRIMARY KEY, "
                    "upgraded timestamptz NOT NULL DEFAULT now())",
                    failure))
-        return fail();
+        return E_FAIL;
     int at = SchemaVersion(conn, failure);
     if (at < 0)
-        return fail();
+        return E_FAIL;
     if (at > kSchemaVersion) {
         failure.why = "the tables stand at version " + std::to_string(at) + ", newer than this velmosvc knows (" +
                       std::to_string(kSchemaVersion) + "): upgrade velmosvc";
         failure.connectionLost = false;
-        return fail();
+        return E_FAIL;
     }
     for (int step = at + 1; step <= to; ++step) {
         if (!conn.Exec(kSchemaSteps[step - 1], failure) || !conn.Exec("INSERT INTO velmo_schema (version) VALUES ($1)",
                                                                       {PgParam::Text(std::to_string(step))}, failure))
-            return fail();
+            return E_FAIL;
     }
-    return conn.Exec("COMMIT", failure) ? S_OK : E_FAIL;
+    return transaction.Commit(failure) ? S_OK : E_FAIL;
 }
 
 }  // namespace velmo::pgstore

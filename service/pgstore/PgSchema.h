@@ -16,7 +16,7 @@
 namespace velmo::pgstore {
 
 // The version this build writes and reads.
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 // The version the database's tables stand at: 0 when there are none yet,
 // -1 with failure set when it cannot be read.

@@ -22,6 +22,7 @@
 #pragma once
 
 #include "service/events/EventSink.h"
+#include "service/gateway/HostBoard.h"
 #include "service/pgstore/PgJournal.h"
 #include "service/pgstore/PgPool.h"
 #include "service/pgstore/PgSettings.h"
@@ -96,6 +97,18 @@ public:
     // Over every host.
     std::uint64_t CountQueued() override;
 
+    // Writes this host's figures (under its name from the settings) as its
+    // report in velmo_hosts and velmo_devices, in place of the last one.
+    // S_OK; E_FAIL when the database did not answer or refused (told once).
+    HRESULT ReportHost(const gateway::HostFigures& figures);
+    // The reports of the other hosts (HostBoard::OtherHosts); empty when
+    // the database does not answer. At most kMostDeviceRows devices.
+    std::vector<gateway::HostFigures> OtherHosts();
+    // How often a host reports: every 10 s (the test divisor shortens it,
+    // to no less than 200 ms). A host silent for six of these is lost.
+    static unsigned ReportEveryMs();
+    static constexpr int kMostDeviceRows = 10000;
+
     const PgSettings& Settings() const { return settings_; }
 
 private:
@@ -128,6 +141,7 @@ private:
     std::unique_ptr<PgJournal> journal_;  // null without a journal folder
     std::atomic<bool> keeping_{false};    // the journal took an entry since it was last written
     std::mutex replaying_;
+    std::atomic<bool> reportRefused_{false};  // the last report was refused, and that was told
 };
 
 }  // namespace velmo::pgstore

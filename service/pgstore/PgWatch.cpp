@@ -19,8 +19,9 @@ std::int64_t NowMs()
 
 }  // namespace
 
-PgWatch::PgWatch(PgStore& store, std::function<void()> wake, std::function<std::vector<GUID>()> held)
-    : store_(store), wake_(std::move(wake)), held_(std::move(held))
+PgWatch::PgWatch(PgStore& store, std::function<void()> wake, std::function<std::vector<GUID>()> held,
+                 std::function<gateway::HostFigures()> report)
+    : store_(store), wake_(std::move(wake)), held_(std::move(held)), report_(std::move(report))
 {}
 
 bool PgWatch::Start()
@@ -56,8 +57,9 @@ void PgWatch::Run()
     // Renewed at a quarter of the lease, so three renewals may fail before
     // another host could take what this one holds.
     const unsigned renewEvery = DesignWait(store_.Settings().leaseSeconds * 1000 / 4);
+    const unsigned reportEvery = PgStore::ReportEveryMs();
     PgConnection listener(store_.Settings().connection);
-    std::int64_t nextWake = 0, nextRenew = 0;
+    std::int64_t nextWake = 0, nextRenew = 0, nextReport = 0;
     while (!stopping_) {
         PgFailure failure;
         bool listening = listener.Native() != nullptr;
@@ -73,11 +75,16 @@ void PgWatch::Run()
             (void)store_.RenewLeases(held_());  // a failure is logged by the store's pool
             nextRenew = now + renewEvery;
         }
+        if (now >= nextReport) {
+            (void)store_.ReportHost(report_());  // a failure is logged by the store
+            nextReport = now + reportEvery;
+        }
         if (now >= nextWake) {
             wake_();
             nextWake = NowMs() + idle;
         }
-        unsigned wait = static_cast<unsigned>(std::max<std::int64_t>(1, std::min(nextWake, nextRenew) - NowMs()));
+        std::int64_t next = std::min({nextWake, nextRenew, nextReport});
+        unsigned wait = static_cast<unsigned>(std::max<std::int64_t>(1, next - NowMs()));
         if (!listening) {
             (void)WaitFor(-1, std::min(wait, DesignWait(kReconnectPause)));
             continue;

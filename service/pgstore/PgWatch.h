@@ -1,8 +1,9 @@
 // The thread that keeps a host in step with the shared queue: it listens
 // for new queued messages (NOTIFY velmo_queued, sent by every host's
 // Accept) and wakes the dispatcher, renews the leases of the messages this
-// host's devices hold well within each lease, writes the local journal to the database once it answers
-// again, and wakes the dispatcher at every idle check even when nothing
+// host's devices hold well within each lease, writes the local journal to
+// the database once it answers again, reports this host's figures (every
+// PgStore::ReportEveryMs), and wakes the dispatcher at every idle check even when nothing
 // was announced, so a message whose lease ran out on a dead host is taken
 // over.
 //
@@ -24,8 +25,10 @@ namespace velmo::pgstore {
 class PgWatch {
 public:
     // store must outlive the watch; wake runs on the watch's thread, never
-    // twice at once; held gives the messages whose leases are renewed.
-    PgWatch(PgStore& store, std::function<void()> wake, std::function<std::vector<GUID>()> held);
+    // twice at once; held gives the messages whose leases are renewed, and
+    // report the figures this host reports.
+    PgWatch(PgStore& store, std::function<void()> wake, std::function<std::vector<GUID>()> held,
+            std::function<gateway::HostFigures()> report);
     ~PgWatch() { Stop(); }
     PgWatch(const PgWatch&) = delete;
     PgWatch& operator=(const PgWatch&) = delete;
@@ -46,6 +49,7 @@ private:
     PgStore& store_;
     std::function<void()> wake_;
     std::function<std::vector<GUID>()> held_;
+    std::function<gateway::HostFigures()> report_;
     std::atomic<bool> stopping_{false};
     Handle stop_;  // set by Stop, so a wait ends at once
     std::thread thread_;

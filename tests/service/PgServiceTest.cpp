@@ -255,7 +255,7 @@ TEST_F(PgService, CheckTellsTheConnectionTheTablesAndTheRights)
               std::string::npos)
         << out;
     EXPECT_NE(out.find("queue store: connected to database velmo as velmo (PostgreSQL 1"), std::string::npos) << out;
-    EXPECT_NE(out.find("note: queue store: the tables stand at version 0; velmosvc creates them to version 1 at "
+    EXPECT_NE(out.find("note: queue store: the tables stand at version 0; velmosvc creates them to version 2 at "
                        "start\n"),
               std::string::npos)
         << out;
@@ -264,7 +264,7 @@ TEST_F(PgService, CheckTellsTheConnectionTheTablesAndTheRights)
         "INSERT INTO velmo_schema VALUES (7)");
     out = CheckOutput(code);
     EXPECT_EQ(code, 1) << out;
-    EXPECT_NE(out.find("problem: queue store: the tables stand at version 7, newer than this velmosvc knows (1)\n"),
+    EXPECT_NE(out.find("problem: queue store: the tables stand at version 7, newer than this velmosvc knows (2)\n"),
               std::string::npos)
         << out;
     EXPECT_NE(out.find("The service would start, but the queue store cannot be used now: see above.\n"),
@@ -274,9 +274,10 @@ TEST_F(PgService, CheckTellsTheConnectionTheTablesAndTheRights)
     Sql("DROP TABLE velmo_schema");
     {
         Program service({"/DEBUG"}, kFast);  // makes the tables
-        ASSERT_TRUE(WaitUntil([&] { return Sql("SELECT max(version) FROM velmo_schema") == "1"; }));
+        ASSERT_TRUE(WaitUntil([&] { return Sql("SELECT max(version) FROM velmo_schema") == "2"; }));
     }
-    Sql("CREATE ROLE clerk LOGIN; GRANT SELECT ON velmo_messages, velmo_schema TO clerk");
+    Sql("CREATE ROLE clerk LOGIN; GRANT SELECT ON velmo_messages, velmo_schema, velmo_devices TO clerk; "
+        "GRANT ALL ON velmo_hosts TO clerk");
     std::string clerk = cluster_.ConnInfo() + " user=clerk";
     std::ofstream(root_.folderPath("") + "config.xml")
         << "<velmo><configuration><queue max='0' store='postgresql' connection='" << clerk
@@ -284,7 +285,9 @@ TEST_F(PgService, CheckTellsTheConnectionTheTablesAndTheRights)
         << "</devices><rules/><eventhandlers/></velmo>";
     out = CheckOutput(code);
     EXPECT_EQ(code, 1) << out;
-    EXPECT_NE(out.find("problem: queue store: the user may not read and write velmo_messages\n"), std::string::npos)
+    EXPECT_NE(out.find("problem: queue store: the user may not read and write velmo_messages, velmo_devices, "
+                       "velmo_listing\n"),
+              std::string::npos)
         << out;
 
     ASSERT_TRUE(cluster_.Stop());

@@ -2,6 +2,7 @@
 #include "tools/velmo/GatewayCommands.h"
 #include "tools/velmo/GatewaySession.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <ostream>
 #include <string>
@@ -61,9 +62,13 @@ int DevicesCommand(const std::vector<std::string>& args, std::ostream& out, std:
         out << gatewayclient::JsonText(devices, 2) << '\n';
         return 0;
     }
-    out << "ID\tNAME\tSTATE\tSIGNAL\tREGISTRATION\tOPERATOR\n";
+    // Hosts that share one queue each have their own devices: the host comes first.
+    bool shared = std::any_of(devices.begin(), devices.end(), [](const auto& d) { return !d.host.empty(); });
+    out << (shared ? "HOST\t" : "") << "ID\tNAME\tSTATE\tSIGNAL\tREGISTRATION\tOPERATOR\n";
     for (const gatewayclient::Device& d : devices) {
         std::optional<int> dbm = gatewayclient::SignalDbm(d.signal);
+        if (shared)
+            out << OrDash(d.host) << '\t';
         out << (d.id ? std::to_string(d.id) : "-") << '\t' << d.name << '\t' << d.state << '\t'
             << (dbm ? std::to_string(*dbm) + " dBm" : "-") << '\t' << OrDash(d.registration) << '\t' << OrDash(d.op)
             << '\n';
