@@ -53,13 +53,15 @@ class HttpGateway:
     further arguments of scripts/sandbox (["--param", "delivery=delivered"]).
     prepare: called with the root before the service starts (to change its
     config.xml). modem: modemsim's options, to run it on the root's ttyS0
-    (with sandbox ["--device", "gsm"]). service_divisor: the service's
+    (with sandbox ["--device", "gsm"]), and with modems N on ttyS0 to ttyS(N-1),
+    transcripts "transcript", "transcript1"... service_divisor: the service's
     VELMO_TEST_TIME_DIVISOR (100: its modem waits too short for a modem
     that takes a second)."""
 
     def __init__(self, build, source, conf="", http_divisor=None, sandbox=(), prepare=None, modem=None,
-                 service_divisor=100):
+                 service_divisor=100, modems=1):
         self.build, self.source, self.conf, self.http_divisor = build, source, conf, http_divisor
+        self.modems = modems
         self.sandbox = list(sandbox)
         self.prepare, self.modem, self.service_divisor = prepare, modem, service_divisor
         self.processes = []
@@ -76,12 +78,15 @@ class HttpGateway:
                            stderr=subprocess.DEVNULL)
             if self.prepare:
                 self.prepare(self.root)
-            if self.modem is not None:
-                self.transcript = self.root + "/transcript"
+            self.transcripts = []
+            for n in range(self.modems if self.modem is not None else 0):
+                self.transcripts.append(self.root + "/transcript" + (str(n) if n else ""))
+                tty = self.root + "/dev/ttyS%d" % n
                 self.processes.append(subprocess.Popen(
-                    [self.build + "/bin/modemsim", "--link=" + self.root + "/dev/ttyS0",
-                     "--transcript=" + self.transcript, *self.modem], stdout=subprocess.DEVNULL, env=self.env))
-                wait_for("the modem", lambda: os.path.exists(self.root + "/dev/ttyS0"))
+                    [self.build + "/bin/modemsim", "--link=" + tty, "--transcript=" + self.transcripts[-1],
+                     *self.modem], stdout=subprocess.DEVNULL, env=self.env))
+                wait_for("the modem", lambda: os.path.exists(tty))
+            self.transcript = self.transcripts[0] if self.transcripts else None
             self.service = subprocess.Popen([self.build + "/bin/velmosvc", "/DEBUG"], env=self.env,
                                             stdout=subprocess.DEVNULL, stderr=open(self.root + "/service.log", "w"))
             self.processes.append(self.service)

@@ -6,15 +6,15 @@ import subprocess
 import time
 
 
-def wait_for(what, condition, seconds=30):
-    """The first true value of condition(), polled every 50 ms; raises
-    AssertionError naming what after the deadline."""
+def wait_for(what, condition, seconds=30, every=0.05):
+    """The first true value of condition(), polled every `every` seconds;
+    raises AssertionError naming what after the deadline."""
     end = time.monotonic() + seconds
     while time.monotonic() < end:
         value = condition()
         if value:
             return value
-        time.sleep(0.05)
+        time.sleep(every)
     raise AssertionError("timed out waiting for " + what)
 
 
