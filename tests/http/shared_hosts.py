@@ -111,6 +111,11 @@ def main(build, source, messages):
                 check(status == 201, "POST %d answered %d %s" % (i, status, body))
                 if status == 201:
                     ids.append(json.loads(body)["id"])
+            # velmo status --wait on beta for the last messages: those alpha's
+            # modems send are settled by a signal on alpha's bus alone.
+            waits = [(i, subprocess.Popen([build + "/bin/velmo", "status", "--wait", "--timeout", "%d" % (60 + messages),
+                                           i], env=beta.env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                          text=True)) for i in ids[-20:]]
             try:
                 wait_for("every message sent", lambda: sent(cluster) == messages, 30 + messages, every=1)
             except AssertionError:
@@ -128,6 +133,19 @@ def main(build, source, messages):
                 cmgs, messages, cluster.psql("SELECT id, device, lease_host, retries, status_text FROM velmo_messages "
                                              "WHERE retries > 0 OR status_text IS NOT NULL")))
             check(min(cmgs) >= messages // 4, "both hosts' modems took their share: %s" % cmgs)
+            by_alpha = 0
+            for i, p in waits:
+                try:
+                    out, _ = p.communicate(timeout=30)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+                    out, _ = p.communicate()
+                    out = "still waiting after every message was sent\n" + out
+                check(p.returncode == 0 and out.startswith("SENT\n"), "velmo status --wait %s on beta: %d %s" % (
+                    i, p.returncode, out))
+                n = ids.index(i)
+                by_alpha += any(s.endswith("shared %d" % n) for s in by_host[0])
+            check(by_alpha > 0, "none of the messages waited for on beta was sent by alpha")
             for h in hosts:
                 listed = velmo_list(build, h, "sent")
                 check(sorted(listed) == sorted(ids), "velmo list on one host shows %d of %d" % (len(listed), len(ids)))

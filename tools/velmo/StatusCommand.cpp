@@ -4,6 +4,8 @@
 #include "tools/velmo/GatewayCommands.h"
 #include "tools/velmo/GatewaySession.h"
 
+#include <algorithm>
+#include <chrono>
 #include <ostream>
 
 namespace velmo::cli {
@@ -14,6 +16,7 @@ const char kUsage[] = "usage: velmo status [--host [USER@]HOST] [--wait [--deliv
 constexpr unsigned long kMaxTimeout = 31 * 24 * 3600;
 constexpr int kTimedOut = 124;
 constexpr int kNotFound = 3;
+constexpr int kRecheckMs = 10000;
 
 // Whether a status ends the wait: once the message left (or could not),
 // or, with delivered, once the network's final report came.
@@ -78,16 +81,26 @@ int StatusCommand(const std::vector<std::string>& args, std::ostream& out, std::
         return kNotFound;
     }
     if (opts.Has("--wait") && !Final(status.status, delivered)) {
-        int waitMs = hasTimeout ? static_cast<int>(timeout * 1000) : -1;
-        auto waited = session->Wait(waitMs, [&] { return !settled.empty(); });
-        if (waited == gatewayclient::GatewayClient::WaitResult::Lost)
-            return Failure(*session, err);
-        if (waited == gatewayclient::GatewayClient::WaitResult::TimedOut) {
-            err << "velmo: " << id << " is still " << status.status << " after " << timeout << " s\n";
-            return kTimedOut;
+        // The signal comes from the host whose device settles the message;
+        // where hosts share the queue that may be another one, so the
+        // status is also asked again every kRecheckMs.
+        const auto start = std::chrono::steady_clock::now();
+        while (settled.empty() && !Final(status.status, delivered)) {
+            int left = kRecheckMs;
+            if (hasTimeout) {
+                auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                                   start);
+                long long remaining = static_cast<long long>(timeout) * 1000 - spent.count();
+                if (remaining <= 0) {
+                    err << "velmo: " << id << " is still " << status.status << " after " << timeout << " s\n";
+                    return kTimedOut;
+                }
+                left = static_cast<int>(std::min<long long>(remaining, kRecheckMs));
+            }
+            auto waited = session->Wait(left, [&] { return !settled.empty(); });
+            if (waited == gatewayclient::GatewayClient::WaitResult::Lost || !session->Status(id, status))
+                return Failure(*session, err);
         }
-        if (!session->Status(id, status))
-            return Failure(*session, err);
     }
     Print(out, json, id, status);
     if (opts.Has("--wait"))
