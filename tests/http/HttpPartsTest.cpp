@@ -255,28 +255,25 @@ TEST(Metrics, HostsSharingTheQueueNameTheirHostInEveryFamilyButTheQueue)
     counters.bucketCounts = {1, 1};
     counters.hosts = {{"alpha", 1796812860, 40, {2, 3}, 12.5, 3}, {"be\"ta", 1796812800, 2, {0, 0}, 0, 0}};
     counters.devices = {{"M1", 30, 1, 0, 0, 0, "alpha"}, {"M1", 5, 0, 2, 0, 0, "be\"ta"}};
-    std::vector<velmo::gatewayclient::Device> devices = {{1, "M1", "running", 20, "home", ""},
-                                                         {1, "M1", "lost", 20, "home", ""},
-                                                         {2, "M2", "running", -1, "", ""}};
+    std::vector<velmo::gatewayclient::Device> devices = {
+        {1, "M1", "running", 20, "home", ""}, {1, "M1", "lost", 20, "home", ""}, {2, "M2", "running", -1, "", ""}};
     devices[0].host = "alpha";
     devices[1].host = "be\"ta";
     devices[2].host = "be\"ta";
     std::string page = RenderMetrics(counters, devices);
-    for (const char* line : {"velmo_messages_queued_total{host=\"alpha\"} 40\n",
-                             "velmo_messages_queued_total{host=\"be\\\"ta\"} 2\n",
-                             "velmo_messages_sent_total{host=\"alpha\",device=\"M1\"} 30\n",
-                             "velmo_messages_sent_total{host=\"be\\\"ta\",device=\"M1\"} 5\n",
-                             "velmo_messages_sent_total{host=\"be\\\"ta\",device=\"M2\"} 0\n",
-                             "velmo_messages_waiting 9\n",
-                             "velmo_message_delivery_seconds_bucket{host=\"alpha\",le=\"10\"} 3\n",
-                             "velmo_message_delivery_seconds_bucket{host=\"alpha\",le=\"+Inf\"} 3\n",
-                             "velmo_message_delivery_seconds_sum{host=\"alpha\"} 12.5\n",
-                             "velmo_message_delivery_seconds_count{host=\"be\\\"ta\"} 0\n",
-                             "velmo_host_reported_timestamp_seconds{host=\"alpha\"} 1796812860\n",
-                             "velmo_devices_up{host=\"alpha\"} 1\n",
-                             "velmo_devices_up{host=\"be\\\"ta\"} 1\n",
-                             "velmo_device_up{host=\"be\\\"ta\",device=\"M1\",state=\"lost\"} 0\n",
-                             "velmo_modem_signal_dbm{host=\"alpha\",device=\"M1\"} -73\n"})
+    for (const char* line :
+         {"velmo_messages_queued_total{host=\"alpha\"} 40\n", "velmo_messages_queued_total{host=\"be\\\"ta\"} 2\n",
+          "velmo_messages_sent_total{host=\"alpha\",device=\"M1\"} 30\n",
+          "velmo_messages_sent_total{host=\"be\\\"ta\",device=\"M1\"} 5\n",
+          "velmo_messages_sent_total{host=\"be\\\"ta\",device=\"M2\"} 0\n", "velmo_messages_waiting 9\n",
+          "velmo_message_delivery_seconds_bucket{host=\"alpha\",le=\"10\"} 3\n",
+          "velmo_message_delivery_seconds_bucket{host=\"alpha\",le=\"+Inf\"} 3\n",
+          "velmo_message_delivery_seconds_sum{host=\"alpha\"} 12.5\n",
+          "velmo_message_delivery_seconds_count{host=\"be\\\"ta\"} 0\n",
+          "velmo_host_reported_timestamp_seconds{host=\"alpha\"} 1796812860\n", "velmo_devices_up{host=\"alpha\"} 1\n",
+          "velmo_devices_up{host=\"be\\\"ta\"} 1\n",
+          "velmo_device_up{host=\"be\\\"ta\",device=\"M1\",state=\"lost\"} 0\n",
+          "velmo_modem_signal_dbm{host=\"alpha\",device=\"M1\"} -73\n"})
         EXPECT_NE(page.find(line), std::string::npos) << line << page;
     EXPECT_EQ(page.find("velmo_messages_queued_total 0"), std::string::npos) << page;
     EXPECT_EQ(page.find("le=\"5\"} 1\n"), std::string::npos) << "this host's own histogram is among the hosts'";

@@ -88,8 +88,8 @@ int StatusCommand(const std::vector<std::string>& args, std::ostream& out, std::
         while (settled.empty() && !Final(status.status, delivered)) {
             int left = kRecheckMs;
             if (hasTimeout) {
-                auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                                   start);
+                auto spent =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
                 long long remaining = static_cast<long long>(timeout) * 1000 - spent.count();
                 if (remaining <= 0) {
                     err << "velmo: " << id << " is still " << status.status << " after " << timeout << " s\n";
