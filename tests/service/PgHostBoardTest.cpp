@@ -3,7 +3,7 @@
 // build's with the messages they hold.
 #include "messagefile/MessageRecord.h"
 #include "platform/Text.h"
-#include "service/WithPgCluster.h"
+#include "service/WithPgStores.h"
 #include "service/pgstore/PgRows.h"
 #include "service/pgstore/PgSchema.h"
 #include "service/pgstore/PgStore.h"
@@ -22,28 +22,7 @@ using pgstore::PgConnection;
 using pgstore::PgFailure;
 using pgstore::PgStore;
 
-class Quiet final : public events::EventSink {
-public:
-    void Report(WORD, const std::string&) override {}
-};
-
-class PgHostBoard : public WithPgCluster {
-protected:
-    std::unique_ptr<PgStore> Store(const std::string& host)
-    {
-        auto store = std::make_unique<PgStore>(log_, pgstore::PgSettings{cluster_.ConnInfo(), host, 120, 2, ""});
-        std::string why;
-        EXPECT_EQ(store->Open(why), S_OK) << why;
-        return store;
-    }
-    std::string Sql(const std::string& sql)
-    {
-        EXPECT_TRUE(cluster_.Psql(sql)) << cluster_.Output();
-        return cluster_.Output();
-    }
-
-    Quiet log_;
-};
+class PgHostBoard : public WithPgStores {};
 
 DeviceFigures Device(std::int32_t id, const std::string& name, const std::string& state)
 {

@@ -4,7 +4,7 @@
 #include "messagefile/MessageRecord.h"
 #include "platform/Text.h"
 #include "platform/WaitUntil.h"
-#include "service/WithPgCluster.h"
+#include "service/WithPgStores.h"
 #include "service/pgstore/PgSchema.h"
 #include "service/pgstore/PgStore.h"
 
@@ -24,28 +24,6 @@ using messagefile::MessageRecord;
 using messagefile::RecordPtr;
 using pgstore::PgStore;
 
-// Keeps every event, for the tests that look at the log.
-class Events final : public events::EventSink {
-public:
-    void Report(WORD, const std::string& text) override
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        lines_.push_back(text);
-    }
-    int Count(const std::string& part)
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        int n = 0;
-        for (const std::string& line : lines_)
-            n += line.find(part) != std::string::npos ? 1 : 0;
-        return n;
-    }
-
-private:
-    std::mutex lock_;
-    std::vector<std::string> lines_;
-};
-
 RecordPtr Outgoing(const char* to, const char16_t* body = u"hello")
 {
     RecordPtr r = MessageRecord::New();
@@ -55,24 +33,7 @@ RecordPtr Outgoing(const char* to, const char16_t* body = u"hello")
     return r;
 }
 
-class PgStoreTest : public WithPgCluster {
-protected:
-    std::unique_ptr<PgStore> Store(const std::string& host, std::uint32_t lease = 120, std::string journal = "")
-    {
-        auto store =
-            std::make_unique<PgStore>(events_, pgstore::PgSettings{cluster_.ConnInfo(), host, lease, 2, journal});
-        std::string why;
-        EXPECT_EQ(store->Open(why), S_OK) << why;
-        return store;
-    }
-    std::string Sql(const std::string& sql)
-    {
-        EXPECT_TRUE(cluster_.Psql(sql)) << cluster_.Output();
-        return cluster_.Output();
-    }
-
-    Events events_;
-};
+class PgStoreTest : public WithPgStores {};
 
 TEST_F(PgStoreTest, EveryStepOfAMessageKeepsItsFileByteForByte)
 {
