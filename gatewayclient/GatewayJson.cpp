@@ -18,26 +18,28 @@ json Value(const MessageSummary& m)
 json Value(const Device& d)
 {
     std::optional<int> dbm = SignalDbm(d.signal);
-    return {{"id", d.id},
-            {"name", d.name},
-            {"state", d.state},
-            {"signal", dbm ? json(d.signal) : json(nullptr)},
-            {"signalDbm", dbm ? json(*dbm) : json(nullptr)},
-            {"registration", OrNull(d.registration)},
-            {"operator", OrNull(d.op)},
-            {"lastError", OrNull(d.lastError)},
-            {"nextTry", OrNull(d.nextTry)},
-            {"failedStarts", d.failedStarts},
-            {"manufacturer", OrNull(d.manufacturer)},
-            {"model", OrNull(d.model)},
-            {"revision", OrNull(d.revision)},
-            {"imei", OrNull(d.imei)},
-            {"imsi", OrNull(d.imsi)},
-            {"smsc", OrNull(d.smsc)},
-            {"storages", OrNull(d.storages)},
-            {"notification", OrNull(d.notification)},
-            {"port", OrNull(d.port)},
-            {"host", OrNull(d.host)}};
+    json value = {{"id", d.id},
+                  {"name", d.name},
+                  {"state", d.state},
+                  {"signal", dbm ? json(d.signal) : json(nullptr)},
+                  {"signalDbm", dbm ? json(*dbm) : json(nullptr)},
+                  {"registration", OrNull(d.registration)},
+                  {"operator", OrNull(d.op)},
+                  {"lastError", OrNull(d.lastError)},
+                  {"nextTry", OrNull(d.nextTry)},
+                  {"failedStarts", d.failedStarts},
+                  {"manufacturer", OrNull(d.manufacturer)},
+                  {"model", OrNull(d.model)},
+                  {"revision", OrNull(d.revision)},
+                  {"imei", OrNull(d.imei)},
+                  {"imsi", OrNull(d.imsi)},
+                  {"smsc", OrNull(d.smsc)},
+                  {"storages", OrNull(d.storages)},
+                  {"notification", OrNull(d.notification)},
+                  {"port", OrNull(d.port)}};
+    if (!d.host.empty())
+        value["host"] = d.host;  // only where hosts share the queue
+    return value;
 }
 
 template <class T>

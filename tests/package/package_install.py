@@ -353,6 +353,9 @@ def inside(build, source, root):
                                     root + "/usr/sbin/velmosvc", "/DEBUG"], env=env,
                                    stdout=subprocess.DEVNULL, stderr=log)
         processes.append(service)
+        # Until this service holds its name, alice's first call would have
+        # the bus start another one, as root.
+        wait_for("the service", lambda: "Service started" in open(root + "/service.log").read())
         velmo = root + "/usr/bin/velmo"
         sent = wait_for("alice's send", lambda: as_user("alice", [velmo, "send", "+491711234567", "from alice"],
                                                           root).stdout.strip())
