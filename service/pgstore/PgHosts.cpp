@@ -98,14 +98,27 @@ HRESULT PgStore::ReportHost(const gateway::HostFigures& figures)
         PgPool::Borrowed conn = pool_.Borrow();
         PgTransaction transaction(*conn, failure);
         const gateway::TimeHistogram& t = figures.counts.deliveryTimes;
-        ok = transaction.Began() &&
-             conn->Exec("INSERT INTO velmo_hosts (host, reported, queued, delivery_buckets, delivery_sum, "
-                        "delivery_count) VALUES ($1, now(), $2, $3::bigint[], $4, $5) ON CONFLICT (host) DO UPDATE "
-                        "SET reported = now(), queued = EXCLUDED.queued, delivery_buckets = EXCLUDED.delivery_buckets, "
-                        "delivery_sum = EXCLUDED.delivery_sum, delivery_count = EXCLUDED.delivery_count",
+        PgResult last = transaction.Began() ? conn->Exec("SELECT instance FROM velmo_hosts WHERE host = $1 FOR UPDATE",
+                                                         {PgParam::Text(settings_.host)}, failure)
+                                            : nullptr;
+        // The row is this process's own once it reported: another instance
+        // in it since then is a second service under the same name.
+        bool taken = last && PQntuples(last.get()) > 0 && Cell(last.get(), 0, 0) != instance_;
+        if (taken && reported_ && !nameShared_.exchange(true))
+            log_.LogEvent(EVENTLOG_ERROR_TYPE,
+                          "Another velmosvc uses the queue store under this host's name '%s': each host that "
+                          "shares the queue needs a name of its own (<queue host=...>), or each gives back and "
+                          "takes over the messages the other holds",
+                          settings_.host.c_str());
+        ok = last &&
+             conn->Exec("INSERT INTO velmo_hosts (host, instance, reported, queued, delivery_buckets, delivery_sum, "
+                        "delivery_count) VALUES ($1, $6, now(), $2, $3::bigint[], $4, $5) ON CONFLICT (host) DO "
+                        "UPDATE SET instance = EXCLUDED.instance, reported = now(), queued = EXCLUDED.queued, "
+                        "delivery_buckets = EXCLUDED.delivery_buckets, delivery_sum = EXCLUDED.delivery_sum, "
+                        "delivery_count = EXCLUDED.delivery_count",
                         {PgParam::Text(settings_.host), PgParam::Text(std::to_string(figures.counts.queued)),
                          PgParam::Text(BucketsArray(t)), PgParam::Text(std::to_string(t.sum)),
-                         PgParam::Text(std::to_string(t.count))},
+                         PgParam::Text(std::to_string(t.count)), PgParam::Text(instance_)},
                         failure) &&
              conn->Exec("DELETE FROM velmo_devices WHERE host = $1", {PgParam::Text(settings_.host)}, failure);
         std::map<std::string, gateway::DeviceCounts> counts = figures.counts.devices;
@@ -131,8 +144,10 @@ HRESULT PgStore::ReportHost(const gateway::HostFigures& figures)
                       "This host's figures cannot be written to the queue store, so other hosts do not show its "
                       "devices: %s",
                       failure.why.c_str());
-    if (ok)
+    if (ok) {
         reportRefused_ = false;
+        reported_ = true;
+    }
     return ok ? S_OK : E_FAIL;
 }
 

@@ -49,6 +49,7 @@ CREATE INDEX velmo_messages_awaiting ON velmo_messages (host, received, id) WHER
     R"sql(
 CREATE TABLE velmo_hosts (
     host             text PRIMARY KEY,
+    instance         text NOT NULL DEFAULT '',
     reported         timestamptz NOT NULL,
     queued           bigint NOT NULL DEFAULT 0,
     delivery_buckets bigint[] NOT NULL DEFAULT '{}',

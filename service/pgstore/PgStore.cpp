@@ -3,6 +3,7 @@
 // PgListing.cpp.
 #include "service/pgstore/PgStore.h"
 
+#include "platform/Guid.h"
 #include "platform/Text.h"
 #include "service/pgstore/PgRows.h"
 #include "service/pgstore/PgSchema.h"
@@ -19,10 +20,19 @@ constexpr int kRecoverBatch = 500;
 // The channel a new queued message is announced on.
 constexpr const char* kAnnounce = "SELECT pg_notify('velmo_queued', '')";
 
+// A mark no other start of a store shares.
+std::string NewInstance()
+{
+    GUID id{};
+    (void)CoCreateGuid(&id);  // without randomness the null id: only two such starts look alike
+    return GuidToUtf8(id);
+}
+
 }  // namespace
 
 PgStore::PgStore(events::EventSink& log, PgSettings settings)
-    : log_(log), settings_(std::move(settings)), pool_(log, settings_.connection, settings_.connections)
+    : log_(log), settings_(std::move(settings)), pool_(log, settings_.connection, settings_.connections),
+      instance_(NewInstance())
 {
     if (!settings_.journalFolder.empty())
         journal_ = std::make_unique<PgJournal>(settings_.journalFolder);

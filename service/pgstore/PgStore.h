@@ -100,6 +100,7 @@ public:
     // Writes this host's figures (under its name from the settings) as its
     // report in velmo_hosts and velmo_devices, in place of the last one.
     // S_OK; E_FAIL when the database did not answer or refused (told once).
+    // Another service that reports under the same name is logged, once.
     HRESULT ReportHost(const gateway::HostFigures& figures);
     // The reports of the other hosts (HostBoard::OtherHosts); empty when
     // the database does not answer. At most kMostDeviceRows devices.
@@ -142,6 +143,9 @@ private:
     std::atomic<bool> keeping_{false};    // the journal took an entry since it was last written
     std::mutex replaying_;
     std::atomic<bool> reportRefused_{false};  // the last report was refused, and that was told
+    const std::string instance_;              // this store's own mark in its host's row, new at each start
+    std::atomic<bool> reported_{false};       // a report of this store was written
+    std::atomic<bool> nameShared_{false};     // another service under this host's name was found, and told
 };
 
 }  // namespace velmo::pgstore

@@ -142,6 +142,26 @@ TEST_F(PgHostBoard, ADeviceNameListedTwiceAddsUpItsCounts)
     EXPECT_EQ(seen[0].counts.devices.at("M").sent, 7u);
 }
 
+TEST_F(PgHostBoard, TwoServicesUnderOneNameAreToldAndARestartIsNot)
+{
+    const char* told = "Another velmosvc uses the queue store under this host's name 'alpha'";
+    {
+        auto before = Store("alpha");
+        ASSERT_EQ(before->ReportHost({}), S_OK);
+    }
+    auto restarted = Store("alpha");  // the same host, started again
+    ASSERT_EQ(restarted->ReportHost({}), S_OK);
+    ASSERT_EQ(restarted->ReportHost({}), S_OK);
+    EXPECT_EQ(events_.Count(told), 0);
+
+    auto clone = Store("alpha");  // a second machine configured with the same name
+    ASSERT_EQ(clone->ReportHost({}), S_OK);
+    ASSERT_EQ(restarted->ReportHost({}), S_OK);
+    ASSERT_EQ(clone->ReportHost({}), S_OK);
+    ASSERT_EQ(restarted->ReportHost({}), S_OK);
+    EXPECT_EQ(events_.Count(told), 2) << "each of the two tells it, once";
+}
+
 TEST_F(PgHostBoard, TablesOfAnOlderVersionAreUpgradedOnceWithTheirMessages)
 {
     PgConnection conn(cluster_.ConnInfo());
