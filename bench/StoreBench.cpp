@@ -115,6 +115,36 @@ void ClaimRuns(velmo::pgstore::PgStore& store, int messages)
     }
 }
 
+// What the hosts' reports cost: each host writes its figures every 10 s,
+// and every DeviceDetails or /metrics reads the others'.
+void ReportRuns(velmo::events::EventSink& log, PgCluster& cluster)
+{
+    constexpr int kHosts = 20, kDevices = 8;
+    std::vector<std::unique_ptr<velmo::pgstore::PgStore>> hosts;
+    velmo::gateway::HostFigures figures;
+    for (int d = 0; d < kDevices; ++d) {
+        velmo::gateway::DeviceFigures device;
+        device.id = d + 1;
+        device.name = "Modem" + std::to_string(d);
+        device.state = "running";
+        device.info = "manufacturer=Norvane\nmodel=modemsim\nimei=356938035643809";
+        figures.devices.push_back(device);
+        figures.counts.devices[device.name] = {1000, 3, 20, 900, 5};
+    }
+    std::string why;
+    for (int h = 0; h < kHosts; ++h) {
+        hosts.push_back(std::make_unique<velmo::pgstore::PgStore>(
+            log, velmo::pgstore::PgSettings{cluster.ConnInfo(), "host" + std::to_string(h), 120, 2, ""}));
+        if (FAILED(hosts.back()->Open(why)))
+            return;
+    }
+    for (int threads : {1, 8})
+        Print("a report of 8 devices", threads,
+              Timed(threads, 400, [&](int, int i) { return SUCCEEDED(hosts[i % kHosts]->ReportHost(figures)); }));
+    Print("the other 19 hosts' figures read", 1,
+          Timed(1, 400, [&](int, int) { return hosts[0]->OtherHosts().size() == kHosts - 1; }));
+}
+
 void ListRuns(velmo::queue::QueueStore& store, const char* name, velmo::messagefile::Folder folder)
 {
     auto t0 = Clock::now();
@@ -269,6 +299,9 @@ int main(int argc, char** argv)
 
     std::printf("A host's claim cycle in the shared queue (PostgreSQL)\n");
     ClaimRuns(pg, messages);
+
+    std::printf("Hosts' reports, 20 hosts of 8 devices (PostgreSQL)\n");
+    ReportRuns(quiet, cluster);
 
     std::printf("List, one page of 100 among 100,000 sent messages\n");
     auto t0 = Clock::now();
