@@ -36,6 +36,7 @@ bool PgConnection::Ensure(PgFailure& failure)
     }
     failure.why = conn_ ? PgWords(PQerrorMessage(conn_.get())) : "out of memory";
     failure.connectionLost = true;
+    failure.unreachable = true;
     failure.sqlState.clear();
     conn_.reset();
     return false;
@@ -72,6 +73,7 @@ PgResult PgConnection::Exec(std::string_view sql, const std::vector<PgParam>& pa
     // up: the connection is gone in each case.
     failure.connectionLost = PQstatus(conn_.get()) != CONNECTION_OK || failure.sqlState.empty() ||
                              failure.sqlState.rfind("08", 0) == 0 || failure.sqlState.rfind("57P", 0) == 0;
+    failure.unreachable = false;
     if (failure.connectionLost)
         conn_.reset();
     return nullptr;

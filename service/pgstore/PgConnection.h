@@ -50,6 +50,9 @@ struct PgParam {
 struct PgFailure {
     std::string why;
     bool connectionLost = false;
+    // The database could not be reached at all (no connection could be
+    // made), rather than a connection that stood breaking.
+    bool unreachable = false;
     std::string sqlState;  // the five-character SQLSTATE, when the server gave one
 };
 

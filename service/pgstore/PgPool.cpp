@@ -35,6 +35,11 @@ void PgPool::Note(bool ok, const PgFailure& failure)
             log_.LogEvent(EVENTLOG_INFORMATION_TYPE, "The queue store is back: PostgreSQL answers again");
         return;
     }
+    // A connection that stood may break for a moment (the server restarted,
+    // and each idle connection finds out at its next statement): the loss
+    // is told once a new connection cannot be made either.
+    if (!failure.unreachable)
+        return;
     if (reachable_.exchange(false))
         log_.LogEvent(EVENTLOG_ERROR_TYPE,
                       "The queue store is lost: %s. Messages are refused until PostgreSQL answers again",

@@ -3,8 +3,9 @@
 // Borrow hands one connection to one thread until the Borrowed goes out of
 // scope; a thread that finds them all in use waits for one. The pool also
 // tells whether the database is reachable: the first statement that finds
-// it lost logs "The queue store is lost" once, and the first that works
-// again logs "The queue store is back", so a long outage gives two lines.
+// it lost (no connection can be made) logs "The queue store is lost" once,
+// and the first that works again logs "The queue store is back", so a long
+// outage gives two lines and a restart of the server at most two.
 #pragma once
 
 #include "service/events/EventSink.h"

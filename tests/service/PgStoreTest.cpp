@@ -290,6 +290,29 @@ TEST_F(PgStoreTest, TheDatabaseAwayFailsEveryCallAndItsReturnIsUsedWithoutAResta
     EXPECT_EQ(events_.Count("The queue store is back"), 1);
 }
 
+TEST_F(PgStoreTest, ARestartOfTheServerIsNoLossWhileEachIdleConnectionFindsItOut)
+{
+    auto store = Store("alpha");  // two connections
+    std::vector<std::thread> both;
+    for (int t = 0; t < 2; ++t)
+        both.emplace_back([&] {
+            for (int i = 0; i < 50; ++i)
+                (void)store->CountQueued();
+        });
+    for (auto& t : both)
+        t.join();
+    ASSERT_TRUE(cluster_.Stop());
+    ASSERT_TRUE(cluster_.Start());
+    RecordPtr r = Outgoing("+1");
+    int refused = 0;
+    for (int i = 0; i < 4 && store->Accept(*r) != S_OK; ++i)
+        ++refused;  // a connection from before the restart breaks at its first statement
+    EXPECT_LE(refused, 2);
+    EXPECT_EQ(store->CountQueued(), 1u);
+    EXPECT_EQ(events_.Count("The queue store is lost"), 0) << "the database never stopped answering a new connection";
+    EXPECT_EQ(events_.Count("The queue store is back"), 0);
+}
+
 TEST_F(PgStoreTest, WhatCannotBeWrittenWhileTheDatabaseIsAwayIsKeptAndWrittenOnceWhenItIsBack)
 {
     std::string journal = cluster_.Dir() + "/journal/";
