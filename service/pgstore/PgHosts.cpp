@@ -2,6 +2,7 @@
 // velmo_devices): each host writes its own report, and reads the others'.
 #include "service/pgstore/PgStore.h"
 
+#include "platform/Text.h"
 #include "platform/Timing.h"
 
 #include <algorithm>
@@ -56,7 +57,13 @@ std::string BucketsArray(const gateway::TimeHistogram& t)
 std::vector<PgParam> DeviceRow(const std::string& host, int position, const gateway::DeviceFigures* device,
                                const std::string& name, const gateway::DeviceCounts& c)
 {
-    auto text = [](const std::string& v) { return PgParam::Text(v); };
+    // What a modem or a device wrote may be no valid UTF-8, or hold a NUL:
+    // PostgreSQL's text takes neither, and would refuse every report.
+    auto text = [](const std::string& v) {
+        std::string clean = Utf16ToUtf8(Utf8ToUtf16(v));
+        std::erase(clean, '\0');
+        return PgParam::Text(std::move(clean));
+    };
     auto number = [](auto v) { return PgParam::Text(std::to_string(v)); };
     gateway::DeviceFigures none;
     const gateway::DeviceFigures& d = device ? *device : none;

@@ -127,6 +127,24 @@ TEST_F(PgHostBoard, ASilentHostsDevicesAreLostAndAHostSilentForADayIsForgotten)
     EXPECT_EQ(beta->OtherHosts()[0].devices[0].state, "running") << "a host that reports again is back";
 }
 
+TEST_F(PgHostBoard, WhatADeviceWroteThatTextCannotHoldIsCleanedNotRefused)
+{
+    auto alpha = Store("alpha");
+    auto beta = Store("beta");
+    HostFigures h;
+    DeviceFigures d = Device(1, "M\xff", "waiting");
+    d.lastError = std::string("no\0pe \xc3", 7);
+    d.info = "model=E\xe9";
+    h.devices = {d};
+    ASSERT_EQ(alpha->ReportHost(h), S_OK);
+    std::vector<HostFigures> seen = beta->OtherHosts();
+    ASSERT_EQ(seen.size(), 1u);
+    ASSERT_EQ(seen[0].devices.size(), 1u);
+    EXPECT_EQ(seen[0].devices[0].name, "M\uFFFD");
+    EXPECT_EQ(seen[0].devices[0].lastError, "nope \uFFFD");
+    EXPECT_EQ(seen[0].devices[0].info, "model=E\uFFFD");
+}
+
 TEST_F(PgHostBoard, ADeviceNameListedTwiceAddsUpItsCounts)
 {
     auto alpha = Store("alpha");
