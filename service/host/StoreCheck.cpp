@@ -1,11 +1,15 @@
 // velmosvc /CHECK for the queue store: where messages would be kept and,
 // for PostgreSQL, whether the service could use the database now: the
-// connection, the tables' version and the rights on them.
+// connection, the tables' version and the rights on them, and the hosts
+// that share it.
 #include "service/host/StoreSettings.h"
 
 #include "service/pgstore/PgSchema.h"
 
 #include "platform/File.h"
+#include "platform/Text.h"
+
+#include <algorithm>
 
 namespace velmo::host {
 
@@ -26,6 +30,30 @@ void CheckPassfile(const std::string& path, std::FILE* out)
                      "warning: queue store: the passfile %s may be read by others, so libpq ignores it "
                      "(chmod 600 it)\n",
                      path.c_str());
+}
+
+// The hosts that report to the database, and how long ago each last did.
+void ListHosts(PgConnection& conn, std::FILE* out)
+{
+    constexpr int kMostListed = 50;
+    PgFailure failure;
+    PgResult hosts = conn.Exec("SELECT host, extract(epoch FROM now() - reported)::bigint FROM velmo_hosts "
+                               "ORDER BY host LIMIT " +
+                                   std::to_string(kMostListed + 1),
+                               {}, failure);
+    if (!hosts)
+        return;  // the rights were just read: a failure now is told by the next statement the service makes
+    int n = PQntuples(hosts.get());
+    if (n == 0) {
+        std::fprintf(out, "queue store: no gateway host has reported to it yet\n");
+        return;
+    }
+    std::string line;
+    for (int row = 0; row < std::min(n, kMostListed); ++row)
+        line += (row ? ", " : "") + EscapeControls(Cell(hosts.get(), row, 0)) + " (" +
+                std::string(Cell(hosts.get(), row, 1)) + " s ago)";
+    std::fprintf(out, "queue store: gateway hosts that report to it: %s%s\n", line.c_str(),
+                 n > kMostListed ? ", ..." : "");
 }
 
 // What the service could do with the tables as they stand; false when it
@@ -69,6 +97,7 @@ bool CheckTables(PgConnection& conn, std::FILE* out)
         return false;
     }
     std::fprintf(out, "queue store: the tables stand at version %d, and the user may read and write them\n", version);
+    ListHosts(conn, out);
     return true;
 }
 

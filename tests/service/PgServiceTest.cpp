@@ -276,6 +276,11 @@ TEST_F(PgService, CheckTellsTheConnectionTheTablesAndTheRights)
         Program service({"/DEBUG"}, kFast);  // makes the tables
         ASSERT_TRUE(WaitUntil([&] { return Sql("SELECT max(version) FROM velmo_schema") == "2"; }));
     }
+    Sql("INSERT INTO velmo_hosts (host, reported) VALUES (E'gw\\n2', now() - interval '5 minutes')");
+    out = CheckOutput(code);
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_NE(out.find("queue store: gateway hosts that report to it: "), std::string::npos) << out;
+    EXPECT_NE(out.find("gw\\n2 (300 s ago)"), std::string::npos) << out << "a name from the table escaped";
     Sql("CREATE ROLE clerk LOGIN; GRANT SELECT ON velmo_messages, velmo_schema, velmo_devices TO clerk; "
         "GRANT ALL ON velmo_hosts TO clerk");
     std::string clerk = cluster_.ConnInfo() + " user=clerk";
