@@ -69,8 +69,7 @@ void AddInfoLines(const std::string& lines, BusData::Entries& fields)
     }
 }
 
-}  // namespace
-
+// "2026-12-09T01:20:15Z" for a wall-clock time in ms since 1970; "" for 0.
 std::string IsoOfMs(std::int64_t ms)
 {
     if (ms <= 0)
@@ -82,6 +81,8 @@ std::string IsoOfMs(std::int64_t ms)
         return "";
     return text;
 }
+
+}  // namespace
 
 std::vector<DeviceFigures> DeviceFiguresOf(devices::DeviceTable& table)
 {

@@ -46,7 +46,4 @@ std::vector<DeviceFigures> DeviceFiguresOf(devices::DeviceTable& devices);
 // host ("" leaves it out), the entry names it.
 BusData::Entries DetailEntries(const DeviceFigures& device, const std::string& host);
 
-// "2026-12-09T01:20:15Z" for a wall-clock time in ms since 1970; "" for 0.
-std::string IsoOfMs(std::int64_t ms);
-
 }  // namespace velmo::gateway

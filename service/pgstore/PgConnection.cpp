@@ -2,7 +2,7 @@
 
 #include "platform/Text.h"
 
-#include <cstdlib>
+#include <charconv>
 
 namespace velmo::pgstore {
 
@@ -79,6 +79,13 @@ PgResult PgConnection::Exec(std::string_view sql, const std::vector<PgParam>& pa
     return nullptr;
 }
 
+std::int64_t IntegerOf(std::string_view text)
+{
+    std::int64_t value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+}
+
 std::string_view Cell(const PGresult* r, int row, int column)
 {
     if (PQgetisnull(r, row, column))
@@ -104,7 +111,7 @@ std::optional<std::vector<unsigned char>> BytesOf(const PGresult* r, int row, in
 long RowsChanged(const PGresult* r)
 {
     const char* count = PQcmdTuples(const_cast<PGresult*>(r));
-    return count && *count ? std::strtol(count, nullptr, 10) : 0;
+    return count ? static_cast<long>(IntegerOf(count)) : 0;
 }
 
 }  // namespace velmo::pgstore

@@ -14,6 +14,7 @@
 #include <libpq-fe.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -116,6 +117,9 @@ private:
 
 // The text of a result's cell, "" for NULL.
 std::string_view Cell(const PGresult* r, int row, int column);
+// The whole number at the start of a cell's text ("42", "-1"); 0 for NULL
+// or a text that does not begin with one.
+std::int64_t IntegerOf(std::string_view text);
 // Whether a result's cell is NULL.
 bool IsNull(const PGresult* r, int row, int column);
 // The bytes of a bytea cell in text form; nullopt for NULL or a cell that

@@ -6,7 +6,6 @@
 #include "platform/Timing.h"
 
 #include <algorithm>
-#include <charconv>
 
 namespace velmo::pgstore {
 
@@ -15,19 +14,8 @@ namespace {
 // A host silent for this long is left out of the others' figures.
 constexpr const char* kForgottenAfter = "1 day";
 
-std::uint64_t Count(std::string_view text)
-{
-    std::uint64_t value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
-}
-
-std::int64_t Signed(std::string_view text)
-{
-    std::int64_t value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
-}
+// A count cell; 0 for NULL.
+std::uint64_t Count(std::string_view text) { return static_cast<std::uint64_t>(IntegerOf(text)); }
 
 // "{1,2,3}" as PostgreSQL writes a bigint[].
 std::vector<std::uint64_t> Counts(std::string_view array)
@@ -182,7 +170,7 @@ std::vector<gateway::HostFigures> PgStore::OtherHosts()
         if (hosts.empty() || hosts.back().host != host) {
             gateway::HostFigures h;
             h.host = host;
-            h.reported = Signed(Cell(r.get(), row, 1));
+            h.reported = IntegerOf(Cell(r.get(), row, 1));
             h.counts.queued = Count(Cell(r.get(), row, 2));
             std::vector<std::uint64_t> buckets = Counts(Cell(r.get(), row, 3));
             if (buckets.size() == h.counts.deliveryTimes.buckets.size())
@@ -206,14 +194,14 @@ std::vector<gateway::HostFigures> PgStore::OtherHosts()
         gateway::DeviceFigures d;
         bool silent = Cell(r.get(), row, 6) == "t";
         d.name = name;
-        d.id = static_cast<std::int32_t>(Signed(Cell(r.get(), row, 8)));
+        d.id = static_cast<std::int32_t>(IntegerOf(Cell(r.get(), row, 8)));
         d.state = silent && d.id ? "lost" : std::string(Cell(r.get(), row, 9));
-        d.signal = static_cast<std::int32_t>(Signed(Cell(r.get(), row, 10)));
+        d.signal = static_cast<std::int32_t>(IntegerOf(Cell(r.get(), row, 10)));
         d.registration = Cell(r.get(), row, 11);
         d.op = Cell(r.get(), row, 12);
         d.lastError = Cell(r.get(), row, 13);
         d.nextTry = Cell(r.get(), row, 14);
-        d.failedStarts = static_cast<std::int32_t>(Signed(Cell(r.get(), row, 15)));
+        d.failedStarts = static_cast<std::int32_t>(IntegerOf(Cell(r.get(), row, 15)));
         d.info = Cell(r.get(), row, 16);
         h.devices.push_back(std::move(d));
     }

@@ -30,10 +30,6 @@ std::string BadName(std::string_view uuid)
     return name + "}";
 }
 
-}  // namespace
-
-namespace {
-
 // What a read answers while the database cannot tell.
 queue::Found AwayFound()
 {
@@ -105,7 +101,7 @@ std::uint64_t PgStore::CountQueued()
         return 0;
     PgFailure failure;
     PgResult r = pool_.Exec("SELECT count(*) FROM velmo_messages WHERE folder = 'queued'", {}, failure);
-    return r ? std::strtoull(std::string(Cell(r.get(), 0, 0)).c_str(), nullptr, 10) : 0;
+    return r ? static_cast<std::uint64_t>(IntegerOf(Cell(r.get(), 0, 0))) : 0;
 }
 
 }  // namespace velmo::pgstore

@@ -24,7 +24,7 @@ constexpr const char kMark[] = ".offer";
 
 std::string FolderPath(const std::string& root, Folder folder)
 {
-    return root + Utf16ToUtf8(FolderOfColumn(FolderColumn(folder)).relative);
+    return root + Utf16ToUtf8(messagefile::NameOf(folder).relative);
 }
 
 std::vector<unsigned char> ReadBytes(const std::string& path)

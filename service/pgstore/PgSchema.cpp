@@ -1,7 +1,5 @@
 #include "service/pgstore/PgSchema.h"
 
-#include <charconv>
-
 namespace velmo::pgstore {
 
 namespace {
@@ -94,10 +92,7 @@ int SchemaVersion(PgConnection& conn, PgFailure& failure)
     PgResult version = conn.Exec("SELECT coalesce(max(version), 0) FROM velmo_schema", {}, failure);
     if (!version)
         return -1;
-    int value = -1;
-    std::string_view text = Cell(version.get(), 0, 0);
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
+    return static_cast<int>(IntegerOf(Cell(version.get(), 0, 0)));
 }
 
 HRESULT UpgradeSchema(PgConnection& conn, PgFailure& failure, int to)

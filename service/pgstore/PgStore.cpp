@@ -216,7 +216,7 @@ std::uint64_t PgStore::Unclaimed(std::uint64_t after, std::size_t limit, const s
                             "AND (lease_host IS NULL OR lease_until < now()) ORDER BY listed LIMIT $2",
                             {PgParam::Text(std::to_string(after)), PgParam::Text(std::to_string(limit))}, failure);
     for (int i = 0; r && i < PQntuples(r.get()); ++i) {
-        after = std::strtoull(std::string(Cell(r.get(), i, 0)).c_str(), nullptr, 10);
+        after = static_cast<std::uint64_t>(IntegerOf(Cell(r.get(), i, 0)));
         RecordPtr record = RecordOfRow(r.get(), i, 1, 2, true);
         if (record && !take(record))
             break;

@@ -3,19 +3,12 @@
 #include "platform/Timing.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace velmo::pgstore {
 
 namespace {
 
 constexpr unsigned kReconnectPause = 1000;
-
-std::int64_t NowMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 }  // namespace
 
@@ -70,7 +63,7 @@ void PgWatch::Run()
         }
         if (listening && store_.ReplayJournal() > 0)
             nextWake = 0;
-        std::int64_t now = NowMs();
+        std::int64_t now = SteadyMs();
         if (now >= nextRenew) {
             (void)store_.RenewLeases(held_());  // a failure is logged by the store's pool
             nextRenew = now + renewEvery;
@@ -81,10 +74,10 @@ void PgWatch::Run()
         }
         if (now >= nextWake) {
             wake_();
-            nextWake = NowMs() + idle;
+            nextWake = SteadyMs() + idle;
         }
         std::int64_t next = std::min({nextWake, nextRenew, nextReport});
-        unsigned wait = static_cast<unsigned>(std::max<std::int64_t>(1, next - NowMs()));
+        unsigned wait = static_cast<unsigned>(std::max<std::int64_t>(1, next - SteadyMs()));
         if (!listening) {
             (void)WaitFor(-1, std::min(wait, DesignWait(kReconnectPause)));
             continue;

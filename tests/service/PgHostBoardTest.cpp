@@ -100,7 +100,7 @@ TEST_F(PgHostBoard, EachHostSeesTheOthersLastReportAsItWasWritten)
     EXPECT_EQ(seen[0].counts.queued, 42u);
     ASSERT_EQ(seen[0].devices.size(), 1u);
     EXPECT_EQ(seen[0].devices[0].name, "Other");
-    EXPECT_EQ(Sql("SELECT count(*) FROM velmo_devices"), "1");
+    EXPECT_EQ(SqlOk("SELECT count(*) FROM velmo_devices"), "1");
 }
 
 TEST_F(PgHostBoard, ASilentHostsDevicesAreLostAndAHostSilentForADayIsForgotten)
@@ -112,8 +112,8 @@ TEST_F(PgHostBoard, ASilentHostsDevicesAreLostAndAHostSilentForADayIsForgotten)
     HostFigures g;
     g.devices = {Device(1, "G1", "running")};
     ASSERT_EQ(gamma->ReportHost(g), S_OK);
-    Sql("UPDATE velmo_hosts SET reported = now() - interval '10 minutes' WHERE host = 'alpha'; "
-        "UPDATE velmo_hosts SET reported = now() - interval '2 days' WHERE host = 'gamma'");
+    SqlOk("UPDATE velmo_hosts SET reported = now() - interval '10 minutes' WHERE host = 'alpha'; "
+          "UPDATE velmo_hosts SET reported = now() - interval '2 days' WHERE host = 'gamma'");
     std::vector<HostFigures> seen = beta->OtherHosts();
     ASSERT_EQ(seen.size(), 1u) << "gamma is forgotten";
     EXPECT_EQ(seen[0].host, "alpha");
@@ -153,7 +153,7 @@ TEST_F(PgHostBoard, ADeviceNameListedTwiceAddsUpItsCounts)
     h.devices = {Device(3, "M", "running"), Device(0, "M", "removed")};
     h.counts.devices["M"] = {5, 1, 0, 0, 0};
     ASSERT_EQ(alpha->ReportHost(h), S_OK);
-    Sql("UPDATE velmo_devices SET sent = 2 WHERE id = 0");
+    SqlOk("UPDATE velmo_devices SET sent = 2 WHERE id = 0");
     std::vector<HostFigures> seen = beta->OtherHosts();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].devices.size(), 2u);
@@ -186,7 +186,7 @@ TEST_F(PgHostBoard, TablesOfAnOlderVersionAreUpgradedOnceWithTheirMessages)
     PgFailure failure;
     ASSERT_EQ(pgstore::UpgradeSchema(conn, failure, 1), S_OK) << failure.why;
     ASSERT_EQ(pgstore::SchemaVersion(conn, failure), 1);
-    EXPECT_EQ(Sql("SELECT to_regclass('velmo_hosts') IS NULL"), "t");
+    EXPECT_EQ(SqlOk("SELECT to_regclass('velmo_hosts') IS NULL"), "t");
 
     // A message as a version 1 host wrote it.
     RecordPtr r = MessageRecord::New();
@@ -204,7 +204,7 @@ TEST_F(PgHostBoard, TablesOfAnOlderVersionAreUpgradedOnceWithTheirMessages)
     std::thread other([&] { beta = Store("beta"); });
     alpha = Store("alpha");
     other.join();
-    EXPECT_EQ(Sql("SELECT string_agg(version::text, ',' ORDER BY version) FROM velmo_schema"), "1,2");
+    EXPECT_EQ(SqlOk("SELECT string_agg(version::text, ',' ORDER BY version) FROM velmo_schema"), "1,2");
     EXPECT_EQ(pgstore::SchemaVersion(conn, failure), pgstore::kSchemaVersion);
 
     std::optional<queue::Found> found = alpha->Find(r->Id);

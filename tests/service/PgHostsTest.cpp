@@ -73,7 +73,6 @@ protected:
             r->Release();
         }
     }
-    std::string Sql(const std::string& sql) { return cluster_.Psql(sql) ? cluster_.Output() : ""; }
     int Count(const std::string& where)
     {
         std::string n = Sql("SELECT count(*) FROM velmo_messages WHERE " + where);

@@ -42,7 +42,6 @@ protected:
         r->Release();
     }
     // One line of psql's answer ("" when the database does not answer).
-    std::string Sql(const std::string& sql) { return cluster_.Psql(sql) ? cluster_.Output() : ""; }
     std::string Folders()
     {
         return Sql("SELECT string_agg(folder || '=' || n, ' ' ORDER BY folder) FROM "

@@ -70,10 +70,10 @@ TEST_F(PgStoreTest, EveryStepOfAMessageKeepsItsFileByteForByte)
     EXPECT_TRUE(store->Knows(r->Id));
 
     // The columns say the same for a person with psql.
-    EXPECT_EQ(Sql("SELECT folder, status, retries, recipient, status_text, device, host, expire_after, "
-                  "discharged IS NOT NULL, lease_host IS NULL FROM velmo_messages"),
+    EXPECT_EQ(SqlOk("SELECT folder, status, retries, recipient, status_text, device, host, expire_after, "
+                    "discharged IS NOT NULL, lease_host IS NULL FROM velmo_messages"),
               "sent|5|1|+4915112345678|busy|modem1|alpha|3600|t|t");
-    EXPECT_EQ(Sql("SELECT body FROM velmo_messages"), "caf\u00e9 \u20ac \U0001F600");
+    EXPECT_EQ(SqlOk("SELECT body FROM velmo_messages"), "caf\u00e9 \u20ac \U0001F600");
 
     RecordPtr withdrawn = Outgoing("+100");
     ASSERT_EQ(store->Accept(*withdrawn), S_OK);
@@ -91,7 +91,7 @@ TEST_F(PgStoreTest, TextThatPostgresCannotHoldIsCleanedInItsColumnButKeptInTheFi
     r->From = Bstr();  // null stays null
     ASSERT_EQ(store->Accept(*r), S_OK);
     EXPECT_EQ(store->LoadQueued(r->Id)->Serialize(), r->Serialize());
-    EXPECT_EQ(Sql("SELECT body, sender IS NULL FROM velmo_messages"), "ab\uFFFDc|t");
+    EXPECT_EQ(SqlOk("SELECT body, sender IS NULL FROM velmo_messages"), "ab\uFFFDc|t");
 }
 
 TEST_F(PgStoreTest, AMessageIsHeldByOneHostUntilItsLeaseRunsOut)
@@ -108,7 +108,7 @@ TEST_F(PgStoreTest, AMessageIsHeldByOneHostUntilItsLeaseRunsOut)
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (beta->Take(*r, u"b1") != S_OK && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(Sql("SELECT lease_host, device FROM velmo_messages"), "beta|b1");
+    EXPECT_EQ(SqlOk("SELECT lease_host, device FROM velmo_messages"), "beta|b1");
 
     // Renewal keeps the leases of what a device holds, and no other.
     RecordPtr lost = Outgoing("+2");
@@ -124,7 +124,8 @@ TEST_F(PgStoreTest, AMessageIsHeldByOneHostUntilItsLeaseRunsOut)
     // alpha comes back and reports its own attempt: the outcome stands as beta wrote it.
     r->Status = FAILED;
     EXPECT_EQ(alpha->Finish(*r), S_FALSE);
-    EXPECT_EQ(Sql("SELECT folder, status FROM velmo_messages WHERE recipient = '+1'"), "sent|" + std::to_string(SENT));
+    EXPECT_EQ(SqlOk("SELECT folder, status FROM velmo_messages WHERE recipient = '+1'"),
+              "sent|" + std::to_string(SENT));
     EXPECT_EQ(alpha->Take(*r, u"a1"), E_ACCESSDENIED) << "a finished message is no longer taken";
     EXPECT_EQ(events_.Count("its outcome stands as that host wrote it"), 1);
 }
@@ -143,7 +144,8 @@ TEST_F(PgStoreTest, RecoverGivesBackThisHostsLeasesAndLeavesOtherHostsAlone)
     held->RetryCount = 1;
     ASSERT_EQ(alpha->Take(*held, u"a1"), S_OK);
     ASSERT_EQ(alpha->SaveRetry(*held), S_OK);
-    EXPECT_EQ(Sql("SELECT count(*) FROM velmo_messages WHERE lease_host IS NOT NULL"), "0") << "a retry is any host's";
+    EXPECT_EQ(SqlOk("SELECT count(*) FROM velmo_messages WHERE lease_host IS NOT NULL"), "0")
+        << "a retry is any host's";
     ASSERT_EQ(alpha->Take(*held, u"a1"), S_OK);  // alpha held it when it crashed
     RecordPtr other = alpha->LoadQueued(ids[2]);
     ASSERT_EQ(beta->Take(*other, u"b1"), S_OK);  // beta holds this one now
@@ -236,9 +238,9 @@ TEST_F(PgStoreTest, ARowWhoseFileDoesNotReadIsSetAsideAsBadAndListed)
     auto store = Store("alpha");
     RecordPtr r = Outgoing("+1");
     ASSERT_EQ(store->Accept(*r), S_OK);
-    Sql("UPDATE velmo_messages SET file = '\\x0102'");
+    SqlOk("UPDATE velmo_messages SET file = '\\x0102'");
     EXPECT_FALSE(store->LoadQueued(r->Id));
-    EXPECT_EQ(Sql("SELECT folder FROM velmo_messages"), "bad");
+    EXPECT_EQ(SqlOk("SELECT folder FROM velmo_messages"), "bad");
     EXPECT_EQ(store->CountQueued(), 0u);
     std::optional<queue::Page> bad = store->List(Folder::Bad, 0, "");
     ASSERT_TRUE(bad && bad->messages.size() == 1);
@@ -255,8 +257,8 @@ TEST_F(PgStoreTest, TheSchemaIsCreatedOnceAndANewerOneIsRefused)
 {
     auto first = Store("alpha");
     auto second = Store("beta");
-    EXPECT_EQ(Sql("SELECT string_agg(version::text, ',' ORDER BY version) FROM velmo_schema"), "1,2");
-    Sql("INSERT INTO velmo_schema (version) VALUES (99)");
+    EXPECT_EQ(SqlOk("SELECT string_agg(version::text, ',' ORDER BY version) FROM velmo_schema"), "1,2");
+    SqlOk("INSERT INTO velmo_schema (version) VALUES (99)");
     PgStore later(events_, {cluster_.ConnInfo(), "gamma", 120, 1, ""});
     std::string why;
     EXPECT_EQ(later.Open(why), E_FAIL);
@@ -354,18 +356,19 @@ TEST_F(PgStoreTest, WhatCannotBeWrittenWhileTheDatabaseIsAwayIsKeptAndWrittenOnc
     ASSERT_TRUE(cluster_.Start());
     EXPECT_EQ(store->ReplayJournal(), 5);
     EXPECT_TRUE(std::filesystem::is_empty(journal));
-    EXPECT_EQ(Sql("SELECT string_agg(recipient || ':' || folder || ':' || status, ' ' ORDER BY recipient) FROM "
-                  "velmo_messages WHERE folder <> 'received'"),
+    EXPECT_EQ(SqlOk("SELECT string_agg(recipient || ':' || folder || ':' || status, ' ' ORDER BY recipient) FROM "
+                    "velmo_messages WHERE folder <> 'received'"),
               "+1:sent:2 +2:failed:3 +3:sent:5");
-    EXPECT_EQ(Sql("SELECT count(*) FROM velmo_messages WHERE folder = 'received' AND NOT awaiting_handlers"), "1");
-    EXPECT_EQ(Sql("SELECT count(*) FROM velmo_messages WHERE lease_host IS NOT NULL"), "0");
+    EXPECT_EQ(SqlOk("SELECT count(*) FROM velmo_messages WHERE folder = 'received' AND NOT awaiting_handlers"), "1");
+    EXPECT_EQ(SqlOk("SELECT count(*) FROM velmo_messages WHERE lease_host IS NOT NULL"), "0");
 
     // A crash after the write and before the entry went leaves it to be written again: it changes nothing.
     std::string before =
-        Sql("SELECT string_agg(id || folder || status || listed, ',' ORDER BY id) FROM velmo_messages");
+        SqlOk("SELECT string_agg(id || folder || status || listed, ',' ORDER BY id) FROM velmo_messages");
     std::filesystem::copy_file(cluster_.Dir() + "/again", journal + kept[0]);
     EXPECT_EQ(store->ReplayJournal(), 1);
-    EXPECT_EQ(Sql("SELECT string_agg(id || folder || status || listed, ',' ORDER BY id) FROM velmo_messages"), before);
+    EXPECT_EQ(SqlOk("SELECT string_agg(id || folder || status || listed, ',' ORDER BY id) FROM velmo_messages"),
+              before);
     EXPECT_EQ(store->ReplayJournal(), 0);
 }
 

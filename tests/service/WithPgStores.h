@@ -1,5 +1,5 @@
 // A test of PgStore objects on a throwaway cluster: stores made as any host,
-// each logging to one record of events, and psql for what the rows hold.
+// each logging to one record of events.
 #pragma once
 
 #include "service/WithPgCluster.h"
@@ -45,12 +45,5 @@ protected:
         EXPECT_EQ(store->Open(why), S_OK) << why;
         return store;
     }
-    // psql's output of sql; a test fails when the statement does.
-    std::string Sql(const std::string& sql)
-    {
-        EXPECT_TRUE(cluster_.Psql(sql)) << cluster_.Output();
-        return cluster_.Output();
-    }
-
     PgEvents events_;
 };
